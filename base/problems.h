@@ -1,0 +1,63 @@
+// The run's problem list: every step that fails records what failed and where,
+// and the run goes on with the next step. Front ends show the list; nothing in
+// the core prints or exits.
+#ifndef KVR_BASE_PROBLEMS_H_
+#define KVR_BASE_PROBLEMS_H_
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace kvr {
+
+// Error numbers in the classic runtime's numbering, used for ErrorText.
+enum class ErrorCode : int {
+  kOverflow = 6,
+  kSubscriptOutOfRange = 9,
+  kTypeMismatch = 13,
+  kFileNotFound = 53,
+  kFileAlreadyOpen = 55,
+  kDiskFull = 61,
+  kPermissionDenied = 70,
+  kPathFileAccess = 75,
+  kInvalidFormat = 321,
+  kApplicationDefined = 1004,
+  kDatabase = 3000,
+};
+
+// The classic runtime's description of an error number ("Overflow", ...).
+const char* ErrorDescription(ErrorCode code);
+
+struct Problem {
+  std::string place;    // "Sources!F12", "InptAlphas, Chan Num 7", a file name; may be empty
+  std::string message;  // plain words: what failed and what was left as it was
+  ErrorCode code = ErrorCode::kApplicationDefined;
+
+  // "place: message", or the message alone when there is no place.
+  std::string ToString() const;
+};
+
+// Collects problems in the order they happen. Not thread-safe: one list per run.
+class Problems {
+ public:
+  void Report(std::string place, std::string message,
+              ErrorCode code = ErrorCode::kApplicationDefined);
+
+  const std::vector<Problem>& list() const { return list_; }
+  bool empty() const { return list_.empty(); }
+  std::size_t size() const { return list_.size(); }
+
+  // The most recent failure as ": Error #  6 - Overflow" (Str() gives a
+  // non-negative number one leading blank); "" while nothing has failed.
+  const std::string& ErrorText() const { return error_text_; }
+
+  void Clear();
+
+ private:
+  std::vector<Problem> list_;
+  std::string error_text_;
+};
+
+}  // namespace kvr
+
+#endif  // KVR_BASE_PROBLEMS_H_

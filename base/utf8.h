@@ -1,0 +1,28 @@
+// Small UTF-8 helpers. All text in the core is UTF-8; "characters" are code points.
+#ifndef KVR_BASE_UTF8_H_
+#define KVR_BASE_UTF8_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kvr {
+
+// Appends code point `cp` as UTF-8. Surrogates and values past U+10FFFF are
+// written as U+FFFD, so the result is always valid UTF-8.
+void AppendUtf8(std::string& out, char32_t cp);
+
+// The first `count` code points of `text` (all of it when shorter). Never
+// splits a multi-byte sequence.
+std::string_view Utf8Prefix(std::string_view text, std::size_t count);
+
+// Number of code points in `text`.
+std::size_t Utf8Length(std::string_view text);
+
+// Replaces every ill-formed sequence with U+FFFD.
+std::string SanitizeUtf8(std::string_view text);
+
+}  // namespace kvr
+
+#endif  // KVR_BASE_UTF8_H_

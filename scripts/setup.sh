@@ -1,0 +1,26 @@
+#!/bin/bash
+# Installs the Debian packages that building, testing and benchmarking need.
+# Idempotent: when every package is present it returns at once without touching apt.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config
+  libzip-dev libpugixml-dev libexpat1-dev libgsf-1-dev
+  libsqlite3-dev libcli11-dev nlohmann-json3-dev
+  qt6-base-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  python3 xvfb
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+echo "installing: ${missing[*]}"
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+"${sudo_cmd[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,51 @@
+// Cell reads that report their failures. Sheet readers use these so that a
+// cell which cannot be read leaves its field unchanged and says so, with the
+// sheet cell's address: `Sources!F12: 40000 does not fit a 16-bit number;
+// "Location" left unchanged`.
+#ifndef KVR_WORKBOOK_CELL_READER_H_
+#define KVR_WORKBOOK_CELL_READER_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "workbook/sheet_grid.h"
+
+namespace kvr {
+
+class Problems;
+enum class ErrorCode : int;
+
+// Holds references to a grid and a problem list; both must outlive it.
+class CellReader {
+ public:
+  CellReader(const SheetGrid& grid, Problems& problems) : grid_(grid), problems_(problems) {}
+
+  // Each returns nullopt after reporting why the cell at 1-based (row,
+  // column) cannot be read. `field` names what the value was meant for;
+  // `consequence` replaces the default `"field" left unchanged`.
+  std::optional<std::string> Text(int row, int column, std::string_view field,
+                                  std::string_view consequence = {});
+  std::optional<std::int16_t> Number(int row, int column, std::string_view field,
+                                     std::string_view consequence = {});
+  std::optional<std::uint8_t> Byte(int row, int column, std::string_view field,
+                                   std::string_view consequence = {});
+  // ToTableIndex(CellNumber): a 1-based number from the sheet as a 0-based index.
+  std::optional<std::int16_t> Index(int row, int column, std::string_view field,
+                                    std::string_view consequence = {});
+
+  const SheetGrid& grid() const { return grid_; }
+  Problems& problems() { return problems_; }
+
+ private:
+  void Report(int row, int column, const std::string& why, std::string_view field,
+              std::string_view consequence, ErrorCode code);
+
+  const SheetGrid& grid_;
+  Problems& problems_;
+};
+
+}  // namespace kvr
+
+#endif  // KVR_WORKBOOK_CELL_READER_H_

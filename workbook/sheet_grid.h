@@ -1,0 +1,110 @@
+// SheetGrid: the values of one worksheet's used range, read once and then
+// consulted without going back to the file.
+//
+// The used range is the rectangle from the first to the last non-empty cell;
+// grid row 1, column 1 is its top-left corner, so a sheet whose data lie in
+// B3:D6 gives a 4 x 3 grid whose (1, 1) is B3. A cell with formatting but no
+// value is empty. A sheet without values gives a 0 x 0 grid.
+#ifndef KVR_WORKBOOK_SHEET_GRID_H_
+#define KVR_WORKBOOK_SHEET_GRID_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kvr {
+
+enum class CellKind : std::uint8_t { kEmpty, kNumber, kText, kBoolean, kDate, kError };
+
+// A cell as the grid hands it out. `text` points into the grid and lives as
+// long as the grid. Numbers, dates (day serials) and booleans (0 or 1) use
+// `number`; texts and error values ("#N/A", "#DIV/0!", ...) use `text`.
+struct Cell {
+  CellKind kind = CellKind::kEmpty;
+  double number = 0;
+  std::string_view text;
+};
+
+// Column letters of a 1-based column number: 1 -> "A", 28 -> "AB".
+std::string ColumnLetters(int column);
+
+class SheetGrid {
+ public:
+  // Upper bound on the cells of a used range. A larger sheet is refused
+  // rather than allocated; it is far beyond any installation's workbook.
+  static constexpr std::size_t kMaxCells = std::size_t{1} << 23;
+
+  SheetGrid() = default;
+
+  int rows() const { return rows_; }
+  int columns() const { return columns_; }
+  bool empty() const { return rows_ == 0; }
+
+  // The cell at 1-based (row, column); outside the grid an empty cell.
+  Cell at(int row, int column) const;
+
+  // The worksheet's name, and where grid (1, 1) stands on it (1-based).
+  const std::string& sheet_name() const { return sheet_name_; }
+  int first_row() const { return first_row_; }
+  int first_column() const { return first_column_; }
+  // True when day serials count from 1 January 1904 rather than 30 December 1899.
+  bool date1904() const { return date1904_; }
+
+  // "Sources!F12": the sheet cell under grid (row, column). Names that are not
+  // plain words are quoted as the spreadsheet application quotes them.
+  std::string Address(int row, int column) const;
+
+ private:
+  friend class SheetGridBuilder;
+  struct Slot {
+    double number = 0;
+    std::uint32_t text = 0;
+    CellKind kind = CellKind::kEmpty;
+  };
+
+  std::string sheet_name_;
+  bool date1904_ = false;
+  int rows_ = 0;
+  int columns_ = 0;
+  int first_row_ = 1;
+  int first_column_ = 1;
+  std::vector<Slot> slots_;        // rows_ x columns_, row-major
+  std::vector<std::string> texts_;  // texts and error names, referenced by Slot::text
+};
+
+// Collects the non-empty cells of a sheet in any order, then lays out the
+// grid. Readers intern each distinct text once and place cells by sheet
+// coordinates (1-based). Throws WorkbookError when the used range would hold
+// more than SheetGrid::kMaxCells cells.
+class SheetGridBuilder {
+ public:
+  SheetGridBuilder(std::string sheet_name, bool date1904);
+
+  // Returns the id under which `text` is stored; AddText takes it.
+  std::uint32_t InternText(std::string text);
+
+  void AddNumber(int row, int column, double value);
+  void AddDate(int row, int column, double serial);
+  void AddBoolean(int row, int column, bool value);
+  void AddText(int row, int column, std::uint32_t text_id);
+  void AddError(int row, int column, std::string_view name);
+
+  SheetGrid Build() &&;
+
+ private:
+  struct Placed {
+    std::uint32_t row;
+    std::uint32_t column;
+    SheetGrid::Slot slot;
+  };
+  void Add(int row, int column, SheetGrid::Slot slot);
+
+  SheetGrid grid_;
+  std::vector<Placed> cells_;
+};
+
+}  // namespace kvr
+
+#endif  // KVR_WORKBOOK_SHEET_GRID_H_

@@ -1,0 +1,72 @@
+#include "workbook/workbook.h"
+
+#include <array>
+#include <cstring>
+#include <fstream>
+#include <new>
+
+#include "base/problems.h"
+
+namespace kvr {
+namespace {
+
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool SameSheetName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::unique_ptr<Workbook> OpenWorkbook(const std::filesystem::path& path) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) {
+    throw WorkbookError("not a workbook: " + path.string() + " is a folder");
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw WorkbookError("cannot open " + path.string() + ": " + std::strerror(errno));
+  std::array<char, 8> magic{};
+  in.read(magic.data(), magic.size());
+  const auto got = static_cast<std::size_t>(in.gcount());
+  in.close();
+  static constexpr char kZip[] = {'P', 'K', '\x03', '\x04'};
+  static constexpr char kOle2[] = {'\xD0', '\xCF', '\x11', '\xE0', '\xA1', '\xB1', '\x1A', '\xE1'};
+  if (got >= 4 && std::memcmp(magic.data(), kZip, 4) == 0) return OpenXlsxWorkbook(path);
+  if (got >= 8 && std::memcmp(magic.data(), kOle2, 8) == 0) return OpenXlsWorkbook(path);
+  throw WorkbookError("not a workbook: " + path.string() +
+                      " is neither an Office Open XML (.xlsx) nor an Excel 97-2003 (.xls) file");
+}
+
+std::optional<std::size_t> FindSheet(const Workbook& workbook, std::string_view name) {
+  const auto& names = workbook.SheetNames();
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (SameSheetName(names[i], name)) return i;
+  }
+  return std::nullopt;
+}
+
+SheetGrid OpenSheetGrid(Workbook& workbook, std::string_view name, Problems& problems) {
+  const auto index = FindSheet(workbook, name);
+  if (!index) {
+    problems.Report(std::string(name), "the workbook has no sheet \"" + std::string(name) +
+                                           "\"; nothing read from it",
+                    ErrorCode::kSubscriptOutOfRange);
+    return {};
+  }
+  try {
+    return workbook.ReadSheet(*index);
+  } catch (const WorkbookError& e) {
+    problems.Report(std::string(name), std::string(e.what()) + "; nothing read from it",
+                    ErrorCode::kInvalidFormat);
+  } catch (const std::bad_alloc&) {
+    problems.Report(std::string(name), "out of memory while reading the sheet; nothing read from it",
+                    ErrorCode::kInvalidFormat);
+  }
+  return {};
+}
+
+}  // namespace kvr

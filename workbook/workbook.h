@@ -1,0 +1,57 @@
+// A workbook file opened for reading: its worksheet names and their grids.
+//
+// OpenWorkbook tells the format from the file's first bytes, not its name:
+// a zip container is an Office Open XML workbook (.xlsx, .xlsm), an OLE2
+// compound file is an Excel 97-2003 binary workbook (.xls, BIFF8).
+#ifndef KVR_WORKBOOK_WORKBOOK_H_
+#define KVR_WORKBOOK_WORKBOOK_H_
+
+#include <cstddef>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "workbook/sheet_grid.h"
+#include "workbook/workbook_error.h"
+
+namespace kvr {
+
+class Problems;
+
+class Workbook {
+ public:
+  virtual ~Workbook() = default;
+
+  // Worksheet names in workbook order. Chart sheets and other non-worksheets
+  // are not listed.
+  virtual const std::vector<std::string>& SheetNames() const = 0;
+
+  // Reads worksheet `index` (0-based, into SheetNames()). Throws WorkbookError
+  // when the sheet's content is malformed or beyond the reader's limits.
+  virtual SheetGrid ReadSheet(std::size_t index) = 0;
+};
+
+// Opens the workbook at `path`. Throws WorkbookError with a message that names
+// the file: "not a workbook: ...", a corrupt or truncated container, an
+// encrypted workbook, a missing part.
+std::unique_ptr<Workbook> OpenWorkbook(const std::filesystem::path& path);
+
+// The index of the worksheet called `name`, matched without regard to case as
+// the spreadsheet application matches sheet names.
+std::optional<std::size_t> FindSheet(const Workbook& workbook, std::string_view name);
+
+// The grid of worksheet `name`. A missing sheet, or one that cannot be read,
+// gives an empty grid (0 x 0) and a recorded problem, so that the reader of
+// that sheet fills nothing.
+SheetGrid OpenSheetGrid(Workbook& workbook, std::string_view name, Problems& problems);
+
+// Readers behind OpenWorkbook; each throws WorkbookError.
+std::unique_ptr<Workbook> OpenXlsxWorkbook(const std::filesystem::path& path);
+std::unique_ptr<Workbook> OpenXlsWorkbook(const std::filesystem::path& path);
+
+}  // namespace kvr
+
+#endif  // KVR_WORKBOOK_WORKBOOK_H_

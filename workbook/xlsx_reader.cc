@@ -1,0 +1,526 @@
+// Office Open XML workbooks (.xlsx, .xlsm).
+//
+// The package is walked by its relationships: _rels/.rels names the workbook
+// part, the workbook's relationships name its worksheets, shared strings and
+// styles (never assumed to be sheetN.xml). Small parts are parsed whole with
+// pugixml; worksheets and the shared-string table, which can be large, are
+// streamed from the zip through expat, so memory grows with the cells kept,
+// not with the XML.
+#include <expat.h>
+
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include <pugixml.hpp>
+
+#include "base/utf8.h"
+#include "workbook/number_format.h"
+#include "workbook/workbook.h"
+#include "workbook/zip_archive.h"
+
+namespace kvr {
+namespace {
+
+constexpr std::size_t kSmallPartCap = std::size_t{64} << 20;   // workbook, rels, styles
+constexpr std::size_t kLargePartCap = std::size_t{1} << 30;    // worksheets, shared strings
+constexpr int kMaxRow = 1048576;
+constexpr int kMaxColumn = 16384;
+
+std::string_view LocalName(std::string_view name) {
+  const auto colon = name.rfind(':');
+  return colon == std::string_view::npos ? name : name.substr(colon + 1);
+}
+
+bool EndsWith(std::string_view s, std::string_view suffix) {
+  return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Decodes the _xHHHH_ escapes of package text: "_x000D_" is a carriage
+// return, "_x005F_" an underscore. Surrogate pairs are joined; a lone
+// surrogate becomes U+FFFD.
+std::string DecodeEscapes(std::string text) {
+  if (text.find("_x") == std::string::npos) return text;
+  std::string out;
+  out.reserve(text.size());
+  auto escape_at = [&](std::size_t i) -> int {
+    if (i + 7 > text.size() || text[i] != '_' || text[i + 1] != 'x' || text[i + 6] != '_') return -1;
+    int v = 0;
+    for (std::size_t k = i + 2; k < i + 6; ++k) {
+      const int h = HexValue(text[k]);
+      if (h < 0) return -1;
+      v = v * 16 + h;
+    }
+    return v;
+  };
+  for (std::size_t i = 0; i < text.size();) {
+    const int v = escape_at(i);
+    if (v < 0) {
+      out += text[i++];
+      continue;
+    }
+    i += 7;
+    char32_t cp = static_cast<char32_t>(v);
+    if (v >= 0xD800 && v <= 0xDBFF) {
+      const int lo = escape_at(i);
+      if (lo >= 0xDC00 && lo <= 0xDFFF) {
+        cp = 0x10000 + ((static_cast<char32_t>(v) - 0xD800) << 10) + (static_cast<char32_t>(lo) - 0xDC00);
+        i += 7;
+      }
+    }
+    AppendUtf8(out, cp);
+  }
+  return out;
+}
+
+// Resolves a relationship target against the folder of its source part.
+std::string ResolveTarget(std::string_view source_dir, std::string_view target) {
+  std::string joined = (!target.empty() && target.front() == '/')
+                           ? std::string(target.substr(1))
+                           : std::string(source_dir) + std::string(target);
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  while (start <= joined.size()) {
+    const auto slash = joined.find('/', start);
+    const std::string seg = joined.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+    if (seg == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!seg.empty() && seg != ".") {
+      parts.push_back(seg);
+    }
+    if (slash == std::string::npos) break;
+    start = slash + 1;
+  }
+  std::string out;
+  for (const auto& p : parts) {
+    if (!out.empty()) out += '/';
+    out += p;
+  }
+  return out;
+}
+
+std::string DirectoryOf(std::string_view part) {
+  const auto slash = part.rfind('/');
+  return slash == std::string_view::npos ? std::string() : std::string(part.substr(0, slash + 1));
+}
+
+std::string RelsPathOf(std::string_view part) {
+  return DirectoryOf(part) + "_rels/" + std::string(part.substr(part.rfind('/') + 1)) + ".rels";
+}
+
+pugi::xml_document ParseSmallPart(const ZipArchive& zip, const std::string& file, const std::string& part) {
+  const std::string xml = zip.Read(part, kSmallPartCap);
+  pugi::xml_document doc;
+  const auto res = doc.load_buffer(xml.data(), xml.size(), pugi::parse_default, pugi::encoding_auto);
+  if (!res) {
+    throw WorkbookError("damaged workbook: " + file + ", part " + part + ": malformed XML (" +
+                        res.description() + " at offset " + std::to_string(res.offset) + ")");
+  }
+  return doc;
+}
+
+pugi::xml_node Child(pugi::xml_node node, std::string_view local) {
+  for (auto c : node.children()) {
+    if (LocalName(c.name()) == local) return c;
+  }
+  return {};
+}
+
+pugi::xml_attribute Attribute(pugi::xml_node node, std::string_view local) {
+  for (auto a : node.attributes()) {
+    if (LocalName(a.name()) == local) return a;
+  }
+  return {};
+}
+
+struct Relationship {
+  std::string type;
+  std::string target;  // resolved part name
+};
+
+std::unordered_map<std::string, Relationship> ReadRelationships(const ZipArchive& zip, const std::string& file,
+                                                                const std::string& part) {
+  std::unordered_map<std::string, Relationship> rels;
+  const std::string rels_part = RelsPathOf(part);
+  if (!zip.Has(rels_part)) return rels;
+  const auto doc = ParseSmallPart(zip, file, rels_part);
+  for (auto rel : doc.document_element().children()) {
+    if (LocalName(rel.name()) != "Relationship") continue;
+    if (std::string_view(rel.attribute("TargetMode").value()) == "External") continue;
+    rels[rel.attribute("Id").value()] =
+        Relationship{rel.attribute("Type").value(), ResolveTarget(DirectoryOf(part), rel.attribute("Target").value())};
+  }
+  return rels;
+}
+
+// Parses "AB12" into row and column; false when malformed or out of range.
+bool ParseCellReference(std::string_view ref, int& row, int& column) {
+  std::size_t i = 0;
+  int c = 0;
+  while (i < ref.size() && i < 4 && ((ref[i] >= 'A' && ref[i] <= 'Z') || (ref[i] >= 'a' && ref[i] <= 'z'))) {
+    c = c * 26 + ((ref[i] | 0x20) - 'a' + 1);
+    ++i;
+  }
+  if (i == 0 || c > kMaxColumn) return false;
+  int r = 0;
+  const auto res = std::from_chars(ref.data() + i, ref.data() + ref.size(), r);
+  if (res.ec != std::errc() || res.ptr != ref.data() + ref.size() || r < 1 || r > kMaxRow) return false;
+  row = r;
+  column = c;
+  return true;
+}
+
+// Parses an ISO 8601 date or date-time ("2021-03-04", "2021-03-04T05:06:07Z")
+// into a day serial of the workbook's date system.
+std::optional<double> ParseIsoDate(std::string_view s, bool date1904) {
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0;
+  double sec = 0;
+  auto num = [&](std::size_t pos, std::size_t len, int& out) {
+    if (pos + len > s.size()) return false;
+    const auto r = std::from_chars(s.data() + pos, s.data() + pos + len, out);
+    return r.ec == std::errc() && r.ptr == s.data() + pos + len;
+  };
+  if (!num(0, 4, y) || s.size() < 10 || s[4] != '-' || !num(5, 2, mo) || s[7] != '-' || !num(8, 2, d)) {
+    return std::nullopt;
+  }
+  if (s.size() > 10 && s[10] == 'T') {
+    if (!num(11, 2, h) || s.size() < 16 || s[13] != ':' || !num(14, 2, mi)) return std::nullopt;
+    if (s.size() > 16 && s[16] == ':') {
+      std::size_t end = 17;
+      while (end < s.size() && ((s[end] >= '0' && s[end] <= '9') || s[end] == '.')) ++end;
+      std::from_chars(s.data() + 17, s.data() + end, sec);
+    }
+  }
+  if (mo < 1 || mo > 12 || d < 1 || d > 31) return std::nullopt;
+  // Days from 1970-01-01 to y-mo-d.
+  const int yy = y - (mo <= 2);
+  const int era = (yy >= 0 ? yy : yy - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(yy - era * 400);
+  const unsigned doy = (153 * (mo + (mo > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  const long days = static_cast<long>(era) * 146097 + static_cast<long>(doe) - 719468;
+  const long epoch = date1904 ? -24107 : -25569;
+  return static_cast<double>(days - epoch) + (h * 3600 + mi * 60 + sec) / 86400.0;
+}
+
+// Feeds a part through an expat parser in pieces as it inflates.
+template <typename Handler>
+void StreamXml(const ZipArchive& zip, const std::string& file, const std::string& part, Handler& handler) {
+  XML_Parser parser = XML_ParserCreate(nullptr);
+  if (parser == nullptr) throw std::bad_alloc();
+  struct Guard {
+    XML_Parser p;
+    ~Guard() { XML_ParserFree(p); }
+  } guard{parser};
+  XML_SetUserData(parser, &handler);
+  XML_SetElementHandler(
+      parser,
+      [](void* ud, const XML_Char* name, const XML_Char** atts) {
+        static_cast<Handler*>(ud)->Start(LocalName(name), atts);
+      },
+      [](void* ud, const XML_Char* name) { static_cast<Handler*>(ud)->End(LocalName(name)); });
+  XML_SetCharacterDataHandler(parser, [](void* ud, const XML_Char* s, int len) {
+    static_cast<Handler*>(ud)->Text(s, static_cast<std::size_t>(len));
+  });
+  auto fail = [&] {
+    if (!handler.error.empty()) throw WorkbookError("damaged workbook: " + file + ", part " + part + ": " + handler.error);
+    throw WorkbookError("damaged workbook: " + file + ", part " + part + ": malformed XML at line " +
+                        std::to_string(XML_GetCurrentLineNumber(parser)) + " (" +
+                        XML_ErrorString(XML_GetErrorCode(parser)) + ")");
+  };
+  zip.Stream(part, kLargePartCap, [&](const char* p, std::size_t n) {
+    if (XML_Parse(parser, p, static_cast<int>(n), 0) != XML_STATUS_OK) fail();
+  });
+  if (XML_Parse(parser, "", 0, 1) != XML_STATUS_OK) fail();
+}
+
+const char* FindAttribute(const XML_Char** atts, std::string_view local) {
+  for (int i = 0; atts[i] != nullptr; i += 2) {
+    if (LocalName(atts[i]) == local) return atts[i + 1];
+  }
+  return nullptr;
+}
+
+// <sst><si><t>..</t></si><si><r><t>..</t></r>..<rPh>..</rPh></si></sst>
+struct SharedStringsHandler {
+  std::vector<std::string>* out = nullptr;
+  std::string current;
+  std::string error;
+  int si_depth = 0, t_depth = 0, rph_depth = 0;
+
+  void Start(std::string_view name, const XML_Char**) {
+    if (name == "si") { si_depth++; current.clear(); }
+    else if (name == "rPh") rph_depth++;
+    else if (name == "t") t_depth++;
+  }
+  void End(std::string_view name) {
+    if (name == "si" && si_depth > 0) { si_depth--; out->push_back(DecodeEscapes(std::move(current))); current.clear(); }
+    else if (name == "rPh" && rph_depth > 0) rph_depth--;
+    else if (name == "t" && t_depth > 0) t_depth--;
+  }
+  void Text(const char* s, std::size_t n) {
+    if (si_depth > 0 && t_depth > 0 && rph_depth == 0) current.append(s, n);
+  }
+};
+
+enum class CellType { kNumber, kShared, kFormulaText, kInline, kBoolean, kError, kIsoDate };
+
+struct WorksheetHandler {
+  SheetGridBuilder* builder = nullptr;
+  const std::vector<std::string>* shared = nullptr;
+  const std::vector<bool>* xf_is_date = nullptr;
+  std::vector<std::uint32_t> shared_ids;  // shared string index -> grid text id
+  bool date1904 = false;
+  std::string error;
+
+  int sheet_data_depth = 0;
+  int row = 0, next_column = 1;
+  bool in_cell = false, in_v = false, in_is = false, in_t = false;
+  int rph_depth = 0;
+  bool has_v = false, has_is = false;
+  int cell_row = 0, cell_column = 0, cell_style = 0;
+  CellType cell_type = CellType::kNumber;
+  std::string value;
+
+  void Fail(std::string why) { if (error.empty()) error = std::move(why); }
+
+  void Start(std::string_view name, const XML_Char** atts) {
+    if (name == "sheetData") { sheet_data_depth++; return; }
+    if (sheet_data_depth == 0) return;
+    if (name == "row") {
+      const char* r = FindAttribute(atts, "r");
+      int n = row + 1;
+      if (r != nullptr) {
+        const auto res = std::from_chars(r, r + std::strlen(r), n);
+        if (res.ec != std::errc() || n < 1 || n > kMaxRow) { Fail(std::string("malformed row number \"") + r + "\""); n = row + 1; }
+      }
+      if (n > kMaxRow) n = kMaxRow;
+      row = n;
+      next_column = 1;
+    } else if (name == "c") {
+      in_cell = true;
+      has_v = has_is = false;
+      value.clear();
+      cell_row = row == 0 ? 1 : row;
+      cell_column = next_column;
+      cell_style = 0;
+      cell_type = CellType::kNumber;
+      for (int i = 0; atts[i] != nullptr; i += 2) {
+        const std::string_view key = LocalName(atts[i]);
+        const std::string_view val = atts[i + 1];
+        if (key == "r") {
+          if (!ParseCellReference(val, cell_row, cell_column)) Fail("malformed cell reference \"" + std::string(val) + "\"");
+        } else if (key == "s") {
+          std::from_chars(val.data(), val.data() + val.size(), cell_style);
+        } else if (key == "t") {
+          if (val == "s") cell_type = CellType::kShared;
+          else if (val == "str") cell_type = CellType::kFormulaText;
+          else if (val == "inlineStr") cell_type = CellType::kInline;
+          else if (val == "b") cell_type = CellType::kBoolean;
+          else if (val == "e") cell_type = CellType::kError;
+          else if (val == "d") cell_type = CellType::kIsoDate;
+        }
+      }
+      if (row == 0) row = cell_row;
+      next_column = cell_column + 1;
+    } else if (!in_cell) {
+      return;
+    } else if (name == "v") {
+      in_v = true;
+      has_v = true;
+      value.clear();
+    } else if (name == "is") {
+      in_is = true;
+      has_is = true;
+      value.clear();
+    } else if (name == "rPh") {
+      rph_depth++;
+    } else if (name == "t" && in_is) {
+      in_t = true;
+    }
+  }
+
+  void End(std::string_view name) {
+    if (name == "sheetData") { if (sheet_data_depth > 0) sheet_data_depth--; return; }
+    if (!in_cell) return;
+    if (name == "v") in_v = false;
+    else if (name == "is") in_is = false;
+    else if (name == "rPh") { if (rph_depth > 0) rph_depth--; }
+    else if (name == "t") in_t = false;
+    else if (name == "c") { in_cell = false; FinishCell(); }
+  }
+
+  void Text(const char* s, std::size_t n) {
+    if (in_v || (in_is && in_t && rph_depth == 0)) value.append(s, n);
+  }
+
+  void AddText(std::string text) {
+    builder->AddText(cell_row, cell_column, builder->InternText(DecodeEscapes(std::move(text))));
+  }
+
+  void FinishCell() {
+    if (!error.empty()) return;
+    if (cell_type == CellType::kInline) {
+      if (has_is) AddText(std::move(value));
+      else if (has_v) AddText(std::move(value));
+      return;
+    }
+    if (!has_v) return;  // formatted but empty, or a formula without a cached value
+    switch (cell_type) {
+      case CellType::kShared: {
+        std::size_t index = 0;
+        const auto res = std::from_chars(value.data(), value.data() + value.size(), index);
+        if (res.ec != std::errc() || index >= shared->size()) {
+          Fail("cell " + ColumnLetters(cell_column) + std::to_string(cell_row) + " refers to shared string \"" +
+               value + "\", which does not exist");
+          return;
+        }
+        if (shared_ids.empty()) shared_ids.assign(shared->size(), std::numeric_limits<std::uint32_t>::max());
+        std::uint32_t& id = shared_ids[index];
+        if (id == std::numeric_limits<std::uint32_t>::max()) id = builder->InternText((*shared)[index]);
+        builder->AddText(cell_row, cell_column, id);
+        return;
+      }
+      case CellType::kFormulaText:
+        AddText(std::move(value));
+        return;
+      case CellType::kBoolean:
+        builder->AddBoolean(cell_row, cell_column, value == "1" || value == "true");
+        return;
+      case CellType::kError:
+        builder->AddError(cell_row, cell_column, value);
+        return;
+      case CellType::kIsoDate:
+        if (const auto serial = ParseIsoDate(value, date1904)) builder->AddDate(cell_row, cell_column, *serial);
+        else AddText(std::move(value));
+        return;
+      case CellType::kNumber:
+      case CellType::kInline:
+        break;
+    }
+    std::size_t b = 0, e = value.size();
+    while (b < e && (value[b] == ' ' || value[b] == '\t' || value[b] == '\n' || value[b] == '\r')) ++b;
+    while (e > b && (value[e - 1] == ' ' || value[e - 1] == '\t' || value[e - 1] == '\n' || value[e - 1] == '\r')) --e;
+    if (b == e) return;
+    double number = 0;
+    const auto res = std::from_chars(value.data() + b, value.data() + e, number);
+    if (res.ec != std::errc() || res.ptr != value.data() + e) {
+      AddText(value.substr(b, e - b));  // not a number after all: keep what it says
+      return;
+    }
+    const bool is_date = cell_style >= 0 && static_cast<std::size_t>(cell_style) < xf_is_date->size() &&
+                         (*xf_is_date)[static_cast<std::size_t>(cell_style)];
+    if (is_date) builder->AddDate(cell_row, cell_column, number);
+    else builder->AddNumber(cell_row, cell_column, number);
+  }
+};
+
+class XlsxWorkbook : public Workbook {
+ public:
+  explicit XlsxWorkbook(const std::filesystem::path& path) : file_(path.string()), zip_(path) {
+    std::string workbook_part = "xl/workbook.xml";
+    for (const auto& [id, rel] : ReadRelationships(zip_, file_, "")) {
+      if (EndsWith(rel.type, "/officeDocument")) workbook_part = rel.target;
+    }
+    if (!zip_.Has(workbook_part)) {
+      throw WorkbookError("not a workbook: " + file_ + " is a zip file without a spreadsheet workbook part");
+    }
+    const auto doc = ParseSmallPart(zip_, file_, workbook_part);
+    const auto root = doc.document_element();
+    if (LocalName(root.name()) != "workbook") {
+      throw WorkbookError("not a workbook: " + file_ + ", part " + workbook_part + " is no workbook");
+    }
+    const std::string_view d1904 = Attribute(Child(root, "workbookPr"), "date1904").value();
+    date1904_ = d1904 == "1" || d1904 == "true";
+
+    const auto rels = ReadRelationships(zip_, file_, workbook_part);
+    std::string shared_part, styles_part;
+    for (const auto& [id, rel] : rels) {
+      if (EndsWith(rel.type, "/sharedStrings")) shared_part = rel.target;
+      else if (EndsWith(rel.type, "/styles")) styles_part = rel.target;
+    }
+    for (auto sheet : Child(root, "sheets").children()) {
+      if (LocalName(sheet.name()) != "sheet") continue;
+      pugi::xml_attribute rid;
+      for (auto a : sheet.attributes()) {
+        const std::string_view n = a.name();
+        if (LocalName(n) == "id" && n.find(':') != std::string_view::npos) rid = a;
+      }
+      const auto it = rels.find(rid.value());
+      if (it == rels.end() || !EndsWith(it->second.type, "/worksheet")) continue;  // chart sheets and the like
+      names_.push_back(SanitizeUtf8(sheet.attribute("name").value()));
+      parts_.push_back(it->second.target);
+    }
+    if (!shared_part.empty() && zip_.Has(shared_part)) {
+      SharedStringsHandler h;
+      h.out = &shared_;
+      StreamXml(zip_, file_, shared_part, h);
+    }
+    if (!styles_part.empty() && zip_.Has(styles_part)) ReadStyles(styles_part);
+  }
+
+  const std::vector<std::string>& SheetNames() const override { return names_; }
+
+  SheetGrid ReadSheet(std::size_t index) override {
+    SheetGridBuilder builder(names_.at(index), date1904_);
+    WorksheetHandler h;
+    h.builder = &builder;
+    h.shared = &shared_;
+    h.xf_is_date = &xf_is_date_;
+    h.date1904 = date1904_;
+    if (!zip_.Has(parts_[index])) {
+      throw WorkbookError("damaged workbook: " + file_ + " lacks the part of sheet '" + names_[index] + "' (" +
+                          parts_[index] + ")");
+    }
+    StreamXml(zip_, file_, parts_[index], h);
+    if (!h.error.empty()) {
+      throw WorkbookError("damaged workbook: " + file_ + ", sheet '" + names_[index] + "': " + h.error);
+    }
+    return std::move(builder).Build();
+  }
+
+ private:
+  void ReadStyles(const std::string& part) {
+    const auto doc = ParseSmallPart(zip_, file_, part);
+    const auto root = doc.document_element();
+    std::unordered_map<int, bool> custom;
+    for (auto f : Child(root, "numFmts").children()) {
+      if (LocalName(f.name()) != "numFmt") continue;
+      custom[f.attribute("numFmtId").as_int(-1)] = IsDateFormatCode(f.attribute("formatCode").value());
+    }
+    for (auto xf : Child(root, "cellXfs").children()) {
+      if (LocalName(xf.name()) != "xf") continue;
+      const int id = xf.attribute("numFmtId").as_int(0);
+      const auto it = custom.find(id);
+      xf_is_date_.push_back(it != custom.end() ? it->second : IsBuiltinDateFormat(id, false));
+    }
+  }
+
+  std::string file_;
+  ZipArchive zip_;
+  bool date1904_ = false;
+  std::vector<std::string> names_;
+  std::vector<std::string> parts_;
+  std::vector<std::string> shared_;
+  std::vector<bool> xf_is_date_;
+};
+
+}  // namespace
+
+std::unique_ptr<Workbook> OpenXlsxWorkbook(const std::filesystem::path& path) {
+  return std::make_unique<XlsxWorkbook>(path);
+}
+
+}  // namespace kvr
