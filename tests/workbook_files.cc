@@ -1,0 +1,88 @@
+#include "tests/workbook_files.h"
+
+#include <gsf/gsf.h>
+#include <zip.h>
+
+#include <cstring>
+#include <stdexcept>
+
+namespace kvr::testing {
+
+void WriteZip(const std::filesystem::path& path, const Parts& parts) {
+  int err = 0;
+  zip_t* z = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &err);
+  if (z == nullptr) throw std::runtime_error("cannot create zip");
+  for (const auto& [name, content] : parts) {
+    zip_source_t* src = zip_source_buffer(z, content.data(), content.size(), 0);
+    if (src == nullptr || zip_file_add(z, name.c_str(), src, ZIP_FL_OVERWRITE) < 0) {
+      throw std::runtime_error("cannot add zip part");
+    }
+  }
+  if (zip_close(z) != 0) throw std::runtime_error("cannot write zip");
+}
+
+void WriteOle2(const std::filesystem::path& path, const Parts& streams) {
+  GError* e = nullptr;
+  GsfOutput* out = gsf_output_stdio_new(path.c_str(), &e);
+  if (out == nullptr) throw std::runtime_error("cannot create OLE2 file");
+  GsfOutfile* ole = gsf_outfile_msole_new(out);
+  for (const auto& [name, content] : streams) {
+    GsfOutput* child = gsf_outfile_new_child(ole, name.c_str(), FALSE);
+    gsf_output_write(child, content.size(), reinterpret_cast<const guint8*>(content.data()));
+    gsf_output_close(child);
+    g_object_unref(child);
+  }
+  gsf_output_close(GSF_OUTPUT(ole));
+  g_object_unref(ole);
+  gsf_output_close(out);
+  g_object_unref(out);
+}
+
+Parts MinimalXlsx(const std::string& sheet_data, const std::string& shared_strings) {
+  const std::string ns = "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"";
+  const std::string rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+  Parts parts = {
+      {"[Content_Types].xml", "<?xml version=\"1.0\"?><Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\"/>"},
+      {"_rels/.rels", "<?xml version=\"1.0\"?><Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                      "<Relationship Id=\"rId1\" Type=\"" + rel + "/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"},
+      {"xl/workbook.xml", "<?xml version=\"1.0\"?><workbook " + ns + " xmlns:r=\"" + rel +
+                              "\"><sheets><sheet name=\"Sheet1\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>"},
+      {"xl/_rels/workbook.xml.rels",
+       "<?xml version=\"1.0\"?><Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+       "<Relationship Id=\"rId1\" Type=\"" + rel + "/worksheet\" Target=\"worksheets/data.xml\"/>"
+       "<Relationship Id=\"rId2\" Type=\"" + rel + "/sharedStrings\" Target=\"sharedStrings.xml\"/></Relationships>"},
+      {"xl/worksheets/data.xml", "<?xml version=\"1.0\"?><worksheet " + ns + "><sheetData>" + sheet_data +
+                                     "</sheetData></worksheet>"},
+      {"xl/sharedStrings.xml", "<?xml version=\"1.0\"?><sst " + ns + ">" + shared_strings + "</sst>"},
+  };
+  return parts;
+}
+
+BiffRecords& BiffRecords::Add(std::uint16_t type, const std::string& data) {
+  bytes_ += U16(type) + U16(static_cast<std::uint16_t>(data.size())) + data;
+  return *this;
+}
+
+BiffRecords& BiffRecords::Bof(std::uint16_t kind) {
+  return Add(0x0809, U16(0x0600) + U16(kind) + U16(0) + U16(0) + U32(0) + U32(0));
+}
+
+std::string BiffRecords::U16(std::uint16_t v) {
+  return std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
+}
+std::string BiffRecords::U32(std::uint32_t v) {
+  return U16(static_cast<std::uint16_t>(v & 0xFFFF)) + U16(static_cast<std::uint16_t>(v >> 16));
+}
+std::string BiffRecords::F64(double v) {
+  std::string s(8, '\0');
+  std::memcpy(s.data(), &v, 8);
+  return s;
+}
+std::string BiffRecords::Str16(const std::string& s) {
+  return U16(static_cast<std::uint16_t>(s.size())) + std::string(1, '\0') + s;
+}
+std::string BiffRecords::Str8(const std::string& s) {
+  return std::string(1, static_cast<char>(s.size())) + std::string(1, '\0') + s;
+}
+
+}  // namespace kvr::testing

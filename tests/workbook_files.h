@@ -1,0 +1,47 @@
+// Writes small workbook files for reader tests: zip packages with given
+// parts, and OLE2 compound files with given streams (BIFF records built by
+// BiffRecords).
+#ifndef KVR_TESTS_WORKBOOK_FILES_H_
+#define KVR_TESTS_WORKBOOK_FILES_H_
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace kvr::testing {
+
+using Parts = std::vector<std::pair<std::string, std::string>>;
+
+void WriteZip(const std::filesystem::path& path, const Parts& parts);
+void WriteOle2(const std::filesystem::path& path, const Parts& streams);
+
+// The parts of a minimal .xlsx with one sheet "Sheet1" whose sheetData holds
+// `sheet_data`, and the given shared strings (<si> elements).
+Parts MinimalXlsx(const std::string& sheet_data, const std::string& shared_strings = "");
+
+// Little-endian BIFF8 records.
+class BiffRecords {
+ public:
+  BiffRecords& Add(std::uint16_t type, const std::string& data);
+  BiffRecords& Bof(std::uint16_t kind);  // 0x0005 globals, 0x0010 worksheet
+  BiffRecords& Eof() { return Add(0x000A, ""); }
+  const std::string& bytes() const { return bytes_; }
+  std::size_t size() const { return bytes_.size(); }
+
+  static std::string U16(std::uint16_t v);
+  static std::string U32(std::uint32_t v);
+  static std::string F64(double v);
+  // XLUnicodeString with 16-bit count, compressed (Latin-1) characters.
+  static std::string Str16(const std::string& latin1);
+  // ShortXLUnicodeString (8-bit count).
+  static std::string Str8(const std::string& latin1);
+
+ private:
+  std::string bytes_;
+};
+
+}  // namespace kvr::testing
+
+#endif  // KVR_TESTS_WORKBOOK_FILES_H_

@@ -1,0 +1,290 @@
+#include "workbook/workbook.h"
+
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "base/problems.h"
+#include "tests/workbook_files.h"
+#include "workbook/cell_convert.h"
+
+namespace kvr {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::BiffRecords;
+
+const fs::path kFixtures = KVR_FIXTURES_DIR;
+
+std::vector<std::vector<std::string>> Texts(const SheetGrid& grid) {
+  std::vector<std::vector<std::string>> rows;
+  for (int r = 1; r <= grid.rows(); ++r) {
+    rows.emplace_back();
+    for (int c = 1; c <= grid.columns(); ++c) rows.back().push_back(CellText(grid, r, c).value_or("<error>"));
+  }
+  return rows;
+}
+
+class TempDir : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("kvr_wb_" + std::to_string(::getpid()) + "_" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  fs::path File(const std::string& name) const { return dir_ / name; }
+  static void WriteBytes(const fs::path& p, const std::string& bytes) { std::ofstream(p, std::ios::binary) << bytes; }
+  static std::string ReadBytes(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+  // The message of the WorkbookError that `f` throws, or "" when it throws none.
+  template <typename F>
+  static std::string ErrorOf(F f) {
+    try {
+      f();
+    } catch (const WorkbookError& e) {
+      return e.what();
+    }
+    return "";
+  }
+  fs::path dir_;
+};
+
+// Files saved by LibreOffice from the same source, in both formats.
+TEST(WorkbookFixtureTest, XlsxAndXlsReadTheSame) {
+  auto xlsx = OpenWorkbook(kFixtures / "types.xlsx");
+  auto xls = OpenWorkbook(kFixtures / "types.xls");
+  EXPECT_EQ(xlsx->SheetNames(), (std::vector<std::string>{"System", "Cells", "Empty", "Single"}));
+  ASSERT_EQ(xls->SheetNames(), xlsx->SheetNames());
+  for (std::size_t i = 0; i < xlsx->SheetNames().size(); ++i) {
+    const SheetGrid a = xlsx->ReadSheet(i), b = xls->ReadSheet(i);
+    EXPECT_EQ(Texts(a), Texts(b)) << xlsx->SheetNames()[i];
+    EXPECT_EQ(a.first_row(), b.first_row());
+    EXPECT_EQ(a.first_column(), b.first_column());
+  }
+}
+
+TEST(WorkbookFixtureTest, GridKeepsTheUsedRangeOriginAndValueKinds) {
+  for (const char* name : {"types.xlsx", "types.xls"}) {
+    SCOPED_TRACE(name);
+    auto wb = OpenWorkbook(kFixtures / name);
+    Problems problems;
+    const SheetGrid system = OpenSheetGrid(*wb, "SYSTEM", problems);  // names match without case
+    EXPECT_EQ(system.rows(), 5);
+    EXPECT_EQ(system.columns(), 2);
+    EXPECT_EQ(system.Address(1, 1), "System!B2");
+    EXPECT_EQ(CellNumber(system, 4, 2), 4);  // 3.5 rounds to even
+
+    const SheetGrid cells = OpenSheetGrid(*wb, "Cells", problems);
+    EXPECT_EQ(Texts(cells), (std::vector<std::vector<std::string>>{
+                                {"2.5", "Microphone 1", "1", "3/15/2020", "7/4/2021 4:17:37 PM", "6:34:00 AM"},
+                                {"<error>", "<error>", "abc", "True", "42", "1E+20"},
+                                {"-1E-05", "40000", "0.1", "Ünïcödé ✓ 𝄞", "1.23456789012346E+17", "#N/A"}}));
+    EXPECT_EQ(cells.at(2, 1).text, "#DIV/0!");
+    EXPECT_EQ(cells.at(2, 2).text, "#N/A");
+    EXPECT_EQ(cells.at(3, 6).kind, CellKind::kText);  // text that looks like an error is text
+
+    EXPECT_EQ(OpenSheetGrid(*wb, "Empty", problems).rows(), 0);
+    const SheetGrid single = OpenSheetGrid(*wb, "Single", problems);
+    EXPECT_EQ(single.rows(), 1);
+    EXPECT_EQ(single.columns(), 1);
+    EXPECT_EQ(single.Address(1, 1), "Single!C2");
+    EXPECT_TRUE(problems.empty());
+  }
+}
+
+TEST(WorkbookFixtureTest, MissingSheetIsAnEmptyGridAndAProblem) {
+  auto wb = OpenWorkbook(kFixtures / "types.xlsx");
+  Problems problems;
+  const SheetGrid grid = OpenSheetGrid(*wb, "Sources", problems);
+  EXPECT_EQ(grid.rows(), 0);
+  EXPECT_EQ(grid.columns(), 0);
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems.list()[0].ToString(), "Sources: the workbook has no sheet \"Sources\"; nothing read from it");
+  EXPECT_EQ(problems.ErrorText(), ": Error #  9 - Subscript out of range");
+}
+
+using XlsxTest = TempDir;
+
+TEST_F(XlsxTest, ReadsPackageQuirks) {
+  const auto path = File("q.xlsx");
+  testing::WriteZip(
+      path, testing::MinimalXlsx(
+                "<row r=\"2\"><c t=\"s\"><v>0</v></c><c><v>7</v></c><c r=\"E2\" t=\"inlineStr\"><is><r><t>in</t></r>"
+                "<r><t>line</t></r><rPh><t>PHONETIC</t></rPh></is></c></row>"
+                "<row><c t=\"b\"><v>1</v></c><c t=\"e\"><v>#VALUE!</v></c><c t=\"str\"><v>f_x000D_x</v></c>"
+                "<c t=\"d\"><v>2020-03-15T12:00:00</v></c><c><f>A1</f></c><c s=\"0\"/></row>",
+                "<si><t>A_x005F_x000D_ _xD834__xDD1E_ _xD800_</t></si>"));
+  auto wb = OpenWorkbook(path);
+  const SheetGrid g = wb->ReadSheet(0);
+  EXPECT_EQ(g.Address(1, 1), "Sheet1!A2");
+  EXPECT_EQ(Texts(g), (std::vector<std::vector<std::string>>{
+                          {"A_x000D_ 𝄞 \xEF\xBF\xBD", "7", "", "", "inline"},
+                          {"True", "<error>", "f\rx", "3/15/2020 12:00:00 PM", ""}}));
+}
+
+TEST_F(XlsxTest, BadInputsGiveClearErrors) {
+  WriteBytes(File("text.xlsx"), "Name:,Studio A\n");
+  EXPECT_NE(ErrorOf([&] { OpenWorkbook(File("text.xlsx")); }).find("not a workbook"), std::string::npos);
+  WriteBytes(File("empty.xlsx"), "");
+  EXPECT_NE(ErrorOf([&] { OpenWorkbook(File("empty.xlsx")); }).find("not a workbook"), std::string::npos);
+  EXPECT_NE(ErrorOf([&] { OpenWorkbook(dir_); }).find("folder"), std::string::npos);
+  EXPECT_NE(ErrorOf([&] { OpenWorkbook(File("absent.xlsx")); }).find("cannot open"), std::string::npos);
+
+  const std::string good = ReadBytes(kFixtures / "types.xlsx");
+  WriteBytes(File("truncated.xlsx"), good.substr(0, good.size() / 2));
+  EXPECT_NE(ErrorOf([&] { OpenWorkbook(File("truncated.xlsx")); }).find("damaged zip"), std::string::npos);
+
+  std::string corrupt = good;  // deflated data overwritten: inflating fails or the CRC does
+  for (std::size_t i = 200; i < 1200 && i < corrupt.size(); ++i) corrupt[i] = static_cast<char>(i * 7);
+  WriteBytes(File("corrupt.xlsx"), corrupt);
+  EXPECT_NE(ErrorOf([&] {
+              auto wb = OpenWorkbook(File("corrupt.xlsx"));
+              for (std::size_t i = 0; i < wb->SheetNames().size(); ++i) wb->ReadSheet(i);
+            }),
+            "");
+
+  testing::WriteZip(File("nowb.xlsx"), {{"hello.txt", "hi"}});
+  EXPECT_NE(ErrorOf([&] { OpenWorkbook(File("nowb.xlsx")); }).find("without a spreadsheet workbook"),
+            std::string::npos);
+}
+
+TEST_F(XlsxTest, MalformedSheetContentIsRefused) {
+  struct Case { const char* name; std::string sheet_data; const char* expect; } cases[] = {
+      {"xml", "<row><c><v>1</v></row>", "malformed XML"},
+      {"utf8", "<row><c t=\"inlineStr\"><is><t>\xFF\xFE</t></is></c></row>", "malformed XML"},
+      {"charref", "<row><c t=\"inlineStr\"><is><t>&#xD800;</t></is></c></row>", "malformed XML"},
+      {"ref0", "<row><c r=\"A0\"><v>1</v></c></row>", "malformed cell reference \"A0\""},
+      {"refcol", "<row><c r=\"XFE1\"><v>1</v></c></row>", "malformed cell reference"},
+      {"refnum", "<row><c r=\"12\"><v>1</v></c></row>", "malformed cell reference"},
+      {"rowattr", "<row r=\"x\"><c><v>1</v></c></row>", "malformed row number"},
+      {"huge", "<row r=\"1\"><c r=\"A1\"><v>1</v></c></row><row r=\"1048576\"><c r=\"XFD1048576\"><v>1</v></c></row>",
+       "more than 8388608 cells"},
+      {"sst", "<row><c t=\"s\"><v>5</v></c></row>", "shared string \"5\", which does not exist"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto path = File(std::string(c.name) + ".xlsx");
+    testing::WriteZip(path, testing::MinimalXlsx(c.sheet_data));
+    auto wb = OpenWorkbook(path);
+    EXPECT_NE(ErrorOf([&] { wb->ReadSheet(0); }).find(c.expect), std::string::npos)
+        << ErrorOf([&] { wb->ReadSheet(0); });
+    Problems problems;  // in a run the same failure is a problem and an empty grid
+    EXPECT_EQ(OpenSheetGrid(*wb, "Sheet1", problems).rows(), 0);
+    EXPECT_EQ(problems.size(), 1u);
+  }
+}
+
+TEST_F(XlsxTest, PartThatInflatesPastTheCapIsRefused) {
+  auto parts = testing::MinimalXlsx("");
+  // A workbook part of 65 MiB of blanks compresses to a few kilobytes.
+  parts[2].second.insert(parts[2].second.find("<sheets>"), std::string(std::size_t{65} << 20, ' '));
+  testing::WriteZip(File("bomb.xlsx"), parts);
+  EXPECT_NE(ErrorOf([&] { OpenWorkbook(File("bomb.xlsx")); }).find("part too large"), std::string::npos);
+}
+
+using XlsTest = TempDir;
+
+std::string Workbook(const std::string& globals_extra, const BiffRecords& sheet, const std::string& sst = "") {
+  // Globals: BOF, optional records, one BOUNDSHEET8 whose offset is patched in, EOF.
+  BiffRecords head;
+  head.Bof(0x0005);
+  const std::string tail_records = globals_extra + sst;
+  const std::string name = BiffRecords::Str8("Sheet1");
+  const std::size_t boundsheet_size = 4 + 4 + 2 + name.size();
+  const std::size_t offset = head.size() + tail_records.size() + boundsheet_size + 4;
+  BiffRecords globals;
+  globals.Add(0x0085, BiffRecords::U32(static_cast<std::uint32_t>(offset)) + std::string(2, '\0') + name).Eof();
+  return head.bytes() + tail_records + globals.bytes() + sheet.bytes();
+}
+
+std::string Cell(int row, int col, int xf) {
+  return BiffRecords::U16(static_cast<std::uint16_t>(row)) + BiffRecords::U16(static_cast<std::uint16_t>(col)) +
+         BiffRecords::U16(static_cast<std::uint16_t>(xf));
+}
+
+TEST_F(XlsTest, ReadsCellRecordsAndContinuedStrings) {
+  using B = BiffRecords;
+  // SST of two strings; the second starts compressed and continues wide in a CONTINUE record.
+  BiffRecords sst;
+  sst.Add(0x00FC, B::U32(2) + B::U32(2) + B::Str16("Mic") + B::U16(6) + std::string(1, '\0') + "ab");
+  sst.Add(0x003C, std::string(1, '\x01') + std::string("\x3A\x04\x1E\x20\x34\xD8", 6) + std::string("\x1E\xDD", 2));
+  // Formats: XF 0 general, XF 1 a custom date format 164.
+  BiffRecords styles;
+  styles.Add(0x041E, B::U16(164) + B::Str16("dd/mm/yyyy"));
+  styles.Add(0x00E0, B::U16(0) + B::U16(0) + std::string(16, '\0'));
+  styles.Add(0x00E0, B::U16(0) + B::U16(164) + std::string(16, '\0'));
+  BiffRecords sheet;
+  sheet.Bof(0x0010)
+      .Add(0x00FD, Cell(1, 1, 0) + B::U32(0))
+      .Add(0x00FD, Cell(1, 2, 0) + B::U32(1))
+      .Add(0x027E, Cell(2, 1, 0) + B::U32((123 << 2) | 2 | 1))  // integer RK / 100
+      .Add(0x00BD, B::U16(2) + B::U16(2) + B::U16(0) + B::U32((7 << 2) | 2) + B::U16(1) + B::U32((43905 << 2) | 2) +
+                       B::U16(3))
+      .Add(0x0203, Cell(3, 1, 0) + B::F64(2.5))
+      .Add(0x0205, Cell(3, 2, 0) + std::string("\x01\x00", 2))
+      .Add(0x0205, Cell(3, 3, 0) + std::string("\x2A\x01", 2))
+      .Add(0x0006, Cell(4, 1, 0) + std::string("\x00\x00\x00\x00\x00\x00\xFF\xFF", 8) + std::string(6, '\0'))
+      .Add(0x0207, B::Str16("formula text"))
+      .Add(0x0006, Cell(4, 2, 0) + std::string("\x02\x00\x07\x00\x00\x00\xFF\xFF", 8) + std::string(6, '\0'))
+      .Add(0x0204, Cell(4, 3, 0) + B::Str16("label"))
+      .Bof(0x0020).Add(0x0203, Cell(9, 9, 0) + B::F64(1)).Eof()  // an embedded chart's records are not cells
+      .Eof();
+  testing::WriteOle2(File("t.xls"), {{"Workbook", Workbook(styles.bytes(), sheet, sst.bytes())}});
+  auto wb = OpenWorkbook(File("t.xls"));
+  ASSERT_EQ(wb->SheetNames(), std::vector<std::string>{"Sheet1"});
+  const SheetGrid g = wb->ReadSheet(0);
+  EXPECT_EQ(g.Address(1, 1), "Sheet1!B2");
+  EXPECT_EQ(Texts(g), (std::vector<std::vector<std::string>>{{"Mic", "abк„𝄞", ""},
+                                                               {"1.23", "7", "3/15/2020"},
+                                                               {"2.5", "True", "<error>"},
+                                                               {"formula text", "<error>", "label"}}));
+  EXPECT_EQ(g.at(3, 3).text, "#N/A");
+  EXPECT_EQ(g.at(4, 2).text, "#DIV/0!");
+}
+
+TEST_F(XlsTest, BadInputsGiveClearErrors) {
+  using B = BiffRecords;
+  BiffRecords sheet;
+  sheet.Bof(0x0010).Add(0x0203, Cell(0, 0, 0) + B::F64(1)).Eof();
+
+  BiffRecords filepass;
+  filepass.Add(0x002F, std::string(6, '\0'));
+  testing::WriteOle2(File("enc.xls"), {{"Workbook", Workbook(filepass.bytes(), sheet)}});
+  EXPECT_NE(ErrorOf([&] { OpenWorkbook(File("enc.xls")); }).find("encrypted workbook"), std::string::npos);
+
+  testing::WriteOle2(File("pkg.xls"), {{"EncryptionInfo", "x"}, {"EncryptedPackage", "y"}});
+  EXPECT_NE(ErrorOf([&] { OpenWorkbook(File("pkg.xls")); }).find("encrypted workbook"), std::string::npos);
+
+  testing::WriteOle2(File("book.xls"), {{"Book", "x"}});
+  EXPECT_NE(ErrorOf([&] { OpenWorkbook(File("book.xls")); }).find("Excel 5.0/95"), std::string::npos);
+
+  testing::WriteOle2(File("doc.xls"), {{"WordDocument", "x"}});
+  EXPECT_NE(ErrorOf([&] { OpenWorkbook(File("doc.xls")); }).find("without a workbook stream"), std::string::npos);
+
+  const std::string good = Workbook("", sheet);
+  testing::WriteOle2(File("trunc.xls"), {{"Workbook", good.substr(0, good.size() - 10)}});
+  EXPECT_NE(ErrorOf([&] {
+              auto wb = OpenWorkbook(File("trunc.xls"));
+              wb->ReadSheet(0);
+            }).find("truncated"),
+            std::string::npos);
+
+  BiffRecords short_number;  // a NUMBER record too short for its value
+  short_number.Bof(0x0010).Add(0x0203, Cell(0, 0, 0) + "\x01\x02").Eof();
+  testing::WriteOle2(File("short.xls"), {{"Workbook", Workbook("", short_number)}});
+  EXPECT_NE(ErrorOf([&] {
+              auto wb = OpenWorkbook(File("short.xls"));
+              wb->ReadSheet(0);
+            }).find("record ends early"),
+            std::string::npos);
+
+  const std::string ole = ReadBytes(kFixtures / "types.xls");
+  WriteBytes(File("cut.xls"), ole.substr(0, 1000));
+  EXPECT_NE(ErrorOf([&] { OpenWorkbook(File("cut.xls")); }), "");
+}
+
+}  // namespace
+}  // namespace kvr
