@@ -35,6 +35,21 @@ class CellReader {
   std::optional<std::int16_t> Index(int row, int column, std::string_view field,
                                     std::string_view consequence = {});
 
+  // The same reads stored into `field` on success; on failure `field` keeps
+  // its value. `field_name` names it in the report.
+  void TextInto(int row, int column, std::string& field, std::string_view field_name) {
+    if (auto v = Text(row, column, field_name)) field = std::move(*v);
+  }
+  void NumberInto(int row, int column, std::int16_t& field, std::string_view field_name) {
+    if (auto v = Number(row, column, field_name)) field = *v;
+  }
+  void ByteInto(int row, int column, std::uint8_t& field, std::string_view field_name) {
+    if (auto v = Byte(row, column, field_name)) field = *v;
+  }
+  void IndexInto(int row, int column, std::int16_t& field, std::string_view field_name) {
+    if (auto v = Index(row, column, field_name)) field = *v;
+  }
+
   const SheetGrid& grid() const { return grid_; }
   Problems& problems() { return problems_; }
 

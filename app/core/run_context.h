@@ -1,0 +1,59 @@
+// What a run needs from the front end that starts it: the file chooser, the
+// overwrite question, the status label, the "Big Switch" setting and the
+// folder the outputs go to. The command line and the window each implement
+// these small interfaces.
+#ifndef KVR_APP_CORE_RUN_CONTEXT_H_
+#define KVR_APP_CORE_RUN_CONTEXT_H_
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "base/overwrite_question.h"
+#include "base/problems.h"
+#include "tables/switcher_database.h"
+
+namespace kvr {
+
+class FileChooser {
+ public:
+  virtual ~FileChooser() = default;
+  // Asks for a file: `sFileName` proposed, `sExtension` the first filter
+  // entry ("" for none), `iType` 1 to open, otherwise to save. Returns the
+  // chosen full path, or "" when the user cancelled.
+  virtual std::string GetFileName(const std::string& sFileName, const std::string& sExtension, int iType) = 0;
+};
+
+class StatusSink {
+ public:
+  virtual ~StatusSink() = default;
+  // Shows `text` ("", "In Process", "Completed") and lets the display catch up.
+  virtual void SetStatus(const std::string& text) = 0;
+};
+
+struct RunContext {
+  FileChooser& chooser;
+  OverwriteQuestion& question;
+  StatusSink& status;
+  bool big_switch = false;
+  std::filesystem::path output_folder;  // AppFolder: where every output file goes
+  bool dry_run = false;                 // convert only: change nothing, report what would change
+};
+
+struct RunResult {
+  enum class Outcome {
+    kCancelled,   // the user chose no file: nothing read or written, status unchanged
+    kNotRun,      // an input is missing or unreadable: nothing read or written, status unchanged
+    kCompleted,   // ran to the end ("Completed"); `problems` lists what failed on the way
+  };
+  Outcome outcome = Outcome::kCancelled;
+  std::string reason;                         // why it did not run (kNotRun)
+  Problems problems;
+  std::vector<std::filesystem::path> written;  // output files written
+  std::vector<FieldChange> changes;            // database changes (dry runs)
+  std::vector<std::string> would_write;        // file names a dry run would have written
+};
+
+}  // namespace kvr
+
+#endif  // KVR_APP_CORE_RUN_CONTEXT_H_

@@ -1,0 +1,260 @@
+#include "app/core/runs.h"
+
+#include <functional>
+#include <new>
+
+#include "base/output_file.h"
+#include "console/console_sheets.h"
+#include "console/disk_work.h"
+#include "demo/demo_ini.h"
+#include "workbook/system_settings.h"
+#include "workbook/workbook.h"
+#include "xpoints/crosspoints.h"
+
+namespace kvr {
+namespace {
+
+// Runs one step; an exception that escapes it becomes a problem and the run
+// goes on with the next step.
+void Step(Problems& problems, const std::string& what, const std::function<void()>& step) {
+  try {
+    step();
+  } catch (const std::bad_alloc&) {
+    problems.Report(what, "out of memory; step skipped", ErrorCode::kApplicationDefined);
+  } catch (const std::exception& e) {
+    problems.Report(what, std::string(e.what()) + "; step skipped", ErrorCode::kApplicationDefined);
+  }
+}
+
+// Asks for the workbook and opens it. Returns nullptr after setting the
+// result's outcome when the user cancels or the file cannot be read.
+std::unique_ptr<Workbook> ChooseWorkbook(RunContext& ctx, RunResult& result) {
+  const std::string path = ctx.chooser.GetFileName("Excel", "xls", 1);
+  if (path.empty()) {
+    result.outcome = RunResult::Outcome::kCancelled;
+    return nullptr;
+  }
+  if (!RegularFileExists(path)) {
+    result.outcome = RunResult::Outcome::kNotRun;
+    result.reason = "workbook not found: " + path;
+    return nullptr;
+  }
+  try {
+    return OpenWorkbook(path);
+  } catch (const std::exception& e) {
+    result.outcome = RunResult::Outcome::kNotRun;
+    result.reason = e.what();
+    return nullptr;
+  }
+}
+
+// The database phase: the seven table steps in one transaction.
+void UpdateDatabase(const std::filesystem::path& path, DatabaseKind kind, Variables& vars,
+                    const SystemSettings& system, RunContext& ctx, RunResult& result) {
+  Problems& problems = result.problems;
+  if (kind == DatabaseKind::kJet) {
+    problems.Report(path.string(),
+                    "this is a Jet database; converting it needs an ODBC data source, which this build does not "
+                    "offer yet. The database was left unchanged",
+                    ErrorCode::kDatabase);
+    return;
+  }
+  std::unique_ptr<SwitcherDatabase> db;
+  try {
+    db = OpenSqliteDatabase(path, DatabaseOptions{ctx.dry_run, 5000});
+  } catch (const DatabaseError& e) {
+    problems.Report(path.string(), std::string(e.what()) + "; the database was left unchanged", ErrorCode::kDatabase);
+    return;
+  }
+  Step(problems, "InptAlphas", [&] { WriteInptAlphas(*db, vars.inputs, system.InputCount, problems); });
+  Step(problems, "OutptAlphas", [&] { WriteOutptAlphas(*db, vars.outputs, system.OutputCount, problems); });
+  Step(problems, "OptoAlphas", [&] { WriteOptoAlphas(*db, vars.optos, system.InputCount, problems); });
+  Step(problems, "RelayAlphas", [&] { WriteRelayAlphas(*db, vars.relays, system.OutputCount, problems); });
+  Step(problems, "ConsoleAlphas", [&] { WriteConsoleAlphas(*db, vars.console_names, problems); });
+  Step(problems, "LocationAlphas", [&] { WriteLocationAlphas(*db, vars.locations, problems); });
+  Step(problems, "OptoRelaySets", [&] { WriteOptoRelaySets(*db, vars.rc_sets, problems); });
+  if (ctx.dry_run) {
+    result.changes = db->Changes();
+    db->Rollback();
+    return;
+  }
+  try {
+    db->Commit();
+  } catch (const DatabaseError& e) {
+    problems.Report(path.string(), e.what(), ErrorCode::kDatabase);
+  }
+}
+
+}  // namespace
+
+RunResult ConversionRun(Variables& vars, RunContext& ctx) {
+  vars.Clear();
+  RunResult result;
+  const std::string db_path = ctx.chooser.GetFileName("Switcher.mdb", "mdb", 1);
+  if (db_path.empty()) return result;  // cancelled
+  if (!RegularFileExists(db_path)) {
+    result.outcome = RunResult::Outcome::kNotRun;
+    result.reason = "database not found: " + db_path;
+    return result;
+  }
+  DatabaseKind kind;
+  try {
+    kind = DetectDatabaseKind(db_path);
+  } catch (const DatabaseError& e) {
+    result.outcome = RunResult::Outcome::kNotRun;
+    result.reason = e.what();
+    return result;
+  }
+  if (kind == DatabaseKind::kOther) {
+    result.outcome = RunResult::Outcome::kNotRun;
+    result.reason = "not a switcher database: " + db_path + " is neither a SQLite nor a Jet database file";
+    return result;
+  }
+  auto workbook = ChooseWorkbook(ctx, result);
+  if (!workbook) return result;
+  ctx.status.SetStatus("In Process");
+
+  Problems& problems = result.problems;
+  SystemSettings system;
+  auto sheet = [&](const char* name) { return OpenSheetGrid(*workbook, name, problems); };
+  Step(problems, "System", [&] { system = ReadSystemSettings(sheet("System"), problems); });
+  // The opto table is allocated with the inputs, the relay table with the outputs.
+  vars.optos.assign(system.InputCount >= 0 ? static_cast<std::size_t>(system.InputCount) + 1 : 0, OptoRecord{});
+  Step(problems, "Sources", [&] { ReadSources(sheet("Sources"), system.InputCount, vars.inputs, problems); });
+  vars.relays.assign(system.OutputCount >= 0 ? static_cast<std::size_t>(system.OutputCount) + 1 : 0, RelayRecord{});
+  Step(problems, "Destinations",
+       [&] { ReadDestinations(sheet("Destinations"), system.OutputCount, vars.outputs, problems); });
+  Step(problems, "Opto", [&] { ReadOpto(sheet("Opto"), system.InputCount, vars.optos, problems); });
+  Step(problems, "Relay", [&] { ReadRelay(sheet("Relay"), system.OutputCount, vars.relays, problems); });
+  Step(problems, "Location", [&] { ReadLocationSheet(sheet("Location"), vars.locations, problems); });
+  Step(problems, "Console Name", [&] { ReadConsoleNameSheet(sheet("Console Name"), vars.console_names, problems); });
+  Step(problems, "RC", [&] { ReadRemoteControlSheet(sheet("RC"), vars.rc_sets, problems); });
+  Step(problems, "Console Config",
+       [&] { ReadConsoleConfigSheet(sheet("Console Config"), vars.console_config, problems); });
+  const int last_console = std::min<int>(system.ConsoleCount, static_cast<int>(kConsoles) - 1);
+  for (int n = 1; n <= last_console; ++n) {
+    const std::string name = "Console #" + std::to_string(n);
+    Step(problems, name, [&] {
+      ReadConsoleModuleSheet(OpenSheetGrid(*workbook, name, problems), n, ctx.big_switch, vars.consoles, problems);
+    });
+  }
+  if (system.ConsoleCount > last_console) {
+    problems.Report("System", "ConsoleCount " + std::to_string(system.ConsoleCount) +
+                                  " is more than the 256 consoles kept; consoles past 256 not read",
+                    ErrorCode::kSubscriptOutOfRange);
+  }
+  workbook.reset();
+
+  UpdateDatabase(db_path, kind, vars, system, ctx, result);
+
+  if (ctx.dry_run) {
+    result.would_write.push_back(system.SystemName + ".con");
+    for (int n = 1; n <= last_console; ++n) {
+      result.would_write.push_back(ModuleFileName(system.SystemName, vars.consoles[static_cast<std::size_t>(n)], n));
+    }
+  } else {
+    Step(problems, "console configuration file", [&] {
+      const auto path = SaveConsoleConfig(ctx.output_folder, system.SystemName, vars.console_config, ctx.question,
+                                          problems);
+      if (!path.empty()) result.written.push_back(path);
+    });
+    Step(problems, "module configuration files", [&] {
+      for (auto& path : SaveModuleConfig(ctx.output_folder, system.SystemName, vars.consoles, system.ConsoleCount,
+                                         ctx.question, problems)) {
+        result.written.push_back(std::move(path));
+      }
+    });
+  }
+  ctx.status.SetStatus("Completed");
+  result.outcome = RunResult::Outcome::kCompleted;
+  return result;
+}
+
+RunResult DemoIniRun(Variables& vars, RunContext& ctx) {
+  vars.Clear();
+  RunResult result;
+  ctx.status.SetStatus("");
+  auto workbook = ChooseWorkbook(ctx, result);
+  if (!workbook) return result;
+  ctx.status.SetStatus("In Process");
+
+  Problems& problems = result.problems;
+  const std::vector<std::string> sheet_names = workbook->SheetNames();
+  DemoSystem demo;
+  Step(problems, "System", [&] {
+    const SystemSettings s = ReadSystemSettings(OpenSheetGrid(*workbook, "System", problems), problems);
+    demo = DemoSystem{s.SystemName, s.InputCount, s.OutputCount, 0, s.ConsoleCount};
+  });
+  Step(problems, "32QX", [&] {
+    if (!FindSheet(*workbook, "32QX")) {
+      problems.Report("32QX", "the workbook has no sheet \"32QX\"; no frames or slots written",
+                      ErrorCode::kSubscriptOutOfRange);
+      return;
+    }
+    demo.FrameCount = ReadFrameSheet(OpenSheetGrid(*workbook, "32QX", problems), vars.frames, vars.consoles, problems);
+  });
+  for (int i = 0; i < demo.ConsoleCount && i < static_cast<int>(kConsoles); ++i) {
+    vars.consoles[static_cast<std::size_t>(i)].consoleIndex = static_cast<std::int16_t>(i);
+    const std::string name = ConsoleSheetName(sheet_names, i + 1);
+    if (name.empty()) {
+      problems.Report("Console #" + std::to_string(i + 1),
+                      "the workbook has no sheet for console " + std::to_string(i + 1) +
+                          " (\"Console #" + std::to_string(i + 1) + "\" or a lettered one); it and later consoles not read",
+                      ErrorCode::kSubscriptOutOfRange);
+      break;
+    }
+    Step(problems, name,
+         [&] { ReadDemoConsoleSheet(OpenSheetGrid(*workbook, name, problems), i + 1, vars.consoles, problems); });
+  }
+  workbook.reset();
+
+  Step(problems, "DemoSetup.ini", [&] {
+    const std::filesystem::path path = ctx.output_folder / "DemoSetup.ini";
+    if (const auto error = WriteFileAtomically(path, BuildDemoIni(demo, vars.frames, vars.consoles))) {
+      problems.Report(path.string(), "demo setup file not written: " + *error, ErrorCode::kPathFileAccess);
+    } else {
+      result.written.push_back(path);
+    }
+  });
+  ctx.status.SetStatus("Completed");
+  result.outcome = RunResult::Outcome::kCompleted;
+  return result;
+}
+
+RunResult CrosspointExportRun(Variables& vars, RunContext& ctx) {
+  vars.Clear();
+  RunResult result;
+  ctx.status.SetStatus("");
+  auto workbook = ChooseWorkbook(ctx, result);
+  if (!workbook) return result;
+  ctx.status.SetStatus("In Process");
+
+  Problems& problems = result.problems;
+  std::string system_name;
+  std::vector<CrosspointRecord> records;
+  Step(problems, "System",
+       [&] { system_name = FirstSystemName(OpenSheetGrid(*workbook, "System", problems), problems); });
+  Step(problems, "Crosspoints",
+       [&] { records = ReadCrosspoints(OpenSheetGrid(*workbook, "Crosspoints", problems), problems); });
+  workbook.reset();
+
+  Step(problems, "crosspoint file", [&] {
+    const std::string name = system_name + " Crosspoints.xpt";
+    if (const auto why = UnsafeFileNameReason(system_name)) {
+      problems.Report(name, "no crosspoint file written: the system name cannot name a file (" + *why + ")",
+                      ErrorCode::kPathFileAccess);
+      return;
+    }
+    const std::filesystem::path path = ctx.output_folder / name;
+    if (const auto error = WriteFileAtomically(path, EncodeCrosspointFile(records))) {
+      problems.Report(path.string(), "crosspoint file not written: " + *error, ErrorCode::kPathFileAccess);
+    } else {
+      result.written.push_back(path);
+    }
+  });
+  ctx.status.SetStatus("Completed");
+  result.outcome = RunResult::Outcome::kCompleted;
+  return result;
+}
+
+}  // namespace kvr

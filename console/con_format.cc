@@ -1,0 +1,136 @@
+#include "console/con_format.h"
+
+#include <array>
+#include <sstream>
+
+#include "base/little_endian.h"
+
+namespace kvr {
+namespace {
+
+std::int16_t OrNoIndex(std::int16_t v) { return v == 0 ? NoIndex : v; }
+
+// The 35 slots of a record in file order (the sum is 16-bit arithmetic).
+std::array<std::int16_t, kConSlots> ConSlots(const ConsoleConfigRecord& r) {
+  const auto switches = static_cast<std::int16_t>(r.fader + 2 * r.sourceSelect + 4 * r.cancelCue + 8 * r.cueType);
+  return {switches, r.reserved1, r.location, r.mic, r.monitor, r.reserved2, r.talkback, r.reserved3,
+          r.cueSpeaker, r.cueBus, r.reserved4, r.hpOutput, r.hpBus, r.meters[0], r.meters[1], r.meters[2],
+          r.meters[3], r.meters[4], OrNoIndex(r.meters[5]), OrNoIndex(r.meters[6]), OrNoIndex(r.meters[7]),
+          r.timerStart, r.timerStop, NoIndex, r.timerReset, r.timerExternal, OrNoIndex(r.reserved5to8[0]),
+          OrNoIndex(r.reserved5to8[1]), OrNoIndex(r.reserved5to8[2]), OrNoIndex(r.reserved5to8[3]), r.dimValue,
+          r.reservedBytes[0], r.reservedBytes[1], r.reservedBytes[2], r.reservedBytes[3]};
+}
+
+const char* const kSlotNames[kConSlots] = {
+    "switches", "reserved1", "location", "mic", "monitor", "reserved2", "talkback", "reserved3", "cueSpeaker",
+    "cueBus", "reserved4", "hpOutput", "hpBus", "meter1", "meter2", "meter3", "meter4", "meter5", "meter6",
+    "meter7", "meter8", "timerStart", "timerStop", "timerHold", "timerReset", "timerExternal", "reserved5",
+    "reserved6", "reserved7", "reserved8", "dimValue", "reservedByte1", "reservedByte2", "reservedByte3",
+    "reservedByte4"};
+
+std::string Show(std::int32_t v) { return v == NoIndex ? "-" : std::to_string(v); }
+
+}  // namespace
+
+const char* ConSlotName(std::size_t slot) { return slot < kConSlots ? kSlotNames[slot] : "?"; }
+
+std::string EncodeConsoleConfigFile(const ConsoleConfigTable& table) {
+  std::string out;
+  out.reserve(kConFileBytes);
+  for (std::int16_t v : {218, 256, 1, 30, 5}) PutInt16(out, v);
+  for (std::size_t i = 0; i < kConRecords; ++i) {
+    for (std::int16_t v : ConSlots(table[i])) PutInt16(out, v);
+  }
+  return out;
+}
+
+std::optional<std::string> EncodeModuleFile(const ConsoleRecord& console, std::string* why) {
+  if (console.moduleCount > kMaxFileModules || console.moduleCount < 0) {
+    *why = "its sheet numbers modules up to " + std::to_string(console.moduleCount) +
+           ", but at most 40 modules fit a module file";
+    return std::nullopt;
+  }
+  if (console.consoleIndex == -32768) {
+    *why = "its console index is out of range";
+    return std::nullopt;
+  }
+  std::string out;
+  out.reserve(kCnsHeaderBytes + kCnsRecordBytes * static_cast<std::size_t>(console.moduleCount));
+  PutInt16(out, 3620);
+  PutInt16(out, 1);
+  PutInt16(out, console.moduleCount);
+  PutInt16(out, static_cast<std::int16_t>(console.consoleIndex - 1));
+  for (int m = 1; m <= console.moduleCount; ++m) {
+    const ModuleRecord& mod = console.modules[static_cast<std::size_t>(m)];
+    PutInt16(out, mod.moduleTypeCode);
+    PutInt16(out, NoIndex);
+    PutInt16(out, NoIndex);
+    PutInt16(out, 0);
+    PutInt16(out, 0);
+    for (int k = 0; k < 9; ++k) PutInt16(out, NoIndex);
+    PutInt16(out, mod.mixMinusOn);
+    PutInt16(out, mod.mixMinusOff);
+    PutInt16(out, NoIndex);
+    PutInt32(out, mod.mfdMask);
+    PutInt16(out, mod.assignmentCount);
+    for (std::size_t k = 0; k < kCnsAssignmentPairs; ++k) {
+      const bool used = static_cast<std::int16_t>(k) < mod.assignmentCount;
+      PutInt16(out, used ? mod.assignments[k].functionCode : 255);
+      PutInt16(out, used ? mod.assignments[k].targetIndex : NoIndex);
+    }
+  }
+  return out;
+}
+
+std::optional<std::string> DescribeConsoleConfigFile(std::string_view bytes, std::string* why) {
+  if (bytes.size() != kConFileBytes) {
+    *why = "a console configuration file holds exactly " + std::to_string(kConFileBytes) + " bytes; this one has " +
+           std::to_string(bytes.size());
+    return std::nullopt;
+  }
+  std::ostringstream out;
+  out << "console configuration file: header";
+  for (std::size_t i = 0; i < 5; ++i) out << ' ' << GetInt16(bytes, 2 * i);
+  out << "\nconsole";
+  for (std::size_t s = 0; s < kConSlots; ++s) out << '\t' << kSlotNames[s];
+  out << '\n';
+  for (std::size_t i = 0; i < kConRecords; ++i) {
+    out << i + 1;
+    for (std::size_t s = 0; s < kConSlots; ++s) {
+      const std::int16_t v = GetInt16(bytes, kConHeaderBytes + i * kConRecordBytes + 2 * s);
+      out << '\t' << (s == 0 || s >= 30 ? std::to_string(v) : Show(v));  // switches and bytes are plain numbers
+    }
+    out << '\n';
+  }
+  return out.str();
+}
+
+std::optional<std::string> DescribeModuleFile(std::string_view bytes, std::string* why) {
+  if (bytes.size() < kCnsHeaderBytes || (bytes.size() - kCnsHeaderBytes) % kCnsRecordBytes != 0) {
+    *why = "a module file holds 8 bytes plus 168 per module; " + std::to_string(bytes.size()) + " bytes do not fit";
+    return std::nullopt;
+  }
+  const std::int16_t count = GetInt16(bytes, 4);
+  const std::size_t records = (bytes.size() - kCnsHeaderBytes) / kCnsRecordBytes;
+  if (count < 0 || static_cast<std::size_t>(count) != records) {
+    *why = "the header counts " + std::to_string(count) + " modules but the file holds " + std::to_string(records);
+    return std::nullopt;
+  }
+  std::ostringstream out;
+  out << "module file: type " << GetInt16(bytes, 0) << ", version " << GetInt16(bytes, 2) << ", modules " << count
+      << ", console index " << GetInt16(bytes, 6) << '\n';
+  out << "module\ttype\tmixMinusOn\tmixMinusOff\tmfdMask\tassignmentCount\tassignments (function:target)\n";
+  for (std::size_t m = 0; m < records; ++m) {
+    const std::size_t at = kCnsHeaderBytes + m * kCnsRecordBytes;
+    out << m + 1 << '\t' << GetInt16(bytes, at) << '\t' << Show(GetInt16(bytes, at + 28)) << '\t'
+        << Show(GetInt16(bytes, at + 30)) << '\t' << GetInt32(bytes, at + 34) << '\t' << GetInt16(bytes, at + 38)
+        << '\t';
+    for (std::size_t k = 0; k < kCnsAssignmentPairs; ++k) {
+      out << (k ? " " : "") << Show(GetInt16(bytes, at + 40 + 4 * k)) << ':' << Show(GetInt16(bytes, at + 42 + 4 * k));
+    }
+    out << '\n';
+  }
+  return out.str();
+}
+
+}  // namespace kvr

@@ -1,0 +1,47 @@
+// Byte layouts of the console configuration file (.con) and the module
+// configuration files (.cns), shared by the writers and `inspect`.
+//
+// .con: header of five int16 (218, 256, 1, 30, 5), then 256 records of 35
+//       int16 slots (70 bytes) for consoles 1 to 256: 17930 bytes in all.
+// .cns: header of four int16 (3620, 1, moduleCount, consoleIndex - 1), then
+//       one 168-byte record per module 1..moduleCount.
+// Everything little-endian.
+#ifndef KVR_CONSOLE_CON_FORMAT_H_
+#define KVR_CONSOLE_CON_FORMAT_H_
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "console/console_model.h"
+
+namespace kvr {
+
+inline constexpr std::size_t kConRecords = 256;
+inline constexpr std::size_t kConSlots = 35;
+inline constexpr std::size_t kConHeaderBytes = 10;
+inline constexpr std::size_t kConRecordBytes = 70;
+inline constexpr std::size_t kConFileBytes = kConHeaderBytes + kConRecords * kConRecordBytes;  // 17930
+inline constexpr std::size_t kCnsHeaderBytes = 8;
+inline constexpr std::size_t kCnsRecordBytes = 168;
+inline constexpr std::size_t kCnsAssignmentPairs = 32;
+inline constexpr int kMaxFileModules = 40;
+
+// The file bytes. EncodeModuleFile returns nullopt (with `why`) when the
+// console cannot be written: a module count above 40 or below 0, or a console
+// index of -32768.
+std::string EncodeConsoleConfigFile(const ConsoleConfigTable& table);
+std::optional<std::string> EncodeModuleFile(const ConsoleRecord& console, std::string* why);
+
+// The names of the 35 slots of a .con record, in file order.
+const char* ConSlotName(std::size_t slot);
+
+// A readable table of a .con or .cns file's contents, or nullopt with `why`
+// when its size does not fit the format.
+std::optional<std::string> DescribeConsoleConfigFile(std::string_view bytes, std::string* why);
+std::optional<std::string> DescribeModuleFile(std::string_view bytes, std::string* why);
+
+}  // namespace kvr
+
+#endif  // KVR_CONSOLE_CON_FORMAT_H_

@@ -1,0 +1,228 @@
+#include "console/console_sheets.h"
+
+#include <cmath>
+#include <optional>
+#include <vector>
+
+#include "base/problems.h"
+#include "workbook/cell_convert.h"
+#include "workbook/cell_reader.h"
+#include "workbook/channel_row_scan.h"
+
+namespace kvr {
+namespace {
+
+// The whole text is one decimal number ("3", "3.0", "+3"), as a numeric test
+// would accept it; "3a", "3 (top)" and "" are not.
+bool IsWholeNumber(std::string_view s) {
+  std::size_t i = 0;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+  bool digits = false;
+  while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) { ++i; digits = true; }
+  if (i < s.size() && s[i] == '.') {
+    ++i;
+    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) { ++i; digits = true; }
+  }
+  if (!digits) return false;
+  if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+    ++i;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+    bool exp = false;
+    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) { ++i; exp = true; }
+    if (!exp) return false;
+  }
+  return i == s.size();
+}
+
+std::string_view TrimBlanks(std::string_view s) {
+  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  return s;
+}
+
+// MFD code of a row keyword; -1 for "MFD Proc" and any other text.
+int MfdCode(std::string_view s) {
+  static const std::pair<std::string_view, int> kCodes[] = {
+      {"MFD Router Control", 0}, {"MFD Ch Mode", 1}, {"MFD Ch Pan/Balance", 2}, {"MFD Send Pre/Post", 3},
+      {"MFD Mix-Minus", 4}, {"MFD Rec Split & Pre/Post", 5}, {"MFD Ch Phase", 12}};
+  for (const auto& [keyword, code] : kCodes) {
+    if (s == keyword) return code;
+  }
+  return -1;
+}
+
+}  // namespace
+
+ModuleType ModuleTypeFor(std::string_view keyword) {
+  static const std::pair<std::string_view, ModuleType> kTypes[] = {
+      {"blank", {3999, 0}}, {"Blank", {3999, 0}}, {"Input", {3601, 12}}, {"Control Rm", {3610, 16}},
+      {"CRM", {3610, 16}}, {"Studio Mon", {3612, 8}}, {"Remote Ctl", {3616, 0}}, {"Console Ctl", {3620, 16}},
+      {"CCM", {3620, 16}}, {"Return", {3605, 12}}, {"SLInput", {3631, 8}}, {"SLControl Rm", {3635, 8}},
+      {"SLCRM", {3635, 8}}, {"SLConsole Ctl", {3640, 9}}, {"SLCCM", {3640, 9}}, {"MInput", {3631, 8}},
+      {"Minput", {3631, 8}}, {"MRCM", {3631, 8}}, {"MCRM", {3635, 8}}, {"MCCM", {3620, 16}}};
+  for (const auto& [k, type] : kTypes) {
+    if (keyword == k) return type;
+  }
+  return {3999, 0};
+}
+
+std::int16_t FunctionCodeFor(std::int16_t module_type, std::string_view label, bool big_switch) {
+  switch (module_type) {
+    case 3610: case 3635: case 3612: return big_switch ? 10 : 5;
+    case 3620: case 3640: return big_switch ? 30 : 70;
+    case 3601: case 3631:
+      if (label == "Src Sel") return 0;
+      if (label == "Bus Assn") return big_switch ? 100 : 10;
+      if (label == "SOLO") return big_switch ? 521 : 17;
+      if (label == "CUE" || label == "Cue") return big_switch ? 520 : 16;
+      if (label == "IFB") return big_switch ? 510 : 15;
+      return 255;
+    default: return 255;
+  }
+}
+
+void ReadConsoleConfigSheet(const SheetGrid& grid, ConsoleConfigTable& table, Problems& problems) {
+  enum Keyword { kLocation, kMic, kMonitor, kCueSpkr, kCueBus, kTalkback, kHpOutput, kHpBus, kDimValue,
+                 kSourceSelect, kCancelCue, kCueType, kFader, kTimerStart, kTimerStop, kTimerHold, kTimerReset,
+                 kTimerExternal, kMeter1, kMeter2, kMeter3, kMeter4, kMeter5 };
+  const auto columns = MatchHeaderColumns(
+      grid, {"Location #", "Mic", "Monitor", "Cue Spkr", "Cue Bus", "Talkback", "HP Output", "HP Bus", "Dim Value",
+             "Source Select", "Cancel Cue", "Cue Type", "Fader", "Timer Start", "Timer Stop", "Timer Hold",
+             "Timer Reset", "Timer External", "Meter #1", "Meter #2", "Meter #3", "Meter #4", "Meter #5"},
+      problems);
+  CellReader cells(grid, problems);
+  ChannelRowScan(grid, ScanLimit::kNoCount, 0, problems, [&](int e, int r) {
+    if (static_cast<std::size_t>(e) >= table.size()) {
+      problems.Report(grid.Address(r, 1), "console " + std::to_string(e + 1) +
+                                              " is past the 257 the table holds; row ignored",
+                      ErrorCode::kSubscriptOutOfRange);
+      return;
+    }
+    ConsoleConfigRecord& rec = table[static_cast<std::size_t>(e)];
+    for (int c = 2; c <= grid.columns(); ++c) {
+      const int keyword = columns[static_cast<std::size_t>(c)];
+      switch (keyword) {
+        case kLocation: cells.IndexInto(r, c, rec.location, "location"); break;
+        case kMic: cells.IndexInto(r, c, rec.mic, "mic"); break;
+        case kMonitor: cells.IndexInto(r, c, rec.monitor, "monitor"); break;
+        case kCueSpkr: cells.IndexInto(r, c, rec.cueSpeaker, "cueSpeaker"); break;
+        case kCueBus: cells.IndexInto(r, c, rec.cueBus, "cueBus"); break;
+        case kTalkback: cells.IndexInto(r, c, rec.talkback, "talkback"); break;
+        case kHpOutput: cells.IndexInto(r, c, rec.hpOutput, "hpOutput"); break;
+        case kHpBus: cells.IndexInto(r, c, rec.hpBus, "hpBus"); break;
+        case kDimValue: cells.ByteInto(r, c, rec.dimValue, "dimValue"); break;
+        case kSourceSelect: cells.NumberInto(r, c, rec.sourceSelect, "sourceSelect"); break;
+        case kCancelCue: cells.NumberInto(r, c, rec.cancelCue, "cancelCue"); break;
+        case kCueType: cells.NumberInto(r, c, rec.cueType, "cueType"); break;
+        case kFader: cells.NumberInto(r, c, rec.fader, "fader"); break;
+        case kTimerStart: cells.IndexInto(r, c, rec.timerStart, "timerStart"); break;
+        case kTimerStop: cells.IndexInto(r, c, rec.timerStop, "timerStop"); break;
+        case kTimerHold: cells.IndexInto(r, c, rec.timerHold, "timerHold"); break;
+        case kTimerReset: cells.IndexInto(r, c, rec.timerReset, "timerReset"); break;
+        case kTimerExternal: cells.IndexInto(r, c, rec.timerExternal, "timerExternal"); break;
+        case kMeter1: case kMeter2: case kMeter3: case kMeter4: case kMeter5:
+          cells.IndexInto(r, c, rec.meters[static_cast<std::size_t>(keyword - kMeter1)], "meters");
+          break;
+        default: break;
+      }
+    }
+  });
+}
+
+void ReadConsoleModuleSheet(const SheetGrid& grid, int n, bool big_switch, ConsoleTable& table,
+                            Problems& problems) {
+  if (n < 0 || static_cast<std::size_t>(n) >= table.size()) {
+    problems.Report(grid.sheet_name(), "console " + std::to_string(n) + " is past the 256 the table holds; not read",
+                    ErrorCode::kSubscriptOutOfRange);
+    return;
+  }
+  ConsoleRecord& console = table[static_cast<std::size_t>(n)];
+  CellReader cells(grid, problems);
+  console.consoleIndex = static_cast<std::int16_t>(n);
+  cells.TextInto(1, 1, console.consoleName, "consoleName");
+
+  std::int16_t max_module = 1;
+  for (int x = 3; x <= grid.columns(); ++x) {
+    if (auto v = cells.Number(1, x, "moduleCount")) max_module = std::max(max_module, *v);
+  }
+  console.moduleCount = max_module;
+  std::vector<std::int32_t> mfd_bits(static_cast<std::size_t>(max_module) + 1, 0);
+  ResetConsoleAssignments(console);
+
+  // The module number of each data column, read once; a column whose number
+  // cannot be read or lies outside 0..40 is reported and stores nothing.
+  std::vector<int> module_of(static_cast<std::size_t>(grid.columns()) + 1, -1);
+  for (int c = 4; c <= grid.columns(); ++c) {
+    const auto m = cells.Number(1, c, "module number", "column ignored");
+    if (!m) continue;
+    if (*m < 0 || *m >= static_cast<int>(kModules)) {
+      problems.Report(grid.Address(1, c), "module number " + std::to_string(*m) +
+                                              " lies outside 0 to 40; column ignored",
+                      ErrorCode::kSubscriptOutOfRange);
+      continue;
+    }
+    module_of[static_cast<std::size_t>(c)] = *m;
+  }
+
+  int k = 0;
+  for (int r = 1; r <= grid.rows(); ++r) {
+    const auto first = cells.Text(r, 1, "row label", "row passed over");
+    if (!first) continue;
+    const std::string_view s = TrimBlanks(*first);
+    const int code = MfdCode(s);
+    if (code >= 0) {
+      const auto bit = static_cast<std::int32_t>(std::pow(2.0, code));
+      for (int c = 4; c <= grid.columns(); ++c) {
+        const int m = module_of[static_cast<std::size_t>(c)];
+        if (m < 0) continue;
+        const auto mark = CellText(grid, r, c);
+        if (mark && (*mark == "Show" || *mark == "Yes")) mfd_bits[static_cast<std::size_t>(m)] |= bit;
+        console.modules[static_cast<std::size_t>(m)].mfdMask = mfd_bits[static_cast<std::size_t>(m)];
+      }
+      continue;
+    }
+    if (s == "MFD Proc") continue;
+    int v = 0;
+    if (IsWholeNumber(s)) {
+      const double d = std::nearbyint(Val(s));
+      if (d >= -32768 && d <= 32767) v = static_cast<int>(d);
+    }
+    if (v == k + 1) {
+      if (k >= static_cast<int>(kAssignments)) {
+        problems.Report(grid.Address(r, 1), "assignment " + std::to_string(k + 1) +
+                                                " is past the 33 a module holds; row ignored",
+                        ErrorCode::kSubscriptOutOfRange);
+      } else {
+        const std::string label = CellText(grid, r, 2).value_or("");
+        for (int c = 4; c <= grid.columns(); ++c) {
+          const int m = module_of[static_cast<std::size_t>(c)];
+          if (m < 0) continue;
+          ModuleRecord& module = console.modules[static_cast<std::size_t>(m)];
+          if (k == 0) {
+            if (auto type = cells.Text(2, c, "moduleTypeCode")) {
+              const ModuleType t = ModuleTypeFor(*type);
+              module.moduleTypeCode = t.code;
+              module.assignmentCount = t.assignments;
+            }
+          }
+          FunctionAssignment& a = module.assignments[static_cast<std::size_t>(k)];
+          cells.IndexInto(r, c, a.targetIndex, "targetIndex");
+          a.functionCode = FunctionCodeFor(module.moduleTypeCode, label, big_switch);
+        }
+      }
+      ++k;
+    }
+    const std::string_view s2 = *first;
+    const bool on = HeaderMatches(s2, "Mix Minus On");
+    if (on || HeaderMatches(s2, "Mix Minus Off")) {
+      for (int c = 4; c <= grid.columns(); ++c) {
+        const int m = module_of[static_cast<std::size_t>(c)];
+        if (m < 0) continue;
+        ModuleRecord& module = console.modules[static_cast<std::size_t>(m)];
+        cells.IndexInto(r, c, on ? module.mixMinusOn : module.mixMinusOff, on ? "mixMinusOn" : "mixMinusOff");
+      }
+    }
+  }
+}
+
+}  // namespace kvr

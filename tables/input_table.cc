@@ -1,0 +1,96 @@
+#include "tables/input_table.h"
+
+#include "base/problems.h"
+#include "tables/label_table_writer.h"
+#include "workbook/cell_reader.h"
+#include "workbook/channel_row_scan.h"
+
+namespace kvr {
+
+void ReadSources(const SheetGrid& grid, std::int16_t input_count, InputTable& table, Problems& problems) {
+  table.assign(input_count >= 0 ? static_cast<std::size_t>(input_count) + 1 : 0, InputRecord{});
+  enum Keyword { kLabel, kLocalLabel, kLinked, kHidden, kNotes, kLocation, kType, kAssocOutput, kMMType, kIFB,
+                 kTimer, kGPI, kOptoOn, kOptoOff, kOptoCough, kCue, kOptoOffLed, kGPO, kRelayOn, kRelayOff };
+  const auto columns = MatchHeaderColumns(
+      grid, {"Chan Label", "LocalLabel", "Linked", "Hidden", "Notes", "Location #", "Source Type", "IFB/MM",
+             "MM Type", "IFB", "Timer Restart", "GPI", "OptoOn", "OptoOff", "OptoCough", "Cue", "Opto Off LED",
+             "GPO", "RelayOn", "RelayOff"},
+      problems);
+  CellReader cells(grid, problems);
+  ChannelRowScan(grid, ScanLimit::kStopAfterCount, input_count, problems, [&](int k, int r) {
+    if (static_cast<std::size_t>(k) >= table.size()) return;
+    InputRecord& e = table[static_cast<std::size_t>(k)];
+    e.ChanNum = static_cast<std::int16_t>(k + 1);
+    for (int c = 2; c <= grid.columns(); ++c) {
+            switch (columns[static_cast<std::size_t>(c)]) {
+        case kLabel: cells.TextInto(r, c, e.Label, "Label"); break;
+        case kLocalLabel: cells.TextInto(r, c, e.LocalLabel, "LocalLabel"); break;
+        case kLinked:  // values above 1 are stored as 0
+          if (auto v = cells.Number(r, c, "Linked")) e.Linked = *v > 1 ? 0 : *v;
+          break;
+        case kHidden: cells.NumberInto(r, c, e.Hidden, "Hidden"); break;
+        case kNotes: cells.TextInto(r, c, e.Notes, "Notes"); break;
+        case kLocation: cells.IndexInto(r, c, e.Location, "Location"); break;
+        case kType: cells.NumberInto(r, c, e.Type, "Type"); break;
+        case kAssocOutput: cells.IndexInto(r, c, e.AssocOutput, "AssocOutput"); break;
+        case kMMType:
+          if (auto v = cells.Number(r, c, "MMType")) e.MMType = *v > 1 ? 0 : *v;
+          break;
+        case kIFB: cells.NumberInto(r, c, e.IFB, "IFB"); break;
+        case kTimer: cells.NumberInto(r, c, e.Timer, "Timer"); break;
+        case kGPI: cells.NumberInto(r, c, e.GPI, "GPI"); break;
+        case kOptoOn: cells.IndexInto(r, c, e.OptoOn, "OptoOn"); break;
+        case kOptoOff: cells.IndexInto(r, c, e.OptoOff, "OptoOff"); break;
+        case kOptoCough: cells.IndexInto(r, c, e.OptoCough, "OptoCough"); break;
+        case kCue: cells.IndexInto(r, c, e.CueOn, "CueOn"); break;
+        case kOptoOffLed: cells.IndexInto(r, c, e.CueOff, "CueOff"); break;
+        case kGPO: cells.NumberInto(r, c, e.GPO, "GPO"); break;
+        case kRelayOn: cells.IndexInto(r, c, e.RelayOn, "RelayOn"); break;
+        case kRelayOff: cells.IndexInto(r, c, e.RelayOff, "RelayOff"); break;
+        default: break;
+      }
+    }
+  });
+}
+
+void WriteInptAlphas(SwitcherDatabase& database, InputTable& table, std::int16_t input_count, Problems& problems) {
+  LabelTableWriter(
+      database, {"InptAlphas", "Chan Num", input_count, static_cast<int>(table.size())},
+      [&](int i) { return table[static_cast<std::size_t>(i)].ChanNum; },
+      [&](int i, RecordEditor& rec) {
+        InputRecord& e = table[static_cast<std::size_t>(i)];
+        const std::string label = ShortLabel(e.Label);
+        if (!IsBlankText(label)) rec.SetText("Label", label);
+        std::string local = e.LocalLabel;
+        if (IsBlankText(local)) {
+          if (auto current = rec.Text("Label")) local = std::move(*current);
+        }
+        rec.SetText("LocalLabel", ShortLabel(local));
+        rec.SetNumber("Location", e.Location);
+        rec.SetNumber("Type", e.Type);
+        if (e.Type == 1) e.Mute = 1;
+        if (e.Type == 2) e.MixMinus = 1;
+        rec.SetNumber("MixMinus", e.MixMinus);
+        rec.SetNumber("MMType", e.MMType);
+        rec.SetNumber("Mute", e.Mute);
+        rec.SetNumber("IFB", e.IFB);
+        rec.SetNumber("Timer", e.Timer);
+        if (!e.Label.empty() && e.Label.front() == '{') e.Hidden = 1;
+        rec.SetNumber("Hidden", e.Hidden);
+        rec.SetNumber("Linked", e.Linked);
+        rec.SetNumber("AssocOutput", e.AssocOutput);
+        rec.SetNumber("GPI", e.GPI);
+        rec.SetNumber("OptoOn", e.OptoOn);
+        rec.SetNumber("OptoOff", e.OptoOff);
+        rec.SetNumber("OptoCough", e.OptoCough);
+        rec.SetNumber("CueOn", e.CueOn);
+        rec.SetNumber("CueOff", e.CueOff);
+        rec.SetNumber("GPO", e.GPO);
+        rec.SetNumber("RelayOn", e.RelayOn);
+        rec.SetNumber("RelayOff", e.RelayOff);
+        if (!IsBlankText(e.Notes)) rec.SetText("Notes", e.Notes);
+      },
+      problems);
+}
+
+}  // namespace kvr

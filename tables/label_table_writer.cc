@@ -1,0 +1,129 @@
+#include "tables/label_table_writer.h"
+
+#include <charconv>
+
+#include "base/problems.h"
+#include "base/utf8.h"
+
+namespace kvr {
+namespace {
+
+// Numeric comparison of a record's key with an entry's key; Null never equals.
+bool KeyEquals(const FieldValue& record_key, std::int16_t key) {
+  if (const auto* i = std::get_if<std::int64_t>(&record_key)) return *i == key;
+  if (const auto* s = std::get_if<std::string>(&record_key)) {
+    std::int64_t v = 0;
+    const auto res = std::from_chars(s->data(), s->data() + s->size(), v);
+    return res.ec == std::errc() && res.ptr == s->data() + s->size() && v == key;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool IsBlankText(std::string_view text) { return text.empty() || text == " " || text == "0"; }
+
+std::string ShortLabel(std::string_view text) { return std::string(Utf8Prefix(text, 8)); }
+
+void RecordEditor::Set(std::string_view field, FieldValue value) {
+  try {
+    records_.Assign(field, std::move(value));
+  } catch (const DatabaseError& e) {
+    problems_.Report(records_.Place(), "\"" + std::string(field) + "\" not written: " + e.what(),
+                     ErrorCode::kDatabase);
+  }
+}
+
+void RecordEditor::SetNumber(std::string_view field, std::int64_t value) { Set(field, value); }
+
+void RecordEditor::SetText(std::string_view field, std::string_view value) { Set(field, std::string(value)); }
+
+std::optional<std::string> RecordEditor::Text(std::string_view field) {
+  try {
+    const FieldValue v = records_.Field(field);
+    if (const auto* s = std::get_if<std::string>(&v)) return *s;
+    if (const auto* i = std::get_if<std::int64_t>(&v)) return std::to_string(*i);
+    return std::nullopt;
+  } catch (const DatabaseError& e) {
+    problems_.Report(records_.Place(), "\"" + std::string(field) + "\" cannot be read: " + e.what(),
+                     ErrorCode::kDatabase);
+    return std::nullopt;
+  }
+}
+
+std::optional<std::int16_t> RecordEditor::Number(std::string_view field) {
+  try {
+    const FieldValue v = records_.Field(field);
+    std::int64_t n;
+    if (const auto* i = std::get_if<std::int64_t>(&v)) {
+      n = *i;
+    } else if (const auto* s = std::get_if<std::string>(&v)) {
+      const auto res = std::from_chars(s->data(), s->data() + s->size(), n);
+      if (res.ec != std::errc() || res.ptr != s->data() + s->size()) return std::nullopt;
+    } else {
+      return std::nullopt;
+    }
+    if (n < -32768 || n > 32767) return std::nullopt;
+    return static_cast<std::int16_t>(n);
+  } catch (const DatabaseError& e) {
+    problems_.Report(records_.Place(), "\"" + std::string(field) + "\" cannot be read: " + e.what(),
+                     ErrorCode::kDatabase);
+    return std::nullopt;
+  }
+}
+
+void LabelTableWriter(SwitcherDatabase& database, const LabelTableSpec& spec,
+                      const std::function<std::int16_t(int)>& key,
+                      const std::function<void(int, RecordEditor&)>& assign, Problems& problems,
+                      const std::function<void(Recordset&)>& after) {
+  std::unique_ptr<Recordset> records;
+  try {
+    records = database.OpenRecordset(spec.table, spec.key_field);
+  } catch (const DatabaseError& e) {
+    problems.Report(std::string(spec.table), std::string(e.what()) + "; the table was left unchanged",
+                    ErrorCode::kDatabase);
+    return;
+  }
+  // Entries past `last` are never written: those beyond the count, or from
+  // the first unfilled entry on when there is no count.
+  int last = spec.entries - 1;
+  if (spec.count) {
+    last = std::min(last, *spec.count);
+  } else {
+    for (int i = 0; i <= last; ++i) {
+      if (key(i) == 0) {
+        last = i - 1;
+        break;
+      }
+    }
+  }
+  int i = 0;
+  RecordEditor editor(*records, problems);
+  for (records->MoveFirst(); !records->AtEnd() && i <= last; records->MoveNext()) {
+    if (!KeyEquals(records->Key(), key(i))) continue;
+    try {
+      records->Edit();
+      assign(i, editor);
+      records->Update();
+    } catch (const DatabaseError& e) {
+      problems.Report(records->Place(), std::string("record not updated: ") + e.what(), ErrorCode::kDatabase);
+    }
+    ++i;
+  }
+  int unmatched = 0, first_key = 0;
+  for (int k = i; k <= last; ++k) {
+    if (key(k) == 0) continue;
+    if (unmatched++ == 0) first_key = key(k);
+  }
+  if (unmatched > 0) {
+    problems.Report(std::string(spec.table),
+                    std::to_string(unmatched) + (unmatched == 1 ? " entry" : " entries") +
+                        " from the workbook met no record, from " + std::string(spec.key_field) + " " +
+                        std::to_string(first_key) +
+                        " on (the database's numbering has a gap there, or the table is shorter than the sheet)",
+                    ErrorCode::kDatabase);
+  }
+  if (after) after(*records);
+}
+
+}  // namespace kvr

@@ -1,0 +1,140 @@
+#include "tables/named_tables.h"
+
+#include "base/problems.h"
+#include "base/utf8.h"
+#include "tables/label_table_writer.h"
+#include "workbook/cell_convert.h"
+#include "workbook/cell_reader.h"
+#include "workbook/channel_row_scan.h"
+
+namespace kvr {
+namespace {
+
+// Scans a sheet without a count into a fixed table; a qualifying row past the
+// table's end is reported and stores nothing.
+template <typename Table, typename Fill>
+void ScanIntoTable(const SheetGrid& grid, Table& table, Problems& problems, Fill fill) {
+  ChannelRowScan(grid, ScanLimit::kNoCount, 0, problems, [&](int k, int r) {
+    if (static_cast<std::size_t>(k) >= table.size()) {
+      problems.Report(grid.Address(r, 1),
+                      "number " + std::to_string(k + 1) + " is past the last of the " +
+                          std::to_string(table.size()) + " the table holds; row ignored",
+                      ErrorCode::kSubscriptOutOfRange);
+      return;
+    }
+    fill(table[static_cast<std::size_t>(k)], k, r);
+  });
+}
+
+std::string Cut16(std::string_view text) { return std::string(Utf8Prefix(text, 16)); }
+
+}  // namespace
+
+void ReadLocationSheet(const SheetGrid& grid, LocationTable& table, Problems& problems) {
+  const auto columns = MatchHeaderColumns(grid, {"Location Name", "Notes"}, problems);
+  CellReader cells(grid, problems);
+  ScanIntoTable(grid, table, problems, [&](LocationEntry& e, int k, int r) {
+    e.locationNumber = static_cast<std::int16_t>(k + 1);
+    for (int c = 2; c <= grid.columns(); ++c) {
+      const int keyword = columns[static_cast<std::size_t>(c)];
+      if (keyword == 0) cells.TextInto(r, c, e.locationLabel, "locationLabel");
+      else if (keyword == 1) cells.TextInto(r, c, e.locationNotes, "locationNotes");
+    }
+  });
+}
+
+void ReadConsoleNameSheet(const SheetGrid& grid, ConsoleNameTable& table, Problems& problems) {
+  const auto columns = MatchHeaderColumns(grid, {"Console Name", "Notes"}, problems);
+  CellReader cells(grid, problems);
+  ScanIntoTable(grid, table, problems, [&](ConsoleNameEntry& e, int k, int r) {
+    e.consoleNumber = static_cast<std::int16_t>(k + 1);
+    for (int c = 2; c <= grid.columns(); ++c) {
+      const int keyword = columns[static_cast<std::size_t>(c)];
+      if (keyword == 0) cells.TextInto(r, c, e.consoleLabel, "consoleLabel");
+      else if (keyword == 1) cells.TextInto(r, c, e.consoleNotes, "consoleNotes");
+    }
+  });
+}
+
+void ReadRemoteControlSheet(const SheetGrid& grid, RcSetTable& table, Problems& problems) {
+  enum Keyword { kSetName, kOpto, kRelay, kNotes };
+  const auto columns = MatchHeaderColumns(grid, {"Set Name", "Opto", "Relay", "Notes"}, problems);
+  // The slot of an "Opto"/"Relay" column: Val of the one character at
+  // position 6 or 7 of its header, minus 1; outside 0..4 it stores nothing.
+  std::vector<int> slot(columns.size(), -1);
+  for (int c = 2; c <= grid.columns(); ++c) {
+    const int keyword = columns[static_cast<std::size_t>(c)];
+    if (keyword != kOpto && keyword != kRelay) continue;
+    const std::string header = CellText(grid, 1, c).value_or("");
+    const std::size_t position = keyword == kOpto ? 5 : 6;  // 0-based
+    const std::string_view before = Utf8Prefix(header, position);
+    const std::string_view ch = Utf8Prefix(std::string_view(header).substr(before.size()), 1);
+    slot[static_cast<std::size_t>(c)] = static_cast<int>(Val(ch)) - 1;
+  }
+  CellReader cells(grid, problems);
+  ScanIntoTable(grid, table, problems, [&](RcSetEntry& e, int k, int r) {
+    e.setNumber = static_cast<std::int16_t>(k + 1);
+    for (int c = 2; c <= grid.columns(); ++c) {
+      const int keyword = columns[static_cast<std::size_t>(c)];
+      const int s = slot[static_cast<std::size_t>(c)];
+      switch (keyword) {
+        case kSetName: cells.TextInto(r, c, e.setLabel, "setLabel"); break;
+        case kOpto:
+          if (s >= 0 && s < 5) cells.IndexInto(r, c, e.setOptos[static_cast<std::size_t>(s)], "setOptos");
+          break;
+        case kRelay:
+          if (s >= 0 && s < 5) cells.IndexInto(r, c, e.setRelays[static_cast<std::size_t>(s)], "setRelays");
+          break;
+        case kNotes: cells.TextInto(r, c, e.setNotes, "setNotes"); break;
+        default: break;
+      }
+    }
+  });
+}
+
+void WriteLocationAlphas(SwitcherDatabase& database, const LocationTable& table, Problems& problems) {
+  LabelTableWriter(
+      database, {"LocationAlphas", "Chan Num", std::nullopt, static_cast<int>(table.size())},
+      [&](int i) { return table[static_cast<std::size_t>(i)].locationNumber; },
+      [&](int i, RecordEditor& rec) {
+        const LocationEntry& e = table[static_cast<std::size_t>(i)];
+        const std::string label = Cut16(e.locationLabel);
+        if (!IsBlankText(label)) rec.SetText("Label", label);
+        if (!IsBlankText(e.locationNotes)) rec.SetText("Notes", e.locationNotes);
+      },
+      problems);
+}
+
+void WriteConsoleAlphas(SwitcherDatabase& database, const ConsoleNameTable& table, Problems& problems) {
+  LabelTableWriter(
+      database, {"ConsoleAlphas", "Chan Num", std::nullopt, static_cast<int>(table.size())},
+      [&](int i) { return table[static_cast<std::size_t>(i)].consoleNumber; },
+      [&](int i, RecordEditor& rec) {
+        const ConsoleNameEntry& e = table[static_cast<std::size_t>(i)];
+        const std::string label = Cut16(e.consoleLabel);
+        if (!IsBlankText(label)) rec.SetText("Label", label);
+        if (!IsBlankText(e.consoleNotes)) rec.SetText("Notes", e.consoleNotes);
+      },
+      problems);
+}
+
+void WriteOptoRelaySets(SwitcherDatabase& database, const RcSetTable& table, Problems& problems) {
+  static const char* const kOptoFields[] = {"Opto1", "Opto2", "Opto3", "Opto4", "Opto5"};
+  static const char* const kRelayFields[] = {"Relay1", "Relay2", "Relay3", "Relay4", "Relay5"};
+  LabelTableWriter(
+      database, {"OptoRelaySets", "SetNum", std::nullopt, static_cast<int>(table.size())},
+      [&](int i) { return table[static_cast<std::size_t>(i)].setNumber; },
+      [&](int i, RecordEditor& rec) {
+        const RcSetEntry& e = table[static_cast<std::size_t>(i)];
+        const std::string label = ShortLabel(e.setLabel);
+        if (!IsBlankText(label)) rec.SetText("Label", label);
+        for (std::size_t k = 0; k < 5; ++k) {
+          rec.SetNumber(kOptoFields[k], e.setOptos[k]);
+          rec.SetNumber(kRelayFields[k], e.setRelays[k]);
+        }
+        if (!IsBlankText(e.setNotes)) rec.SetText("Notes", e.setNotes);
+      },
+      problems);
+}
+
+}  // namespace kvr

@@ -1,0 +1,105 @@
+#include "tables/new_database.h"
+
+#include <sqlite3.h>
+
+#include <string>
+#include <vector>
+
+#include "tables/switcher_database.h"
+
+namespace kvr {
+namespace {
+
+struct TableDef {
+  const char* name;
+  const char* key;
+  std::vector<std::pair<const char*, const char*>> fields;  // name, declared type
+  int records;
+};
+
+std::vector<TableDef> Schema(const DatabaseSizes& s) {
+  const char* N = "SMALLINT NOT NULL DEFAULT 0";
+  const char* L8 = "VARCHAR(8) NOT NULL DEFAULT ''";
+  const char* L16 = "VARCHAR(16) NOT NULL DEFAULT ''";
+  const char* NOTES = "VARCHAR(255) NOT NULL DEFAULT ''";
+  const char* B = "TINYINT NOT NULL DEFAULT 0";
+  return {
+      {"InptAlphas", "Chan Num",
+       {{"Label", L8}, {"LocalLabel", L8}, {"Location", N}, {"Type", N}, {"MixMinus", N}, {"MMType", N},
+        {"Mute", N}, {"IFB", N}, {"Timer", N}, {"Hidden", N}, {"Linked", N}, {"AssocOutput", N}, {"GPI", N},
+        {"OptoOn", N}, {"OptoOff", N}, {"OptoCough", N}, {"CueOn", N}, {"CueOff", N}, {"GPO", N},
+        {"RelayOn", N}, {"RelayOff", N}, {"Notes", NOTES}},
+       s.inputs},
+      {"OutptAlphas", "Chan Num",
+       {{"Label", L8}, {"LocalLabel", L8}, {"Location", N}, {"Type", N}, {"Mute", N}, {"Hidden", N},
+        {"Linked", N}, {"Switch", N}, {"Fader", N}, {"AllowMM", N}, {"AssocInput", N}, {"AssocOutput", N},
+        {"AssocRelay", N}, {"RelayControl", B}, {"RelayType", B}, {"Notes", NOTES}, {"AuxId", N}},
+       s.outputs},
+      {"OptoAlphas", "Chan Num",
+       {{"Label", L8}, {"Type", N}, {"Input", N}, {"Output", N}, {"Relay", N}, {"Salvo", N}, {"Notes", NOTES}},
+       s.inputs},
+      {"RelayAlphas", "Chan Num", {{"Label", L8}, {"Notes", NOTES}}, s.outputs},
+      {"ConsoleAlphas", "Chan Num", {{"Label", L16}, {"Notes", NOTES}}, s.consoles},
+      {"LocationAlphas", "Chan Num", {{"Label", L16}, {"Notes", NOTES}}, s.locations},
+      {"OptoRelaySets", "SetNum",
+       {{"Label", L8}, {"Opto1", N}, {"Relay1", N}, {"Opto2", N}, {"Relay2", N}, {"Opto3", N}, {"Relay3", N},
+        {"Opto4", N}, {"Relay4", N}, {"Opto5", N}, {"Relay5", N}, {"Notes", NOTES}},
+       s.sets},
+  };
+}
+
+void Exec(sqlite3* db, const std::string& sql) {
+  char* err = nullptr;
+  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
+    const std::string why = err != nullptr ? err : "unknown error";
+    sqlite3_free(err);
+    throw DatabaseError(why);
+  }
+}
+
+}  // namespace
+
+void CreateSwitcherDatabase(const std::filesystem::path& path, const DatabaseSizes& sizes) {
+  for (int n : {sizes.inputs, sizes.outputs, sizes.consoles, sizes.locations, sizes.sets}) {
+    if (n < 0 || n > 32767) throw DatabaseError("a table size must lie in 0 to 32767");
+  }
+  std::error_code ec;
+  if (std::filesystem::exists(path, ec)) {
+    throw DatabaseError(path.string() + " already exists; new-database never overwrites a file");
+  }
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+    const std::string why = db != nullptr ? sqlite3_errmsg(db) : "out of memory";
+    sqlite3_close(db);
+    throw DatabaseError("cannot create " + path.string() + ": " + why);
+  }
+  try {
+    Exec(db, "BEGIN");
+    for (const TableDef& t : Schema(sizes)) {
+      std::string sql = std::string("CREATE TABLE \"") + t.name + "\" (\"" + t.key + "\" SMALLINT NOT NULL PRIMARY KEY";
+      for (const auto& [name, type] : t.fields) sql += std::string(", \"") + name + "\" " + type;
+      Exec(db, sql + ")");
+      sqlite3_stmt* insert = nullptr;
+      const std::string ins = std::string("INSERT INTO \"") + t.name + "\" (\"" + t.key + "\") VALUES (?)";
+      sqlite3_prepare_v2(db, ins.c_str(), -1, &insert, nullptr);
+      for (int k = 1; k <= t.records; ++k) {
+        sqlite3_bind_int(insert, 1, k);
+        const int rc = sqlite3_step(insert);
+        sqlite3_reset(insert);
+        if (rc != SQLITE_DONE) {
+          sqlite3_finalize(insert);
+          throw DatabaseError(sqlite3_errmsg(db));
+        }
+      }
+      sqlite3_finalize(insert);
+    }
+    Exec(db, "COMMIT");
+  } catch (...) {
+    sqlite3_close(db);
+    std::filesystem::remove(path, ec);
+    throw;
+  }
+  sqlite3_close(db);
+}
+
+}  // namespace kvr

@@ -1,0 +1,24 @@
+// Creating an empty switcher database: the seven tables with every field the
+// conversion writes, in their declared types, and records keyed 1..N.
+#ifndef KVR_TABLES_NEW_DATABASE_H_
+#define KVR_TABLES_NEW_DATABASE_H_
+
+#include <filesystem>
+
+namespace kvr {
+
+struct DatabaseSizes {
+  int inputs = 64;     // InptAlphas and OptoAlphas records
+  int outputs = 64;    // OutptAlphas and RelayAlphas records
+  int consoles = 8;    // ConsoleAlphas records
+  int locations = 32;  // LocationAlphas records
+  int sets = 32;       // OptoRelaySets records
+};
+
+// Creates the database at `path`; refuses a path where anything exists.
+// Throws DatabaseError. Sizes must lie in 0..32767.
+void CreateSwitcherDatabase(const std::filesystem::path& path, const DatabaseSizes& sizes);
+
+}  // namespace kvr
+
+#endif  // KVR_TABLES_NEW_DATABASE_H_

@@ -1,0 +1,123 @@
+#include "tables/output_table.h"
+
+#include <optional>
+
+#include "base/problems.h"
+#include "tables/label_table_writer.h"
+#include "workbook/cell_reader.h"
+#include "workbook/channel_row_scan.h"
+
+namespace kvr {
+namespace {
+
+// What a bus type forces on Mute, Switch and Fader; nullopt where the sheet's
+// own value stands.
+struct BusTypeControl {
+  std::optional<std::int16_t> mute, sw, fader;
+};
+
+BusTypeControl BusTypeControlTable(std::int16_t type) {
+  switch (type) {
+    case 0: case 1: case 12: case 15: case 20: return {std::nullopt, 0, 0};
+    case 2: case 3: case 4: case 6: case 13: return {std::nullopt, 1, 1};
+    case 5: return {std::nullopt, 1, 0};
+    case 14: return {1, 0, 0};
+    default: return {};  // 7 to 11, 16 to 19, 21 and negative types
+  }
+}
+
+void NumberAuxOutputs(Recordset& records, Problems& problems) {
+  RecordEditor editor(records, problems);
+  std::int16_t aux = 1;
+  for (records.MoveFirst(); !records.AtEnd(); records.MoveNext()) {
+    const auto type = editor.Number("Type");  // a record without a number is no aux output
+    try {
+      records.Edit();
+      if (type && (*type == 3 || *type == 4 || *type == 6)) editor.SetNumber("AuxId", aux++);
+      else editor.SetNumber("AuxId", NoIndex);
+      records.Update();
+    } catch (const DatabaseError& e) {
+      problems.Report(records.Place(), std::string("\"AuxId\" not written: ") + e.what(), ErrorCode::kDatabase);
+    }
+  }
+}
+
+}  // namespace
+
+void ReadDestinations(const SheetGrid& grid, std::int16_t output_count, OutputTable& table, Problems& problems) {
+  table.assign(output_count >= 0 ? static_cast<std::size_t>(output_count) + 1 : 0, OutputRecord{});
+  enum Keyword { kLabel, kLocalLabel, kLinked, kHidden, kNotes, kLocation, kBusType, kAssociatedOutput,
+                 kAssocOutput, kAssocRelay, kRelayControl, kRelayType, kUtilitySwitch, kUtilityFader, kSwitch,
+                 kFader, kMute };
+  const auto columns = MatchHeaderColumns(
+      grid, {"Chan Label", "Local Label", "Linked", "Hidden", "Notes", "Location #", "Bus Type #",
+             "Associated Output", "AssocOutput", "AssocRelay", "RelayControl", "RelayType", "Utility-Switch",
+             "Utility-Fader", "Switch", "Fader", "Mute"},
+      problems);
+  CellReader cells(grid, problems);
+  ChannelRowScan(grid, ScanLimit::kStopAfterCount, output_count, problems, [&](int k, int r) {
+    if (static_cast<std::size_t>(k) >= table.size()) return;
+    OutputRecord& e = table[static_cast<std::size_t>(k)];
+    e.ChanNum = static_cast<std::int16_t>(k + 1);
+    for (int c = 2; c <= grid.columns(); ++c) {
+      switch (columns[static_cast<std::size_t>(c)]) {
+        case kLabel: cells.TextInto(r, c, e.Label, "Label"); break;
+        case kLocalLabel: cells.TextInto(r, c, e.LocalLabel, "LocalLabel"); break;
+        case kLinked: cells.NumberInto(r, c, e.Linked, "Linked"); break;
+        case kHidden: cells.NumberInto(r, c, e.Hidden, "Hidden"); break;
+        case kNotes: cells.TextInto(r, c, e.Notes, "Notes"); break;
+        case kLocation: cells.IndexInto(r, c, e.Location, "Location"); break;
+        case kBusType:
+          if (auto v = cells.Number(r, c, "Type")) e.Type = *v > 21 ? 0 : *v;
+          break;
+        case kAssociatedOutput: case kAssocOutput: cells.IndexInto(r, c, e.AssocOutput, "AssocOutput"); break;
+        case kAssocRelay: cells.IndexInto(r, c, e.AssocRelay, "AssocRelay"); break;
+        case kRelayControl: cells.ByteInto(r, c, e.RelayControl, "RelayControl"); break;
+        case kRelayType: cells.ByteInto(r, c, e.RelayType, "RelayType"); break;
+        case kUtilitySwitch: case kSwitch: cells.NumberInto(r, c, e.Switch, "Switch"); break;
+        case kUtilityFader: case kFader: cells.NumberInto(r, c, e.Fader, "Fader"); break;
+        case kMute: cells.NumberInto(r, c, e.Mute, "Mute"); break;
+        default: break;
+      }
+    }
+  });
+}
+
+void WriteOutptAlphas(SwitcherDatabase& database, OutputTable& table, std::int16_t output_count,
+                      Problems& problems) {
+  LabelTableWriter(
+      database, {"OutptAlphas", "Chan Num", output_count, static_cast<int>(table.size())},
+      [&](int i) { return table[static_cast<std::size_t>(i)].ChanNum; },
+      [&](int i, RecordEditor& rec) {
+        OutputRecord& e = table[static_cast<std::size_t>(i)];
+        const std::string label = ShortLabel(e.Label);
+        if (!IsBlankText(label)) rec.SetText("Label", label);
+        std::string local = e.LocalLabel;
+        if (IsBlankText(local)) {
+          if (auto current = rec.Text("Label")) local = std::move(*current);
+        }
+        rec.SetText("LocalLabel", ShortLabel(local));
+        rec.SetNumber("Location", e.Location);
+        rec.SetNumber("Type", e.Type);
+        const BusTypeControl forced = BusTypeControlTable(e.Type);
+        if (forced.mute) e.Mute = *forced.mute;
+        if (forced.sw) e.Switch = *forced.sw;
+        if (forced.fader) e.Fader = *forced.fader;
+        rec.SetNumber("Mute", e.Mute);
+        if (!e.Label.empty() && e.Label.front() == '{') e.Hidden = 1;
+        rec.SetNumber("Hidden", e.Hidden);
+        rec.SetNumber("Linked", e.Linked);
+        rec.SetNumber("Switch", e.Switch);
+        rec.SetNumber("Fader", e.Fader);
+        rec.SetNumber("AllowMM", 1);
+        rec.SetNumber("AssocInput", NoIndex);
+        rec.SetNumber("AssocOutput", e.AssocOutput);
+        rec.SetNumber("AssocRelay", e.AssocRelay);
+        rec.SetNumber("RelayControl", e.RelayControl);
+        rec.SetNumber("RelayType", e.RelayType);
+        if (!IsBlankText(e.Notes)) rec.SetText("Notes", e.Notes);
+      },
+      problems, [&](Recordset& records) { NumberAuxOutputs(records, problems); });
+}
+
+}  // namespace kvr

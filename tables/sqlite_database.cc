@@ -1,0 +1,387 @@
+// The switcher database over SQLite, through a thin RAII layer of its own.
+//
+// A recordset lists the rowids of its table in key order once, then reads
+// single fields on demand and writes an edit as one prepared UPDATE of the
+// assigned fields; statements are cached by their text, so a table step
+// prepares each distinct statement once. Declared column types are enforced
+// per assignment as the original engine would: VARCHAR(n) and its kin hold
+// at most n characters, SMALLINT 16 bits, TINYINT 0..255, INTEGER 32 bits.
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <map>
+#include <optional>
+#include <unordered_map>
+
+#include "base/utf8.h"
+#include "tables/switcher_database.h"
+
+namespace kvr {
+
+std::string FieldValueText(const FieldValue& v) {
+  if (std::holds_alternative<std::monostate>(v)) return "Null";
+  if (const auto* i = std::get_if<std::int64_t>(&v)) return std::to_string(*i);
+  return "\"" + std::get<std::string>(v) + "\"";
+}
+
+DatabaseKind DetectDatabaseKind(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw DatabaseError("cannot open " + path.string() + ": " + std::strerror(errno));
+  char head[32] = {};
+  in.read(head, sizeof head);
+  const std::string_view h(head, static_cast<std::size_t>(in.gcount()));
+  if (h.substr(0, 16) == std::string_view("SQLite format 3\0", 16)) return DatabaseKind::kSqlite;
+  if (h.size() >= 19 && (h.substr(4, 15) == "Standard Jet DB" || h.substr(4, 15) == "Standard ACE DB")) {
+    return DatabaseKind::kJet;
+  }
+  return DatabaseKind::kOther;
+}
+
+namespace {
+
+std::string Lower(std::string_view s) {
+  std::string out(s);
+  for (auto& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::string Quote(std::string_view name) {
+  std::string q = "\"";
+  for (char c : name) {
+    q += c;
+    if (c == '"') q += '"';
+  }
+  return q + "\"";
+}
+
+class Statement {
+ public:
+  Statement(sqlite3* db, const std::string& sql) : db_(db) {
+    if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &stmt_, nullptr) != SQLITE_OK) {
+      throw DatabaseError(sqlite3_errmsg(db));
+    }
+  }
+  ~Statement() { sqlite3_finalize(stmt_); }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+
+  void Reset() {
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+  }
+  void Bind(int index, const FieldValue& v) {
+    int rc;
+    if (const auto* i = std::get_if<std::int64_t>(&v)) rc = sqlite3_bind_int64(stmt_, index, *i);
+    else if (const auto* s = std::get_if<std::string>(&v)) rc = sqlite3_bind_text(stmt_, index, s->data(), static_cast<int>(s->size()), SQLITE_TRANSIENT);
+    else rc = sqlite3_bind_null(stmt_, index);
+    if (rc != SQLITE_OK) throw DatabaseError(sqlite3_errmsg(db_));
+  }
+  // True while a row is available; throws on error.
+  bool Step() {
+    const int rc = sqlite3_step(stmt_);
+    if (rc == SQLITE_ROW) return true;
+    if (rc == SQLITE_DONE) return false;
+    throw DatabaseError(sqlite3_errmsg(db_));
+  }
+  FieldValue Column(int i) const {
+    switch (sqlite3_column_type(stmt_, i)) {
+      case SQLITE_NULL: return std::monostate{};
+      case SQLITE_INTEGER: return static_cast<std::int64_t>(sqlite3_column_int64(stmt_, i));
+      case SQLITE_FLOAT: {
+        const double d = sqlite3_column_double(stmt_, i);
+        if (d == static_cast<double>(static_cast<std::int64_t>(d))) return static_cast<std::int64_t>(d);
+        return std::string(reinterpret_cast<const char*>(sqlite3_column_text(stmt_, i)));
+      }
+      default: {
+        const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, i));
+        return std::string(p != nullptr ? p : "", static_cast<std::size_t>(sqlite3_column_bytes(stmt_, i)));
+      }
+    }
+  }
+
+ private:
+  sqlite3* db_;
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+// What a column's declared type lets it hold.
+struct ColumnRule {
+  std::string name;  // as declared
+  enum Kind { kAny, kText, kInteger } kind = kAny;
+  std::size_t max_chars = 0;  // kText: 0 = unlimited
+  std::int64_t min = 0, max = 0;  // kInteger
+};
+
+ColumnRule RuleFor(std::string name, std::string declared) {
+  ColumnRule rule;
+  rule.name = std::move(name);
+  for (auto& c : declared) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const auto paren = declared.find('(');
+  std::string base = declared.substr(0, paren);
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  if (base == "VARCHAR" || base == "CHAR" || base == "TEXT" || base == "NVARCHAR" || base == "NCHAR" ||
+      base == "CHARACTER VARYING" || base == "VARYING CHARACTER") {
+    rule.kind = ColumnRule::kText;
+    if (paren != std::string::npos) rule.max_chars = static_cast<std::size_t>(std::atoi(declared.c_str() + paren + 1));
+  } else if (base == "SMALLINT" || base == "INT2" || base == "SHORT") {
+    rule = {rule.name, ColumnRule::kInteger, 0, -32768, 32767};
+  } else if (base == "TINYINT" || base == "BYTE") {
+    rule = {rule.name, ColumnRule::kInteger, 0, 0, 255};
+  } else if (base == "INTEGER" || base == "INT" || base == "LONG" || base == "INT4") {
+    rule = {rule.name, ColumnRule::kInteger, 0, std::numeric_limits<std::int32_t>::min(),
+            std::numeric_limits<std::int32_t>::max()};
+  }
+  return rule;
+}
+
+// Checks `v` against the column's rule and converts it where the original
+// engine would (a number into a text field, numeric text into a number field).
+FieldValue Coerce(const ColumnRule& rule, FieldValue v) {
+  if (std::holds_alternative<std::monostate>(v) || rule.kind == ColumnRule::kAny) return v;
+  if (rule.kind == ColumnRule::kText) {
+    if (const auto* i = std::get_if<std::int64_t>(&v)) v = std::to_string(*i);
+    const auto& s = std::get<std::string>(v);
+    if (rule.max_chars > 0 && Utf8Length(s) > rule.max_chars) {
+      throw DatabaseError("\"" + s + "\" is longer than the " + std::to_string(rule.max_chars) +
+                          " characters the field holds");
+    }
+    return v;
+  }
+  std::int64_t n;
+  if (const auto* s = std::get_if<std::string>(&v)) {
+    char* end = nullptr;
+    errno = 0;
+    n = std::strtoll(s->c_str(), &end, 10);
+    if (s->empty() || *end != '\0' || errno != 0) throw DatabaseError("\"" + *s + "\" is not a number");
+  } else {
+    n = std::get<std::int64_t>(v);
+  }
+  if (n < rule.min || n > rule.max) {
+    throw DatabaseError(std::to_string(n) + " lies outside the field's range " + std::to_string(rule.min) +
+                        " to " + std::to_string(rule.max));
+  }
+  return n;
+}
+
+class SqliteDatabase;
+
+class SqliteRecordset : public Recordset {
+ public:
+  SqliteRecordset(SqliteDatabase& db, std::string table, std::string key_field,
+                  std::unordered_map<std::string, ColumnRule> columns, std::vector<std::int64_t> rowids,
+                  std::vector<FieldValue> keys)
+      : db_(db), table_(std::move(table)), key_field_(std::move(key_field)), columns_(std::move(columns)),
+        rowids_(std::move(rowids)), keys_(std::move(keys)) {}
+
+  bool AtEnd() const override { return pos_ >= rowids_.size(); }
+  void MoveFirst() override { pos_ = 0; editing_ = false; }
+  void MoveNext() override { if (pos_ < rowids_.size()) ++pos_; editing_ = false; }
+  void MoveLast() override { pos_ = rowids_.empty() ? 0 : rowids_.size() - 1; editing_ = false; }
+  FieldValue Key() const override { return AtEnd() ? FieldValue{} : keys_[pos_]; }
+
+  FieldValue Field(std::string_view field) override;
+  void Edit() override {
+    if (AtEnd()) throw DatabaseError("no current record");
+    editing_ = true;
+    pending_.clear();
+  }
+  void Assign(std::string_view field, FieldValue value) override {
+    if (!editing_) throw DatabaseError("the record is not being edited");
+    const ColumnRule& rule = Column(field);
+    FieldValue v = Coerce(rule, std::move(value));
+    for (auto& p : pending_) {
+      if (p.first == rule.name) {
+        p.second = std::move(v);
+        return;
+      }
+    }
+    pending_.emplace_back(rule.name, std::move(v));
+  }
+  void Update() override;
+  std::string Place() const override {
+    return table_ + ", " + key_field_ + " " + (AtEnd() ? std::string("(none)") : FieldValueText(keys_[pos_]));
+  }
+
+ private:
+  const ColumnRule& Column(std::string_view field) const {
+    const auto it = columns_.find(Lower(field));
+    if (it == columns_.end()) throw DatabaseError("table " + table_ + " has no field \"" + std::string(field) + "\"");
+    return it->second;
+  }
+
+  SqliteDatabase& db_;
+  std::string table_, key_field_;
+  std::unordered_map<std::string, ColumnRule> columns_;  // by lower-case name
+  std::vector<std::int64_t> rowids_;
+  std::vector<FieldValue> keys_;
+  std::size_t pos_ = 0;
+  bool editing_ = false;
+  std::vector<std::pair<std::string, FieldValue>> pending_;
+};
+
+class SqliteDatabase : public SwitcherDatabase {
+ public:
+  SqliteDatabase(const std::filesystem::path& path, const DatabaseOptions& options) : options_(options) {
+    const std::string file = path.string();
+    if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+      const std::string why = db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory";
+      sqlite3_close(db_);
+      throw DatabaseError("cannot open " + file + ": " + why);
+    }
+    sqlite3_busy_timeout(db_, options.lock_wait_ms);
+    try {
+      Exec("BEGIN IMMEDIATE");
+    } catch (const DatabaseError& e) {
+      const int code = sqlite3_errcode(db_);
+      sqlite3_close(db_);
+      if (code == SQLITE_BUSY || code == SQLITE_LOCKED) {
+        throw DatabaseError(file + " is locked by another program; nothing was changed");
+      }
+      throw DatabaseError("cannot update " + file + ": " + e.what());
+    }
+    in_transaction_ = true;
+  }
+
+  ~SqliteDatabase() override {
+    cache_.clear();
+    if (in_transaction_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(db_);
+  }
+
+  std::unique_ptr<Recordset> OpenRecordset(std::string_view table, std::string_view key_field) override {
+    // Table and field names match without regard to case, as in the original engine.
+    std::string actual_table;
+    {
+      Statement s(db_, "SELECT name FROM sqlite_master WHERE type='table' AND lower(name)=lower(?)");
+      s.Bind(1, std::string(table));
+      if (!s.Step()) throw DatabaseError("the database has no table " + std::string(table));
+      actual_table = std::get<std::string>(s.Column(0));
+    }
+    std::unordered_map<std::string, ColumnRule> columns;
+    {
+      Statement s(db_, "SELECT name, type FROM pragma_table_info(?)");
+      s.Bind(1, actual_table);
+      while (s.Step()) {
+        auto name = std::get<std::string>(s.Column(0));
+        const auto type = s.Column(1);
+        columns.emplace(Lower(name), RuleFor(name, std::holds_alternative<std::string>(type) ? std::get<std::string>(type) : ""));
+      }
+    }
+    const auto key = columns.find(Lower(key_field));
+    if (key == columns.end()) {
+      throw DatabaseError("table " + actual_table + " has no field \"" + std::string(key_field) + "\"");
+    }
+    std::vector<std::int64_t> rowids;
+    std::vector<FieldValue> keys;
+    Statement s(db_, "SELECT rowid, " + Quote(key->second.name) + " FROM " + Quote(actual_table) + " ORDER BY " +
+                         Quote(key->second.name));
+    while (s.Step()) {
+      rowids.push_back(std::get<std::int64_t>(s.Column(0)));
+      keys.push_back(s.Column(1));
+    }
+    return std::make_unique<SqliteRecordset>(*this, actual_table, key->second.name, std::move(columns),
+                                             std::move(rowids), std::move(keys));
+  }
+
+  void Commit() override {
+    if (!in_transaction_) throw DatabaseError("no transaction to commit");
+    cache_.clear();
+    if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+      const std::string why = sqlite3_errmsg(db_);
+      Rollback();
+      throw DatabaseError("the changes could not be saved (" + why + "); nothing was changed");
+    }
+    in_transaction_ = false;
+  }
+
+  void Rollback() override {
+    if (!in_transaction_) return;
+    cache_.clear();
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    in_transaction_ = false;
+  }
+
+  const std::vector<FieldChange>& Changes() const override { return changes_; }
+
+  Statement& Cached(const std::string& sql) {
+    auto it = cache_.find(sql);
+    if (it == cache_.end()) it = cache_.emplace(sql, std::make_unique<Statement>(db_, sql)).first;
+    it->second->Reset();
+    return *it->second;
+  }
+  bool tracking() const { return options_.track_changes; }
+  void RecordChange(FieldChange c) { changes_.push_back(std::move(c)); }
+
+ private:
+  void Exec(const char* sql) {
+    char* err = nullptr;
+    if (sqlite3_exec(db_, sql, nullptr, nullptr, &err) != SQLITE_OK) {
+      const std::string why = err != nullptr ? err : "unknown error";
+      sqlite3_free(err);
+      throw DatabaseError(why);
+    }
+  }
+
+  sqlite3* db_ = nullptr;
+  DatabaseOptions options_;
+  bool in_transaction_ = false;
+  std::map<std::string, std::unique_ptr<Statement>> cache_;
+  std::vector<FieldChange> changes_;
+};
+
+FieldValue SqliteRecordset::Field(std::string_view field) {
+  const ColumnRule& rule = Column(field);
+  if (editing_) {
+    for (const auto& p : pending_) {
+      if (p.first == rule.name) return p.second;
+    }
+  }
+  if (AtEnd()) throw DatabaseError("no current record");
+  Statement& s = db_.Cached("SELECT " + Quote(rule.name) + " FROM " + Quote(table_) + " WHERE rowid=?");
+  s.Bind(1, rowids_[pos_]);
+  if (!s.Step()) throw DatabaseError("the record has gone");
+  return s.Column(0);
+}
+
+void SqliteRecordset::Update() {
+  if (!editing_) throw DatabaseError("the record is not being edited");
+  editing_ = false;
+  if (pending_.empty()) return;
+  std::string columns;
+  for (const auto& p : pending_) columns += (columns.empty() ? "" : ",") + Quote(p.first);
+  if (db_.tracking()) {
+    Statement& before = db_.Cached("SELECT " + columns + " FROM " + Quote(table_) + " WHERE rowid=?");
+    before.Bind(1, rowids_[pos_]);
+    if (before.Step()) {
+      for (std::size_t i = 0; i < pending_.size(); ++i) {
+        FieldValue old = before.Column(static_cast<int>(i));
+        if (old != pending_[i].second) {
+          db_.RecordChange({table_, key_field_ + " " + FieldValueText(keys_[pos_]), pending_[i].first, std::move(old),
+                            pending_[i].second});
+        }
+      }
+    }
+  }
+  std::string sql = "UPDATE " + Quote(table_) + " SET ";
+  for (std::size_t i = 0; i < pending_.size(); ++i) sql += (i == 0 ? "" : ",") + Quote(pending_[i].first) + "=?";
+  sql += " WHERE rowid=?";
+  Statement& s = db_.Cached(sql);
+  int index = 1;
+  for (const auto& p : pending_) s.Bind(index++, p.second);
+  s.Bind(index, rowids_[pos_]);
+  s.Step();
+  pending_.clear();
+}
+
+}  // namespace
+
+std::unique_ptr<SwitcherDatabase> OpenSqliteDatabase(const std::filesystem::path& path,
+                                                     const DatabaseOptions& options) {
+  return std::make_unique<SqliteDatabase>(path, options);
+}
+
+}  // namespace kvr

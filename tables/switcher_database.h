@@ -1,0 +1,111 @@
+// Access to the switcher database: records are walked in key order, edited,
+// assigned by field name and updated in place; nothing is added or deleted.
+//
+// The engine sits behind this interface. SQLite is the one built here; a
+// database file is told by its first bytes (DetectDatabaseKind), so a Jet file
+// can be recognised and refused with a clear message until an engine for it
+// is added behind the same interface.
+#ifndef KVR_TABLES_SWITCHER_DATABASE_H_
+#define KVR_TABLES_SWITCHER_DATABASE_H_
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace kvr {
+
+// A field value: Null, a whole number or text.
+using FieldValue = std::variant<std::monostate, std::int64_t, std::string>;
+
+std::string FieldValueText(const FieldValue& v);  // "Null", "12", "\"Mic 1\""
+
+// A database operation that failed: no such table or field, a value that does
+// not fit its field, a locked or damaged file.
+class DatabaseError : public std::runtime_error {
+ public:
+  explicit DatabaseError(const std::string& what) : std::runtime_error(what) {}
+};
+
+// One change as a dry run records it.
+struct FieldChange {
+  std::string table;
+  std::string key;  // "Chan Num 7"
+  std::string field;
+  FieldValue before;
+  FieldValue after;
+};
+
+// The records of one table in ascending order of its key field.
+class Recordset {
+ public:
+  virtual ~Recordset() = default;
+
+  virtual bool AtEnd() const = 0;  // past the last record (or the table is empty)
+  virtual void MoveFirst() = 0;
+  virtual void MoveNext() = 0;
+  virtual void MoveLast() = 0;
+
+  // The key field's value of the current record.
+  virtual FieldValue Key() const = 0;
+
+  // The current record's value of `field`; inside an edit, the value assigned
+  // in that edit if there is one. Throws DatabaseError for an unknown field.
+  virtual FieldValue Field(std::string_view field) = 0;
+
+  // Starts an edit of the current record; a pending edit is discarded.
+  virtual void Edit() = 0;
+  // Buffers one assignment. Throws DatabaseError when the table has no such
+  // field or the value does not fit the field's declared type; the edit's
+  // other assignments are unaffected.
+  virtual void Assign(std::string_view field, FieldValue value) = 0;
+  // Writes the buffered assignments to the current record and ends the edit.
+  // Throws DatabaseError; the record then keeps its old contents.
+  virtual void Update() = 0;
+
+  // "InptAlphas, Chan Num 7": where a problem with the current record stands.
+  virtual std::string Place() const = 0;
+};
+
+// An open switcher database. All updates belong to one transaction, begun at
+// open: Commit makes them permanent together, and anything else (Rollback,
+// destruction, a crash or a kill) leaves the file exactly as it was.
+class SwitcherDatabase {
+ public:
+  virtual ~SwitcherDatabase() = default;
+
+  // The records of `table` ordered by `key_field`. Throws DatabaseError when
+  // the table or the key field is missing.
+  virtual std::unique_ptr<Recordset> OpenRecordset(std::string_view table, std::string_view key_field) = 0;
+
+  virtual void Commit() = 0;  // throws DatabaseError; nothing is then changed
+  virtual void Rollback() = 0;
+
+  // The changes made so far, when opened with track_changes.
+  virtual const std::vector<FieldChange>& Changes() const = 0;
+};
+
+enum class DatabaseKind { kSqlite, kJet, kOther };
+
+// Tells the kind of database file at `path` from its first bytes. Throws
+// DatabaseError when the file cannot be read.
+DatabaseKind DetectDatabaseKind(const std::filesystem::path& path);
+
+struct DatabaseOptions {
+  bool track_changes = false;  // record every changed field (for dry runs)
+  int lock_wait_ms = 5000;     // how long to wait for another program's lock
+};
+
+// Opens a SQLite switcher database for update and begins the transaction.
+// Throws DatabaseError: not a database, locked by another program (after
+// waiting), cannot be opened.
+std::unique_ptr<SwitcherDatabase> OpenSqliteDatabase(const std::filesystem::path& path,
+                                                     const DatabaseOptions& options);
+
+}  // namespace kvr
+
+#endif  // KVR_TABLES_SWITCHER_DATABASE_H_

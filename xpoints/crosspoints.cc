@@ -1,0 +1,90 @@
+#include "xpoints/crosspoints.h"
+
+#include <sstream>
+
+#include "base/little_endian.h"
+#include "base/problems.h"
+#include "workbook/cell_convert.h"
+#include "workbook/cell_reader.h"
+#include "workbook/channel_row_scan.h"
+
+namespace kvr {
+
+std::string FirstSystemName(const SheetGrid& system, Problems& problems) {
+  CellReader cells(system, problems);
+  for (int r = 1; r <= system.rows(); ++r) {
+    if (CellText(system, r, 1).value_or("") == "Name:") return cells.Text(r, 2, "SystemName").value_or("");
+  }
+  return {};
+}
+
+std::vector<CrosspointRecord> ReadCrosspoints(const SheetGrid& grid, Problems& problems) {
+  enum Keyword { kLevel, kSource, kDestination };
+  // Every column counts here, the first one included.
+  std::vector<int> columns = MatchHeaderColumns(grid, {"P-Level", "Source", "Destination"}, problems);
+  if (grid.columns() >= 1) {
+    const std::string h = CellText(grid, 1, 1).value_or("");
+    columns[1] = HeaderMatches(h, "P-Level") ? kLevel : HeaderMatches(h, "Source") ? kSource
+               : HeaderMatches(h, "Destination") ? kDestination : -1;
+  }
+  CellReader cells(grid, problems);
+  std::vector<CrosspointRecord> records;
+  for (int r = 2; r <= grid.rows(); ++r) {
+    const auto first = cells.Text(r, 1, "crosspoint", "row skipped");
+    if (!first || first->empty()) continue;
+    CrosspointRecord rec;
+    for (int c = 1; c <= grid.columns(); ++c) {
+      switch (columns[static_cast<std::size_t>(c)]) {
+        case kLevel:
+          if (auto n = cells.Number(r, c, "level")) rec.level = *n > 1 ? NoIndex : *n;
+          break;
+        case kSource: cells.IndexInto(r, c, rec.source, "source"); break;
+        case kDestination: cells.IndexInto(r, c, rec.destination, "destination"); break;
+        default: break;
+      }
+    }
+    records.push_back(rec);
+    if (records.size() == 32767) {
+      problems.Report(grid.Address(r, 1), "the crosspoint file holds at most 32767 crosspoints; later rows ignored",
+                      ErrorCode::kOverflow);
+      break;
+    }
+  }
+  return records;
+}
+
+std::string EncodeCrosspointFile(const std::vector<CrosspointRecord>& records) {
+  std::string out;
+  out.reserve(2 + 6 * records.size());
+  PutInt16(out, static_cast<std::int16_t>(records.size()));
+  for (const auto& r : records) {
+    PutInt16(out, r.level);
+    PutInt16(out, r.source);
+    PutInt16(out, r.destination);
+  }
+  return out;
+}
+
+std::optional<std::string> DescribeCrosspointFile(std::string_view bytes, std::string* why) {
+  if (bytes.size() < 2) {
+    *why = "a crosspoint file holds at least its 2-byte count; this one has " + std::to_string(bytes.size()) + " bytes";
+    return std::nullopt;
+  }
+  const std::int16_t count = GetInt16(bytes, 0);
+  if (count < 0 || bytes.size() != 2 + 6 * static_cast<std::size_t>(count)) {
+    *why = "the count " + std::to_string(count) + " needs " + std::to_string(2 + 6 * static_cast<long>(count)) +
+           " bytes, but the file has " + std::to_string(bytes.size());
+    return std::nullopt;
+  }
+  std::ostringstream out;
+  out << "crosspoint file: " << count << " crosspoints\n#\tlevel\tsource\tdestination\n";
+  auto show = [](std::int16_t v) { return v == NoIndex ? std::string("-") : std::to_string(v); };
+  for (int k = 0; k < count; ++k) {
+    const std::size_t at = 2 + 6 * static_cast<std::size_t>(k);
+    out << k << '\t' << show(GetInt16(bytes, at)) << '\t' << show(GetInt16(bytes, at + 2)) << '\t'
+        << show(GetInt16(bytes, at + 4)) << '\n';
+  }
+  return out.str();
+}
+
+}  // namespace kvr

@@ -1,0 +1,39 @@
+// The crosspoint export: the "Crosspoints" sheet as a list of (level, source,
+// destination) records, written as " Crosspoints.xpt" after the system name:
+// the count, then each record's three values, all little-endian int16.
+#ifndef KVR_XPOINTS_CROSSPOINTS_H_
+#define KVR_XPOINTS_CROSSPOINTS_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "workbook/sheet_grid.h"
+
+namespace kvr {
+
+class Problems;
+
+struct CrosspointRecord {
+  std::int16_t level = 0;        // 0 or 1; anything above 1 is NoIndex
+  std::int16_t source = 0;       // 0-based input index or NoIndex
+  std::int16_t destination = 0;  // 0-based output index or NoIndex
+};
+
+// SystemName from the first "Name:" row of the "System" grid ("" when none).
+std::string FirstSystemName(const SheetGrid& system, Problems& problems);
+
+// Rows 2 on with a non-empty first cell, in order; columns chosen by their
+// row-1 headers ("P-Level", "Source", "Destination"), the rightmost winning.
+std::vector<CrosspointRecord> ReadCrosspoints(const SheetGrid& grid, Problems& problems);
+
+std::string EncodeCrosspointFile(const std::vector<CrosspointRecord>& records);
+// A readable list of a .xpt file, or nullopt with `why` when its size does
+// not fit its count.
+std::optional<std::string> DescribeCrosspointFile(std::string_view bytes, std::string* why);
+
+}  // namespace kvr
+
+#endif  // KVR_XPOINTS_CROSSPOINTS_H_
