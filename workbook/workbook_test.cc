@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "base/problems.h"
+#include "tests/test_util.h"
 #include "tests/workbook_files.h"
 #include "workbook/cell_convert.h"
 
@@ -25,20 +26,10 @@ std::vector<std::vector<std::string>> Texts(const SheetGrid& grid) {
   return rows;
 }
 
-class TempDir : public ::testing::Test {
+class TempDir : public testing::TempDirTest {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("kvr_wb_" + std::to_string(::getpid()) + "_" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  fs::path File(const std::string& name) const { return dir_ / name; }
-  static void WriteBytes(const fs::path& p, const std::string& bytes) { std::ofstream(p, std::ios::binary) << bytes; }
-  static std::string ReadBytes(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-  }
+  static void WriteBytes(const fs::path& p, const std::string& bytes) { testing::WriteBytes(p, bytes); }
+  static std::string ReadBytes(const fs::path& p) { return testing::ReadBytes(p); }
   // The message of the WorkbookError that `f` throws, or "" when it throws none.
   template <typename F>
   static std::string ErrorOf(F f) {
@@ -49,7 +40,6 @@ class TempDir : public ::testing::Test {
     }
     return "";
   }
-  fs::path dir_;
 };
 
 // Files saved by LibreOffice from the same source, in both formats.

@@ -1,0 +1,205 @@
+#include "tables/switcher_database.h"
+
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "base/problems.h"
+#include "tables/label_table_writer.h"
+#include "tables/new_database.h"
+#include "tests/test_util.h"
+
+namespace kvr {
+namespace {
+
+using testing::Exec;
+using testing::Query;
+
+class DatabaseTest : public testing::TempDirTest {
+ protected:
+  void SetUp() override {
+    TempDirTest::SetUp();
+    db_path_ = File("sw.db");
+    Exec(db_path_,
+         "CREATE TABLE T (\"Chan Num\" SMALLINT, Label VARCHAR(8), Small SMALLINT, Tiny TINYINT, Whole INTEGER,"
+         " Notes TEXT, Extra TEXT DEFAULT 'keep');"
+         "INSERT INTO T (\"Chan Num\", Label) VALUES (3,'c'),(1,'a'),(2,'b'),(4,'d'),(5,'e'),(6,'f'),(7,'g'),"
+         "(8,'h'),(9,'i'),(10,'j');");
+  }
+  // Runs the merge with entries keyed `keys` writing "Label" = "new<key>".
+  void Merge(std::vector<std::int16_t> keys, std::optional<int> count) {
+    auto db = OpenSqliteDatabase(db_path_, {});
+    LabelTableWriter(
+        *db, {"T", "Chan Num", count, static_cast<int>(keys.size())},
+        [&](int i) { return keys[static_cast<std::size_t>(i)]; },
+        [&](int i, RecordEditor& rec) { rec.SetText("Label", "new" + std::to_string(keys[static_cast<std::size_t>(i)])); },
+        problems_);
+    db->Commit();
+  }
+  std::string Labels() { return Query(db_path_, "SELECT group_concat(Label, ',') FROM (SELECT Label FROM T ORDER BY \"Chan Num\")"); }
+
+  std::filesystem::path db_path_;
+  Problems problems_;
+};
+
+TEST_F(DatabaseTest, MergeUpdatesInKeyOrderUpToCountPlusOne) {
+  Merge({1, 2, 3, 4}, 3);
+  EXPECT_EQ(Labels(), "new1,new2,new3,new4,e,f,g,h,i,j");
+  EXPECT_TRUE(problems_.empty());
+}
+
+TEST_F(DatabaseTest, GapInTheDatabaseStopsLaterEntriesAndIsReported) {
+  Exec(db_path_, "DELETE FROM T WHERE \"Chan Num\" = 3");
+  Merge({1, 2, 3, 4}, 3);
+  EXPECT_EQ(Labels(), "new1,new2,d,e,f,g,h,i,j");
+  ASSERT_EQ(problems_.size(), 1u);
+  EXPECT_EQ(problems_.list()[0].ToString(),
+            "T: 2 entries from the workbook met no record, from Chan Num 3 on (the database's numbering has a gap "
+            "there, or the table is shorter than the sheet)");
+}
+
+TEST_F(DatabaseTest, CountZeroUpdatesOnlyTheFirstRecord) {
+  Merge({1, 2}, 0);
+  EXPECT_EQ(Labels(), "new1,b,c,d,e,f,g,h,i,j");
+}
+
+TEST_F(DatabaseTest, WithoutCountTheWalkStopsAtTheFirstUnfilledEntry) {
+  Merge({1, 2, 0, 4}, std::nullopt);
+  EXPECT_EQ(Labels(), "new1,new2,c,d,e,f,g,h,i,j");
+  EXPECT_TRUE(problems_.empty());
+}
+
+TEST_F(DatabaseTest, EmptyTableReportsTheEntriesThatFoundNoRecord) {
+  Exec(db_path_, "DELETE FROM T");
+  Merge({1, 2}, 1);
+  EXPECT_EQ(Query(db_path_, "SELECT count(*) FROM T"), "0");
+  ASSERT_EQ(problems_.size(), 1u);
+  EXPECT_NE(problems_.list()[0].message.find("from Chan Num 1 on"), std::string::npos);
+}
+
+TEST_F(DatabaseTest, DeclaredTypesAreEnforcedPerAssignment) {
+  auto db = OpenSqliteDatabase(db_path_, {});
+  LabelTableWriter(
+      *db, {"T", "Chan Num", 0, 1}, [](int) { return std::int16_t{1}; },
+      [](int, RecordEditor& rec) {
+        rec.SetText("Label", "123456789");    // 9 characters into VARCHAR(8)
+        rec.SetNumber("Small", 40000);
+        rec.SetNumber("Tiny", 256);
+        rec.SetNumber("Whole", 3000000000);
+        rec.SetText("label", "ÄÖÜäöüßé");     // 8 characters, 16 bytes: fits; field names ignore case
+        rec.SetNumber("Tiny", 255);
+        rec.SetText("Missing", "x");
+        rec.SetText("Notes", std::string(1000, 'n'));  // TEXT without a length holds anything
+        EXPECT_EQ(rec.Text("Label"), "ÄÖÜäöüßé");      // reading inside the edit sees the assignment
+      },
+      problems_);
+  db->Commit();
+  EXPECT_EQ(Query(db_path_, "SELECT Label, Small, Tiny, Whole, length(Notes), Extra FROM T WHERE \"Chan Num\"=1"),
+            "ÄÖÜäöüßé||255||1000|keep");
+  ASSERT_EQ(problems_.size(), 5u);
+  EXPECT_EQ(problems_.list()[0].ToString(),
+            "T, Chan Num 1: \"Label\" not written: \"123456789\" is longer than the 8 characters the field holds");
+  EXPECT_NE(problems_.list()[1].message.find("40000 lies outside the field's range -32768 to 32767"), std::string::npos);
+  EXPECT_NE(problems_.list()[4].message.find("has no field \"Missing\""), std::string::npos);
+}
+
+TEST_F(DatabaseTest, MissingTableOrKeyFieldLeavesEverythingAndIsReported) {
+  auto db = OpenSqliteDatabase(db_path_, {});
+  LabelTableWriter(*db, {"Nope", "Chan Num", 0, 1}, [](int) { return std::int16_t{1}; }, [](int, RecordEditor&) {},
+                   problems_);
+  LabelTableWriter(*db, {"T", "SetNum", 0, 1}, [](int) { return std::int16_t{1}; }, [](int, RecordEditor&) {},
+                   problems_);
+  ASSERT_EQ(problems_.size(), 2u);
+  EXPECT_EQ(problems_.list()[0].ToString(), "Nope: the database has no table Nope; the table was left unchanged");
+  EXPECT_EQ(problems_.list()[1].ToString(), "T: table T has no field \"SetNum\"; the table was left unchanged");
+}
+
+TEST_F(DatabaseTest, RollbackAndDestructionLeaveTheFileUnchanged) {
+  {
+    auto db = OpenSqliteDatabase(db_path_, {true, 5000});
+    LabelTableWriter(
+        *db, {"T", "Chan Num", 1, 2}, [](int i) { return static_cast<std::int16_t>(i + 1); },
+        [](int, RecordEditor& rec) { rec.SetText("Label", "x"); }, problems_);
+    ASSERT_EQ(db->Changes().size(), 2u);
+    EXPECT_EQ(db->Changes()[0].key, "Chan Num 1");
+    EXPECT_EQ(FieldValueText(db->Changes()[0].before), "\"a\"");
+    // no commit
+  }
+  EXPECT_EQ(Labels(), "a,b,c,d,e,f,g,h,i,j");
+}
+
+TEST_F(DatabaseTest, LockedDatabaseIsWaitedForThenRefused) {
+  sqlite3* other = nullptr;
+  sqlite3_open(db_path_.c_str(), &other);
+  sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr);
+  try {
+    OpenSqliteDatabase(db_path_, {false, 200});
+    FAIL() << "opened a locked database";
+  } catch (const DatabaseError& e) {
+    EXPECT_NE(std::string(e.what()).find("locked by another program; nothing was changed"), std::string::npos);
+  }
+  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+  EXPECT_NO_THROW(OpenSqliteDatabase(db_path_, {false, 200}));
+}
+
+// A process killed in the middle of the database phase leaves the database
+// exactly as it was: the updates belong to one uncommitted transaction.
+TEST_F(DatabaseTest, KilledMidPhaseChangesNothing) {
+  const std::string before = Query(db_path_, "SELECT * FROM T ORDER BY rowid");
+  for (int kill_after : {1, 5, 9}) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      auto db = OpenSqliteDatabase(db_path_, {});
+      Problems p;
+      int done = 0;
+      LabelTableWriter(
+          *db, {"T", "Chan Num", 9, 10}, [](int i) { return static_cast<std::int16_t>(i + 1); },
+          [&](int, RecordEditor& rec) {
+            rec.SetText("Label", "killed");
+            if (++done == kill_after) ::kill(::getpid(), SIGKILL);
+          },
+          p);
+      _exit(3);  // not reached
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(Query(db_path_, "SELECT * FROM T ORDER BY rowid"), before) << "killed after " << kill_after;
+    EXPECT_EQ(Query(db_path_, "PRAGMA integrity_check"), "ok");
+  }
+}
+
+TEST_F(DatabaseTest, KindIsToldByTheFirstBytes) {
+  EXPECT_EQ(DetectDatabaseKind(db_path_), DatabaseKind::kSqlite);
+  testing::WriteBytes(File("jet.mdb"), std::string("\x00\x01\x00\x00Standard Jet DB\x00", 20));
+  EXPECT_EQ(DetectDatabaseKind(File("jet.mdb")), DatabaseKind::kJet);
+  testing::WriteBytes(File("ace.accdb"), std::string("\x00\x01\x00\x00Standard ACE DB\x00", 20));
+  EXPECT_EQ(DetectDatabaseKind(File("ace.accdb")), DatabaseKind::kJet);
+  testing::WriteBytes(File("text.mdb"), "Chan Num,Label\n");
+  EXPECT_EQ(DetectDatabaseKind(File("text.mdb")), DatabaseKind::kOther);
+  testing::WriteBytes(File("empty.mdb"), "");
+  EXPECT_EQ(DetectDatabaseKind(File("empty.mdb")), DatabaseKind::kOther);
+}
+
+TEST_F(DatabaseTest, NewDatabaseHasEveryTableAndRefusesAnExistingFile) {
+  const auto path = File("new.db");
+  CreateSwitcherDatabase(path, DatabaseSizes{3, 2, 1, 4, 5});
+  EXPECT_EQ(Query(path, "SELECT (SELECT count(*) FROM InptAlphas), (SELECT count(*) FROM OutptAlphas),"
+                        "(SELECT count(*) FROM OptoAlphas), (SELECT count(*) FROM RelayAlphas),"
+                        "(SELECT count(*) FROM ConsoleAlphas), (SELECT count(*) FROM LocationAlphas),"
+                        "(SELECT count(*) FROM OptoRelaySets)"),
+            "3|2|3|2|1|4|5");
+  EXPECT_EQ(Query(path, "SELECT type FROM pragma_table_info('OutptAlphas') WHERE name IN ('Label','RelayType') ORDER BY name"),
+            "VARCHAR(8)\nTINYINT");
+  EXPECT_EQ(Query(path, "SELECT \"Chan Num\", Label FROM InptAlphas"), "1|\n2|\n3|");
+  EXPECT_THROW(CreateSwitcherDatabase(path, {}), DatabaseError);
+  EXPECT_THROW(CreateSwitcherDatabase(File("neg.db"), DatabaseSizes{-1, 1, 1, 1, 1}), DatabaseError);
+}
+
+}  // namespace
+}  // namespace kvr
