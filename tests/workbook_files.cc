@@ -58,6 +58,63 @@ Parts MinimalXlsx(const std::string& sheet_data, const std::string& shared_strin
   return parts;
 }
 
+namespace {
+
+std::string Escape(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    if (c == '&') out += "&amp;";
+    else if (c == '<') out += "&lt;";
+    else if (c == '>') out += "&gt;";
+    else if (c == '"') out += "&quot;";
+    else out += c;
+  }
+  return out;
+}
+
+std::string Column(int c) {
+  std::string s;
+  for (; c > 0; c = (c - 1) / 26) s.insert(s.begin(), static_cast<char>('A' + (c - 1) % 26));
+  return s;
+}
+
+}  // namespace
+
+void WriteXlsx(const std::filesystem::path& path, const std::vector<std::pair<std::string, SheetRows>>& sheets) {
+  const std::string ns = "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"";
+  const std::string rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+  std::string workbook = "<?xml version=\"1.0\"?><workbook " + ns + " xmlns:r=\"" + rel + "\"><sheets>";
+  std::string rels = "<?xml version=\"1.0\"?><Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
+  Parts parts = {{"_rels/.rels", "<?xml version=\"1.0\"?><Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                                 "<Relationship Id=\"rId1\" Type=\"" + rel + "/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"}};
+  for (std::size_t i = 0; i < sheets.size(); ++i) {
+    const std::string id = std::to_string(i + 1);
+    workbook += "<sheet name=\"" + Escape(sheets[i].first) + "\" sheetId=\"" + id + "\" r:id=\"rId" + id + "\"/>";
+    rels += "<Relationship Id=\"rId" + id + "\" Type=\"" + rel + "/worksheet\" Target=\"worksheets/sheet" + id + ".xml\"/>";
+    std::string data;
+    for (std::size_t r = 0; r < sheets[i].second.size(); ++r) {
+      data += "<row r=\"" + std::to_string(r + 1) + "\">";
+      const auto& row = sheets[i].second[r];
+      for (std::size_t c = 0; c < row.size(); ++c) {
+        const std::string ref = Column(static_cast<int>(c + 1)) + std::to_string(r + 1);
+        if (const auto* d = std::get_if<double>(&row[c])) {
+          char buf[32];
+          std::snprintf(buf, sizeof buf, "%.17g", *d);
+          data += "<c r=\"" + ref + "\"><v>" + buf + "</v></c>";
+        } else if (const auto* t = std::get_if<std::string>(&row[c]); t && !t->empty()) {
+          data += "<c r=\"" + ref + "\" t=\"inlineStr\"><is><t xml:space=\"preserve\">" + Escape(*t) + "</t></is></c>";
+        }
+      }
+      data += "</row>";
+    }
+    parts.emplace_back("xl/worksheets/sheet" + id + ".xml",
+                       "<?xml version=\"1.0\"?><worksheet " + ns + "><sheetData>" + data + "</sheetData></worksheet>");
+  }
+  parts.emplace_back("xl/workbook.xml", workbook + "</sheets></workbook>");
+  parts.emplace_back("xl/_rels/workbook.xml.rels", rels + "</Relationships>");
+  WriteZip(path, parts);
+}
+
 BiffRecords& BiffRecords::Add(std::uint16_t type, const std::string& data) {
   bytes_ += U16(type) + U16(static_cast<std::uint16_t>(data.size())) + data;
   return *this;

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 #include <utility>
+#include <variant>
 #include <vector>
 
 namespace kvr::testing {
@@ -20,6 +21,11 @@ void WriteOle2(const std::filesystem::path& path, const Parts& streams);
 // The parts of a minimal .xlsx with one sheet "Sheet1" whose sheetData holds
 // `sheet_data`, and the given shared strings (<si> elements).
 Parts MinimalXlsx(const std::string& sheet_data, const std::string& shared_strings = "");
+
+// A workbook with the given sheets, each a list of rows; a cell is a number,
+// a text (inline string) or empty ("" is written as no cell).
+using SheetRows = std::vector<std::vector<std::variant<std::monostate, double, std::string>>>;
+void WriteXlsx(const std::filesystem::path& path, const std::vector<std::pair<std::string, SheetRows>>& sheets);
 
 // Little-endian BIFF8 records.
 class BiffRecords {
