@@ -1,0 +1,244 @@
+#include "app/gui/main_window.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTextStream>
+#include <QThread>
+#include <QVBoxLayout>
+
+#include "app/core/runs.h"
+
+namespace kvr {
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// The standard file dialog, as the runs ask for files.
+class DialogChooser : public FileChooser {
+ public:
+  explicit DialogChooser(QWidget* parent) : parent_(parent) {}
+  std::string GetFileName(const std::string& sFileName, const std::string& sExtension, int iType) override {
+    QFileDialog dialog(parent_, "Specify File Name", QCoreApplication::applicationDirPath());
+    QStringList filters;
+    if (!sExtension.empty()) filters << Q("(*." + sExtension + ")");
+    filters << "All Files (*.*)";
+    dialog.setNameFilters(filters);
+    dialog.selectNameFilter(filters.first());
+    dialog.setAcceptMode(iType == 1 ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);  // the callers check that the file exists
+    dialog.selectFile(Q(sFileName));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return "";
+    return dialog.selectedFiles().first().toStdString();
+  }
+
+ private:
+  QWidget* parent_;
+};
+
+QIcon MakeIcon() {
+  // A crosspoint matrix: the switcher's routing grid with a few routes lit.
+  QPixmap pixmap(64, 64);
+  pixmap.fill(Qt::transparent);
+  QPainter p(&pixmap);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setBrush(QColor(0x1d, 0x35, 0x57));
+  p.setPen(Qt::NoPen);
+  p.drawRoundedRect(2, 2, 60, 60, 10, 10);
+  p.setPen(QPen(QColor(0xa8, 0xda, 0xdc), 3));
+  for (int i = 0; i < 4; ++i) {
+    p.drawLine(12, 14 + 12 * i, 52, 14 + 12 * i);
+    p.drawLine(14 + 12 * i, 12, 14 + 12 * i, 52);
+  }
+  p.setPen(Qt::NoPen);
+  p.setBrush(QColor(0xe6, 0x39, 0x46));
+  for (const auto& [x, y] : {std::pair{0, 1}, {1, 3}, {2, 0}, {3, 2}}) p.drawEllipse(QPointF(14 + 12 * x, 14 + 12 * y), 5, 5);
+  return QIcon(pixmap);
+}
+
+}  // namespace
+
+// Carries the worker thread's calls to the window's thread: the file dialog
+// and the overwrite question wait there for the user; status texts are posted.
+class MainWindow::Bridge : public FileChooser, public OverwriteQuestion, public StatusSink {
+ public:
+  explicit Bridge(MainWindow* window) : window_(window) {}
+
+  std::string GetFileName(const std::string& name, const std::string& ext, int type) override {
+    std::string result;
+    OnWindowThread([&] { result = window_->chooser_->GetFileName(name, ext, type); });
+    return result;
+  }
+  bool Ask(const std::string& text, const std::string& title) override {
+    bool yes = false;
+    OnWindowThread([&] {
+      if (window_->question_ != nullptr) {
+        yes = window_->question_->Ask(text, title);
+        return;
+      }
+      QString shown = Q(text);
+      shown.replace('\r', '\n');
+      yes = QMessageBox::question(window_, Q(title), shown, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) ==
+            QMessageBox::Yes;
+    });
+    return yes;
+  }
+  void SetStatus(const std::string& text) override {
+    QMetaObject::invokeMethod(window_, [w = window_, t = Q(text)] { w->lblStatus_->setText(t); }, Qt::QueuedConnection);
+  }
+
+ private:
+  template <typename F>
+  void OnWindowThread(F f) {
+    if (QThread::currentThread() == window_->thread()) f();
+    else QMetaObject::invokeMethod(window_, f, Qt::BlockingQueuedConnection);
+  }
+  MainWindow* window_;
+};
+
+MainWindow::MainWindow(FileChooser* chooser, OverwriteQuestion* question, QString output_folder, QWidget* parent)
+    : QWidget(parent), chooser_(chooser), question_(question), output_folder_(std::move(output_folder)), vars_(std::make_unique<Variables>()) {
+  setObjectName("frmMain");
+  setWindowTitle("KVR Conversion");
+  setWindowIcon(MakeIcon());
+  if (chooser_ == nullptr) {
+    dialog_chooser_ = std::make_unique<DialogChooser>(this);
+    chooser_ = dialog_chooser_.get();
+  }
+  bridge_ = std::make_unique<Bridge>(this);
+
+  const qreal dpi = screen() != nullptr ? screen()->logicalDotsPerInch() : 96.0;
+  auto place = [&](QWidget* w, const char* name, int left, int top, int width, int height) {
+    w->setObjectName(name);
+    w->setGeometry(Twips(left, dpi), Twips(top, dpi), Twips(width, dpi), Twips(height, dpi));
+  };
+  lblStatus_ = new QLabel(this);
+  place(lblStatus_, "lblStatus", 1200, 600, 2655, 735);
+  chkBigSwitch_ = new QCheckBox("Big Switch", this);
+  place(chkBigSwitch_, "chkBigSwitch", 1200, 1680, 2415, 255);
+  cmdIni_ = new QPushButton("Demo .ini", this);
+  place(cmdIni_, "cmdIni", 360, 2400, 975, 495);
+  cmdXpoints_ = new QPushButton("Read xPoints", this);
+  place(cmdXpoints_, "cmdXpoints", 1800, 2400, 1215, 495);
+  cmdStart_ = new QPushButton("Convert", this);
+  place(cmdStart_, "cmdStart", 3480, 2400, 975, 495);
+  // The run's problems, counted beside the status; a click lists them all.
+  cmdProblems_ = new QPushButton(this);
+  place(cmdProblems_, "cmdProblems", 1200, 1335, 2655, 300);
+  cmdProblems_->setFlat(true);
+  cmdProblems_->setStyleSheet("text-align: left; color: #b00020;");
+  cmdProblems_->hide();
+  setFixedSize(Twips(4680, dpi), Twips(3195, dpi));
+
+  // Tab order: cmdStart, (lblStatus takes no focus), cmdIni, cmdXpoints, chkBigSwitch.
+  cmdStart_->setFocus();
+  setTabOrder(cmdStart_, cmdIni_);
+  setTabOrder(cmdIni_, cmdXpoints_);
+  setTabOrder(cmdXpoints_, chkBigSwitch_);
+  setTabOrder(chkBigSwitch_, cmdProblems_);
+
+  connect(cmdStart_, &QPushButton::clicked, this, &MainWindow::cmdStart_Click);
+  connect(cmdIni_, &QPushButton::clicked, this, &MainWindow::cmdIni_Click);
+  connect(cmdXpoints_, &QPushButton::clicked, this, &MainWindow::cmdXpoints_Click);
+  connect(chkBigSwitch_, &QCheckBox::clicked, this, &MainWindow::chkBigSwitch_Click);
+  connect(cmdProblems_, &QPushButton::clicked, this, &MainWindow::ShowProblems);
+}
+
+MainWindow::~MainWindow() = default;
+
+QString MainWindow::AppFolder() {
+  QString folder = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
+  if (!folder.endsWith(QDir::separator())) folder += QDir::separator();
+  return folder;
+}
+
+int MainWindow::Twips(int twips, qreal dpi) { return qRound(twips * dpi / 1440.0); }
+
+void MainWindow::chkBigSwitch_Click() { BigSwitch = chkBigSwitch_->checkState() == Qt::Checked; }
+
+void MainWindow::cmdStart_Click() { Start(&ConversionRun); }
+void MainWindow::cmdIni_Click() { Start(&DemoIniRun); }
+void MainWindow::cmdXpoints_Click() { Start(&CrosspointExportRun); }
+
+void MainWindow::SetBusy(bool busy) {
+  busy_ = busy;
+  for (QWidget* w : {static_cast<QWidget*>(cmdStart_), static_cast<QWidget*>(cmdIni_),
+                     static_cast<QWidget*>(cmdXpoints_), static_cast<QWidget*>(chkBigSwitch_)}) {
+    w->setEnabled(!busy);
+  }
+}
+
+void MainWindow::Start(RunFunction run) {
+  if (busy_) return;  // one command at a time: two runs must never share the tables
+  SetBusy(true);
+  const std::filesystem::path folder = (output_folder_.isEmpty() ? AppFolder() : output_folder_).toStdString();
+  const bool big = BigSwitch;
+  QThread* worker = QThread::create([this, run, folder, big] {
+    RunContext ctx{*bridge_, *bridge_, *bridge_, big, folder, false};
+    RunResult result = run(*vars_, ctx);
+    QMetaObject::invokeMethod(this, [this, r = std::move(result)]() mutable { Finish(std::move(r)); },
+                              Qt::QueuedConnection);
+  });
+  connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+  worker->start();
+}
+
+void MainWindow::Finish(RunResult result) {
+  SetBusy(false);
+  last_reason_.clear();
+  if (result.outcome == RunResult::Outcome::kNotRun) {
+    // The status stays as it was; the reason is shown without blocking the window.
+    last_reason_ = Q(result.reason);
+    auto* box = new QMessageBox(QMessageBox::Warning, "KVR Conversion", last_reason_, QMessageBox::Ok, this);
+    box->setObjectName("notRunMessage");
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+  }
+  if (result.outcome == RunResult::Outcome::kCompleted) {
+    last_problems_ = std::move(result.problems);
+    const auto n = last_problems_.size();
+    cmdProblems_->setText(n == 1 ? "1 problem - show" : QString("%1 problems - show").arg(n));
+    cmdProblems_->setVisible(n > 0);
+  }
+  emit runFinished();
+}
+
+void MainWindow::ShowProblems() {
+  QDialog dialog(this);
+  dialog.setWindowTitle("Problems of the last run");
+  auto* layout = new QVBoxLayout(&dialog);
+  auto* text = new QPlainTextEdit(&dialog);
+  text->setObjectName("problemText");
+  text->setReadOnly(true);
+  QString all;
+  for (const auto& p : last_problems_.list()) all += Q(p.ToString()) + "\n";
+  text->setPlainText(all);
+  layout->addWidget(text);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Save | QDialogButtonBox::Close, &dialog);
+  layout->addWidget(buttons);
+  connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  connect(buttons->button(QDialogButtonBox::Save), &QPushButton::clicked, &dialog, [&] {
+    const QString path = QFileDialog::getSaveFileName(&dialog, "Save problems", AppFolder() + "problems.txt",
+                                                      "Text files (*.txt)");
+    if (path.isEmpty()) return;
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text) || file.write(all.toUtf8()) < 0) {
+      QMessageBox::warning(&dialog, "Save problems", "Cannot write " + path + ": " + file.errorString());
+    }
+  });
+  dialog.resize(640, 360);
+  dialog.exec();
+}
+
+}  // namespace kvr
