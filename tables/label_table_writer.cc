@@ -44,6 +44,8 @@ std::optional<std::string> RecordEditor::Text(std::string_view field) {
     if (const auto* s = std::get_if<std::string>(&v)) return *s;
     if (const auto* i = std::get_if<std::int64_t>(&v)) return std::to_string(*i);
     return std::nullopt;
+  } catch (const DatabaseFailure&) {
+    throw;
   } catch (const DatabaseError& e) {
     problems_.Report(records_.Place(), "\"" + std::string(field) + "\" cannot be read: " + e.what(),
                      ErrorCode::kDatabase);
@@ -65,6 +67,8 @@ std::optional<std::int16_t> RecordEditor::Number(std::string_view field) {
     }
     if (n < -32768 || n > 32767) return std::nullopt;
     return static_cast<std::int16_t>(n);
+  } catch (const DatabaseFailure&) {
+    throw;
   } catch (const DatabaseError& e) {
     problems_.Report(records_.Place(), "\"" + std::string(field) + "\" cannot be read: " + e.what(),
                      ErrorCode::kDatabase);
@@ -79,6 +83,8 @@ void LabelTableWriter(SwitcherDatabase& database, const LabelTableSpec& spec,
   std::unique_ptr<Recordset> records;
   try {
     records = database.OpenRecordset(spec.table, spec.key_field);
+  } catch (const DatabaseFailure&) {
+    throw;
   } catch (const DatabaseError& e) {
     problems.Report(std::string(spec.table), std::string(e.what()) + "; the table was left unchanged",
                     ErrorCode::kDatabase);
@@ -105,6 +111,8 @@ void LabelTableWriter(SwitcherDatabase& database, const LabelTableSpec& spec,
       records->Edit();
       assign(i, editor);
       records->Update();
+    } catch (const DatabaseFailure&) {
+      throw;  // the transaction is lost; the caller reports it once
     } catch (const DatabaseError& e) {
       problems.Report(records->Place(), std::string("record not updated: ") + e.what(), ErrorCode::kDatabase);
     }

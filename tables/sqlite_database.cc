@@ -80,12 +80,18 @@ class Statement {
     else rc = sqlite3_bind_null(stmt_, index);
     if (rc != SQLITE_OK) throw DatabaseError(sqlite3_errmsg(db_));
   }
-  // True while a row is available; throws on error.
+  // True while a row is available. A value the record refuses throws
+  // DatabaseError; anything else is the database failing: DatabaseFailure.
   bool Step() {
     const int rc = sqlite3_step(stmt_);
     if (rc == SQLITE_ROW) return true;
     if (rc == SQLITE_DONE) return false;
-    throw DatabaseError(sqlite3_errmsg(db_));
+    switch (rc & 0xFF) {
+      case SQLITE_CONSTRAINT: case SQLITE_MISMATCH: case SQLITE_TOOBIG: case SQLITE_RANGE:
+        throw DatabaseError(sqlite3_errmsg(db_));
+      default:
+        throw DatabaseFailure(sqlite3_errmsg(db_));
+    }
   }
   FieldValue Column(int i) const {
     switch (sqlite3_column_type(stmt_, i)) {

@@ -31,6 +31,13 @@ class DatabaseError : public std::runtime_error {
   explicit DatabaseError(const std::string& what) : std::runtime_error(what) {}
 };
 
+// A failure of the database itself (disk full, I/O error, damaged file): the
+// transaction cannot go on, and nothing of it will be kept.
+class DatabaseFailure : public DatabaseError {
+ public:
+  using DatabaseError::DatabaseError;
+};
+
 // One change as a dry run records it.
 struct FieldChange {
   std::string table;
@@ -64,7 +71,8 @@ class Recordset {
   // other assignments are unaffected.
   virtual void Assign(std::string_view field, FieldValue value) = 0;
   // Writes the buffered assignments to the current record and ends the edit.
-  // Throws DatabaseError; the record then keeps its old contents.
+  // Throws DatabaseError; the record then keeps its old contents. Throws
+  // DatabaseFailure when the database itself fails.
   virtual void Update() = 0;
 
   // "InptAlphas, Chan Num 7": where a problem with the current record stands.

@@ -19,6 +19,8 @@ namespace {
 void Step(Problems& problems, const std::string& what, const std::function<void()>& step) {
   try {
     step();
+  } catch (const DatabaseFailure&) {
+    throw;  // ends the whole database phase
   } catch (const std::bad_alloc&) {
     problems.Report(what, "out of memory; step skipped", ErrorCode::kApplicationDefined);
   } catch (const std::exception& e) {
@@ -66,13 +68,21 @@ void UpdateDatabase(const std::filesystem::path& path, DatabaseKind kind, Variab
     problems.Report(path.string(), std::string(e.what()) + "; the database was left unchanged", ErrorCode::kDatabase);
     return;
   }
-  Step(problems, "InptAlphas", [&] { WriteInptAlphas(*db, vars.inputs, system.InputCount, problems); });
-  Step(problems, "OutptAlphas", [&] { WriteOutptAlphas(*db, vars.outputs, system.OutputCount, problems); });
-  Step(problems, "OptoAlphas", [&] { WriteOptoAlphas(*db, vars.optos, system.InputCount, problems); });
-  Step(problems, "RelayAlphas", [&] { WriteRelayAlphas(*db, vars.relays, system.OutputCount, problems); });
-  Step(problems, "ConsoleAlphas", [&] { WriteConsoleAlphas(*db, vars.console_names, problems); });
-  Step(problems, "LocationAlphas", [&] { WriteLocationAlphas(*db, vars.locations, problems); });
-  Step(problems, "OptoRelaySets", [&] { WriteOptoRelaySets(*db, vars.rc_sets, problems); });
+  try {
+    Step(problems, "InptAlphas", [&] { WriteInptAlphas(*db, vars.inputs, system.InputCount, problems); });
+    Step(problems, "OutptAlphas", [&] { WriteOutptAlphas(*db, vars.outputs, system.OutputCount, problems); });
+    Step(problems, "OptoAlphas", [&] { WriteOptoAlphas(*db, vars.optos, system.InputCount, problems); });
+    Step(problems, "RelayAlphas", [&] { WriteRelayAlphas(*db, vars.relays, system.OutputCount, problems); });
+    Step(problems, "ConsoleAlphas", [&] { WriteConsoleAlphas(*db, vars.console_names, problems); });
+    Step(problems, "LocationAlphas", [&] { WriteLocationAlphas(*db, vars.locations, problems); });
+    Step(problems, "OptoRelaySets", [&] { WriteOptoRelaySets(*db, vars.rc_sets, problems); });
+  } catch (const DatabaseFailure& e) {
+    db->Rollback();
+    problems.Report(path.string(), std::string("the database could not be updated (") + e.what() +
+                                       "); nothing in it was changed",
+                    ErrorCode::kDatabase);
+    return;
+  }
   if (ctx.dry_run) {
     result.changes = db->Changes();
     db->Rollback();

@@ -1,0 +1,260 @@
+#!/usr/bin/env python3
+"""End-to-end runs of the built kvrconversion on the example plant.
+
+    e2e_test.py KVRCONVERSION [--update]
+
+For the example workbook saved as .xlsx and as .xls, runs new-database,
+convert, demo-ini and xpoints, and compares every output with the golden
+files in tests/e2e/golden/: the seven database tables dumped as text, the
+.con and .cns files, DemoSetup.ini and the crosspoint file. Both workbooks
+must give identical outputs. Then the faults a converter must survive: a
+killed conversion, a full disk, a locked database, and inputs that are no
+workbook. --update rewrites the golden files from the .xlsx run.
+
+Prints "N passed, M failed" last; exits non-zero on any failure.
+"""
+import os
+import shutil
+import signal
+import sqlite3
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+GOLDEN = os.path.join(HERE, "golden")
+EXAMPLES = os.path.join(ROOT, "examples")
+TABLES = ["InptAlphas", "OutptAlphas", "OptoAlphas", "RelayAlphas", "ConsoleAlphas", "LocationAlphas",
+          "OptoRelaySets"]
+SIZES = ["--inputs", "256", "--outputs", "192", "--consoles", "6", "--locations", "24", "--sets", "16"]
+
+passed = failed = 0
+
+
+def check(ok, what):
+    global passed, failed
+    if ok:
+        passed += 1
+        print("PASS", what)
+    else:
+        failed += 1
+        print("FAIL", what)
+    sys.stdout.flush()
+
+
+def run(args, **kw):
+    return subprocess.run([KVR] + args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                          stdin=subprocess.DEVNULL, **kw)
+
+
+def dump_tables(db):
+    con = sqlite3.connect(db)
+    out = []
+    for t in TABLES:
+        cols = [r[1] for r in con.execute('PRAGMA table_info("%s")' % t)]
+        out.append("## %s\n%s\n" % (t, "|".join(cols)))
+        key = '"SetNum"' if t == "OptoRelaySets" else '"Chan Num"'
+        for row in con.execute('SELECT * FROM "%s" ORDER BY %s' % (t, key)):
+            out.append("|".join("" if v is None else str(v) for v in row) + "\n")
+    con.close()
+    return "".join(out)
+
+
+def new_database(folder):
+    db = os.path.join(folder, "Switcher.db")
+    r = run(["new-database", "--database", db] + SIZES)
+    assert r.returncode == 0, r.stderr
+    return db
+
+
+def convert_all(workbook, folder):
+    """All three commands into `folder`; returns {output name: bytes}."""
+    db = new_database(folder)
+    results = {}
+    for args in (["convert", "--database", db], ["demo-ini"], ["xpoints"]):
+        r = run(args + ["--workbook", workbook, "--output-dir", folder])
+        results[args[0]] = r
+    outputs = {"tables.txt": dump_tables(db).encode()}
+    for name in sorted(os.listdir(folder)):
+        if name != "Switcher.db":
+            with open(os.path.join(folder, name), "rb") as f:
+                outputs[name] = f.read()
+    return results, outputs
+
+
+def golden_files():
+    found = {}
+    for name in sorted(os.listdir(GOLDEN)):
+        with open(os.path.join(GOLDEN, name), "rb") as f:
+            found[name] = f.read()
+    return found
+
+
+def test_golden(update):
+    got = {}
+    for ext in ("xlsx", "xls"):
+        with tempfile.TemporaryDirectory() as d:
+            results, outputs = convert_all(os.path.join(EXAMPLES, "plant." + ext), d)
+            for cmd, r in results.items():
+                check(r.returncode == 0 and r.stderr == "", "%s of plant.%s completes without problems (%s)"
+                      % (cmd, ext, r.stderr.strip()[:200]))
+            got[ext] = outputs
+    if update:
+        shutil.rmtree(GOLDEN, ignore_errors=True)
+        os.makedirs(GOLDEN)
+        for name, data in got["xlsx"].items():
+            with open(os.path.join(GOLDEN, name), "wb") as f:
+                f.write(data)
+    check(got["xlsx"] == got["xls"], "plant.xlsx and plant.xls give identical outputs")
+    golden = golden_files()
+    check(sorted(golden) == sorted(got["xlsx"]), "the same output files as the golden set")
+    for name, data in golden.items():
+        check(got["xlsx"].get(name) == data, "%s matches its golden file" % name)
+
+
+def test_killed_conversion():
+    """Killed at many points, the database and each file are old or new, never half."""
+    with tempfile.TemporaryDirectory() as d:
+        workbook = os.path.join(EXAMPLES, "plant.xlsx")
+        db = new_database(d)
+        before = dump_tables(db)
+        old_con = b"old console file"
+        con_path = os.path.join(d, "Plant A.con")
+        shutil.copy(db, os.path.join(d, "pristine.db"))
+        ref = os.path.join(d, "ref")
+        os.makedirs(ref)
+        shutil.copy(db, os.path.join(ref, "Switcher.db"))
+        r = run(["convert", "--database", os.path.join(ref, "Switcher.db"), "--workbook", workbook,
+                 "--output-dir", ref])
+        after = dump_tables(os.path.join(ref, "Switcher.db"))
+        new_files = {n: open(os.path.join(ref, n), "rb").read() for n in os.listdir(ref) if n != "Switcher.db"}
+        bad = []
+        states = set()
+        for step in range(60):
+            shutil.copy(os.path.join(d, "pristine.db"), db)
+            for n in new_files:
+                p = os.path.join(d, n)
+                if os.path.exists(p):
+                    os.remove(p)
+            with open(con_path, "wb") as f:
+                f.write(old_con)
+            p = subprocess.Popen([KVR, "convert", "--database", db, "--workbook", workbook, "--output-dir", d,
+                                  "--yes"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            time.sleep(step * 0.001)
+            p.send_signal(signal.SIGKILL)
+            p.wait()
+            now = dump_tables(db)
+            states.add("before" if now == before else "after" if now == after else "other")
+            if now not in (before, after):
+                bad.append("database half converted after %d ms" % step)
+            for n, data in new_files.items():
+                path = os.path.join(d, n)
+                if os.path.exists(path):
+                    cur = open(path, "rb").read()
+                    if cur != data and not (n == "Plant A.con" and cur == old_con):
+                        bad.append("%s partial after %d ms" % (n, step))
+            leftovers = [n for n in os.listdir(d) if n.endswith(".tmp")]
+            for n in leftovers:  # a temporary file may survive a kill; it never replaces anything
+                os.remove(os.path.join(d, n))
+        check(not bad, "a killed conversion leaves everything old or new (%s; states seen: %s)"
+              % ("; ".join(bad[:3]) or "ok", ", ".join(sorted(states))))
+
+
+def test_full_disk():
+    """The disk fills (a file-size limit) while files and the database are written."""
+    with tempfile.TemporaryDirectory() as d:
+        ini = os.path.join(d, "DemoSetup.ini")
+        with open(ini, "wb") as f:
+            f.write(b"earlier")
+        r = subprocess.run(["prlimit", "--fsize=4096", KVR, "demo-ini", "--workbook",
+                            os.path.join(EXAMPLES, "plant.xlsx"), "--output-dir", d],
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        check(r.returncode == 1 and "DemoSetup.ini" in r.stderr and "File too large" in r.stderr,
+              "a full disk is reported (%s)" % r.stderr.strip().splitlines()[:1])
+        check(open(ini, "rb").read() == b"earlier", "the earlier file survives a full disk")
+        check(os.listdir(d) == ["DemoSetup.ini"], "no partial file is left")
+        db = new_database(d)
+        before = dump_tables(db)
+        r = subprocess.run(["prlimit", "--fsize=8192", KVR, "convert", "--database", db, "--workbook",
+                            os.path.join(EXAMPLES, "plant.xlsx"), "--output-dir", d, "--yes"],
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        db_lines = [l for l in r.stderr.splitlines() if "Switcher.db" in l]
+        check(r.returncode == 1 and len(db_lines) == 1 and "nothing in it was changed" in db_lines[0],
+              "a database that cannot grow is reported once (%s)" % db_lines[:1])
+        check(dump_tables(db) == before, "a database that cannot grow is left unchanged")
+
+
+def test_locked_database():
+    with tempfile.TemporaryDirectory() as d:
+        db = new_database(d)
+        before = dump_tables(db)
+        holder = sqlite3.connect(db, isolation_level=None)
+        holder.execute("BEGIN EXCLUSIVE")
+        r = run(["convert", "--database", db, "--workbook", os.path.join(EXAMPLES, "plant.xlsx"),
+                 "--output-dir", d, "--yes"])
+        holder.execute("ROLLBACK")
+        holder.close()
+        check(r.returncode == 1 and "locked by another program" in r.stderr, "a locked database is reported")
+        check(dump_tables(db) == before, "a locked database is left unchanged")
+
+
+def test_bad_workbooks():
+    with tempfile.TemporaryDirectory() as d:
+        db = new_database(d)
+        before = dump_tables(db)
+        good = open(os.path.join(EXAMPLES, "plant.xlsx"), "rb").read()
+        cases = {"text.xlsx": b"Name:,Plant A\n", "truncated.xlsx": good[: len(good) // 3],
+                 "empty.xls": b"", "garbage.xls": b"\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1" + b"\x00" * 100}
+        for name, data in cases.items():
+            path = os.path.join(d, name)
+            with open(path, "wb") as f:
+                f.write(data)
+            r = run(["convert", "--database", db, "--workbook", path, "--output-dir", d])
+            check(r.returncode == 2 and r.stderr.strip() != "", "%s is refused with exit 2 (%s)"
+                  % (name, r.stderr.strip()[:120]))
+        check(dump_tables(db) == before and sorted(os.listdir(d)) == sorted(list(cases) + ["Switcher.db"]),
+              "refused workbooks write nothing")
+        r = run(["convert", "--database", os.path.join(d, "text.xlsx"), "--workbook",
+                 os.path.join(EXAMPLES, "plant.xlsx"), "--output-dir", d])
+        check(r.returncode == 2 and "not a switcher database" in r.stderr, "a file that is no database is refused")
+        r = run(["convert", "--database", os.path.join(d, "missing.db"), "--workbook",
+                 os.path.join(EXAMPLES, "plant.xlsx")])
+        check(r.returncode == 2 and "database not found" in r.stderr, "a missing database is refused")
+
+
+def test_odd_shapes():
+    """A workbook whose sheets hold the wrong things completes, with problems and exit 1."""
+    sys.path.insert(0, os.path.join(ROOT, "bench"))
+    import make_workbook
+    with tempfile.TemporaryDirectory() as d:
+        db = new_database(d)
+        path = os.path.join(d, "odd.xlsx")
+        make_workbook.write_workbook(path, [
+            ("System", [["Name:", "Odd"], ["Inputs", 99999], ["Outputs", "many"], ["Consoles", 1]]),
+            ("Sources", [["Chan Label", "Chan"], ["x", 1], [1, "Mic"], [2, 40000]]),
+            ("Console #1", [["Desk", None, 50] + list(range(1, 51))]),
+        ])
+        r = run(["convert", "--database", db, "--workbook", path, "--output-dir", d])
+        check(r.returncode == 1 and "problem: System!B2: 99999 does not fit a 16-bit number" in r.stderr,
+              "odd sheets complete with problems")
+        check("no module file written for console 1" in r.stderr, "a console of 50 modules gets no file")
+
+
+def main():
+    global KVR
+    KVR = os.path.abspath(sys.argv[1])
+    update = "--update" in sys.argv
+    test_golden(update)
+    test_killed_conversion()
+    test_full_disk()
+    test_locked_database()
+    test_bad_workbooks()
+    test_odd_shapes()
+    print("%d passed, %d failed" % (passed, failed))
+    sys.exit(0 if failed == 0 else 1)
+
+
+if __name__ == "__main__":
+    main()
