@@ -5,11 +5,11 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  libzip-dev libpugixml-dev libexpat1-dev libgsf-1-dev
+  libzip-dev libpugixml-dev libexpat1-dev
   libsqlite3-dev libcli11-dev nlohmann-json3-dev
   qt6-base-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
-  python3 xvfb
+  libgtest-dev libgmock-dev libbenchmark-dev libgsf-1-dev
+  python3 xvfb util-linux
 )
 
 # A decimal-comma locale lets the tests prove that no result depends on the

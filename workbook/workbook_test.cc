@@ -1,5 +1,6 @@
 #include "workbook/workbook.h"
 
+#include <cstring>
 #include <fstream>
 
 #include <gtest/gtest.h>
@@ -274,6 +275,37 @@ TEST_F(XlsTest, BadInputsGiveClearErrors) {
   const std::string ole = ReadBytes(kFixtures / "types.xls");
   WriteBytes(File("cut.xls"), ole.substr(0, 1000));
   EXPECT_NE(ErrorOf([&] { OpenWorkbook(File("cut.xls")); }), "");
+}
+
+// Hostile compound files end in an error, never in a loop or a wild read.
+TEST_F(XlsTest, DamagedCompoundFilesAreRefused) {
+  const std::string ole = ReadBytes(kFixtures / "types.xls");
+  auto u32 = [](const std::string& d, std::size_t at) {
+    std::uint32_t v;
+    std::memcpy(&v, d.data() + at, 4);
+    return v;
+  };
+  auto put32 = [](std::string& d, std::size_t at, std::uint32_t v) { std::memcpy(d.data() + at, &v, 4); };
+  const std::size_t fat = (u32(ole, 0x4C) + 1) * 512;
+
+  std::string loop = ole;  // every chain points back at itself
+  for (std::uint32_t i = 0; i < 128; ++i) put32(loop, fat + 4 * i, i);
+  WriteBytes(File("loop.xls"), loop);
+  EXPECT_NE(ErrorOf([&] { OpenWorkbook(File("loop.xls")); }).find("chain is broken"), std::string::npos);
+
+  std::string far = ole;  // the directory starts past the end of the file
+  put32(far, 0x30, 0x00FFFFF0);
+  WriteBytes(File("far.xls"), far);
+  EXPECT_NE(ErrorOf([&] { OpenWorkbook(File("far.xls")); }).find("damaged OLE2"), std::string::npos);
+
+  std::string many = ole;  // more allocation sectors than the file has
+  put32(many, 0x2C, 0x7FFFFFFF);
+  WriteBytes(File("many.xls"), many);
+  EXPECT_NE(ErrorOf([&] { OpenWorkbook(File("many.xls")); }).find("damaged OLE2"), std::string::npos);
+
+  std::string header = ole.substr(0, 512);  // a header and nothing else
+  WriteBytes(File("header.xls"), header);
+  EXPECT_NE(ErrorOf([&] { OpenWorkbook(File("header.xls")); }), "");
 }
 
 }  // namespace
