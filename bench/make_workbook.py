@@ -6,7 +6,13 @@ with its relationships, a styles part, one shared-string table that every
 sheet's text cells refer to (t="s"), numbers as plain <v> cells with r
 references.
 
-    make_workbook.py OUT.xlsx [--inputs N] [--outputs N]
+    make_workbook.py OUT.xlsx [--inputs N] [--outputs N]   # "System" and "Sources"
+    make_workbook.py OUT.xlsx --max                         # every sheet at its largest
+
+--max writes the largest workbook the formats allow: 32767 inputs and
+outputs with their opto and relay sheets, 527 locations, 257 console names
+and remote-control sets, 256 consoles each with a 40-module sheet, and
+100000 crosspoints.
 """
 import argparse
 import zipfile
@@ -75,6 +81,74 @@ def sources_rows(n):
     return rows
 
 
+def destinations_rows(n):
+    rows = [["Chan", "Chan Label", "Local Label", "Linked", "Hidden", "Notes", "Location #", "Bus Type #",
+             "AssocOutput", "AssocRelay", "RelayControl", "RelayType", "Switch", "Fader", "Mute"]]
+    for i in range(1, n + 1):
+        rows.append([i, "Dest %05d" % i, "", i % 2, 0, "", i % 500 + 1, i % 22, i % 300 + 1, i % 200 + 1, i % 3,
+                     i % 2, i % 2, (i + 1) % 2, i % 2])
+    return rows
+
+
+def opto_rows(n):
+    rows = [["Chan", "Name", "Notes", "Type", "Salvo", "Input", "Output", "Relay"]]
+    for i in range(1, n + 1):
+        rows.append([i, "Opto %05d" % i, "", i % 3, i % 50, i, i, i])
+    return rows
+
+
+def relay_rows(n):
+    rows = [["Chan", "Name", "Notes"]]
+    for i in range(1, n + 1):
+        rows.append([i, "Relay %05d" % i, ""])
+    return rows
+
+
+def numbered_rows(headers, n, make):
+    return [headers] + [[i] + make(i) for i in range(1, n + 1)]
+
+
+def console_sheet_rows(n, modules=40):
+    types = ["Input", "SLInput", "Return", "Control Rm", "Studio Mon", "Console Ctl", "blank", "CRM"]
+    labels = ["Src Sel", "Bus Assn", "SOLO", "CUE", "IFB", "Cue"]
+    rows = [["Desk %03d" % n, None, modules] + list(range(1, modules + 1)),
+            ["Type", None, None] + [types[(m + n) % len(types)] for m in range(modules)]]
+    for keyword in ["MFD Router Control", "MFD Ch Mode", "MFD Ch Pan/Balance", "MFD Send Pre/Post", "MFD Ch Phase"]:
+        rows.append([keyword, None, None] + [("Show" if (m + n) % 3 == 0 else "") for m in range(modules)])
+    for k in range(1, 17):
+        rows.append([k, labels[k % len(labels)], None] + [(m * 17 + k * 31 + n) % 32767 for m in range(modules)])
+    rows.append(["Mix Minus On", None, None] + [(m + n) % 32767 for m in range(modules)])
+    rows.append(["Mix Minus Off", None, None] + [(m + 2 * n) % 32767 for m in range(modules)])
+    rows.append(["Device ID:", None, None] + [n * 100 + m for m in range(modules)])
+    rows.append(["Template", None, None] + [m % 5 for m in range(modules)])
+    return rows
+
+
+def max_sheets():
+    count = 32767
+    sheets = [("System", system_rows("Max Plant", count - 1, count - 1, 256)),
+              ("Sources", sources_rows(count)), ("Destinations", destinations_rows(count)),
+              ("Opto", opto_rows(count)), ("Relay", relay_rows(count)),
+              ("Location", numbered_rows(["#", "Location Name", "Notes"], 527,
+                                         lambda i: ["Location %03d area" % i, "note %d" % i])),
+              ("Console Name", numbered_rows(["#", "Console Name", "Notes"], 257,
+                                             lambda i: ["Console %03d" % i, ""])),
+              ("RC", numbered_rows(["#", "Set Name", "Opto 1", "Opto 2", "Opto 3", "Opto 4", "Opto 5", "Relay 1",
+                                    "Relay 2", "Relay 3", "Relay 4", "Relay 5", "Notes"], 257,
+                                   lambda i: ["Set %03d" % i] + [(i + k) % 32767 for k in range(10)] + [""])),
+              ("Console Config", numbered_rows(
+                  ["#", "Location #", "Mic", "Monitor", "Cue Spkr", "Cue Bus", "Talkback", "HP Output", "HP Bus",
+                   "Dim Value", "Source Select", "Cancel Cue", "Cue Type", "Fader", "Timer Start", "Timer Stop",
+                   "Timer Hold", "Timer Reset", "Timer External", "Meter #1", "Meter #2", "Meter #3", "Meter #4",
+                   "Meter #5"], 256, lambda i: [i % 527, i, i + 1, i + 2, i + 3, i + 4, i + 5, i + 6, i % 256,
+                                                1, 0, 1, 1, i, i, i, i, i, i, i, i, i, i]))]
+    sheets += [("Console #%d" % n, console_sheet_rows(n)) for n in range(1, 257)]
+    crosspoints = [["P-Level", "Source", "Destination"]]
+    crosspoints += [[i % 2, i % 32767 + 1, (i * 7) % 32767 + 1] for i in range(100000)]
+    sheets.append(("Crosspoints", crosspoints))
+    return sheets
+
+
 def write_workbook(path, sheets):
     strings = Strings()
     parts = [(name, sheet_xml(rows, strings)) for name, rows in sheets]
@@ -116,7 +190,11 @@ def main():
     ap.add_argument("out")
     ap.add_argument("--inputs", type=int, default=32767)
     ap.add_argument("--outputs", type=int, default=32767)
+    ap.add_argument("--max", action="store_true", help="every sheet at its largest")
     args = ap.parse_args()
+    if args.max:
+        write_workbook(args.out, max_sheets())
+        return
     sheets = [("System", system_rows("Benchmark Plant", args.inputs, args.outputs, 0)),
               ("Sources", sources_rows(args.inputs + 1))]
     write_workbook(args.out, sheets)

@@ -321,6 +321,19 @@ TEST_F(DiskWorkTest, UnsafeSystemNamesWriteNothing) {
   EXPECT_TRUE(std::filesystem::is_empty(dir_));
 }
 
+TEST_F(DiskWorkTest, FileThatCannotBeCreatedIsReportedAndNothingElseMoves) {
+  auto table = std::make_unique<ConsoleConfigTable>();
+  std::filesystem::create_directory(File("S.con"));  // the name is taken by a folder
+  testing::WriteBytes(File("Desk 1.cns"), "earlier");
+  ScriptedQuestion yes(true);
+  EXPECT_TRUE(SaveConsoleConfig(dir_, "S", *table, yes, problems_).empty());
+  ASSERT_EQ(problems_.size(), 1u);
+  EXPECT_NE(problems_.list()[0].message.find("cannot replace the file"), std::string::npos);
+  EXPECT_TRUE(std::filesystem::is_directory(File("S.con")));
+  EXPECT_EQ(testing::ReadBytes(File("Desk 1.cns")), "earlier");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 2);  // no temporary file left
+}
+
 TEST_F(DiskWorkTest, UnwritableFolderLeavesEarlierFilesAndIsReported) {
   auto table = std::make_unique<ConsoleConfigTable>();
   testing::WriteBytes(File("S.con"), "old");

@@ -13,7 +13,7 @@ seconds="${1:-1800}"
 shift || true
 harnesses=("$@")
 [ ${#harnesses[@]} -gt 0 ] || harnesses=(xlsx xls cell_number)
-build="$root/build-fuzz"
+build="${KVR_FUZZ_BUILD:-$root/build-fuzz}"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
   -DKVR_BUILD_FUZZERS=ON -DKVR_BUILD_GUI=OFF -DKVR_BUILD_TESTS=OFF -DKVR_BUILD_BENCHMARKS=OFF >/dev/null
 cmake --build "$build" -j2 --target $(printf 'kvr_fuzz_%s ' "${harnesses[@]}") >/dev/null

@@ -116,6 +116,16 @@ TEST_F(XlsxTest, ReadsPackageQuirks) {
                           {"True", "<error>", "f\rx", "3/15/2020 12:00:00 PM", ""}}));
 }
 
+TEST_F(XlsxTest, ClaimedDimensionIsIgnored) {
+  auto parts = testing::MinimalXlsx("<row r=\"3\"><c r=\"C3\"><v>5</v></c></row>");
+  parts[4].second.insert(parts[4].second.find("<sheetData>"), "<dimension ref=\"A1:XFD1048576\"/>");
+  testing::WriteZip(File("dim.xlsx"), parts);
+  const SheetGrid g = OpenWorkbook(File("dim.xlsx"))->ReadSheet(0);
+  EXPECT_EQ(g.rows(), 1);
+  EXPECT_EQ(g.columns(), 1);
+  EXPECT_EQ(g.Address(1, 1), "Sheet1!C3");
+}
+
 TEST_F(XlsxTest, BadInputsGiveClearErrors) {
   WriteBytes(File("text.xlsx"), "Name:,Studio A\n");
   EXPECT_NE(ErrorOf([&] { OpenWorkbook(File("text.xlsx")); }).find("not a workbook"), std::string::npos);

@@ -4,7 +4,11 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <filesystem>
 #include <nlohmann/json.hpp>
+
+#include "tests/test_util.h"
+#include "tests/workbook_files.h"
 
 namespace kvr {
 namespace {
@@ -58,6 +62,55 @@ TEST(CommandLineTest, SystemPrintsTheSettings) {
   const auto r = RunCli({"system", "--workbook", kTypes.c_str()});
   EXPECT_EQ(r.status, kExitOk) << r.err;
   EXPECT_EQ(r.out, "SystemName: Studio A\nInputCount: 64\nOutputCount: 48\nConsoleCount: 4\n");
+}
+
+class CommandLineRunTest : public testing::TempDirTest {};
+
+TEST_F(CommandLineRunTest, ConvertDryRunInspectAndExitStatuses) {
+  const std::string db = File("sw.db").string(), out = dir_.string();
+  const std::string plant = std::string(KVR_EXAMPLES_DIR) + "/plant.xlsx";
+  ASSERT_EQ(RunCli({"new-database", "--database", db.c_str(), "--inputs", "256", "--outputs", "192", "--consoles",
+                    "6", "--locations", "24", "--sets", "16"}).status,
+            kExitOk);
+  EXPECT_EQ(RunCli({"new-database", "--database", db.c_str()}).status, kExitNotRun);  // never overwritten
+
+  auto r = RunCli({"convert", "--database", db.c_str(), "--workbook", plant.c_str(), "--output-dir", out.c_str(),
+                   "--dry-run", "--verbose"});
+  EXPECT_EQ(r.status, kExitOk) << r.err;
+  EXPECT_NE(r.out.find("dry run: nothing was written"), std::string::npos);
+  EXPECT_NE(r.out.find("InptAlphas: 256 record(s),"), std::string::npos);
+  EXPECT_NE(r.out.find("  InptAlphas, Chan Num 1, Label: \"\" -> \"CD 1\""), std::string::npos);
+  EXPECT_NE(r.out.find("would write Plant A.con"), std::string::npos);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 1);  // the database alone
+
+  r = RunCli({"convert", "--database", db.c_str(), "--workbook", plant.c_str(), "--output-dir", out.c_str()});
+  EXPECT_EQ(r.status, kExitOk) << r.err;
+  EXPECT_NE(r.out.find("wrote " + (dir_ / "Plant A.con").string()), std::string::npos);
+  r = RunCli({"convert", "--database", db.c_str(), "--workbook", plant.c_str(), "--output-dir", out.c_str(), "--no"});
+  EXPECT_EQ(r.status, kExitOk);  // declining to overwrite is no problem
+  EXPECT_EQ(r.out.find("wrote"), std::string::npos);
+  EXPECT_EQ(RunCli({"convert", "--database", db.c_str(), "--workbook", plant.c_str(), "--yes", "--no"}).status,
+            kExitNotRun);
+
+  r = RunCli({"inspect", (dir_ / "Plant A.con").c_str()});
+  EXPECT_EQ(r.status, kExitOk);
+  EXPECT_EQ(r.out.substr(0, 46), "console configuration file: header 218 256 1 3");
+  r = RunCli({"inspect", (dir_ / "Desk 1.cns").c_str()});
+  EXPECT_NE(r.out.find("module file: type 3620, version 1, modules 12, console index 0"), std::string::npos);
+  EXPECT_EQ(RunCli({"inspect", db.c_str()}).status, kExitNotRun);
+
+  // A workbook with a missing sheet and a bad cell completes, with problems: exit 1.
+  const std::string bad = File("bad.xlsx").string();
+  testing::WriteXlsx(bad, {{"System", {{std::string("Name:"), std::string("S")}, {std::string("Inputs"), 1.0}}},
+                           {"Sources", {{std::string("Chan"), std::string("Location #")}, {1.0, 40000.0}}}});
+  r = RunCli({"convert", "--database", db.c_str(), "--workbook", bad.c_str(), "--output-dir", out.c_str()});
+  EXPECT_EQ(r.status, kExitProblems);
+  EXPECT_NE(r.err.find("problem: Sources!B2: 40000 does not fit a 16-bit number; \"Location\" left unchanged"),
+            std::string::npos);
+  EXPECT_NE(r.err.find("problem: Destinations: the workbook has no sheet \"Destinations\""), std::string::npos);
+  EXPECT_NE(r.out.find("Completed with"), std::string::npos);
+  EXPECT_EQ(RunCli({"xpoints", "--workbook", bad.c_str(), "--output-dir", (dir_ / "nope").c_str()}).status,
+            kExitNotRun);
 }
 
 }  // namespace

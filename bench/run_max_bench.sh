@@ -1,0 +1,28 @@
+#!/bin/bash
+# The largest workbook the formats allow, converted end to end, side by side
+# with openpyxl (read-only mode) merely reading it and a bare libzip + expat
+# parse of all its sheets; peak memory of the conversion; and the database
+# phase beside a bare loop of prepared SQLite UPDATEs.
+#   bench/run_max_bench.sh [BUILD_DIR]
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+build="$(cd "${1:-$here/../build}" && pwd)"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+python3 "$here/make_workbook.py" "$work/max.xlsx" --max
+echo "workbook: $(du -h "$work/max.xlsx" | cut -f1)"
+"$build/kvrconversion" new-database --database "$work/pristine.db" --inputs 32767 --outputs 32767 \
+  --consoles 257 --locations 527 --sets 257 >/dev/null
+best=""
+for i in 1 2 3; do
+  rm -rf "$work/out" && mkdir "$work/out" && cp "$work/pristine.db" "$work/out/s.db"
+  t=$( { /usr/bin/time -f "%e %M" "$build/kvrconversion" convert --database "$work/out/s.db" \
+         --workbook "$work/max.xlsx" --output-dir "$work/out" --yes >/dev/null 2>"$work/err"; } 2>&1 | tail -1)
+  grep -q problem "$work/err" && { echo "conversion reported problems:"; head "$work/err"; }
+  echo "convert run $i: $(echo "$t" | awk '{print $1 " s, peak RSS " $2 " KiB"}')"
+done
+KVR_BENCH_WORKBOOK="$work/max.xlsx" "$build/kvr_bench_workbook" --benchmark_filter=BareLibzipExpat \
+  --benchmark_repetitions=3 --benchmark_report_aggregates_only=true 2>/dev/null | grep -E "mean|median"
+/usr/bin/python3 "$here/openpyxl_read.py" "$work/max.xlsx" 1
+"$build/kvr_bench_database" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true 2>/dev/null \
+  | grep -E "mean|median"
