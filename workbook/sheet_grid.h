@@ -34,7 +34,7 @@ class SheetGrid {
  public:
   // Upper bound on the cells of a used range. A larger sheet is refused
   // rather than allocated; it is far beyond any installation's workbook.
-  static constexpr std::size_t kMaxCells = std::size_t{1} << 23;
+  static constexpr std::size_t kMaxCells = std::size_t{1} << 22;
 
   SheetGrid() = default;
 

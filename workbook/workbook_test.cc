@@ -162,7 +162,7 @@ TEST_F(XlsxTest, MalformedSheetContentIsRefused) {
       {"refnum", "<row><c r=\"12\"><v>1</v></c></row>", "malformed cell reference"},
       {"rowattr", "<row r=\"x\"><c><v>1</v></c></row>", "malformed row number"},
       {"huge", "<row r=\"1\"><c r=\"A1\"><v>1</v></c></row><row r=\"1048576\"><c r=\"XFD1048576\"><v>1</v></c></row>",
-       "more than 8388608 cells"},
+       "more than 4194304 cells"},
       {"sst", "<row><c t=\"s\"><v>5</v></c></row>", "shared string \"5\", which does not exist"},
   };
   for (const auto& c : cases) {
