@@ -59,13 +59,7 @@ void WriteInptAlphas(SwitcherDatabase& database, InputTable& table, std::int16_t
       [&](int i) { return table[static_cast<std::size_t>(i)].ChanNum; },
       [&](int i, RecordEditor& rec) {
         InputRecord& e = table[static_cast<std::size_t>(i)];
-        const std::string label = ShortLabel(e.Label);
-        if (!IsBlankText(label)) rec.SetText("Label", label);
-        std::string local = e.LocalLabel;
-        if (IsBlankText(local)) {
-          if (auto current = rec.Text("Label")) local = std::move(*current);
-        }
-        rec.SetText("LocalLabel", ShortLabel(local));
+        rec.SetLabels(e.Label, e.LocalLabel);
         rec.SetNumber("Location", e.Location);
         rec.SetNumber("Type", e.Type);
         if (e.Type == 1) e.Mute = 1;
@@ -88,7 +82,7 @@ void WriteInptAlphas(SwitcherDatabase& database, InputTable& table, std::int16_t
         rec.SetNumber("GPO", e.GPO);
         rec.SetNumber("RelayOn", e.RelayOn);
         rec.SetNumber("RelayOff", e.RelayOff);
-        if (!IsBlankText(e.Notes)) rec.SetText("Notes", e.Notes);
+        rec.SetTextUnlessBlank("Notes", e.Notes);
       },
       problems);
 }

@@ -38,42 +38,51 @@ void RecordEditor::SetNumber(std::string_view field, std::int64_t value) { Set(f
 
 void RecordEditor::SetText(std::string_view field, std::string_view value) { Set(field, std::string(value)); }
 
-std::optional<std::string> RecordEditor::Text(std::string_view field) {
+FieldValue RecordEditor::Read(std::string_view field) {
   try {
-    const FieldValue v = records_.Field(field);
-    if (const auto* s = std::get_if<std::string>(&v)) return *s;
-    if (const auto* i = std::get_if<std::int64_t>(&v)) return std::to_string(*i);
-    return std::nullopt;
+    return records_.Field(field);
   } catch (const DatabaseFailure&) {
     throw;
   } catch (const DatabaseError& e) {
     problems_.Report(records_.Place(), "\"" + std::string(field) + "\" cannot be read: " + e.what(),
                      ErrorCode::kDatabase);
-    return std::nullopt;
+    return std::monostate{};
   }
 }
 
+std::optional<std::string> RecordEditor::Text(std::string_view field) {
+  const FieldValue v = Read(field);
+  if (const auto* s = std::get_if<std::string>(&v)) return *s;
+  if (const auto* i = std::get_if<std::int64_t>(&v)) return std::to_string(*i);
+  return std::nullopt;
+}
+
 std::optional<std::int16_t> RecordEditor::Number(std::string_view field) {
-  try {
-    const FieldValue v = records_.Field(field);
-    std::int64_t n;
-    if (const auto* i = std::get_if<std::int64_t>(&v)) {
-      n = *i;
-    } else if (const auto* s = std::get_if<std::string>(&v)) {
-      const auto res = std::from_chars(s->data(), s->data() + s->size(), n);
-      if (res.ec != std::errc() || res.ptr != s->data() + s->size()) return std::nullopt;
-    } else {
-      return std::nullopt;
-    }
-    if (n < -32768 || n > 32767) return std::nullopt;
-    return static_cast<std::int16_t>(n);
-  } catch (const DatabaseFailure&) {
-    throw;
-  } catch (const DatabaseError& e) {
-    problems_.Report(records_.Place(), "\"" + std::string(field) + "\" cannot be read: " + e.what(),
-                     ErrorCode::kDatabase);
+  const FieldValue v = Read(field);
+  std::int64_t n;
+  if (const auto* i = std::get_if<std::int64_t>(&v)) {
+    n = *i;
+  } else if (const auto* s = std::get_if<std::string>(&v)) {
+    const auto res = std::from_chars(s->data(), s->data() + s->size(), n);
+    if (res.ec != std::errc() || res.ptr != s->data() + s->size()) return std::nullopt;
+  } else {
     return std::nullopt;
   }
+  if (n < -32768 || n > 32767) return std::nullopt;
+  return static_cast<std::int16_t>(n);
+}
+
+void RecordEditor::SetTextUnlessBlank(std::string_view field, std::string_view value) {
+  if (!IsBlankText(value)) SetText(field, value);
+}
+
+void RecordEditor::SetLabels(std::string_view label, std::string_view local_label) {
+  SetTextUnlessBlank("Label", ShortLabel(label));
+  std::string local(local_label);
+  if (IsBlankText(local)) {
+    if (auto current = Text("Label")) local = std::move(*current);
+  }
+  SetText("LocalLabel", ShortLabel(local));
 }
 
 void LabelTableWriter(SwitcherDatabase& database, const LabelTableSpec& spec,

@@ -37,6 +37,13 @@ class RecordEditor {
 
   void SetNumber(std::string_view field, std::int64_t value);
   void SetText(std::string_view field, std::string_view value);
+  // Leaves the field as it is when `value` IsBlankText: an empty cell never
+  // erases a name already in the database.
+  void SetTextUnlessBlank(std::string_view field, std::string_view value);
+  // "Label" = ShortLabel(label) unless blank; then "LocalLabel" =
+  // ShortLabel(local_label), or, when that is blank, of the record's label as
+  // it now stands (the value just written or the old one).
+  void SetLabels(std::string_view label, std::string_view local_label);
   // The record's current value of `field` as text (the value assigned in this
   // edit if any); nullopt when it is Null or cannot be read (reported).
   std::optional<std::string> Text(std::string_view field);
@@ -48,6 +55,7 @@ class RecordEditor {
 
  private:
   void Set(std::string_view field, FieldValue value);
+  FieldValue Read(std::string_view field);  // Null after reporting a failed read
   Recordset& records_;
   Problems& problems_;
 };

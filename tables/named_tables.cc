@@ -26,34 +26,50 @@ void ScanIntoTable(const SheetGrid& grid, Table& table, Problems& problems, Fill
   });
 }
 
-std::string Cut16(std::string_view text) { return std::string(Utf8Prefix(text, 16)); }
-
-}  // namespace
-
-void ReadLocationSheet(const SheetGrid& grid, LocationTable& table, Problems& problems) {
-  const auto columns = MatchHeaderColumns(grid, {"Location Name", "Notes"}, problems);
+// Locations and console names share one shape: a number, a name from the
+// column headed `name_keyword` and a note from "Notes".
+template <typename Entry, std::size_t N>
+void ReadNames(const SheetGrid& grid, std::array<Entry, N>& table, std::string_view name_keyword,
+               std::int16_t Entry::*number, std::string Entry::*label, std::string Entry::*notes,
+               Problems& problems) {
+  const auto columns = MatchHeaderColumns(grid, {name_keyword, "Notes"}, problems);
   CellReader cells(grid, problems);
-  ScanIntoTable(grid, table, problems, [&](LocationEntry& e, int k, int r) {
-    e.locationNumber = static_cast<std::int16_t>(k + 1);
+  ScanIntoTable(grid, table, problems, [&](Entry& e, int k, int r) {
+    e.*number = static_cast<std::int16_t>(k + 1);
     for (int c = 2; c <= grid.columns(); ++c) {
       const int keyword = columns[static_cast<std::size_t>(c)];
-      if (keyword == 0) cells.TextInto(r, c, e.locationLabel, "locationLabel");
-      else if (keyword == 1) cells.TextInto(r, c, e.locationNotes, "locationNotes");
+      if (keyword == 0) cells.TextInto(r, c, e.*label, name_keyword);
+      else if (keyword == 1) cells.TextInto(r, c, e.*notes, "Notes");
     }
   });
 }
 
+// Their database step: the name cut to 16 characters, neither text written when blank.
+template <typename Entry, std::size_t N>
+void WriteNames(SwitcherDatabase& database, std::string_view table_name, const std::array<Entry, N>& table,
+                std::int16_t Entry::*number, std::string Entry::*label, std::string Entry::*notes,
+                Problems& problems) {
+  LabelTableWriter(
+      database, {table_name, "Chan Num", std::nullopt, static_cast<int>(table.size())},
+      [&](int i) { return table[static_cast<std::size_t>(i)].*number; },
+      [&](int i, RecordEditor& rec) {
+        const Entry& e = table[static_cast<std::size_t>(i)];
+        rec.SetTextUnlessBlank("Label", Utf8Prefix(e.*label, 16));
+        rec.SetTextUnlessBlank("Notes", e.*notes);
+      },
+      problems);
+}
+
+}  // namespace
+
+void ReadLocationSheet(const SheetGrid& grid, LocationTable& table, Problems& problems) {
+  ReadNames(grid, table, "Location Name", &LocationEntry::locationNumber, &LocationEntry::locationLabel,
+            &LocationEntry::locationNotes, problems);
+}
+
 void ReadConsoleNameSheet(const SheetGrid& grid, ConsoleNameTable& table, Problems& problems) {
-  const auto columns = MatchHeaderColumns(grid, {"Console Name", "Notes"}, problems);
-  CellReader cells(grid, problems);
-  ScanIntoTable(grid, table, problems, [&](ConsoleNameEntry& e, int k, int r) {
-    e.consoleNumber = static_cast<std::int16_t>(k + 1);
-    for (int c = 2; c <= grid.columns(); ++c) {
-      const int keyword = columns[static_cast<std::size_t>(c)];
-      if (keyword == 0) cells.TextInto(r, c, e.consoleLabel, "consoleLabel");
-      else if (keyword == 1) cells.TextInto(r, c, e.consoleNotes, "consoleNotes");
-    }
-  });
+  ReadNames(grid, table, "Console Name", &ConsoleNameEntry::consoleNumber, &ConsoleNameEntry::consoleLabel,
+            &ConsoleNameEntry::consoleNotes, problems);
 }
 
 void ReadRemoteControlSheet(const SheetGrid& grid, RcSetTable& table, Problems& problems) {
@@ -93,29 +109,13 @@ void ReadRemoteControlSheet(const SheetGrid& grid, RcSetTable& table, Problems& 
 }
 
 void WriteLocationAlphas(SwitcherDatabase& database, const LocationTable& table, Problems& problems) {
-  LabelTableWriter(
-      database, {"LocationAlphas", "Chan Num", std::nullopt, static_cast<int>(table.size())},
-      [&](int i) { return table[static_cast<std::size_t>(i)].locationNumber; },
-      [&](int i, RecordEditor& rec) {
-        const LocationEntry& e = table[static_cast<std::size_t>(i)];
-        const std::string label = Cut16(e.locationLabel);
-        if (!IsBlankText(label)) rec.SetText("Label", label);
-        if (!IsBlankText(e.locationNotes)) rec.SetText("Notes", e.locationNotes);
-      },
-      problems);
+  WriteNames(database, "LocationAlphas", table, &LocationEntry::locationNumber, &LocationEntry::locationLabel,
+             &LocationEntry::locationNotes, problems);
 }
 
 void WriteConsoleAlphas(SwitcherDatabase& database, const ConsoleNameTable& table, Problems& problems) {
-  LabelTableWriter(
-      database, {"ConsoleAlphas", "Chan Num", std::nullopt, static_cast<int>(table.size())},
-      [&](int i) { return table[static_cast<std::size_t>(i)].consoleNumber; },
-      [&](int i, RecordEditor& rec) {
-        const ConsoleNameEntry& e = table[static_cast<std::size_t>(i)];
-        const std::string label = Cut16(e.consoleLabel);
-        if (!IsBlankText(label)) rec.SetText("Label", label);
-        if (!IsBlankText(e.consoleNotes)) rec.SetText("Notes", e.consoleNotes);
-      },
-      problems);
+  WriteNames(database, "ConsoleAlphas", table, &ConsoleNameEntry::consoleNumber, &ConsoleNameEntry::consoleLabel,
+             &ConsoleNameEntry::consoleNotes, problems);
 }
 
 void WriteOptoRelaySets(SwitcherDatabase& database, const RcSetTable& table, Problems& problems) {
@@ -126,13 +126,12 @@ void WriteOptoRelaySets(SwitcherDatabase& database, const RcSetTable& table, Pro
       [&](int i) { return table[static_cast<std::size_t>(i)].setNumber; },
       [&](int i, RecordEditor& rec) {
         const RcSetEntry& e = table[static_cast<std::size_t>(i)];
-        const std::string label = ShortLabel(e.setLabel);
-        if (!IsBlankText(label)) rec.SetText("Label", label);
+        rec.SetTextUnlessBlank("Label", ShortLabel(e.setLabel));
         for (std::size_t k = 0; k < 5; ++k) {
           rec.SetNumber(kOptoFields[k], e.setOptos[k]);
           rec.SetNumber(kRelayFields[k], e.setRelays[k]);
         }
-        if (!IsBlankText(e.setNotes)) rec.SetText("Notes", e.setNotes);
+        rec.SetTextUnlessBlank("Notes", e.setNotes);
       },
       problems);
 }

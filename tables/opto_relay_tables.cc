@@ -51,14 +51,13 @@ void WriteOptoAlphas(SwitcherDatabase& database, const OptoTable& table, std::in
       [&](int i) { return table[static_cast<std::size_t>(i)].ChanNum; },
       [&](int i, RecordEditor& rec) {
         const OptoRecord& e = table[static_cast<std::size_t>(i)];
-        const std::string label = ShortLabel(e.Label);
-        if (!IsBlankText(label)) rec.SetText("Label", label);
+        rec.SetTextUnlessBlank("Label", ShortLabel(e.Label));
         rec.SetNumber("Type", e.Type);
         rec.SetNumber("Input", e.Input);
         rec.SetNumber("Output", e.Output);
         rec.SetNumber("Relay", e.Relay);
         rec.SetNumber("Salvo", e.Salvo);
-        if (!IsBlankText(e.Notes)) rec.SetText("Notes", e.Notes);
+        rec.SetTextUnlessBlank("Notes", e.Notes);
       },
       problems);
 }
@@ -70,9 +69,8 @@ void WriteRelayAlphas(SwitcherDatabase& database, const RelayTable& table, std::
       [&](int i) { return table[static_cast<std::size_t>(i)].ChanNum; },
       [&](int i, RecordEditor& rec) {
         const RelayRecord& e = table[static_cast<std::size_t>(i)];
-        const std::string label = ShortLabel(e.Label);
-        if (!IsBlankText(label)) rec.SetText("Label", label);
-        if (!IsBlankText(e.Notes)) rec.SetText("Notes", e.Notes);
+        rec.SetTextUnlessBlank("Label", ShortLabel(e.Label));
+        rec.SetTextUnlessBlank("Notes", e.Notes);
       },
       problems);
 }

@@ -92,13 +92,7 @@ void WriteOutptAlphas(SwitcherDatabase& database, OutputTable& table, std::int16
       [&](int i) { return table[static_cast<std::size_t>(i)].ChanNum; },
       [&](int i, RecordEditor& rec) {
         OutputRecord& e = table[static_cast<std::size_t>(i)];
-        const std::string label = ShortLabel(e.Label);
-        if (!IsBlankText(label)) rec.SetText("Label", label);
-        std::string local = e.LocalLabel;
-        if (IsBlankText(local)) {
-          if (auto current = rec.Text("Label")) local = std::move(*current);
-        }
-        rec.SetText("LocalLabel", ShortLabel(local));
+        rec.SetLabels(e.Label, e.LocalLabel);
         rec.SetNumber("Location", e.Location);
         rec.SetNumber("Type", e.Type);
         const BusTypeControl forced = BusTypeControlTable(e.Type);
@@ -117,7 +111,7 @@ void WriteOutptAlphas(SwitcherDatabase& database, OutputTable& table, std::int16
         rec.SetNumber("AssocRelay", e.AssocRelay);
         rec.SetNumber("RelayControl", e.RelayControl);
         rec.SetNumber("RelayType", e.RelayType);
-        if (!IsBlankText(e.Notes)) rec.SetText("Notes", e.Notes);
+        rec.SetTextUnlessBlank("Notes", e.Notes);
       },
       problems, [&](Recordset& records) { NumberAuxOutputs(records, problems); });
 }

@@ -22,26 +22,26 @@ std::optional<std::string> CellReader::Text(int row, int column, std::string_vie
   return text;
 }
 
-std::optional<std::int16_t> CellReader::Number(int row, int column, std::string_view field,
-                                               std::string_view consequence) {
+// A number read: the cell's text first (an error value fails there), then
+// `convert`, whose failure means the value leaves the field's range.
+template <typename T, typename Convert>
+std::optional<T> CellReader::Converted(int row, int column, std::string_view field, std::string_view consequence,
+                                       Convert convert, const char* range) {
   const auto text = Text(row, column, field, consequence);
   if (!text) return std::nullopt;
-  const auto v = CellNumber(grid_, row, column);
-  if (!v) {
-    Report(row, column, *text + " does not fit a 16-bit number", field, consequence, ErrorCode::kOverflow);
-  }
+  const std::optional<T> v = convert(grid_, row, column);
+  if (!v) Report(row, column, *text + " does not fit " + range, field, consequence, ErrorCode::kOverflow);
   return v;
+}
+
+std::optional<std::int16_t> CellReader::Number(int row, int column, std::string_view field,
+                                               std::string_view consequence) {
+  return Converted<std::int16_t>(row, column, field, consequence, CellNumber, "a 16-bit number");
 }
 
 std::optional<std::uint8_t> CellReader::Byte(int row, int column, std::string_view field,
                                              std::string_view consequence) {
-  const auto text = Text(row, column, field, consequence);
-  if (!text) return std::nullopt;
-  const auto v = CellByte(grid_, row, column);
-  if (!v) {
-    Report(row, column, *text + " does not fit a byte (0 to 255)", field, consequence, ErrorCode::kOverflow);
-  }
-  return v;
+  return Converted<std::uint8_t>(row, column, field, consequence, CellByte, "a byte (0 to 255)");
 }
 
 std::optional<std::int16_t> CellReader::Index(int row, int column, std::string_view field,

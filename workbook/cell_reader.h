@@ -54,6 +54,9 @@ class CellReader {
   Problems& problems() { return problems_; }
 
  private:
+  template <typename T, typename Convert>
+  std::optional<T> Converted(int row, int column, std::string_view field, std::string_view consequence,
+                             Convert convert, const char* range);
   void Report(int row, int column, const std::string& why, std::string_view field,
               std::string_view consequence, ErrorCode code);
 

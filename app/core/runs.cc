@@ -28,6 +28,15 @@ void Step(Problems& problems, const std::string& what, const std::function<void(
   }
 }
 
+// Writes one output file whole, or reports why it could not be written.
+void WriteOutput(const std::filesystem::path& path, std::string_view bytes, const char* what, RunResult& result) {
+  if (const auto error = WriteFileAtomically(path, bytes)) {
+    result.problems.Report(path.string(), std::string(what) + " not written: " + *error, ErrorCode::kPathFileAccess);
+  } else {
+    result.written.push_back(path);
+  }
+}
+
 // Asks for the workbook and opens it. Returns nullptr after setting the
 // result's outcome when the user cancels or the file cannot be read.
 std::unique_ptr<Workbook> ChooseWorkbook(RunContext& ctx, RunResult& result) {
@@ -219,12 +228,8 @@ RunResult DemoIniRun(Variables& vars, RunContext& ctx) {
   workbook.reset();
 
   Step(problems, "DemoSetup.ini", [&] {
-    const std::filesystem::path path = ctx.output_folder / "DemoSetup.ini";
-    if (const auto error = WriteFileAtomically(path, BuildDemoIni(demo, vars.frames, vars.consoles))) {
-      problems.Report(path.string(), "demo setup file not written: " + *error, ErrorCode::kPathFileAccess);
-    } else {
-      result.written.push_back(path);
-    }
+    WriteOutput(ctx.output_folder / "DemoSetup.ini", BuildDemoIni(demo, vars.frames, vars.consoles),
+                "demo setup file", result);
   });
   ctx.status.SetStatus("Completed");
   result.outcome = RunResult::Outcome::kCompleted;
@@ -255,12 +260,7 @@ RunResult CrosspointExportRun(Variables& vars, RunContext& ctx) {
                       ErrorCode::kPathFileAccess);
       return;
     }
-    const std::filesystem::path path = ctx.output_folder / name;
-    if (const auto error = WriteFileAtomically(path, EncodeCrosspointFile(records))) {
-      problems.Report(path.string(), "crosspoint file not written: " + *error, ErrorCode::kPathFileAccess);
-    } else {
-      result.written.push_back(path);
-    }
+    WriteOutput(ctx.output_folder / name, EncodeCrosspointFile(records), "crosspoint file", result);
   });
   ctx.status.SetStatus("Completed");
   result.outcome = RunResult::Outcome::kCompleted;
