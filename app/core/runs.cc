@@ -37,9 +37,10 @@ void WriteOutput(const std::filesystem::path& path, std::string_view bytes, cons
   }
 }
 
-// Asks for the workbook and opens it. Returns nullptr after setting the
-// result's outcome when the user cancels or the file cannot be read.
-std::unique_ptr<Workbook> ChooseWorkbook(RunContext& ctx, RunResult& result) {
+// Asks for the workbook and opens it, then shows "In Process". Returns
+// nullptr after setting the result's outcome when the user cancels or the
+// file cannot be read; the status is then left as it was.
+std::unique_ptr<Workbook> StartWithWorkbook(RunContext& ctx, RunResult& result) {
   const std::string path = ctx.chooser.GetFileName("Excel", "xls", 1);
   if (path.empty()) {
     result.outcome = RunResult::Outcome::kCancelled;
@@ -50,13 +51,22 @@ std::unique_ptr<Workbook> ChooseWorkbook(RunContext& ctx, RunResult& result) {
     result.reason = "workbook not found: " + path;
     return nullptr;
   }
+  std::unique_ptr<Workbook> workbook;
   try {
-    return OpenWorkbook(path);
+    workbook = OpenWorkbook(path);
   } catch (const std::exception& e) {
     result.outcome = RunResult::Outcome::kNotRun;
     result.reason = e.what();
     return nullptr;
   }
+  ctx.status.SetStatus("In Process");
+  return workbook;
+}
+
+RunResult Complete(RunContext& ctx, RunResult result) {
+  ctx.status.SetStatus("Completed");
+  result.outcome = RunResult::Outcome::kCompleted;
+  return result;
 }
 
 // The database phase: the seven table steps in one transaction.
@@ -129,9 +139,8 @@ RunResult ConversionRun(Variables& vars, RunContext& ctx) {
     result.reason = "not a switcher database: " + db_path + " is neither a SQLite nor a Jet database file";
     return result;
   }
-  auto workbook = ChooseWorkbook(ctx, result);
+  auto workbook = StartWithWorkbook(ctx, result);
   if (!workbook) return result;
-  ctx.status.SetStatus("In Process");
 
   Problems& problems = result.problems;
   SystemSettings system;
@@ -184,18 +193,15 @@ RunResult ConversionRun(Variables& vars, RunContext& ctx) {
       }
     });
   }
-  ctx.status.SetStatus("Completed");
-  result.outcome = RunResult::Outcome::kCompleted;
-  return result;
+  return Complete(ctx, std::move(result));
 }
 
 RunResult DemoIniRun(Variables& vars, RunContext& ctx) {
   vars.Clear();
   RunResult result;
   ctx.status.SetStatus("");
-  auto workbook = ChooseWorkbook(ctx, result);
+  auto workbook = StartWithWorkbook(ctx, result);
   if (!workbook) return result;
-  ctx.status.SetStatus("In Process");
 
   Problems& problems = result.problems;
   const std::vector<std::string> sheet_names = workbook->SheetNames();
@@ -231,18 +237,15 @@ RunResult DemoIniRun(Variables& vars, RunContext& ctx) {
     WriteOutput(ctx.output_folder / "DemoSetup.ini", BuildDemoIni(demo, vars.frames, vars.consoles),
                 "demo setup file", result);
   });
-  ctx.status.SetStatus("Completed");
-  result.outcome = RunResult::Outcome::kCompleted;
-  return result;
+  return Complete(ctx, std::move(result));
 }
 
 RunResult CrosspointExportRun(Variables& vars, RunContext& ctx) {
   vars.Clear();
   RunResult result;
   ctx.status.SetStatus("");
-  auto workbook = ChooseWorkbook(ctx, result);
+  auto workbook = StartWithWorkbook(ctx, result);
   if (!workbook) return result;
-  ctx.status.SetStatus("In Process");
 
   Problems& problems = result.problems;
   std::string system_name;
@@ -262,9 +265,7 @@ RunResult CrosspointExportRun(Variables& vars, RunContext& ctx) {
     }
     WriteOutput(ctx.output_folder / name, EncodeCrosspointFile(records), "crosspoint file", result);
   });
-  ctx.status.SetStatus("Completed");
-  result.outcome = RunResult::Outcome::kCompleted;
-  return result;
+  return Complete(ctx, std::move(result));
 }
 
 }  // namespace kvr
