@@ -18,6 +18,8 @@ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPI
   -DKVR_BUILD_FUZZERS=ON -DKVR_BUILD_GUI=OFF -DKVR_BUILD_TESTS=OFF -DKVR_BUILD_BENCHMARKS=OFF >/dev/null
 cmake --build "$build" -j2 --target $(printf 'kvr_fuzz_%s ' "${harnesses[@]}") >/dev/null
 peers="$root/../shared/peer-workbooks/files"
+# A small quarantine keeps AddressSanitizer's own memory out of the 512 MB budget.
+export ASAN_OPTIONS="${ASAN_OPTIONS:-quarantine_size_mb=32:malloc_context_size=10}"
 for h in "${harnesses[@]}"; do
   seeds="$(mktemp -d)"
   work="$(mktemp -d)"
@@ -34,7 +36,7 @@ for h in "${harnesses[@]}"; do
   cp -n "$here/corpus/$h"/* "$work/" 2>/dev/null || true
   echo "== $h: ${seconds}s"
   (cd "$here/crashes/$h" && "$build/kvr_fuzz_$h" "$work" "$seeds" -max_total_time="$seconds" -timeout=1 \
-     -rss_limit_mb=512 -max_len=262144 -print_final_stats=1 2>&1 | tail -n 25) || true
+     -rss_limit_mb=512 -malloc_limit_mb=512 -max_len=262144 -print_final_stats=1 2>&1 | tail -n 25) || true
   # Keep only what adds coverage, and no verbatim seed.
   merged="$(mktemp -d)"
   "$build/kvr_fuzz_$h" -merge=1 "$merged" "$work" >/dev/null 2>&1 || true

@@ -177,11 +177,12 @@ class SqliteDatabase;
 
 class SqliteRecordset : public Recordset {
  public:
-  SqliteRecordset(SqliteDatabase& db, std::string table, std::string key_field,
-                  std::unordered_map<std::string, ColumnRule> columns, std::vector<std::int64_t> rowids,
-                  std::vector<FieldValue> keys)
+  SqliteRecordset(SqliteDatabase& db, std::string table, std::string key_field, std::vector<ColumnRule> columns,
+                  std::vector<std::int64_t> rowids, std::vector<FieldValue> keys)
       : db_(db), table_(std::move(table)), key_field_(std::move(key_field)), columns_(std::move(columns)),
-        rowids_(std::move(rowids)), keys_(std::move(keys)) {}
+        rowids_(std::move(rowids)), keys_(std::move(keys)), selects_(columns_.size(), nullptr) {
+    for (std::size_t i = 0; i < columns_.size(); ++i) lower_.emplace(Lower(columns_[i].name), i);
+  }
 
   bool AtEnd() const override { return pos_ >= rowids_.size(); }
   void MoveFirst() override { pos_ = 0; editing_ = false; }
@@ -197,15 +198,15 @@ class SqliteRecordset : public Recordset {
   }
   void Assign(std::string_view field, FieldValue value) override {
     if (!editing_) throw DatabaseError("the record is not being edited");
-    const ColumnRule& rule = Column(field);
-    FieldValue v = Coerce(rule, std::move(value));
+    const std::size_t column = Column(field);
+    FieldValue v = Coerce(columns_[column], std::move(value));
     for (auto& p : pending_) {
-      if (p.first == rule.name) {
+      if (p.first == column) {
         p.second = std::move(v);
         return;
       }
     }
-    pending_.emplace_back(rule.name, std::move(v));
+    pending_.emplace_back(column, std::move(v));
   }
   void Update() override;
   std::string Place() const override {
@@ -213,20 +214,35 @@ class SqliteRecordset : public Recordset {
   }
 
  private:
-  const ColumnRule& Column(std::string_view field) const {
-    const auto it = columns_.find(Lower(field));
-    if (it == columns_.end()) throw DatabaseError("table " + table_ + " has no field \"" + std::string(field) + "\"");
+  // The column of `field`, matched without regard to case; each spelling is
+  // resolved once.
+  std::size_t Column(std::string_view field) {
+    const auto hit = spelled_.find(field);
+    if (hit != spelled_.end()) return hit->second;
+    const auto it = lower_.find(Lower(field));
+    if (it == lower_.end()) throw DatabaseError("table " + table_ + " has no field \"" + std::string(field) + "\"");
+    spelled_.emplace(std::string(field), it->second);
     return it->second;
+  }
+  std::string ColumnList(const char* separator) const {
+    std::string list;
+    for (const auto& p : pending_) list += (list.empty() ? "" : separator) + Quote(columns_[p.first].name);
+    return list;
   }
 
   SqliteDatabase& db_;
   std::string table_, key_field_;
-  std::unordered_map<std::string, ColumnRule> columns_;  // by lower-case name
+  std::vector<ColumnRule> columns_;
+  std::unordered_map<std::string, std::size_t> lower_;           // lower-case name -> column
+  std::map<std::string, std::size_t, std::less<>> spelled_;     // names as callers spell them -> column
   std::vector<std::int64_t> rowids_;
   std::vector<FieldValue> keys_;
   std::size_t pos_ = 0;
   bool editing_ = false;
-  std::vector<std::pair<std::string, FieldValue>> pending_;
+  std::vector<std::pair<std::size_t, FieldValue>> pending_;    // column, value
+  std::vector<Statement*> selects_;                              // per column, prepared on first use
+  std::vector<std::size_t> update_columns_;                      // the columns `update_` writes
+  Statement* update_ = nullptr;
 };
 
 class SqliteDatabase : public SwitcherDatabase {
@@ -267,30 +283,32 @@ class SqliteDatabase : public SwitcherDatabase {
       if (!s.Step()) throw DatabaseError("the database has no table " + std::string(table));
       actual_table = std::get<std::string>(s.Column(0));
     }
-    std::unordered_map<std::string, ColumnRule> columns;
+    std::vector<ColumnRule> columns;
     {
       Statement s(db_, "SELECT name, type FROM pragma_table_info(?)");
       s.Bind(1, actual_table);
       while (s.Step()) {
         auto name = std::get<std::string>(s.Column(0));
         const auto type = s.Column(1);
-        columns.emplace(Lower(name), RuleFor(name, std::holds_alternative<std::string>(type) ? std::get<std::string>(type) : ""));
+        columns.push_back(RuleFor(name, std::holds_alternative<std::string>(type) ? std::get<std::string>(type) : ""));
       }
     }
-    const auto key = columns.find(Lower(key_field));
+    const auto key = std::find_if(columns.begin(), columns.end(),
+                                  [&](const ColumnRule& c) { return Lower(c.name) == Lower(key_field); });
     if (key == columns.end()) {
       throw DatabaseError("table " + actual_table + " has no field \"" + std::string(key_field) + "\"");
     }
+    const std::string key_name = key->name;
     std::vector<std::int64_t> rowids;
     std::vector<FieldValue> keys;
-    Statement s(db_, "SELECT rowid, " + Quote(key->second.name) + " FROM " + Quote(actual_table) + " ORDER BY " +
-                         Quote(key->second.name));
+    Statement s(db_, "SELECT rowid, " + Quote(key_name) + " FROM " + Quote(actual_table) + " ORDER BY " +
+                         Quote(key_name));
     while (s.Step()) {
       rowids.push_back(std::get<std::int64_t>(s.Column(0)));
       keys.push_back(s.Column(1));
     }
-    return std::make_unique<SqliteRecordset>(*this, actual_table, key->second.name, std::move(columns),
-                                             std::move(rowids), std::move(keys));
+    return std::make_unique<SqliteRecordset>(*this, actual_table, key_name, std::move(columns), std::move(rowids),
+                                             std::move(keys));
   }
 
   void Commit() override {
@@ -340,46 +358,55 @@ class SqliteDatabase : public SwitcherDatabase {
 };
 
 FieldValue SqliteRecordset::Field(std::string_view field) {
-  const ColumnRule& rule = Column(field);
+  const std::size_t column = Column(field);
   if (editing_) {
     for (const auto& p : pending_) {
-      if (p.first == rule.name) return p.second;
+      if (p.first == column) return p.second;
     }
   }
   if (AtEnd()) throw DatabaseError("no current record");
-  Statement& s = db_.Cached("SELECT " + Quote(rule.name) + " FROM " + Quote(table_) + " WHERE rowid=?");
-  s.Bind(1, rowids_[pos_]);
-  if (!s.Step()) throw DatabaseError("the record has gone");
-  return s.Column(0);
+  Statement*& select = selects_[column];
+  if (select == nullptr) {
+    select = &db_.Cached("SELECT " + Quote(columns_[column].name) + " FROM " + Quote(table_) + " WHERE rowid=?");
+  }
+  select->Reset();
+  select->Bind(1, rowids_[pos_]);
+  if (!select->Step()) throw DatabaseError("the record has gone");
+  return select->Column(0);
 }
 
 void SqliteRecordset::Update() {
   if (!editing_) throw DatabaseError("the record is not being edited");
   editing_ = false;
   if (pending_.empty()) return;
-  std::string columns;
-  for (const auto& p : pending_) columns += (columns.empty() ? "" : ",") + Quote(p.first);
   if (db_.tracking()) {
-    Statement& before = db_.Cached("SELECT " + columns + " FROM " + Quote(table_) + " WHERE rowid=?");
+    Statement& before = db_.Cached("SELECT " + ColumnList(",") + " FROM " + Quote(table_) + " WHERE rowid=?");
     before.Bind(1, rowids_[pos_]);
     if (before.Step()) {
       for (std::size_t i = 0; i < pending_.size(); ++i) {
         FieldValue old = before.Column(static_cast<int>(i));
         if (old != pending_[i].second) {
-          db_.RecordChange({table_, key_field_ + " " + FieldValueText(keys_[pos_]), pending_[i].first, std::move(old),
-                            pending_[i].second});
+          db_.RecordChange({table_, key_field_ + " " + FieldValueText(keys_[pos_]), columns_[pending_[i].first].name,
+                            std::move(old), pending_[i].second});
         }
       }
     }
   }
-  std::string sql = "UPDATE " + Quote(table_) + " SET ";
-  for (std::size_t i = 0; i < pending_.size(); ++i) sql += (i == 0 ? "" : ",") + Quote(pending_[i].first) + "=?";
-  sql += " WHERE rowid=?";
-  Statement& s = db_.Cached(sql);
+  // Records of one table are mostly written with the same fields in the same
+  // order, so the last UPDATE statement usually fits the next record too.
+  const bool same = update_ != nullptr && update_columns_.size() == pending_.size() &&
+                    std::equal(pending_.begin(), pending_.end(), update_columns_.begin(),
+                               [](const auto& p, std::size_t c) { return p.first == c; });
+  if (!same) {
+    update_ = &db_.Cached("UPDATE " + Quote(table_) + " SET " + ColumnList("=?,") + "=? WHERE rowid=?");
+    update_columns_.clear();
+    for (const auto& p : pending_) update_columns_.push_back(p.first);
+  }
+  update_->Reset();
   int index = 1;
-  for (const auto& p : pending_) s.Bind(index++, p.second);
-  s.Bind(index, rowids_[pos_]);
-  s.Step();
+  for (const auto& p : pending_) update_->Bind(index++, p.second);
+  update_->Bind(index, rowids_[pos_]);
+  update_->Step();
   pending_.clear();
 }
 

@@ -160,18 +160,33 @@ double Val(std::string_view s) {
   return v;
 }
 
-std::optional<std::int16_t> CellNumber(const SheetGrid& grid, int row, int column) {
+namespace {
+
+// CellText, Val and rounding, with a shortcut for the common cases whose
+// result those steps cannot change: an empty cell reads 0, and a whole
+// number below 1E+15 is written out exactly and read back as itself.
+std::optional<double> CellValue(const SheetGrid& grid, int row, int column, double lo, double hi) {
+  const Cell cell = grid.at(row, column);
+  if (cell.kind == CellKind::kEmpty) return lo <= 0 && 0 <= hi ? std::optional<double>(0) : std::nullopt;
+  if (cell.kind == CellKind::kNumber && cell.number == std::trunc(cell.number) && std::fabs(cell.number) < 1e15) {
+    if (!(cell.number >= lo && cell.number <= hi)) return std::nullopt;
+    return cell.number + 0.0;  // no negative zero
+  }
   const auto text = CellText(grid, row, column);
   if (!text) return std::nullopt;
-  const auto v = RoundHalfEven(*text, -32768, 32767);
+  return RoundHalfEven(*text, lo, hi);
+}
+
+}  // namespace
+
+std::optional<std::int16_t> CellNumber(const SheetGrid& grid, int row, int column) {
+  const auto v = CellValue(grid, row, column, -32768, 32767);
   if (!v) return std::nullopt;
   return static_cast<std::int16_t>(*v);
 }
 
 std::optional<std::uint8_t> CellByte(const SheetGrid& grid, int row, int column) {
-  const auto text = CellText(grid, row, column);
-  if (!text) return std::nullopt;
-  const auto v = RoundHalfEven(*text, 0, 255);
+  const auto v = CellValue(grid, row, column, 0, 255);
   if (!v) return std::nullopt;
   return static_cast<std::uint8_t>(*v);
 }

@@ -22,15 +22,16 @@ std::optional<std::string> CellReader::Text(int row, int column, std::string_vie
   return text;
 }
 
-// A number read: the cell's text first (an error value fails there), then
-// `convert`, whose failure means the value leaves the field's range.
+// A number read; when it fails, the cell holds an error value or a number
+// outside the field's range, and the report says which.
 template <typename T, typename Convert>
 std::optional<T> CellReader::Converted(int row, int column, std::string_view field, std::string_view consequence,
                                        Convert convert, const char* range) {
-  const auto text = Text(row, column, field, consequence);
-  if (!text) return std::nullopt;
   const std::optional<T> v = convert(grid_, row, column);
-  if (!v) Report(row, column, *text + " does not fit " + range, field, consequence, ErrorCode::kOverflow);
+  if (v) return v;
+  if (const auto text = Text(row, column, field, consequence)) {
+    Report(row, column, *text + " does not fit " + range, field, consequence, ErrorCode::kOverflow);
+  }
   return v;
 }
 
