@@ -59,6 +59,9 @@ class CompoundFile {
     }
     sector_size_ = std::size_t{1} << shift;
     sectors_ = data_.size() > sector_size_ ? (data_.size() - sector_size_ + sector_size_ - 1) / sector_size_ : 0;
+    // A truncated last sector reads as if padded with zeros, so every sector
+    // that exists is whole.
+    data_.resize(sector_size_ * (sectors_ + 1), '\0');
     mini_cutoff_ = U32(data_, 0x38);
     ReadFat();
     ReadDirectory();
@@ -105,9 +108,6 @@ class CompoundFile {
     if (n >= sectors_) Fail("a sector lies past the end of the file");
     return data_.data() + (static_cast<std::size_t>(n) + 1) * sector_size_;
   }
-  std::size_t SectorBytes(std::uint32_t n) const {
-    return std::min(sector_size_, data_.size() - (static_cast<std::size_t>(n) + 1) * sector_size_);
-  }
 
   void ReadFat() {
     std::vector<std::uint32_t> fat_sectors;
@@ -129,7 +129,7 @@ class CompoundFile {
     fat_.reserve(fat_sectors.size() * sector_size_ / 4);
     for (const std::uint32_t n : fat_sectors) {
       const char* s = Sector(n);
-      for (std::size_t i = 0; i + 4 <= SectorBytes(n); i += 4) {
+      for (std::size_t i = 0; i < sector_size_; i += 4) {
         std::uint32_t v;
         std::memcpy(&v, s + i, 4);
         fat_.push_back(v);
@@ -149,7 +149,7 @@ class CompoundFile {
     for (std::uint32_t n = start; n != kEndOfChain && out.size() < size; n = table[n]) {
       if (n >= table.size() || n >= limit || ++steps > limit) Fail("a sector chain is broken");
       if (mini) out.append(mini_stream_, static_cast<std::size_t>(n) * unit, unit);
-      else out.append(Sector(n), SectorBytes(n));
+      else out.append(Sector(n), sector_size_);
     }
     if (size != UINT64_MAX) {
       if (out.size() < size) Fail("a stream is shorter than its size");
