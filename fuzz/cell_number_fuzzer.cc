@@ -28,6 +28,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const double back = kvr::Val(shown);
       // 15 significant digits survive the round trip.
       if (std::fabs(back - v) > std::fabs(v) * 1e-14 && !(std::fabs(v) < 1e-300)) std::abort();
+      // A number cell reads exactly as its text would.
+      kvr::SheetGridBuilder nb("S", false);
+      nb.AddNumber(1, 1, v);
+      nb.AddText(1, 2, nb.InternText(shown));
+      const kvr::SheetGrid g = std::move(nb).Build();
+      if (kvr::CellNumber(g, 1, 1) != kvr::CellNumber(g, 1, 2)) std::abort();
+      if (kvr::CellByte(g, 1, 1) != kvr::CellByte(g, 1, 2)) std::abort();
     }
   }
   return 0;

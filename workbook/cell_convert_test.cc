@@ -38,6 +38,16 @@ TEST(CellNumberTest, RoundsHalfToEvenAndChecksTheRange) {
   }
 }
 
+// A number cell must read exactly as the text CellText gives it would.
+TEST(CellNumberTest, NumberCellsReadAsTheirText) {
+  for (double v : {0.0, -0.0, 1.0, -1.0, 7.0, 32767.0, 32768.0, -32768.0, -32769.0, 2.5, 1.4999999999999998,
+                   0.49999999999999994, 1e15 - 1, 1e15, 99999999999999.9, -2.5000000000000004, 255.0, 256.0, 1e-320}) {
+    const auto from_text = One(FormatNumber(v));
+    EXPECT_EQ(CellNumber(One(v), 1, 1), CellNumber(from_text, 1, 1)) << FormatNumber(v);
+    EXPECT_EQ(CellByte(One(v), 1, 1), CellByte(from_text, 1, 1)) << FormatNumber(v);
+  }
+}
+
 TEST(CellByteTest, AcceptsOnlyZeroTo255) {
   EXPECT_EQ(CellByte(One(200), 1, 1), 200);
   EXPECT_EQ(CellByte(One(255.5), 1, 1), std::nullopt);  // rounds to 256
