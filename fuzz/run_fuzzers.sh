@@ -36,7 +36,8 @@ for h in "${harnesses[@]}"; do
   cp -n "$here/corpus/$h"/* "$work/" 2>/dev/null || true
   echo "== $h: ${seconds}s"
   (cd "$here/crashes/$h" && "$build/kvr_fuzz_$h" "$work" "$seeds" -max_total_time="$seconds" -timeout=1 \
-     -rss_limit_mb=512 -malloc_limit_mb=512 -max_len=262144 -print_final_stats=1 2>&1 | tail -n 25) || true
+     -rss_limit_mb=512 -malloc_limit_mb=512 -max_len=262144 -print_final_stats=1 2>&1 | tee "$work.log" | tail -n 25) || true
+  grep -E "^#[0-9]+" "$work.log" | tail -n 1 || true  # the last status line: executions, coverage, corpus
   # Keep only what adds coverage, and no verbatim seed.
   merged="$(mktemp -d)"
   "$build/kvr_fuzz_$h" -merge=1 "$merged" "$work" >/dev/null 2>&1 || true
@@ -48,6 +49,6 @@ for h in "${harnesses[@]}"; do
   find "$merged" -type f -size +32k -delete
   rm -rf "$here/corpus/$h"
   mv "$merged" "$here/corpus/$h"
-  rm -rf "$seeds" "$work"
+  rm -rf "$seeds" "$work" "$work.log"
   echo "corpus: $(ls "$here/corpus/$h" | wc -l) inputs, $(du -sh "$here/corpus/$h" | cut -f1)"
 done

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -164,6 +165,11 @@ QString MainWindow::AppFolder() {
 }
 
 int MainWindow::Twips(int twips, qreal dpi) { return qRound(twips * dpi / 1440.0); }
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  if (busy_) event->ignore();
+  else event->accept();
+}
 
 void MainWindow::chkBigSwitch_Click() { BigSwitch = chkBigSwitch_->checkState() == Qt::Checked; }
 

@@ -50,6 +50,10 @@ class MainWindow : public QWidget {
   void chkBigSwitch_Click();
   void ShowProblems();
 
+ protected:
+  // The window stays open while a command runs: the run's thread still uses it.
+  void closeEvent(QCloseEvent* event) override;
+
  private:
   class Bridge;
   using RunFunction = RunResult (*)(Variables&, RunContext&);
