@@ -16,10 +16,10 @@ echo "workbook: $(du -h "$work/max.xlsx" | cut -f1)"
 best=""
 for i in 1 2 3; do
   rm -rf "$work/out" && mkdir "$work/out" && cp "$work/pristine.db" "$work/out/s.db"
-  t=$( { /usr/bin/time -f "%e %M" "$build/kvrconversion" convert --database "$work/out/s.db" \
-         --workbook "$work/max.xlsx" --output-dir "$work/out" --yes >/dev/null 2>"$work/err"; } 2>&1 | tail -1)
+  /usr/bin/time -o "$work/time" -f "%e %M" "$build/kvrconversion" convert --database "$work/out/s.db" \
+    --workbook "$work/max.xlsx" --output-dir "$work/out" --yes >/dev/null 2>"$work/err" || true
   grep -q problem "$work/err" && { echo "conversion reported problems:"; head "$work/err"; }
-  echo "convert run $i: $(echo "$t" | awk '{print $1 " s, peak RSS " $2 " KiB"}')"
+  echo "convert run $i: $(awk '{print $1 " s, peak RSS " $2 " KiB"}' "$work/time")"
 done
 KVR_BENCH_WORKBOOK="$work/max.xlsx" "$build/kvr_bench_workbook" --benchmark_filter=BareLibzipExpat \
   --benchmark_repetitions=3 --benchmark_report_aggregates_only=true 2>/dev/null | grep -E "mean|median"
