@@ -207,6 +207,9 @@ def test_bad_workbooks():
         good = open(os.path.join(EXAMPLES, "plant.xlsx"), "rb").read()
         cases = {"text.xlsx": b"Name:,Plant A\n", "truncated.xlsx": good[: len(good) // 3],
                  "empty.xls": b"", "garbage.xls": b"\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1" + b"\x00" * 100}
+        encrypted = os.path.join(ROOT, "..", "shared", "peer-workbooks", "files", "calamine_pass_protected.xlsx")
+        if os.path.exists(encrypted):  # a password-protected workbook from the peer corpus
+            cases["encrypted.xlsx"] = open(encrypted, "rb").read()
         for name, data in cases.items():
             path = os.path.join(d, name)
             with open(path, "wb") as f:
