@@ -1,9 +1,8 @@
 #include "tables/input_table.h"
 
 #include "base/problems.h"
+#include "tables/channel_sheet.h"
 #include "tables/label_table_writer.h"
-#include "workbook/cell_reader.h"
-#include "workbook/channel_row_scan.h"
 
 namespace kvr {
 
@@ -11,46 +10,39 @@ void ReadSources(const SheetGrid& grid, std::int16_t input_count, InputTable& ta
   table.assign(input_count >= 0 ? static_cast<std::size_t>(input_count) + 1 : 0, InputRecord{});
   enum Keyword { kLabel, kLocalLabel, kLinked, kHidden, kNotes, kLocation, kType, kAssocOutput, kMMType, kIFB,
                  kTimer, kGPI, kOptoOn, kOptoOff, kOptoCough, kCue, kOptoOffLed, kGPO, kRelayOn, kRelayOff };
-  const auto columns = MatchHeaderColumns(
-      grid, {"Chan Label", "LocalLabel", "Linked", "Hidden", "Notes", "Location #", "Source Type", "IFB/MM",
-             "MM Type", "IFB", "Timer Restart", "GPI", "OptoOn", "OptoOff", "OptoCough", "Cue", "Opto Off LED",
-             "GPO", "RelayOn", "RelayOff"},
-      problems);
-  CellReader cells(grid, problems);
-  ChannelRowScan(grid, ScanLimit::kStopAfterCount, input_count, problems, [&](int k, int r) {
-    if (static_cast<std::size_t>(k) >= table.size()) return;
-    InputRecord& e = table[static_cast<std::size_t>(k)];
-    e.ChanNum = static_cast<std::int16_t>(k + 1);
-    for (int c = 2; c <= grid.columns(); ++c) {
-            switch (columns[static_cast<std::size_t>(c)]) {
-        case kLabel: cells.TextInto(r, c, e.Label, "Label"); break;
-        case kLocalLabel: cells.TextInto(r, c, e.LocalLabel, "LocalLabel"); break;
-        case kLinked:  // values above 1 are stored as 0
-          if (auto v = cells.Number(r, c, "Linked")) e.Linked = *v > 1 ? 0 : *v;
-          break;
-        case kHidden: cells.NumberInto(r, c, e.Hidden, "Hidden"); break;
-        case kNotes: cells.TextInto(r, c, e.Notes, "Notes"); break;
-        case kLocation: cells.IndexInto(r, c, e.Location, "Location"); break;
-        case kType: cells.NumberInto(r, c, e.Type, "Type"); break;
-        case kAssocOutput: cells.IndexInto(r, c, e.AssocOutput, "AssocOutput"); break;
-        case kMMType:
-          if (auto v = cells.Number(r, c, "MMType")) e.MMType = *v > 1 ? 0 : *v;
-          break;
-        case kIFB: cells.NumberInto(r, c, e.IFB, "IFB"); break;
-        case kTimer: cells.NumberInto(r, c, e.Timer, "Timer"); break;
-        case kGPI: cells.NumberInto(r, c, e.GPI, "GPI"); break;
-        case kOptoOn: cells.IndexInto(r, c, e.OptoOn, "OptoOn"); break;
-        case kOptoOff: cells.IndexInto(r, c, e.OptoOff, "OptoOff"); break;
-        case kOptoCough: cells.IndexInto(r, c, e.OptoCough, "OptoCough"); break;
-        case kCue: cells.IndexInto(r, c, e.CueOn, "CueOn"); break;
-        case kOptoOffLed: cells.IndexInto(r, c, e.CueOff, "CueOff"); break;
-        case kGPO: cells.NumberInto(r, c, e.GPO, "GPO"); break;
-        case kRelayOn: cells.IndexInto(r, c, e.RelayOn, "RelayOn"); break;
-        case kRelayOff: cells.IndexInto(r, c, e.RelayOff, "RelayOff"); break;
-        default: break;
-      }
-    }
-  });
+  ReadChannelSheet(
+      grid, ScanLimit::kStopAfterCount, input_count,
+      {"Chan Label", "LocalLabel", "Linked", "Hidden", "Notes", "Location #", "Source Type", "IFB/MM", "MM Type",
+       "IFB", "Timer Restart", "GPI", "OptoOn", "OptoOff", "OptoCough", "Cue", "Opto Off LED", "GPO", "RelayOn",
+       "RelayOff"},
+      table, problems, [](InputRecord& e, CellReader& cells, int r, int c, int keyword) {
+        auto flag = [&](std::int16_t& field, const char* name) {  // values above 1 are stored as 0
+          if (auto v = cells.Number(r, c, name)) field = *v > 1 ? 0 : *v;
+        };
+        switch (keyword) {
+          case kLabel: cells.TextInto(r, c, e.Label, "Label"); break;
+          case kLocalLabel: cells.TextInto(r, c, e.LocalLabel, "LocalLabel"); break;
+          case kLinked: flag(e.Linked, "Linked"); break;
+          case kHidden: cells.NumberInto(r, c, e.Hidden, "Hidden"); break;
+          case kNotes: cells.TextInto(r, c, e.Notes, "Notes"); break;
+          case kLocation: cells.IndexInto(r, c, e.Location, "Location"); break;
+          case kType: cells.NumberInto(r, c, e.Type, "Type"); break;
+          case kAssocOutput: cells.IndexInto(r, c, e.AssocOutput, "AssocOutput"); break;
+          case kMMType: flag(e.MMType, "MMType"); break;
+          case kIFB: cells.NumberInto(r, c, e.IFB, "IFB"); break;
+          case kTimer: cells.NumberInto(r, c, e.Timer, "Timer"); break;
+          case kGPI: cells.NumberInto(r, c, e.GPI, "GPI"); break;
+          case kOptoOn: cells.IndexInto(r, c, e.OptoOn, "OptoOn"); break;
+          case kOptoOff: cells.IndexInto(r, c, e.OptoOff, "OptoOff"); break;
+          case kOptoCough: cells.IndexInto(r, c, e.OptoCough, "OptoCough"); break;
+          case kCue: cells.IndexInto(r, c, e.CueOn, "CueOn"); break;
+          case kOptoOffLed: cells.IndexInto(r, c, e.CueOff, "CueOff"); break;
+          case kGPO: cells.NumberInto(r, c, e.GPO, "GPO"); break;
+          case kRelayOn: cells.IndexInto(r, c, e.RelayOn, "RelayOn"); break;
+          case kRelayOff: cells.IndexInto(r, c, e.RelayOff, "RelayOff"); break;
+          default: break;
+        }
+      });
 }
 
 void WriteInptAlphas(SwitcherDatabase& database, InputTable& table, std::int16_t input_count, Problems& problems) {

@@ -1,47 +1,34 @@
 #include "tables/opto_relay_tables.h"
 
+#include "tables/channel_sheet.h"
 #include "tables/label_table_writer.h"
-#include "workbook/cell_reader.h"
-#include "workbook/channel_row_scan.h"
 
 namespace kvr {
 
 void ReadOpto(const SheetGrid& grid, std::int16_t input_count, OptoTable& table, Problems& problems) {
   enum Keyword { kName, kNotes, kType, kSalvo, kInput, kOutput, kRelay };
-  const auto columns = MatchHeaderColumns(grid, {"Name", "Notes", "Type", "Salvo", "Input", "Output", "Relay"}, problems);
-  CellReader cells(grid, problems);
-  ChannelRowScan(grid, ScanLimit::kIgnorePastCount, input_count, problems, [&](int k, int r) {
-    if (static_cast<std::size_t>(k) >= table.size()) return;
-    OptoRecord& e = table[static_cast<std::size_t>(k)];
-    e.ChanNum = static_cast<std::int16_t>(k + 1);
-    for (int c = 2; c <= grid.columns(); ++c) {
-      switch (columns[static_cast<std::size_t>(c)]) {
-        case kName: cells.TextInto(r, c, e.Label, "Label"); break;
-        case kNotes: cells.TextInto(r, c, e.Notes, "Notes"); break;
-        case kType: cells.NumberInto(r, c, e.Type, "Type"); break;
-        case kSalvo: cells.IndexInto(r, c, e.Salvo, "Salvo"); break;
-        case kInput: cells.IndexInto(r, c, e.Input, "Input"); break;
-        case kOutput: cells.IndexInto(r, c, e.Output, "Output"); break;
-        case kRelay: cells.IndexInto(r, c, e.Relay, "Relay"); break;
-        default: break;
-      }
-    }
-  });
+  ReadChannelSheet(grid, ScanLimit::kIgnorePastCount, input_count,
+                   {"Name", "Notes", "Type", "Salvo", "Input", "Output", "Relay"}, table, problems,
+                   [](OptoRecord& e, CellReader& cells, int r, int c, int keyword) {
+                     switch (keyword) {
+                       case kName: cells.TextInto(r, c, e.Label, "Label"); break;
+                       case kNotes: cells.TextInto(r, c, e.Notes, "Notes"); break;
+                       case kType: cells.NumberInto(r, c, e.Type, "Type"); break;
+                       case kSalvo: cells.IndexInto(r, c, e.Salvo, "Salvo"); break;
+                       case kInput: cells.IndexInto(r, c, e.Input, "Input"); break;
+                       case kOutput: cells.IndexInto(r, c, e.Output, "Output"); break;
+                       case kRelay: cells.IndexInto(r, c, e.Relay, "Relay"); break;
+                       default: break;
+                     }
+                   });
 }
 
 void ReadRelay(const SheetGrid& grid, std::int16_t output_count, RelayTable& table, Problems& problems) {
-  const auto columns = MatchHeaderColumns(grid, {"Name", "Notes"}, problems);
-  CellReader cells(grid, problems);
-  ChannelRowScan(grid, ScanLimit::kIgnorePastCount, output_count, problems, [&](int k, int r) {
-    if (static_cast<std::size_t>(k) >= table.size()) return;
-    RelayRecord& e = table[static_cast<std::size_t>(k)];
-    e.ChanNum = static_cast<std::int16_t>(k + 1);
-    for (int c = 2; c <= grid.columns(); ++c) {
-      const int keyword = columns[static_cast<std::size_t>(c)];
-      if (keyword == 0) cells.TextInto(r, c, e.Label, "Label");
-      else if (keyword == 1) cells.TextInto(r, c, e.Notes, "Notes");
-    }
-  });
+  ReadChannelSheet(grid, ScanLimit::kIgnorePastCount, output_count, {"Name", "Notes"}, table, problems,
+                   [](RelayRecord& e, CellReader& cells, int r, int c, int keyword) {
+                     if (keyword == 0) cells.TextInto(r, c, e.Label, "Label");
+                     else cells.TextInto(r, c, e.Notes, "Notes");
+                   });
 }
 
 void WriteOptoAlphas(SwitcherDatabase& database, const OptoTable& table, std::int16_t input_count,

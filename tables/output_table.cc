@@ -3,9 +3,8 @@
 #include <optional>
 
 #include "base/problems.h"
+#include "tables/channel_sheet.h"
 #include "tables/label_table_writer.h"
-#include "workbook/cell_reader.h"
-#include "workbook/channel_row_scan.h"
 
 namespace kvr {
 namespace {
@@ -51,38 +50,32 @@ void ReadDestinations(const SheetGrid& grid, std::int16_t output_count, OutputTa
   enum Keyword { kLabel, kLocalLabel, kLinked, kHidden, kNotes, kLocation, kBusType, kAssociatedOutput,
                  kAssocOutput, kAssocRelay, kRelayControl, kRelayType, kUtilitySwitch, kUtilityFader, kSwitch,
                  kFader, kMute };
-  const auto columns = MatchHeaderColumns(
-      grid, {"Chan Label", "Local Label", "Linked", "Hidden", "Notes", "Location #", "Bus Type #",
-             "Associated Output", "AssocOutput", "AssocRelay", "RelayControl", "RelayType", "Utility-Switch",
-             "Utility-Fader", "Switch", "Fader", "Mute"},
-      problems);
-  CellReader cells(grid, problems);
-  ChannelRowScan(grid, ScanLimit::kStopAfterCount, output_count, problems, [&](int k, int r) {
-    if (static_cast<std::size_t>(k) >= table.size()) return;
-    OutputRecord& e = table[static_cast<std::size_t>(k)];
-    e.ChanNum = static_cast<std::int16_t>(k + 1);
-    for (int c = 2; c <= grid.columns(); ++c) {
-      switch (columns[static_cast<std::size_t>(c)]) {
-        case kLabel: cells.TextInto(r, c, e.Label, "Label"); break;
-        case kLocalLabel: cells.TextInto(r, c, e.LocalLabel, "LocalLabel"); break;
-        case kLinked: cells.NumberInto(r, c, e.Linked, "Linked"); break;
-        case kHidden: cells.NumberInto(r, c, e.Hidden, "Hidden"); break;
-        case kNotes: cells.TextInto(r, c, e.Notes, "Notes"); break;
-        case kLocation: cells.IndexInto(r, c, e.Location, "Location"); break;
-        case kBusType:
-          if (auto v = cells.Number(r, c, "Type")) e.Type = *v > 21 ? 0 : *v;
-          break;
-        case kAssociatedOutput: case kAssocOutput: cells.IndexInto(r, c, e.AssocOutput, "AssocOutput"); break;
-        case kAssocRelay: cells.IndexInto(r, c, e.AssocRelay, "AssocRelay"); break;
-        case kRelayControl: cells.ByteInto(r, c, e.RelayControl, "RelayControl"); break;
-        case kRelayType: cells.ByteInto(r, c, e.RelayType, "RelayType"); break;
-        case kUtilitySwitch: case kSwitch: cells.NumberInto(r, c, e.Switch, "Switch"); break;
-        case kUtilityFader: case kFader: cells.NumberInto(r, c, e.Fader, "Fader"); break;
-        case kMute: cells.NumberInto(r, c, e.Mute, "Mute"); break;
-        default: break;
-      }
-    }
-  });
+  ReadChannelSheet(
+      grid, ScanLimit::kStopAfterCount, output_count,
+      {"Chan Label", "Local Label", "Linked", "Hidden", "Notes", "Location #", "Bus Type #", "Associated Output",
+       "AssocOutput", "AssocRelay", "RelayControl", "RelayType", "Utility-Switch", "Utility-Fader", "Switch", "Fader",
+       "Mute"},
+      table, problems, [](OutputRecord& e, CellReader& cells, int r, int c, int keyword) {
+        switch (keyword) {
+          case kLabel: cells.TextInto(r, c, e.Label, "Label"); break;
+          case kLocalLabel: cells.TextInto(r, c, e.LocalLabel, "LocalLabel"); break;
+          case kLinked: cells.NumberInto(r, c, e.Linked, "Linked"); break;
+          case kHidden: cells.NumberInto(r, c, e.Hidden, "Hidden"); break;
+          case kNotes: cells.TextInto(r, c, e.Notes, "Notes"); break;
+          case kLocation: cells.IndexInto(r, c, e.Location, "Location"); break;
+          case kBusType:  // types above 21 are stored as 0
+            if (auto v = cells.Number(r, c, "Type")) e.Type = *v > 21 ? 0 : *v;
+            break;
+          case kAssociatedOutput: case kAssocOutput: cells.IndexInto(r, c, e.AssocOutput, "AssocOutput"); break;
+          case kAssocRelay: cells.IndexInto(r, c, e.AssocRelay, "AssocRelay"); break;
+          case kRelayControl: cells.ByteInto(r, c, e.RelayControl, "RelayControl"); break;
+          case kRelayType: cells.ByteInto(r, c, e.RelayType, "RelayType"); break;
+          case kUtilitySwitch: case kSwitch: cells.NumberInto(r, c, e.Switch, "Switch"); break;
+          case kUtilityFader: case kFader: cells.NumberInto(r, c, e.Fader, "Fader"); break;
+          case kMute: cells.NumberInto(r, c, e.Mute, "Mute"); break;
+          default: break;
+        }
+      });
 }
 
 void WriteOutptAlphas(SwitcherDatabase& database, OutputTable& table, std::int16_t output_count,
