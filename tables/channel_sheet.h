@@ -1,15 +1,18 @@
-// The reading loop the four channel sheets share ("Sources", "Destinations",
-// "Opto", "Relay"): ChannelRowScan over the sheet, each qualifying row made
-// record k of the table with ChanNum k + 1, and each of its columns whose
-// header matched a keyword handed to `fill`, left to right.
+// What the four channel tables share ("Sources"/"InptAlphas",
+// "Destinations"/"OutptAlphas", "Opto"/"OptoAlphas", "Relay"/"RelayAlphas"):
+// the reading loop (ChannelRowScan, each qualifying row made record k with
+// ChanNum k + 1, each column whose header matched a keyword handed to `fill`,
+// left to right) and the counted merge into the database table keyed "Chan Num".
 #ifndef KVR_TABLES_CHANNEL_SHEET_H_
 #define KVR_TABLES_CHANNEL_SHEET_H_
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <string_view>
 #include <vector>
 
+#include "tables/label_table_writer.h"
 #include "workbook/cell_reader.h"
 #include "workbook/channel_row_scan.h"
 
@@ -32,6 +35,18 @@ void ReadChannelSheet(const SheetGrid& grid, ScanLimit limit, int count, std::in
       if (keyword >= 0) fill(record, cells, r, c, keyword);
     }
   });
+}
+
+// LabelTableWriter over `table` with count `count`; `assign(record, editor)`
+// performs one record's assignments in order. `after` runs on the same
+// recordset once the merge is done.
+template <typename Table, typename Assign>
+void WriteChannelTable(SwitcherDatabase& database, std::string_view table_name, Table& table, int count,
+                       Problems& problems, Assign assign, const std::function<void(Recordset&)>& after = nullptr) {
+  LabelTableWriter(
+      database, {table_name, "Chan Num", count, static_cast<int>(table.size())},
+      [&](int i) { return table[static_cast<std::size_t>(i)].ChanNum; },
+      [&](int i, RecordEditor& rec) { assign(table[static_cast<std::size_t>(i)], rec); }, problems, after);
 }
 
 }  // namespace kvr

@@ -2,7 +2,6 @@
 
 #include "base/problems.h"
 #include "tables/channel_sheet.h"
-#include "tables/label_table_writer.h"
 
 namespace kvr {
 
@@ -46,11 +45,8 @@ void ReadSources(const SheetGrid& grid, std::int16_t input_count, InputTable& ta
 }
 
 void WriteInptAlphas(SwitcherDatabase& database, InputTable& table, std::int16_t input_count, Problems& problems) {
-  LabelTableWriter(
-      database, {"InptAlphas", "Chan Num", input_count, static_cast<int>(table.size())},
-      [&](int i) { return table[static_cast<std::size_t>(i)].ChanNum; },
-      [&](int i, RecordEditor& rec) {
-        InputRecord& e = table[static_cast<std::size_t>(i)];
+  WriteChannelTable(
+      database, "InptAlphas", table, input_count, problems, [](InputRecord& e, RecordEditor& rec) {
         rec.SetLabels(e.Label, e.LocalLabel);
         rec.SetNumber("Location", e.Location);
         rec.SetNumber("Type", e.Type);
@@ -75,8 +71,7 @@ void WriteInptAlphas(SwitcherDatabase& database, InputTable& table, std::int16_t
         rec.SetNumber("RelayOn", e.RelayOn);
         rec.SetNumber("RelayOff", e.RelayOff);
         rec.SetTextUnlessBlank("Notes", e.Notes);
-      },
-      problems);
+      });
 }
 
 }  // namespace kvr

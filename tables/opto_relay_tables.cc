@@ -1,7 +1,6 @@
 #include "tables/opto_relay_tables.h"
 
 #include "tables/channel_sheet.h"
-#include "tables/label_table_writer.h"
 
 namespace kvr {
 
@@ -33,11 +32,8 @@ void ReadRelay(const SheetGrid& grid, std::int16_t output_count, RelayTable& tab
 
 void WriteOptoAlphas(SwitcherDatabase& database, const OptoTable& table, std::int16_t input_count,
                      Problems& problems) {
-  LabelTableWriter(
-      database, {"OptoAlphas", "Chan Num", input_count, static_cast<int>(table.size())},
-      [&](int i) { return table[static_cast<std::size_t>(i)].ChanNum; },
-      [&](int i, RecordEditor& rec) {
-        const OptoRecord& e = table[static_cast<std::size_t>(i)];
+  WriteChannelTable(
+      database, "OptoAlphas", table, input_count, problems, [](const OptoRecord& e, RecordEditor& rec) {
         rec.SetTextUnlessBlank("Label", ShortLabel(e.Label));
         rec.SetNumber("Type", e.Type);
         rec.SetNumber("Input", e.Input);
@@ -45,21 +41,16 @@ void WriteOptoAlphas(SwitcherDatabase& database, const OptoTable& table, std::in
         rec.SetNumber("Relay", e.Relay);
         rec.SetNumber("Salvo", e.Salvo);
         rec.SetTextUnlessBlank("Notes", e.Notes);
-      },
-      problems);
+      });
 }
 
 void WriteRelayAlphas(SwitcherDatabase& database, const RelayTable& table, std::int16_t output_count,
                       Problems& problems) {
-  LabelTableWriter(
-      database, {"RelayAlphas", "Chan Num", output_count, static_cast<int>(table.size())},
-      [&](int i) { return table[static_cast<std::size_t>(i)].ChanNum; },
-      [&](int i, RecordEditor& rec) {
-        const RelayRecord& e = table[static_cast<std::size_t>(i)];
+  WriteChannelTable(
+      database, "RelayAlphas", table, output_count, problems, [](const RelayRecord& e, RecordEditor& rec) {
         rec.SetTextUnlessBlank("Label", ShortLabel(e.Label));
         rec.SetTextUnlessBlank("Notes", e.Notes);
-      },
-      problems);
+      });
 }
 
 }  // namespace kvr

@@ -4,7 +4,6 @@
 
 #include "base/problems.h"
 #include "tables/channel_sheet.h"
-#include "tables/label_table_writer.h"
 
 namespace kvr {
 namespace {
@@ -80,11 +79,8 @@ void ReadDestinations(const SheetGrid& grid, std::int16_t output_count, OutputTa
 
 void WriteOutptAlphas(SwitcherDatabase& database, OutputTable& table, std::int16_t output_count,
                       Problems& problems) {
-  LabelTableWriter(
-      database, {"OutptAlphas", "Chan Num", output_count, static_cast<int>(table.size())},
-      [&](int i) { return table[static_cast<std::size_t>(i)].ChanNum; },
-      [&](int i, RecordEditor& rec) {
-        OutputRecord& e = table[static_cast<std::size_t>(i)];
+  WriteChannelTable(
+      database, "OutptAlphas", table, output_count, problems, [](OutputRecord& e, RecordEditor& rec) {
         rec.SetLabels(e.Label, e.LocalLabel);
         rec.SetNumber("Location", e.Location);
         rec.SetNumber("Type", e.Type);
@@ -106,7 +102,7 @@ void WriteOutptAlphas(SwitcherDatabase& database, OutputTable& table, std::int16
         rec.SetNumber("RelayType", e.RelayType);
         rec.SetTextUnlessBlank("Notes", e.Notes);
       },
-      problems, [&](Recordset& records) { NumberAuxOutputs(records, problems); });
+      [&](Recordset& records) { NumberAuxOutputs(records, problems); });
 }
 
 }  // namespace kvr
