@@ -10,7 +10,7 @@
 
 namespace kvr {
 
-// Error numbers in the classic runtime's numbering, used for ErrorText.
+// Error numbers as ErrorText shows them (6 is an overflow, 13 a type mismatch, ...).
 enum class ErrorCode : int {
   kOverflow = 6,
   kSubscriptOutOfRange = 9,
@@ -25,7 +25,7 @@ enum class ErrorCode : int {
   kDatabase = 3000,
 };
 
-// The classic runtime's description of an error number ("Overflow", ...).
+// The words ErrorText shows for an error number ("Overflow", ...).
 const char* ErrorDescription(ErrorCode code);
 
 struct Problem {

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <sstream>
+#include <utility>
 
 #include "base/little_endian.h"
 
@@ -10,9 +11,32 @@ namespace {
 
 std::int16_t OrNoIndex(std::int16_t v) { return v == 0 ? NoIndex : v; }
 
-// The 35 slots of a record in file order (the sum is 16-bit arithmetic).
-std::array<std::int16_t, kConSlots> ConSlots(const ConsoleConfigRecord& r) {
-  const auto switches = static_cast<std::int16_t>(r.fader + 2 * r.sourceSelect + 4 * r.cancelCue + 8 * r.cueType);
+bool Fits16(std::int32_t v) { return v >= -32768 && v <= 32767; }
+
+// Slot 1 packs four switches as fader + 2 x sourceSelect + 4 x cancelCue +
+// 8 x cueType in 16-bit arithmetic: each product and each partial sum, left to
+// right, must stay within 16 bits. Returns the sum, or nullopt with `why`
+// naming the first step that leaves the range.
+std::optional<std::int16_t> SwitchesSlot(const ConsoleConfigRecord& r, std::string* why) {
+  std::int32_t sum = r.fader;
+  const std::pair<int, std::int16_t> terms[] = {{2, r.sourceSelect}, {4, r.cancelCue}, {8, r.cueType}};
+  for (const auto& [factor, value] : terms) {
+    const std::int32_t product = factor * std::int32_t{value};
+    if (!Fits16(product)) {
+      *why = std::to_string(factor) + " x " + std::to_string(value) + " does not fit 16 bits";
+      return std::nullopt;
+    }
+    if (!Fits16(sum + product)) {
+      *why = std::to_string(sum) + " + " + std::to_string(product) + " does not fit 16 bits";
+      return std::nullopt;
+    }
+    sum += product;
+  }
+  return static_cast<std::int16_t>(sum);
+}
+
+// The 35 slots of a record in file order, slot 1 already computed.
+std::array<std::int16_t, kConSlots> ConSlots(const ConsoleConfigRecord& r, std::int16_t switches) {
   return {switches, r.reserved1, r.location, r.mic, r.monitor, r.reserved2, r.talkback, r.reserved3,
           r.cueSpeaker, r.cueBus, r.reserved4, r.hpOutput, r.hpBus, r.meters[0], r.meters[1], r.meters[2],
           r.meters[3], r.meters[4], OrNoIndex(r.meters[5]), OrNoIndex(r.meters[6]), OrNoIndex(r.meters[7]),
@@ -34,12 +58,17 @@ std::string Show(std::int32_t v) { return v == NoIndex ? "-" : std::to_string(v)
 
 const char* ConSlotName(std::size_t slot) { return slot < kConSlots ? kSlotNames[slot] : "?"; }
 
-std::string EncodeConsoleConfigFile(const ConsoleConfigTable& table) {
+std::optional<std::string> EncodeConsoleConfigFile(const ConsoleConfigTable& table, std::string* why) {
   std::string out;
   out.reserve(kConFileBytes);
   for (std::int16_t v : {218, 256, 1, 30, 5}) PutInt16(out, v);
   for (std::size_t i = 0; i < kConRecords; ++i) {
-    for (std::int16_t v : ConSlots(table[i])) PutInt16(out, v);
+    const auto switches = SwitchesSlot(table[i], why);
+    if (!switches) {
+      *why = "console " + std::to_string(i + 1) + ": " + *why;
+      return std::nullopt;
+    }
+    for (std::int16_t v : ConSlots(table[i], *switches)) PutInt16(out, v);
   }
   return out;
 }

@@ -28,10 +28,11 @@ inline constexpr std::size_t kCnsRecordBytes = 168;
 inline constexpr std::size_t kCnsAssignmentPairs = 32;
 inline constexpr int kMaxFileModules = 40;
 
-// The file bytes. EncodeModuleFile returns nullopt (with `why`) when the
-// console cannot be written: a module count above 40 or below 0, or a console
-// index of -32768.
-std::string EncodeConsoleConfigFile(const ConsoleConfigTable& table);
+// The file bytes, or nullopt (with `why`) when the file cannot be written.
+// EncodeConsoleConfigFile fails when a console's slot 1 sum leaves 16 bits;
+// EncodeModuleFile when the module count lies above 40 or below 0, or the
+// console index is -32768.
+std::optional<std::string> EncodeConsoleConfigFile(const ConsoleConfigTable& table, std::string* why);
 std::optional<std::string> EncodeModuleFile(const ConsoleRecord& console, std::string* why);
 
 // The names of the 35 slots of a .con record, in file order.

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/problems.h"
+#include "base/round16.h"
 #include "workbook/cell_convert.h"
 #include "workbook/cell_reader.h"
 #include "workbook/channel_row_scan.h"
@@ -183,10 +184,7 @@ void ReadConsoleModuleSheet(const SheetGrid& grid, int n, bool big_switch, Conso
     }
     if (s == "MFD Proc") continue;
     int v = 0;
-    if (IsWholeNumber(s)) {
-      const double d = std::nearbyint(Val(s));
-      if (d >= -32768 && d <= 32767) v = static_cast<int>(d);
-    }
+    if (IsWholeNumber(s)) v = RoundToInt16(Val(s)).value_or(0);
     if (v == k + 1) {
       if (k >= static_cast<int>(kAssignments)) {
         problems.Report(grid.Address(r, 1), "assignment " + std::to_string(k + 1) +

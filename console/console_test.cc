@@ -34,6 +34,13 @@ class ScriptedQuestion : public OverwriteQuestion {
 
 std::int16_t Word(const std::string& bytes, std::size_t at) { return GetInt16(bytes, at); }
 
+std::string EncodeCon(const ConsoleConfigTable& table) {
+  std::string why;
+  const auto bytes = EncodeConsoleConfigFile(table, &why);
+  EXPECT_TRUE(bytes) << why;
+  return bytes.value_or(std::string());
+}
+
 TEST(ConsoleConfigSheetTest, KeywordsConversionsAndScan) {
   auto table = std::make_unique<ConsoleConfigTable>();
   Problems problems;
@@ -43,7 +50,7 @@ TEST(ConsoleConfigSheetTest, KeywordsConversionsAndScan) {
                  "Fader", "Meter #10", "Meter #6", "Timer Hold"},
                 {1, 5, 0, kEmpty, 16383, 9, 200, 1, 2, 3, 4, 6},
                 {1, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7},
-                {2, 1, 1, 1, 1, 1, 300, E{"#N/A"}, 1, 1, 1, 1},
+                {2, 1, 1, -32768, 1, 1, 300, E{"#N/A"}, 1, 1, 1, 1},
                 {4, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}}),
       *table, problems);
   const ConsoleConfigRecord& c1 = (*table)[0];
@@ -60,8 +67,11 @@ TEST(ConsoleConfigSheetTest, KeywordsConversionsAndScan) {
   const ConsoleConfigRecord& c2 = (*table)[1];
   EXPECT_EQ(c2.dimValue, 0);      // 300 does not fit: unchanged
   EXPECT_EQ(c2.sourceSelect, 0);  // error value: unchanged (not the previous cell's number)
+  EXPECT_EQ(c2.talkback, 0);      // -32768 - 1 leaves 16 bits: unchanged
+  EXPECT_EQ(c2.monitor, 0);       // the cell before it still made an index
   EXPECT_EQ((*table)[2].mic, 0);  // console 4 never follows 2
-  EXPECT_EQ(problems.size(), 2u);
+  ASSERT_EQ(problems.size(), 3u);
+  EXPECT_EQ(problems.list()[0].place, "'Console Config'!D4");
 }
 
 TEST(ModuleTablesTest, TypesAndFunctionCodes) {
@@ -156,7 +166,7 @@ TEST(ConsoleModuleSheetTest, ModuleNumbersOutsideTheRecordAreReported) {
 
 TEST(ConFormatTest, EmptyTableGivesTheFixedSlots) {
   auto table = std::make_unique<ConsoleConfigTable>();
-  const std::string bytes = EncodeConsoleConfigFile(*table);
+  const std::string bytes = EncodeCon(*table);
   ASSERT_EQ(bytes.size(), 17930u);
   EXPECT_EQ(bytes.substr(0, 10), std::string("\xDA\x00\x00\x01\x01\x00\x1E\x00\x05\x00", 10));
   for (std::size_t i = 0; i < 256; ++i) {
@@ -173,7 +183,7 @@ TEST(ConFormatTest, SlotsOfARecord) {
   r.sourceSelect = 1; r.cancelCue = 0; r.cueType = 1; r.fader = 1;
   r.mic = 4; r.cueSpeaker = NoIndex; r.cueBus = 7; r.hpOutput = 8; r.hpBus = 9; r.timerHold = 5;
   r.timerReset = 6; r.dimValue = 200; r.meters = {1, 2, 3, 4, 5, 0, 0, 0};
-  const std::string bytes = EncodeConsoleConfigFile(*table);
+  const std::string bytes = EncodeCon(*table);
   const std::size_t at = 10 + 70 * 2;
   EXPECT_EQ(Word(bytes, at), 11);  // 1 + 2*1 + 4*0 + 8*1
   EXPECT_EQ(Word(bytes, at + 6), 4);
@@ -231,7 +241,7 @@ TEST(ConFormatTest, InspectDecodesAndRejectsWrongSizes) {
   auto table = std::make_unique<ConsoleConfigTable>();
   (*table)[0].mic = 4;
   std::string why;
-  const auto text = DescribeConsoleConfigFile(EncodeConsoleConfigFile(*table), &why);
+  const auto text = DescribeConsoleConfigFile(EncodeCon(*table), &why);
   ASSERT_TRUE(text);
   EXPECT_NE(text->find("header 218 256 1 30 5"), std::string::npos);
   EXPECT_NE(text->find("\n1\t0\t0\t0\t4\t"), std::string::npos);
@@ -293,6 +303,35 @@ TEST_F(DiskWorkTest, ConsoleFileKeptOnNoAndReplacedOnYes) {
   EXPECT_EQ(SaveConsoleConfig(dir_, "Studio A", *table, yes, problems_), File("Studio A.con"));
   EXPECT_EQ(testing::ReadBytes(File("Studio A.con")).size(), 17930u);
   EXPECT_TRUE(problems_.empty());
+}
+
+// Slot 1's sum is 16-bit arithmetic: a product or partial sum leaving 16
+// bits writes no console file at all, and an earlier file stays as it was.
+TEST_F(DiskWorkTest, SwitchesSumLeaving16BitsWritesNoConsoleFile) {
+  auto table = std::make_unique<ConsoleConfigTable>();
+  std::string why;
+  (*table)[0] = {.sourceSelect = 16383, .cueType = 0, .fader = 1};  // 1 + 32766 still fits
+  ASSERT_TRUE(EncodeConsoleConfigFile(*table, &why));
+  EXPECT_EQ(Word(*EncodeConsoleConfigFile(*table, &why), 10), 32767);
+  (*table)[0].fader = 2;  // the sum 2 + 32766 does not
+  EXPECT_FALSE(EncodeConsoleConfigFile(*table, &why));
+  EXPECT_EQ(why, "console 1: 2 + 32766 does not fit 16 bits");
+  (*table)[0] = {.cueType = 5000, .fader = 1};  // 8 x 5000 overflows as a product
+  EXPECT_FALSE(EncodeConsoleConfigFile(*table, &why));
+  EXPECT_EQ(why, "console 1: 8 x 5000 does not fit 16 bits");
+  (*table)[0] = {.sourceSelect = -16384, .cancelCue = -1, .fader = 0};  // -32768 - 4 leaves below
+  EXPECT_FALSE(EncodeConsoleConfigFile(*table, &why));
+
+  (*table)[0] = {};
+  (*table)[4].cueType = 5000;
+  testing::WriteBytes(File("Studio A.con"), "old");
+  ScriptedQuestion yes(true);
+  EXPECT_TRUE(SaveConsoleConfig(dir_, "Studio A", *table, yes, problems_).empty());
+  EXPECT_EQ(testing::ReadBytes(File("Studio A.con")), "old");
+  EXPECT_TRUE(yes.asked.empty());  // nothing to ask about a file that will not be written
+  ASSERT_EQ(problems_.size(), 1u);
+  EXPECT_NE(problems_.list()[0].ToString().find("not written: console 5: 8 x 5000 does not fit 16 bits"),
+            std::string::npos);
 }
 
 // A console that cannot be written no longer stops the consoles after it,

@@ -17,10 +17,16 @@ std::filesystem::path SaveConsoleConfig(const std::filesystem::path& folder, con
     return {};
   }
   const std::filesystem::path path = folder / name;
+  std::string why;
+  const auto bytes = EncodeConsoleConfigFile(table, &why);
+  if (!bytes) {
+    problems.Report(path.string(), "console configuration file not written: " + why, ErrorCode::kOverflow);
+    return {};
+  }
   if (RegularFileExists(path) && !question.Ask(OverwriteQuestionText(path.string()), kOverwriteQuestionTitle)) {
     return {};  // the user kept the existing file
   }
-  if (const auto error = WriteFileAtomically(path, EncodeConsoleConfigFile(table))) {
+  if (const auto error = WriteFileAtomically(path, *bytes)) {
     problems.Report(path.string(), "console configuration file not written: " + *error, ErrorCode::kPathFileAccess);
     return {};
   }

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "base/problems.h"
+#include "base/round16.h"
 #include "base/utf8.h"
 #include "workbook/cell_convert.h"
 #include "workbook/cell_reader.h"
@@ -10,14 +11,7 @@
 namespace kvr {
 namespace {
 
-// `v` rounded half to even into 16 bits; nullopt when out of range.
-std::optional<std::int16_t> Round16(double v) {
-  v = std::nearbyint(v);
-  if (!(v >= -32768 && v <= 32767)) return std::nullopt;
-  return static_cast<std::int16_t>(v);
-}
-
-std::optional<std::int16_t> NumberOf(std::string_view text) { return Round16(Val(text)); }
+std::optional<std::int16_t> NumberOf(std::string_view text) { return RoundToInt16(Val(text)); }
 
 // The first number of a range cell ("17-32" gives 17); a cell without "-" is
 // read whole.
@@ -137,7 +131,7 @@ void ReadDemoConsoleSheet(const SheetGrid& grid, int n, ConsoleTable& consoles, 
   for (int c = 4; c <= grid.columns(); ++c) {
     const auto text = cells.Text(1, c, "module number", "column ignored");
     if (!text) continue;
-    const auto m = Round16(Val(*text) - 1);
+    const auto m = RoundToInt16(Val(*text) - 1);
     if (!m || *m < 0 || *m > 60) continue;
     if (*m >= static_cast<int>(kModules)) {
       problems.Report(grid.Address(1, c), "module " + std::to_string(*m + 1) +

@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     double v;
     std::memcpy(&v, data, sizeof v);
     // Near the largest double, 15 significant digits round past it: the text
-    // then reads as an overflow, as it does in the classic runtime.
+    // then reads back as an overflow, which Val reports as no number.
     if (std::isfinite(v) && std::fabs(v) < 1.7976931348623e308) {
       const std::string shown = kvr::FormatNumber(v);
       const double back = kvr::Val(shown);

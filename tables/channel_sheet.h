@@ -20,14 +20,17 @@ namespace kvr {
 
 // `fill(record, cells, row, column, keyword)` stores one cell; `keyword` is
 // the index into `keywords` of the column's first matching keyword. Rows
-// past the end of `table` fill nothing.
+// past the end of `table` fill nothing and are reported.
 template <typename Record, typename Fill>
 void ReadChannelSheet(const SheetGrid& grid, ScanLimit limit, int count, std::initializer_list<std::string_view> keywords,
                       std::vector<Record>& table, Problems& problems, Fill fill) {
   const std::vector<int> columns = MatchHeaderColumns(grid, keywords, problems);
   CellReader cells(grid, problems);
   ChannelRowScan(grid, limit, count, problems, [&](int k, int r) {
-    if (static_cast<std::size_t>(k) >= table.size()) return;
+    if (static_cast<std::size_t>(k) >= table.size()) {
+      ReportRowBeyondTable(grid, r, k, table.size(), problems);
+      return;
+    }
     Record& record = table[static_cast<std::size_t>(k)];
     record.ChanNum = static_cast<std::int16_t>(k + 1);
     for (int c = 2; c <= grid.columns(); ++c) {

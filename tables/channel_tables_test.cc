@@ -72,6 +72,17 @@ TEST_F(ChannelTablesTest, SourcesKeywordOrderAndFieldRules) {
   EXPECT_TRUE(problems_.empty());
 }
 
+// Labels are cut to 8 characters, not 8 bytes: "Größe Sü" is 10 bytes.
+TEST_F(ChannelTablesTest, LabelsAreCutByCharacters) {
+  const auto grid = MakeGrid("Sources", {{"Chan", "Chan Label"}, {1, "Größe Süd 1"}, {2, "Mikrofon Ü1"}, {3, "Ü"}});
+  InputTable table;
+  ReadSources(grid, 2, table, problems_);
+  WriteInptAlphas(*db_, table, 2, problems_);
+  EXPECT_EQ(Q("SELECT Label, LocalLabel FROM InptAlphas WHERE \"Chan Num\" <= 3"),
+            "Größe Sü|Größe Sü\nMikrofon|Mikrofon\nÜ|Ü");
+  EXPECT_TRUE(problems_.empty());
+}
+
 TEST_F(ChannelTablesTest, SourcesTableHoldsCountPlusOneAndMissingColumnsAreZero) {
   const auto grid = MakeGrid("Sources", {{"Chan", "Chan Label"}, {1, "a"}, {2, "b"}, {3, "c"}});
   InputTable table;
@@ -138,6 +149,21 @@ TEST_F(ChannelTablesTest, AuxNumberingCoversRecordsTheSheetDidNotReach) {
   EXPECT_EQ(Query(db_path_, "SELECT Label FROM OutptAlphas WHERE \"Chan Num\" = 3"), "Old");
 }
 
+// A stored Type is read as a 16-bit number, rounded half to even: 3.5 is 4,
+// an aux type; 2.5 is 2, not one; text holds no number.
+TEST_F(ChannelTablesTest, AuxNumberingRoundsAStoredFraction) {
+  db_.reset();
+  testing::Exec(db_path_,
+                "UPDATE OutptAlphas SET Type = CASE \"Chan Num\" WHEN 3 THEN 3.5 WHEN 4 THEN 2.5 WHEN 5 THEN 'x' "
+                "WHEN 6 THEN 1e300 ELSE 3 END");
+  db_ = OpenSqliteDatabase(db_path_, {});
+  OutputTable table;
+  ReadDestinations(MakeGrid("Destinations", {{"Chan"}}), 0, table, problems_);
+  WriteOutptAlphas(*db_, table, 0, problems_);
+  EXPECT_EQ(Q("SELECT group_concat(AuxId) FROM OutptAlphas WHERE \"Chan Num\" <= 8"),
+            "1,2,3,16383,16383,16383,4,5");
+}
+
 TEST_F(ChannelTablesTest, OptoAndRelayIgnoreRowsPastTheTable) {
   OptoTable optos(3);
   ReadOpto(MakeGrid("Opto", {{"Chan", "Name", "Input", "Relay"}, {1, "Opto name 1", 1, 0}, {2, "0", 16383, 2},
@@ -151,6 +177,10 @@ TEST_F(ChannelTablesTest, OptoAndRelayIgnoreRowsPastTheTable) {
               "SELECT \"Chan Num\", Label, 0, 0, 0 FROM RelayAlphas WHERE \"Chan Num\" <= 3"),
             "1|Opto nam|0|16383|0\n2||16383|1|0\n3|c|2|2|0\n4||0|0|0\n"
             "1|Relay 1|0|0|0\n2||0|0|0\n3||0|0|0");
+  // Opto rows for numbers 4 and 5 found no place in a table of 3 entries.
+  ASSERT_EQ(problems_.size(), 2u);
+  EXPECT_EQ(problems_.list()[0].ToString(), "Opto!A5: row for number 4 lies beyond the table (3 entries); nothing stored");
+  EXPECT_EQ(problems_.list()[1].place, "Opto!A6");
 }
 
 TEST_F(ChannelTablesTest, LocationsConsolesAndSets) {
@@ -192,7 +222,8 @@ TEST_F(ChannelTablesTest, RowsPastAFixedTableAreReported) {
   ReadConsoleNameSheet(MakeGrid("Console Name", rows), consoles, problems_);
   EXPECT_EQ(consoles[256].consoleLabel, "c257");
   ASSERT_EQ(problems_.size(), 1u);
-  EXPECT_EQ(problems_.list()[0].place, "'Console Name'!A259");
+  EXPECT_EQ(problems_.list()[0].ToString(),
+            "'Console Name'!A259: row for number 258 lies beyond the table (257 entries); nothing stored");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "base/problems.h"
+#include "base/round16.h"
 #include "base/utf8.h"
 
 namespace kvr {
@@ -59,17 +60,19 @@ std::optional<std::string> RecordEditor::Text(std::string_view field) {
 
 std::optional<std::int16_t> RecordEditor::Number(std::string_view field) {
   const FieldValue v = Read(field);
-  std::int64_t n;
   if (const auto* i = std::get_if<std::int64_t>(&v)) {
-    n = *i;
-  } else if (const auto* s = std::get_if<std::string>(&v)) {
-    const auto res = std::from_chars(s->data(), s->data() + s->size(), n);
-    if (res.ec != std::errc() || res.ptr != s->data() + s->size()) return std::nullopt;
-  } else {
-    return std::nullopt;
+    if (*i < -32768 || *i > 32767) return std::nullopt;
+    return static_cast<std::int16_t>(*i);
   }
-  if (n < -32768 || n > 32767) return std::nullopt;
-  return static_cast<std::int16_t>(n);
+  // A stored fraction or numeric text ("3.5") rounds half to even like every
+  // other number; text that is not a number as a whole holds no number.
+  if (const auto* s = std::get_if<std::string>(&v)) {
+    double d = 0;
+    const auto res = std::from_chars(s->data(), s->data() + s->size(), d);
+    if (s->empty() || res.ec != std::errc() || res.ptr != s->data() + s->size()) return std::nullopt;
+    return RoundToInt16(d);
+  }
+  return std::nullopt;
 }
 
 void RecordEditor::SetTextUnlessBlank(std::string_view field, std::string_view value) {
@@ -85,25 +88,25 @@ void RecordEditor::SetLabels(std::string_view label, std::string_view local_labe
   SetText("LocalLabel", ShortLabel(local));
 }
 
-void LabelTableWriter(SwitcherDatabase& database, const LabelTableSpec& spec,
+void LabelTableWriter(SwitcherDatabase& database, const LabelTableTarget& target,
                       const std::function<std::int16_t(int)>& key,
                       const std::function<void(int, RecordEditor&)>& assign, Problems& problems,
                       const std::function<void(Recordset&)>& after) {
   std::unique_ptr<Recordset> records;
   try {
-    records = database.OpenRecordset(spec.table, spec.key_field);
+    records = database.OpenRecordset(target.table, target.key_field);
   } catch (const DatabaseFailure&) {
     throw;
   } catch (const DatabaseError& e) {
-    problems.Report(std::string(spec.table), std::string(e.what()) + "; the table was left unchanged",
+    problems.Report(std::string(target.table), std::string(e.what()) + "; the table was left unchanged",
                     ErrorCode::kDatabase);
     return;
   }
   // Entries past `last` are never written: those beyond the count, or from
   // the first unfilled entry on when there is no count.
-  int last = spec.entries - 1;
-  if (spec.count) {
-    last = std::min(last, *spec.count);
+  int last = target.entries - 1;
+  if (target.count) {
+    last = std::min(last, *target.count);
   } else {
     for (int i = 0; i <= last; ++i) {
       if (key(i) == 0) {
@@ -133,9 +136,9 @@ void LabelTableWriter(SwitcherDatabase& database, const LabelTableSpec& spec,
     if (unmatched++ == 0) first_key = key(k);
   }
   if (unmatched > 0) {
-    problems.Report(std::string(spec.table),
+    problems.Report(std::string(target.table),
                     std::to_string(unmatched) + (unmatched == 1 ? " entry" : " entries") +
-                        " from the workbook met no record, from " + std::string(spec.key_field) + " " +
+                        " from the workbook met no record, from " + std::string(target.key_field) + " " +
                         std::to_string(first_key) +
                         " on (the database's numbering has a gap there, or the table is shorter than the sheet)",
                     ErrorCode::kDatabase);

@@ -60,7 +60,7 @@ class RecordEditor {
   Problems& problems_;
 };
 
-struct LabelTableSpec {
+struct LabelTableTarget {
   std::string_view table;
   std::string_view key_field;
   std::optional<int> count;  // nullopt: no count (walk to the first unfilled entry)
@@ -71,7 +71,7 @@ struct LabelTableSpec {
 // entry i's assignments. When `after` is set it runs on the same recordset
 // once the merge is done. A table that cannot be opened ends the step
 // untouched and is reported.
-void LabelTableWriter(SwitcherDatabase& database, const LabelTableSpec& spec,
+void LabelTableWriter(SwitcherDatabase& database, const LabelTableTarget& target,
                       const std::function<std::int16_t(int)>& key,
                       const std::function<void(int, RecordEditor&)>& assign, Problems& problems,
                       const std::function<void(Recordset&)>& after = nullptr);

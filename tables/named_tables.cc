@@ -16,10 +16,7 @@ template <typename Table, typename Fill>
 void ScanIntoTable(const SheetGrid& grid, Table& table, Problems& problems, Fill fill) {
   ChannelRowScan(grid, ScanLimit::kNoCount, 0, problems, [&](int k, int r) {
     if (static_cast<std::size_t>(k) >= table.size()) {
-      problems.Report(grid.Address(r, 1),
-                      "number " + std::to_string(k + 1) + " is past the last of the " +
-                          std::to_string(table.size()) + " the table holds; row ignored",
-                      ErrorCode::kSubscriptOutOfRange);
+      ReportRowBeyondTable(grid, r, k, table.size(), problems);
       return;
     }
     fill(table[static_cast<std::size_t>(k)], k, r);

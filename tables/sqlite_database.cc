@@ -4,12 +4,13 @@
 // single fields on demand and writes an edit as one prepared UPDATE of the
 // assigned fields; statements are cached by their text, so a table step
 // prepares each distinct statement once. Declared column types are enforced
-// per assignment as the original engine would: VARCHAR(n) and its kin hold
+// per assignment, as Jet's declared types do: VARCHAR(n) and its kin hold
 // at most n characters, SMALLINT 16 bits, TINYINT 0..255, INTEGER 32 bits.
 #include <sqlite3.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstring>
 #include <fstream>
 #include <limits>
@@ -98,8 +99,10 @@ class Statement {
       case SQLITE_NULL: return std::monostate{};
       case SQLITE_INTEGER: return static_cast<std::int64_t>(sqlite3_column_int64(stmt_, i));
       case SQLITE_FLOAT: {
+        // A whole REAL reads as an integer; any other (3.5, 1E+300) as its
+        // text, which the reader converts as it converts a stored text.
         const double d = sqlite3_column_double(stmt_, i);
-        if (d == static_cast<double>(static_cast<std::int64_t>(d))) return static_cast<std::int64_t>(d);
+        if (std::fabs(d) < 9.0e18 && d == std::trunc(d)) return static_cast<std::int64_t>(d);
         return std::string(reinterpret_cast<const char*>(sqlite3_column_text(stmt_, i)));
       }
       default: {
@@ -144,8 +147,8 @@ ColumnRule RuleFor(std::string name, std::string declared) {
   return rule;
 }
 
-// Checks `v` against the column's rule and converts it where the original
-// engine would (a number into a text field, numeric text into a number field).
+// Checks `v` against the column's rule and converts it where a typed column
+// accepts it (a number into a text field, numeric text into a number field).
 FieldValue Coerce(const ColumnRule& rule, FieldValue v) {
   if (std::holds_alternative<std::monostate>(v) || rule.kind == ColumnRule::kAny) return v;
   if (rule.kind == ColumnRule::kText) {
@@ -275,7 +278,7 @@ class SqliteDatabase : public SwitcherDatabase {
   }
 
   std::unique_ptr<Recordset> OpenRecordset(std::string_view table, std::string_view key_field) override {
-    // Table and field names match without regard to case, as in the original engine.
+    // Table and field names match without regard to case, as Jet's names do.
     std::string actual_table;
     {
       Statement s(db_, "SELECT name FROM sqlite_master WHERE type='table' AND lower(name)=lower(?)");

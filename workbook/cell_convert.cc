@@ -29,8 +29,8 @@ std::optional<double> RoundHalfEven(std::string_view text, double lo, double hi)
 }
 
 // Reads digits in base 16 or 8 after an &H / &O prefix. Up to 16 bits the
-// value is a signed 16-bit integer and up to 32 bits a signed 32-bit one, as
-// the classic runtime types such literals (&HFFFF is -1).
+// value is a signed 16-bit integer and up to 32 bits a signed 32-bit one
+// (&HFFFF is -1, &HFFFFFFFF is -1, &H10000 is 65536).
 double ReadRadix(std::string_view s, std::size_t i, int base) {
   std::uint64_t v = 0;
   bool overflow = false;
@@ -59,7 +59,7 @@ std::string FormatNumber(double value) {
   char buf[64];
   auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15);
   std::string s(buf, res.ptr);
-  // to_chars writes "1e+20"; the classic form is "1E+20" with two or more exponent digits.
+  // to_chars writes "1e+20"; the number text is "1E+20", with two or more exponent digits.
   const auto e = s.find('e');
   if (e != std::string::npos) {
     s[e] = 'E';

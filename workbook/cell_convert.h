@@ -26,7 +26,7 @@ std::optional<std::string> CellText(const SheetGrid& grid, int row, int column);
 std::string FormatNumber(double value);
 std::string FormatDateSerial(double serial, bool date1904);
 
-// The longest leading number of `text`, read the classic way: blanks, tabs and
+// The longest leading number of `text`, as Val reads it: blanks, tabs and
 // line feeds are skipped wherever they stand, then a sign, digits with one "."
 // and an exponent (E or D), or &H / &O with hexadecimal / octal digits; reading
 // stops at the first other character. No number gives 0.

@@ -16,9 +16,17 @@ void ChannelRowScan(const SheetGrid& grid, ScanLimit limit, int count, Problems&
     const auto number = cells.Number(r, 1, "channel number", "row passed over");
     if (!number || *number != counter + 1) continue;
     if (limit != ScanLimit::kIgnorePastCount || counter <= count) take(counter, r);
+    else ReportRowBeyondTable(grid, r, counter, count + 1, problems);
     ++counter;
     if (limit == ScanLimit::kStopAfterCount && counter > count) break;
   }
+}
+
+void ReportRowBeyondTable(const SheetGrid& grid, int row, int index, std::size_t entries, Problems& problems) {
+  problems.Report(grid.Address(row, 1),
+                  "row for number " + std::to_string(index + 1) + " lies beyond the table (" +
+                      std::to_string(entries) + " entries); nothing stored",
+                  ErrorCode::kSubscriptOutOfRange);
 }
 
 std::vector<int> MatchHeaderColumns(const SheetGrid& grid, const std::vector<std::string_view>& keywords,

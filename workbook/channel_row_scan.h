@@ -5,6 +5,7 @@
 #ifndef KVR_WORKBOOK_CHANNEL_ROW_SCAN_H_
 #define KVR_WORKBOOK_CHANNEL_ROW_SCAN_H_
 
+#include <cstddef>
 #include <functional>
 #include <initializer_list>
 #include <string_view>
@@ -25,9 +26,14 @@ enum class ScanLimit {
 // Calls `take(index, row)` for each row that becomes record `index` (0-based;
 // its channel number is index + 1), in row order. A row whose column-1 cell
 // cannot be read (an error value, or a number outside 16 bits) never
-// qualifies: it is passed over and reported.
+// qualifies: it is passed over and reported. With kIgnorePastCount each row
+// that qualifies past record `count` is reported as beyond the table.
 void ChannelRowScan(const SheetGrid& grid, ScanLimit limit, int count, Problems& problems,
                     const std::function<void(int index, int row)>& take);
+
+// Reports that the row which qualified as record `index` found no place in a
+// table of `entries` entries, so nothing of it is stored.
+void ReportRowBeyondTable(const SheetGrid& grid, int row, int index, std::size_t entries, Problems& problems);
 
 // For each column c (1-based, entry 0 unused) the index into `keywords` of
 // the first keyword that the header CellText(grid, 1, c) begins with, or -1.

@@ -34,15 +34,31 @@ TEST(ChannelRowScanTest, NumberedOneTwoFourFiveGivesTwoRecords) {
   EXPECT_EQ(Scan(grid, ScanLimit::kNoCount, 0, problems).size(), 2u);
 }
 
+// A repeated number is passed over: after 1, 2, 2 the scan waits for 3.
+TEST(ChannelRowScanTest, RepeatedNumberIsPassedOver) {
+  Problems problems;
+  const auto grid = MakeGrid("S", {{"#"}, {1}, {2}, {2}, {3}});
+  using P = std::vector<std::pair<int, int>>;
+  EXPECT_EQ(Scan(grid, ScanLimit::kNoCount, 0, problems), (P{{0, 2}, {1, 3}, {2, 5}}));
+  EXPECT_EQ(Scan(grid, ScanLimit::kStopAfterCount, 2, problems), (P{{0, 2}, {1, 3}, {2, 5}}));
+  EXPECT_TRUE(problems.empty());
+}
+
 TEST(ChannelRowScanTest, CountLimitsStopOrIgnore) {
   Problems problems;
   const auto grid = MakeGrid("S", {{"#"}, {1}, {2}, {3}, {4}});
   using P = std::vector<std::pair<int, int>>;
   // Count 1 holds indices 0 and 1 (count + 1 records).
   EXPECT_EQ(Scan(grid, ScanLimit::kStopAfterCount, 1, problems), (P{{0, 2}, {1, 3}}));
-  EXPECT_EQ(Scan(grid, ScanLimit::kIgnorePastCount, 1, problems), (P{{0, 2}, {1, 3}}));
+  EXPECT_TRUE(problems.empty());  // stopping after the count is silent
   EXPECT_EQ(Scan(grid, ScanLimit::kStopAfterCount, 2, problems).size(), 3u);
   EXPECT_EQ(Scan(grid, ScanLimit::kNoCount, 1, problems).size(), 4u);
+  EXPECT_TRUE(problems.empty());
+  // Ignoring past the count reports each row that found no place.
+  EXPECT_EQ(Scan(grid, ScanLimit::kIgnorePastCount, 1, problems), (P{{0, 2}, {1, 3}}));
+  ASSERT_EQ(problems.size(), 2u);
+  EXPECT_EQ(problems.list()[0].ToString(), "S!A4: row for number 3 lies beyond the table (2 entries); nothing stored");
+  EXPECT_EQ(problems.list()[1].place, "S!A5");
 }
 
 // The unreadable first cell must not let the row through as the next channel.

@@ -116,6 +116,26 @@ TEST_F(XlsxTest, ReadsPackageQuirks) {
                           {"True", "<error>", "f\rx", "3/15/2020 12:00:00 PM", ""}}));
 }
 
+// Day 366 is 1/1/1905 counted from 1904 (a leap year) and 12/31/1900 counted
+// from 1900; the workbook's own flag decides.
+TEST_F(XlsxTest, DatesCountFromTheWorkbooksSystem) {
+  for (const bool date1904 : {false, true}) {
+    auto parts = testing::MinimalXlsx("<row r=\"1\"><c s=\"1\"><v>366</v></c><c s=\"1\"><v>0</v></c></row>");
+    if (date1904) parts[2].second.insert(parts[2].second.find("<sheets>"), "<workbookPr date1904=\"1\"/>");
+    parts[3].second.insert(parts[3].second.find("</Relationships>"),
+                           "<Relationship Id=\"rId3\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+                           "relationships/styles\" Target=\"styles.xml\"/>");
+    parts.emplace_back("xl/styles.xml",
+                       "<styleSheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><cellXfs>"
+                       "<xf numFmtId=\"0\"/><xf numFmtId=\"14\"/></cellXfs></styleSheet>");
+    testing::WriteZip(File("d.xlsx"), parts);
+    const SheetGrid g = OpenWorkbook(File("d.xlsx"))->ReadSheet(0);
+    EXPECT_EQ(Texts(g), (std::vector<std::vector<std::string>>{
+                            date1904 ? std::vector<std::string>{"1/1/1905", "1/1/1904"}
+                                     : std::vector<std::string>{"12/31/1900", "12:00:00 AM"}}));
+  }
+}
+
 TEST_F(XlsxTest, ClaimedDimensionIsIgnored) {
   auto parts = testing::MinimalXlsx("<row r=\"3\"><c r=\"C3\"><v>5</v></c></row>");
   parts[4].second.insert(parts[4].second.find("<sheetData>"), "<dimension ref=\"A1:XFD1048576\"/>");
@@ -244,6 +264,23 @@ TEST_F(XlsTest, ReadsCellRecordsAndContinuedStrings) {
                                                                {"formula text", "<error>", "label"}}));
   EXPECT_EQ(g.at(3, 3).text, "#N/A");
   EXPECT_EQ(g.at(4, 2).text, "#DIV/0!");
+}
+
+TEST_F(XlsTest, DatesCountFromTheWorkbooksSystem) {
+  using B = BiffRecords;
+  for (const bool date1904 : {false, true}) {
+    BiffRecords globals;
+    globals.Add(0x0022, B::U16(date1904 ? 1 : 0));  // DATEMODE
+    globals.Add(0x00E0, B::U16(0) + B::U16(0) + std::string(16, '\0'));
+    globals.Add(0x00E0, B::U16(0) + B::U16(14) + std::string(16, '\0'));  // built-in date format
+    BiffRecords sheet;
+    sheet.Bof(0x0010).Add(0x0203, Cell(0, 0, 1) + B::F64(366)).Add(0x0203, Cell(0, 1, 1) + B::F64(0)).Eof();
+    testing::WriteOle2(File("d.xls"), {{"Workbook", Workbook(globals.bytes(), sheet)}});
+    const SheetGrid g = OpenWorkbook(File("d.xls"))->ReadSheet(0);
+    EXPECT_EQ(Texts(g), (std::vector<std::vector<std::string>>{
+                            date1904 ? std::vector<std::string>{"1/1/1905", "1/1/1904"}
+                                     : std::vector<std::string>{"12/31/1900", "12:00:00 AM"}}));
+  }
 }
 
 TEST_F(XlsTest, BadInputsGiveClearErrors) {
