@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """Writes the example installation workbook, plant.fods (flat OpenDocument),
-which LibreOffice then saves as plant.xlsx and plant.xls:
+which LibreOffice then saves as plant.xlsx, plant.xls and plant.ods:
 
     python3 examples/make_example.py examples/plant.fods
     soffice --headless --convert-to xlsx --outdir examples examples/plant.fods
     soffice --headless --convert-to xls --outdir examples examples/plant.fods
+    soffice --headless --convert-to ods --outdir examples examples/plant.fods
 
 A mid-size plant: 256 inputs, 192 outputs, 6 consoles with module sheets,
 two frames on "32QX", 500 crosspoints, locations, console names and

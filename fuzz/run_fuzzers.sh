@@ -12,12 +12,13 @@ root="$(cd "$here/.." && pwd)"
 seconds="${1:-1800}"
 shift || true
 harnesses=("$@")
-[ ${#harnesses[@]} -gt 0 ] || harnesses=(xlsx xls cell_number)
+[ ${#harnesses[@]} -gt 0 ] || harnesses=(xlsx xls ods cell_number)
 build="${KVR_FUZZ_BUILD:-$root/build-fuzz}"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
   -DKVR_BUILD_FUZZERS=ON -DKVR_BUILD_GUI=OFF -DKVR_BUILD_TESTS=OFF -DKVR_BUILD_BENCHMARKS=OFF >/dev/null
 cmake --build "$build" -j2 --target $(printf 'kvr_fuzz_%s ' "${harnesses[@]}") >/dev/null
 peers="$root/../shared/peer-workbooks/files"
+peer_ods="$root/../shared/peer-ods/files"
 # A small quarantine keeps AddressSanitizer's own memory out of the 512 MB budget.
 export ASAN_OPTIONS="${ASAN_OPTIONS:-quarantine_size_mb=32:malloc_context_size=10}"
 for h in "${harnesses[@]}"; do
@@ -30,6 +31,10 @@ for h in "${harnesses[@]}"; do
           printf '<worksheet><sheetData><row r="1"><c r="A1" t="s"><v>0</v></c><c r="B1" s="1"><v>43905.5</v></c><c t="inlineStr"><is><r><t>x_x000D_</t></r></is></c><c t="b"><v>1</v></c><c t="e"><v>#N/A</v></c></row></sheetData></worksheet>\0<sst><si><t>Mic</t></si><si><r><t>a</t></r><rPh><t>p</t></rPh></si></sst>\0<styleSheet><numFmts><numFmt numFmtId="164" formatCode="[h]:mm"/></numFmts><cellXfs><xf numFmtId="0"/><xf numFmtId="164"/></cellXfs></styleSheet>' > "$seeds/package" ;;
     xls)  for f in "$root"/tests/fixtures/*.xls "$peers"/*; do
             [ -f "$f" ] && [ "$(stat -c %s "$f")" -le 262144 ] && [ "$(head -c 4 "$f" | od -An -tx1 | tr -d ' ')" = "d0cf11e0" ] && cp "$f" "$seeds/"; done ;;
+    ods)  for f in "$root"/examples/*.ods "$peer_ods"/*.ods; do
+            [ -f "$f" ] && [ "$(stat -c %s "$f")" -le 262144 ] && head -c 2 "$f" | grep -q PK && cp "$f" "$seeds/"; done
+          # Content-building inputs: the content.xml of a package built around it.
+          printf '<office:document-content xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" xmlns:table="urn:oasis:names:tc:opendocument:xmlns:table:1.0" xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" xmlns:calcext="urn:org:documentfoundation:names:experimental:calc:xmlns:calcext:1.0"><office:body><office:spreadsheet><table:table table:name="S"><table:table-row table:number-rows-repeated="3"><table:table-cell office:value-type="float" office:value="1.5" table:number-columns-repeated="2"/><table:covered-table-cell/><table:table-cell office:value-type="string"><text:p>a<text:s text:c="2"/>b<text:tab/><text:span>c</text:span></text:p><text:p/></table:table-cell><table:table-cell office:value-type="date" office:date-value="2021-01-01T10:10:10"/><table:table-cell office:value-type="time" office:time-value="PT10H10M10S"/><table:table-cell office:value-type="boolean" office:boolean-value="true"/><table:table-cell table:formula="of:=1/0" office:value-type="string" calcext:value-type="error"><text:p>#DIV/0!</text:p></table:table-cell></table:table-row></table:table></office:spreadsheet></office:body></office:document-content>' > "$seeds/content" ;;
     cell_number) printf '12 dB' > "$seeds/a"; printf '&HFFFF' > "$seeds/b"; printf ' -3.5E2x' > "$seeds/c" ;;
   esac
   mkdir -p "$here/corpus/$h" "$here/crashes/$h"

@@ -5,16 +5,49 @@
 
 #include <sys/mman.h>
 #include <unistd.h>
+#include <zip.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "workbook/cell_convert.h"
 #include "workbook/workbook.h"
 
 namespace kvr {
+
+// A zip file in memory holding `entries` (name, content); empty on failure.
+// Lets a harness wrap mutated XML into a valid package, so mutations reach
+// the XML handling instead of dying in the zip checksums.
+inline std::string BuildZip(const std::vector<std::pair<std::string, std::string>>& entries) {
+  zip_error_t error;
+  zip_error_init(&error);
+  zip_source_t* buffer = zip_source_buffer_create(nullptr, 0, 0, &error);
+  zip_t* z = zip_open_from_source(buffer, ZIP_TRUNCATE, &error);
+  std::string out;
+  if (z == nullptr) {
+    zip_source_free(buffer);
+    return out;
+  }
+  zip_source_keep(buffer);
+  for (const auto& [name, content] : entries) {
+    zip_source_t* src = zip_source_buffer(z, content.data(), content.size(), 0);
+    if (zip_file_add(z, name.c_str(), src, ZIP_FL_OVERWRITE) < 0) zip_source_free(src);
+  }
+  if (zip_close(z) == 0 && zip_source_open(buffer) == 0) {
+    char chunk[4096];
+    zip_int64_t n;
+    while ((n = zip_source_read(buffer, chunk, sizeof chunk)) > 0) out.append(chunk, static_cast<std::size_t>(n));
+    zip_source_close(buffer);
+  } else {
+    zip_discard(z);
+  }
+  zip_source_free(buffer);
+  return out;
+}
 
 // Opens `data` with `open` and reads every sheet and every cell as the sheet
 // readers do; a WorkbookError is an expected outcome, anything else is a bug.

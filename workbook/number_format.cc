@@ -1,5 +1,6 @@
 #include "workbook/number_format.h"
 
+#include <charconv>
 #include <string>
 
 namespace kvr {
@@ -89,6 +90,69 @@ bool IsBiffDateFormatCode(std::string_view code) {
     else if (c == '0' || c == '#' || c == '?') ++num;
   }
   return date > num;
+}
+
+std::optional<double> ParseIsoDateTime(std::string_view s, bool date1904) {
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0;
+  double sec = 0;
+  auto num = [&](std::size_t pos, std::size_t len, int& out) {
+    if (pos + len > s.size()) return false;
+    const auto r = std::from_chars(s.data() + pos, s.data() + pos + len, out);
+    return r.ec == std::errc() && r.ptr == s.data() + pos + len;
+  };
+  if (!num(0, 4, y) || s.size() < 10 || s[4] != '-' || !num(5, 2, mo) || s[7] != '-' || !num(8, 2, d)) {
+    return std::nullopt;
+  }
+  if (s.size() > 10 && s[10] == 'T') {
+    if (!num(11, 2, h) || s.size() < 16 || s[13] != ':' || !num(14, 2, mi)) return std::nullopt;
+    if (s.size() > 16 && s[16] == ':') {
+      std::size_t end = 17;
+      while (end < s.size() && ((s[end] >= '0' && s[end] <= '9') || s[end] == '.')) ++end;
+      std::from_chars(s.data() + 17, s.data() + end, sec);
+    }
+  }
+  if (mo < 1 || mo > 12 || d < 1 || d > 31) return std::nullopt;
+  // Days from 1970-01-01 to y-mo-d.
+  const int yy = y - (mo <= 2);
+  const int era = (yy >= 0 ? yy : yy - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(yy - era * 400);
+  const unsigned doy = (153 * (mo + (mo > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  const long days = static_cast<long>(era) * 146097 + static_cast<long>(doe) - 719468;
+  const long epoch = date1904 ? -24107 : -25569;
+  return static_cast<double>(days - epoch) + (h * 3600 + mi * 60 + sec) / 86400.0;
+}
+
+std::optional<double> ParseIsoDuration(std::string_view s) {
+  std::size_t i = 0;
+  const bool negative = !s.empty() && s[0] == '-';
+  if (negative) ++i;
+  if (i >= s.size() || s[i] != 'P') return std::nullopt;
+  ++i;
+  bool in_time = false, any = false;
+  double days = 0;
+  while (i < s.size()) {
+    if (s[i] == 'T') {
+      if (in_time) return std::nullopt;
+      in_time = true;
+      ++i;
+      continue;
+    }
+    double n = 0;
+    const auto r = std::from_chars(s.data() + i, s.data() + s.size(), n, std::chars_format::fixed);
+    if (r.ec != std::errc() || r.ptr == s.data() + s.size() || n < 0) return std::nullopt;
+    i = static_cast<std::size_t>(r.ptr - s.data());
+    const char unit = s[i++];
+    if (!in_time && unit == 'D') days += n;
+    else if (!in_time && unit == 'W') days += 7 * n;
+    else if (in_time && unit == 'H') days += n / 24;
+    else if (in_time && unit == 'M') days += n / 1440;
+    else if (in_time && unit == 'S') days += n / 86400;
+    else return std::nullopt;  // years, months, or a unit out of place
+    any = true;
+  }
+  if (!any) return std::nullopt;
+  return negative ? -days : days;
 }
 
 }  // namespace kvr

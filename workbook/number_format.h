@@ -1,8 +1,10 @@
-// Whether a cell's number format shows its number as a date or time. Both
-// workbook readers use this to tell date cells from plain numbers.
+// How the workbook readers recognise dates: number formats that show a
+// number as a date or time, and the ISO 8601 texts in which the zip-based
+// formats store dates, times and durations.
 #ifndef KVR_WORKBOOK_NUMBER_FORMAT_H_
 #define KVR_WORKBOOK_NUMBER_FORMAT_H_
 
+#include <optional>
 #include <string_view>
 
 namespace kvr {
@@ -21,6 +23,15 @@ bool IsDateFormatCode(std::string_view code);
 // bracketed part are dropped; the rest is a date when it counts more date
 // letters (y m d h s) than digit placeholders (0 # ?). "General" and "@" are not.
 bool IsBiffDateFormatCode(std::string_view code);
+
+// An ISO 8601 date or date-time ("2021-03-04", "2021-03-04T05:06:07.5") as a
+// day serial of the 1900 system (day 0 is 30 December 1899) or, with
+// `date1904`, of the 1904 system. A trailing time zone is ignored.
+std::optional<double> ParseIsoDateTime(std::string_view text, bool date1904);
+
+// An ISO 8601 duration ("PT10H10M10S", "P1DT2H", "-PT30M") in days. Years and
+// months, which have no fixed length, are refused.
+std::optional<double> ParseIsoDuration(std::string_view text);
 
 }  // namespace kvr
 

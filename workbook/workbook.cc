@@ -6,6 +6,7 @@
 #include <new>
 
 #include "base/problems.h"
+#include "workbook/zip_archive.h"
 
 namespace kvr {
 namespace {
@@ -18,6 +19,17 @@ bool SameSheetName(std::string_view a, std::string_view b) {
     if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
   }
   return true;
+}
+
+// An OpenDocument package names its type in a "mimetype" entry; one without
+// that entry still has content.xml and none of the Office Open XML package's
+// relationships.
+bool IsOpenDocument(const std::filesystem::path& path) {
+  const ZipArchive zip(path);
+  if (zip.Has("mimetype")) {
+    return zip.Read("mimetype", 4096).rfind("application/vnd.oasis.opendocument", 0) == 0;
+  }
+  return zip.Has("content.xml") && !zip.Has("_rels/.rels");
 }
 
 }  // namespace
@@ -35,10 +47,12 @@ std::unique_ptr<Workbook> OpenWorkbook(const std::filesystem::path& path) {
   in.close();
   static constexpr char kZip[] = {'P', 'K', '\x03', '\x04'};
   static constexpr char kOle2[] = {'\xD0', '\xCF', '\x11', '\xE0', '\xA1', '\xB1', '\x1A', '\xE1'};
-  if (got >= 4 && std::memcmp(magic.data(), kZip, 4) == 0) return OpenXlsxWorkbook(path);
+  if (got >= 4 && std::memcmp(magic.data(), kZip, 4) == 0) {
+    return IsOpenDocument(path) ? OpenOdsWorkbook(path) : OpenXlsxWorkbook(path);
+  }
   if (got >= 8 && std::memcmp(magic.data(), kOle2, 8) == 0) return OpenXlsWorkbook(path);
   throw WorkbookError("not a workbook: " + path.string() +
-                      " is neither an Office Open XML (.xlsx) nor an Excel 97-2003 (.xls) file");
+                      " is neither an Office Open XML (.xlsx), an OpenDocument (.ods) nor an Excel 97-2003 (.xls) file");
 }
 
 std::optional<std::size_t> FindSheet(const Workbook& workbook, std::string_view name) {

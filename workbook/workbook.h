@@ -1,8 +1,10 @@
 // A workbook file opened for reading: its worksheet names and their grids.
 //
 // OpenWorkbook tells the format from the file's first bytes, not its name:
-// a zip container is an Office Open XML workbook (.xlsx, .xlsm), an OLE2
-// compound file is an Excel 97-2003 binary workbook (.xls, BIFF8).
+// a zip container is an OpenDocument spreadsheet (.ods) when it says so in
+// its "mimetype" entry or has content.xml without package relationships, and
+// an Office Open XML workbook (.xlsx, .xlsm) otherwise; an OLE2 compound file
+// is an Excel 97-2003 binary workbook (.xls, BIFF8).
 #ifndef KVR_WORKBOOK_WORKBOOK_H_
 #define KVR_WORKBOOK_WORKBOOK_H_
 
@@ -51,6 +53,7 @@ SheetGrid OpenSheetGrid(Workbook& workbook, std::string_view name, Problems& pro
 // Readers behind OpenWorkbook; each throws WorkbookError.
 std::unique_ptr<Workbook> OpenXlsxWorkbook(const std::filesystem::path& path);
 std::unique_ptr<Workbook> OpenXlsWorkbook(const std::filesystem::path& path);
+std::unique_ptr<Workbook> OpenOdsWorkbook(const std::filesystem::path& path);
 
 }  // namespace kvr
 

@@ -355,5 +355,98 @@ TEST_F(XlsTest, DamagedCompoundFilesAreRefused) {
   EXPECT_NE(ErrorOf([&] { OpenWorkbook(File("header.xls")); }), "");
 }
 
+
+using OdsTest = TempDir;
+
+// An OpenDocument package around the given tables (table:table elements).
+testing::Parts OdsParts(const std::string& tables) {
+  return {{"mimetype", "application/vnd.oasis.opendocument.spreadsheet"},
+          {"content.xml",
+           "<?xml version=\"1.0\"?><office:document-content "
+           "xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
+           "xmlns:t=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\" "
+           "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\" "
+           "xmlns:calcext=\"urn:org:documentfoundation:names:experimental:calc:xmlns:calcext:1.0\" "
+           "office:version=\"1.3\"><office:body><office:spreadsheet>" +
+               tables + "</office:spreadsheet></office:body></office:document-content>"}};
+}
+
+TEST_F(OdsTest, ValueTypesTextAndRepeats) {
+  // The table prefix is "t", not "table": names are matched by namespace.
+  testing::WriteZip(
+      File("v.ods"),
+      OdsParts("<t:table t:name=\"First\"><t:table-row><t:table-cell office:value-type=\"string\"><text:p>x</text:p>"
+               "</t:table-cell></t:table-row></t:table>"
+               "<t:table t:name=\"Second\"><t:table-column t:number-columns-repeated=\"5\"/>"
+               "<t:table-row t:number-rows-repeated=\"1000000\"/>"
+               "<t:table-header-rows><t:table-row>"
+               "<t:table-cell t:number-columns-repeated=\"2\"/>"
+               "<t:table-cell office:value-type=\"percentage\" office:value=\"0.25\"><text:p>25%</text:p></t:table-cell>"
+               "<t:table-cell office:value-type=\"date\" office:date-value=\"2021-01-01T10:10:10\"/>"
+               "<t:table-cell office:value-type=\"time\" office:time-value=\"PT10H10M10S\"/>"
+               "<t:table-cell office:value-type=\"boolean\" office:boolean-value=\"true\"/>"
+               "</t:table-row></t:table-header-rows>"
+               "<t:table-row-group><t:table-row t:number-rows-repeated=\"2\">"
+               "<t:table-cell t:number-columns-repeated=\"2\"/>"
+               "<t:table-cell office:value-type=\"string\" t:number-columns-repeated=\"2\">"
+               "<office:annotation><text:p>comment</text:p></office:annotation>"
+               "<text:p>a<text:s text:c=\"2\"/>b<text:tab/><text:span>c</text:span></text:p><text:p>d<text:line-break/>"
+               "</text:p></t:table-cell>"
+               "<t:table-cell t:formula=\"of:=1/0\" office:value-type=\"string\" office:string-value=\"\" "
+               "calcext:value-type=\"error\"><text:p>#DIV/0!</text:p></t:table-cell>"
+               "<t:table-cell t:formula=\"of:=&quot;&quot;\"><text:p/></t:table-cell>"
+               "<t:covered-table-cell office:value-type=\"float\" office:value=\"9\"/>"
+               "</t:table-row></t:table-row-group>"
+               "<t:table-row t:number-rows-repeated=\"1048000\"><t:table-cell t:number-columns-repeated=\"16384\"/>"
+               "</t:table-row></t:table>"));
+  auto wb = OpenWorkbook(File("v.ods"));
+  EXPECT_EQ(wb->SheetNames(), (std::vector<std::string>{"First", "Second"}));
+  const SheetGrid g = wb->ReadSheet(1);
+  EXPECT_EQ(g.Address(1, 1), "Second!C1000001");
+  const std::string text = "a  b\tc\nd\n";
+  EXPECT_EQ(Texts(g), (std::vector<std::vector<std::string>>{
+                          {"0.25", "1/1/2021 10:10:10 AM", "10:10:10 AM", "True"},
+                          {text, text, "<error>", ""},
+                          {text, text, "<error>", ""}}));
+  EXPECT_EQ(g.at(2, 3).text, "#DIV/0!");
+  EXPECT_EQ(Texts(wb->ReadSheet(0)), (std::vector<std::vector<std::string>>{{"x"}}));
+}
+
+TEST_F(OdsTest, ContentDecidesTheFormatAndBadPackagesAreRefused) {
+  const std::string cell =
+      "<t:table t:name=\"S\"><t:table-row><t:table-cell office:value-type=\"float\" office:value=\"7\"/>"
+      "</t:table-row></t:table>";
+  auto parts = OdsParts(cell);
+  parts.erase(parts.begin());  // no mimetype entry: content.xml alone tells
+  testing::WriteZip(File("named.xlsx"), parts);
+  EXPECT_EQ(Texts(OpenWorkbook(File("named.xlsx"))->ReadSheet(0)), (std::vector<std::vector<std::string>>{{"7"}}));
+
+  parts = OdsParts(cell);
+  parts.emplace_back("META-INF/manifest.xml",
+                     "<manifest:manifest xmlns:manifest=\"urn:oasis:names:tc:opendocument:xmlns:manifest:1.0\">"
+                     "<manifest:file-entry manifest:full-path=\"content.xml\"><manifest:encryption-data/>"
+                     "</manifest:file-entry></manifest:manifest>");
+  testing::WriteZip(File("locked.ods"), parts);
+  EXPECT_NE(ErrorOf([&] { OpenWorkbook(File("locked.ods")); }).find("encrypted"), std::string::npos);
+
+  parts = OdsParts(cell);
+  parts[0].second = "application/vnd.oasis.opendocument.text";
+  testing::WriteZip(File("letter.ods"), parts);
+  EXPECT_NE(ErrorOf([&] { OpenWorkbook(File("letter.ods")); }).find("not a spreadsheet"), std::string::npos);
+
+  // One value repeated past what a sheet may hold is refused, not expanded.
+  testing::WriteZip(File("bomb.ods"),
+                    OdsParts("<t:table t:name=\"S\"><t:table-row t:number-rows-repeated=\"999999999\">"
+                             "<t:table-cell office:value-type=\"string\" t:number-columns-repeated=\"999999999\">"
+                             "<text:p>x</text:p></t:table-cell></t:table-row></t:table>"));
+  EXPECT_NE(ErrorOf([&] { OpenWorkbook(File("bomb.ods"))->ReadSheet(0); }).find("more than 4194304 cells"),
+            std::string::npos);
+
+  std::string deep;
+  for (int i = 0; i < 300; ++i) deep += "<text:span>";
+  testing::WriteZip(File("deep.ods"), OdsParts("<t:table t:name=\"S\">" + deep + "</t:table>"));
+  EXPECT_NE(ErrorOf([&] { OpenWorkbook(File("deep.ods")); }).find("nested deeper than 256"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace kvr

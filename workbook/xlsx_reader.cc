@@ -6,8 +6,6 @@
 // pugixml; worksheets and the shared-string table, which can be large, are
 // streamed from the zip through expat, so memory grows with the cells kept,
 // not with the XML.
-#include <expat.h>
-
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -22,6 +20,7 @@
 #include "base/utf8.h"
 #include "workbook/number_format.h"
 #include "workbook/workbook.h"
+#include "workbook/xml_stream.h"
 #include "workbook/zip_archive.h"
 
 namespace kvr {
@@ -31,11 +30,6 @@ constexpr std::size_t kSmallPartCap = std::size_t{64} << 20;   // workbook, rels
 constexpr std::size_t kLargePartCap = std::size_t{1} << 30;    // worksheets, shared strings
 constexpr int kMaxRow = 1048576;
 constexpr int kMaxColumn = 16384;
-
-std::string_view LocalName(std::string_view name) {
-  const auto colon = name.rfind(':');
-  return colon == std::string_view::npos ? name : name.substr(colon + 1);
-}
 
 bool EndsWith(std::string_view s, std::string_view suffix) {
   return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
@@ -180,77 +174,6 @@ bool ParseCellReference(std::string_view ref, int& row, int& column) {
   row = r;
   column = c;
   return true;
-}
-
-// Parses an ISO 8601 date or date-time ("2021-03-04", "2021-03-04T05:06:07Z")
-// into a day serial of the workbook's date system.
-std::optional<double> ParseIsoDate(std::string_view s, bool date1904) {
-  int y = 0, mo = 0, d = 0, h = 0, mi = 0;
-  double sec = 0;
-  auto num = [&](std::size_t pos, std::size_t len, int& out) {
-    if (pos + len > s.size()) return false;
-    const auto r = std::from_chars(s.data() + pos, s.data() + pos + len, out);
-    return r.ec == std::errc() && r.ptr == s.data() + pos + len;
-  };
-  if (!num(0, 4, y) || s.size() < 10 || s[4] != '-' || !num(5, 2, mo) || s[7] != '-' || !num(8, 2, d)) {
-    return std::nullopt;
-  }
-  if (s.size() > 10 && s[10] == 'T') {
-    if (!num(11, 2, h) || s.size() < 16 || s[13] != ':' || !num(14, 2, mi)) return std::nullopt;
-    if (s.size() > 16 && s[16] == ':') {
-      std::size_t end = 17;
-      while (end < s.size() && ((s[end] >= '0' && s[end] <= '9') || s[end] == '.')) ++end;
-      std::from_chars(s.data() + 17, s.data() + end, sec);
-    }
-  }
-  if (mo < 1 || mo > 12 || d < 1 || d > 31) return std::nullopt;
-  // Days from 1970-01-01 to y-mo-d.
-  const int yy = y - (mo <= 2);
-  const int era = (yy >= 0 ? yy : yy - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(yy - era * 400);
-  const unsigned doy = (153 * (mo + (mo > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  const long days = static_cast<long>(era) * 146097 + static_cast<long>(doe) - 719468;
-  const long epoch = date1904 ? -24107 : -25569;
-  return static_cast<double>(days - epoch) + (h * 3600 + mi * 60 + sec) / 86400.0;
-}
-
-// Feeds a part through an expat parser in pieces as it inflates.
-template <typename Handler>
-void StreamXml(const ZipArchive& zip, const std::string& file, const std::string& part, Handler& handler) {
-  XML_Parser parser = XML_ParserCreate(nullptr);
-  if (parser == nullptr) throw std::bad_alloc();
-  struct Guard {
-    XML_Parser p;
-    ~Guard() { XML_ParserFree(p); }
-  } guard{parser};
-  XML_SetUserData(parser, &handler);
-  XML_SetElementHandler(
-      parser,
-      [](void* ud, const XML_Char* name, const XML_Char** atts) {
-        static_cast<Handler*>(ud)->Start(LocalName(name), atts);
-      },
-      [](void* ud, const XML_Char* name) { static_cast<Handler*>(ud)->End(LocalName(name)); });
-  XML_SetCharacterDataHandler(parser, [](void* ud, const XML_Char* s, int len) {
-    static_cast<Handler*>(ud)->Text(s, static_cast<std::size_t>(len));
-  });
-  auto fail = [&] {
-    if (!handler.error.empty()) throw WorkbookError("damaged workbook: " + file + ", part " + part + ": " + handler.error);
-    throw WorkbookError("damaged workbook: " + file + ", part " + part + ": malformed XML at line " +
-                        std::to_string(XML_GetCurrentLineNumber(parser)) + " (" +
-                        XML_ErrorString(XML_GetErrorCode(parser)) + ")");
-  };
-  zip.Stream(part, kLargePartCap, [&](const char* p, std::size_t n) {
-    if (XML_Parse(parser, p, static_cast<int>(n), 0) != XML_STATUS_OK) fail();
-  });
-  if (XML_Parse(parser, "", 0, 1) != XML_STATUS_OK) fail();
-}
-
-const char* FindAttribute(const XML_Char** atts, std::string_view local) {
-  for (int i = 0; atts[i] != nullptr; i += 2) {
-    if (LocalName(atts[i]) == local) return atts[i + 1];
-  }
-  return nullptr;
 }
 
 // <sst><si><t>..</t></si><si><r><t>..</t></r>..<rPh>..</rPh></si></sst>
@@ -403,7 +326,7 @@ struct WorksheetHandler {
         builder->AddError(cell_row, cell_column, value);
         return;
       case CellType::kIsoDate:
-        if (const auto serial = ParseIsoDate(value, date1904)) builder->AddDate(cell_row, cell_column, *serial);
+        if (const auto serial = ParseIsoDateTime(value, date1904)) builder->AddDate(cell_row, cell_column, *serial);
         else AddText(std::move(value));
         return;
       case CellType::kNumber:
@@ -466,7 +389,7 @@ class XlsxWorkbook : public Workbook {
     if (!shared_part.empty() && zip_.Has(shared_part)) {
       SharedStringsHandler h;
       h.out = &shared_;
-      StreamXml(zip_, file_, shared_part, h);
+      StreamXml(zip_, file_, shared_part, kLargePartCap, h);
     }
     if (!styles_part.empty() && zip_.Has(styles_part)) ReadStyles(styles_part);
   }
@@ -484,7 +407,7 @@ class XlsxWorkbook : public Workbook {
       throw WorkbookError("damaged workbook: " + file_ + " lacks the part of sheet '" + names_[index] + "' (" +
                           parts_[index] + ")");
     }
-    StreamXml(zip_, file_, parts_[index], h);
+    StreamXml(zip_, file_, parts_[index], kLargePartCap, h);
     if (!h.error.empty()) {
       throw WorkbookError("damaged workbook: " + file_ + ", sheet '" + names_[index] + "': " + h.error);
     }

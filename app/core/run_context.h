@@ -24,6 +24,11 @@ class FileChooser {
   virtual std::string GetFileName(const std::string& sFileName, const std::string& sExtension, int iType) = 0;
 };
 
+// The file patterns a chooser's first filter lists for `extension`: the
+// extension itself, then every other name of a file this program reads in
+// its place ("xls" also lists *.xlsx *.xlsm *.ods; "mdb" the SQLite names).
+std::string FilePatternsFor(const std::string& extension);
+
 class StatusSink {
  public:
   virtual ~StatusSink() = default;

@@ -116,6 +116,13 @@ void UpdateDatabase(const std::filesystem::path& path, DatabaseKind kind, Variab
 
 }  // namespace
 
+std::string FilePatternsFor(const std::string& extension) {
+  std::string patterns = "*." + extension;
+  if (extension == "xls") patterns += " *.xlsx *.xlsm *.ods";
+  else if (extension == "mdb") patterns += " *.db *.sqlite *.sqlite3";
+  return patterns;
+}
+
 RunResult ConversionRun(Variables& vars, RunContext& ctx) {
   vars.Clear();
   RunResult result;

@@ -79,6 +79,9 @@ TEST_F(RunsTest, ConversionAsksForDatabaseThenWorkbookAndEndsCompleted) {
   const RunResult r = ConversionRun(*vars_, ctx);
   ASSERT_EQ(r.outcome, RunResult::Outcome::kCompleted) << r.reason;
   EXPECT_EQ(chooser_.asked, (std::vector<std::string>{"Switcher.mdb|mdb|1", "Excel|xls|1"}));
+  // The choosers' first filters list every format read in those places.
+  EXPECT_EQ(FilePatternsFor("xls"), "*.xls *.xlsx *.xlsm *.ods");
+  EXPECT_EQ(FilePatternsFor("mdb"), "*.mdb *.db *.sqlite *.sqlite3");
   EXPECT_EQ(status_.shown, (std::vector<std::string>{"In Process", "Completed"}));
   EXPECT_EQ(Query(db_, "SELECT Label FROM InptAlphas WHERE \"Chan Num\"=1"), "Mic 1");
   EXPECT_EQ(r.written.size(), 2u);

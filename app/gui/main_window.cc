@@ -33,7 +33,7 @@ class DialogChooser : public FileChooser {
   std::string GetFileName(const std::string& sFileName, const std::string& sExtension, int iType) override {
     QFileDialog dialog(parent_, "Specify File Name", QCoreApplication::applicationDirPath());
     QStringList filters;
-    if (!sExtension.empty()) filters << Q("(*." + sExtension + ")");
+    if (!sExtension.empty()) filters << Q("(" + FilePatternsFor(sExtension) + ")");
     filters << "All Files (*.*)";
     dialog.setNameFilters(filters);
     dialog.selectNameFilter(filters.first());

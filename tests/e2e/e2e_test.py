@@ -3,11 +3,11 @@
 
     e2e_test.py KVRCONVERSION [--update]
 
-For the example workbook saved as .xlsx and as .xls, runs new-database,
+For the example workbook saved as .xlsx, .xls and .ods, runs new-database,
 convert, demo-ini and xpoints, and compares every output with the golden
 files in tests/e2e/golden/: the seven database tables dumped as text, the
-.con and .cns files, DemoSetup.ini and the crosspoint file. Both workbooks
-must give identical outputs. Then the faults a converter must survive: a
+.con and .cns files, DemoSetup.ini and the crosspoint file. All three
+workbooks must give identical outputs. Then the faults a converter must survive: a
 killed conversion, a full disk, a locked database, and inputs that are no
 workbook. --update rewrites the golden files from the .xlsx run.
 
@@ -94,7 +94,7 @@ def golden_files():
 
 def test_golden(update):
     got = {}
-    for ext in ("xlsx", "xls"):
+    for ext in ("xlsx", "xls", "ods"):
         with tempfile.TemporaryDirectory() as d:
             results, outputs = convert_all(os.path.join(EXAMPLES, "plant." + ext), d)
             for cmd, r in results.items():
@@ -107,7 +107,10 @@ def test_golden(update):
         for name, data in got["xlsx"].items():
             with open(os.path.join(GOLDEN, name), "wb") as f:
                 f.write(data)
-    check(got["xlsx"] == got["xls"], "plant.xlsx and plant.xls give identical outputs")
+    for ext in ("xls", "ods"):
+        same = got["xlsx"] == got[ext]
+        differ = sorted(n for n in set(got["xlsx"]) | set(got[ext]) if got["xlsx"].get(n) != got[ext].get(n))
+        check(same, "plant.xlsx and plant.%s give identical outputs%s" % (ext, "" if same else " (%s)" % differ[:5]))
     golden = golden_files()
     check(sorted(golden) == sorted(got["xlsx"]), "the same output files as the golden set")
     for name, data in golden.items():
