@@ -1,47 +1,122 @@
 #include "base/output_file.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <random>
+#include <set>
+
+#include "base/file_platform.h"
+#include "base/utf8.h"
 
 namespace kvr {
 namespace {
 
-std::string TempName(const std::filesystem::path& target) {
+constexpr std::size_t kMaxFileNameBytes = 255;
+constexpr std::string_view kTempSuffix = ".tmp";
+constexpr std::size_t kTagDigits = 16;
+
+unsigned long long RandomTag() {
   static thread_local std::mt19937_64 rng{std::random_device{}()};
-  char suffix[32];
-  std::snprintf(suffix, sizeof suffix, ".%016llx.tmp", static_cast<unsigned long long>(rng()));
-  return "." + target.filename().string() + suffix;
+  return rng();
+}
+
+// The part of the target's name that its temporary names carry.
+std::string TempStem(const std::filesystem::path& target) {
+  const std::string name = target.filename().string();
+  const std::size_t room = kMaxFileNameBytes - 1 - 1 - kTagDigits - kTempSuffix.size();
+  if (name.size() <= room) return name;
+  std::size_t cut = room;
+  while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;  // a character boundary
+  return name.substr(0, cut);
+}
+
+// True for "." + stem + "." + 16 lower-case hex digits + ".tmp".
+bool IsTempNameOf(std::string_view name, std::string_view stem) {
+  const std::size_t expected = 1 + stem.size() + 1 + kTagDigits + kTempSuffix.size();
+  if (name.size() != expected || name[0] != '.' || name.substr(1, stem.size()) != stem ||
+      name[1 + stem.size()] != '.' || name.substr(name.size() - kTempSuffix.size()) != kTempSuffix) {
+    return false;
+  }
+  for (const char c : name.substr(2 + stem.size(), kTagDigits)) {
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  }
+  return true;
+}
+
+platform::TempFile ToTemp(int fd, const std::filesystem::path& named) {
+  return platform::TempFile{fd, named};
 }
 
 }  // namespace
 
-std::optional<std::string> WriteFileAtomically(const std::filesystem::path& target, std::string_view bytes) {
-  const std::filesystem::path temp = target.parent_path() / TempName(target);
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0) return "cannot create a file in " + target.parent_path().string() + ": " + std::strerror(errno);
-  std::string error;
-  std::size_t done = 0;
-  while (done < bytes.size() && error.empty()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno != EINTR) error = std::string("cannot write: ") + std::strerror(errno);
-    } else {
-      done += static_cast<std::size_t>(n);
+std::string TemporaryFileName(const std::filesystem::path& target, unsigned long long tag) {
+  char hex[kTagDigits + 1];
+  std::snprintf(hex, sizeof hex, "%016llx", tag);
+  return "." + TempStem(target) + "." + hex + std::string(kTempSuffix);
+}
+
+OutputBatch::~OutputBatch() {
+  for (Staged& s : staged_) {
+    platform::TempFile file = ToTemp(s.fd, s.named);
+    platform::Discard(file);
+  }
+}
+
+std::optional<std::string> OutputBatch::Stage(const std::filesystem::path& target, std::string_view bytes,
+                                              std::string what) {
+  const std::filesystem::path folder = target.parent_path();
+  platform::RemoveMatching(folder, &IsTempNameOf, TempStem(target));
+  platform::TempFile file;
+  if (auto why = platform::CreateTemp(folder, TemporaryFileName(target, RandomTag()), file)) return why;
+  if (auto why = platform::WriteAll(file, bytes)) {
+    platform::Discard(file);
+    return why;
+  }
+  staged_.push_back(Staged{target, std::move(what), static_cast<int>(file.handle), file.named});
+  return std::nullopt;
+}
+
+std::vector<OutputBatch::Failure> OutputBatch::Commit() {
+  std::vector<Failure> failures;
+  std::vector<platform::TempFile> files;
+  for (const Staged& s : staged_) files.push_back(ToTemp(s.fd, s.named));
+  std::vector<Staged> staged = std::move(staged_);
+  staged_.clear();
+  std::vector<const platform::TempFile*> all;
+  for (const auto& f : files) all.push_back(&f);
+  if (const auto why = platform::FlushAll(all)) {
+    // Nothing is put in place that might not survive a power cut.
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      platform::Discard(files[i]);
+      failures.push_back({staged[i].target, staged[i].what, *why});
+    }
+    return failures;
+  }
+  std::set<std::filesystem::path> folders;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const std::filesystem::path folder = staged[i].target.parent_path();
+    if (auto why = platform::PutInPlace(files[i], folder, TemporaryFileName(staged[i].target, RandomTag()),
+                                        staged[i].target)) {
+      failures.push_back({staged[i].target, staged[i].what, *why});
+      continue;
+    }
+    folders.insert(folder);
+  }
+  for (const auto& folder : folders) {
+    if (const auto why = platform::FlushFolder(folder)) {
+      for (const Staged& s : staged) {
+        if (s.target.parent_path() == folder) failures.push_back({s.target, s.what, *why});
+      }
     }
   }
-  if (error.empty() && ::fsync(fd) != 0) error = std::string("cannot flush to disk: ") + std::strerror(errno);
-  if (::close(fd) != 0 && error.empty()) error = std::string("cannot close: ") + std::strerror(errno);
-  if (error.empty() && std::rename(temp.c_str(), target.c_str()) != 0) {
-    error = std::string("cannot replace the file: ") + std::strerror(errno);
-  }
-  if (!error.empty()) {
-    ::unlink(temp.c_str());
-    return error;
-  }
+  return failures;
+}
+
+std::optional<std::string> WriteFileAtomically(const std::filesystem::path& target, std::string_view bytes) {
+  OutputBatch batch;
+  if (auto why = batch.Stage(target, bytes)) return why;
+  const auto failures = batch.Commit();
+  if (!failures.empty()) return failures.front().why;
   return std::nullopt;
 }
 
@@ -61,14 +136,8 @@ bool RegularFileExists(const std::filesystem::path& path) {
   return std::filesystem::is_regular_file(path, ec);
 }
 
-}  // namespace kvr
-
-#include "base/overwrite_question.h"
-
-namespace kvr {
-
-std::string OverwriteQuestionText(const std::string& path) {
-  return path + " exists.\r\rDo you wish to overwrite?";
+std::optional<std::string> UnreadableFileReason(const std::filesystem::path& path) {
+  return platform::UnreadableFileReason(path);
 }
 
 }  // namespace kvr

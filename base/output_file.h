@@ -1,5 +1,12 @@
 // Writing output files so that nothing is ever half-written, and checking that
 // a name taken from a workbook stays inside the output folder.
+//
+// An OutputBatch writes each file's bytes into a temporary file beside its
+// target (unnamed where the platform has such files, so a killed run leaves
+// nothing behind), then at Commit flushes them all to disk in one go, puts
+// each in place of its target by a rename, and flushes each folder once. A
+// reader sees an old file or the complete new one, never a partial one; once
+// Commit returns, the new files survive a power cut.
 #ifndef KVR_BASE_OUTPUT_FILE_H_
 #define KVR_BASE_OUTPUT_FILE_H_
 
@@ -7,15 +14,56 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kvr {
 
-// Writes `bytes` to a temporary file in the folder of `target`, flushes it to
-// disk and renames it over `target` only when complete. On failure (folder
-// not writable, disk full, file-size limit) the temporary file is removed,
-// any earlier `target` is left exactly as it was, and the reason is returned;
-// nullopt on success.
+class OutputBatch {
+ public:
+  OutputBatch() = default;
+  ~OutputBatch();  // staged files not committed are discarded
+  OutputBatch(const OutputBatch&) = delete;
+  OutputBatch& operator=(const OutputBatch&) = delete;
+
+  // Writes `bytes` into a temporary file in the folder of `target`. On
+  // failure (folder missing or not writable, disk full, file-size limit)
+  // nothing is left behind and the reason is returned; nullopt on success.
+  // Hidden temporary files that an earlier, killed run left for the same
+  // target (".NAME.<16 hex digits>.tmp") are removed first; no other file
+  // of the folder is touched.
+  // `what` names the file's kind in reports ("module file").
+  std::optional<std::string> Stage(const std::filesystem::path& target, std::string_view bytes,
+                                   std::string what = "file");
+
+  struct Failure {
+    std::filesystem::path target;
+    std::string what;
+    std::string why;
+  };
+  // Puts every staged file in place, in staging order. Returns the targets
+  // that could not be replaced (each left exactly as it was), with the reason.
+  std::vector<Failure> Commit();
+
+  bool empty() const { return staged_.empty(); }
+
+ private:
+  struct Staged {
+    std::filesystem::path target;
+    std::string what;
+    int fd = -1;                  // the open temporary file
+    std::filesystem::path named;  // its name, when the platform gave it one
+  };
+  std::vector<Staged> staged_;
+};
+
+// A batch of one file: stages and commits `bytes` for `target`. nullopt on
+// success, otherwise the reason; an earlier `target` is then left as it was.
 std::optional<std::string> WriteFileAtomically(const std::filesystem::path& target, std::string_view bytes);
+
+// The hidden name of a temporary file for `target`, with the given 64-bit
+// tag: "." + file name + "." + 16 hex digits + ".tmp", the file name cut (at
+// a character boundary) so the whole stays within 255 bytes.
+std::string TemporaryFileName(const std::filesystem::path& target, unsigned long long tag);
 
 // Why `name` cannot be used as one file-name component taken from a workbook
 // (a path separator, "..", a character Windows file names forbid: < > : " / \ | ? *,
@@ -24,6 +72,11 @@ std::optional<std::string> UnsafeFileNameReason(std::string_view name);
 
 // True when a regular file (not a folder) exists at `path`.
 bool RegularFileExists(const std::filesystem::path& path);
+
+// Why `path` cannot be read as an input file: it does not exist, is a
+// folder, a FIFO, a device or a socket, or cannot be opened; nullopt when it
+// is a readable regular file. Never blocks (a FIFO is not opened).
+std::optional<std::string> UnreadableFileReason(const std::filesystem::path& path);
 
 }  // namespace kvr
 

@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "tests/test_util.h"
@@ -46,6 +48,72 @@ TEST_F(OutputFileTest, WriteFailingHalfwayKeepsTheEarlierFile) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(testing::ReadBytes(File("big.bin")), "earlier");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 1);
+}
+
+// Names up to the file system's 255 bytes can be written: the temporary name
+// never grows past it, and cuts the name only between characters.
+TEST_F(OutputFileTest, LongestNamesAreWritten) {
+  const std::string name = std::string(240, 'a') + ".con";
+  EXPECT_EQ(WriteFileAtomically(File(name), "x"), std::nullopt);
+  EXPECT_EQ(testing::ReadBytes(File(name)), "x");
+  const std::string umlauts = std::string(231, 'a') + "\xC3\x9C\xC3\x9C" + ".cns";  // 239 bytes
+  const std::string temp = TemporaryFileName(umlauts, 0x0123456789abcdefULL);
+  EXPECT_LE(temp.size(), 255u);
+  EXPECT_EQ(temp, "." + std::string(231, 'a') + "\xC3\x9C.0123456789abcdef.tmp");
+  EXPECT_EQ(WriteFileAtomically(File(umlauts), "y"), std::nullopt);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 2);
+}
+
+// A run killed while writing leaves no file behind; the hidden temporary
+// files of the exact pattern an older run could leave are removed when the
+// same output is next written, and nothing else is.
+TEST_F(OutputFileTest, KilledWritesLeaveNothingAndOldLeftoversAreCleared) {
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    OutputBatch batch;
+    const bool staged = !batch.Stage(File("a.bin"), std::string(1 << 20, 'x'));
+    if (staged) kill(getpid(), SIGKILL);
+    _exit(1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 0);
+
+  for (const char* name : {".a.bin.0123456789abcdef.tmp", ".a.bin.0123456789ABCDEF.tmp", ".a.bin.12.tmp",
+                           ".b.bin.0123456789abcdef.tmp", "a.bin.0123456789abcdef.tmp"}) {
+    testing::WriteBytes(File(name), "left");
+  }
+  std::filesystem::create_directory(File(".a.bin.fedcba9876543210.tmp"));
+  EXPECT_EQ(WriteFileAtomically(File("a.bin"), "new"), std::nullopt);
+  std::vector<std::string> left;
+  for (const auto& e : std::filesystem::directory_iterator(dir_)) left.push_back(e.path().filename().string());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{".a.bin.0123456789ABCDEF.tmp", ".a.bin.12.tmp",
+                                            ".a.bin.fedcba9876543210.tmp", ".b.bin.0123456789abcdef.tmp", "a.bin",
+                                            "a.bin.0123456789abcdef.tmp"}));
+}
+
+// A batch puts every file in place at Commit and none before.
+TEST_F(OutputFileTest, BatchPutsFilesInPlaceOnlyAtCommit) {
+  testing::WriteBytes(File("b.bin"), "old");
+  {
+    OutputBatch batch;
+    EXPECT_EQ(batch.Stage(File("a.bin"), "A"), std::nullopt);
+    EXPECT_EQ(batch.Stage(File("b.bin"), "B"), std::nullopt);
+    EXPECT_FALSE(std::filesystem::exists(File("a.bin")));
+    EXPECT_EQ(testing::ReadBytes(File("b.bin")), "old");
+    EXPECT_TRUE(batch.Commit().empty());
+  }
+  EXPECT_EQ(testing::ReadBytes(File("a.bin")), "A");
+  EXPECT_EQ(testing::ReadBytes(File("b.bin")), "B");
+  {
+    OutputBatch dropped;  // never committed: nothing changes
+    EXPECT_EQ(dropped.Stage(File("b.bin"), "C"), std::nullopt);
+  }
+  EXPECT_EQ(testing::ReadBytes(File("b.bin")), "B");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 2);
 }
 
 TEST(UnsafeFileNameTest, RefusesWhatCouldLeaveTheFolder) {

@@ -18,7 +18,9 @@ class OverwriteQuestion {
 
 // The text and title of the question for `path`: path & " exists." & CR & CR &
 // "Do you wish to overwrite?", titled "Save Inhibits".
-std::string OverwriteQuestionText(const std::string& path);
+inline std::string OverwriteQuestionText(const std::string& path) {
+  return path + " exists.\r\rDo you wish to overwrite?";
+}
 inline constexpr const char* kOverwriteQuestionTitle = "Save Inhibits";
 
 }  // namespace kvr

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "base/little_endian.h"
+#include "base/output_file.h"
 #include "base/overwrite_question.h"
 #include "base/problems.h"
 #include "console/con_format.h"
@@ -264,13 +265,32 @@ class DiskWorkTest : public testing::TempDirTest {
     }
     (*consoles_)[1].consoleName = "Desk 1";
   }
+  // The writers stage into a batch that is then committed, as a run does.
+  std::filesystem::path SaveCon(const std::string& system_name, const ConsoleConfigTable& table,
+                                OverwriteQuestion& question) {
+    OutputBatch batch;
+    auto path = SaveConsoleConfig(dir_, system_name, table, question, batch, problems_);
+    if (!Commit(batch)) path.clear();
+    return path;
+  }
+  std::vector<std::filesystem::path> SaveModules(OverwriteQuestion& question) {
+    OutputBatch batch;
+    auto paths = SaveModuleConfig(dir_, "Studio A", *consoles_, 3, question, batch, problems_);
+    Commit(batch);
+    return paths;
+  }
+  bool Commit(OutputBatch& batch) {
+    const auto failures = batch.Commit();
+    for (const auto& f : failures) problems_.Report(f.target.string(), f.what + " not written: " + f.why);
+    return failures.empty();
+  }
   std::unique_ptr<ConsoleTable> consoles_;
   Problems problems_;
 };
 
 TEST_F(DiskWorkTest, NamesFilesByConsoleOrSystem) {
   ScriptedQuestion question(true);
-  const auto written = SaveModuleConfig(dir_, "Studio A", *consoles_, 3, question, problems_);
+  const auto written = SaveModules(question);
   ASSERT_EQ(written.size(), 3u);
   EXPECT_EQ(written[0].filename(), "Desk 1.cns");
   EXPECT_EQ(written[1].filename(), "Studio A Console 2.cns");
@@ -283,12 +303,12 @@ TEST_F(DiskWorkTest, OneQuestionForManyExistingFiles) {
     testing::WriteBytes(File(name), "old");
   }
   ScriptedQuestion no(false);
-  EXPECT_TRUE(SaveModuleConfig(dir_, "Studio A", *consoles_, 3, no, problems_).empty());
+  EXPECT_TRUE(SaveModules(no).empty());
   EXPECT_EQ(no.asked.size(), 1u);
   EXPECT_EQ(no.asked[0], (dir_ / "Desk 1.cns").string() + " exists.\r\rDo you wish to overwrite?");
   EXPECT_EQ(testing::ReadBytes(File("Studio A Console 3.cns")), "old");
   ScriptedQuestion yes(true);
-  EXPECT_EQ(SaveModuleConfig(dir_, "Studio A", *consoles_, 3, yes, problems_).size(), 3u);
+  EXPECT_EQ(SaveModules(yes).size(), 3u);
   EXPECT_EQ(yes.asked.size(), 1u);
   EXPECT_EQ(testing::ReadBytes(File("Studio A Console 3.cns")).size(), 176u);
 }
@@ -297,10 +317,10 @@ TEST_F(DiskWorkTest, ConsoleFileKeptOnNoAndReplacedOnYes) {
   auto table = std::make_unique<ConsoleConfigTable>();
   testing::WriteBytes(File("Studio A.con"), "old");
   ScriptedQuestion no(false);
-  EXPECT_TRUE(SaveConsoleConfig(dir_, "Studio A", *table, no, problems_).empty());
+  EXPECT_TRUE(SaveCon("Studio A", *table, no).empty());
   EXPECT_EQ(testing::ReadBytes(File("Studio A.con")), "old");
   ScriptedQuestion yes(true);
-  EXPECT_EQ(SaveConsoleConfig(dir_, "Studio A", *table, yes, problems_), File("Studio A.con"));
+  EXPECT_EQ(SaveCon("Studio A", *table, yes), File("Studio A.con"));
   EXPECT_EQ(testing::ReadBytes(File("Studio A.con")).size(), 17930u);
   EXPECT_TRUE(problems_.empty());
 }
@@ -326,7 +346,7 @@ TEST_F(DiskWorkTest, SwitchesSumLeaving16BitsWritesNoConsoleFile) {
   (*table)[4].cueType = 5000;
   testing::WriteBytes(File("Studio A.con"), "old");
   ScriptedQuestion yes(true);
-  EXPECT_TRUE(SaveConsoleConfig(dir_, "Studio A", *table, yes, problems_).empty());
+  EXPECT_TRUE(SaveCon("Studio A", *table, yes).empty());
   EXPECT_EQ(testing::ReadBytes(File("Studio A.con")), "old");
   EXPECT_TRUE(yes.asked.empty());  // nothing to ask about a file that will not be written
   ASSERT_EQ(problems_.size(), 1u);
@@ -340,7 +360,7 @@ TEST_F(DiskWorkTest, OneConsolesFailureDoesNotStopTheOthers) {
   (*consoles_)[1].consoleName = "..\\x";
   (*consoles_)[2].moduleCount = 45;
   ScriptedQuestion question(true);
-  const auto written = SaveModuleConfig(dir_, "Studio A", *consoles_, 3, question, problems_);
+  const auto written = SaveModules(question);
   ASSERT_EQ(written.size(), 1u);
   EXPECT_EQ(written[0].filename(), "Studio A Console 3.cns");
   ASSERT_EQ(problems_.size(), 2u);
@@ -354,7 +374,7 @@ TEST_F(DiskWorkTest, UnsafeSystemNamesWriteNothing) {
   auto table = std::make_unique<ConsoleConfigTable>();
   ScriptedQuestion question(true);
   for (const char* name : {"../up", "a/b", "a\\b", "C:", "what?", "tab\there", "a|b", "*"}) {
-    EXPECT_TRUE(SaveConsoleConfig(dir_, name, *table, question, problems_).empty()) << name;
+    EXPECT_TRUE(SaveCon(name, *table, question).empty()) << name;
   }
   EXPECT_EQ(problems_.size(), 8u);
   EXPECT_TRUE(std::filesystem::is_empty(dir_));
@@ -365,7 +385,7 @@ TEST_F(DiskWorkTest, FileThatCannotBeCreatedIsReportedAndNothingElseMoves) {
   std::filesystem::create_directory(File("S.con"));  // the name is taken by a folder
   testing::WriteBytes(File("Desk 1.cns"), "earlier");
   ScriptedQuestion yes(true);
-  EXPECT_TRUE(SaveConsoleConfig(dir_, "S", *table, yes, problems_).empty());
+  EXPECT_TRUE(SaveCon("S", *table, yes).empty());
   ASSERT_EQ(problems_.size(), 1u);
   EXPECT_NE(problems_.list()[0].message.find("cannot replace the file"), std::string::npos);
   EXPECT_TRUE(std::filesystem::is_directory(File("S.con")));
@@ -379,7 +399,7 @@ TEST_F(DiskWorkTest, UnwritableFolderLeavesEarlierFilesAndIsReported) {
   std::filesystem::permissions(dir_, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
   ScriptedQuestion yes(true);
   const bool root = ::geteuid() == 0;  // root writes anyway; then there is nothing to see
-  const auto path = SaveConsoleConfig(dir_, "S", *table, yes, problems_);
+  const auto path = SaveCon("S", *table, yes);
   std::filesystem::permissions(dir_, std::filesystem::perms::owner_all);
   if (root) GTEST_SKIP() << "permissions do not bind root";
   EXPECT_TRUE(path.empty());

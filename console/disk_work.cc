@@ -9,7 +9,7 @@ namespace kvr {
 
 std::filesystem::path SaveConsoleConfig(const std::filesystem::path& folder, const std::string& system_name,
                                         const ConsoleConfigTable& table, OverwriteQuestion& question,
-                                        Problems& problems) {
+                                        OutputBatch& batch, Problems& problems) {
   const std::string name = system_name + ".con";
   if (const auto why = UnsafeFileNameReason(system_name)) {
     problems.Report(name, "no console configuration file written: the system name cannot name a file (" + *why + ")",
@@ -26,7 +26,7 @@ std::filesystem::path SaveConsoleConfig(const std::filesystem::path& folder, con
   if (RegularFileExists(path) && !question.Ask(OverwriteQuestionText(path.string()), kOverwriteQuestionTitle)) {
     return {};  // the user kept the existing file
   }
-  if (const auto error = WriteFileAtomically(path, *bytes)) {
+  if (const auto error = batch.Stage(path, *bytes, "console configuration file")) {
     problems.Report(path.string(), "console configuration file not written: " + *error, ErrorCode::kPathFileAccess);
     return {};
   }
@@ -41,7 +41,7 @@ std::string ModuleFileName(const std::string& system_name, const ConsoleRecord& 
 std::vector<std::filesystem::path> SaveModuleConfig(const std::filesystem::path& folder,
                                                     const std::string& system_name, const ConsoleTable& table,
                                                     std::int16_t count, OverwriteQuestion& question,
-                                                    Problems& problems) {
+                                                    OutputBatch& batch, Problems& problems) {
   std::vector<std::filesystem::path> written;
   bool overwrite_all = false;
   for (int n = 1; n <= count; ++n) {
@@ -71,7 +71,7 @@ std::vector<std::filesystem::path> SaveModuleConfig(const std::filesystem::path&
       if (!question.Ask(OverwriteQuestionText(path.string()), kOverwriteQuestionTitle)) break;
       overwrite_all = true;
     }
-    if (const auto error = WriteFileAtomically(path, *bytes)) {
+    if (const auto error = batch.Stage(path, *bytes, "module file")) {
       problems.Report(path.string(), "module file not written: " + *error, ErrorCode::kPathFileAccess);
       continue;
     }

@@ -13,6 +13,9 @@
 // cells (the cells a merged range hides) are empty whatever they hold.
 #include <charconv>
 #include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -83,25 +86,33 @@ struct RowCell {
   std::string text;  // texts and error names
 };
 
-// Streams content.xml. Without a builder it only lists the sheet names (and
-// reads no cells); with one it reads table `wanted` into it and stops.
+// Streams content.xml. Lists the sheet names when `names` is set, and reads
+// sheets into `cache` from table `first` on: table `must` always, later ones
+// while the cells cached stay within kCacheCells. A fault in table `must`
+// refuses the part; a fault in a table read ahead only ends the reading
+// ahead (that sheet reports its fault when it is asked for).
 struct ContentHandler {
+  static constexpr std::size_t kCacheCells = std::size_t{1} << 20;
+
   std::vector<std::string>* names = nullptr;
-  SheetGridBuilder* builder = nullptr;
-  std::size_t wanted = 0;
+  std::vector<std::optional<SheetGrid>>* cache = nullptr;
+  std::size_t first = 0;
+  std::size_t must = static_cast<std::size_t>(-1);
   std::string error;
   bool finished = false;
   bool spreadsheet_seen = false;
 
+  bool caching = true;
+  std::size_t cached_cells = 0;
   std::size_t table_index = 0;  // tables started so far
-  int table_depth = 0;          // > 0 inside the table being read
-  int depth = 0;                // element depth inside that table
+  int depth = 0;                // element depth inside the current table, 0 outside
+  std::unique_ptr<SheetGridBuilder> builder;  // set while the current table is read
   std::int64_t row = 0;         // rows passed so far in the table
   std::int64_t column = 0;      // cells passed so far in the row
   std::int64_t row_repeat = 1;
   bool in_row = false;
   std::vector<RowCell> row_cells;
-  std::size_t value_cells = 0;  // cells with a value placed so far
+  std::size_t value_cells = 0;  // cells with a value placed so far in the table
 
   // The cell being read.
   bool in_cell = false;
@@ -112,36 +123,52 @@ struct ContentHandler {
   std::string value_attr;   // office:value / date-value / time-value / boolean-value
   std::string string_attr;  // office:string-value
   bool has_string_attr = false;
-  bool has_formula = false;
   std::string text;  // the paragraphs, joined by line feeds
   int paragraphs = 0;
   int paragraph_depth = 0;  // > 0 inside a paragraph that counts
   int skip_depth = 0;       // > 0 inside an annotation, note or shape
 
+  std::size_t current() const { return table_index - 1; }
+
+  // Stops reading ahead; the parse ends too unless names are still wanted.
+  void StopCaching() {
+    caching = false;
+    if (names == nullptr) finished = true;
+  }
+
+  void Fail(std::string why) {
+    builder.reset();
+    in_row = in_cell = false;
+    if (current() == must) error = std::move(why);
+    else StopCaching();
+  }
+
   void Start(std::string_view name, const XML_Char** atts) {
     if (Is(name, kOffice, "spreadsheet")) spreadsheet_seen = true;
-    if (table_depth == 0) {
+    if (depth == 0) {
       if (!Is(name, kTable, "table")) return;
-      if (builder == nullptr) {
-        const char* n = Attr(atts, kTable, "name");
-        names->push_back(SanitizeUtf8(n != nullptr ? n : ""));
-        ++table_index;
-        table_depth = 1;  // skip its content
-        depth = 1;
-        return;
+      const char* n = Attr(atts, kTable, "name");
+      const std::string sheet = SanitizeUtf8(n != nullptr ? n : "");
+      if (names != nullptr) {
+        if (names->size() >= kMaxSheets) {
+          error = "more than " + std::to_string(kMaxSheets) + " sheets, the most a workbook may list";
+          return;
+        }
+        names->push_back(sheet);
       }
-      if (table_index++ == wanted) {
-        table_depth = 1;
-        depth = 1;
-        row = 0;
-        return;
-      }
-      table_depth = 1;  // an earlier table: skipped
       depth = 1;
+      const std::size_t t = table_index++;
+      if (cache != nullptr && t >= first && (caching || t == must)) {
+        if (cache->size() <= t) cache->resize(t + 1);
+        builder = std::make_unique<SheetGridBuilder>(sheet, false);
+        row = 0;
+        in_row = in_cell = false;
+        value_cells = 0;
+      }
       return;
     }
     ++depth;
-    if (builder == nullptr || table_index != wanted + 1) return;
+    if (!builder) return;
     if (in_cell) {
       StartInCell(name, atts);
       return;
@@ -165,7 +192,6 @@ struct ContentHandler {
     value_attr.clear();
     string_attr.clear();
     has_string_attr = false;
-    has_formula = Attr(atts, kTable, "formula") != nullptr;
     text.clear();
     paragraphs = 0;
     paragraph_depth = 0;
@@ -244,21 +270,17 @@ struct ContentHandler {
   }
 
   void TextTooLong() {
-    if (error.empty()) {
-      error = "a cell's text in row " + std::to_string(row + 1) + " is longer than " +
-              std::to_string(kMaxCellTextChars) + " characters, the most a cell holds";
-    }
+    Fail("a cell's text in row " + std::to_string(row + 1) + " is longer than " +
+         std::to_string(kMaxCellTextChars) + " characters, the most a cell holds");
   }
 
   void End(std::string_view name) {
-    if (table_depth == 0) return;
-    --depth;
-    if (depth == 0) {
-      table_depth = 0;
-      if (builder != nullptr && table_index == wanted + 1) finished = true;
+    if (depth == 0) return;
+    if (--depth == 0) {
+      FinishTable();
       return;
     }
-    if (builder == nullptr || table_index != wanted + 1) return;
+    if (!builder) return;
     if (in_cell) {
       if (depth + 1 == cell_depth) {
         in_cell = false;
@@ -277,13 +299,28 @@ struct ContentHandler {
   }
 
   void Text(const char* s, std::size_t n) {
-    if (in_cell && paragraph_depth > 0 && skip_depth == 0) Append(std::string_view(s, n));
+    if (builder && in_cell && paragraph_depth > 0 && skip_depth == 0) Append(std::string_view(s, n));
+  }
+
+  void FinishTable() {
+    if (!builder) return;
+    const std::size_t t = current();
+    try {
+      SheetGrid grid = std::move(*builder).Build();
+      cached_cells += static_cast<std::size_t>(grid.rows()) * static_cast<std::size_t>(grid.columns());
+      (*cache)[t] = std::move(grid);
+    } catch (const WorkbookError& e) {
+      Fail(e.what());
+      return;
+    }
+    builder.reset();
+    if (t >= must && cached_cells >= kCacheCells) StopCaching();
   }
 
   void FinishCell() {
     const std::int64_t first = column + 1;
     column += cell_repeat;
-    if (covered || !error.empty()) return;
+    if (covered || !builder) return;
     RowCell cell{first, cell_repeat, CellKind::kEmpty, 0, {}};
     switch (type) {
       case Type::kFloat:
@@ -339,13 +376,13 @@ struct ContentHandler {
   void FinishRow() {
     const std::int64_t first = row + 1;
     row += row_repeat;
-    if (row_cells.empty() || !error.empty()) return;
+    if (row_cells.empty()) return;
     if (first > kMaxRow) return;
     const std::int64_t rows = std::min(row_repeat, kMaxRow - first + 1);
     std::int64_t per_row = 0;
     for (const RowCell& c : row_cells) per_row += c.repeat;
     if (per_row * rows > static_cast<std::int64_t>(SheetGrid::kMaxCells - value_cells)) {
-      error = "more than " + std::to_string(SheetGrid::kMaxCells) + " cells with values, the most a sheet may hold";
+      Fail("more than " + std::to_string(SheetGrid::kMaxCells) + " cells with values, the most a sheet may hold");
       return;
     }
     value_cells += static_cast<std::size_t>(per_row * rows);
@@ -383,9 +420,12 @@ class OdsWorkbook : public Workbook {
         zip_.Read("META-INF/manifest.xml", kSmallPartCap).find("encryption-data") != std::string::npos) {
       throw WorkbookError("cannot read " + file_ + ": the workbook is encrypted (password-protected)");
     }
+    // One pass lists the names and reads the first sheets ahead.
     ContentHandler h;
     h.names = &names_;
+    h.cache = &cache_;
     StreamXml(zip_, file_, "content.xml", kContentCap, h, XmlNames::kNamespaced);
+    cache_.resize(names_.size());
     if (!h.spreadsheet_seen) {
       throw WorkbookError("not a workbook: " + file_ + " is an OpenDocument file without a spreadsheet");
     }
@@ -393,23 +433,32 @@ class OdsWorkbook : public Workbook {
 
   const std::vector<std::string>& SheetNames() const override { return names_; }
 
+  // A sheet read ahead is handed out once; asked for again, or not read
+  // ahead, it is read by a pass that also reads the sheets after it ahead.
   SheetGrid ReadSheet(std::size_t index) override {
-    SheetGridBuilder builder(names_.at(index), false);
-    ContentHandler h;
-    h.builder = &builder;
-    h.wanted = index;
-    try {
-      StreamXml(zip_, file_, "content.xml", kContentCap, h, XmlNames::kNamespaced);
-    } catch (const WorkbookError& e) {
-      throw WorkbookError(std::string(e.what()) + " (sheet '" + names_[index] + "')");
+    if (index >= names_.size()) throw std::out_of_range("no sheet " + std::to_string(index));
+    if (!cache_[index]) {
+      ContentHandler h;
+      h.cache = &cache_;
+      h.first = h.must = index;
+      try {
+        StreamXml(zip_, file_, "content.xml", kContentCap, h, XmlNames::kNamespaced);
+      } catch (const WorkbookError& e) {
+        // A fault past the wanted sheet (malformed XML further on) does not
+        // take that sheet with it.
+        if (!cache_[index]) throw WorkbookError(std::string(e.what()) + " (sheet '" + names_[index] + "')");
+      }
     }
-    return std::move(builder).Build();
+    SheetGrid grid = std::move(*cache_[index]);
+    cache_[index].reset();
+    return grid;
   }
 
  private:
   std::string file_;
   ZipArchive zip_;
   std::vector<std::string> names_;
+  std::vector<std::optional<SheetGrid>> cache_;
 };
 
 }  // namespace

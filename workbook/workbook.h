@@ -23,6 +23,10 @@ namespace kvr {
 
 class Problems;
 
+// The most sheets a workbook may list. The largest installation workbook has
+// a few hundred; a file listing more is refused before any sheet is read.
+inline constexpr std::size_t kMaxSheets = 4096;
+
 class Workbook {
  public:
   virtual ~Workbook() = default;

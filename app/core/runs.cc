@@ -28,13 +28,25 @@ void Step(Problems& problems, const std::string& what, const std::function<void(
   }
 }
 
+// Puts the run's staged files in place; those that fail are reported and
+// dropped from the files written.
+void CommitOutputs(OutputBatch& batch, RunResult& result) {
+  for (const auto& failure : batch.Commit()) {
+    result.problems.Report(failure.target.string(), failure.what + " not written: " + failure.why,
+                           ErrorCode::kPathFileAccess);
+    std::erase(result.written, failure.target);
+  }
+}
+
 // Writes one output file whole, or reports why it could not be written.
 void WriteOutput(const std::filesystem::path& path, std::string_view bytes, const char* what, RunResult& result) {
-  if (const auto error = WriteFileAtomically(path, bytes)) {
+  OutputBatch batch;
+  if (const auto error = batch.Stage(path, bytes, what)) {
     result.problems.Report(path.string(), std::string(what) + " not written: " + *error, ErrorCode::kPathFileAccess);
-  } else {
-    result.written.push_back(path);
+    return;
   }
+  result.written.push_back(path);
+  CommitOutputs(batch, result);
 }
 
 // Asks for the workbook and opens it, then shows "In Process". Returns
@@ -188,17 +200,21 @@ RunResult ConversionRun(Variables& vars, RunContext& ctx) {
       result.would_write.push_back(ModuleFileName(system.SystemName, vars.consoles[static_cast<std::size_t>(n)], n));
     }
   } else {
+    // All files are staged first and put in place together: one flush to
+    // disk for the lot instead of one per file.
+    OutputBatch batch;
     Step(problems, "console configuration file", [&] {
       const auto path = SaveConsoleConfig(ctx.output_folder, system.SystemName, vars.console_config, ctx.question,
-                                          problems);
+                                          batch, problems);
       if (!path.empty()) result.written.push_back(path);
     });
     Step(problems, "module configuration files", [&] {
       for (auto& path : SaveModuleConfig(ctx.output_folder, system.SystemName, vars.consoles, system.ConsoleCount,
-                                         ctx.question, problems)) {
+                                         ctx.question, batch, problems)) {
         result.written.push_back(std::move(path));
       }
     });
+    CommitOutputs(batch, result);
   }
   return Complete(ctx, std::move(result));
 }

@@ -1,0 +1,152 @@
+// POSIX (Linux) file calls: unnamed temporary files through O_TMPFILE, linked
+// into the folder only when complete; one syncfs for a batch of files.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "base/file_platform.h"
+
+namespace kvr::platform {
+namespace {
+
+std::string Why(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+
+int Fd(const TempFile& f) { return static_cast<int>(f.handle); }
+
+void Close(TempFile& f) {
+  if (f.handle >= 0) ::close(Fd(f));
+  f.handle = -1;
+}
+
+}  // namespace
+
+std::optional<std::string> CreateTemp(const std::filesystem::path& folder, const std::string& fallback_name,
+                                      TempFile& out) {
+  out = TempFile{};
+#ifdef O_TMPFILE
+  int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+  if (fd >= 0) {
+    out.handle = fd;
+    return std::nullopt;
+  }
+  // File systems without unnamed files say so with one of these.
+  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+    return Why(("cannot create a file in " + folder.string()).c_str());
+  }
+#endif
+  const std::filesystem::path named = folder / fallback_name;
+  const int nfd = ::open(named.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (nfd < 0) return Why(("cannot create a file in " + folder.string()).c_str());
+  out.handle = nfd;
+  out.named = named;
+  return std::nullopt;
+}
+
+std::optional<std::string> WriteAll(const TempFile& file, std::string_view bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(Fd(file), bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return Why("cannot write");
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> FlushAll(const std::vector<const TempFile*>& files) {
+  if (files.empty()) return std::nullopt;
+  // One syncfs writes back every file of the file system together; where it
+  // fails (or the files lie on several file systems) each is flushed alone.
+  struct stat first{};
+  bool one_fs = ::fstat(Fd(*files[0]), &first) == 0;
+  for (const TempFile* f : files) {
+    struct stat st{};
+    if (::fstat(Fd(*f), &st) != 0 || st.st_dev != first.st_dev) one_fs = false;
+  }
+  if (one_fs && ::syncfs(Fd(*files[0])) == 0) return std::nullopt;
+  for (const TempFile* f : files) {
+    if (::fsync(Fd(*f)) != 0) return Why("cannot flush to disk");
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> PutInPlace(TempFile& file, const std::filesystem::path& folder,
+                                      const std::string& link_name, const std::filesystem::path& target) {
+  if (file.named.empty()) {
+    const std::filesystem::path named = folder / link_name;
+    const std::string proc = "/proc/self/fd/" + std::to_string(Fd(file));
+    if (::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, named.c_str(), AT_SYMLINK_FOLLOW) != 0 &&
+        ::linkat(Fd(file), "", AT_FDCWD, named.c_str(), AT_EMPTY_PATH) != 0) {
+      const std::string why = Why("cannot name the file");
+      Close(file);
+      return why;
+    }
+    file.named = named;
+  }
+  Close(file);
+  if (std::rename(file.named.c_str(), target.c_str()) != 0) {
+    const std::string why = Why("cannot replace the file");
+    ::unlink(file.named.c_str());
+    file.named.clear();
+    return why;
+  }
+  file.named.clear();
+  return std::nullopt;
+}
+
+void Discard(TempFile& file) {
+  Close(file);
+  if (!file.named.empty()) ::unlink(file.named.c_str());
+  file.named.clear();
+}
+
+std::optional<std::string> FlushFolder(const std::filesystem::path& folder) {
+  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return Why("cannot open the folder to flush it");
+  const int rc = ::fsync(fd);
+  const std::string why = rc != 0 ? Why("cannot flush the folder") : "";
+  ::close(fd);
+  if (rc != 0) return why;
+  return std::nullopt;
+}
+
+void RemoveMatching(const std::filesystem::path& folder, bool (*ours)(std::string_view, std::string_view),
+                    std::string_view stem) {
+  DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+  if (dir == nullptr) return;
+  while (const dirent* e = ::readdir(dir)) {
+    if (!ours(e->d_name, stem)) continue;
+    // Only regular files: a folder or link of that name is not ours.
+    struct stat st{};
+    if (::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)) {
+      ::unlinkat(::dirfd(dir), e->d_name, 0);
+    }
+  }
+  ::closedir(dir);
+}
+
+std::optional<std::string> UnreadableFileReason(const std::filesystem::path& path) {
+  struct stat st{};
+  if (::stat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return "does not exist";
+    return std::string("cannot be read: ") + std::strerror(errno);
+  }
+  if (S_ISDIR(st.st_mode)) return "is a folder, not a file";
+  if (S_ISFIFO(st.st_mode)) return "is a FIFO, not a regular file";
+  if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return "is a device, not a regular file";
+  if (S_ISSOCK(st.st_mode)) return "is a socket, not a regular file";
+  if (!S_ISREG(st.st_mode)) return "is not a regular file";
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return std::string("cannot be read: ") + std::strerror(errno);
+  ::close(fd);
+  return std::nullopt;
+}
+
+}  // namespace kvr::platform
