@@ -136,8 +136,11 @@ bool RegularFileExists(const std::filesystem::path& path) {
   return std::filesystem::is_regular_file(path, ec);
 }
 
-std::optional<std::string> UnreadableFileReason(const std::filesystem::path& path) {
-  return platform::UnreadableFileReason(path);
+std::optional<UnreadableFile> UnreadableFileReason(const std::filesystem::path& path) {
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec) && !ec) return UnreadableFile{true, "does not exist"};
+  if (auto why = platform::UnreadableFileReason(path)) return UnreadableFile{false, std::move(*why)};
+  return std::nullopt;
 }
 
 }  // namespace kvr

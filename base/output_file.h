@@ -73,10 +73,15 @@ std::optional<std::string> UnsafeFileNameReason(std::string_view name);
 // True when a regular file (not a folder) exists at `path`.
 bool RegularFileExists(const std::filesystem::path& path);
 
-// Why `path` cannot be read as an input file: it does not exist, is a
-// folder, a FIFO, a device or a socket, or cannot be opened; nullopt when it
-// is a readable regular file. Never blocks (a FIFO is not opened).
-std::optional<std::string> UnreadableFileReason(const std::filesystem::path& path);
+// Why `path` cannot be read as an input file: it does not exist (`missing`),
+// or it is a folder, a FIFO, a device or a socket, or cannot be opened
+// (`why`: "is a folder, not a file"); nullopt when it is a readable regular
+// file. Never blocks (a FIFO is not opened).
+struct UnreadableFile {
+  bool missing = false;
+  std::string why;
+};
+std::optional<UnreadableFile> UnreadableFileReason(const std::filesystem::path& path);
 
 }  // namespace kvr
 

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "base/utf8.h"
+
 namespace kvr {
 
 const char* ErrorDescription(ErrorCode code) {
@@ -22,8 +24,8 @@ const char* ErrorDescription(ErrorCode code) {
 }
 
 std::string Problem::ToString() const {
-  if (place.empty()) return message;
-  return place + ": " + message;
+  if (place.empty()) return EscapeControls(message);
+  return EscapeControls(place) + ": " + EscapeControls(message);
 }
 
 void Problems::Report(std::string place, std::string message, ErrorCode code) {

@@ -33,7 +33,8 @@ struct Problem {
   std::string message;  // plain words: what failed and what was left as it was
   ErrorCode code = ErrorCode::kApplicationDefined;
 
-  // "place: message", or the message alone when there is no place.
+  // "place: message", or the message alone when there is no place; control
+  // characters written out, so a problem is always one line.
   std::string ToString() const;
 };
 

@@ -23,6 +23,11 @@ std::size_t Utf8Length(std::string_view text);
 // Replaces every ill-formed sequence with U+FFFD.
 std::string SanitizeUtf8(std::string_view text);
 
+// `text` with its control characters written out ("\n", "\r", "\t",
+// "\x1B"), so that text from a workbook never splits or rewrites a line of
+// a report.
+std::string EscapeControls(std::string_view text);
+
 }  // namespace kvr
 
 #endif  // KVR_BASE_UTF8_H_

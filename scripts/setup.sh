@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake pkg-config
+  build-essential cmake pkg-config clang
   libzip-dev libpugixml-dev libexpat1-dev
   libsqlite3-dev libcli11-dev nlohmann-json3-dev
   qt6-base-dev

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "base/output_file.h"
 #include "tables/switcher_database.h"
 
 namespace kvr {
@@ -67,12 +68,14 @@ void CreateSwitcherDatabase(const std::filesystem::path& path, const DatabaseSiz
   if (std::filesystem::exists(path, ec)) {
     throw DatabaseError(path.string() + " already exists; new-database never overwrites a file");
   }
+  // Built in memory and written whole, so a full disk or a kill never leaves
+  // a partial database or a journal behind.
   sqlite3* db = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
-    const std::string why = db != nullptr ? sqlite3_errmsg(db) : "out of memory";
+  if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
     sqlite3_close(db);
-    throw DatabaseError("cannot create " + path.string() + ": " + why);
+    throw DatabaseError("cannot create " + path.string() + ": out of memory");
   }
+  std::string bytes;
   try {
     Exec(db, "BEGIN");
     for (const TableDef& t : Schema(sizes)) {
@@ -94,12 +97,22 @@ void CreateSwitcherDatabase(const std::filesystem::path& path, const DatabaseSiz
       sqlite3_finalize(insert);
     }
     Exec(db, "COMMIT");
-  } catch (...) {
+    sqlite3_int64 size = 0;
+    unsigned char* image = sqlite3_serialize(db, "main", &size, 0);
+    if (image == nullptr) throw DatabaseError("out of memory");
+    bytes.assign(reinterpret_cast<const char*>(image), static_cast<std::size_t>(size));
+    sqlite3_free(image);
+  } catch (const DatabaseError& e) {
     sqlite3_close(db);
-    std::filesystem::remove(path, ec);
-    throw;
+    throw DatabaseError("cannot create " + path.string() + ": " + e.what());
   }
   sqlite3_close(db);
+  if (std::filesystem::exists(path, ec)) {
+    throw DatabaseError(path.string() + " already exists; new-database never overwrites a file");
+  }
+  if (const auto why = WriteFileAtomically(path, bytes)) {
+    throw DatabaseError("cannot create " + path.string() + ": " + *why);
+  }
 }
 
 }  // namespace kvr

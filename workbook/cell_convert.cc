@@ -71,6 +71,9 @@ std::string FormatNumber(double value) {
 }
 
 std::string FormatDateSerial(double serial, bool date1904) {
+  // Day serials name dates from 1 January 100 to 31 December 9999; a value
+  // outside (1E+20 in a date-formatted cell) is no date and shows as the number.
+  if (!(serial >= kFirstDateSerial && serial < kLastDateSerial + 1)) return FormatNumber(serial);
   // Rounded to the second: 16:17:36.96 shows as 4:17:37 PM.
   const double total = std::floor(serial * 86400.0 + 0.5);
   const auto secs = static_cast<std::int64_t>(total);

@@ -24,6 +24,10 @@ std::optional<std::string> CellText(const SheetGrid& grid, int row, int column);
 
 // Number formatting and date formatting used by CellText.
 std::string FormatNumber(double value);
+// A day serial as a date ("3/15/2020 12:00:00 PM"); outside the serials of
+// 1/1/100 to 12/31/9999 as the number it is.
+inline constexpr double kFirstDateSerial = -657434;  // 1/1/100
+inline constexpr double kLastDateSerial = 2958465;   // 12/31/9999
 std::string FormatDateSerial(double serial, bool date1904);
 
 // The longest leading number of `text`, as Val reads it: blanks, tabs and

@@ -66,6 +66,9 @@ TEST(CellTextTest, ConvertsEveryKind) {
       {E{"#DIV/0!"}, std::nullopt}, {D{43905}, "3/15/2020"}, {D{44381.678900463}, "7/4/2021 4:17:37 PM"},
       {D{0.2736111111}, "6:34:00 AM"}, {D{61}, "3/1/1900"}, {D{44381.5}, "7/4/2021 12:00:00 PM"},
       {D{44381.999999}, "7/5/2021"},
+      // Past the last date a serial shows as the number it is.
+      {D{2958465}, "12/31/9999"}, {D{2958466}, "2958466"}, {D{1e20}, "1E+20"}, {D{-1e300}, "-1E+300"},
+      {D{-657434}, "1/1/100"},
   };
   for (const auto& c : cases) EXPECT_EQ(CellText(One(c.cell), 1, 1), c.want);
 }

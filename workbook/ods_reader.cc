@@ -33,7 +33,6 @@ constexpr std::size_t kSmallPartCap = std::size_t{1} << 20;  // mimetype, manife
 constexpr std::size_t kContentCap = std::size_t{1} << 30;
 constexpr std::int64_t kMaxRow = 1048576;
 constexpr std::int64_t kMaxColumn = 16384;
-constexpr std::size_t kMaxCellTextChars = 32767;
 
 constexpr std::string_view kOffice = "urn:oasis:names:tc:opendocument:xmlns:office:1.0 ";
 constexpr std::string_view kTable = "urn:oasis:names:tc:opendocument:xmlns:table:1.0 ";
@@ -93,17 +92,20 @@ struct RowCell {
 // ahead (that sheet reports its fault when it is asked for).
 struct ContentHandler {
   static constexpr std::size_t kCacheCells = std::size_t{1} << 20;
+  static constexpr std::size_t kCacheTextBytes = std::size_t{32} << 20;
 
   std::vector<std::string>* names = nullptr;
   std::vector<std::optional<SheetGrid>>* cache = nullptr;
   std::size_t first = 0;
   std::size_t must = static_cast<std::size_t>(-1);
   std::string error;
+  bool limit = false;
   bool finished = false;
   bool spreadsheet_seen = false;
 
   bool caching = true;
   std::size_t cached_cells = 0;
+  std::size_t cached_text = 0;
   std::size_t table_index = 0;  // tables started so far
   int depth = 0;                // element depth inside the current table, 0 outside
   std::unique_ptr<SheetGridBuilder> builder;  // set while the current table is read
@@ -136,12 +138,18 @@ struct ContentHandler {
     if (names == nullptr) finished = true;
   }
 
-  void Fail(std::string why) {
+  void Fail(std::string why, bool past_limit) {
     builder.reset();
     in_row = in_cell = false;
-    if (current() == must) error = std::move(why);
-    else StopCaching();
+    if (current() == must) {
+      error = std::move(why);
+      limit = past_limit;
+    } else {
+      StopCaching();
+    }
   }
+
+  void Fail(const WorkbookError& e) { Fail(e.what(), dynamic_cast<const WorkbookLimitError*>(&e) != nullptr); }
 
   void Start(std::string_view name, const XML_Char** atts) {
     if (Is(name, kOffice, "spreadsheet")) spreadsheet_seen = true;
@@ -152,6 +160,7 @@ struct ContentHandler {
       if (names != nullptr) {
         if (names->size() >= kMaxSheets) {
           error = "more than " + std::to_string(kMaxSheets) + " sheets, the most a workbook may list";
+          limit = true;
           return;
         }
         names->push_back(sheet);
@@ -251,7 +260,7 @@ struct ContentHandler {
         const auto r = std::from_chars(s.data(), s.data() + s.size(), n);
         if (r.ec != std::errc() || n < 0) n = 1;
       }
-      if (n > static_cast<std::int64_t>(kMaxCellTextChars)) n = kMaxCellTextChars + 1;  // refused below
+      if (n > static_cast<std::int64_t>(SheetGrid::kMaxTextChars)) n = SheetGrid::kMaxTextChars + 1;  // refused below
       Append(std::string(static_cast<std::size_t>(n), ' '));
     } else if (Is(name, kText, "tab")) {
       Append("\t");
@@ -262,7 +271,7 @@ struct ContentHandler {
 
   void Append(std::string_view s) {
     // Four bytes is the longest UTF-8 character: past that the text cannot fit.
-    if (text.size() + s.size() > 4 * kMaxCellTextChars) {
+    if (text.size() + s.size() > SheetGrid::kMaxTextBytes) {
       TextTooLong();
       return;
     }
@@ -271,7 +280,8 @@ struct ContentHandler {
 
   void TextTooLong() {
     Fail("a cell's text in row " + std::to_string(row + 1) + " is longer than " +
-         std::to_string(kMaxCellTextChars) + " characters, the most a cell holds");
+             std::to_string(SheetGrid::kMaxTextChars) + " characters, the most a cell holds",
+         true);
   }
 
   void End(std::string_view name) {
@@ -306,15 +316,16 @@ struct ContentHandler {
     if (!builder) return;
     const std::size_t t = current();
     try {
+      cached_text += builder->text_bytes();
       SheetGrid grid = std::move(*builder).Build();
       cached_cells += static_cast<std::size_t>(grid.rows()) * static_cast<std::size_t>(grid.columns());
       (*cache)[t] = std::move(grid);
     } catch (const WorkbookError& e) {
-      Fail(e.what());
+      Fail(e);
       return;
     }
     builder.reset();
-    if (t >= must && cached_cells >= kCacheCells) StopCaching();
+    if (t >= must && (cached_cells >= kCacheCells || cached_text >= kCacheTextBytes)) StopCaching();
   }
 
   void FinishCell() {
@@ -364,7 +375,7 @@ struct ContentHandler {
     }
     if (cell.kind == CellKind::kText && cell.text.empty()) return;
     if (cell.kind == CellKind::kEmpty) return;
-    if ((cell.kind == CellKind::kText || cell.kind == CellKind::kError) && Utf8Length(cell.text) > kMaxCellTextChars) {
+    if ((cell.kind == CellKind::kText || cell.kind == CellKind::kError) && Utf8Length(cell.text) > SheetGrid::kMaxTextChars) {
       TextTooLong();
       return;
     }
@@ -382,13 +393,21 @@ struct ContentHandler {
     std::int64_t per_row = 0;
     for (const RowCell& c : row_cells) per_row += c.repeat;
     if (per_row * rows > static_cast<std::int64_t>(SheetGrid::kMaxCells - value_cells)) {
-      Fail("more than " + std::to_string(SheetGrid::kMaxCells) + " cells with values, the most a sheet may hold");
+      Fail("more than " + std::to_string(SheetGrid::kMaxCells) + " cells with values, the most a sheet may hold",
+           true);
       return;
     }
     value_cells += static_cast<std::size_t>(per_row * rows);
     for (RowCell& c : row_cells) {
       std::uint32_t id = 0;
-      if (c.kind == CellKind::kText) id = builder->InternText(std::move(c.text));
+      if (c.kind == CellKind::kText) {
+        try {
+          id = builder->InternText(std::move(c.text));
+        } catch (const WorkbookError& e) {
+          Fail(e);
+          return;
+        }
+      }
       for (std::int64_t r = first; r < first + rows; ++r) {
         for (std::int64_t col = c.column; col < c.column + c.repeat; ++col) {
           const int ri = static_cast<int>(r), ci = static_cast<int>(col);
@@ -443,6 +462,8 @@ class OdsWorkbook : public Workbook {
       h.first = h.must = index;
       try {
         StreamXml(zip_, file_, "content.xml", kContentCap, h, XmlNames::kNamespaced);
+      } catch (const WorkbookLimitError& e) {
+        if (!cache_[index]) throw WorkbookLimitError(std::string(e.what()) + " (sheet '" + names_[index] + "')");
       } catch (const WorkbookError& e) {
         // A fault past the wanted sheet (malformed XML further on) does not
         // take that sheet with it.

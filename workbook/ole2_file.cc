@@ -212,7 +212,7 @@ std::optional<std::string> ReadOle2Stream(const std::filesystem::path& path, std
   for (const Entry* e : cf.TopLevel()) {
     if (e->type != 2 || !SameName(e->name, name)) continue;
     if (e->size > cap) {
-      throw WorkbookError("part too large: " + path.string() + ", stream " + std::string(name) + " holds " +
+      throw WorkbookLimitError("part too large: " + path.string() + ", stream " + std::string(name) + " holds " +
                           std::to_string(e->size) + " bytes, more than the " + std::to_string(cap) + " allowed");
     }
     return cf.Read(*e);

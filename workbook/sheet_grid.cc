@@ -59,13 +59,18 @@ SheetGridBuilder::SheetGridBuilder(std::string sheet_name, bool date1904) {
 }
 
 std::uint32_t SheetGridBuilder::InternText(std::string text) {
+  text_bytes_ += text.size();
+  if (text_bytes_ > SheetGrid::kMaxSheetTextBytes) {
+    throw WorkbookLimitError("sheet '" + grid_.sheet_name_ + "' holds more than " +
+                        std::to_string(SheetGrid::kMaxSheetTextBytes) + " bytes of text");
+  }
   grid_.texts_.push_back(std::move(text));
   return static_cast<std::uint32_t>(grid_.texts_.size() - 1);
 }
 
 void SheetGridBuilder::Add(int row, int column, SheetGrid::Slot slot) {
   if (cells_.size() >= SheetGrid::kMaxCells) {
-    throw WorkbookError("sheet '" + grid_.sheet_name_ + "' holds more than " +
+    throw WorkbookLimitError("sheet '" + grid_.sheet_name_ + "' holds more than " +
                         std::to_string(SheetGrid::kMaxCells) + " cells");
   }
   cells_.push_back(Placed{static_cast<std::uint32_t>(row), static_cast<std::uint32_t>(column), slot});

@@ -35,6 +35,14 @@ class SheetGrid {
   // Upper bound on the cells of a used range. A larger sheet is refused
   // rather than allocated; it is far beyond any installation's workbook.
   static constexpr std::size_t kMaxCells = std::size_t{1} << 22;
+  // The longest text a cell holds in every workbook format. Readers refuse a
+  // sheet with a longer one rather than keep it.
+  static constexpr std::size_t kMaxTextChars = 32767;
+  // Four bytes is the longest UTF-8 character: text read past this many
+  // bytes cannot fit, and readers stop collecting it there.
+  static constexpr std::size_t kMaxTextBytes = 4 * kMaxTextChars;
+  // The most text, in bytes, one sheet's cells hold together.
+  static constexpr std::size_t kMaxSheetTextBytes = std::size_t{64} << 20;
 
   SheetGrid() = default;
 
@@ -82,8 +90,10 @@ class SheetGridBuilder {
  public:
   SheetGridBuilder(std::string sheet_name, bool date1904);
 
-  // Returns the id under which `text` is stored; AddText takes it.
+  // Returns the id under which `text` is stored; AddText takes it. Throws
+  // WorkbookError past SheetGrid::kMaxSheetTextBytes of text in all.
   std::uint32_t InternText(std::string text);
+  std::size_t text_bytes() const { return text_bytes_; }
 
   void AddNumber(int row, int column, double value);
   void AddDate(int row, int column, double serial);
@@ -103,6 +113,7 @@ class SheetGridBuilder {
 
   SheetGrid grid_;
   std::vector<Placed> cells_;
+  std::size_t text_bytes_ = 0;
 };
 
 }  // namespace kvr

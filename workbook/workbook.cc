@@ -5,6 +5,7 @@
 #include <fstream>
 #include <new>
 
+#include "base/output_file.h"
 #include "base/problems.h"
 #include "workbook/zip_archive.h"
 
@@ -35,9 +36,9 @@ bool IsOpenDocument(const std::filesystem::path& path) {
 }  // namespace
 
 std::unique_ptr<Workbook> OpenWorkbook(const std::filesystem::path& path) {
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) {
-    throw WorkbookError("not a workbook: " + path.string() + " is a folder");
+  if (const auto why = UnreadableFileReason(path)) {
+    if (why->missing) throw WorkbookError("cannot open " + path.string() + ": the file does not exist");
+    throw WorkbookError("not a workbook: " + path.string() + " " + why->why);
   }
   std::ifstream in(path, std::ios::binary);
   if (!in) throw WorkbookError("cannot open " + path.string() + ": " + std::strerror(errno));
@@ -73,6 +74,8 @@ SheetGrid OpenSheetGrid(Workbook& workbook, std::string_view name, Problems& pro
   }
   try {
     return workbook.ReadSheet(*index);
+  } catch (const WorkbookLimitError&) {
+    throw;  // ends the run: the file is no real workbook
   } catch (const WorkbookError& e) {
     problems.Report(std::string(name), std::string(e.what()) + "; nothing read from it",
                     ErrorCode::kInvalidFormat);

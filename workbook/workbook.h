@@ -51,7 +51,8 @@ std::optional<std::size_t> FindSheet(const Workbook& workbook, std::string_view 
 
 // The grid of worksheet `name`. A missing sheet, or one that cannot be read,
 // gives an empty grid (0 x 0) and a recorded problem, so that the reader of
-// that sheet fills nothing.
+// that sheet fills nothing. A sheet past a reader's bounds throws
+// WorkbookLimitError, which ends the run.
 SheetGrid OpenSheetGrid(Workbook& workbook, std::string_view name, Problems& problems);
 
 // Readers behind OpenWorkbook; each throws WorkbookError.

@@ -26,8 +26,15 @@
 namespace kvr {
 namespace {
 
-constexpr std::size_t kSmallPartCap = std::size_t{64} << 20;   // workbook, rels, styles
-constexpr std::size_t kLargePartCap = std::size_t{1} << 30;    // worksheets, shared strings
+// Parts parsed whole (workbook, relationships, styles) hold a few thousand
+// elements at most; streamed parts (worksheets, shared strings) are far
+// smaller than these caps in the largest real workbook.
+constexpr std::size_t kSmallPartCap = std::size_t{8} << 20;
+constexpr std::size_t kLargePartCap = std::size_t{256} << 20;
+// The shared-string table holds at most as many strings as a sheet holds
+// cells, and at most this much text in all.
+constexpr std::size_t kMaxSharedStrings = SheetGrid::kMaxCells / 2;
+constexpr std::size_t kMaxSharedTextBytes = SheetGrid::kMaxSheetTextBytes;
 constexpr int kMaxRow = 1048576;
 constexpr int kMaxColumn = 16384;
 
@@ -177,10 +184,14 @@ bool ParseCellReference(std::string_view ref, int& row, int& column) {
 }
 
 // <sst><si><t>..</t></si><si><r><t>..</t></r>..<rPh>..</rPh></si></sst>
+// The table is refused past kMaxSharedStrings strings, kMaxSharedTextBytes
+// of text, or a string longer than a cell holds.
 struct SharedStringsHandler {
   std::vector<std::string>* out = nullptr;
   std::string current;
   std::string error;
+  bool limit = true;  // every refusal here is a bound
+  std::size_t text_bytes = 0;
   int si_depth = 0, t_depth = 0, rph_depth = 0;
 
   void Start(std::string_view name, const XML_Char**) {
@@ -189,12 +200,37 @@ struct SharedStringsHandler {
     else if (name == "t") t_depth++;
   }
   void End(std::string_view name) {
-    if (name == "si" && si_depth > 0) { si_depth--; out->push_back(DecodeEscapes(std::move(current))); current.clear(); }
-    else if (name == "rPh" && rph_depth > 0) rph_depth--;
-    else if (name == "t" && t_depth > 0) t_depth--;
+    if (name == "si" && si_depth > 0) {
+      si_depth--;
+      if (out->size() >= kMaxSharedStrings) {
+        error = "more than " + std::to_string(kMaxSharedStrings) + " shared strings, the most this program reads";
+        return;
+      }
+      std::string text = DecodeEscapes(std::move(current));
+      current.clear();
+      if (Utf8Length(text) > SheetGrid::kMaxTextChars) {
+        error = "shared string " + std::to_string(out->size()) + " is longer than " +
+                std::to_string(SheetGrid::kMaxTextChars) + " characters, the most a cell holds";
+        return;
+      }
+      out->push_back(std::move(text));
+    } else if (name == "rPh" && rph_depth > 0) {
+      rph_depth--;
+    } else if (name == "t" && t_depth > 0) {
+      t_depth--;
+    }
   }
   void Text(const char* s, std::size_t n) {
-    if (si_depth > 0 && t_depth > 0 && rph_depth == 0) current.append(s, n);
+    if (si_depth == 0 || t_depth == 0 || rph_depth > 0) return;
+    text_bytes += n;
+    if (text_bytes > kMaxSharedTextBytes) {
+      error = "shared strings hold more than " + std::to_string(kMaxSharedTextBytes) + " bytes of text";
+    } else if (current.size() + n > 4 * SheetGrid::kMaxTextBytes) {  // room for the _xHHHH_ escapes
+      error = "shared string " + std::to_string(out->size()) + " is longer than " +
+              std::to_string(SheetGrid::kMaxTextChars) + " characters, the most a cell holds";
+    } else {
+      current.append(s, n);
+    }
   }
 };
 
@@ -207,6 +243,7 @@ struct WorksheetHandler {
   std::vector<std::uint32_t> shared_ids;  // shared string index -> grid text id
   bool date1904 = false;
   std::string error;
+  bool limit = false;
 
   int sheet_data_depth = 0;
   int row = 0, next_column = 1;
@@ -286,11 +323,27 @@ struct WorksheetHandler {
   }
 
   void Text(const char* s, std::size_t n) {
-    if (in_v || (in_is && in_t && rph_depth == 0)) value.append(s, n);
+    if (!(in_v || (in_is && in_t && rph_depth == 0))) return;
+    if (value.size() + n > 4 * SheetGrid::kMaxTextBytes) {  // room for the _xHHHH_ escapes
+      TextTooLong();
+      return;
+    }
+    value.append(s, n);
+  }
+
+  void TextTooLong() {
+    limit = true;
+    Fail("cell " + ColumnLetters(cell_column) + std::to_string(cell_row) + " holds a text longer than " +
+         std::to_string(SheetGrid::kMaxTextChars) + " characters, the most a cell holds");
   }
 
   void AddText(std::string text) {
-    builder->AddText(cell_row, cell_column, builder->InternText(DecodeEscapes(std::move(text))));
+    text = DecodeEscapes(std::move(text));
+    if (Utf8Length(text) > SheetGrid::kMaxTextChars) {
+      TextTooLong();
+      return;
+    }
+    builder->AddText(cell_row, cell_column, builder->InternText(std::move(text)));
   }
 
   void FinishCell() {
@@ -383,6 +436,10 @@ class XlsxWorkbook : public Workbook {
       }
       const auto it = rels.find(rid.value());
       if (it == rels.end() || !EndsWith(it->second.type, "/worksheet")) continue;  // chart sheets and the like
+      if (names_.size() >= kMaxSheets) {
+        throw WorkbookLimitError("workbook too large: " + file_ + " lists more than " + std::to_string(kMaxSheets) +
+                            " sheets");
+      }
       names_.push_back(SanitizeUtf8(sheet.attribute("name").value()));
       parts_.push_back(it->second.target);
     }

@@ -6,7 +6,9 @@
 // local name joined by a blank ("urn:...:table:1.0 table-cell"), which lets a
 // reader tell elements and attributes of different vocabularies apart
 // whatever prefixes the file uses. A handler that also has a bool `finished`
-// may set it to end the parse early without error.
+// may set it to end the parse early without error, and one with a bool
+// `limit` sets it with `error` when the part is refused for passing a bound
+// (the error is then a WorkbookLimitError).
 //
 // Nesting deeper than kMaxXmlDepth elements is refused: no real workbook
 // nests more than a few dozen levels, and a file of unclosed elements would
@@ -61,6 +63,12 @@ struct Context {
 };
 
 template <typename Handler>
+bool PastLimit(const Handler& h) {
+  if constexpr (requires { h.limit; }) return h.limit;
+  return false;
+}
+
+template <typename Handler>
 bool Finished(const Handler& h) {
   if constexpr (requires { h.finished; }) return h.finished;
   return false;
@@ -113,10 +121,12 @@ void StreamXml(const ZipArchive& zip, const std::string& file, const std::string
     if (xml_stream_detail::MustStop(*c->handler)) XML_StopParser(c->parser, XML_FALSE);
   });
   const std::string where = "damaged workbook: " + file + ", part " + part + ": ";
+  const std::string past = "workbook too large: " + file + ", part " + part + ": ";
   auto fail = [&] {
     if (ctx.too_deep) {
-      throw WorkbookError(where + "elements nested deeper than " + std::to_string(kMaxXmlDepth) + " levels");
+      throw WorkbookLimitError(past + "elements nested deeper than " + std::to_string(kMaxXmlDepth) + " levels");
     }
+    if (xml_stream_detail::PastLimit(handler)) throw WorkbookLimitError(past + handler.error);
     if (!handler.error.empty()) throw WorkbookError(where + handler.error);
     throw WorkbookError(where + "malformed XML at line " + std::to_string(XML_GetCurrentLineNumber(parser)) + " (" +
                         XML_ErrorString(XML_GetErrorCode(parser)) + ")");

@@ -11,6 +11,7 @@ namespace kvr {
 struct ZipArchive::Impl {
   zip_t* zip = nullptr;
   std::string file;
+  std::size_t inflated = 0;  // by all reads so far
 
   std::optional<zip_uint64_t> Locate(std::string_view name) const {
     std::string n(name);
@@ -53,7 +54,7 @@ void ZipArchive::Stream(std::string_view name, std::size_t cap,
   if (!index) throw WorkbookError("the workbook lacks a part it needs: " + where);
   zip_stat_t st;
   if (zip_stat_index(impl_->zip, *index, 0, &st) == 0 && (st.valid & ZIP_STAT_SIZE) && st.size > cap) {
-    throw WorkbookError("part too large: " + where + " would inflate to " + std::to_string(st.size) +
+    throw WorkbookLimitError("part too large: " + where + " would inflate to " + std::to_string(st.size) +
                         " bytes, more than the " + std::to_string(cap) + " allowed");
   }
   zip_file_t* f = zip_fopen_index(impl_->zip, *index, 0);
@@ -72,8 +73,13 @@ void ZipArchive::Stream(std::string_view name, std::size_t cap,
       total += static_cast<std::size_t>(n);
       // The size in the zip directory may lie; the inflated byte count does not.
       if (total > cap) {
-        throw WorkbookError("part too large: " + where + " inflates to more than " +
+        throw WorkbookLimitError("part too large: " + where + " inflates to more than " +
                             std::to_string(cap) + " bytes");
+      }
+      impl_->inflated += static_cast<std::size_t>(n);
+      if (impl_->inflated > kMaxInflatedTotal) {
+        throw WorkbookLimitError("workbook too large: " + impl_->file + " inflates to more than " +
+                            std::to_string(kMaxInflatedTotal) + " bytes in all (at part " + std::string(name) + ")");
       }
       sink(buf.data(), static_cast<std::size_t>(n));
     }

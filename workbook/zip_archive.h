@@ -1,5 +1,6 @@
 // Read access to the parts of a zip container, with a cap on how much any
-// part may inflate to (a zip bomb is refused, not inflated).
+// part may inflate to and on how much all reads of one container may inflate
+// together (a zip bomb is refused, not inflated).
 #ifndef KVR_WORKBOOK_ZIP_ARCHIVE_H_
 #define KVR_WORKBOOK_ZIP_ARCHIVE_H_
 
@@ -16,6 +17,11 @@ namespace kvr {
 
 class ZipArchive {
  public:
+  // All reads of one container together inflate at most this much: several
+  // times the largest installation workbook's 100 MB of XML, and few enough
+  // seconds of parsing that no small file can keep a command busy for long.
+  static constexpr std::size_t kMaxInflatedTotal = std::size_t{1} << 30;
+
   // Throws WorkbookError when the file is no readable zip container.
   explicit ZipArchive(const std::filesystem::path& path);
   ~ZipArchive();
@@ -26,8 +32,9 @@ class ZipArchive {
   // package part names are).
   bool Has(std::string_view name) const;
 
-  // The whole part; throws WorkbookError when it is missing, corrupt or would
-  // inflate to more than `cap` bytes.
+  // The whole part; throws WorkbookError when it is missing, corrupt, would
+  // inflate to more than `cap` bytes, or past kMaxInflatedTotal for the
+  // container.
   std::string Read(std::string_view name, std::size_t cap) const;
 
   // Hands the inflated part to `sink` in pieces, as it inflates; the same

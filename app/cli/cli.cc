@@ -13,7 +13,9 @@
 #include <string>
 
 #include "app/core/runs.h"
+#include "base/output_file.h"
 #include "base/problems.h"
+#include "base/utf8.h"
 #include "console/con_format.h"
 #include "tables/new_database.h"
 #include "workbook/cell_convert.h"
@@ -85,7 +87,7 @@ int Finish(const RunResult& result, std::ostream& out, std::ostream& err) {
       err << "kvrconversion: no file given\n";
       return kExitNotRun;
     case RunResult::Outcome::kNotRun:
-      err << "kvrconversion: " << result.reason << '\n';
+      err << "kvrconversion: " << EscapeControls(result.reason) << '\n';
       return kExitNotRun;
     case RunResult::Outcome::kCompleted:
       break;
@@ -171,6 +173,10 @@ int RunSystem(const std::string& workbook_path, std::ostream& out, std::ostream&
 }
 
 int RunInspect(const std::string& path, std::ostream& out, std::ostream& err) {
+  if (const auto why = UnreadableFileReason(path)) {
+    err << "kvrconversion: cannot inspect " << path << ": it " << why->why << '\n';
+    return kExitNotRun;
+  }
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     err << "kvrconversion: cannot open " << path << '\n';
@@ -267,7 +273,8 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
 
   std::error_code ec;
   if (!fs::is_directory(output_dir, ec)) {
-    err << "kvrconversion: output folder " << output_dir << " does not exist\n";
+    err << "kvrconversion: output folder " << output_dir
+        << (fs::exists(output_dir, ec) ? " is a file, not a folder\n" : " does not exist\n");
     return kExitNotRun;
   }
   ArgumentChooser chooser(database, workbook);

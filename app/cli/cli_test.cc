@@ -1,5 +1,11 @@
 #include "app/cli/cli.h"
 
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <sstream>
 #include <vector>
 
@@ -111,6 +117,71 @@ TEST_F(CommandLineRunTest, ConvertDryRunInspectAndExitStatuses) {
   EXPECT_NE(r.out.find("Completed with"), std::string::npos);
   EXPECT_EQ(RunCli({"xpoints", "--workbook", bad.c_str(), "--output-dir", (dir_ / "nope").c_str()}).status,
             kExitNotRun);
+}
+
+// Every command given a folder, a FIFO or a device where a file belongs says
+// so and ends with 2 at once (a FIFO is never opened, so nothing hangs); an
+// output folder that is a file is called one.
+class CommandLineInputsTest : public testing::TempDirTest {};
+
+TEST_F(CommandLineInputsTest, NonFilesAreRefusedPlainly) {
+  std::filesystem::create_directory(File("d.con"));
+  ASSERT_EQ(mkfifo(File("p.xlsx").c_str(), 0644), 0);
+  const std::string dir = File("d.con").string(), fifo = File("p.xlsx").string();
+  struct Case {
+    std::vector<const char*> args;
+    const char* says;
+  } cases[] = {
+      {{"inspect", dir.c_str()}, "is a folder"},
+      {{"inspect", fifo.c_str()}, "is a FIFO"},
+      {{"inspect", "/dev/null"}, "is a device"},
+      {{"sheet", "--workbook", fifo.c_str(), "--sheet", "S"}, "is a FIFO"},
+      {{"system", "--workbook", fifo.c_str()}, "is a FIFO"},
+      {{"system", "--workbook", dir.c_str()}, "is a folder"},
+      {{"xpoints", "--workbook", dir.c_str()}, "not a workbook"},
+      {{"convert", "--database", fifo.c_str(), "--workbook", kTypes.c_str()}, "not a switcher database"},
+      {{"xpoints", "--workbook", kTypes.c_str(), "--output-dir", kTypes.c_str()}, "is a file, not a folder"},
+  };
+  for (const auto& c : cases) {
+    const auto r = RunCli(c.args);
+    EXPECT_EQ(r.status, kExitNotRun) << c.args[0] << " " << c.args[1];
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+  }
+}
+
+// new-database builds the file whole: a file-size limit hit on the way names
+// the file and leaves nothing, no partial database and no journal.
+TEST_F(CommandLineInputsTest, NewDatabaseOnAFullDiskLeavesNothing) {
+  const std::string db = File("big.db").string();
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{65536, 65536};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    const auto r = RunCli({"new-database", "--database", db.c_str(), "--inputs", "32767", "--outputs", "32767"});
+    _exit(r.status == kExitNotRun && r.err.find("cannot create " + db) != std::string::npos ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 0);
+}
+
+// Text from a workbook never splits a problem line: control characters are
+// written out.
+TEST_F(CommandLineInputsTest, ProblemLinesEscapeControlCharacters) {
+  const std::string db = File("sw.db").string(), wb = File("nl.xlsx").string();
+  ASSERT_EQ(RunCli({"new-database", "--database", db.c_str()}).status, kExitOk);
+  testing::WriteXlsx(wb, {{"System", {{std::string("Name:"), std::string("Plant\nA")}}}});
+  const auto r = RunCli({"convert", "--database", db.c_str(), "--workbook", wb.c_str(), "--output-dir",
+                         dir_.c_str()});
+  EXPECT_EQ(r.status, kExitProblems);
+  EXPECT_NE(r.err.find("problem: Plant\\nA.con: "), std::string::npos) << r.err;
+  for (std::size_t at = 0; (at = r.err.find('\n', at)) != std::string::npos; ++at) {
+    EXPECT_TRUE(at + 1 == r.err.size() || r.err.compare(at + 1, 8, "problem:") == 0) << r.err;
+  }
 }
 
 }  // namespace

@@ -21,6 +21,8 @@ void Step(Problems& problems, const std::string& what, const std::function<void(
     step();
   } catch (const DatabaseFailure&) {
     throw;  // ends the whole database phase
+  } catch (const WorkbookLimitError&) {
+    throw;  // ends the run before anything is written
   } catch (const std::bad_alloc&) {
     problems.Report(what, "out of memory; step skipped", ErrorCode::kApplicationDefined);
   } catch (const std::exception& e) {
@@ -58,9 +60,9 @@ std::unique_ptr<Workbook> StartWithWorkbook(RunContext& ctx, RunResult& result) 
     result.outcome = RunResult::Outcome::kCancelled;
     return nullptr;
   }
-  if (!RegularFileExists(path)) {
+  if (const auto why = UnreadableFileReason(path)) {
     result.outcome = RunResult::Outcome::kNotRun;
-    result.reason = "workbook not found: " + path;
+    result.reason = why->missing ? "workbook not found: " + path : "not a workbook: " + path + " " + why->why;
     return nullptr;
   }
   std::unique_ptr<Workbook> workbook;
@@ -135,14 +137,32 @@ std::string FilePatternsFor(const std::string& extension) {
   return patterns;
 }
 
-RunResult ConversionRun(Variables& vars, RunContext& ctx) {
+namespace {
+
+// A workbook past a reader's bounds ends the run before anything is written:
+// it reads as not run, like a file that is no workbook.
+template <typename Body>
+RunResult EndingOnWorkbookLimits(RunContext& ctx, Body body) {
+  try {
+    return body();
+  } catch (const WorkbookLimitError& e) {
+    RunResult result;
+    result.outcome = RunResult::Outcome::kNotRun;
+    result.reason = e.what();
+    ctx.status.SetStatus("");
+    return result;
+  }
+}
+
+RunResult ConversionRunBody(Variables& vars, RunContext& ctx) {
   vars.Clear();
   RunResult result;
   const std::string db_path = ctx.chooser.GetFileName("Switcher.mdb", "mdb", 1);
   if (db_path.empty()) return result;  // cancelled
-  if (!RegularFileExists(db_path)) {
+  if (const auto why = UnreadableFileReason(db_path)) {
     result.outcome = RunResult::Outcome::kNotRun;
-    result.reason = "database not found: " + db_path;
+    result.reason = why->missing ? "database not found: " + db_path
+                                 : "not a switcher database: " + db_path + " " + why->why;
     return result;
   }
   DatabaseKind kind;
@@ -219,7 +239,7 @@ RunResult ConversionRun(Variables& vars, RunContext& ctx) {
   return Complete(ctx, std::move(result));
 }
 
-RunResult DemoIniRun(Variables& vars, RunContext& ctx) {
+RunResult DemoIniRunBody(Variables& vars, RunContext& ctx) {
   vars.Clear();
   RunResult result;
   ctx.status.SetStatus("");
@@ -263,7 +283,7 @@ RunResult DemoIniRun(Variables& vars, RunContext& ctx) {
   return Complete(ctx, std::move(result));
 }
 
-RunResult CrosspointExportRun(Variables& vars, RunContext& ctx) {
+RunResult CrosspointExportRunBody(Variables& vars, RunContext& ctx) {
   vars.Clear();
   RunResult result;
   ctx.status.SetStatus("");
@@ -289,6 +309,20 @@ RunResult CrosspointExportRun(Variables& vars, RunContext& ctx) {
     WriteOutput(ctx.output_folder / name, EncodeCrosspointFile(records), "crosspoint file", result);
   });
   return Complete(ctx, std::move(result));
+}
+
+}  // namespace
+
+RunResult ConversionRun(Variables& vars, RunContext& ctx) {
+  return EndingOnWorkbookLimits(ctx, [&] { return ConversionRunBody(vars, ctx); });
+}
+
+RunResult DemoIniRun(Variables& vars, RunContext& ctx) {
+  return EndingOnWorkbookLimits(ctx, [&] { return DemoIniRunBody(vars, ctx); });
+}
+
+RunResult CrosspointExportRun(Variables& vars, RunContext& ctx) {
+  return EndingOnWorkbookLimits(ctx, [&] { return CrosspointExportRunBody(vars, ctx); });
 }
 
 }  // namespace kvr
