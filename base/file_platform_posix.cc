@@ -80,10 +80,19 @@ std::optional<std::string> FlushAll(const std::vector<const TempFile*>& files) {
 std::optional<std::string> PutInPlace(TempFile& file, const std::filesystem::path& folder,
                                       const std::string& link_name, const std::filesystem::path& target) {
   if (file.named.empty()) {
-    const std::filesystem::path named = folder / link_name;
     const std::string proc = "/proc/self/fd/" + std::to_string(Fd(file));
-    if (::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, named.c_str(), AT_SYMLINK_FOLLOW) != 0 &&
-        ::linkat(Fd(file), "", AT_FDCWD, named.c_str(), AT_EMPTY_PATH) != 0) {
+    auto link = [&](const std::filesystem::path& name) {
+      return ::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0 ||
+             ::linkat(Fd(file), "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0;
+    };
+    // A new target is linked in place directly: the name appears with the
+    // whole file behind it. An existing one is replaced by a rename.
+    if (link(target)) {
+      Close(file);
+      return std::nullopt;
+    }
+    const std::filesystem::path named = folder / link_name;
+    if (!link(named)) {
       const std::string why = Why("cannot name the file");
       Close(file);
       return why;

@@ -76,11 +76,23 @@ std::optional<std::string> OutputBatch::Stage(const std::filesystem::path& targe
   return std::nullopt;
 }
 
+void OutputBatch::Drop(std::size_t index) {
+  if (index >= staged_.size() || staged_[index].fd < 0) return;
+  platform::TempFile file = ToTemp(staged_[index].fd, staged_[index].named);
+  platform::Discard(file);
+  staged_[index].fd = -1;
+  staged_[index].named.clear();
+}
+
 std::vector<OutputBatch::Failure> OutputBatch::Commit() {
   std::vector<Failure> failures;
   std::vector<platform::TempFile> files;
-  for (const Staged& s : staged_) files.push_back(ToTemp(s.fd, s.named));
-  std::vector<Staged> staged = std::move(staged_);
+  std::vector<Staged> staged;
+  for (Staged& s : staged_) {
+    if (s.fd < 0) continue;  // dropped
+    files.push_back(ToTemp(s.fd, s.named));
+    staged.push_back(std::move(s));
+  }
   staged_.clear();
   std::vector<const platform::TempFile*> all;
   for (const auto& f : files) all.push_back(&f);

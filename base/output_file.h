@@ -44,7 +44,10 @@ class OutputBatch {
   // that could not be replaced (each left exactly as it was), with the reason.
   std::vector<Failure> Commit();
 
-  bool empty() const { return staged_.empty(); }
+  // Staged files so far (dropped ones included); Drop(i) discards the i-th
+  // staged file, which Commit then leaves out.
+  std::size_t size() const { return staged_.size(); }
+  void Drop(std::size_t index);
 
  private:
   struct Staged {

@@ -28,6 +28,10 @@ std::string Problem::ToString() const {
   return EscapeControls(place) + ": " + EscapeControls(message);
 }
 
+void Problems::Append(const Problems& later) {
+  for (const Problem& p : later.list_) Report(p.place, p.message, p.code);
+}
+
 void Problems::Report(std::string place, std::string message, ErrorCode code) {
   error_text_ = ": Error #  " + std::to_string(static_cast<int>(code)) + " - " +
                 ErrorDescription(code);

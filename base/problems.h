@@ -52,6 +52,9 @@ class Problems {
   // non-negative number one leading blank); "" while nothing has failed.
   const std::string& ErrorText() const { return error_text_; }
 
+  // Reports each of `later`'s problems after these, in its order.
+  void Append(const Problems& later);
+
   void Clear();
 
  private:

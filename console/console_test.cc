@@ -269,13 +269,15 @@ class DiskWorkTest : public testing::TempDirTest {
   std::filesystem::path SaveCon(const std::string& system_name, const ConsoleConfigTable& table,
                                 OverwriteQuestion& question) {
     OutputBatch batch;
-    auto path = SaveConsoleConfig(dir_, system_name, table, question, batch, problems_);
+    const PreparedFile file = PrepareConsoleConfig(dir_, system_name, table, batch);
+    auto path = SaveConsoleConfig(file, question, batch, problems_);
     if (!Commit(batch)) path.clear();
     return path;
   }
   std::vector<std::filesystem::path> SaveModules(OverwriteQuestion& question) {
     OutputBatch batch;
-    auto paths = SaveModuleConfig(dir_, "Studio A", *consoles_, 3, question, batch, problems_);
+    const auto files = PrepareModuleFiles(dir_, "Studio A", *consoles_, 3, batch);
+    auto paths = SaveModuleConfig(files, question, batch, problems_);
     Commit(batch);
     return paths;
   }
@@ -311,6 +313,22 @@ TEST_F(DiskWorkTest, OneQuestionForManyExistingFiles) {
   EXPECT_EQ(SaveModules(yes).size(), 3u);
   EXPECT_EQ(yes.asked.size(), 1u);
   EXPECT_EQ(testing::ReadBytes(File("Studio A Console 3.cns")).size(), 176u);
+}
+
+// Two consoles of one name: the second file exists by the time it is saved,
+// so the question comes as if the first had been written already.
+TEST_F(DiskWorkTest, ALaterConsoleOfTheSameNameAsksFirst) {
+  (*consoles_)[2].consoleName = "Desk 1";
+  (*consoles_)[2].moduleCount = 2;
+  ScriptedQuestion no(false);
+  EXPECT_EQ(SaveModules(no).size(), 1u);
+  EXPECT_EQ(no.asked.size(), 1u);
+  EXPECT_EQ(testing::ReadBytes(File("Desk 1.cns")).size(), 176u);  // console 1's single module
+  EXPECT_FALSE(std::filesystem::exists(File("Studio A Console 3.cns")));  // No ends the saving
+  std::filesystem::remove(File("Desk 1.cns"));
+  ScriptedQuestion yes(true);
+  EXPECT_EQ(SaveModules(yes).size(), 3u);
+  EXPECT_EQ(testing::ReadBytes(File("Desk 1.cns")).size(), 344u);  // the later console's two modules
 }
 
 TEST_F(DiskWorkTest, ConsoleFileKeptOnNoAndReplacedOnYes) {

@@ -1,36 +1,53 @@
 #include "console/disk_work.h"
 
+#include <set>
+
 #include "base/output_file.h"
 #include "base/overwrite_question.h"
-#include "base/problems.h"
 #include "console/con_format.h"
 
 namespace kvr {
+namespace {
 
-std::filesystem::path SaveConsoleConfig(const std::filesystem::path& folder, const std::string& system_name,
-                                        const ConsoleConfigTable& table, OverwriteQuestion& question,
-                                        OutputBatch& batch, Problems& problems) {
+PreparedFile Refused(std::filesystem::path path, std::string place, std::string message, ErrorCode code) {
+  PreparedFile f;
+  f.path = std::move(path);
+  f.refused = Problem{std::move(place), std::move(message), code};
+  return f;
+}
+
+PreparedFile Staged(std::filesystem::path path, const std::string& bytes, const char* what, OutputBatch& batch) {
+  PreparedFile f;
+  f.path = std::move(path);
+  f.staged = batch.size();
+  if (auto error = batch.Stage(f.path, bytes, what)) {
+    f.staged.reset();
+    f.stage_error = std::move(error);
+  }
+  return f;
+}
+
+void Drop(const PreparedFile& file, OutputBatch& batch) {
+  if (file.staged) batch.Drop(*file.staged);
+}
+
+}  // namespace
+
+PreparedFile PrepareConsoleConfig(const std::filesystem::path& folder, const std::string& system_name,
+                                  const ConsoleConfigTable& table, OutputBatch& batch) {
   const std::string name = system_name + ".con";
   if (const auto why = UnsafeFileNameReason(system_name)) {
-    problems.Report(name, "no console configuration file written: the system name cannot name a file (" + *why + ")",
-                    ErrorCode::kPathFileAccess);
-    return {};
+    return Refused(folder / name, name,
+                   "no console configuration file written: the system name cannot name a file (" + *why + ")",
+                   ErrorCode::kPathFileAccess);
   }
   const std::filesystem::path path = folder / name;
   std::string why;
   const auto bytes = EncodeConsoleConfigFile(table, &why);
   if (!bytes) {
-    problems.Report(path.string(), "console configuration file not written: " + why, ErrorCode::kOverflow);
-    return {};
+    return Refused(path, path.string(), "console configuration file not written: " + why, ErrorCode::kOverflow);
   }
-  if (RegularFileExists(path) && !question.Ask(OverwriteQuestionText(path.string()), kOverwriteQuestionTitle)) {
-    return {};  // the user kept the existing file
-  }
-  if (const auto error = batch.Stage(path, *bytes, "console configuration file")) {
-    problems.Report(path.string(), "console configuration file not written: " + *error, ErrorCode::kPathFileAccess);
-    return {};
-  }
-  return path;
+  return Staged(path, *bytes, "console configuration file", batch);
 }
 
 std::string ModuleFileName(const std::string& system_name, const ConsoleRecord& console, int n) {
@@ -38,44 +55,86 @@ std::string ModuleFileName(const std::string& system_name, const ConsoleRecord& 
   return system_name + " Console " + std::to_string(n) + ".cns";
 }
 
-std::vector<std::filesystem::path> SaveModuleConfig(const std::filesystem::path& folder,
-                                                    const std::string& system_name, const ConsoleTable& table,
-                                                    std::int16_t count, OverwriteQuestion& question,
-                                                    OutputBatch& batch, Problems& problems) {
-  std::vector<std::filesystem::path> written;
-  bool overwrite_all = false;
+std::vector<PreparedFile> PrepareModuleFiles(const std::filesystem::path& folder, const std::string& system_name,
+                                             const ConsoleTable& table, std::int16_t count, OutputBatch& batch) {
+  std::vector<PreparedFile> files;
   for (int n = 1; n <= count; ++n) {
     if (static_cast<std::size_t>(n) >= table.size()) {
-      problems.Report("console " + std::to_string(n), "no module file written: at most 256 consoles are kept",
-                      ErrorCode::kSubscriptOutOfRange);
-      break;  // every later console is past the table too
+      files.push_back(Refused({}, "console " + std::to_string(n),
+                              "no module file written: at most " + std::to_string(table.size() - 1) +
+                                  " consoles are kept",
+                              ErrorCode::kSubscriptOutOfRange));
+      files.back().last = true;  // every later console is past the table too
+      break;
     }
     const ConsoleRecord& console = table[static_cast<std::size_t>(n)];
     const std::string name = ModuleFileName(system_name, console, n);
     const std::string& source = console.consoleName.empty() ? system_name : console.consoleName;
     if (const auto why = UnsafeFileNameReason(source)) {
-      problems.Report(name, "no module file written for console " + std::to_string(n) +
-                                ": the name cannot name a file (" + *why + ")",
-                      ErrorCode::kPathFileAccess);
+      files.push_back(Refused(folder / name, name,
+                              "no module file written for console " + std::to_string(n) +
+                                  ": the name cannot name a file (" + *why + ")",
+                              ErrorCode::kPathFileAccess));
       continue;
     }
     std::string why;
     const auto bytes = EncodeModuleFile(console, &why);
     if (!bytes) {
-      problems.Report(name, "no module file written for console " + std::to_string(n) + ": " + why,
-                      ErrorCode::kSubscriptOutOfRange);
+      files.push_back(Refused(folder / name, name, "no module file written for console " + std::to_string(n) + ": " + why,
+                              ErrorCode::kSubscriptOutOfRange));
       continue;
     }
-    const std::filesystem::path path = folder / name;
-    if (RegularFileExists(path) && !overwrite_all) {
-      if (!question.Ask(OverwriteQuestionText(path.string()), kOverwriteQuestionTitle)) break;
+    files.push_back(Staged(folder / name, *bytes, "module file", batch));
+  }
+  return files;
+}
+
+std::filesystem::path SaveConsoleConfig(const PreparedFile& file, OverwriteQuestion& question, OutputBatch& batch,
+                                        Problems& problems) {
+  if (file.refused) {
+    problems.Report(file.refused->place, file.refused->message, file.refused->code);
+    return {};
+  }
+  if (RegularFileExists(file.path) &&
+      !question.Ask(OverwriteQuestionText(file.path.string()), kOverwriteQuestionTitle)) {
+    Drop(file, batch);  // the user kept the existing file
+    return {};
+  }
+  if (file.stage_error) {
+    problems.Report(file.path.string(), "console configuration file not written: " + *file.stage_error,
+                    ErrorCode::kPathFileAccess);
+    return {};
+  }
+  return file.path;
+}
+
+std::vector<std::filesystem::path> SaveModuleConfig(const std::vector<PreparedFile>& files,
+                                                    OverwriteQuestion& question, OutputBatch& batch,
+                                                    Problems& problems) {
+  std::vector<std::filesystem::path> written;
+  std::set<std::filesystem::path> accepted;  // names this call already writes: they exist by now
+  bool overwrite_all = false;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const PreparedFile& file = files[i];
+    if (file.refused) {
+      problems.Report(file.refused->place, file.refused->message, file.refused->code);
+      if (file.last) break;
+      continue;
+    }
+    if ((accepted.count(file.path) != 0 || RegularFileExists(file.path)) && !overwrite_all) {
+      if (!question.Ask(OverwriteQuestionText(file.path.string()), kOverwriteQuestionTitle)) {
+        for (std::size_t k = i; k < files.size(); ++k) Drop(files[k], batch);
+        break;
+      }
       overwrite_all = true;
     }
-    if (const auto error = batch.Stage(path, *bytes, "module file")) {
-      problems.Report(path.string(), "module file not written: " + *error, ErrorCode::kPathFileAccess);
+    if (file.stage_error) {
+      problems.Report(file.path.string(), "module file not written: " + *file.stage_error,
+                      ErrorCode::kPathFileAccess);
       continue;
     }
-    written.push_back(path);
+    accepted.insert(file.path);
+    written.push_back(file.path);
   }
   return written;
 }

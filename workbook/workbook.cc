@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstring>
+#include <functional>
 #include <fstream>
 #include <new>
 
@@ -64,16 +65,15 @@ std::optional<std::size_t> FindSheet(const Workbook& workbook, std::string_view 
   return std::nullopt;
 }
 
-SheetGrid OpenSheetGrid(Workbook& workbook, std::string_view name, Problems& problems) {
-  const auto index = FindSheet(workbook, name);
-  if (!index) {
-    problems.Report(std::string(name), "the workbook has no sheet \"" + std::string(name) +
-                                           "\"; nothing read from it",
-                    ErrorCode::kSubscriptOutOfRange);
-    return {};
-  }
+SheetGrid MissingSheet(std::string_view name, Problems& problems) {
+  problems.Report(std::string(name), "the workbook has no sheet \"" + std::string(name) + "\"; nothing read from it",
+                  ErrorCode::kSubscriptOutOfRange);
+  return {};
+}
+
+SheetGrid SheetOrProblem(std::string_view name, const std::function<SheetGrid()>& read, Problems& problems) {
   try {
-    return workbook.ReadSheet(*index);
+    return read();
   } catch (const WorkbookLimitError&) {
     throw;  // ends the run: the file is no real workbook
   } catch (const WorkbookError& e) {
@@ -84,6 +84,12 @@ SheetGrid OpenSheetGrid(Workbook& workbook, std::string_view name, Problems& pro
                     ErrorCode::kInvalidFormat);
   }
   return {};
+}
+
+SheetGrid OpenSheetGrid(Workbook& workbook, std::string_view name, Problems& problems) {
+  const auto index = FindSheet(workbook, name);
+  if (!index) return MissingSheet(name, problems);
+  return SheetOrProblem(name, [&] { return workbook.ReadSheet(*index); }, problems);
 }
 
 }  // namespace kvr

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -38,6 +39,10 @@ class Workbook {
   // Reads worksheet `index` (0-based, into SheetNames()). Throws WorkbookError
   // when the sheet's content is malformed or beyond the reader's limits.
   virtual SheetGrid ReadSheet(std::size_t index) = 0;
+
+  // True when ReadSheet may run on several threads at once (for different
+  // sheets); SheetNames is always safe to call.
+  virtual bool ConcurrentReads() const { return false; }
 };
 
 // Opens the workbook at `path`. Throws WorkbookError with a message that names
@@ -54,6 +59,11 @@ std::optional<std::size_t> FindSheet(const Workbook& workbook, std::string_view 
 // that sheet fills nothing. A sheet past a reader's bounds throws
 // WorkbookLimitError, which ends the run.
 SheetGrid OpenSheetGrid(Workbook& workbook, std::string_view name, Problems& problems);
+
+// The two halves of OpenSheetGrid, for readers that fetch grids otherwise:
+// the problem of a missing sheet, and `read` with its failures reported.
+SheetGrid MissingSheet(std::string_view name, Problems& problems);
+SheetGrid SheetOrProblem(std::string_view name, const std::function<SheetGrid()>& read, Problems& problems);
 
 // Readers behind OpenWorkbook; each throws WorkbookError.
 std::unique_ptr<Workbook> OpenXlsxWorkbook(const std::filesystem::path& path);

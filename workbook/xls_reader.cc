@@ -230,6 +230,10 @@ class XlsWorkbook : public Workbook {
 
   const std::vector<std::string>& SheetNames() const override { return names_; }
 
+  // The workbook stream is in memory and only read: sheets can be read on
+  // several threads at once.
+  bool ConcurrentReads() const override { return true; }
+
   SheetGrid ReadSheet(std::size_t index) override {
     SheetGridBuilder builder(names_.at(index), date1904_);
     try {
@@ -302,7 +306,7 @@ class XlsWorkbook : public Workbook {
     else b.AddNumber(row, col, v);
   }
 
-  void ReadWorksheet(std::uint32_t offset, SheetGridBuilder& b) {
+  void ReadWorksheet(std::uint32_t offset, SheetGridBuilder& b) const {
     RecordStream records(data_, offset);
     Record rec;
     if (!records.Next(rec) || rec.type != kBof) throw BiffError("the sheet does not start with BOF");

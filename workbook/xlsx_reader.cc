@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -453,18 +455,24 @@ class XlsxWorkbook : public Workbook {
 
   const std::vector<std::string>& SheetNames() const override { return names_; }
 
+  bool ConcurrentReads() const override { return true; }
+
+  // Each read borrows a container of its own (one archive must not be read
+  // by two threads at once); everything else it uses is read-only once the
+  // workbook is open.
   SheetGrid ReadSheet(std::size_t index) override {
+    ZipLease zip(*this);
     SheetGridBuilder builder(names_.at(index), date1904_);
     WorksheetHandler h;
     h.builder = &builder;
     h.shared = &shared_;
     h.xf_is_date = &xf_is_date_;
     h.date1904 = date1904_;
-    if (!zip_.Has(parts_[index])) {
+    if (!zip.archive->Has(parts_[index])) {
       throw WorkbookError("damaged workbook: " + file_ + " lacks the part of sheet '" + names_[index] + "' (" +
                           parts_[index] + ")");
     }
-    StreamXml(zip_, file_, parts_[index], kLargePartCap, h);
+    StreamXml(*zip.archive, file_, parts_[index], kLargePartCap, h);
     if (!h.error.empty()) {
       throw WorkbookError("damaged workbook: " + file_ + ", sheet '" + names_[index] + "': " + h.error);
     }
@@ -472,6 +480,26 @@ class XlsxWorkbook : public Workbook {
   }
 
  private:
+  // A container taken from the idle ones (or opened anew) and given back.
+  struct ZipLease {
+    explicit ZipLease(XlsxWorkbook& wb) : owner(wb) {
+      {
+        std::lock_guard<std::mutex> lock(owner.idle_mutex_);
+        if (!owner.idle_.empty()) {
+          archive = std::move(owner.idle_.back());
+          owner.idle_.pop_back();
+        }
+      }
+      if (!archive) archive = owner.zip_.Reopen();
+    }
+    ~ZipLease() {
+      std::lock_guard<std::mutex> lock(owner.idle_mutex_);
+      owner.idle_.push_back(std::move(archive));
+    }
+    XlsxWorkbook& owner;
+    std::unique_ptr<ZipArchive> archive;
+  };
+
   void ReadStyles(const std::string& part) {
     const auto doc = ParseSmallPart(zip_, file_, part);
     const auto root = doc.document_element();
@@ -495,6 +523,8 @@ class XlsxWorkbook : public Workbook {
   std::vector<std::string> parts_;
   std::vector<std::string> shared_;
   std::vector<bool> xf_is_date_;
+  std::mutex idle_mutex_;
+  std::vector<std::unique_ptr<ZipArchive>> idle_;
 };
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <zip.h>
 
+#include <atomic>
 #include <vector>
 
 #include "workbook/workbook_error.h"
@@ -10,8 +11,10 @@ namespace kvr {
 
 struct ZipArchive::Impl {
   zip_t* zip = nullptr;
+  std::filesystem::path path;
   std::string file;
-  std::size_t inflated = 0;  // by all reads so far
+  // Inflated by all reads so far, shared with the reopened copies.
+  std::shared_ptr<std::atomic<std::size_t>> inflated = std::make_shared<std::atomic<std::size_t>>(0);
 
   std::optional<zip_uint64_t> Locate(std::string_view name) const {
     std::string n(name);
@@ -23,6 +26,7 @@ struct ZipArchive::Impl {
 };
 
 ZipArchive::ZipArchive(const std::filesystem::path& path) : impl_(std::make_unique<Impl>()) {
+  impl_->path = path;
   impl_->file = path.string();
   int err = 0;
   impl_->zip = zip_open(impl_->file.c_str(), ZIP_RDONLY, &err);
@@ -33,6 +37,12 @@ ZipArchive::ZipArchive(const std::filesystem::path& path) : impl_(std::make_uniq
     zip_error_fini(&ze);
     throw WorkbookError("not a workbook: " + impl_->file + " is a damaged zip container (" + why + ")");
   }
+}
+
+std::unique_ptr<ZipArchive> ZipArchive::Reopen() const {
+  auto copy = std::make_unique<ZipArchive>(impl_->path);
+  copy->impl_->inflated = impl_->inflated;
+  return copy;
 }
 
 ZipArchive::~ZipArchive() {
@@ -76,8 +86,7 @@ void ZipArchive::Stream(std::string_view name, std::size_t cap,
         throw WorkbookLimitError("part too large: " + where + " inflates to more than " +
                             std::to_string(cap) + " bytes");
       }
-      impl_->inflated += static_cast<std::size_t>(n);
-      if (impl_->inflated > kMaxInflatedTotal) {
+      if (impl_->inflated->fetch_add(static_cast<std::size_t>(n)) + static_cast<std::size_t>(n) > kMaxInflatedTotal) {
         throw WorkbookLimitError("workbook too large: " + impl_->file + " inflates to more than " +
                             std::to_string(kMaxInflatedTotal) + " bytes in all (at part " + std::string(name) + ")");
       }

@@ -24,6 +24,11 @@ class ZipArchive {
 
   // Throws WorkbookError when the file is no readable zip container.
   explicit ZipArchive(const std::filesystem::path& path);
+
+  // The same container opened again, for reading on another thread (one
+  // archive must not be read by two threads at once). Both count their
+  // inflated bytes against the one kMaxInflatedTotal.
+  std::unique_ptr<ZipArchive> Reopen() const;
   ~ZipArchive();
   ZipArchive(const ZipArchive&) = delete;
   ZipArchive& operator=(const ZipArchive&) = delete;

@@ -1,12 +1,20 @@
 #include "app/core/runs.h"
 
+#include <algorithm>
+#include <condition_variable>
 #include <functional>
+#include <iterator>
+#include <mutex>
 #include <new>
+#include <optional>
+#include <thread>
+#include <utility>
 
 #include "base/output_file.h"
 #include "console/console_sheets.h"
 #include "console/disk_work.h"
 #include "demo/demo_ini.h"
+#include "workbook/sheet_prefetch.h"
 #include "workbook/system_settings.h"
 #include "workbook/workbook.h"
 #include "xpoints/crosspoints.h"
@@ -84,8 +92,49 @@ RunResult Complete(RunContext& ctx, RunResult result) {
 }
 
 // The database phase: the seven table steps in one transaction.
+// How far the sheet phase has come, for a database phase running beside it:
+// each table step waits for the sheet it writes from, and the commit for the
+// whole sheet phase. An aborted sheet phase (a workbook past a bound) makes
+// every wait fail, and the database is rolled back.
+class SheetProgress {
+ public:
+  void Reached(int sheets) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      reached_ = sheets;
+    }
+    changed_.notify_all();
+  }
+  void Abort() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      aborted_ = true;
+    }
+    changed_.notify_all();
+  }
+  bool WaitFor(int sheets) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return aborted_ || reached_ >= sheets; });
+    return !aborted_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int reached_ = 0;
+  bool aborted_ = false;
+};
+
+// The channel sheets in reading order; a table step needs the sheet at its
+// number, the commit all of them and the module sheets after them.
+enum SheetStage : int { kSources = 1, kDestinations, kOpto, kRelay, kLocation, kConsoleName, kRc, kConsoleConfig,
+                        kAllSheets };
+
+// The database phase. With `progress`, it runs beside the sheet phase: each
+// step waits for its sheet, and the commit for the whole sheet phase.
 void UpdateDatabase(const std::filesystem::path& path, DatabaseKind kind, Variables& vars,
-                    const SystemSettings& system, RunContext& ctx, RunResult& result) {
+                    const SystemSettings& system, RunContext& ctx, RunResult& result,
+                    SheetProgress* progress = nullptr) {
   Problems& problems = result.problems;
   if (kind == DatabaseKind::kJet) {
     problems.Report(path.string(),
@@ -101,14 +150,26 @@ void UpdateDatabase(const std::filesystem::path& path, DatabaseKind kind, Variab
     problems.Report(path.string(), std::string(e.what()) + "; the database was left unchanged", ErrorCode::kDatabase);
     return;
   }
+  auto ready = [&](int stage) { return progress == nullptr || progress->WaitFor(stage); };
+  const std::pair<int, std::function<void()>> steps[] = {
+      {kSources, [&] { WriteInptAlphas(*db, vars.inputs, system.InputCount, problems); }},
+      {kDestinations, [&] { WriteOutptAlphas(*db, vars.outputs, system.OutputCount, problems); }},
+      {kOpto, [&] { WriteOptoAlphas(*db, vars.optos, system.InputCount, problems); }},
+      {kRelay, [&] { WriteRelayAlphas(*db, vars.relays, system.OutputCount, problems); }},
+      {kConsoleName, [&] { WriteConsoleAlphas(*db, vars.console_names, problems); }},
+      {kLocation, [&] { WriteLocationAlphas(*db, vars.locations, problems); }},
+      {kRc, [&] { WriteOptoRelaySets(*db, vars.rc_sets, problems); }},
+  };
+  static const char* const kTables[] = {"InptAlphas", "OutptAlphas", "OptoAlphas", "RelayAlphas",
+                                        "ConsoleAlphas", "LocationAlphas", "OptoRelaySets"};
   try {
-    Step(problems, "InptAlphas", [&] { WriteInptAlphas(*db, vars.inputs, system.InputCount, problems); });
-    Step(problems, "OutptAlphas", [&] { WriteOutptAlphas(*db, vars.outputs, system.OutputCount, problems); });
-    Step(problems, "OptoAlphas", [&] { WriteOptoAlphas(*db, vars.optos, system.InputCount, problems); });
-    Step(problems, "RelayAlphas", [&] { WriteRelayAlphas(*db, vars.relays, system.OutputCount, problems); });
-    Step(problems, "ConsoleAlphas", [&] { WriteConsoleAlphas(*db, vars.console_names, problems); });
-    Step(problems, "LocationAlphas", [&] { WriteLocationAlphas(*db, vars.locations, problems); });
-    Step(problems, "OptoRelaySets", [&] { WriteOptoRelaySets(*db, vars.rc_sets, problems); });
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+      if (!ready(steps[i].first)) {
+        db->Rollback();
+        return;
+      }
+      Step(problems, kTables[i], steps[i].second);
+    }
   } catch (const DatabaseFailure& e) {
     db->Rollback();
     problems.Report(path.string(), std::string("the database could not be updated (") + e.what() +
@@ -121,11 +182,48 @@ void UpdateDatabase(const std::filesystem::path& path, DatabaseKind kind, Variab
     db->Rollback();
     return;
   }
+  if (!ready(kAllSheets)) {
+    db->Rollback();
+    return;
+  }
   try {
     db->Commit();
   } catch (const DatabaseError& e) {
     problems.Report(path.string(), e.what(), ErrorCode::kDatabase);
   }
+}
+
+// The conversion's sheets after "System", in the designed order; `progress`
+// hears of each channel sheet once it is read, and of the end.
+template <typename Sheet>
+void ReadRunSheets(Sheet& sheet, const SystemSettings& system, int last_console, Variables& vars, RunContext& ctx,
+                   Problems& problems, SheetProgress& progress) {
+  // The opto table is allocated with the inputs, the relay table with the outputs.
+  vars.optos.assign(system.InputCount >= 0 ? static_cast<std::size_t>(system.InputCount) + 1 : 0, OptoRecord{});
+  Step(problems, "Sources", [&] { ReadSources(sheet("Sources"), system.InputCount, vars.inputs, problems); });
+  progress.Reached(kSources);
+  vars.relays.assign(system.OutputCount >= 0 ? static_cast<std::size_t>(system.OutputCount) + 1 : 0, RelayRecord{});
+  Step(problems, "Destinations",
+       [&] { ReadDestinations(sheet("Destinations"), system.OutputCount, vars.outputs, problems); });
+  progress.Reached(kDestinations);
+  Step(problems, "Opto", [&] { ReadOpto(sheet("Opto"), system.InputCount, vars.optos, problems); });
+  progress.Reached(kOpto);
+  Step(problems, "Relay", [&] { ReadRelay(sheet("Relay"), system.OutputCount, vars.relays, problems); });
+  progress.Reached(kRelay);
+  Step(problems, "Location", [&] { ReadLocationSheet(sheet("Location"), vars.locations, problems); });
+  progress.Reached(kLocation);
+  Step(problems, "Console Name", [&] { ReadConsoleNameSheet(sheet("Console Name"), vars.console_names, problems); });
+  progress.Reached(kConsoleName);
+  Step(problems, "RC", [&] { ReadRemoteControlSheet(sheet("RC"), vars.rc_sets, problems); });
+  progress.Reached(kRc);
+  Step(problems, "Console Config",
+       [&] { ReadConsoleConfigSheet(sheet("Console Config"), vars.console_config, problems); });
+  progress.Reached(kConsoleConfig);
+  for (int n = 1; n <= last_console; ++n) {
+    const std::string name = "Console #" + std::to_string(n);
+    Step(problems, name, [&] { ReadConsoleModuleSheet(sheet(name), n, ctx.big_switch, vars.consoles, problems); });
+  }
+  progress.Reached(kAllSheets);
 }
 
 }  // namespace
@@ -183,54 +281,61 @@ RunResult ConversionRunBody(Variables& vars, RunContext& ctx) {
 
   Problems& problems = result.problems;
   SystemSettings system;
-  auto sheet = [&](const char* name) { return OpenSheetGrid(*workbook, name, problems); };
-  Step(problems, "System", [&] { system = ReadSystemSettings(sheet("System"), problems); });
-  // The opto table is allocated with the inputs, the relay table with the outputs.
-  vars.optos.assign(system.InputCount >= 0 ? static_cast<std::size_t>(system.InputCount) + 1 : 0, OptoRecord{});
-  Step(problems, "Sources", [&] { ReadSources(sheet("Sources"), system.InputCount, vars.inputs, problems); });
-  vars.relays.assign(system.OutputCount >= 0 ? static_cast<std::size_t>(system.OutputCount) + 1 : 0, RelayRecord{});
-  Step(problems, "Destinations",
-       [&] { ReadDestinations(sheet("Destinations"), system.OutputCount, vars.outputs, problems); });
-  Step(problems, "Opto", [&] { ReadOpto(sheet("Opto"), system.InputCount, vars.optos, problems); });
-  Step(problems, "Relay", [&] { ReadRelay(sheet("Relay"), system.OutputCount, vars.relays, problems); });
-  Step(problems, "Location", [&] { ReadLocationSheet(sheet("Location"), vars.locations, problems); });
-  Step(problems, "Console Name", [&] { ReadConsoleNameSheet(sheet("Console Name"), vars.console_names, problems); });
-  Step(problems, "RC", [&] { ReadRemoteControlSheet(sheet("RC"), vars.rc_sets, problems); });
-  Step(problems, "Console Config",
-       [&] { ReadConsoleConfigSheet(sheet("Console Config"), vars.console_config, problems); });
+  Step(problems, "System",
+       [&] { system = ReadSystemSettings(OpenSheetGrid(*workbook, "System", problems), problems); });
   const int last_console = std::min<int>(system.ConsoleCount, static_cast<int>(kConsoles) - 1);
-  for (int n = 1; n <= last_console; ++n) {
-    const std::string name = "Console #" + std::to_string(n);
-    Step(problems, name, [&] {
-      ReadConsoleModuleSheet(OpenSheetGrid(*workbook, name, problems), n, ctx.big_switch, vars.consoles, problems);
-    });
+  // Every later sheet is known now: they are read ahead, in the order taken.
+  std::vector<std::string> names = {"Sources", "Destinations", "Opto", "Relay", "Location", "Console Name", "RC",
+                                    "Console Config"};
+  for (int n = 1; n <= last_console; ++n) names.push_back("Console #" + std::to_string(n));
+  std::optional<SheetPrefetcher> prefetch(std::in_place, *workbook, names);
+  auto sheet = [&](const std::string& name) { return prefetch->Take(name, problems); };
+
+  // The database phase runs beside the sheet phase, each table step as soon
+  // as its sheet is read, into a problem list of its own that follows the
+  // sheets' as designed; it commits only once the sheet phase ended well.
+  RunResult database;
+  SheetProgress progress;
+  std::jthread database_phase;
+  if (!ctx.dry_run) {
+    database_phase = std::jthread([&] { UpdateDatabase(db_path, kind, vars, system, ctx, database, &progress); });
+  }
+  try {
+    ReadRunSheets(sheet, system, last_console, vars, ctx, problems, progress);
+  } catch (...) {
+    progress.Abort();  // the database is rolled back
+    throw;
   }
   if (system.ConsoleCount > last_console) {
     problems.Report("System", "ConsoleCount " + std::to_string(system.ConsoleCount) +
                                   " is more than the 256 consoles kept; consoles past 256 not read",
                     ErrorCode::kSubscriptOutOfRange);
   }
+  prefetch.reset();
   workbook.reset();
 
-  UpdateDatabase(db_path, kind, vars, system, ctx, result);
-
   if (ctx.dry_run) {
+    UpdateDatabase(db_path, kind, vars, system, ctx, result);  // after the sheets, as designed
     result.would_write.push_back(system.SystemName + ".con");
     for (int n = 1; n <= last_console; ++n) {
       result.would_write.push_back(ModuleFileName(system.SystemName, vars.consoles[static_cast<std::size_t>(n)], n));
     }
   } else {
-    // All files are staged first and put in place together: one flush to
-    // disk for the lot instead of one per file.
+    // The files are encoded and staged while the database phase ends; their
+    // questions and problems follow it, in the designed order. All of them
+    // are put in place together: one flush to disk for the lot.
     OutputBatch batch;
+    const PreparedFile con = PrepareConsoleConfig(ctx.output_folder, system.SystemName, vars.console_config, batch);
+    const std::vector<PreparedFile> modules =
+        PrepareModuleFiles(ctx.output_folder, system.SystemName, vars.consoles, system.ConsoleCount, batch);
+    database_phase.join();
+    problems.Append(database.problems);
     Step(problems, "console configuration file", [&] {
-      const auto path = SaveConsoleConfig(ctx.output_folder, system.SystemName, vars.console_config, ctx.question,
-                                          batch, problems);
+      const auto path = SaveConsoleConfig(con, ctx.question, batch, problems);
       if (!path.empty()) result.written.push_back(path);
     });
     Step(problems, "module configuration files", [&] {
-      for (auto& path : SaveModuleConfig(ctx.output_folder, system.SystemName, vars.consoles, system.ConsoleCount,
-                                         ctx.question, batch, problems)) {
+      for (auto& path : SaveModuleConfig(modules, ctx.question, batch, problems)) {
         result.written.push_back(std::move(path));
       }
     });
