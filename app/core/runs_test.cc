@@ -121,6 +121,22 @@ TEST_F(RunsTest, EarlyEndsWriteNothingAndLeaveTheStatus) {
   EXPECT_EQ(Query(db_, "SELECT count(*) FROM InptAlphas WHERE Label <> ''"), "0");
 }
 
+// A module sheet past a bound is met while the database phase already runs
+// beside the sheet phase: the run ends as not run, the database is rolled
+// back and no file is written.
+TEST_F(RunsTest, AWorkbookPastABoundLateInTheSheetsChangesNothing) {
+  auto sheets = kSmall;
+  sheets.back().second.push_back({std::string(40000, 'x')});  // longer than a cell holds
+  chooser_.answers = {db_, Workbook("long.xlsx", sheets)};
+  auto ctx = Context();
+  const RunResult r = ConversionRun(*vars_, ctx);
+  EXPECT_EQ(r.outcome, RunResult::Outcome::kNotRun);
+  EXPECT_NE(r.reason.find("32767 characters"), std::string::npos) << r.reason;
+  EXPECT_EQ(Query(db_, "SELECT count(*) FROM InptAlphas WHERE Label <> ''"), "0");
+  EXPECT_EQ(Query(db_, "SELECT count(*) FROM LocationAlphas WHERE Label <> ''"), "0");
+  EXPECT_EQ(OutputFiles(), 0u);
+}
+
 TEST_F(RunsTest, EveryRunStartsFromEmptyTables) {
   chooser_.answers = {db_, Workbook("a.xlsx", kSmall)};
   auto ctx = Context();
