@@ -43,6 +43,12 @@ bool IsTempNameOf(std::string_view name, std::string_view stem) {
   return true;
 }
 
+// The folder a target lies in; "." for a bare file name.
+std::filesystem::path FolderOf(const std::filesystem::path& target) {
+  const std::filesystem::path folder = target.parent_path();
+  return folder.empty() ? std::filesystem::path(".") : folder;
+}
+
 platform::TempFile ToTemp(int fd, const std::filesystem::path& named) {
   return platform::TempFile{fd, named};
 }
@@ -64,7 +70,7 @@ OutputBatch::~OutputBatch() {
 
 std::optional<std::string> OutputBatch::Stage(const std::filesystem::path& target, std::string_view bytes,
                                               std::string what) {
-  const std::filesystem::path folder = target.parent_path();
+  const std::filesystem::path folder = FolderOf(target);
   platform::RemoveMatching(folder, &IsTempNameOf, TempStem(target));
   platform::TempFile file;
   if (auto why = platform::CreateTemp(folder, TemporaryFileName(target, RandomTag()), file)) return why;
@@ -106,7 +112,7 @@ std::vector<OutputBatch::Failure> OutputBatch::Commit() {
   }
   std::set<std::filesystem::path> folders;
   for (std::size_t i = 0; i < files.size(); ++i) {
-    const std::filesystem::path folder = staged[i].target.parent_path();
+    const std::filesystem::path folder = FolderOf(staged[i].target);
     if (auto why = platform::PutInPlace(files[i], folder, TemporaryFileName(staged[i].target, RandomTag()),
                                         staged[i].target)) {
       failures.push_back({staged[i].target, staged[i].what, *why});
@@ -117,7 +123,7 @@ std::vector<OutputBatch::Failure> OutputBatch::Commit() {
   for (const auto& folder : folders) {
     if (const auto why = platform::FlushFolder(folder)) {
       for (const Staged& s : staged) {
-        if (s.target.parent_path() == folder) failures.push_back({s.target, s.what, *why});
+        if (FolderOf(s.target) == folder) failures.push_back({s.target, s.what, *why});
       }
     }
   }

@@ -7,6 +7,7 @@ packages=(
   build-essential cmake pkg-config clang
   libzip-dev libpugixml-dev libexpat1-dev
   libsqlite3-dev libcli11-dev nlohmann-json3-dev
+  unixodbc-dev libsqliteodbc odbc-postgresql postgresql
   qt6-base-dev
   libgtest-dev libgmock-dev libbenchmark-dev libgsf-1-dev
   python3 xvfb util-linux

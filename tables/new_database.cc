@@ -11,14 +11,18 @@
 namespace kvr {
 namespace {
 
-struct TableDef {
-  const char* name;
-  const char* key;
-  std::vector<std::pair<const char*, const char*>> fields;  // name, declared type
-  int records;
-};
+void Exec(sqlite3* db, const std::string& sql) {
+  char* err = nullptr;
+  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
+    const std::string why = err != nullptr ? err : "unknown error";
+    sqlite3_free(err);
+    throw DatabaseError(why);
+  }
+}
 
-std::vector<TableDef> Schema(const DatabaseSizes& s) {
+}  // namespace
+
+std::vector<TableDef> SwitcherSchema(const DatabaseSizes& s) {
   const char* N = "SMALLINT NOT NULL DEFAULT 0";
   const char* L8 = "VARCHAR(8) NOT NULL DEFAULT ''";
   const char* L16 = "VARCHAR(16) NOT NULL DEFAULT ''";
@@ -49,16 +53,6 @@ std::vector<TableDef> Schema(const DatabaseSizes& s) {
   };
 }
 
-void Exec(sqlite3* db, const std::string& sql) {
-  char* err = nullptr;
-  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
-    const std::string why = err != nullptr ? err : "unknown error";
-    sqlite3_free(err);
-    throw DatabaseError(why);
-  }
-}
-
-}  // namespace
 
 void CreateSwitcherDatabase(const std::filesystem::path& path, const DatabaseSizes& sizes) {
   for (int n : {sizes.inputs, sizes.outputs, sizes.consoles, sizes.locations, sizes.sets}) {
@@ -78,7 +72,7 @@ void CreateSwitcherDatabase(const std::filesystem::path& path, const DatabaseSiz
   std::string bytes;
   try {
     Exec(db, "BEGIN");
-    for (const TableDef& t : Schema(sizes)) {
+    for (const TableDef& t : SwitcherSchema(sizes)) {
       std::string sql = std::string("CREATE TABLE \"") + t.name + "\" (\"" + t.key + "\" SMALLINT NOT NULL PRIMARY KEY";
       for (const auto& [name, type] : t.fields) sql += std::string(", \"") + name + "\" " + type;
       Exec(db, sql + ")");

@@ -4,6 +4,8 @@
 #define KVR_TABLES_NEW_DATABASE_H_
 
 #include <filesystem>
+#include <utility>
+#include <vector>
 
 namespace kvr {
 
@@ -14,6 +16,16 @@ struct DatabaseSizes {
   int locations = 32;  // LocationAlphas records
   int sets = 32;       // OptoRelaySets records
 };
+
+// One table of the switcher database: its key field (SMALLINT, primary key),
+// its other fields with their declared SQL types, and how many records.
+struct TableDef {
+  const char* name;
+  const char* key;
+  std::vector<std::pair<const char*, const char*>> fields;  // name, declared type
+  int records;
+};
+std::vector<TableDef> SwitcherSchema(const DatabaseSizes& sizes);
 
 // Creates the database at `path`; refuses a path where anything exists.
 // Throws DatabaseError. Sizes must lie in 0..32767.

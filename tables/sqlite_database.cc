@@ -19,6 +19,7 @@
 #include <unordered_map>
 
 #include "base/utf8.h"
+#include "tables/column_rule.h"
 #include "tables/switcher_database.h"
 
 namespace kvr {
@@ -44,11 +45,6 @@ DatabaseKind DetectDatabaseKind(const std::filesystem::path& path) {
 
 namespace {
 
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (auto& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
 
 std::string Quote(std::string_view name) {
   std::string q = "\"";
@@ -116,65 +112,6 @@ class Statement {
   sqlite3* db_;
   sqlite3_stmt* stmt_ = nullptr;
 };
-
-// What a column's declared type lets it hold.
-struct ColumnRule {
-  std::string name;  // as declared
-  enum Kind { kAny, kText, kInteger } kind = kAny;
-  std::size_t max_chars = 0;  // kText: 0 = unlimited
-  std::int64_t min = 0, max = 0;  // kInteger
-};
-
-ColumnRule RuleFor(std::string name, std::string declared) {
-  ColumnRule rule;
-  rule.name = std::move(name);
-  for (auto& c : declared) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  const auto paren = declared.find('(');
-  std::string base = declared.substr(0, paren);
-  while (!base.empty() && base.back() == ' ') base.pop_back();
-  if (base == "VARCHAR" || base == "CHAR" || base == "TEXT" || base == "NVARCHAR" || base == "NCHAR" ||
-      base == "CHARACTER VARYING" || base == "VARYING CHARACTER") {
-    rule.kind = ColumnRule::kText;
-    if (paren != std::string::npos) rule.max_chars = static_cast<std::size_t>(std::atoi(declared.c_str() + paren + 1));
-  } else if (base == "SMALLINT" || base == "INT2" || base == "SHORT") {
-    rule = {rule.name, ColumnRule::kInteger, 0, -32768, 32767};
-  } else if (base == "TINYINT" || base == "BYTE") {
-    rule = {rule.name, ColumnRule::kInteger, 0, 0, 255};
-  } else if (base == "INTEGER" || base == "INT" || base == "LONG" || base == "INT4") {
-    rule = {rule.name, ColumnRule::kInteger, 0, std::numeric_limits<std::int32_t>::min(),
-            std::numeric_limits<std::int32_t>::max()};
-  }
-  return rule;
-}
-
-// Checks `v` against the column's rule and converts it where a typed column
-// accepts it (a number into a text field, numeric text into a number field).
-FieldValue Coerce(const ColumnRule& rule, FieldValue v) {
-  if (std::holds_alternative<std::monostate>(v) || rule.kind == ColumnRule::kAny) return v;
-  if (rule.kind == ColumnRule::kText) {
-    if (const auto* i = std::get_if<std::int64_t>(&v)) v = std::to_string(*i);
-    const auto& s = std::get<std::string>(v);
-    if (rule.max_chars > 0 && Utf8Length(s) > rule.max_chars) {
-      throw DatabaseError("\"" + s + "\" is longer than the " + std::to_string(rule.max_chars) +
-                          " characters the field holds");
-    }
-    return v;
-  }
-  std::int64_t n;
-  if (const auto* s = std::get_if<std::string>(&v)) {
-    char* end = nullptr;
-    errno = 0;
-    n = std::strtoll(s->c_str(), &end, 10);
-    if (s->empty() || *end != '\0' || errno != 0) throw DatabaseError("\"" + *s + "\" is not a number");
-  } else {
-    n = std::get<std::int64_t>(v);
-  }
-  if (n < rule.min || n > rule.max) {
-    throw DatabaseError(std::to_string(n) + " lies outside the field's range " + std::to_string(rule.min) +
-                        " to " + std::to_string(rule.max));
-  }
-  return n;
-}
 
 class SqliteDatabase;
 

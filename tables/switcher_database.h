@@ -1,10 +1,10 @@
 // Access to the switcher database: records are walked in key order, edited,
 // assigned by field name and updated in place; nothing is added or deleted.
 //
-// The engine sits behind this interface. SQLite is the one built here; a
-// database file is told by its first bytes (DetectDatabaseKind), so a Jet file
-// can be recognised and refused with a clear message until an engine for it
-// is added behind the same interface.
+// The engine sits behind this interface: SQLite directly (sqlite_database.cc)
+// or any engine through ODBC (odbc_database.cc). A database file is told by
+// its first bytes (DetectDatabaseKind): a Jet file is reached through a Jet
+// ODBC driver where the machine has one.
 #ifndef KVR_TABLES_SWITCHER_DATABASE_H_
 #define KVR_TABLES_SWITCHER_DATABASE_H_
 
@@ -97,7 +97,8 @@ class SwitcherDatabase {
   virtual const std::vector<FieldChange>& Changes() const = 0;
 };
 
-enum class DatabaseKind { kSqlite, kJet, kOther };
+// kOdbc: not a file but an ODBC connection string ("odbc:DSN=plant").
+enum class DatabaseKind { kSqlite, kJet, kOdbc, kOther };
 
 // Tells the kind of database file at `path` from its first bytes. Throws
 // DatabaseError when the file cannot be read.

@@ -18,6 +18,7 @@
 #include "base/utf8.h"
 #include "console/con_format.h"
 #include "tables/new_database.h"
+#include "tables/odbc_database.h"
 #include "workbook/cell_convert.h"
 #include "workbook/system_settings.h"
 #include "workbook/workbook.h"
@@ -36,6 +37,7 @@ class ArgumentChooser : public FileChooser {
       : database_(std::move(database)), workbook_(std::move(workbook)) {}
   std::string GetFileName(const std::string&, const std::string& sExtension, int) override {
     const std::string& path = sExtension == "mdb" ? database_ : workbook_;
+    if (path.rfind(kOdbcPrefix, 0) == 0) return path;  // a connection string, not a file
     if (path.empty()) return path;
     std::error_code ec;
     const fs::path absolute = fs::absolute(path, ec);
@@ -216,7 +218,9 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
 
   auto* convert = app.add_subcommand("convert",
       "Update the switcher database from the workbook, then write the .con and .cns files");
-  convert->add_option("--database", database, "Switcher database (SQLite)")->required();
+  convert->add_option("--database", database,
+                      "Switcher database: a SQLite or Jet (.mdb/.accdb) file, or odbc:CONNECTION-STRING")
+      ->required();
   convert->add_option("--workbook", workbook, "Workbook (.xlsx, .xlsm or .xls)")->required();
   convert->add_flag("--big-switch", big_switch, "Use the Big Switch button function codes");
   convert->add_option("--output-dir", output_dir, "Folder for the .con and .cns files");
@@ -233,8 +237,10 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
   xpoints->add_option("--workbook", workbook, "Workbook (.xlsx, .xlsm or .xls)")->required();
   xpoints->add_option("--output-dir", output_dir, "Folder for the crosspoint file");
 
-  auto* newdb = app.add_subcommand("new-database", "Create an empty SQLite switcher database");
-  newdb->add_option("--database", database, "File to create (never overwritten)")->required();
+  auto* newdb = app.add_subcommand("new-database", "Create an empty switcher database");
+  newdb->add_option("--database", database,
+                    "SQLite file to create (never overwritten), or odbc:CONNECTION-STRING to create the tables in")
+      ->required();
   newdb->add_option("--inputs", sizes.inputs, "InptAlphas and OptoAlphas records")->check(CLI::Range(0, 32767))->capture_default_str();
   newdb->add_option("--outputs", sizes.outputs, "OutptAlphas and RelayAlphas records")->check(CLI::Range(0, 32767))->capture_default_str();
   newdb->add_option("--consoles", sizes.consoles, "ConsoleAlphas records")->check(CLI::Range(0, 32767))->capture_default_str();
@@ -262,12 +268,13 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
   if (*inspect) return RunInspect(inspect_file, out, err);
   if (*newdb) {
     try {
-      CreateSwitcherDatabase(database, sizes);
+      if (database.rfind(kOdbcPrefix, 0) == 0) CreateOdbcSwitcherDatabase(database.substr(kOdbcPrefix.size()), sizes);
+      else CreateSwitcherDatabase(database, sizes);
     } catch (const std::exception& e) {
       err << "kvrconversion: " << e.what() << '\n';
       return kExitNotRun;
     }
-    out << "created " << database << '\n';
+    out << "created " << RedactConnectionString(database) << '\n';
     return kExitOk;
   }
 

@@ -14,6 +14,7 @@
 #include "console/console_sheets.h"
 #include "console/disk_work.h"
 #include "demo/demo_ini.h"
+#include "tables/odbc_database.h"
 #include "workbook/sheet_prefetch.h"
 #include "workbook/system_settings.h"
 #include "workbook/workbook.h"
@@ -132,22 +133,32 @@ enum SheetStage : int { kSources = 1, kDestinations, kOpto, kRelay, kLocation, k
 
 // The database phase. With `progress`, it runs beside the sheet phase: each
 // step waits for its sheet, and the commit for the whole sheet phase.
-void UpdateDatabase(const std::filesystem::path& path, DatabaseKind kind, Variables& vars,
+void UpdateDatabase(const std::string& path, DatabaseKind kind, Variables& vars,
                     const SystemSettings& system, RunContext& ctx, RunResult& result,
                     SheetProgress* progress = nullptr) {
   Problems& problems = result.problems;
-  if (kind == DatabaseKind::kJet) {
-    problems.Report(path.string(),
-                    "this is a Jet database; converting it needs an ODBC data source, which this build does not "
-                    "offer yet. The database was left unchanged",
-                    ErrorCode::kDatabase);
-    return;
-  }
+  const DatabaseOptions options{ctx.dry_run, 5000};
+  // Where problems with the database as a whole are placed: its file, or its
+  // connection string without a password.
+  const std::string place = kind == DatabaseKind::kOdbc ? RedactConnectionString(path) : path;
   std::unique_ptr<SwitcherDatabase> db;
   try {
-    db = OpenSqliteDatabase(path, DatabaseOptions{ctx.dry_run, 5000});
+    if (kind == DatabaseKind::kSqlite) {
+      db = OpenSqliteDatabase(path, options);
+    } else if (kind == DatabaseKind::kOdbc) {
+      db = OpenOdbcDatabase(path, options);
+    } else if (const auto jet = JetConnectionString(std::filesystem::absolute(path))) {
+      db = OpenOdbcDatabase(*jet, options);
+    } else {
+      problems.Report(place,
+                      "this is a Jet database, and this machine has no Jet ODBC driver to open it with (on Windows it "
+                      "comes with the system; elsewhere give an ODBC connection as odbc:...). The database was left "
+                      "unchanged",
+                      ErrorCode::kDatabase);
+      return;
+    }
   } catch (const DatabaseError& e) {
-    problems.Report(path.string(), std::string(e.what()) + "; the database was left unchanged", ErrorCode::kDatabase);
+    problems.Report(place, std::string(e.what()) + "; the database was left unchanged", ErrorCode::kDatabase);
     return;
   }
   auto ready = [&](int stage) { return progress == nullptr || progress->WaitFor(stage); };
@@ -172,7 +183,7 @@ void UpdateDatabase(const std::filesystem::path& path, DatabaseKind kind, Variab
     }
   } catch (const DatabaseFailure& e) {
     db->Rollback();
-    problems.Report(path.string(), std::string("the database could not be updated (") + e.what() +
+    problems.Report(place, std::string("the database could not be updated (") + e.what() +
                                        "); nothing in it was changed",
                     ErrorCode::kDatabase);
     return;
@@ -189,7 +200,7 @@ void UpdateDatabase(const std::filesystem::path& path, DatabaseKind kind, Variab
   try {
     db->Commit();
   } catch (const DatabaseError& e) {
-    problems.Report(path.string(), e.what(), ErrorCode::kDatabase);
+    problems.Report(place, e.what(), ErrorCode::kDatabase);
   }
 }
 
@@ -252,30 +263,41 @@ RunResult EndingOnWorkbookLimits(RunContext& ctx, Body body) {
   }
 }
 
-RunResult ConversionRunBody(Variables& vars, RunContext& ctx) {
-  vars.Clear();
-  RunResult result;
-  const std::string db_path = ctx.chooser.GetFileName("Switcher.mdb", "mdb", 1);
-  if (db_path.empty()) return result;  // cancelled
+// The kind of database `db_path` names ("odbc:" and a connection string, or
+// a file), or nullopt after setting the result's outcome when it names none.
+std::optional<DatabaseKind> DatabaseKindOf(std::string& db_path, RunResult& result) {
+  if (db_path.rfind(kOdbcPrefix, 0) == 0) {
+    db_path.erase(0, kOdbcPrefix.size());
+    return DatabaseKind::kOdbc;
+  }
+  result.outcome = RunResult::Outcome::kNotRun;
   if (const auto why = UnreadableFileReason(db_path)) {
-    result.outcome = RunResult::Outcome::kNotRun;
     result.reason = why->missing ? "database not found: " + db_path
                                  : "not a switcher database: " + db_path + " " + why->why;
-    return result;
+    return std::nullopt;
   }
   DatabaseKind kind;
   try {
     kind = DetectDatabaseKind(db_path);
   } catch (const DatabaseError& e) {
-    result.outcome = RunResult::Outcome::kNotRun;
     result.reason = e.what();
-    return result;
+    return std::nullopt;
   }
   if (kind == DatabaseKind::kOther) {
-    result.outcome = RunResult::Outcome::kNotRun;
     result.reason = "not a switcher database: " + db_path + " is neither a SQLite nor a Jet database file";
-    return result;
+    return std::nullopt;
   }
+  result.outcome = RunResult::Outcome::kCancelled;
+  return kind;
+}
+
+RunResult ConversionRunBody(Variables& vars, RunContext& ctx) {
+  vars.Clear();
+  RunResult result;
+  std::string db_path = ctx.chooser.GetFileName("Switcher.mdb", "mdb", 1);
+  if (db_path.empty()) return result;  // cancelled
+  const auto kind = DatabaseKindOf(db_path, result);
+  if (!kind) return result;
   auto workbook = StartWithWorkbook(ctx, result);
   if (!workbook) return result;
 
@@ -298,7 +320,7 @@ RunResult ConversionRunBody(Variables& vars, RunContext& ctx) {
   SheetProgress progress;
   std::jthread database_phase;
   if (!ctx.dry_run) {
-    database_phase = std::jthread([&] { UpdateDatabase(db_path, kind, vars, system, ctx, database, &progress); });
+    database_phase = std::jthread([&] { UpdateDatabase(db_path, *kind, vars, system, ctx, database, &progress); });
   }
   try {
     ReadRunSheets(sheet, system, last_console, vars, ctx, problems, progress);
@@ -315,7 +337,7 @@ RunResult ConversionRunBody(Variables& vars, RunContext& ctx) {
   workbook.reset();
 
   if (ctx.dry_run) {
-    UpdateDatabase(db_path, kind, vars, system, ctx, result);  // after the sheets, as designed
+    UpdateDatabase(db_path, *kind, vars, system, ctx, result);  // after the sheets, as designed
     result.would_write.push_back(system.SystemName + ".con");
     for (int n = 1; n <= last_console; ++n) {
       result.would_write.push_back(ModuleFileName(system.SystemName, vars.consoles[static_cast<std::size_t>(n)], n));

@@ -1,0 +1,252 @@
+// The database engines side by side: SQLite directly, SQLite through its
+// ODBC driver, and PostgreSQL through its ODBC driver against a private
+// server (tests/odbc/postgres.sh, started by CTest). The same conversions
+// must leave the same tables in each; the engine contract (typed fields,
+// one transaction, missing tables and fields) must hold in each.
+//
+// The ODBC drivers are registered in a private odbcinst.ini that ODBCSYSINI
+// names; an engine whose driver or server is missing here is skipped.
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "app/core/runs.h"
+#include "tables/new_database.h"
+#include "tables/odbc_database.h"
+#include "tables/switcher_database.h"
+#include "tests/test_util.h"
+#include "tests/workbook_files.h"
+
+namespace kvr {
+namespace {
+
+enum class Engine { kSqlite, kOdbcSqlite, kOdbcPostgres };
+
+std::string EngineName(const ::testing::TestParamInfo<Engine>& info) {
+  switch (info.param) {
+    case Engine::kSqlite: return "Sqlite";
+    case Engine::kOdbcSqlite: return "OdbcSqlite";
+    case Engine::kOdbcPostgres: return "OdbcPostgres";
+  }
+  return "?";
+}
+
+// The drivers' private registry, set before the first ODBC call.
+const bool kRegistry = [] {
+  setenv("ODBCSYSINI", KVR_TEST_ODBC_DIR, 0);
+  setenv("ODBCINI", KVR_TEST_ODBC_DIR "/odbc.ini", 0);
+  return true;
+}();
+
+// The private server's connection string, written by postgres.sh.
+std::string PostgresConnection() {
+  std::ifstream in(KVR_TEST_POSTGRES_DIR "/connection");
+  std::string line;
+  std::getline(in, line);
+  return line;
+}
+
+const char* const kTables[] = {"InptAlphas", "OutptAlphas", "OptoAlphas", "RelayAlphas",
+                               "ConsoleAlphas", "LocationAlphas", "OptoRelaySets"};
+
+class EnginesTest : public testing::TempDirTest, public ::testing::WithParamInterface<Engine> {
+ protected:
+  void SetUp() override {
+    TempDirTest::SetUp();
+    switch (GetParam()) {
+      case Engine::kSqlite:
+        database_ = File("sw.db").string();
+        break;
+      case Engine::kOdbcSqlite:
+        database_ = "odbc:Driver={SQLite3};Database=" + File("sw.db").string() + ";";
+        break;
+      case Engine::kOdbcPostgres: {
+        const std::string connection = PostgresConnection();
+        if (connection.empty()) GTEST_SKIP() << "no PostgreSQL test server";
+        database_ = "odbc:" + connection;
+        DropTables();
+        break;
+      }
+    }
+  }
+  void TearDown() override {
+    if (GetParam() == Engine::kOdbcPostgres && !database_.empty()) DropTables();
+    TempDirTest::TearDown();
+  }
+
+  void Create(const DatabaseSizes& sizes) {
+    if (GetParam() == Engine::kSqlite) CreateSwitcherDatabase(database_, sizes);
+    else CreateOdbcSwitcherDatabase(database_.substr(kOdbcPrefix.size()), sizes);
+  }
+  // `database` is a SQLite file or "odbc:" and a connection string.
+  static std::unique_ptr<SwitcherDatabase> Open(const std::string& database, bool track = false) {
+    const DatabaseOptions options{track, 2000};
+    if (database.rfind(kOdbcPrefix, 0) != 0) return OpenSqliteDatabase(database, options);
+    return OpenOdbcDatabase(database.substr(kOdbcPrefix.size()), options);
+  }
+  std::unique_ptr<SwitcherDatabase> Open(bool track = false) { return Open(database_, track); }
+
+  // Every table, field by field in key order, as text: the same through
+  // every engine for the same contents.
+  std::string Dump() { return Dump(database_); }
+  static std::string Dump(const std::string& database) {
+    auto db = Open(database);
+    std::ostringstream out;
+    for (const TableDef& t : SwitcherSchema(DatabaseSizes{})) {
+      auto records = db->OpenRecordset(t.name, t.key);
+      out << t.name << '\n';
+      for (records->MoveFirst(); !records->AtEnd(); records->MoveNext()) {
+        out << FieldValueText(records->Key());
+        for (const auto& field : t.fields) out << '|' << FieldValueText(records->Field(field.first));
+        out << '\n';
+      }
+    }
+    db->Rollback();
+    return out.str();
+  }
+
+  // Converts `workbook` into this engine's database; the problems as text.
+  std::string Convert(const std::string& workbook, const std::string& database) {
+    struct Chooser : FileChooser {
+      std::vector<std::string> answers;
+      std::string GetFileName(const std::string&, const std::string&, int) override {
+        std::string next = answers.front();
+        answers.erase(answers.begin());
+        return next;
+      }
+    } chooser;
+    chooser.answers = {database, workbook};
+    struct Yes : OverwriteQuestion {
+      bool Ask(const std::string&, const std::string&) override { return true; }
+    } yes;
+    struct Quiet : StatusSink {
+      void SetStatus(const std::string&) override {}
+    } quiet;
+    const auto out = dir_ / ("out" + std::to_string(++runs_));
+    std::filesystem::create_directories(out);
+    RunContext ctx{chooser, yes, quiet, false, out, false};
+    auto vars = std::make_unique<Variables>();
+    const RunResult r = ConversionRun(*vars, ctx);
+    EXPECT_EQ(r.outcome, RunResult::Outcome::kCompleted) << r.reason;
+    std::string problems;
+    for (const auto& p : r.problems.list()) problems += p.ToString() + "\n";
+    return problems;
+  }
+
+  void DropTables() {
+    const char* dir = KVR_TEST_POSTGRES_DIR;
+    std::string sql;
+    for (const char* t : kTables) sql += std::string("DROP TABLE IF EXISTS \\\"") + t + "\\\"; ";
+    const std::string command = std::string("psql -q -h '") + dir + "' -U kvr -d switcher -c \"" + sql + "\" >/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+  }
+
+  std::string database_;
+  int runs_ = 0;
+};
+
+// The example plant, and a workbook with every kind of problem a table step
+// meets (text too long, numbers out of range, rows beyond the tables, a
+// numbering gap), leave the same tables and the same problems as SQLite
+// directly, the database place aside.
+TEST_P(EnginesTest, ConversionsLeaveTheSameTables) {
+  const std::string plant = std::string(KVR_EXAMPLES_DIR) + "/plant.xlsx";
+  const std::string faulty = File("faulty.xlsx").string();
+  using testing::SheetRows;
+  const std::string s = "x";
+  testing::WriteXlsx(
+      faulty,
+      {{"System", {{std::string("Name:"), std::string("Plant Ü")}, {std::string("Inputs"), 3.0},
+                   {std::string("Outputs"), 2.0}, {std::string("Consoles"), 0.0}}},
+       {"Sources", {{std::string("Chan"), std::string("Chan Label"), std::string("Location #"), std::string("Notes")},
+                    {1.0, std::string("Mikrofon Ü1"), 40000.0, std::string(300, 'n')},
+                    {2.0, std::string("0"), 3.0, std::string("kept")},
+                    {4.0, std::string("gap"), 1.0, std::monostate{}}}},
+       {"Destinations", {{std::string("Chan"), std::string("Bus Type #"), std::string("RelayControl")},
+                         {1.0, 3.5, 300.0}, {2.0, 4.0, 2.0}, {3.0, 6.0, 1.0}}},
+       {"Opto", {{std::string("Chan"), std::string("Name")}, {1.0, s}, {2.0, s}, {3.0, s}, {4.0, s}, {5.0, s}}},
+       {"Location", {{std::string("#"), std::string("Location Name")}, {1.0, std::string("Studio A Control Room")}}},
+       {"RC", {{std::string("#"), std::string("Set Name"), std::string("Opto 1")}, {1.0, std::string("Set"), 2.0}}}});
+  for (const std::string& workbook : {plant, faulty}) {
+    // The reference: the same workbook into a SQLite file directly.
+    const std::string native = File("native" + std::to_string(runs_) + ".db").string();
+    CreateSwitcherDatabase(native, DatabaseSizes{});
+    const std::string native_problems = Convert(workbook, native);
+
+    if (GetParam() == Engine::kOdbcPostgres) DropTables();
+    std::filesystem::remove(File("sw.db"));
+    Create(DatabaseSizes{});
+    std::string problems = Convert(workbook, database_);
+    EXPECT_EQ(Dump(), Dump(native)) << workbook;
+    // Problems name the database by its file or connection: compare the rest.
+    auto strip = [](std::string text, const std::string& place) {
+      for (std::size_t at; (at = text.find(place)) != std::string::npos;) text.replace(at, place.size(), "DB");
+      return text;
+    };
+    EXPECT_EQ(strip(problems, database_.substr(database_.rfind(kOdbcPrefix, 0) == 0 ? kOdbcPrefix.size() : 0)),
+              strip(native_problems, native))
+        << workbook;
+  }
+}
+
+// The engine contract: typed fields refuse what does not fit, a rollback
+// keeps nothing, a commit keeps everything, missing tables and fields are
+// errors, and a dry run records each change.
+TEST_P(EnginesTest, TransactionsAndTypedFields) {
+  Create(DatabaseSizes{3, 3, 1, 1, 1});
+  {
+    auto db = Open();
+    EXPECT_THROW(db->OpenRecordset("NoSuchTable", "Chan Num"), DatabaseError);
+    EXPECT_THROW(db->OpenRecordset("InptAlphas", "NoSuchKey"), DatabaseError);
+    auto records = db->OpenRecordset("inptalphas", "chan num");  // names match without regard to case
+    records->MoveFirst();
+    ASSERT_FALSE(records->AtEnd());
+    EXPECT_EQ(records->Key(), FieldValue{std::int64_t{1}});
+    records->Edit();
+    EXPECT_THROW(records->Assign("Label", std::string("123456789")), DatabaseError);  // VARCHAR(8)
+    EXPECT_THROW(records->Assign("Location", std::int64_t{40000}), DatabaseError);   // SMALLINT
+    EXPECT_THROW(records->Assign("NoSuchField", std::int64_t{1}), DatabaseError);
+    records->Assign("Label", std::string("Größe Sü"));  // 8 characters, 10 bytes
+    records->Assign("Location", std::int64_t{-32768});
+    records->Update();
+    EXPECT_EQ(records->Field("Label"), FieldValue{std::string("Größe Sü")});
+    db->Rollback();
+  }
+  EXPECT_NE(Dump().find("\n1|\"\"|\"\"|0|"), std::string::npos);  // rolled back
+  {
+    auto db = Open(true);
+    auto records = db->OpenRecordset("InptAlphas", "Chan Num");
+    records->MoveFirst();
+    records->MoveNext();
+    records->Edit();
+    records->Assign("Label", std::string("Größe Sü"));
+    records->Assign("Location", std::int64_t{-32768});
+    records->Update();
+    ASSERT_EQ(db->Changes().size(), 2u);
+    EXPECT_EQ(db->Changes()[0].key, "Chan Num 2");
+    EXPECT_EQ(db->Changes()[1].before, FieldValue{std::int64_t{0}});
+    db->Commit();
+  }
+  EXPECT_NE(Dump().find("\n2|\"Größe Sü\"|\"\"|-32768|"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllEngines, EnginesTest,
+                         ::testing::Values(Engine::kSqlite, Engine::kOdbcSqlite, Engine::kOdbcPostgres), EngineName);
+
+TEST(OdbcConnectionTest, PasswordsNeverShow) {
+  EXPECT_EQ(RedactConnectionString("DSN=plant;UID=eng;PWD=secret;"), "DSN=plant;UID=eng;PWD=***;");
+  EXPECT_EQ(RedactConnectionString("Driver={X};password={a;b};Database=d"), "Driver={X};password=***;Database=d");
+  EXPECT_EQ(RedactConnectionString(" Pwd =x"), " Pwd =***");
+  try {
+    OpenOdbcDatabase("Driver={No Such Driver};PWD=hunter2;", {});
+    FAIL() << "opened a driver that does not exist";
+  } catch (const DatabaseError& e) {
+    EXPECT_EQ(std::string(e.what()).find("hunter2"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("PWD=***"), std::string::npos) << e.what();
+  }
+}
+
+}  // namespace
+}  // namespace kvr

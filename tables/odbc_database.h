@@ -1,0 +1,45 @@
+// The switcher database through ODBC: a Jet database through the Jet ODBC
+// driver, or any engine an installation keeps (a DSN, a server), behind the
+// same SwitcherDatabase interface and with the same behaviour as the SQLite
+// engine.
+//
+// Text crosses the driver as UTF-16 (the wide ODBC calls), so names keep
+// their characters whatever the machine's code page. Records are addressed
+// by their key field, which the switcher's tables hold once per record.
+#ifndef KVR_TABLES_ODBC_DATABASE_H_
+#define KVR_TABLES_ODBC_DATABASE_H_
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "tables/new_database.h"
+#include "tables/switcher_database.h"
+
+namespace kvr {
+
+// The prefix that marks a --database value as an ODBC connection string.
+inline constexpr std::string_view kOdbcPrefix = "odbc:";
+
+// Opens the database that the ODBC connection string `connection` names,
+// with autocommit off: every update belongs to one transaction that Commit
+// ends. Throws DatabaseError with the driver's diagnostics; a password in
+// the connection string never appears in a message.
+std::unique_ptr<SwitcherDatabase> OpenOdbcDatabase(const std::string& connection, const DatabaseOptions& options);
+
+// The connection string that opens the Jet file at `path` through a Jet
+// ODBC driver installed on this machine, or nullopt when there is none.
+std::optional<std::string> JetConnectionString(const std::filesystem::path& path);
+
+// Creates the seven tables with records keyed 1..N in the database that
+// `connection` names; refuses when any of them exists already.
+void CreateOdbcSwitcherDatabase(const std::string& connection, const DatabaseSizes& sizes);
+
+// `connection` with the values of PWD and PASSWORD replaced by "***".
+std::string RedactConnectionString(std::string_view connection);
+
+}  // namespace kvr
+
+#endif  // KVR_TABLES_ODBC_DATABASE_H_
