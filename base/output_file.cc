@@ -1,5 +1,6 @@
 #include "base/output_file.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -22,7 +23,7 @@ unsigned long long RandomTag() {
 
 // The part of the target's name that its temporary names carry.
 std::string TempStem(const std::filesystem::path& target) {
-  const std::string name = target.filename().string();
+  const std::string name = Utf8Path(target.filename());
   const std::size_t room = kMaxFileNameBytes - 1 - 1 - kTagDigits - kTempSuffix.size();
   if (name.size() <= room) return name;
   std::size_t cut = room;
@@ -138,8 +139,20 @@ std::optional<std::string> WriteFileAtomically(const std::filesystem::path& targ
   return std::nullopt;
 }
 
+// CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name devices on Windows, with or
+// without an extension and in any case.
+bool IsReservedDeviceName(std::string_view name) {
+  std::string stem(name.substr(0, name.find('.')));
+  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+  for (auto& c : stem) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL") return true;
+  return stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) && stem[3] >= '1' &&
+         stem[3] <= '9';
+}
+
 std::optional<std::string> UnsafeFileNameReason(std::string_view name) {
   if (name.find("..") != std::string_view::npos) return "it holds \"..\"";
+  if (IsReservedDeviceName(name)) return "\"" + std::string(name) + "\" names a device on Windows";
   for (const char c : name) {
     const auto u = static_cast<unsigned char>(c);
     if (c == '/' || c == '\\') return "it holds a path separator";

@@ -1,9 +1,11 @@
 #include "base/output_file.h"
 
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 
@@ -29,6 +31,7 @@ TEST_F(OutputFileTest, MissingFolderIsReported) {
   EXPECT_NE(error->find("cannot create a file"), std::string::npos);
 }
 
+#ifndef _WIN32  // a POSIX process: fork, signals, resource limits, FIFOs
 // The disk filling up while a file is written, as a file-size limit: the
 // write fails, the earlier file stays as it was, no partial file is left.
 TEST_F(OutputFileTest, WriteFailingHalfwayKeepsTheEarlierFile) {
@@ -49,10 +52,14 @@ TEST_F(OutputFileTest, WriteFailingHalfwayKeepsTheEarlierFile) {
   EXPECT_EQ(testing::ReadBytes(File("big.bin")), "earlier");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 1);
 }
+#endif
 
 // Names up to the file system's 255 bytes can be written: the temporary name
 // never grows past it, and cuts the name only between characters.
 TEST_F(OutputFileTest, LongestNamesAreWritten) {
+#ifdef _WIN32
+  GTEST_SKIP() << "a whole path holds at most 260 characters on Windows";
+#endif
   const std::string name = std::string(240, 'a') + ".con";
   EXPECT_EQ(WriteFileAtomically(File(name), "x"), std::nullopt);
   EXPECT_EQ(testing::ReadBytes(File(name)), "x");
@@ -64,6 +71,7 @@ TEST_F(OutputFileTest, LongestNamesAreWritten) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 2);
 }
 
+#ifndef _WIN32  // a POSIX process: fork, signals, resource limits, FIFOs
 // A run killed while writing leaves no file behind; the hidden temporary
 // files of the exact pattern an older run could leave are removed when the
 // same output is next written, and nothing else is.
@@ -94,6 +102,7 @@ TEST_F(OutputFileTest, KilledWritesLeaveNothingAndOldLeftoversAreCleared) {
                                             ".a.bin.fedcba9876543210.tmp", ".b.bin.0123456789abcdef.tmp", "a.bin",
                                             "a.bin.0123456789abcdef.tmp"}));
 }
+#endif
 
 // A batch puts every file in place at Commit and none before.
 TEST_F(OutputFileTest, BatchPutsFilesInPlaceOnlyAtCommit) {
@@ -117,11 +126,11 @@ TEST_F(OutputFileTest, BatchPutsFilesInPlaceOnlyAtCommit) {
 }
 
 TEST(UnsafeFileNameTest, RefusesWhatCouldLeaveTheFolder) {
-  for (const char* ok : {"Studio A", "Desk 1", "", "Ünïcödé", "a.b", "Plant-A_2"}) {
+  for (const char* ok : {"Studio A", "Desk 1", "", "Ünïcödé", "a.b", "Plant-A_2", "CONSOLE", "COM10", "LPT0", "Nulls"}) {
     EXPECT_EQ(UnsafeFileNameReason(ok), std::nullopt) << ok;
   }
   for (const char* bad : {"..", "../x", "..\\x", "a/b", "a\\b", "c:", "a<b", "a>b", "a\"b", "a|b", "a?", "a*",
-                          "a\x01", "a\x7F", "a\nb"}) {
+                          "a\x01", "a\x7F", "a\nb", "CON", "con.con", "Nul", "aux.cns", "COM1", "lpt9.xpt", "PRN "}) {
     EXPECT_NE(UnsafeFileNameReason(bad), std::nullopt) << bad;
   }
 }

@@ -98,4 +98,13 @@ std::string EscapeControls(std::string_view text) {
   return out;
 }
 
+std::string Utf8Path(const std::filesystem::path& path) {
+  const std::u8string u8 = path.u8string();
+  return std::string(u8.begin(), u8.end());
+}
+
+std::filesystem::path PathFromUtf8(std::string_view text) {
+  return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
 }  // namespace kvr

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -22,6 +23,12 @@ std::size_t Utf8Length(std::string_view text);
 
 // Replaces every ill-formed sequence with U+FFFD.
 std::string SanitizeUtf8(std::string_view text);
+
+// A path as UTF-8 text, and a path from UTF-8 text. The path type's own
+// narrow strings are in the ANSI code page on Windows, so every conversion
+// between names and text goes through these.
+std::string Utf8Path(const std::filesystem::path& path);
+std::filesystem::path PathFromUtf8(std::string_view text);
 
 // `text` with its control characters written out ("\n", "\r", "\t",
 // "\x1B"), so that text from a workbook never splits or rewrites a line of

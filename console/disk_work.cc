@@ -4,6 +4,7 @@
 
 #include "base/output_file.h"
 #include "base/overwrite_question.h"
+#include "base/utf8.h"
 #include "console/con_format.h"
 
 namespace kvr {
@@ -37,15 +38,15 @@ PreparedFile PrepareConsoleConfig(const std::filesystem::path& folder, const std
                                   const ConsoleConfigTable& table, OutputBatch& batch) {
   const std::string name = system_name + ".con";
   if (const auto why = UnsafeFileNameReason(system_name)) {
-    return Refused(folder / name, name,
+    return Refused(folder / PathFromUtf8(name), name,
                    "no console configuration file written: the system name cannot name a file (" + *why + ")",
                    ErrorCode::kPathFileAccess);
   }
-  const std::filesystem::path path = folder / name;
+  const std::filesystem::path path = folder / PathFromUtf8(name);
   std::string why;
   const auto bytes = EncodeConsoleConfigFile(table, &why);
   if (!bytes) {
-    return Refused(path, path.string(), "console configuration file not written: " + why, ErrorCode::kOverflow);
+    return Refused(path, Utf8Path(path), "console configuration file not written: " + why, ErrorCode::kOverflow);
   }
   return Staged(path, *bytes, "console configuration file", batch);
 }
@@ -71,7 +72,7 @@ std::vector<PreparedFile> PrepareModuleFiles(const std::filesystem::path& folder
     const std::string name = ModuleFileName(system_name, console, n);
     const std::string& source = console.consoleName.empty() ? system_name : console.consoleName;
     if (const auto why = UnsafeFileNameReason(source)) {
-      files.push_back(Refused(folder / name, name,
+      files.push_back(Refused(folder / PathFromUtf8(name), name,
                               "no module file written for console " + std::to_string(n) +
                                   ": the name cannot name a file (" + *why + ")",
                               ErrorCode::kPathFileAccess));
@@ -80,11 +81,11 @@ std::vector<PreparedFile> PrepareModuleFiles(const std::filesystem::path& folder
     std::string why;
     const auto bytes = EncodeModuleFile(console, &why);
     if (!bytes) {
-      files.push_back(Refused(folder / name, name, "no module file written for console " + std::to_string(n) + ": " + why,
+      files.push_back(Refused(folder / PathFromUtf8(name), name, "no module file written for console " + std::to_string(n) + ": " + why,
                               ErrorCode::kSubscriptOutOfRange));
       continue;
     }
-    files.push_back(Staged(folder / name, *bytes, "module file", batch));
+    files.push_back(Staged(folder / PathFromUtf8(name), *bytes, "module file", batch));
   }
   return files;
 }
@@ -96,12 +97,12 @@ std::filesystem::path SaveConsoleConfig(const PreparedFile& file, OverwriteQuest
     return {};
   }
   if (RegularFileExists(file.path) &&
-      !question.Ask(OverwriteQuestionText(file.path.string()), kOverwriteQuestionTitle)) {
+      !question.Ask(OverwriteQuestionText(Utf8Path(file.path)), kOverwriteQuestionTitle)) {
     Drop(file, batch);  // the user kept the existing file
     return {};
   }
   if (file.stage_error) {
-    problems.Report(file.path.string(), "console configuration file not written: " + *file.stage_error,
+    problems.Report(Utf8Path(file.path), "console configuration file not written: " + *file.stage_error,
                     ErrorCode::kPathFileAccess);
     return {};
   }
@@ -122,14 +123,14 @@ std::vector<std::filesystem::path> SaveModuleConfig(const std::vector<PreparedFi
       continue;
     }
     if ((accepted.count(file.path) != 0 || RegularFileExists(file.path)) && !overwrite_all) {
-      if (!question.Ask(OverwriteQuestionText(file.path.string()), kOverwriteQuestionTitle)) {
+      if (!question.Ask(OverwriteQuestionText(Utf8Path(file.path)), kOverwriteQuestionTitle)) {
         for (std::size_t k = i; k < files.size(); ++k) Drop(files[k], batch);
         break;
       }
       overwrite_all = true;
     }
     if (file.stage_error) {
-      problems.Report(file.path.string(), "module file not written: " + *file.stage_error,
+      problems.Report(Utf8Path(file.path), "module file not written: " + *file.stage_error,
                       ErrorCode::kPathFileAccess);
       continue;
     }

@@ -1,11 +1,17 @@
-// Hands fuzzer bytes to a workbook reader as a file: an anonymous in-memory
-// file reached through /proc/self/fd, so no disk is touched.
+// Hands fuzzer bytes to a workbook reader as a file: on Linux an anonymous
+// in-memory file reached through /proc/self/fd, so no disk is touched; on
+// Windows (where only the replay runs) a temporary file.
 #ifndef KVR_FUZZ_WORKBOOK_FUZZ_INPUT_H_
 #define KVR_FUZZ_WORKBOOK_FUZZ_INPUT_H_
 
+#ifndef _WIN32
 #include <sys/mman.h>
 #include <unistd.h>
+#endif
 #include <zip.h>
+
+#include <filesystem>
+#include <fstream>
 
 #include <cstddef>
 #include <cstdint>
@@ -51,18 +57,12 @@ inline std::string BuildZip(const std::vector<std::pair<std::string, std::string
 
 // Opens `data` with `open` and reads every sheet and every cell as the sheet
 // readers do; a WorkbookError is an expected outcome, anything else is a bug.
-inline void FuzzWorkbook(const std::uint8_t* data, std::size_t size,
-                         std::unique_ptr<Workbook> (*open)(const std::filesystem::path&)) {
-  const int fd = memfd_create("fuzz-workbook", 0);
-  if (fd < 0) return;
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t n = write(fd, data + done, size - done);
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
-  }
+// Reads every sheet and cell of the workbook at `path` as the sheet readers
+// do; a WorkbookError is an expected outcome, anything else is a bug.
+inline void FuzzWorkbookFile(const std::filesystem::path& path,
+                             std::unique_ptr<Workbook> (*open)(const std::filesystem::path&)) {
   try {
-    auto wb = open("/proc/self/fd/" + std::to_string(fd));
+    auto wb = open(path);
     for (std::size_t i = 0; i < wb->SheetNames().size(); ++i) {
       try {
         const SheetGrid g = wb->ReadSheet(i);
@@ -80,7 +80,32 @@ inline void FuzzWorkbook(const std::uint8_t* data, std::size_t size,
     }
   } catch (const WorkbookError&) {
   }
+}
+
+// Opens `data` with `open` as a file and reads it all.
+inline void FuzzWorkbook(const std::uint8_t* data, std::size_t size,
+                         std::unique_ptr<Workbook> (*open)(const std::filesystem::path&)) {
+#ifdef _WIN32
+  const auto path = std::filesystem::temp_directory_path() / "kvr-fuzz-input";
+  {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  }
+  FuzzWorkbookFile(path, open);
+  std::error_code ec;
+  std::filesystem::remove(path, ec);
+#else
+  const int fd = memfd_create("fuzz-workbook", 0);
+  if (fd < 0) return;
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = write(fd, data + done, size - done);
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  FuzzWorkbookFile("/proc/self/fd/" + std::to_string(fd), open);
   close(fd);
+#endif
 }
 
 }  // namespace kvr

@@ -6,6 +6,10 @@
 //
 // The ODBC drivers are registered in a private odbcinst.ini that ODBCSYSINI
 // names; an engine whose driver or server is missing here is skipped.
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -13,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "app/core/runs.h"
+#include "base/utf8.h"
 #include "tables/new_database.h"
 #include "tables/odbc_database.h"
 #include "tables/switcher_database.h"
@@ -35,10 +40,34 @@ std::string EngineName(const ::testing::TestParamInfo<Engine>& info) {
 
 // The drivers' private registry, set before the first ODBC call.
 const bool kRegistry = [] {
+#ifdef _WIN32
+  _putenv_s("ODBCSYSINI", KVR_TEST_ODBC_DIR);
+  _putenv_s("ODBCINI", KVR_TEST_ODBC_DIR "/odbc.ini");
+#else
   setenv("ODBCSYSINI", KVR_TEST_ODBC_DIR, 0);
   setenv("ODBCINI", KVR_TEST_ODBC_DIR "/odbc.ini", 0);
+#endif
   return true;
 }();
+
+// A file name as the ODBC driver sees it. Under Wine the Windows program's
+// driver manager hands the calls to the host's unixODBC and its Linux
+// driver, which needs the host's name of the file.
+std::string DriverPath(const std::filesystem::path& path) {
+#ifdef _WIN32
+  using ToUnix = char* (*)(const wchar_t*);
+  const auto to_unix = reinterpret_cast<ToUnix>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (to_unix != nullptr) {
+    if (char* unix_name = to_unix(path.c_str())) {
+      std::string result(unix_name);
+      HeapFree(GetProcessHeap(), 0, unix_name);
+      return result;
+    }
+  }
+#endif
+  return Utf8Path(path);
+}
 
 // The private server's connection string, written by postgres.sh.
 std::string PostgresConnection() {
@@ -60,9 +89,12 @@ class EnginesTest : public testing::TempDirTest, public ::testing::WithParamInte
         database_ = File("sw.db").string();
         break;
       case Engine::kOdbcSqlite:
-        database_ = "odbc:Driver={SQLite3};Database=" + File("sw.db").string() + ";";
+        database_ = "odbc:Driver={SQLite3};Database=" + DriverPath(File("sw.db")) + ";";
         break;
       case Engine::kOdbcPostgres: {
+#ifdef _WIN32
+        GTEST_SKIP() << "the PostgreSQL server runs for the Linux build";
+#endif
         const std::string connection = PostgresConnection();
         if (connection.empty()) GTEST_SKIP() << "no PostgreSQL test server";
         database_ = "odbc:" + connection;

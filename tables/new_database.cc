@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "base/utf8.h"
 #include "base/output_file.h"
 #include "tables/switcher_database.h"
 
@@ -60,14 +61,14 @@ void CreateSwitcherDatabase(const std::filesystem::path& path, const DatabaseSiz
   }
   std::error_code ec;
   if (std::filesystem::exists(path, ec)) {
-    throw DatabaseError(path.string() + " already exists; new-database never overwrites a file");
+    throw DatabaseError(Utf8Path(path) + " already exists; new-database never overwrites a file");
   }
   // Built in memory and written whole, so a full disk or a kill never leaves
   // a partial database or a journal behind.
   sqlite3* db = nullptr;
   if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
     sqlite3_close(db);
-    throw DatabaseError("cannot create " + path.string() + ": out of memory");
+    throw DatabaseError("cannot create " + Utf8Path(path) + ": out of memory");
   }
   std::string bytes;
   try {
@@ -98,14 +99,14 @@ void CreateSwitcherDatabase(const std::filesystem::path& path, const DatabaseSiz
     sqlite3_free(image);
   } catch (const DatabaseError& e) {
     sqlite3_close(db);
-    throw DatabaseError("cannot create " + path.string() + ": " + e.what());
+    throw DatabaseError("cannot create " + Utf8Path(path) + ": " + e.what());
   }
   sqlite3_close(db);
   if (std::filesystem::exists(path, ec)) {
-    throw DatabaseError(path.string() + " already exists; new-database never overwrites a file");
+    throw DatabaseError(Utf8Path(path) + " already exists; new-database never overwrites a file");
   }
   if (const auto why = WriteFileAtomically(path, bytes)) {
-    throw DatabaseError("cannot create " + path.string() + ": " + *why);
+    throw DatabaseError("cannot create " + Utf8Path(path) + ": " + *why);
   }
 }
 

@@ -520,7 +520,7 @@ std::unique_ptr<SwitcherDatabase> OpenOdbcDatabase(const std::string& connection
 std::optional<std::string> JetConnectionString(const std::filesystem::path& path) {
   const auto driver = FindJetDriver();
   if (!driver) return std::nullopt;
-  return "Driver={" + *driver + "};Dbq=" + path.string() + ";";
+  return "Driver={" + *driver + "};Dbq=" + Utf8Path(path) + ";";
 }
 
 std::string RedactConnectionString(std::string_view connection) {

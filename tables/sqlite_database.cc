@@ -32,7 +32,7 @@ std::string FieldValueText(const FieldValue& v) {
 
 DatabaseKind DetectDatabaseKind(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw DatabaseError("cannot open " + path.string() + ": " + std::strerror(errno));
+  if (!in) throw DatabaseError("cannot open " + Utf8Path(path) + ": " + std::strerror(errno));
   char head[32] = {};
   in.read(head, sizeof head);
   const std::string_view h(head, static_cast<std::size_t>(in.gcount()));
@@ -188,7 +188,7 @@ class SqliteRecordset : public Recordset {
 class SqliteDatabase : public SwitcherDatabase {
  public:
   SqliteDatabase(const std::filesystem::path& path, const DatabaseOptions& options) : options_(options) {
-    const std::string file = path.string();
+    const std::string file = Utf8Path(path);
     if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
       const std::string why = db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory";
       sqlite3_close(db_);

@@ -1,17 +1,24 @@
 #include "tests/test_util.h"
 
 #include <sqlite3.h>
-#include <unistd.h>
 
 #include <fstream>
+#include <random>
 #include <stdexcept>
+
+#include "base/utf8.h"
 
 namespace kvr::testing {
 
 void TempDirTest::SetUp() {
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  dir_ = std::filesystem::temp_directory_path() /
-         ("kvr_" + std::to_string(::getpid()) + "_" + info->test_suite_name() + "_" + info->name());
+  // A random tag keeps parallel test processes apart.
+  static const unsigned long long tag = std::random_device{}();
+  std::string name = std::string("kvr_") + std::to_string(tag) + "_" + info->test_suite_name() + "_" + info->name();
+  for (auto& c : name) {
+    if (c == '/') c = '_';  // parameterised names
+  }
+  dir_ = std::filesystem::temp_directory_path() / name;
   std::filesystem::remove_all(dir_);
   std::filesystem::create_directories(dir_);
 }
@@ -33,7 +40,7 @@ void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
 
 std::string Query(const std::filesystem::path& path, const std::string& sql) {
   sqlite3* db = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+  if (sqlite3_open_v2(Utf8Path(path).c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
     sqlite3_close(db);
     throw std::runtime_error("cannot open test database");
   }
@@ -59,7 +66,7 @@ std::string Query(const std::filesystem::path& path, const std::string& sql) {
 
 void Exec(const std::filesystem::path& path, const std::string& sql) {
   sqlite3* db = nullptr;
-  sqlite3_open(path.c_str(), &db);
+  sqlite3_open(Utf8Path(path).c_str(), &db);
   char* err = nullptr;
   const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err);
   const std::string why = err != nullptr ? err : "";

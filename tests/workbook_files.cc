@@ -1,16 +1,20 @@
 #include "tests/workbook_files.h"
 
+#ifdef KVR_HAVE_GSF
 #include <gsf/gsf.h>
+#endif
 #include <zip.h>
 
 #include <cstring>
 #include <stdexcept>
 
+#include "base/utf8.h"
+
 namespace kvr::testing {
 
 void WriteZip(const std::filesystem::path& path, const Parts& parts) {
   int err = 0;
-  zip_t* z = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &err);
+  zip_t* z = zip_open(Utf8Path(path).c_str(), ZIP_CREATE | ZIP_TRUNCATE, &err);
   if (z == nullptr) throw std::runtime_error("cannot create zip");
   for (const auto& [name, content] : parts) {
     zip_source_t* src = zip_source_buffer(z, content.data(), content.size(), 0);
@@ -20,6 +24,9 @@ void WriteZip(const std::filesystem::path& path, const Parts& parts) {
   }
   if (zip_close(z) != 0) throw std::runtime_error("cannot write zip");
 }
+
+#ifdef KVR_HAVE_GSF
+bool CanWriteOle2() { return true; }
 
 void WriteOle2(const std::filesystem::path& path, const Parts& streams) {
   GError* e = nullptr;
@@ -37,6 +44,13 @@ void WriteOle2(const std::filesystem::path& path, const Parts& streams) {
   gsf_output_close(out);
   g_object_unref(out);
 }
+#else
+bool CanWriteOle2() { return false; }
+
+void WriteOle2(const std::filesystem::path&, const Parts&) {
+  throw std::runtime_error("this build writes no compound files");
+}
+#endif
 
 Parts MinimalXlsx(const std::string& sheet_data, const std::string& shared_strings) {
   const std::string ns = "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"";

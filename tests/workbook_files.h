@@ -16,6 +16,8 @@ namespace kvr::testing {
 using Parts = std::vector<std::pair<std::string, std::string>>;
 
 void WriteZip(const std::filesystem::path& path, const Parts& parts);
+// Compound files are written with libgsf, where the build has it.
+bool CanWriteOle2();
 void WriteOle2(const std::filesystem::path& path, const Parts& streams);
 
 // The parts of a minimal .xlsx with one sheet "Sheet1" whose sheetData holds

@@ -427,7 +427,7 @@ struct ContentHandler {
 
 class OdsWorkbook : public Workbook {
  public:
-  explicit OdsWorkbook(const std::filesystem::path& path) : file_(path.string()), zip_(path) {
+  explicit OdsWorkbook(const std::filesystem::path& path) : file_(Utf8Path(path)), zip_(path) {
     if (zip_.Has("mimetype")) {
       const std::string mime = zip_.Read("mimetype", kSmallPartCap);
       if (mime.rfind("application/vnd.oasis.opendocument.spreadsheet", 0) != 0) {

@@ -43,7 +43,7 @@ struct Entry {
 
 class CompoundFile {
  public:
-  explicit CompoundFile(const std::filesystem::path& path) : file_(path.string()) {
+  explicit CompoundFile(const std::filesystem::path& path) : file_(Utf8Path(path)) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw WorkbookError("cannot open " + file_ + ": " + std::strerror(errno));
     in.seekg(0, std::ios::end);
@@ -212,7 +212,7 @@ std::optional<std::string> ReadOle2Stream(const std::filesystem::path& path, std
   for (const Entry* e : cf.TopLevel()) {
     if (e->type != 2 || !SameName(e->name, name)) continue;
     if (e->size > cap) {
-      throw WorkbookLimitError("part too large: " + path.string() + ", stream " + std::string(name) + " holds " +
+      throw WorkbookLimitError("part too large: " + Utf8Path(path) + ", stream " + std::string(name) + " holds " +
                           std::to_string(e->size) + " bytes, more than the " + std::to_string(cap) + " allowed");
     }
     return cf.Read(*e);

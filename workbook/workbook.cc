@@ -6,6 +6,7 @@
 #include <fstream>
 #include <new>
 
+#include "base/utf8.h"
 #include "base/output_file.h"
 #include "base/problems.h"
 #include "workbook/zip_archive.h"
@@ -38,11 +39,11 @@ bool IsOpenDocument(const std::filesystem::path& path) {
 
 std::unique_ptr<Workbook> OpenWorkbook(const std::filesystem::path& path) {
   if (const auto why = UnreadableFileReason(path)) {
-    if (why->missing) throw WorkbookError("cannot open " + path.string() + ": the file does not exist");
-    throw WorkbookError("not a workbook: " + path.string() + " " + why->why);
+    if (why->missing) throw WorkbookError("cannot open " + Utf8Path(path) + ": the file does not exist");
+    throw WorkbookError("not a workbook: " + Utf8Path(path) + " " + why->why);
   }
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw WorkbookError("cannot open " + path.string() + ": " + std::strerror(errno));
+  if (!in) throw WorkbookError("cannot open " + Utf8Path(path) + ": " + std::strerror(errno));
   std::array<char, 8> magic{};
   in.read(magic.data(), magic.size());
   const auto got = static_cast<std::size_t>(in.gcount());
@@ -53,7 +54,7 @@ std::unique_ptr<Workbook> OpenWorkbook(const std::filesystem::path& path) {
     return IsOpenDocument(path) ? OpenOdsWorkbook(path) : OpenXlsxWorkbook(path);
   }
   if (got >= 8 && std::memcmp(magic.data(), kOle2, 8) == 0) return OpenXlsWorkbook(path);
-  throw WorkbookError("not a workbook: " + path.string() +
+  throw WorkbookError("not a workbook: " + Utf8Path(path) +
                       " is neither an Office Open XML (.xlsx), an OpenDocument (.ods) nor an Excel 97-2003 (.xls) file");
 }
 

@@ -206,7 +206,7 @@ struct SheetEntry {
 
 class XlsWorkbook : public Workbook {
  public:
-  explicit XlsWorkbook(const std::filesystem::path& path) : file_(path.string()) {
+  explicit XlsWorkbook(const std::filesystem::path& path) : file_(Utf8Path(path)) {
     auto stream = ReadOle2Stream(path, "Workbook", kStreamCap);
     if (!stream) {
       const auto names = ListOle2Streams(path);

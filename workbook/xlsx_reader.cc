@@ -407,7 +407,7 @@ struct WorksheetHandler {
 
 class XlsxWorkbook : public Workbook {
  public:
-  explicit XlsxWorkbook(const std::filesystem::path& path) : file_(path.string()), zip_(path) {
+  explicit XlsxWorkbook(const std::filesystem::path& path) : file_(Utf8Path(path)), zip_(path) {
     std::string workbook_part = "xl/workbook.xml";
     for (const auto& [id, rel] : ReadRelationships(zip_, file_, "")) {
       if (EndsWith(rel.type, "/officeDocument")) workbook_part = rel.target;

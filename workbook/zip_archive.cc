@@ -5,6 +5,7 @@
 #include <atomic>
 #include <vector>
 
+#include "base/utf8.h"
 #include "workbook/workbook_error.h"
 
 namespace kvr {
@@ -27,7 +28,7 @@ struct ZipArchive::Impl {
 
 ZipArchive::ZipArchive(const std::filesystem::path& path) : impl_(std::make_unique<Impl>()) {
   impl_->path = path;
-  impl_->file = path.string();
+  impl_->file = Utf8Path(path);
   int err = 0;
   impl_->zip = zip_open(impl_->file.c_str(), ZIP_RDONLY, &err);
   if (impl_->zip == nullptr) {

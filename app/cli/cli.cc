@@ -1,7 +1,13 @@
 #include "app/cli/cli.h"
 
 #include <CLI/CLI.hpp>
+#ifdef _WIN32
+#include <io.h>
+#define KVR_ISATTY(fd) _isatty(fd)
+#else
 #include <unistd.h>
+#define KVR_ISATTY(fd) ::isatty(fd)
+#endif
 
 #include <algorithm>
 #include <fstream>
@@ -40,8 +46,8 @@ class ArgumentChooser : public FileChooser {
     if (path.rfind(kOdbcPrefix, 0) == 0) return path;  // a connection string, not a file
     if (path.empty()) return path;
     std::error_code ec;
-    const fs::path absolute = fs::absolute(path, ec);
-    return ec ? path : absolute.string();
+    const fs::path absolute = fs::absolute(PathFromUtf8(path), ec);
+    return ec ? path : Utf8Path(absolute);
   }
 
  private:
@@ -56,7 +62,7 @@ class TerminalQuestion : public OverwriteQuestion {
     std::string shown = text;
     std::replace(shown.begin(), shown.end(), '\r', '\n');
     if (answer_) return *answer_;
-    if (::isatty(STDIN_FILENO) && ::isatty(STDERR_FILENO)) {
+    if (KVR_ISATTY(0) && KVR_ISATTY(2)) {  // standard input and error
       err_ << title << ": " << shown << " [Y/n] " << std::flush;
       std::string line;
       if (!std::getline(std::cin, line)) return false;
@@ -94,7 +100,7 @@ int Finish(const RunResult& result, std::ostream& out, std::ostream& err) {
     case RunResult::Outcome::kCompleted:
       break;
   }
-  for (const auto& path : result.written) out << "wrote " << path.string() << '\n';
+  for (const auto& path : result.written) out << "wrote " << Utf8Path(path) << '\n';
   PrintProblems(result.problems, err);
   out << "Completed";
   if (!result.problems.empty()) out << " with " << result.problems.size() << " problem(s), listed on stderr";
@@ -128,7 +134,7 @@ void PrintDryRun(const RunResult& result, bool verbose, std::ostream& out) {
 
 int RunSheet(const std::string& workbook_path, const std::string& sheet, std::ostream& out, std::ostream& err) {
   try {
-    auto workbook = OpenWorkbook(workbook_path);
+    auto workbook = OpenWorkbook(PathFromUtf8(workbook_path));
     const auto index = FindSheet(*workbook, sheet);
     if (!index) {
       err << "kvrconversion: " << workbook_path << " has no sheet \"" << sheet << "\"\n";
@@ -160,7 +166,7 @@ int RunSystem(const std::string& workbook_path, std::ostream& out, std::ostream&
   Problems problems;
   SystemSettings s;
   try {
-    auto workbook = OpenWorkbook(workbook_path);
+    auto workbook = OpenWorkbook(PathFromUtf8(workbook_path));
     s = ReadSystemSettings(OpenSheetGrid(*workbook, "System", problems), problems);
   } catch (const std::exception& e) {
     err << "kvrconversion: " << e.what() << '\n';
@@ -175,11 +181,11 @@ int RunSystem(const std::string& workbook_path, std::ostream& out, std::ostream&
 }
 
 int RunInspect(const std::string& path, std::ostream& out, std::ostream& err) {
-  if (const auto why = UnreadableFileReason(path)) {
+  if (const auto why = UnreadableFileReason(PathFromUtf8(path))) {
     err << "kvrconversion: cannot inspect " << path << ": it " << why->why << '\n';
     return kExitNotRun;
   }
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(PathFromUtf8(path), std::ios::binary);
   if (!in) {
     err << "kvrconversion: cannot open " << path << '\n';
     return kExitNotRun;
@@ -269,7 +275,7 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
   if (*newdb) {
     try {
       if (database.rfind(kOdbcPrefix, 0) == 0) CreateOdbcSwitcherDatabase(database.substr(kOdbcPrefix.size()), sizes);
-      else CreateSwitcherDatabase(database, sizes);
+      else CreateSwitcherDatabase(PathFromUtf8(database), sizes);
     } catch (const std::exception& e) {
       err << "kvrconversion: " << e.what() << '\n';
       return kExitNotRun;
@@ -279,15 +285,16 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
   }
 
   std::error_code ec;
-  if (!fs::is_directory(output_dir, ec)) {
+  const fs::path output_folder = PathFromUtf8(output_dir);
+  if (!fs::is_directory(output_folder, ec)) {
     err << "kvrconversion: output folder " << output_dir
-        << (fs::exists(output_dir, ec) ? " is a file, not a folder\n" : " does not exist\n");
+        << (fs::exists(output_folder, ec) ? " is a file, not a folder\n" : " does not exist\n");
     return kExitNotRun;
   }
   ArgumentChooser chooser(database, workbook);
   TerminalQuestion question(yes ? std::optional<bool>(true) : no ? std::optional<bool>(false) : std::nullopt, err);
   QuietStatus status;
-  RunContext ctx{chooser, question, status, big_switch, fs::weakly_canonical(fs::absolute(output_dir), ec), dry_run};
+  RunContext ctx{chooser, question, status, big_switch, fs::weakly_canonical(fs::absolute(output_folder), ec), dry_run};
   auto vars = std::make_unique<Variables>();
   RunResult result;
   if (*convert) result = ConversionRun(*vars, ctx);

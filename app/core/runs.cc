@@ -10,6 +10,7 @@
 #include <thread>
 #include <utility>
 
+#include "base/utf8.h"
 #include "base/output_file.h"
 #include "console/console_sheets.h"
 #include "console/disk_work.h"
@@ -43,7 +44,7 @@ void Step(Problems& problems, const std::string& what, const std::function<void(
 // dropped from the files written.
 void CommitOutputs(OutputBatch& batch, RunResult& result) {
   for (const auto& failure : batch.Commit()) {
-    result.problems.Report(failure.target.string(), failure.what + " not written: " + failure.why,
+    result.problems.Report(Utf8Path(failure.target), failure.what + " not written: " + failure.why,
                            ErrorCode::kPathFileAccess);
     std::erase(result.written, failure.target);
   }
@@ -53,7 +54,7 @@ void CommitOutputs(OutputBatch& batch, RunResult& result) {
 void WriteOutput(const std::filesystem::path& path, std::string_view bytes, const char* what, RunResult& result) {
   OutputBatch batch;
   if (const auto error = batch.Stage(path, bytes, what)) {
-    result.problems.Report(path.string(), std::string(what) + " not written: " + *error, ErrorCode::kPathFileAccess);
+    result.problems.Report(Utf8Path(path), std::string(what) + " not written: " + *error, ErrorCode::kPathFileAccess);
     return;
   }
   result.written.push_back(path);
@@ -69,14 +70,14 @@ std::unique_ptr<Workbook> StartWithWorkbook(RunContext& ctx, RunResult& result) 
     result.outcome = RunResult::Outcome::kCancelled;
     return nullptr;
   }
-  if (const auto why = UnreadableFileReason(path)) {
+  if (const auto why = UnreadableFileReason(PathFromUtf8(path))) {
     result.outcome = RunResult::Outcome::kNotRun;
     result.reason = why->missing ? "workbook not found: " + path : "not a workbook: " + path + " " + why->why;
     return nullptr;
   }
   std::unique_ptr<Workbook> workbook;
   try {
-    workbook = OpenWorkbook(path);
+    workbook = OpenWorkbook(PathFromUtf8(path));
   } catch (const std::exception& e) {
     result.outcome = RunResult::Outcome::kNotRun;
     result.reason = e.what();
@@ -144,10 +145,10 @@ void UpdateDatabase(const std::string& path, DatabaseKind kind, Variables& vars,
   std::unique_ptr<SwitcherDatabase> db;
   try {
     if (kind == DatabaseKind::kSqlite) {
-      db = OpenSqliteDatabase(path, options);
+      db = OpenSqliteDatabase(PathFromUtf8(path), options);
     } else if (kind == DatabaseKind::kOdbc) {
       db = OpenOdbcDatabase(path, options);
-    } else if (const auto jet = JetConnectionString(std::filesystem::absolute(path))) {
+    } else if (const auto jet = JetConnectionString(std::filesystem::absolute(PathFromUtf8(path)))) {
       db = OpenOdbcDatabase(*jet, options);
     } else {
       problems.Report(place,
@@ -271,14 +272,14 @@ std::optional<DatabaseKind> DatabaseKindOf(std::string& db_path, RunResult& resu
     return DatabaseKind::kOdbc;
   }
   result.outcome = RunResult::Outcome::kNotRun;
-  if (const auto why = UnreadableFileReason(db_path)) {
+  if (const auto why = UnreadableFileReason(PathFromUtf8(db_path))) {
     result.reason = why->missing ? "database not found: " + db_path
                                  : "not a switcher database: " + db_path + " " + why->why;
     return std::nullopt;
   }
   DatabaseKind kind;
   try {
-    kind = DetectDatabaseKind(db_path);
+    kind = DetectDatabaseKind(PathFromUtf8(db_path));
   } catch (const DatabaseError& e) {
     result.reason = e.what();
     return std::nullopt;
@@ -433,7 +434,7 @@ RunResult CrosspointExportRunBody(Variables& vars, RunContext& ctx) {
                       ErrorCode::kPathFileAccess);
       return;
     }
-    WriteOutput(ctx.output_folder / name, EncodeCrosspointFile(records), "crosspoint file", result);
+    WriteOutput(ctx.output_folder / PathFromUtf8(name), EncodeCrosspointFile(records), "crosspoint file", result);
   });
   return Complete(ctx, std::move(result));
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """End-to-end runs of the built kvrconversion on the example plant.
 
-    e2e_test.py KVRCONVERSION [--update]
+    e2e_test.py KVRCONVERSION [--update] [--golden-only]
 
 For the example workbook saved as .xlsx, .xls and .ods, runs new-database,
 convert, demo-ini and xpoints, and compares every output with the golden
@@ -253,6 +253,9 @@ def main():
     KVR = os.path.abspath(sys.argv[1])
     update = "--update" in sys.argv
     test_golden(update)
+    if "--golden-only" in sys.argv:  # the Windows build under Wine: no POSIX kills or limits
+        print("%d passed, %d failed" % (passed, failed))
+        sys.exit(1 if failed else 0)
     test_killed_conversion()
     test_full_disk()
     test_locked_database()

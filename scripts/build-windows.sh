@@ -1,0 +1,129 @@
+#!/bin/bash
+# Cross-builds kvrconversion.exe and the C++ test suite for Windows with
+# Debian's MinGW-w64, and packages the program as a zip.
+#
+#   scripts/build-windows.sh [x86_64|i686] [BUILD_DIR]
+#
+# The dependencies are built once into a cache folder ($KVR_WINDOWS_CACHE,
+# default ~/.cache/kvr-windows/ARCH) and reused: zlib from Debian's
+# libz-mingw-w64-dev; libzip, expat, pugixml and SQLite from Debian's own
+# source packages (fetched with apt-get source through a private apt
+# configuration whose deb-src line names the release's main suite, taken
+# from the machine's own sources); GoogleTest from Debian's googletest
+# sources; CLI11 and nlohmann-json header-only from their Debian packages.
+# Everything links statically.
+set -euo pipefail
+arch=${1:-x86_64}
+case "$arch" in x86_64|i686) ;; *) echo "usage: $0 [x86_64|i686] [BUILD_DIR]" >&2; exit 2 ;; esac
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build=${2:-$root/build-windows-$arch}
+triple=$arch-w64-mingw32
+cache=${KVR_WINDOWS_CACHE:-$HOME/.cache/kvr-windows}/$arch
+jobs=${JOBS:-2}
+prefix=$cache/install
+toolchain=$root/cmake/mingw-w64.cmake
+
+fetch_sources() {
+  local src=$cache/../sources
+  [ -f "$src/.done" ] && return
+  mkdir -p "$src/apt/lists/partial" "$src/apt/cache/archives/partial"
+  local uri codename
+  uri=$(awk '/^URIs:/ {print $2; exit}' /etc/apt/sources.list.d/debian.sources 2>/dev/null ||
+        awk '/^deb / {print $2; exit}' /etc/apt/sources.list)
+  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+  echo "deb-src $uri $codename main" > "$src/apt/sources.list"
+  local apt=(-o "Dir::Etc::SourceList=$src/apt/sources.list" -o Dir::Etc::SourceParts=/dev/null
+             -o "Dir::State::Lists=$src/apt/lists" -o "Dir::Cache=$src/apt/cache")
+  apt-get "${apt[@]}" update -qq
+  (cd "$src" && for p in expat libzip pugixml sqlite3; do
+     apt-get "${apt[@]}" source --download-only -qq "$p/$codename" 2>/dev/null; done)
+  touch "$src/.done"
+}
+
+unpack() {  # package -> prints the folder its source tree unpacked into
+  local src=$cache/../sources work=$cache/work/$1
+  rm -rf "$work" && mkdir -p "$work"
+  local tarball
+  tarball=$(ls "$src"/"$1"_*.orig.tar.* | head -n 1)
+  tar -xf "$tarball" -C "$work"
+  ls -d "$work"/*/ | head -n 1 | sed 's:/$::'
+}
+
+cmake_dep() {  # source-folder extra-args...
+  local dir=$1
+  shift
+  cmake -S "$dir" -B "$dir/build" -G "Unix Makefiles" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DKVR_MINGW_ARCH="$arch" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=OFF "$@" >/dev/null
+  cmake --build "$dir/build" -j"$jobs" >/dev/null
+  cmake --install "$dir/build" >/dev/null
+}
+
+build_dependencies() {
+  [ -f "$prefix/.done" ] && return
+  rm -rf "$cache/work" "$prefix"
+  mkdir -p "$prefix/include" "$prefix/lib"
+  fetch_sources
+  # zlib: Debian's MinGW build.
+  cp /usr/"$triple"/include/zlib.h /usr/"$triple"/include/zconf.h "$prefix/include/"
+  cp /usr/"$triple"/lib/libz.a "$prefix/lib/"
+  cmake_dep "$(unpack expat)/expat" -DEXPAT_BUILD_TOOLS=OFF -DEXPAT_BUILD_EXAMPLES=OFF -DEXPAT_BUILD_TESTS=OFF \
+    -DEXPAT_BUILD_DOCS=OFF -DEXPAT_SHARED_LIBS=OFF -DEXPAT_MSVC_STATIC_CRT=OFF
+  cmake_dep "$(unpack pugixml)" -DPUGIXML_BUILD_TESTS=OFF
+  cmake_dep "$(unpack libzip)" -DENABLE_BZIP2=OFF -DENABLE_LZMA=OFF -DENABLE_ZSTD=OFF -DENABLE_OPENSSL=OFF \
+    -DENABLE_GNUTLS=OFF -DENABLE_MBEDTLS=OFF -DENABLE_COMMONCRYPTO=OFF -DENABLE_WINDOWS_CRYPTO=OFF \
+    -DBUILD_TOOLS=OFF -DBUILD_REGRESS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_DOC=OFF \
+    -DZLIB_LIBRARY="$prefix/lib/libz.a" -DZLIB_INCLUDE_DIR="$prefix/include"
+  # SQLite: the amalgamation made from the source tree (needs tclsh), then
+  # compiled on its own.
+  local sqlite
+  sqlite=$(unpack sqlite3)
+  (cd "$sqlite" && ./configure --host="$triple" BCC=gcc >/dev/null && make BEXE= sqlite3.c >/dev/null)
+  "$triple-gcc-posix" -O2 -c "$sqlite/sqlite3.c" -o "$sqlite/sqlite3.o" -DSQLITE_THREADSAFE=1 \
+    -DSQLITE_ENABLE_DESERIALIZE
+  "$triple-ar" rcs "$prefix/lib/libsqlite3.a" "$sqlite/sqlite3.o"
+  cp "$sqlite/sqlite3.h" "$prefix/include/"
+  # GoogleTest from Debian's sources.
+  cmake_dep /usr/src/googletest -DBUILD_GMOCK=ON -Dgtest_disable_pthreads=OFF
+  # Header-only libraries, copied so that no Linux header joins the build.
+  cp -r /usr/include/CLI "$prefix/include/"
+  cp -r /usr/include/nlohmann "$prefix/include/"
+  mkdir -p "$prefix/lib/cmake"
+  cp -r /usr/share/cmake/CLI11 "$prefix/lib/cmake/" 2>/dev/null || cp -r /usr/lib/cmake/CLI11 "$prefix/lib/cmake/" 2>/dev/null || true
+  cp -r /usr/share/cmake/nlohmann_json "$prefix/lib/cmake/" 2>/dev/null || true
+  rm -rf "$cache/work"
+  touch "$prefix/.done"
+}
+
+install_packages() {
+  local packages=(cmake tcl googletest libcli11-dev nlohmann-json3-dev python3 "g++-mingw-w64-${arch//_/-}-posix"
+                  "gcc-mingw-w64-${arch//_/-}-posix" libz-mingw-w64-dev binutils-mingw-w64-${arch//_/-})
+  [ "$arch" = x86_64 ] && packages+=(wine64)
+  local missing=()
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return
+  local sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+install_packages
+build_dependencies
+cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DKVR_MINGW_ARCH="$arch" \
+  -DKVR_WINDOWS_DEPS="$prefix" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release \
+  -DZLIB_LIBRARY="$prefix/lib/libz.a" -DZLIB_INCLUDE_DIR="$prefix/include" \
+  -DKVR_BUILD_GUI=OFF -DKVR_BUILD_BENCHMARKS=OFF >/dev/null
+cmake --build "$build" -j"$jobs"
+# The zip: the program, the README and the licences of what is linked in.
+pkg=$build/kvrconversion-windows-$arch
+rm -rf "$pkg" "$pkg.zip"
+mkdir -p "$pkg/licences"
+cp "$build/kvrconversion.exe" "$root/README.md" "$pkg/"
+for p in expat libzip pugixml sqlite3 zlib1g libstdc++6 libgcc-s1 mingw-w64-common libcli11-dev nlohmann-json3-dev; do
+  [ -f "/usr/share/doc/$p/copyright" ] && cp "/usr/share/doc/$p/copyright" "$pkg/licences/$p.txt"
+done
+(cd "$build" && python3 -c "import shutil,sys; shutil.make_archive(sys.argv[1], 'zip', '.', sys.argv[2])" \
+   "kvrconversion-windows-$arch" "kvrconversion-windows-$arch")
+echo "packaged $pkg.zip"
