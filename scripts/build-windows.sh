@@ -52,10 +52,12 @@ unpack() {  # package -> prints the folder its source tree unpacked into
 cmake_dep() {  # source-folder extra-args...
   local dir=$1
   shift
-  cmake -S "$dir" -B "$dir/build" -G "Unix Makefiles" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DKVR_MINGW_ARCH="$arch" \
+  local out
+  out=$cache/work/build-$(basename "$dir")
+  cmake -S "$dir" -B "$out" -G "Unix Makefiles" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DKVR_MINGW_ARCH="$arch" \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=OFF "$@" >/dev/null
-  cmake --build "$dir/build" -j"$jobs" >/dev/null
-  cmake --install "$dir/build" >/dev/null
+  cmake --build "$out" -j"$jobs" >/dev/null
+  cmake --install "$out" >/dev/null
 }
 
 build_dependencies() {
@@ -115,7 +117,13 @@ cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DKVR_MINGW_ARC
   -DKVR_WINDOWS_DEPS="$prefix" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release \
   -DZLIB_LIBRARY="$prefix/lib/libz.a" -DZLIB_INCLUDE_DIR="$prefix/include" \
   -DKVR_BUILD_GUI=OFF -DKVR_BUILD_BENCHMARKS=OFF >/dev/null
-cmake --build "$build" -j"$jobs"
+# The 32-bit build is for the 32-bit Jet ODBC driver; Wine here runs 64-bit
+# programs only, so its tests are not built.
+if [ "$arch" = i686 ]; then
+  cmake --build "$build" -j"$jobs" --target kvrconversion
+else
+  cmake --build "$build" -j"$jobs"
+fi
 # The zip: the program, the README and the licences of what is linked in.
 pkg=$build/kvrconversion-windows-$arch
 rm -rf "$pkg" "$pkg.zip"

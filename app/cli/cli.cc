@@ -61,23 +61,27 @@ class TerminalQuestion : public OverwriteQuestion {
   bool Ask(const std::string& text, const std::string& title) override {
     std::string shown = text;
     std::replace(shown.begin(), shown.end(), '\r', '\n');
-    if (answer_) return *answer_;
+    if (answer_) {
+      if (!*answer_) {
+        err_ << "kvrconversion: kept " << shown.substr(0, shown.find(" exists.")) << " (it exists; --no); give --yes "
+             << "to replace it\n";
+      }
+      return *answer_;
+    }
     if (KVR_ISATTY(0) && KVR_ISATTY(2)) {  // standard input and error
       err_ << title << ": " << shown << " [Y/n] " << std::flush;
       std::string line;
       if (!std::getline(std::cin, line)) return false;
       return line.empty() || line[0] == 'y' || line[0] == 'Y';
     }
-    declined_ = true;
-    err_ << "kvrconversion: " << shown.substr(0, shown.find('\n')) << " Not overwritten; use --yes to overwrite.\n";
+    err_ << "kvrconversion: kept " << shown.substr(0, shown.find(" exists.")) << " (it exists, and no terminal to ask "
+         << "on); give --yes to replace it\n";
     return false;
   }
-  bool declined() const { return declined_; }
 
  private:
   std::optional<bool> answer_;
   std::ostream& err_;
-  bool declined_ = false;
 };
 
 class QuietStatus : public StatusSink {
@@ -207,101 +211,283 @@ int RunInspect(const std::string& path, std::ostream& out, std::ostream& err) {
   return kExitOk;
 }
 
+// Everything the options of all commands fill.
+struct Options {
+  std::string workbook, database, sheet, output_dir = ".", inspect_file, help_topic;
+  bool big_switch = false, yes = false, no = false, dry_run = false, verbose = false;
+  DatabaseSizes sizes;
+};
+
+// A whole number in 0..32767, or why not: "not a number" for text, so that
+// the message says what is wrong with the value.
+CLI::Validator TableSize() {
+  return CLI::Validator(
+      [](std::string& value) -> std::string {
+        if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos) {
+          return "\"" + value + "\" is not a number";
+        }
+        if (value.size() > 5 || std::stoi(value) > 32767) return value + " is more than 32767";
+        return "";
+      },
+      "");
+}
+
+int RunConversionCommand(CLI::App& command, const Options& o, std::ostream& out, std::ostream& err);
+int RunNewDatabase(const Options& o, std::ostream& out, std::ostream& err) {
+  try {
+    if (o.database.rfind(kOdbcPrefix, 0) == 0) CreateOdbcSwitcherDatabase(o.database.substr(kOdbcPrefix.size()), o.sizes);
+    else CreateSwitcherDatabase(PathFromUtf8(o.database), o.sizes);
+  } catch (const std::exception& e) {
+    err << "kvrconversion: " << e.what() << '\n';
+    return kExitNotRun;
+  }
+  out << "created " << RedactConnectionString(o.database) << '\n';
+  return kExitOk;
+}
+
+// One command: its name, what it does, examples, its options, and how it runs.
+struct Command {
+  const char* name;
+  const char* summary;
+  const char* examples;
+  void (*define)(CLI::App& command, Options& o);
+  int (*run)(CLI::App& command, const Options& o, std::ostream& out, std::ostream& err);
+};
+
+void WorkbookOption(CLI::App& c, Options& o) {
+  c.add_option("--workbook", o.workbook, "Workbook (.xlsx, .xlsm, .ods or .xls)")->required()->type_name("PATH");
+}
+void OutputDirOption(CLI::App& c, Options& o, const char* what) {
+  c.add_option("--output-dir", o.output_dir, std::string("Folder for ") + what + " (default: the current folder)")
+      ->type_name("DIR");
+}
+
+const Command kCommands[] = {
+    {"convert", "Update the switcher database from the workbook, then write the .con and .cns files",
+     "  kvrconversion convert --database Switcher.db --workbook plant.xlsx --output-dir out\n"
+     "  kvrconversion convert --database \"odbc:DSN=plant\" --workbook plant.xlsx --dry-run --verbose",
+     [](CLI::App& c, Options& o) {
+       c.add_option("--database", o.database,
+                    "Switcher database: a SQLite or Jet (.mdb/.accdb) file, or odbc:CONNECTION-STRING")
+           ->required()->type_name("PATH");
+       WorkbookOption(c, o);
+       c.add_flag("--big-switch", o.big_switch, "Use the Big Switch button function codes");
+       OutputDirOption(c, o, "the .con and .cns files");
+       c.add_flag("--yes", o.yes, "Replace existing .con/.cns files without asking");
+       c.add_flag("--no", o.no, "Never replace existing .con/.cns files");
+       c.add_flag("--dry-run", o.dry_run, "Change nothing; say per table what would change");
+       c.add_flag("--verbose", o.verbose, "With --dry-run: list every change");
+     },
+     RunConversionCommand},
+    {"demo-ini", "Write DemoSetup.ini from the workbook's frame and console sheets",
+     "  kvrconversion demo-ini --workbook plant.xlsx --output-dir out",
+     [](CLI::App& c, Options& o) {
+       WorkbookOption(c, o);
+       OutputDirOption(c, o, "DemoSetup.ini");
+     },
+     RunConversionCommand},
+    {"xpoints", "Write the crosspoint file from the workbook's \"Crosspoints\" sheet",
+     "  kvrconversion xpoints --workbook plant.xlsx --output-dir out",
+     [](CLI::App& c, Options& o) {
+       WorkbookOption(c, o);
+       OutputDirOption(c, o, "the crosspoint file");
+     },
+     RunConversionCommand},
+    {"new-database", "Create an empty switcher database",
+     "  kvrconversion new-database --database Switcher.db --inputs 256 --outputs 192",
+     [](CLI::App& c, Options& o) {
+       c.add_option("--database", o.database,
+                    "SQLite file to create (never overwritten), or odbc:CONNECTION-STRING to create the tables in")
+           ->required()->type_name("PATH");
+       c.add_option("--inputs", o.sizes.inputs, "InptAlphas and OptoAlphas records, 0 to 32767 (default 64)")
+           ->check(TableSize())->type_name("N");
+       c.add_option("--outputs", o.sizes.outputs, "OutptAlphas and RelayAlphas records, 0 to 32767 (default 64)")
+           ->check(TableSize())->type_name("N");
+       c.add_option("--consoles", o.sizes.consoles, "ConsoleAlphas records, 0 to 32767 (default 8)")
+           ->check(TableSize())->type_name("N");
+       c.add_option("--locations", o.sizes.locations, "LocationAlphas records, 0 to 32767 (default 32)")
+           ->check(TableSize())->type_name("N");
+       c.add_option("--sets", o.sizes.sets, "OptoRelaySets records, 0 to 32767 (default 32)")
+           ->check(TableSize())->type_name("N");
+     },
+     [](CLI::App&, const Options& o, std::ostream& out, std::ostream& err) { return RunNewDatabase(o, out, err); }},
+    {"inspect", "Decode a .con, .cns or .xpt file into a readable table",
+     "  kvrconversion inspect \"out/Plant A.con\"",
+     [](CLI::App& c, Options& o) { c.add_option("file", o.inspect_file, "The file")->required()->type_name("FILE"); },
+     [](CLI::App&, const Options& o, std::ostream& out, std::ostream& err) {
+       return RunInspect(o.inspect_file, out, err);
+     }},
+    {"sheet", "Print one worksheet's grid as JSON (cells as text, null for errors)",
+     "  kvrconversion sheet --workbook plant.xlsx --sheet Sources",
+     [](CLI::App& c, Options& o) {
+       WorkbookOption(c, o);
+       c.add_option("--sheet", o.sheet, "Worksheet name (matched without regard to case)")->required()->type_name("NAME");
+     },
+     [](CLI::App&, const Options& o, std::ostream& out, std::ostream& err) {
+       return RunSheet(o.workbook, o.sheet, out, err);
+     }},
+    {"system", "Print the settings of the workbook's \"System\" sheet",
+     "  kvrconversion system --workbook plant.xlsx",
+     [](CLI::App& c, Options& o) { WorkbookOption(c, o); },
+     [](CLI::App&, const Options& o, std::ostream& out, std::ostream& err) { return RunSystem(o.workbook, out, err); }},
+    {"version", "Print the program's version", "  kvrconversion version",
+     [](CLI::App&, Options&) {},
+     [](CLI::App&, const Options&, std::ostream& out, std::ostream&) {
+       out << "kvrconversion " << KVR_VERSION << '\n';
+       return kExitOk;
+     }},
+};
+
+// The Levenshtein distance, for suggesting the name meant.
+std::size_t EditDistance(std::string_view a, std::string_view b) {
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t up = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = up;
+    }
+  }
+  return row[b.size()];
+}
+
+// The candidate nearest to `word`, when it is near enough to be what was meant.
+std::optional<std::string> Nearest(std::string_view word, const std::vector<std::string>& candidates) {
+  std::optional<std::string> best;
+  std::size_t best_distance = std::max<std::size_t>(3, word.size() / 3) + 1;
+  for (const auto& c : candidates) {
+    const std::size_t d = EditDistance(word, c);
+    if (d < best_distance) {
+      best_distance = d;
+      best = c;
+    }
+  }
+  return best;
+}
+
+// Says plainly what was wrong with the command line.
+int UsageError(CLI::App& app, const CLI::ParseError& e, std::ostream& err) {
+  CLI::App* command = app.get_subcommands().empty() ? nullptr : app.get_subcommands().front();
+  const std::string where = command != nullptr ? std::string(" ") + command->get_name() : std::string(" COMMAND");
+  // Words left over are named first: a mistyped name explains the rest.
+  const std::vector<std::string> left = app.remaining(true);
+  if (!left.empty()) {
+    const std::string word = left.front();
+    std::vector<std::string> candidates;
+    if (!word.empty() && word[0] == '-') {
+      if (command != nullptr) {
+        for (const CLI::Option* opt : command->get_options()) {
+          for (const auto& name : opt->get_lnames()) candidates.push_back("--" + name);
+        }
+      }
+      err << "kvrconversion: unknown option " << word;
+    } else {
+      for (const Command& c : kCommands) candidates.emplace_back(c.name);
+      candidates.emplace_back("help");
+      err << "kvrconversion: unknown " << (command != nullptr ? "argument " : "command ") << word;
+    }
+    if (const auto near = Nearest(word, candidates)) err << "; did you mean " << *near << "?";
+    err << '\n';
+  } else if (dynamic_cast<const CLI::RequiredError*>(&e) != nullptr && command != nullptr) {
+    std::vector<std::string> missing;
+    for (const CLI::Option* opt : command->get_options()) {
+      if (opt->get_required() && opt->count() == 0) missing.push_back(opt->get_name());
+    }
+    err << "kvrconversion: " << command->get_name() << " needs ";
+    for (std::size_t i = 0; i < missing.size(); ++i) {
+      err << (i == 0 ? "" : i + 1 == missing.size() ? " and " : ", ") << missing[i];
+    }
+    err << '\n';
+  } else {
+    err << "kvrconversion: " << e.what() << '\n';
+  }
+  err << "Run 'kvrconversion help" << (command != nullptr ? where : std::string()) << "' for the options.\n";
+  return kExitNotRun;
+}
+
+int RunConversionCommand(CLI::App& command, const Options& o, std::ostream& out, std::ostream& err) {
+  const std::string name = command.get_name();
+  if (o.yes && o.no) {
+    err << "kvrconversion: --yes and --no cannot both be given\n";
+    return kExitNotRun;
+  }
+  if (o.verbose && !o.dry_run) {
+    err << "kvrconversion: --verbose lists the changes of a dry run; give it with --dry-run\n";
+    return kExitNotRun;
+  }
+  std::error_code ec;
+  const fs::path output_folder = PathFromUtf8(o.output_dir);
+  if (!fs::is_directory(output_folder, ec)) {
+    err << "kvrconversion: output folder " << o.output_dir
+        << (fs::exists(output_folder, ec) ? " is a file, not a folder\n" : " does not exist\n");
+    return kExitNotRun;
+  }
+  ArgumentChooser chooser(o.database, o.workbook);
+  TerminalQuestion question(o.yes ? std::optional<bool>(true) : o.no ? std::optional<bool>(false) : std::nullopt, err);
+  QuietStatus status;
+  RunContext ctx{chooser, question, status, o.big_switch, fs::weakly_canonical(fs::absolute(output_folder), ec),
+                 o.dry_run};
+  auto vars = std::make_unique<Variables>();
+  RunResult result;
+  if (name == "convert") result = ConversionRun(*vars, ctx);
+  else if (name == "demo-ini") result = DemoIniRun(*vars, ctx);
+  else result = CrosspointExportRun(*vars, ctx);
+  if (o.dry_run && result.outcome == RunResult::Outcome::kCompleted) PrintDryRun(result, o.verbose, out);
+  return Finish(result, out, err);
+}
+
 }  // namespace
 
 int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
   CLI::App app{"KVR Conversion: turns an installation workbook into the routing switcher's configuration.",
                "kvrconversion"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", std::string("kvrconversion ") + KVR_VERSION);
   app.footer(
-      "Output files go to --output-dir (default: the current folder).\n"
       "Exit status: 0 completed with no problem; 1 completed with problems (each listed on stderr);\n"
-      "2 did not run (usage error, or an input file missing or unreadable; the reason on stderr).");
-
-  std::string workbook, database, sheet, output_dir = ".", inspect_file;
-  bool big_switch = false, yes = false, no = false, dry_run = false, verbose = false;
-  DatabaseSizes sizes;
-
-  auto* convert = app.add_subcommand("convert",
-      "Update the switcher database from the workbook, then write the .con and .cns files");
-  convert->add_option("--database", database,
-                      "Switcher database: a SQLite or Jet (.mdb/.accdb) file, or odbc:CONNECTION-STRING")
-      ->required();
-  convert->add_option("--workbook", workbook, "Workbook (.xlsx, .xlsm or .xls)")->required();
-  convert->add_flag("--big-switch", big_switch, "Use the Big Switch button function codes");
-  convert->add_option("--output-dir", output_dir, "Folder for the .con and .cns files");
-  auto* yes_flag = convert->add_flag("--yes", yes, "Overwrite existing .con/.cns files without asking");
-  convert->add_flag("--no", no, "Never overwrite existing .con/.cns files")->excludes(yes_flag);
-  convert->add_flag("--dry-run", dry_run, "Change nothing; say per table what would change");
-  convert->add_flag("--verbose", verbose, "With --dry-run, list every change");
-
-  auto* demo = app.add_subcommand("demo-ini", "Write DemoSetup.ini from the workbook's frame and console sheets");
-  demo->add_option("--workbook", workbook, "Workbook (.xlsx, .xlsm or .xls)")->required();
-  demo->add_option("--output-dir", output_dir, "Folder for DemoSetup.ini");
-
-  auto* xpoints = app.add_subcommand("xpoints", "Write the crosspoint file from the workbook's \"Crosspoints\" sheet");
-  xpoints->add_option("--workbook", workbook, "Workbook (.xlsx, .xlsm or .xls)")->required();
-  xpoints->add_option("--output-dir", output_dir, "Folder for the crosspoint file");
-
-  auto* newdb = app.add_subcommand("new-database", "Create an empty switcher database");
-  newdb->add_option("--database", database,
-                    "SQLite file to create (never overwritten), or odbc:CONNECTION-STRING to create the tables in")
-      ->required();
-  newdb->add_option("--inputs", sizes.inputs, "InptAlphas and OptoAlphas records")->check(CLI::Range(0, 32767))->capture_default_str();
-  newdb->add_option("--outputs", sizes.outputs, "OutptAlphas and RelayAlphas records")->check(CLI::Range(0, 32767))->capture_default_str();
-  newdb->add_option("--consoles", sizes.consoles, "ConsoleAlphas records")->check(CLI::Range(0, 32767))->capture_default_str();
-  newdb->add_option("--locations", sizes.locations, "LocationAlphas records")->check(CLI::Range(0, 32767))->capture_default_str();
-  newdb->add_option("--sets", sizes.sets, "OptoRelaySets records")->check(CLI::Range(0, 32767))->capture_default_str();
-
-  auto* inspect = app.add_subcommand("inspect", "Decode a .con, .cns or .xpt file into a readable table");
-  inspect->add_option("file", inspect_file, "The file")->required();
-
-  auto* sheet_cmd = app.add_subcommand("sheet", "Print one worksheet's grid as JSON (cells as text, null for errors)");
-  sheet_cmd->add_option("--workbook", workbook, "Workbook (.xlsx, .xlsm or .xls)")->required();
-  sheet_cmd->add_option("--sheet", sheet, "Worksheet name (matched without regard to case)")->required();
-
-  auto* system_cmd = app.add_subcommand("system", "Print the settings of the workbook's \"System\" sheet");
-  system_cmd->add_option("--workbook", workbook, "Workbook (.xlsx, .xlsm or .xls)")->required();
-
+      "2 did not run (usage error, or an input file missing or unreadable; the reason on stderr).\n"
+      "'kvrconversion help COMMAND' shows a command's options and examples.");
+  Options o;
+  std::vector<std::pair<CLI::App*, const Command*>> commands;
+  for (const Command& c : kCommands) {
+    CLI::App* sub = app.add_subcommand(c.name, c.summary);
+    sub->footer(std::string("Examples:\n") + c.examples);
+    c.define(*sub, o);
+    commands.emplace_back(sub, &c);
+  }
+  CLI::App* help = app.add_subcommand("help", "Show the options of all commands, or of one");
+  help->add_option("command", o.help_topic, "The command")->type_name("COMMAND");
   try {
     app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    // Help requests print to `out` and succeed; errors go to `err`.
+  } catch (const CLI::CallForHelp& e) {
     return app.exit(e, out, err) == 0 ? kExitOk : kExitNotRun;
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e, out, err) == 0 ? kExitOk : kExitNotRun;
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) return app.exit(e, out, err) == 0 ? kExitOk : kExitNotRun;
+    return UsageError(app, e, err);
   }
-  if (*sheet_cmd) return RunSheet(workbook, sheet, out, err);
-  if (*system_cmd) return RunSystem(workbook, out, err);
-  if (*inspect) return RunInspect(inspect_file, out, err);
-  if (*newdb) {
-    try {
-      if (database.rfind(kOdbcPrefix, 0) == 0) CreateOdbcSwitcherDatabase(database.substr(kOdbcPrefix.size()), sizes);
-      else CreateSwitcherDatabase(PathFromUtf8(database), sizes);
-    } catch (const std::exception& e) {
-      err << "kvrconversion: " << e.what() << '\n';
-      return kExitNotRun;
+  if (*help) {
+    if (o.help_topic.empty()) {
+      out << app.help();
+      return kExitOk;
     }
-    out << "created " << RedactConnectionString(database) << '\n';
-    return kExitOk;
-  }
-
-  std::error_code ec;
-  const fs::path output_folder = PathFromUtf8(output_dir);
-  if (!fs::is_directory(output_folder, ec)) {
-    err << "kvrconversion: output folder " << output_dir
-        << (fs::exists(output_folder, ec) ? " is a file, not a folder\n" : " does not exist\n");
+    for (auto& [sub, c] : commands) {
+      if (o.help_topic == c->name) {
+        out << sub->help();
+        return kExitOk;
+      }
+    }
+    err << "kvrconversion: no command \"" << o.help_topic << "\"\n";
     return kExitNotRun;
   }
-  ArgumentChooser chooser(database, workbook);
-  TerminalQuestion question(yes ? std::optional<bool>(true) : no ? std::optional<bool>(false) : std::nullopt, err);
-  QuietStatus status;
-  RunContext ctx{chooser, question, status, big_switch, fs::weakly_canonical(fs::absolute(output_folder), ec), dry_run};
-  auto vars = std::make_unique<Variables>();
-  RunResult result;
-  if (*convert) result = ConversionRun(*vars, ctx);
-  else if (*demo) result = DemoIniRun(*vars, ctx);
-  else result = CrosspointExportRun(*vars, ctx);
-  if (dry_run && result.outcome == RunResult::Outcome::kCompleted) PrintDryRun(result, verbose, out);
-  return Finish(result, out, err);
+  for (auto& [sub, c] : commands) {
+    if (*sub) return c->run(*sub, o, out, err);
+  }
+  return kExitNotRun;
 }
 
 }  // namespace kvr

@@ -60,6 +60,35 @@ TEST(CommandLineTest, FailuresExitWithTwoAndSayWhy) {
   EXPECT_EQ(RunCli({"frobnicate"}).status, kExitNotRun);
 }
 
+// Mistakes on the command line are named plainly, with the name meant.
+TEST(CommandLineTest, UsageErrorsGuide) {
+  struct Case {
+    std::vector<const char*> args;
+    const char* says;
+  } cases[] = {
+      {{"conver"}, "kvrconversion: unknown command conver; did you mean convert?"},
+      {{"convert", "--out-dir", "x", "--database", "d", "--workbook", "w"},
+       "kvrconversion: unknown option --out-dir; did you mean --output-dir?"},
+      {{"convert"}, "kvrconversion: convert needs --database and --workbook"},
+      {{"new-database", "--database", "x.db", "--inputs", "lots"}, "\"lots\" is not a number"},
+      {{"new-database", "--database", "x.db", "--sets", "40000"}, "40000 is more than 32767"},
+      {{"convert", "--database", "d", "--workbook", "w", "--verbose"}, "give it with --dry-run"},
+      {{"convert", "--database", "d", "--workbook", "w", "--yes", "--no"}, "--yes and --no cannot both be given"},
+      {{"help", "nope"}, "no command \"nope\""},
+  };
+  for (const auto& c : cases) {
+    const auto r = RunCli(c.args);
+    EXPECT_EQ(r.status, kExitNotRun) << c.says;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(RunCli({"--version"}).out, "kvrconversion 0.1.0\n");
+  EXPECT_EQ(RunCli({"version"}).out, "kvrconversion 0.1.0\n");
+  const auto help = RunCli({"help", "demo-ini"});
+  EXPECT_EQ(help.status, kExitOk);
+  EXPECT_NE(help.out.find("Examples:\n  kvrconversion demo-ini"), std::string::npos);
+  EXPECT_EQ(help.out.find("--database"), std::string::npos);  // only its own options
+}
+
 TEST(CommandLineTest, HelpDocumentsExitStatuses) {
   const auto r = RunCli({"--help"});
   EXPECT_EQ(r.status, kExitOk);
@@ -97,6 +126,9 @@ TEST_F(CommandLineRunTest, ConvertDryRunInspectAndExitStatuses) {
   r = RunCli({"convert", "--database", db.c_str(), "--workbook", plant.c_str(), "--output-dir", out.c_str(), "--no"});
   EXPECT_EQ(r.status, kExitOk);  // declining to overwrite is no problem
   EXPECT_EQ(r.out.find("wrote"), std::string::npos);
+  EXPECT_NE(r.err.find("kvrconversion: kept " + (dir_ / "Plant A.con").string() + " (it exists; --no); give --yes"),
+            std::string::npos)
+      << r.err;
   EXPECT_EQ(RunCli({"convert", "--database", db.c_str(), "--workbook", plant.c_str(), "--yes", "--no"}).status,
             kExitNotRun);
 
