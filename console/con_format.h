@@ -35,9 +35,6 @@ inline constexpr int kMaxFileModules = 40;
 std::optional<std::string> EncodeConsoleConfigFile(const ConsoleConfigTable& table, std::string* why);
 std::optional<std::string> EncodeModuleFile(const ConsoleRecord& console, std::string* why);
 
-// The names of the 35 slots of a .con record, in file order.
-const char* ConSlotName(std::size_t slot);
-
 // A readable table of a .con or .cns file's contents, or nullopt with `why`
 // when its size does not fit the format.
 std::optional<std::string> DescribeConsoleConfigFile(std::string_view bytes, std::string* why);

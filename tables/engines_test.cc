@@ -77,9 +77,6 @@ std::string PostgresConnection() {
   return line;
 }
 
-const char* const kTables[] = {"InptAlphas", "OutptAlphas", "OptoAlphas", "RelayAlphas",
-                               "ConsoleAlphas", "LocationAlphas", "OptoRelaySets"};
-
 class EnginesTest : public testing::TempDirTest, public ::testing::WithParamInterface<Engine> {
  protected:
   void SetUp() override {
@@ -170,7 +167,7 @@ class EnginesTest : public testing::TempDirTest, public ::testing::WithParamInte
   void DropTables() {
     const char* dir = KVR_TEST_POSTGRES_DIR;
     std::string sql;
-    for (const char* t : kTables) sql += std::string("DROP TABLE IF EXISTS \\\"") + t + "\\\"; ";
+    for (const std::string_view t : kSwitcherTables) sql += "DROP TABLE IF EXISTS \\\"" + std::string(t) + "\\\"; ";
     const std::string command = std::string("psql -q -h '") + dir + "' -U kvr -d switcher -c \"" + sql + "\" >/dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0);
   }

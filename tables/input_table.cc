@@ -57,7 +57,7 @@ void WriteInptAlphas(SwitcherDatabase& database, InputTable& table, std::int16_t
         rec.SetNumber("Mute", e.Mute);
         rec.SetNumber("IFB", e.IFB);
         rec.SetNumber("Timer", e.Timer);
-        if (!e.Label.empty() && e.Label.front() == '{') e.Hidden = 1;
+        if (HidesChannel(e.Label)) e.Hidden = 1;
         rec.SetNumber("Hidden", e.Hidden);
         rec.SetNumber("Linked", e.Linked);
         rec.SetNumber("AssocOutput", e.AssocOutput);

@@ -51,7 +51,6 @@ class RecordEditor {
   // holds no number.
   std::optional<std::int16_t> Number(std::string_view field);
 
-  Recordset& records() { return records_; }
 
  private:
   void Set(std::string_view field, FieldValue value);
@@ -75,6 +74,9 @@ void LabelTableWriter(SwitcherDatabase& database, const LabelTableTarget& target
                       const std::function<std::int16_t(int)>& key,
                       const std::function<void(int, RecordEditor&)>& assign, Problems& problems,
                       const std::function<void(Recordset&)>& after = nullptr);
+
+// A label beginning "{" marks a channel the switcher hides.
+inline bool HidesChannel(std::string_view label) { return !label.empty() && label.front() == '{'; }
 
 // IsBlankText: "", " " or "0": texts that never overwrite a database value.
 bool IsBlankText(std::string_view text);

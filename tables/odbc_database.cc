@@ -254,7 +254,6 @@ class OdbcRecordset : public Recordset {
   bool AtEnd() const override { return pos_ >= keys_.size(); }
   void MoveFirst() override { pos_ = 0; editing_ = false; }
   void MoveNext() override { if (pos_ < keys_.size()) ++pos_; editing_ = false; }
-  void MoveLast() override { pos_ = keys_.empty() ? 0 : keys_.size() - 1; editing_ = false; }
   FieldValue Key() const override { return AtEnd() ? FieldValue{} : keys_[pos_]; }
   FieldValue Field(std::string_view field) override;
   void Edit() override {

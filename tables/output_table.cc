@@ -89,7 +89,7 @@ void WriteOutptAlphas(SwitcherDatabase& database, OutputTable& table, std::int16
         if (forced.sw) e.Switch = *forced.sw;
         if (forced.fader) e.Fader = *forced.fader;
         rec.SetNumber("Mute", e.Mute);
-        if (!e.Label.empty() && e.Label.front() == '{') e.Hidden = 1;
+        if (HidesChannel(e.Label)) e.Hidden = 1;
         rec.SetNumber("Hidden", e.Hidden);
         rec.SetNumber("Linked", e.Linked);
         rec.SetNumber("Switch", e.Switch);

@@ -127,7 +127,6 @@ class SqliteRecordset : public Recordset {
   bool AtEnd() const override { return pos_ >= rowids_.size(); }
   void MoveFirst() override { pos_ = 0; editing_ = false; }
   void MoveNext() override { if (pos_ < rowids_.size()) ++pos_; editing_ = false; }
-  void MoveLast() override { pos_ = rowids_.empty() ? 0 : rowids_.size() - 1; editing_ = false; }
   FieldValue Key() const override { return AtEnd() ? FieldValue{} : keys_[pos_]; }
 
   FieldValue Field(std::string_view field) override;

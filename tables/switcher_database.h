@@ -8,6 +8,7 @@
 #ifndef KVR_TABLES_SWITCHER_DATABASE_H_
 #define KVR_TABLES_SWITCHER_DATABASE_H_
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -18,6 +19,10 @@
 #include <vector>
 
 namespace kvr {
+
+// The seven tables a conversion updates, in the order of its steps.
+inline constexpr std::array<std::string_view, 7> kSwitcherTables = {
+    "InptAlphas", "OutptAlphas", "OptoAlphas", "RelayAlphas", "ConsoleAlphas", "LocationAlphas", "OptoRelaySets"};
 
 // A field value: Null, a whole number or text.
 using FieldValue = std::variant<std::monostate, std::int64_t, std::string>;
@@ -55,7 +60,6 @@ class Recordset {
   virtual bool AtEnd() const = 0;  // past the last record (or the table is empty)
   virtual void MoveFirst() = 0;
   virtual void MoveNext() = 0;
-  virtual void MoveLast() = 0;
 
   // The key field's value of the current record.
   virtual FieldValue Key() const = 0;

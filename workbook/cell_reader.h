@@ -50,8 +50,6 @@ class CellReader {
     if (auto v = Index(row, column, field_name)) field = *v;
   }
 
-  const SheetGrid& grid() const { return grid_; }
-  Problems& problems() { return problems_; }
 
  private:
   template <typename T, typename Convert>

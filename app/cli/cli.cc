@@ -120,9 +120,8 @@ void PrintDryRun(const RunResult& result, bool verbose, std::ostream& out) {
     ++fields;
   }
   out << "dry run: nothing was written\n";
-  for (const char* table : {"InptAlphas", "OutptAlphas", "OptoAlphas", "RelayAlphas", "ConsoleAlphas",
-                            "LocationAlphas", "OptoRelaySets"}) {
-    const auto it = per_table.find(table);
+  for (const std::string_view table : kSwitcherTables) {
+    const auto it = per_table.find(std::string(table));
     const std::size_t records = it == per_table.end() ? 0 : it->second.first.size();
     const int fields = it == per_table.end() ? 0 : it->second.second;
     out << table << ": " << records << " record(s), " << fields << " field(s) would change\n";

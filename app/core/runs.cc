@@ -172,15 +172,14 @@ void UpdateDatabase(const std::string& path, DatabaseKind kind, Variables& vars,
       {kLocation, [&] { WriteLocationAlphas(*db, vars.locations, problems); }},
       {kRc, [&] { WriteOptoRelaySets(*db, vars.rc_sets, problems); }},
   };
-  static const char* const kTables[] = {"InptAlphas", "OutptAlphas", "OptoAlphas", "RelayAlphas",
-                                        "ConsoleAlphas", "LocationAlphas", "OptoRelaySets"};
+  static_assert(std::size(steps) == kSwitcherTables.size());
   try {
     for (std::size_t i = 0; i < std::size(steps); ++i) {
       if (!ready(steps[i].first)) {
         db->Rollback();
         return;
       }
-      Step(problems, kTables[i], steps[i].second);
+      Step(problems, std::string(kSwitcherTables[i]), steps[i].second);
     }
   } catch (const DatabaseFailure& e) {
     db->Rollback();

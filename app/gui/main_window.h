@@ -36,7 +36,6 @@ class MainWindow : public QWidget {
 
   // The last run's problems, for the problems dialog and tests.
   const Problems& LastProblems() const { return last_problems_; }
-  bool Busy() const { return busy_; }
   // Why the last command did not run ("" when it ran or was cancelled).
   const QString& LastReason() const { return last_reason_; }
 
