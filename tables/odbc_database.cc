@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/utf8.h"
+#include "tables/buffered_recordset.h"
 #include "tables/column_rule.h"
 
 namespace kvr {
@@ -242,61 +243,23 @@ ColumnRule RuleForSqlType(std::string name, SQLSMALLINT type, SQLINTEGER size) {
 
 class OdbcDatabase;
 
-class OdbcRecordset : public Recordset {
+class OdbcRecordset : public BufferedRecordset {
  public:
-  OdbcRecordset(OdbcDatabase& db, std::string table, std::vector<ColumnRule> columns, std::size_t key_column,
-                std::vector<FieldValue> keys)
-      : db_(db), table_(std::move(table)), columns_(std::move(columns)), key_column_(key_column),
-        keys_(std::move(keys)), selects_(columns_.size(), nullptr) {
-    for (std::size_t i = 0; i < columns_.size(); ++i) lower_.emplace(Lower(columns_[i].name), i);
-  }
+  OdbcRecordset(OdbcDatabase& db, std::string table, std::string key_field, std::vector<ColumnRule> columns,
+                std::size_t key_column, std::vector<FieldValue> keys)
+      : BufferedRecordset(std::move(table), std::move(key_field), std::move(columns), std::move(keys)), db_(db),
+        key_column_(key_column), selects_(this->columns().size(), nullptr) {}
 
-  bool AtEnd() const override { return pos_ >= keys_.size(); }
-  void MoveFirst() override { pos_ = 0; editing_ = false; }
-  void MoveNext() override { if (pos_ < keys_.size()) ++pos_; editing_ = false; }
-  FieldValue Key() const override { return AtEnd() ? FieldValue{} : keys_[pos_]; }
-  FieldValue Field(std::string_view field) override;
-  void Edit() override {
-    if (AtEnd()) throw DatabaseError("no current record");
-    editing_ = true;
-    pending_.clear();
-  }
-  void Assign(std::string_view field, FieldValue value) override {
-    if (!editing_) throw DatabaseError("the record is not being edited");
-    const std::size_t column = Column(field);
-    FieldValue v = Coerce(columns_[column], std::move(value));
-    for (auto& p : pending_) {
-      if (p.first == column) {
-        p.second = std::move(v);
-        return;
-      }
-    }
-    pending_.emplace_back(column, std::move(v));
-  }
-  void Update() override;
-  std::string Place() const override {
-    return table_ + ", " + columns_[key_column_].name + " " +
-           (AtEnd() ? std::string("(none)") : FieldValueText(keys_[pos_]));
-  }
+ protected:
+  FieldValue Stored(std::size_t column) override;
+  void Write(const Assignments& assignments) override;
 
  private:
-  std::size_t Column(std::string_view field) {
-    const auto it = lower_.find(Lower(field));
-    if (it == lower_.end()) throw DatabaseError("table " + table_ + " has no field \"" + std::string(field) + "\"");
-    return it->second;
-  }
   std::string Where() const;
-  std::string ColumnList(const char* separator) const;
+  std::string ColumnList(const Assignments& assignments, const char* separator) const;
 
   OdbcDatabase& db_;
-  std::string table_;
-  std::vector<ColumnRule> columns_;
   std::size_t key_column_;
-  std::unordered_map<std::string, std::size_t> lower_;
-  std::vector<FieldValue> keys_;
-  std::size_t pos_ = 0;
-  bool editing_ = false;
-  std::vector<std::pair<std::size_t, FieldValue>> pending_;
   std::vector<Statement*> selects_;
 };
 
@@ -347,7 +310,9 @@ class OdbcDatabase : public SwitcherDatabase {
                 Timeout());
     s.Execute({});
     while (s.Fetch()) keys.push_back(FromText(s.Text(1), *key));
-    return std::make_unique<OdbcRecordset>(*this, actual, std::move(columns), key_column, std::move(keys));
+    std::string key_name = key->name;
+    return std::make_unique<OdbcRecordset>(*this, actual, std::move(key_name), std::move(columns), key_column,
+                                           std::move(keys));
   }
 
   void Commit() override {
@@ -442,53 +407,41 @@ class OdbcDatabase : public SwitcherDatabase {
   std::vector<FieldChange> changes_;
 };
 
-std::string OdbcRecordset::Where() const { return " WHERE " + db_.Quote(columns_[key_column_].name) + "=?"; }
+std::string OdbcRecordset::Where() const { return " WHERE " + db_.Quote(columns()[key_column_].name) + "=?"; }
 
-std::string OdbcRecordset::ColumnList(const char* separator) const {
+std::string OdbcRecordset::ColumnList(const Assignments& assignments, const char* separator) const {
   std::string list;
-  for (const auto& p : pending_) list += (list.empty() ? "" : separator) + db_.Quote(columns_[p.first].name);
+  for (const auto& p : assignments) list += (list.empty() ? "" : separator) + db_.Quote(columns()[p.first].name);
   return list;
 }
 
-FieldValue OdbcRecordset::Field(std::string_view field) {
-  const std::size_t column = Column(field);
-  if (editing_) {
-    for (const auto& p : pending_) {
-      if (p.first == column) return p.second;
-    }
-  }
-  if (AtEnd()) throw DatabaseError("no current record");
+FieldValue OdbcRecordset::Stored(std::size_t column) {
   Statement*& select = selects_[column];
   if (select == nullptr) {
-    select = &db_.Cached("SELECT " + db_.Quote(columns_[column].name) + " FROM " + db_.Quote(table_) + Where());
+    select = &db_.Cached("SELECT " + db_.Quote(columns()[column].name) + " FROM " + db_.Quote(table()) + Where());
   }
-  select->Execute({keys_[pos_]});
+  select->Execute({key()});
   if (!select->Fetch()) throw DatabaseError("the record has gone");
-  return FromText(select->Text(1), columns_[column]);
+  return FromText(select->Text(1), columns()[column]);
 }
 
-void OdbcRecordset::Update() {
-  if (!editing_) throw DatabaseError("the record is not being edited");
-  editing_ = false;
-  if (pending_.empty()) return;
+void OdbcRecordset::Write(const Assignments& assignments) {
   if (db_.tracking()) {
-    Statement& before = db_.Cached("SELECT " + ColumnList(",") + " FROM " + db_.Quote(table_) + Where());
-    before.Execute({keys_[pos_]});
+    Statement& before = db_.Cached("SELECT " + ColumnList(assignments, ",") + " FROM " + db_.Quote(table()) + Where());
+    before.Execute({key()});
     if (before.Fetch()) {
-      for (std::size_t i = 0; i < pending_.size(); ++i) {
-        FieldValue old = FromText(before.Text(static_cast<SQLUSMALLINT>(i + 1)), columns_[pending_[i].first]);
-        if (old != pending_[i].second) {
-          db_.RecordChange({table_, columns_[key_column_].name + " " + FieldValueText(keys_[pos_]),
-                            columns_[pending_[i].first].name, std::move(old), pending_[i].second});
-        }
+      for (auto& c : Changes(assignments, [&](std::size_t i) {
+             return FromText(before.Text(static_cast<SQLUSMALLINT>(i + 1)), columns()[assignments[i].first]);
+           })) {
+        db_.RecordChange(std::move(c));
       }
     }
   }
-  Statement& update = db_.Cached("UPDATE " + db_.Quote(table_) + " SET " + ColumnList("=?,") + "=?" + Where());
+  Statement& update =
+      db_.Cached("UPDATE " + db_.Quote(table()) + " SET " + ColumnList(assignments, "=?,") + "=?" + Where());
   std::vector<FieldValue> params;
-  for (const auto& p : pending_) params.push_back(p.second);
-  params.push_back(keys_[pos_]);
-  pending_.clear();
+  for (const auto& p : assignments) params.push_back(p.second);
+  params.push_back(key());
   update.Execute(params);
   if (update.RowCount() == 0) throw DatabaseError("the record has gone");
 }

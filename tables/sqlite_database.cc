@@ -19,6 +19,7 @@
 #include <unordered_map>
 
 #include "base/utf8.h"
+#include "tables/buffered_recordset.h"
 #include "tables/column_rule.h"
 #include "tables/switcher_database.h"
 
@@ -115,72 +116,28 @@ class Statement {
 
 class SqliteDatabase;
 
-class SqliteRecordset : public Recordset {
+class SqliteRecordset : public BufferedRecordset {
  public:
   SqliteRecordset(SqliteDatabase& db, std::string table, std::string key_field, std::vector<ColumnRule> columns,
                   std::vector<std::int64_t> rowids, std::vector<FieldValue> keys)
-      : db_(db), table_(std::move(table)), key_field_(std::move(key_field)), columns_(std::move(columns)),
-        rowids_(std::move(rowids)), keys_(std::move(keys)), selects_(columns_.size(), nullptr) {
-    for (std::size_t i = 0; i < columns_.size(); ++i) lower_.emplace(Lower(columns_[i].name), i);
-  }
+      : BufferedRecordset(std::move(table), std::move(key_field), std::move(columns), std::move(keys)),
+        db_(db), rowids_(std::move(rowids)), selects_(this->columns().size(), nullptr) {}
 
-  bool AtEnd() const override { return pos_ >= rowids_.size(); }
-  void MoveFirst() override { pos_ = 0; editing_ = false; }
-  void MoveNext() override { if (pos_ < rowids_.size()) ++pos_; editing_ = false; }
-  FieldValue Key() const override { return AtEnd() ? FieldValue{} : keys_[pos_]; }
-
-  FieldValue Field(std::string_view field) override;
-  void Edit() override {
-    if (AtEnd()) throw DatabaseError("no current record");
-    editing_ = true;
-    pending_.clear();
-  }
-  void Assign(std::string_view field, FieldValue value) override {
-    if (!editing_) throw DatabaseError("the record is not being edited");
-    const std::size_t column = Column(field);
-    FieldValue v = Coerce(columns_[column], std::move(value));
-    for (auto& p : pending_) {
-      if (p.first == column) {
-        p.second = std::move(v);
-        return;
-      }
-    }
-    pending_.emplace_back(column, std::move(v));
-  }
-  void Update() override;
-  std::string Place() const override {
-    return table_ + ", " + key_field_ + " " + (AtEnd() ? std::string("(none)") : FieldValueText(keys_[pos_]));
-  }
+ protected:
+  FieldValue Stored(std::size_t column) override;
+  void Write(const Assignments& assignments) override;
 
  private:
-  // The column of `field`, matched without regard to case; each spelling is
-  // resolved once.
-  std::size_t Column(std::string_view field) {
-    const auto hit = spelled_.find(field);
-    if (hit != spelled_.end()) return hit->second;
-    const auto it = lower_.find(Lower(field));
-    if (it == lower_.end()) throw DatabaseError("table " + table_ + " has no field \"" + std::string(field) + "\"");
-    spelled_.emplace(std::string(field), it->second);
-    return it->second;
-  }
-  std::string ColumnList(const char* separator) const {
+  std::string ColumnList(const Assignments& assignments, const char* separator) const {
     std::string list;
-    for (const auto& p : pending_) list += (list.empty() ? "" : separator) + Quote(columns_[p.first].name);
+    for (const auto& p : assignments) list += (list.empty() ? "" : separator) + Quote(columns()[p.first].name);
     return list;
   }
 
   SqliteDatabase& db_;
-  std::string table_, key_field_;
-  std::vector<ColumnRule> columns_;
-  std::unordered_map<std::string, std::size_t> lower_;           // lower-case name -> column
-  std::map<std::string, std::size_t, std::less<>> spelled_;     // names as callers spell them -> column
-  std::vector<std::int64_t> rowids_;
-  std::vector<FieldValue> keys_;
-  std::size_t pos_ = 0;
-  bool editing_ = false;
-  std::vector<std::pair<std::size_t, FieldValue>> pending_;    // column, value
-  std::vector<Statement*> selects_;                              // per column, prepared on first use
-  std::vector<std::size_t> update_columns_;                      // the columns `update_` writes
+  std::vector<std::int64_t> rowids_;                // the records' rowids in key order
+  std::vector<Statement*> selects_;                 // per column, prepared on first use
+  std::vector<std::size_t> update_columns_;         // the columns `update_` writes
   Statement* update_ = nullptr;
 };
 
@@ -296,57 +253,44 @@ class SqliteDatabase : public SwitcherDatabase {
   std::vector<FieldChange> changes_;
 };
 
-FieldValue SqliteRecordset::Field(std::string_view field) {
-  const std::size_t column = Column(field);
-  if (editing_) {
-    for (const auto& p : pending_) {
-      if (p.first == column) return p.second;
-    }
-  }
-  if (AtEnd()) throw DatabaseError("no current record");
+FieldValue SqliteRecordset::Stored(std::size_t column) {
   Statement*& select = selects_[column];
   if (select == nullptr) {
-    select = &db_.Cached("SELECT " + Quote(columns_[column].name) + " FROM " + Quote(table_) + " WHERE rowid=?");
+    select = &db_.Cached("SELECT " + Quote(columns()[column].name) + " FROM " + Quote(table()) + " WHERE rowid=?");
   }
   select->Reset();
-  select->Bind(1, rowids_[pos_]);
+  select->Bind(1, rowids_[position()]);
   if (!select->Step()) throw DatabaseError("the record has gone");
   return select->Column(0);
 }
 
-void SqliteRecordset::Update() {
-  if (!editing_) throw DatabaseError("the record is not being edited");
-  editing_ = false;
-  if (pending_.empty()) return;
+void SqliteRecordset::Write(const Assignments& assignments) {
+  const std::int64_t rowid = rowids_[position()];
   if (db_.tracking()) {
-    Statement& before = db_.Cached("SELECT " + ColumnList(",") + " FROM " + Quote(table_) + " WHERE rowid=?");
-    before.Bind(1, rowids_[pos_]);
+    Statement& before = db_.Cached("SELECT " + ColumnList(assignments, ",") + " FROM " + Quote(table()) +
+                                   " WHERE rowid=?");
+    before.Bind(1, rowid);
     if (before.Step()) {
-      for (std::size_t i = 0; i < pending_.size(); ++i) {
-        FieldValue old = before.Column(static_cast<int>(i));
-        if (old != pending_[i].second) {
-          db_.RecordChange({table_, key_field_ + " " + FieldValueText(keys_[pos_]), columns_[pending_[i].first].name,
-                            std::move(old), pending_[i].second});
-        }
+      for (auto& c : Changes(assignments, [&](std::size_t i) { return before.Column(static_cast<int>(i)); })) {
+        db_.RecordChange(std::move(c));
       }
     }
   }
   // Records of one table are mostly written with the same fields in the same
   // order, so the last UPDATE statement usually fits the next record too.
-  const bool same = update_ != nullptr && update_columns_.size() == pending_.size() &&
-                    std::equal(pending_.begin(), pending_.end(), update_columns_.begin(),
+  const bool same = update_ != nullptr && update_columns_.size() == assignments.size() &&
+                    std::equal(assignments.begin(), assignments.end(), update_columns_.begin(),
                                [](const auto& p, std::size_t c) { return p.first == c; });
   if (!same) {
-    update_ = &db_.Cached("UPDATE " + Quote(table_) + " SET " + ColumnList("=?,") + "=? WHERE rowid=?");
+    update_ = &db_.Cached("UPDATE " + Quote(table()) + " SET " + ColumnList(assignments, "=?,") + "=? WHERE rowid=?");
     update_columns_.clear();
-    for (const auto& p : pending_) update_columns_.push_back(p.first);
+    for (const auto& p : assignments) update_columns_.push_back(p.first);
   }
   update_->Reset();
   int index = 1;
-  for (const auto& p : pending_) update_->Bind(index++, p.second);
-  update_->Bind(index, rowids_[pos_]);
+  for (const auto& p : assignments) update_->Bind(index++, p.second);
+  update_->Bind(index, rowid);
   update_->Step();
-  pending_.clear();
 }
 
 }  // namespace
