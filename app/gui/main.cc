@@ -4,10 +4,27 @@
 #include <clocale>
 #include <csignal>
 #include <cstdlib>
+#include <iostream>
+#include <string>
 
 #include "app/gui/main_window.h"
 
 int main(int argc, char** argv) {
+  // The window takes no options; these two answer without opening it.
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--version") {
+      std::cout << "kvrconversion-gui " << KVR_VERSION << '\n';
+      return 0;
+    }
+    if (arg == "--help" || arg == "-h") {
+      std::cout << "Usage: kvrconversion-gui\n\n"
+                   "The KVR Conversion window: \"Convert\", \"Demo .ini\" and \"Read xPoints\" each ask for\n"
+                   "their files and write their outputs into the program's folder. The command line\n"
+                   "(kvrconversion) does the same in scripts; 'kvrconversion help' lists its commands.\n";
+      return 0;
+    }
+  }
   std::signal(SIGXFSZ, SIG_IGN);
   QApplication app(argc, argv);
   std::setlocale(LC_NUMERIC, "C");  // number texts never follow the desktop's locale

@@ -20,6 +20,7 @@
 #include <QVBoxLayout>
 
 #include "app/core/runs.h"
+#include "base/utf8.h"
 
 namespace kvr {
 namespace {
@@ -142,6 +143,9 @@ MainWindow::MainWindow(FileChooser* chooser, OverwriteQuestion* question, QStrin
   cmdProblems_->hide();
   setFixedSize(Twips(4680, dpi), Twips(3195, dpi));
 
+  // Enter on the focused command button starts it, as on a dialog's buttons.
+  for (QPushButton* b : {cmdStart_, cmdIni_, cmdXpoints_}) b->setAutoDefault(true);
+
   // Tab order: cmdStart, (lblStatus takes no focus), cmdIni, cmdXpoints, chkBigSwitch.
   cmdStart_->setFocus();
   setTabOrder(cmdStart_, cmdIni_);
@@ -188,7 +192,11 @@ void MainWindow::SetBusy(bool busy) {
 void MainWindow::Start(RunFunction run) {
   if (busy_) return;  // one command at a time: two runs must never share the tables
   SetBusy(true);
-  const std::filesystem::path folder = (output_folder_.isEmpty() ? AppFolder() : output_folder_).toStdString();
+  // The problem line belongs to one run: a new command starts without it.
+  last_problems_.Clear();
+  cmdProblems_->hide();
+  const std::filesystem::path folder =
+      PathFromUtf8((output_folder_.isEmpty() ? AppFolder() : output_folder_).toStdString());
   const bool big = BigSwitch;
   QThread* worker = QThread::create([this, run, folder, big] {
     RunContext ctx{*bridge_, *bridge_, *bridge_, big, folder, false};

@@ -108,6 +108,10 @@ class MainWindowTest : public QObject {
     QVERIFY(problems->isVisibleTo(&w));
     QVERIFY(problems->text().startsWith(QString::number(w.LastProblems().size()) + " problems"));
     QVERIFY(std::filesystem::exists(dir_ / "out" / "Studio A.con"));
+    // The next command starts without the last run's problem line.
+    RunAndWait(w, "cmdStart");  // cancelled at the database
+    QVERIFY(!problems->isVisibleTo(&w));
+    QCOMPARE(w.LastProblems().size(), std::size_t{0});
   }
 
   void cancelledOrUnreadableLeavesTheStatus() {
