@@ -189,6 +189,41 @@ def test_full_disk():
         check(dump_tables(db) == before, "a database that cannot grow is left unchanged")
 
 
+def test_durable_output():
+    """The files' data reach the disk before any is put in place, and the
+    folder's names after the last one is (watched with strace)."""
+    if shutil.which("strace") is None:
+        check(True, "durable output: strace is not installed, not watched")
+        return
+    with tempfile.TemporaryDirectory() as d:
+        db = new_database(d)
+        trace = os.path.join(d, "trace")
+        r = subprocess.run(["strace", "-f", "-o", trace, "-e", "trace=openat,fsync,fdatasync,syncfs,linkat,rename,renameat,renameat2",
+                            KVR, "convert", "--database", db, "--workbook", os.path.join(EXAMPLES, "plant.xlsx"),
+                            "--output-dir", d, "--yes"],
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        if r.returncode != 0 or not os.path.exists(trace):
+            check(True, "durable output: this machine does not let strace watch (%s)" % r.stderr.strip()[:80])
+            return
+        lines = open(trace).read().splitlines()
+        folders = set()
+        flushed_data = placed = flushed_folder = None
+        for i, line in enumerate(lines):
+            if "O_DIRECTORY" in line and "= " in line and line.split("= ")[-1].strip().isdigit():
+                folders.add(line.split("= ")[-1].strip())
+            if "syncfs(" in line and flushed_data is None:
+                flushed_data = i
+            if ("linkat(" in line or "rename" in line) and '.cns"' in line:
+                placed = i
+            if "fsync(" in line and line.split("fsync(")[1].split(")")[0] in folders:
+                flushed_folder = i
+        first_link = next((i for i, l in enumerate(lines) if "linkat(" in l and '.cns"' in l), None)
+        check(flushed_data is not None and first_link is not None and flushed_data < first_link,
+              "the files' data are flushed before any file is put in place")
+        check(placed is not None and flushed_folder is not None and flushed_folder > placed,
+              "the folder is flushed after the last file is put in place")
+
+
 def test_locked_database():
     with tempfile.TemporaryDirectory() as d:
         db = new_database(d)
@@ -258,6 +293,7 @@ def main():
         sys.exit(1 if failed else 0)
     test_killed_conversion()
     test_full_disk()
+    test_durable_output()
     test_locked_database()
     test_bad_workbooks()
     test_odd_shapes()
