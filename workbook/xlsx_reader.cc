@@ -236,6 +236,23 @@ struct SharedStringsHandler {
   }
 };
 
+// A cell's stored number. Most are short whole numbers, read here directly;
+// the rest go through from_chars (exact for every form).
+bool ParseNumber(std::string_view s, double& out) {
+  std::size_t i = s.size() > 0 && s[0] == '-' ? 1 : 0;
+  if (s.size() > i && s.size() - i <= 15) {
+    std::int64_t n = 0;
+    std::size_t k = i;
+    for (; k < s.size() && s[k] >= '0' && s[k] <= '9'; ++k) n = n * 10 + (s[k] - '0');
+    if (k == s.size()) {
+      out = static_cast<double>(i == 1 ? -n : n);
+      return true;
+    }
+  }
+  const auto res = std::from_chars(s.data(), s.data() + s.size(), out);
+  return res.ec == std::errc() && res.ptr == s.data() + s.size();
+}
+
 enum class CellType { kNumber, kShared, kFormulaText, kInline, kBoolean, kError, kIsoDate };
 
 struct WorksheetHandler {
@@ -280,7 +297,9 @@ struct WorksheetHandler {
       cell_style = 0;
       cell_type = CellType::kNumber;
       for (int i = 0; atts[i] != nullptr; i += 2) {
-        const std::string_view key = LocalName(atts[i]);
+        // Cell attributes are single letters (r, s, t): no need to look for a prefix.
+        const std::string_view key =
+            atts[i][0] != 0 && atts[i][1] == 0 ? std::string_view(atts[i], 1) : LocalName(atts[i]);
         const std::string_view val = atts[i + 1];
         if (key == "r") {
           if (!ParseCellReference(val, cell_row, cell_column)) Fail("malformed cell reference \"" + std::string(val) + "\"");
@@ -393,8 +412,7 @@ struct WorksheetHandler {
     while (e > b && (value[e - 1] == ' ' || value[e - 1] == '\t' || value[e - 1] == '\n' || value[e - 1] == '\r')) --e;
     if (b == e) return;
     double number = 0;
-    const auto res = std::from_chars(value.data() + b, value.data() + e, number);
-    if (res.ec != std::errc() || res.ptr != value.data() + e) {
+    if (!ParseNumber(std::string_view(value).substr(b, e - b), number)) {
       AddText(value.substr(b, e - b));  // not a number after all: keep what it says
       return;
     }
