@@ -130,97 +130,140 @@ void ReadConsoleConfigSheet(const SheetGrid& grid, ConsoleConfigTable& table, Pr
   });
 }
 
+namespace {
+
+// One "Console #n" sheet read into its console: row 1 gives the module
+// count and each data column's module number; each later row is a mask row
+// (an MFD code), an assignment row (the next assignment number) and/or a
+// mix-minus row, read across the module columns.
+class ModuleSheetReader {
+ public:
+  ModuleSheetReader(const SheetGrid& grid, ConsoleRecord& console, bool big_switch, Problems& problems)
+      : grid_(grid), cells_(grid, problems), console_(console), big_switch_(big_switch), problems_(problems) {}
+
+  void Read() {
+    cells_.TextInto(1, 1, console_.consoleName, "consoleName");
+    ReadModuleColumns();
+    int k = 0;  // assignments read so far
+    for (int r = 1; r <= grid_.rows(); ++r) {
+      const auto first = cells_.Text(r, 1, "row label", "row passed over");
+      if (!first) continue;
+      const std::string_view s = TrimBlanks(*first);
+      if (const int code = MfdCode(s); code >= 0) {
+        ReadMaskRow(r, code);
+        continue;
+      }
+      if (s == "MFD Proc") continue;
+      int v = 0;
+      if (IsWholeNumber(s)) v = RoundToInt16(Val(s)).value_or(0);
+      if (v == k + 1) ReadAssignmentRow(r, k++);
+      ReadMixMinusRow(r, *first);
+    }
+  }
+
+ private:
+  // The module count (the largest row-1 number from column 3 on, at least 1)
+  // and the module number of each data column (from column 4 on), read once;
+  // a column whose number cannot be read or lies outside the table is
+  // reported and stores nothing.
+  void ReadModuleColumns() {
+    std::int16_t max_module = 1;
+    for (int x = 3; x <= grid_.columns(); ++x) {
+      if (auto v = cells_.Number(1, x, "moduleCount")) max_module = std::max(max_module, *v);
+    }
+    console_.moduleCount = max_module;
+    mfd_bits_.assign(static_cast<std::size_t>(max_module) + 1, 0);
+    ResetConsoleAssignments(console_);
+    module_of_.assign(static_cast<std::size_t>(grid_.columns()) + 1, -1);
+    for (int c = 4; c <= grid_.columns(); ++c) {
+      const auto m = cells_.Number(1, c, "module number", "column ignored");
+      if (!m) continue;
+      if (*m < 0 || *m >= static_cast<int>(kModules)) {
+        problems_.Report(grid_.Address(1, c), "module number " + std::to_string(*m) + " lies outside 0 to " +
+                                                  std::to_string(kModules - 1) + "; column ignored",
+                         ErrorCode::kSubscriptOutOfRange);
+        continue;
+      }
+      module_of_[static_cast<std::size_t>(c)] = *m;
+    }
+  }
+
+  // Calls `each(column, module)` for every column with a module number.
+  template <typename Each>
+  void ForModuleColumns(Each each) {
+    for (int c = 4; c <= grid_.columns(); ++c) {
+      const int m = module_of_[static_cast<std::size_t>(c)];
+      if (m >= 0) each(c, console_.modules[static_cast<std::size_t>(m)], static_cast<std::size_t>(m));
+    }
+  }
+
+  // A mask row: "Show" or "Yes" under a module sets the row's bit in its mask.
+  void ReadMaskRow(int r, int code) {
+    const auto bit = static_cast<std::int32_t>(std::pow(2.0, code));
+    ForModuleColumns([&](int c, ModuleRecord& module, std::size_t m) {
+      const auto mark = CellText(grid_, r, c);
+      if (mark && (*mark == "Show" || *mark == "Yes")) mfd_bits_[m] |= bit;
+      module.mfdMask = mfd_bits_[m];
+    });
+  }
+
+  // Assignment k (0-based): its function from the row's label and the
+  // module's type, its target from the cell; the first also sets the types.
+  void ReadAssignmentRow(int r, int k) {
+    if (k >= static_cast<int>(kAssignments)) {
+      problems_.Report(grid_.Address(r, 1),
+                       "assignment " + std::to_string(k + 1) + " is past the " + std::to_string(kAssignments) +
+                           " a module holds; row ignored",
+                       ErrorCode::kSubscriptOutOfRange);
+      return;
+    }
+    const std::string label = CellText(grid_, r, 2).value_or("");
+    ForModuleColumns([&](int c, ModuleRecord& module, std::size_t) {
+      if (k == 0) {
+        if (auto type = cells_.Text(2, c, "moduleTypeCode")) {
+          const ModuleType t = ModuleTypeFor(*type);
+          module.moduleTypeCode = t.code;
+          module.assignmentCount = t.assignments;
+        }
+      }
+      FunctionAssignment& a = module.assignments[static_cast<std::size_t>(k)];
+      cells_.IndexInto(r, c, a.targetIndex, "targetIndex");
+      a.functionCode = FunctionCodeFor(module.moduleTypeCode, label, big_switch_);
+    });
+  }
+
+  // A row headed "Mix Minus On"/"Mix Minus Off": each module's index.
+  void ReadMixMinusRow(int r, std::string_view label) {
+    const bool on = HeaderMatches(label, "Mix Minus On");
+    if (!on && !HeaderMatches(label, "Mix Minus Off")) return;
+    ForModuleColumns([&](int c, ModuleRecord& module, std::size_t) {
+      cells_.IndexInto(r, c, on ? module.mixMinusOn : module.mixMinusOff, on ? "mixMinusOn" : "mixMinusOff");
+    });
+  }
+
+  const SheetGrid& grid_;
+  CellReader cells_;
+  ConsoleRecord& console_;
+  bool big_switch_;
+  Problems& problems_;
+  std::vector<std::int32_t> mfd_bits_;  // per module, the mask so far
+  std::vector<int> module_of_;          // per column, its module (-1: none)
+};
+
+}  // namespace
+
 void ReadConsoleModuleSheet(const SheetGrid& grid, int n, bool big_switch, ConsoleTable& table,
                             Problems& problems) {
   if (n < 0 || static_cast<std::size_t>(n) >= table.size()) {
-    problems.Report(grid.sheet_name(), "console " + std::to_string(n) + " is past the 256 the table holds; not read",
+    problems.Report(grid.sheet_name(),
+                    "console " + std::to_string(n) + " is past the " + std::to_string(table.size() - 1) +
+                        " the table holds; not read",
                     ErrorCode::kSubscriptOutOfRange);
     return;
   }
   ConsoleRecord& console = table[static_cast<std::size_t>(n)];
-  CellReader cells(grid, problems);
   console.consoleIndex = static_cast<std::int16_t>(n);
-  cells.TextInto(1, 1, console.consoleName, "consoleName");
-
-  std::int16_t max_module = 1;
-  for (int x = 3; x <= grid.columns(); ++x) {
-    if (auto v = cells.Number(1, x, "moduleCount")) max_module = std::max(max_module, *v);
-  }
-  console.moduleCount = max_module;
-  std::vector<std::int32_t> mfd_bits(static_cast<std::size_t>(max_module) + 1, 0);
-  ResetConsoleAssignments(console);
-
-  // The module number of each data column, read once; a column whose number
-  // cannot be read or lies outside 0..40 is reported and stores nothing.
-  std::vector<int> module_of(static_cast<std::size_t>(grid.columns()) + 1, -1);
-  for (int c = 4; c <= grid.columns(); ++c) {
-    const auto m = cells.Number(1, c, "module number", "column ignored");
-    if (!m) continue;
-    if (*m < 0 || *m >= static_cast<int>(kModules)) {
-      problems.Report(grid.Address(1, c), "module number " + std::to_string(*m) +
-                                              " lies outside 0 to 40; column ignored",
-                      ErrorCode::kSubscriptOutOfRange);
-      continue;
-    }
-    module_of[static_cast<std::size_t>(c)] = *m;
-  }
-
-  int k = 0;
-  for (int r = 1; r <= grid.rows(); ++r) {
-    const auto first = cells.Text(r, 1, "row label", "row passed over");
-    if (!first) continue;
-    const std::string_view s = TrimBlanks(*first);
-    const int code = MfdCode(s);
-    if (code >= 0) {
-      const auto bit = static_cast<std::int32_t>(std::pow(2.0, code));
-      for (int c = 4; c <= grid.columns(); ++c) {
-        const int m = module_of[static_cast<std::size_t>(c)];
-        if (m < 0) continue;
-        const auto mark = CellText(grid, r, c);
-        if (mark && (*mark == "Show" || *mark == "Yes")) mfd_bits[static_cast<std::size_t>(m)] |= bit;
-        console.modules[static_cast<std::size_t>(m)].mfdMask = mfd_bits[static_cast<std::size_t>(m)];
-      }
-      continue;
-    }
-    if (s == "MFD Proc") continue;
-    int v = 0;
-    if (IsWholeNumber(s)) v = RoundToInt16(Val(s)).value_or(0);
-    if (v == k + 1) {
-      if (k >= static_cast<int>(kAssignments)) {
-        problems.Report(grid.Address(r, 1), "assignment " + std::to_string(k + 1) +
-                                                " is past the 33 a module holds; row ignored",
-                        ErrorCode::kSubscriptOutOfRange);
-      } else {
-        const std::string label = CellText(grid, r, 2).value_or("");
-        for (int c = 4; c <= grid.columns(); ++c) {
-          const int m = module_of[static_cast<std::size_t>(c)];
-          if (m < 0) continue;
-          ModuleRecord& module = console.modules[static_cast<std::size_t>(m)];
-          if (k == 0) {
-            if (auto type = cells.Text(2, c, "moduleTypeCode")) {
-              const ModuleType t = ModuleTypeFor(*type);
-              module.moduleTypeCode = t.code;
-              module.assignmentCount = t.assignments;
-            }
-          }
-          FunctionAssignment& a = module.assignments[static_cast<std::size_t>(k)];
-          cells.IndexInto(r, c, a.targetIndex, "targetIndex");
-          a.functionCode = FunctionCodeFor(module.moduleTypeCode, label, big_switch);
-        }
-      }
-      ++k;
-    }
-    const std::string_view s2 = *first;
-    const bool on = HeaderMatches(s2, "Mix Minus On");
-    if (on || HeaderMatches(s2, "Mix Minus Off")) {
-      for (int c = 4; c <= grid.columns(); ++c) {
-        const int m = module_of[static_cast<std::size_t>(c)];
-        if (m < 0) continue;
-        ModuleRecord& module = console.modules[static_cast<std::size_t>(m)];
-        cells.IndexInto(r, c, on ? module.mixMinusOn : module.mixMinusOff, on ? "mixMinusOn" : "mixMinusOff");
-      }
-    }
-  }
+  ModuleSheetReader(grid, console, big_switch, problems).Read();
 }
 
 }  // namespace kvr

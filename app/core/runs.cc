@@ -263,6 +263,30 @@ RunResult EndingOnWorkbookLimits(RunContext& ctx, Body body) {
   }
 }
 
+// The console and module files. They are encoded and staged while the
+// database phase ends (`database_done` waits for it and takes its problems);
+// their questions and problems follow it, in the designed order. All of them
+// are put in place together: one flush to disk for the lot.
+void WriteConsoleFiles(const Variables& vars, const SystemSettings& system, RunContext& ctx,
+                       const std::function<void()>& database_done, RunResult& result) {
+  Problems& problems = result.problems;
+  OutputBatch batch;
+  const PreparedFile con = PrepareConsoleConfig(ctx.output_folder, system.SystemName, vars.console_config, batch);
+  const std::vector<PreparedFile> modules =
+      PrepareModuleFiles(ctx.output_folder, system.SystemName, vars.consoles, system.ConsoleCount, batch);
+  database_done();
+  Step(problems, "console configuration file", [&] {
+    const auto path = SaveConsoleConfig(con, ctx.question, batch, problems);
+    if (!path.empty()) result.written.push_back(path);
+  });
+  Step(problems, "module configuration files", [&] {
+    for (auto& path : SaveModuleConfig(modules, ctx.question, batch, problems)) {
+      result.written.push_back(std::move(path));
+    }
+  });
+  CommitOutputs(batch, result);
+}
+
 // The kind of database `db_path` names ("odbc:" and a connection string, or
 // a file), or nullopt after setting the result's outcome when it names none.
 std::optional<DatabaseKind> DatabaseKindOf(std::string& db_path, RunResult& result) {
@@ -330,7 +354,8 @@ RunResult ConversionRunBody(Variables& vars, RunContext& ctx) {
   }
   if (system.ConsoleCount > last_console) {
     problems.Report("System", "ConsoleCount " + std::to_string(system.ConsoleCount) +
-                                  " is more than the 256 consoles kept; consoles past 256 not read",
+                                  " is more than the " + std::to_string(kConsoles - 1) + " consoles kept; consoles past " +
+                                  std::to_string(kConsoles - 1) + " not read",
                     ErrorCode::kSubscriptOutOfRange);
   }
   prefetch.reset();
@@ -343,25 +368,10 @@ RunResult ConversionRunBody(Variables& vars, RunContext& ctx) {
       result.would_write.push_back(ModuleFileName(system.SystemName, vars.consoles[static_cast<std::size_t>(n)], n));
     }
   } else {
-    // The files are encoded and staged while the database phase ends; their
-    // questions and problems follow it, in the designed order. All of them
-    // are put in place together: one flush to disk for the lot.
-    OutputBatch batch;
-    const PreparedFile con = PrepareConsoleConfig(ctx.output_folder, system.SystemName, vars.console_config, batch);
-    const std::vector<PreparedFile> modules =
-        PrepareModuleFiles(ctx.output_folder, system.SystemName, vars.consoles, system.ConsoleCount, batch);
-    database_phase.join();
-    problems.Append(database.problems);
-    Step(problems, "console configuration file", [&] {
-      const auto path = SaveConsoleConfig(con, ctx.question, batch, problems);
-      if (!path.empty()) result.written.push_back(path);
-    });
-    Step(problems, "module configuration files", [&] {
-      for (auto& path : SaveModuleConfig(modules, ctx.question, batch, problems)) {
-        result.written.push_back(std::move(path));
-      }
-    });
-    CommitOutputs(batch, result);
+    WriteConsoleFiles(vars, system, ctx, [&] {
+      database_phase.join();
+      problems.Append(database.problems);
+    }, result);
   }
   return Complete(ctx, std::move(result));
 }
