@@ -74,7 +74,7 @@ std::optional<std::string> EncodeConsoleConfigFile(const ConsoleConfigTable& tab
 std::optional<std::string> EncodeModuleFile(const ConsoleRecord& console, std::string* why) {
   if (console.moduleCount > kMaxFileModules || console.moduleCount < 0) {
     *why = "its sheet numbers modules up to " + std::to_string(console.moduleCount) +
-           ", but at most 40 modules fit a module file";
+           ", but at most " + std::to_string(kMaxFileModules) + " modules fit a module file";
     return std::nullopt;
   }
   if (console.consoleIndex == -32768) {

@@ -95,7 +95,8 @@ void ReadConsoleConfigSheet(const SheetGrid& grid, ConsoleConfigTable& table, Pr
   ChannelRowScan(grid, ScanLimit::kNoCount, 0, problems, [&](int e, int r) {
     if (static_cast<std::size_t>(e) >= table.size()) {
       problems.Report(grid.Address(r, 1), "console " + std::to_string(e + 1) +
-                                              " is past the 257 the table holds; row ignored",
+                                              " is past the " + std::to_string(table.size()) +
+                                              " the table holds; row ignored",
                       ErrorCode::kSubscriptOutOfRange);
       return;
     }

@@ -54,7 +54,8 @@ std::int16_t ReadFrameSheet(const SheetGrid& grid, FrameTable& frames, ConsoleTa
     const bool slot_ok = *slot >= 1 && *slot <= kSlotsPerFrame;
     if (!slot_ok && r > 1) {
       problems.Report(grid.Address(r, 1), "slot " + std::to_string(*slot) +
-                                              " lies outside 1 to 21; the row's module and channels not stored",
+                                              " lies outside 1 to " + std::to_string(kSlotsPerFrame) +
+                                              "; the row's module and channels not stored",
                       ErrorCode::kSubscriptOutOfRange);
     }
     SlotRecord* s = slot_ok ? &frames[static_cast<std::size_t>(frame - 1)][static_cast<std::size_t>(*slot - 1)] : nullptr;
@@ -81,7 +82,9 @@ std::int16_t ReadFrameSheet(const SheetGrid& grid, FrameTable& frames, ConsoleTa
         const auto n = cells.Number(r, c, "console number");
         if (!n) continue;
         if (*n < 1 || *n > static_cast<int>(kConsoles)) {
-          problems.Report(grid.Address(r, c), "console " + std::to_string(*n) + " lies outside 1 to 257; not placed",
+          problems.Report(grid.Address(r, c),
+                          "console " + std::to_string(*n) + " lies outside 1 to " + std::to_string(kConsoles) +
+                              "; not placed",
                           ErrorCode::kSubscriptOutOfRange);
           continue;
         }
@@ -109,7 +112,9 @@ std::string ConsoleSheetName(const std::vector<std::string>& sheet_names, int n)
 
 void ReadDemoConsoleSheet(const SheetGrid& grid, int n, ConsoleTable& consoles, Problems& problems) {
   if (n < 1 || static_cast<std::size_t>(n) > consoles.size()) {
-    problems.Report(grid.sheet_name(), "console " + std::to_string(n) + " is past the 257 the table holds; not read",
+    problems.Report(grid.sheet_name(),
+                    "console " + std::to_string(n) + " is past the " + std::to_string(consoles.size()) +
+                        " the table holds; not read",
                     ErrorCode::kSubscriptOutOfRange);
     return;
   }
@@ -135,7 +140,8 @@ void ReadDemoConsoleSheet(const SheetGrid& grid, int n, ConsoleTable& consoles, 
     if (!m || *m < 0 || *m > 60) continue;
     if (*m >= static_cast<int>(kModules)) {
       problems.Report(grid.Address(1, c), "module " + std::to_string(*m + 1) +
-                                              " is past the 41 a console holds; column ignored",
+                                              " is past the " + std::to_string(kModules) +
+                                              " a console holds; column ignored",
                       ErrorCode::kSubscriptOutOfRange);
       continue;
     }
