@@ -51,7 +51,9 @@ void ReadSources(const SheetGrid& grid, std::int16_t input_count, InputTable& ta
 // The "InptAlphas" step: merges `table` (count input_count) into the records.
 // Labels are cut to 8 characters and never overwritten by blank text; a
 // blank local label takes the record's label; type 1 sets Mute, type 2
-// MixMinus; a label beginning "{" sets Hidden.
+// MixMinus; a label beginning "{" sets Hidden. These derived fields are
+// written back into `table` as well (the entries hold what was written), so
+// the table is taken by reference and must not be shared with a reader.
 void WriteInptAlphas(SwitcherDatabase& database, InputTable& table, std::int16_t input_count, Problems& problems);
 
 }  // namespace kvr

@@ -41,7 +41,10 @@ void ReadDestinations(const SheetGrid& grid, std::int16_t output_count, OutputTa
 
 // The "OutptAlphas" step: the merge with its bus-type forcing, then the aux
 // numbering of every record of the table (types 3, 4 and 6 count 1, 2, 3...,
-// the others get NoIndex).
+// the others get NoIndex). The forced Mute, Switch, Fader and the Hidden of
+// a "{" label are written back into `table` as well (the entries hold what
+// was written), so the table is taken by reference and must not be shared
+// with a reader.
 void WriteOutptAlphas(SwitcherDatabase& database, OutputTable& table, std::int16_t output_count, Problems& problems);
 
 }  // namespace kvr

@@ -91,7 +91,9 @@ class SwitcherDatabase {
   virtual ~SwitcherDatabase() = default;
 
   // The records of `table` ordered by `key_field`. Throws DatabaseError when
-  // the table or the key field is missing.
+  // the table or the key field is missing. A recordset holds statements of
+  // this database: it must not outlive the database, and must not be used
+  // after Commit or Rollback, which end the transaction it belongs to.
   virtual std::unique_ptr<Recordset> OpenRecordset(std::string_view table, std::string_view key_field) = 0;
 
   virtual void Commit() = 0;  // throws DatabaseError; nothing is then changed
