@@ -116,9 +116,9 @@ std::optional<std::string> DescribeConsoleConfigFile(std::string_view bytes, std
     return std::nullopt;
   }
   std::ostringstream out;
-  out << "console configuration file: header";
+  out << "# console configuration file; header";
   for (std::size_t i = 0; i < 5; ++i) out << ' ' << GetInt16(bytes, 2 * i);
-  out << "\nconsole";
+  out << "\n# " << kNoneLegend << "; consoles count from 1, the other columns are stored values and indices\nconsole";
   for (std::size_t s = 0; s < kConSlots; ++s) out << '\t' << kSlotNames[s];
   out << '\n';
   for (std::size_t i = 0; i < kConRecords; ++i) {
@@ -144,8 +144,9 @@ std::optional<std::string> DescribeModuleFile(std::string_view bytes, std::strin
     return std::nullopt;
   }
   std::ostringstream out;
-  out << "module file: type " << GetInt16(bytes, 0) << ", version " << GetInt16(bytes, 2) << ", modules " << count
-      << ", console index " << GetInt16(bytes, 6) << '\n';
+  out << "# module file; type " << GetInt16(bytes, 0) << ", version " << GetInt16(bytes, 2) << ", " << count
+      << " modules, for console " << GetInt16(bytes, 6) + 1 << " (index " << GetInt16(bytes, 6) << ")\n";
+  out << "# " << kNoneLegend << "; modules count from 1, mix-minus and assignment targets are indices from 0\n";
   out << "module\ttype\tmixMinusOn\tmixMinusOff\tmfdMask\tassignmentCount\tassignments (function:target)\n";
   for (std::size_t m = 0; m < records; ++m) {
     const std::size_t at = kCnsHeaderBytes + m * kCnsRecordBytes;

@@ -35,8 +35,12 @@ inline constexpr int kMaxFileModules = 40;
 std::optional<std::string> EncodeConsoleConfigFile(const ConsoleConfigTable& table, std::string* why);
 std::optional<std::string> EncodeModuleFile(const ConsoleRecord& console, std::string* why);
 
+// What `inspect` shows for the "no index" value 16383.
+inline constexpr const char* kNoneLegend = "\"-\" stands for 16383 (none)";
+
 // A readable table of a .con or .cns file's contents, or nullopt with `why`
-// when its size does not fit the format.
+// when its size does not fit the format: "#" lines saying what the file is
+// and what "-" means, one line of column names, then tab-separated rows.
 std::optional<std::string> DescribeConsoleConfigFile(std::string_view bytes, std::string* why);
 std::optional<std::string> DescribeModuleFile(std::string_view bytes, std::string* why);
 

@@ -4,6 +4,7 @@
 
 #include "base/little_endian.h"
 #include "base/problems.h"
+#include "console/con_format.h"
 #include "workbook/cell_convert.h"
 #include "workbook/cell_reader.h"
 #include "workbook/channel_row_scan.h"
@@ -77,11 +78,13 @@ std::optional<std::string> DescribeCrosspointFile(std::string_view bytes, std::s
     return std::nullopt;
   }
   std::ostringstream out;
-  out << "crosspoint file: " << count << " crosspoints\n#\tlevel\tsource\tdestination\n";
+  out << "# crosspoint file; " << count << " crosspoints\n# " << kNoneLegend
+      << "; crosspoints count from 1, sources and destinations are indices from 0\n"
+      << "crosspoint\tlevel\tsource\tdestination\n";
   auto show = [](std::int16_t v) { return v == NoIndex ? std::string("-") : std::to_string(v); };
   for (int k = 0; k < count; ++k) {
     const std::size_t at = 2 + 6 * static_cast<std::size_t>(k);
-    out << k << '\t' << show(GetInt16(bytes, at)) << '\t' << show(GetInt16(bytes, at + 2)) << '\t'
+    out << k + 1 << '\t' << show(GetInt16(bytes, at)) << '\t' << show(GetInt16(bytes, at + 2)) << '\t'
         << show(GetInt16(bytes, at + 4)) << '\n';
   }
   return out.str();

@@ -51,7 +51,9 @@ TEST(CrosspointsTest, SystemNameAndInspect) {
   std::string why;
   const auto text = DescribeCrosspointFile(EncodeCrosspointFile({CrosspointRecord{1, NoIndex, 6}}), &why);
   ASSERT_TRUE(text);
-  EXPECT_EQ(*text, "crosspoint file: 1 crosspoints\n#\tlevel\tsource\tdestination\n0\t1\t-\t6\n");
+  EXPECT_EQ(*text,
+            "# crosspoint file; 1 crosspoints\n# \"-\" stands for 16383 (none); crosspoints count from 1, sources and "
+            "destinations are indices from 0\ncrosspoint\tlevel\tsource\tdestination\n1\t1\t-\t6\n");
   EXPECT_FALSE(DescribeCrosspointFile(std::string("\x02\x00\x01", 3), &why));
   EXPECT_FALSE(DescribeCrosspointFile("", &why));
 }

@@ -134,9 +134,11 @@ TEST_F(CommandLineRunTest, ConvertDryRunInspectAndExitStatuses) {
 
   r = RunCli({"inspect", (dir_ / "Plant A.con").string().c_str()});
   EXPECT_EQ(r.status, kExitOk);
-  EXPECT_EQ(r.out.substr(0, 46), "console configuration file: header 218 256 1 3");
+  EXPECT_EQ(r.out.substr(0, 50), "# console configuration file; header 218 256 1 30 ");
   r = RunCli({"inspect", (dir_ / "Desk 1.cns").string().c_str()});
-  EXPECT_NE(r.out.find("module file: type 3620, version 1, modules 12, console index 0"), std::string::npos);
+  EXPECT_NE(r.out.find("# module file; type 3620, version 1, 12 modules, for console 1 (index 0)\n"
+                       "# \"-\" stands for 16383 (none)"),
+            std::string::npos);
   EXPECT_EQ(RunCli({"inspect", db.c_str()}).status, kExitNotRun);
 
   // A workbook with a missing sheet and a bad cell completes, with problems: exit 1.
