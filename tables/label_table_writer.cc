@@ -42,8 +42,6 @@ void RecordEditor::SetText(std::string_view field, std::string_view value) { Set
 FieldValue RecordEditor::Read(std::string_view field) {
   try {
     return records_.Field(field);
-  } catch (const DatabaseFailure&) {
-    throw;
   } catch (const DatabaseError& e) {
     problems_.Report(records_.Place(), "\"" + std::string(field) + "\" cannot be read: " + e.what(),
                      ErrorCode::kDatabase);
@@ -95,8 +93,6 @@ void LabelTableWriter(SwitcherDatabase& database, const LabelTableTarget& target
   std::unique_ptr<Recordset> records;
   try {
     records = database.OpenRecordset(target.table, target.key_field);
-  } catch (const DatabaseFailure&) {
-    throw;
   } catch (const DatabaseError& e) {
     problems.Report(std::string(target.table), std::string(e.what()) + "; the table was left unchanged",
                     ErrorCode::kDatabase);
@@ -123,8 +119,6 @@ void LabelTableWriter(SwitcherDatabase& database, const LabelTableTarget& target
       records->Edit();
       assign(i, editor);
       records->Update();
-    } catch (const DatabaseFailure&) {
-      throw;  // the transaction is lost; the caller reports it once
     } catch (const DatabaseError& e) {
       problems.Report(records->Place(), std::string("record not updated: ") + e.what(), ErrorCode::kDatabase);
     }

@@ -34,8 +34,6 @@ void NumberAuxOutputs(Recordset& records, Problems& problems) {
       if (type && (*type == 3 || *type == 4 || *type == 6)) editor.SetNumber("AuxId", aux++);
       else editor.SetNumber("AuxId", NoIndex);
       records.Update();
-    } catch (const DatabaseFailure&) {
-      throw;
     } catch (const DatabaseError& e) {
       problems.Report(records.Place(), std::string("\"AuxId\" not written: ") + e.what(), ErrorCode::kDatabase);
     }

@@ -82,6 +82,29 @@ TEST_F(DatabaseTest, EmptyTableReportsTheEntriesThatFoundNoRecord) {
   EXPECT_NE(problems_.list()[0].message.find("from Chan Num 1 on"), std::string::npos);
 }
 
+// A failure of the database itself is never taken for one field's problem:
+// it leaves the editor and ends the phase, whether an assignment or a read
+// meets it.
+TEST(RecordEditorTest, AFailingDatabaseIsNotOneFieldsProblem) {
+  struct Failing : Recordset {
+    bool AtEnd() const override { return false; }
+    void MoveFirst() override {}
+    void MoveNext() override {}
+    FieldValue Key() const override { return std::int64_t{1}; }
+    FieldValue Field(std::string_view) override { throw DatabaseFailure("disk I/O error"); }
+    void Edit() override {}
+    void Assign(std::string_view, FieldValue) override { throw DatabaseFailure("disk I/O error"); }
+    void Update() override {}
+    std::string Place() const override { return "T, Chan Num 1"; }
+  } failing;
+  Problems problems;
+  RecordEditor editor(failing, problems);
+  EXPECT_THROW(editor.SetNumber("Type", 3), DatabaseFailure);
+  EXPECT_THROW(editor.SetText("Label", "x"), DatabaseFailure);
+  EXPECT_THROW(editor.Number("Type"), DatabaseFailure);
+  EXPECT_TRUE(problems.empty());
+}
+
 TEST_F(DatabaseTest, DeclaredTypesAreEnforcedPerAssignment) {
   auto db = OpenSqliteDatabase(db_path_, {});
   LabelTableWriter(

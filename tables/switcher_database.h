@@ -38,9 +38,12 @@ class DatabaseError : public std::runtime_error {
 
 // A failure of the database itself (disk full, I/O error, damaged file): the
 // transaction cannot go on, and nothing of it will be kept.
-class DatabaseFailure : public DatabaseError {
+// It is a type of its own, not a kind of DatabaseError: a handler of one
+// statement's DatabaseError never swallows it, and it ends the database
+// phase wherever it is thrown.
+class DatabaseFailure : public std::runtime_error {
  public:
-  using DatabaseError::DatabaseError;
+  explicit DatabaseFailure(const std::string& what) : std::runtime_error(what) {}
 };
 
 // One change as a dry run records it.

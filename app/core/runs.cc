@@ -161,6 +161,9 @@ void UpdateDatabase(const std::string& path, DatabaseKind kind, Variables& vars,
   } catch (const DatabaseError& e) {
     problems.Report(place, std::string(e.what()) + "; the database was left unchanged", ErrorCode::kDatabase);
     return;
+  } catch (const DatabaseFailure& e) {
+    problems.Report(place, std::string(e.what()) + "; the database was left unchanged", ErrorCode::kDatabase);
+    return;
   }
   auto ready = [&](int stage) { return progress == nullptr || progress->WaitFor(stage); };
   const std::pair<int, std::function<void()>> steps[] = {
