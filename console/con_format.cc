@@ -59,7 +59,7 @@ std::string Show(std::int32_t v) { return v == NoIndex ? "-" : std::to_string(v)
 std::optional<std::string> EncodeConsoleConfigFile(const ConsoleConfigTable& table, std::string* why) {
   std::string out;
   out.reserve(kConFileBytes);
-  for (std::int16_t v : {218, 256, 1, 30, 5}) PutInt16(out, v);
+  for (std::int16_t v : kConHeader) PutInt16(out, v);
   for (std::size_t i = 0; i < kConRecords; ++i) {
     const auto switches = SwitchesSlot(table[i], why);
     if (!switches) {
@@ -83,8 +83,8 @@ std::optional<std::string> EncodeModuleFile(const ConsoleRecord& console, std::s
   }
   std::string out;
   out.reserve(kCnsHeaderBytes + kCnsRecordBytes * static_cast<std::size_t>(console.moduleCount));
-  PutInt16(out, 3620);
-  PutInt16(out, 1);
+  PutInt16(out, kCnsFileType);
+  PutInt16(out, kCnsVersion);
   PutInt16(out, console.moduleCount);
   PutInt16(out, static_cast<std::int16_t>(console.consoleIndex - 1));
   for (int m = 1; m <= console.moduleCount; ++m) {

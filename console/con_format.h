@@ -10,6 +10,7 @@
 #define KVR_CONSOLE_CON_FORMAT_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +18,11 @@
 #include "console/console_model.h"
 
 namespace kvr {
+
+// The fixed header words of each file.
+inline constexpr std::int16_t kConHeader[] = {218, 256, 1, 30, 5};
+inline constexpr std::int16_t kCnsFileType = 3620;
+inline constexpr std::int16_t kCnsVersion = 1;
 
 inline constexpr std::size_t kConRecords = 256;
 inline constexpr std::size_t kConSlots = 35;

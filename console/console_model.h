@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "workbook/cell_convert.h"
+#include "base/index.h"
 
 namespace kvr {
 

@@ -41,7 +41,7 @@ for h in "${harnesses[@]}"; do
   cp -n "$here/corpus/$h"/* "$work/" 2>/dev/null || true
   echo "== $h: ${seconds}s"
   (cd "$here/crashes/$h" && "$build/kvr_fuzz_$h" "$work" "$seeds" -max_total_time="$seconds" -timeout=1 \
-     -rss_limit_mb=512 -malloc_limit_mb=512 -max_len=262144 -print_final_stats=1 2>&1 | tee "$work.log" | tail -n 25) || true
+     -rss_limit_mb=512 -malloc_limit_mb=512 -max_len=262144 -print_final_stats=1 -dict="$here/dictionaries/workbook.dict" 2>&1 | tee "$work.log" | tail -n 25) || true
   grep -E "^#[0-9]+" "$work.log" | tail -n 1 || true  # the last status line: executions, coverage, corpus
   # Keep only what adds coverage, and no verbatim seed.
   merged="$(mktemp -d)"

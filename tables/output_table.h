@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "workbook/cell_convert.h"
+#include "base/index.h"
 #include "workbook/sheet_grid.h"
 
 namespace kvr {

@@ -8,12 +8,11 @@
 #include <string>
 #include <string_view>
 
+#include "base/index.h"
 #include "workbook/sheet_grid.h"
 
 namespace kvr {
 
-// "None" in every 0-based index field of every table and file.
-inline constexpr std::int16_t NoIndex = 16383;
 
 // A cell's value as text: "" for an empty cell; a number with at most 15
 // significant digits, "." as decimal point, exponent form at 1E+15 and above

@@ -25,4 +25,12 @@ SystemSettings ReadSystemSettings(const SheetGrid& grid, Problems& problems) {
   return s;
 }
 
+std::string FirstSystemName(const SheetGrid& system, Problems& problems) {
+  CellReader cells(system, problems);
+  for (int r = 1; r <= system.rows(); ++r) {
+    if (CellText(system, r, 1).value_or("") == "Name:") return cells.Text(r, 2, "SystemName").value_or("");
+  }
+  return {};
+}
+
 }  // namespace kvr

@@ -27,6 +27,10 @@ struct SystemSettings {
 // its row be passed over, reported.
 SystemSettings ReadSystemSettings(const SheetGrid& grid, Problems& problems);
 
+// SystemName from the first "Name:" row of the "System" grid ("" when none),
+// as the crosspoint export reads it (the settings take the last).
+std::string FirstSystemName(const SheetGrid& system, Problems& problems);
+
 }  // namespace kvr
 
 #endif  // KVR_WORKBOOK_SYSTEM_SETTINGS_H_

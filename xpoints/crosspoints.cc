@@ -11,14 +11,6 @@
 
 namespace kvr {
 
-std::string FirstSystemName(const SheetGrid& system, Problems& problems) {
-  CellReader cells(system, problems);
-  for (int r = 1; r <= system.rows(); ++r) {
-    if (CellText(system, r, 1).value_or("") == "Name:") return cells.Text(r, 2, "SystemName").value_or("");
-  }
-  return {};
-}
-
 std::vector<CrosspointRecord> ReadCrosspoints(const SheetGrid& grid, Problems& problems) {
   enum Keyword { kLevel, kSource, kDestination };
   // Every column counts here, the first one included.

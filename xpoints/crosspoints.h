@@ -22,9 +22,6 @@ struct CrosspointRecord {
   std::int16_t destination = 0;  // 0-based output index or NoIndex
 };
 
-// SystemName from the first "Name:" row of the "System" grid ("" when none).
-std::string FirstSystemName(const SheetGrid& system, Problems& problems);
-
 // Rows 2 on with a non-empty first cell, in order; columns chosen by their
 // row-1 headers ("P-Level", "Source", "Destination"), the rightmost winning.
 std::vector<CrosspointRecord> ReadCrosspoints(const SheetGrid& grid, Problems& problems);

@@ -6,6 +6,7 @@
 #include "base/problems.h"
 #include "tests/grid_maker.h"
 #include "workbook/cell_convert.h"
+#include "workbook/system_settings.h"
 
 namespace kvr {
 namespace {
