@@ -1,6 +1,7 @@
 // The operating system's file calls behind OutputBatch and input checks, one
-// implementation per platform (file_platform_posix.cc here). Everything
-// above this layer is portable; every error comes back as plain words.
+// implementation per platform (file_platform_posix.cc, file_platform_win.cc).
+// Everything above this layer is portable; every error comes back as a
+// Status in plain words.
 #ifndef KVR_BASE_FILE_PLATFORM_H_
 #define KVR_BASE_FILE_PLATFORM_H_
 
@@ -10,6 +11,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "base/status.h"
 
 namespace kvr::platform {
 
@@ -22,25 +25,25 @@ struct TempFile {
 
 // Creates a temporary file in `folder`: unnamed where the file system allows,
 // otherwise called `fallback_name` (created exclusively).
-std::optional<std::string> CreateTemp(const std::filesystem::path& folder, const std::string& fallback_name,
+Status CreateTemp(const std::filesystem::path& folder, const std::string& fallback_name,
                                       TempFile& out);
-std::optional<std::string> WriteAll(const TempFile& file, std::string_view bytes);
+Status WriteAll(const TempFile& file, std::string_view bytes);
 
 // Makes the data of all `files` durable, in as few waits for the disk as the
 // platform allows.
-std::optional<std::string> FlushAll(const std::vector<const TempFile*>& files);
+Status FlushAll(const std::vector<const TempFile*>& files);
 
 // Gives `file` the name `link_name` in `folder` when it has none, then
 // renames it over `target`, replacing any earlier file in one step. The
 // handle is closed either way; on failure no new name is left behind.
-std::optional<std::string> PutInPlace(TempFile& file, const std::filesystem::path& folder,
+Status PutInPlace(TempFile& file, const std::filesystem::path& folder,
                                       const std::string& link_name, const std::filesystem::path& target);
 
 // Closes the file and removes its name, if it has one.
 void Discard(TempFile& file);
 
 // Makes the folder's list of names (the renames into it) durable.
-std::optional<std::string> FlushFolder(const std::filesystem::path& folder);
+Status FlushFolder(const std::filesystem::path& folder);
 
 // Removes the files of `folder` whose names satisfy `ours`; nothing else.
 void RemoveMatching(const std::filesystem::path& folder, bool (*ours)(std::string_view name, std::string_view stem),

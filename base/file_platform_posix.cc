@@ -25,43 +25,43 @@ void Close(TempFile& f) {
 
 }  // namespace
 
-std::optional<std::string> CreateTemp(const std::filesystem::path& folder, const std::string& fallback_name,
+Status CreateTemp(const std::filesystem::path& folder, const std::string& fallback_name,
                                       TempFile& out) {
   out = TempFile{};
 #ifdef O_TMPFILE
   int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
   if (fd >= 0) {
     out.handle = fd;
-    return std::nullopt;
+    return Status::Ok();
   }
   // File systems without unnamed files say so with one of these.
   if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-    return Why(("cannot create a file in " + folder.string()).c_str());
+    return Status::Error(Why(("cannot create a file in " + folder.string()).c_str()));
   }
 #endif
   const std::filesystem::path named = folder / fallback_name;
   const int nfd = ::open(named.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (nfd < 0) return Why(("cannot create a file in " + folder.string()).c_str());
+  if (nfd < 0) return Status::Error(Why(("cannot create a file in " + folder.string()).c_str()));
   out.handle = nfd;
   out.named = named;
-  return std::nullopt;
+  return Status::Ok();
 }
 
-std::optional<std::string> WriteAll(const TempFile& file, std::string_view bytes) {
+Status WriteAll(const TempFile& file, std::string_view bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t n = ::write(Fd(file), bytes.data() + done, bytes.size() - done);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return Why("cannot write");
+      return Status::Error(Why("cannot write"));
     }
     done += static_cast<std::size_t>(n);
   }
-  return std::nullopt;
+  return Status::Ok();
 }
 
-std::optional<std::string> FlushAll(const std::vector<const TempFile*>& files) {
-  if (files.empty()) return std::nullopt;
+Status FlushAll(const std::vector<const TempFile*>& files) {
+  if (files.empty()) return Status::Ok();
   // One syncfs writes back every file of the file system together; where it
   // fails (or the files lie on several file systems) each is flushed alone.
   struct stat first{};
@@ -70,14 +70,14 @@ std::optional<std::string> FlushAll(const std::vector<const TempFile*>& files) {
     struct stat st{};
     if (::fstat(Fd(*f), &st) != 0 || st.st_dev != first.st_dev) one_fs = false;
   }
-  if (one_fs && ::syncfs(Fd(*files[0])) == 0) return std::nullopt;
+  if (one_fs && ::syncfs(Fd(*files[0])) == 0) return Status::Ok();
   for (const TempFile* f : files) {
-    if (::fsync(Fd(*f)) != 0) return Why("cannot flush to disk");
+    if (::fsync(Fd(*f)) != 0) return Status::Error(Why("cannot flush to disk"));
   }
-  return std::nullopt;
+  return Status::Ok();
 }
 
-std::optional<std::string> PutInPlace(TempFile& file, const std::filesystem::path& folder,
+Status PutInPlace(TempFile& file, const std::filesystem::path& folder,
                                       const std::string& link_name, const std::filesystem::path& target) {
   if (file.named.empty()) {
     const std::string proc = "/proc/self/fd/" + std::to_string(Fd(file));
@@ -89,13 +89,13 @@ std::optional<std::string> PutInPlace(TempFile& file, const std::filesystem::pat
     // whole file behind it. An existing one is replaced by a rename.
     if (link(target)) {
       Close(file);
-      return std::nullopt;
+      return Status::Ok();
     }
     const std::filesystem::path named = folder / link_name;
     if (!link(named)) {
       const std::string why = Why("cannot name the file");
       Close(file);
-      return why;
+      return Status::Error(why);
     }
     file.named = named;
   }
@@ -104,10 +104,10 @@ std::optional<std::string> PutInPlace(TempFile& file, const std::filesystem::pat
     const std::string why = Why("cannot replace the file");
     ::unlink(file.named.c_str());
     file.named.clear();
-    return why;
+    return Status::Error(why);
   }
   file.named.clear();
-  return std::nullopt;
+  return Status::Ok();
 }
 
 void Discard(TempFile& file) {
@@ -116,14 +116,14 @@ void Discard(TempFile& file) {
   file.named.clear();
 }
 
-std::optional<std::string> FlushFolder(const std::filesystem::path& folder) {
+Status FlushFolder(const std::filesystem::path& folder) {
   const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return Why("cannot open the folder to flush it");
+  if (fd < 0) return Status::Error(Why("cannot open the folder to flush it"));
   const int rc = ::fsync(fd);
   const std::string why = rc != 0 ? Why("cannot flush the folder") : "";
   ::close(fd);
-  if (rc != 0) return why;
-  return std::nullopt;
+  if (rc != 0) return Status::Error(why);
+  return Status::Ok();
 }
 
 void RemoveMatching(const std::filesystem::path& folder, bool (*ours)(std::string_view, std::string_view),

@@ -38,37 +38,37 @@ void Close(TempFile& f) {
 
 }  // namespace
 
-std::optional<std::string> CreateTemp(const std::filesystem::path& folder, const std::string& fallback_name,
+Status CreateTemp(const std::filesystem::path& folder, const std::string& fallback_name,
                                       TempFile& out) {
   out = TempFile{};
   const std::filesystem::path named = folder / std::filesystem::path(std::u8string(fallback_name.begin(), fallback_name.end()));
   const HANDLE h = CreateFileW(named.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return Why(("cannot create a file in " + Utf8Path(folder)).c_str());
+  if (h == INVALID_HANDLE_VALUE) return Status::Error(Why(("cannot create a file in " + Utf8Path(folder)).c_str()));
   out.handle = reinterpret_cast<std::intptr_t>(h);
   out.named = named;
-  return std::nullopt;
+  return Status::Ok();
 }
 
-std::optional<std::string> WriteAll(const TempFile& file, std::string_view bytes) {
+Status WriteAll(const TempFile& file, std::string_view bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
     DWORD written = 0;
-    if (!WriteFile(H(file), bytes.data() + done, chunk, &written, nullptr)) return Why("cannot write");
+    if (!WriteFile(H(file), bytes.data() + done, chunk, &written, nullptr)) return Status::Error(Why("cannot write"));
     done += written;
   }
-  return std::nullopt;
+  return Status::Ok();
 }
 
-std::optional<std::string> FlushAll(const std::vector<const TempFile*>& files) {
+Status FlushAll(const std::vector<const TempFile*>& files) {
   for (const TempFile* f : files) {
-    if (!FlushFileBuffers(H(*f))) return Why("cannot flush to disk");
+    if (!FlushFileBuffers(H(*f))) return Status::Error(Why("cannot flush to disk"));
   }
-  return std::nullopt;
+  return Status::Ok();
 }
 
-std::optional<std::string> PutInPlace(TempFile& file, const std::filesystem::path&, const std::string&,
+Status PutInPlace(TempFile& file, const std::filesystem::path&, const std::string&,
                                       const std::filesystem::path& target) {
   Close(file);
   // The temporary file was hidden only while it was being written.
@@ -77,10 +77,10 @@ std::optional<std::string> PutInPlace(TempFile& file, const std::filesystem::pat
     const std::string why = Why("cannot replace the file");
     DeleteFileW(file.named.c_str());
     file.named.clear();
-    return why;
+    return Status::Error(why);
   }
   file.named.clear();
-  return std::nullopt;
+  return Status::Ok();
 }
 
 void Discard(TempFile& file) {
@@ -89,8 +89,8 @@ void Discard(TempFile& file) {
   file.named.clear();
 }
 
-std::optional<std::string> FlushFolder(const std::filesystem::path&) {
-  return std::nullopt;  // MOVEFILE_WRITE_THROUGH has made each rename durable
+Status FlushFolder(const std::filesystem::path&) {
+  return Status::Ok();  // MOVEFILE_WRITE_THROUGH has made each rename durable
 }
 
 void RemoveMatching(const std::filesystem::path& folder, bool (*ours)(std::string_view, std::string_view),

@@ -69,18 +69,17 @@ OutputBatch::~OutputBatch() {
   }
 }
 
-std::optional<std::string> OutputBatch::Stage(const std::filesystem::path& target, std::string_view bytes,
-                                              std::string what) {
+Status OutputBatch::Stage(const std::filesystem::path& target, std::string_view bytes, std::string what) {
   const std::filesystem::path folder = FolderOf(target);
   platform::RemoveMatching(folder, &IsTempNameOf, TempStem(target));
   platform::TempFile file;
-  if (auto why = platform::CreateTemp(folder, TemporaryFileName(target, RandomTag()), file)) return why;
-  if (auto why = platform::WriteAll(file, bytes)) {
+  if (Status s = platform::CreateTemp(folder, TemporaryFileName(target, RandomTag()), file); !s.ok()) return s;
+  if (Status s = platform::WriteAll(file, bytes); !s.ok()) {
     platform::Discard(file);
-    return why;
+    return s;
   }
   staged_.push_back(Staged{target, std::move(what), static_cast<int>(file.handle), file.named});
-  return std::nullopt;
+  return Status::Ok();
 }
 
 void OutputBatch::Drop(std::size_t index) {
@@ -103,40 +102,41 @@ std::vector<OutputBatch::Failure> OutputBatch::Commit() {
   staged_.clear();
   std::vector<const platform::TempFile*> all;
   for (const auto& f : files) all.push_back(&f);
-  if (const auto why = platform::FlushAll(all)) {
+  if (const Status s = platform::FlushAll(all); !s.ok()) {
     // Nothing is put in place that might not survive a power cut.
     for (std::size_t i = 0; i < files.size(); ++i) {
       platform::Discard(files[i]);
-      failures.push_back({staged[i].target, staged[i].what, *why});
+      failures.push_back({staged[i].target, staged[i].what, s.why()});
     }
     return failures;
   }
   std::set<std::filesystem::path> folders;
   for (std::size_t i = 0; i < files.size(); ++i) {
     const std::filesystem::path folder = FolderOf(staged[i].target);
-    if (auto why = platform::PutInPlace(files[i], folder, TemporaryFileName(staged[i].target, RandomTag()),
-                                        staged[i].target)) {
-      failures.push_back({staged[i].target, staged[i].what, *why});
+    if (const Status s = platform::PutInPlace(files[i], folder, TemporaryFileName(staged[i].target, RandomTag()),
+                                              staged[i].target);
+        !s.ok()) {
+      failures.push_back({staged[i].target, staged[i].what, s.why()});
       continue;
     }
     folders.insert(folder);
   }
   for (const auto& folder : folders) {
-    if (const auto why = platform::FlushFolder(folder)) {
+    if (const Status flushed = platform::FlushFolder(folder); !flushed.ok()) {
       for (const Staged& s : staged) {
-        if (FolderOf(s.target) == folder) failures.push_back({s.target, s.what, *why});
+        if (FolderOf(s.target) == folder) failures.push_back({s.target, s.what, flushed.why()});
       }
     }
   }
   return failures;
 }
 
-std::optional<std::string> WriteFileAtomically(const std::filesystem::path& target, std::string_view bytes) {
+Status WriteFileAtomically(const std::filesystem::path& target, std::string_view bytes) {
   OutputBatch batch;
-  if (auto why = batch.Stage(target, bytes)) return why;
+  if (Status s = batch.Stage(target, bytes); !s.ok()) return s;
   const auto failures = batch.Commit();
-  if (!failures.empty()) return failures.front().why;
-  return std::nullopt;
+  if (!failures.empty()) return Status::Error(failures.front().why);
+  return Status::Ok();
 }
 
 // CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name devices on Windows, with or

@@ -16,6 +16,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/status.h"
+
 namespace kvr {
 
 class OutputBatch {
@@ -27,13 +29,12 @@ class OutputBatch {
 
   // Writes `bytes` into a temporary file in the folder of `target`. On
   // failure (folder missing or not writable, disk full, file-size limit)
-  // nothing is left behind and the reason is returned; nullopt on success.
+  // nothing is left behind and the Status says why.
   // Hidden temporary files that an earlier, killed run left for the same
   // target (".NAME.<16 hex digits>.tmp") are removed first; no other file
   // of the folder is touched.
   // `what` names the file's kind in reports ("module file").
-  std::optional<std::string> Stage(const std::filesystem::path& target, std::string_view bytes,
-                                   std::string what = "file");
+  Status Stage(const std::filesystem::path& target, std::string_view bytes, std::string what = "file");
 
   struct Failure {
     std::filesystem::path target;
@@ -59,9 +60,9 @@ class OutputBatch {
   std::vector<Staged> staged_;
 };
 
-// A batch of one file: stages and commits `bytes` for `target`. nullopt on
-// success, otherwise the reason; an earlier `target` is then left as it was.
-std::optional<std::string> WriteFileAtomically(const std::filesystem::path& target, std::string_view bytes);
+// A batch of one file: stages and commits `bytes` for `target`. On failure
+// an earlier `target` is left as it was.
+Status WriteFileAtomically(const std::filesystem::path& target, std::string_view bytes);
 
 // The hidden name of a temporary file for `target`, with the given 64-bit
 // tag: "." + file name + "." + 16 hex digits + ".tmp", the file name cut (at

@@ -15,20 +15,18 @@ bool Fits16(std::int32_t v) { return v >= -32768 && v <= 32767; }
 
 // Slot 1 packs four switches as fader + 2 x sourceSelect + 4 x cancelCue +
 // 8 x cueType in 16-bit arithmetic: each product and each partial sum, left to
-// right, must stay within 16 bits. Returns the sum, or nullopt with `why`
-// naming the first step that leaves the range.
-std::optional<std::int16_t> SwitchesSlot(const ConsoleConfigRecord& r, std::string* why) {
+// right, must stay within 16 bits. Returns the sum, or the error naming the
+// first step that leaves the range.
+Result<std::int16_t> SwitchesSlot(const ConsoleConfigRecord& r) {
   std::int32_t sum = r.fader;
   const std::pair<int, std::int16_t> terms[] = {{2, r.sourceSelect}, {4, r.cancelCue}, {8, r.cueType}};
   for (const auto& [factor, value] : terms) {
     const std::int32_t product = factor * std::int32_t{value};
     if (!Fits16(product)) {
-      *why = std::to_string(factor) + " x " + std::to_string(value) + " does not fit 16 bits";
-      return std::nullopt;
+      return Status::Error(std::to_string(factor) + " x " + std::to_string(value) + " does not fit 16 bits");
     }
     if (!Fits16(sum + product)) {
-      *why = std::to_string(sum) + " + " + std::to_string(product) + " does not fit 16 bits";
-      return std::nullopt;
+      return Status::Error(std::to_string(sum) + " + " + std::to_string(product) + " does not fit 16 bits");
     }
     sum += product;
   }
@@ -56,31 +54,24 @@ std::string Show(std::int32_t v) { return v == NoIndex ? "-" : std::to_string(v)
 
 }  // namespace
 
-std::optional<std::string> EncodeConsoleConfigFile(const ConsoleConfigTable& table, std::string* why) {
+Result<std::string> EncodeConsoleConfigFile(const ConsoleConfigTable& table) {
   std::string out;
   out.reserve(kConFileBytes);
   for (std::int16_t v : kConHeader) PutInt16(out, v);
   for (std::size_t i = 0; i < kConRecords; ++i) {
-    const auto switches = SwitchesSlot(table[i], why);
-    if (!switches) {
-      *why = "console " + std::to_string(i + 1) + ": " + *why;
-      return std::nullopt;
-    }
+    const auto switches = SwitchesSlot(table[i]);
+    if (!switches.ok()) return Status::Error("console " + std::to_string(i + 1) + ": " + switches.why());
     for (std::int16_t v : ConSlots(table[i], *switches)) PutInt16(out, v);
   }
   return out;
 }
 
-std::optional<std::string> EncodeModuleFile(const ConsoleRecord& console, std::string* why) {
+Result<std::string> EncodeModuleFile(const ConsoleRecord& console) {
   if (console.moduleCount > kMaxFileModules || console.moduleCount < 0) {
-    *why = "its sheet numbers modules up to " + std::to_string(console.moduleCount) +
-           ", but at most " + std::to_string(kMaxFileModules) + " modules fit a module file";
-    return std::nullopt;
+    return Status::Error("its sheet numbers modules up to " + std::to_string(console.moduleCount) +
+                         ", but at most " + std::to_string(kMaxFileModules) + " modules fit a module file");
   }
-  if (console.consoleIndex == -32768) {
-    *why = "its console index is out of range";
-    return std::nullopt;
-  }
+  if (console.consoleIndex == -32768) return Status::Error("its console index is out of range");
   std::string out;
   out.reserve(kCnsHeaderBytes + kCnsRecordBytes * static_cast<std::size_t>(console.moduleCount));
   PutInt16(out, kCnsFileType);
@@ -109,11 +100,10 @@ std::optional<std::string> EncodeModuleFile(const ConsoleRecord& console, std::s
   return out;
 }
 
-std::optional<std::string> DescribeConsoleConfigFile(std::string_view bytes, std::string* why) {
+Result<std::string> DescribeConsoleConfigFile(std::string_view bytes) {
   if (bytes.size() != kConFileBytes) {
-    *why = "a console configuration file holds exactly " + std::to_string(kConFileBytes) + " bytes; this one has " +
-           std::to_string(bytes.size());
-    return std::nullopt;
+    return Status::Error("a console configuration file holds exactly " + std::to_string(kConFileBytes) +
+                         " bytes; this one has " + std::to_string(bytes.size()));
   }
   std::ostringstream out;
   out << "# console configuration file; header";
@@ -132,16 +122,17 @@ std::optional<std::string> DescribeConsoleConfigFile(std::string_view bytes, std
   return out.str();
 }
 
-std::optional<std::string> DescribeModuleFile(std::string_view bytes, std::string* why) {
+Result<std::string> DescribeModuleFile(std::string_view bytes) {
   if (bytes.size() < kCnsHeaderBytes || (bytes.size() - kCnsHeaderBytes) % kCnsRecordBytes != 0) {
-    *why = "a module file holds 8 bytes plus 168 per module; " + std::to_string(bytes.size()) + " bytes do not fit";
-    return std::nullopt;
+    return Status::Error("a module file holds " + std::to_string(kCnsHeaderBytes) + " bytes plus " +
+                         std::to_string(kCnsRecordBytes) + " per module; " + std::to_string(bytes.size()) +
+                         " bytes do not fit");
   }
   const std::int16_t count = GetInt16(bytes, 4);
   const std::size_t records = (bytes.size() - kCnsHeaderBytes) / kCnsRecordBytes;
   if (count < 0 || static_cast<std::size_t>(count) != records) {
-    *why = "the header counts " + std::to_string(count) + " modules but the file holds " + std::to_string(records);
-    return std::nullopt;
+    return Status::Error("the header counts " + std::to_string(count) + " modules but the file holds " +
+                         std::to_string(records));
   }
   std::ostringstream out;
   out << "# module file; type " << GetInt16(bytes, 0) << ", version " << GetInt16(bytes, 2) << ", " << count

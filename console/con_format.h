@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/status.h"
 #include "console/console_model.h"
 
 namespace kvr {
@@ -34,12 +35,12 @@ inline constexpr std::size_t kCnsRecordBytes = 168;
 inline constexpr std::size_t kCnsAssignmentPairs = 32;
 inline constexpr int kMaxFileModules = 40;
 
-// The file bytes, or nullopt (with `why`) when the file cannot be written.
+// The file bytes, or the Status saying why the file cannot be written.
 // EncodeConsoleConfigFile fails when a console's slot 1 sum leaves 16 bits;
 // EncodeModuleFile when the module count lies above 40 or below 0, or the
 // console index is -32768.
-std::optional<std::string> EncodeConsoleConfigFile(const ConsoleConfigTable& table, std::string* why);
-std::optional<std::string> EncodeModuleFile(const ConsoleRecord& console, std::string* why);
+Result<std::string> EncodeConsoleConfigFile(const ConsoleConfigTable& table);
+Result<std::string> EncodeModuleFile(const ConsoleRecord& console);
 
 // What `inspect` shows for the "no index" value 16383.
 inline constexpr const char* kNoneLegend = "\"-\" stands for 16383 (none)";
@@ -47,8 +48,8 @@ inline constexpr const char* kNoneLegend = "\"-\" stands for 16383 (none)";
 // A readable table of a .con or .cns file's contents, or nullopt with `why`
 // when its size does not fit the format: "#" lines saying what the file is
 // and what "-" means, one line of column names, then tab-separated rows.
-std::optional<std::string> DescribeConsoleConfigFile(std::string_view bytes, std::string* why);
-std::optional<std::string> DescribeModuleFile(std::string_view bytes, std::string* why);
+Result<std::string> DescribeConsoleConfigFile(std::string_view bytes);
+Result<std::string> DescribeModuleFile(std::string_view bytes);
 
 }  // namespace kvr
 

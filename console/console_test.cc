@@ -36,10 +36,9 @@ class ScriptedQuestion : public OverwriteQuestion {
 std::int16_t Word(const std::string& bytes, std::size_t at) { return GetInt16(bytes, at); }
 
 std::string EncodeCon(const ConsoleConfigTable& table) {
-  std::string why;
-  const auto bytes = EncodeConsoleConfigFile(table, &why);
-  EXPECT_TRUE(bytes) << why;
-  return bytes.value_or(std::string());
+  const auto bytes = EncodeConsoleConfigFile(table);
+  EXPECT_TRUE(bytes.ok()) << bytes.why();
+  return bytes.ok() ? *bytes : std::string();
 }
 
 TEST(ConsoleConfigSheetTest, KeywordsConversionsAndScan) {
@@ -211,9 +210,8 @@ TEST(ConFormatTest, ModuleFileLayout) {
   m.mixMinusOn = 4;
   for (std::size_t k = 0; k < 33; ++k) m.assignments[k] = {static_cast<std::int16_t>(k), static_cast<std::int16_t>(100 + k)};
   c.modules[0].moduleTypeCode = 1111;  // index 0 is never written
-  std::string why;
-  const auto bytes = EncodeModuleFile(c, &why);
-  ASSERT_TRUE(bytes);
+  const auto bytes = EncodeModuleFile(c);
+  ASSERT_TRUE(bytes.ok());
   ASSERT_EQ(bytes->size(), 1352u);
   EXPECT_EQ(Word(*bytes, 0), 3620);
   EXPECT_EQ(Word(*bytes, 4), 8);
@@ -234,24 +232,24 @@ TEST(ConFormatTest, ModuleFileLayout) {
   EXPECT_EQ(Word(*bytes, 8), 0);                   // module 1: never set, type 0
 
   c.moduleCount = 41;
-  EXPECT_FALSE(EncodeModuleFile(c, &why));
-  EXPECT_NE(why.find("at most 40 modules"), std::string::npos);
+  EXPECT_FALSE(EncodeModuleFile(c).ok());
+  EXPECT_NE(EncodeModuleFile(c).why().find("at most 40 modules"), std::string::npos);
 }
 
 TEST(ConFormatTest, InspectDecodesAndRejectsWrongSizes) {
   auto table = std::make_unique<ConsoleConfigTable>();
   (*table)[0].mic = 4;
-  std::string why;
-  const auto text = DescribeConsoleConfigFile(EncodeCon(*table), &why);
-  ASSERT_TRUE(text);
+  const auto text = DescribeConsoleConfigFile(EncodeCon(*table));
+  ASSERT_TRUE(text.ok());
   EXPECT_NE(text->find("header 218 256 1 30 5"), std::string::npos);
   EXPECT_NE(text->find("\n1\t0\t0\t0\t4\t"), std::string::npos);
-  EXPECT_FALSE(DescribeConsoleConfigFile(std::string(17929, '\0'), &why));
-  EXPECT_FALSE(DescribeModuleFile(std::string(9, '\0'), &why));
+  EXPECT_FALSE(DescribeConsoleConfigFile(std::string(17929, '\0')).ok());
+  EXPECT_FALSE(DescribeModuleFile(std::string(9, '\0')).ok());
   std::string header;
   for (std::int16_t v : {3620, 1, 2, 0}) PutInt16(header, v);
-  EXPECT_FALSE(DescribeModuleFile(header + std::string(168, '\0'), &why));  // counts 2, holds 1
-  EXPECT_NE(why.find("counts 2 modules but the file holds 1"), std::string::npos);
+  const auto wrong = DescribeModuleFile(header + std::string(168, '\0'));  // counts 2, holds 1
+  EXPECT_FALSE(wrong.ok());
+  EXPECT_NE(wrong.why().find("counts 2 modules but the file holds 1"), std::string::npos);
 }
 
 class DiskWorkTest : public testing::TempDirTest {
@@ -347,18 +345,15 @@ TEST_F(DiskWorkTest, ConsoleFileKeptOnNoAndReplacedOnYes) {
 // bits writes no console file at all, and an earlier file stays as it was.
 TEST_F(DiskWorkTest, SwitchesSumLeaving16BitsWritesNoConsoleFile) {
   auto table = std::make_unique<ConsoleConfigTable>();
-  std::string why;
   (*table)[0] = {.sourceSelect = 16383, .cueType = 0, .fader = 1};  // 1 + 32766 still fits
-  ASSERT_TRUE(EncodeConsoleConfigFile(*table, &why));
-  EXPECT_EQ(Word(*EncodeConsoleConfigFile(*table, &why), 10), 32767);
+  ASSERT_TRUE(EncodeConsoleConfigFile(*table).ok());
+  EXPECT_EQ(Word(*EncodeConsoleConfigFile(*table), 10), 32767);
   (*table)[0].fader = 2;  // the sum 2 + 32766 does not
-  EXPECT_FALSE(EncodeConsoleConfigFile(*table, &why));
-  EXPECT_EQ(why, "console 1: 2 + 32766 does not fit 16 bits");
+  EXPECT_EQ(EncodeConsoleConfigFile(*table).why(), "console 1: 2 + 32766 does not fit 16 bits");
   (*table)[0] = {.cueType = 5000, .fader = 1};  // 8 x 5000 overflows as a product
-  EXPECT_FALSE(EncodeConsoleConfigFile(*table, &why));
-  EXPECT_EQ(why, "console 1: 8 x 5000 does not fit 16 bits");
+  EXPECT_EQ(EncodeConsoleConfigFile(*table).why(), "console 1: 8 x 5000 does not fit 16 bits");
   (*table)[0] = {.sourceSelect = -16384, .cancelCue = -1, .fader = 0};  // -32768 - 4 leaves below
-  EXPECT_FALSE(EncodeConsoleConfigFile(*table, &why));
+  EXPECT_FALSE(EncodeConsoleConfigFile(*table).ok());
 
   (*table)[0] = {};
   (*table)[4].cueType = 5000;

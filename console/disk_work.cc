@@ -21,9 +21,9 @@ PreparedFile Staged(std::filesystem::path path, const std::string& bytes, const 
   PreparedFile f;
   f.path = std::move(path);
   f.staged = batch.size();
-  if (auto error = batch.Stage(f.path, bytes, what)) {
+  if (const Status s = batch.Stage(f.path, bytes, what); !s.ok()) {
     f.staged.reset();
-    f.stage_error = std::move(error);
+    f.stage_error = s.why();
   }
   return f;
 }
@@ -43,10 +43,10 @@ PreparedFile PrepareConsoleConfig(const std::filesystem::path& folder, const std
                    ErrorCode::kPathFileAccess);
   }
   const std::filesystem::path path = folder / PathFromUtf8(name);
-  std::string why;
-  const auto bytes = EncodeConsoleConfigFile(table, &why);
-  if (!bytes) {
-    return Refused(path, Utf8Path(path), "console configuration file not written: " + why, ErrorCode::kOverflow);
+  const auto bytes = EncodeConsoleConfigFile(table);
+  if (!bytes.ok()) {
+    return Refused(path, Utf8Path(path), "console configuration file not written: " + bytes.why(),
+                   ErrorCode::kOverflow);
   }
   return Staged(path, *bytes, "console configuration file", batch);
 }
@@ -78,10 +78,10 @@ std::vector<PreparedFile> PrepareModuleFiles(const std::filesystem::path& folder
                               ErrorCode::kPathFileAccess));
       continue;
     }
-    std::string why;
-    const auto bytes = EncodeModuleFile(console, &why);
-    if (!bytes) {
-      files.push_back(Refused(folder / PathFromUtf8(name), name, "no module file written for console " + std::to_string(n) + ": " + why,
+    const auto bytes = EncodeModuleFile(console);
+    if (!bytes.ok()) {
+      files.push_back(Refused(folder / PathFromUtf8(name), name,
+                              "no module file written for console " + std::to_string(n) + ": " + bytes.why(),
                               ErrorCode::kSubscriptOutOfRange));
       continue;
     }

@@ -105,8 +105,8 @@ void CreateSwitcherDatabase(const std::filesystem::path& path, const DatabaseSiz
   if (std::filesystem::exists(path, ec)) {
     throw DatabaseError(Utf8Path(path) + " already exists; new-database never overwrites a file");
   }
-  if (const auto why = WriteFileAtomically(path, bytes)) {
-    throw DatabaseError("cannot create " + Utf8Path(path) + ": " + *why);
+  if (const Status s = WriteFileAtomically(path, bytes); !s.ok()) {
+    throw DatabaseError("cannot create " + Utf8Path(path) + ": " + s.why());
   }
 }
 

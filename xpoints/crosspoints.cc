@@ -58,16 +58,16 @@ std::string EncodeCrosspointFile(const std::vector<CrosspointRecord>& records) {
   return out;
 }
 
-std::optional<std::string> DescribeCrosspointFile(std::string_view bytes, std::string* why) {
+Result<std::string> DescribeCrosspointFile(std::string_view bytes) {
   if (bytes.size() < 2) {
-    *why = "a crosspoint file holds at least its 2-byte count; this one has " + std::to_string(bytes.size()) + " bytes";
-    return std::nullopt;
+    return Status::Error("a crosspoint file holds at least its 2-byte count; this one has " +
+                         std::to_string(bytes.size()) + " bytes");
   }
   const std::int16_t count = GetInt16(bytes, 0);
   if (count < 0 || bytes.size() != 2 + 6 * static_cast<std::size_t>(count)) {
-    *why = "the count " + std::to_string(count) + " needs " + std::to_string(2 + 6 * static_cast<long>(count)) +
-           " bytes, but the file has " + std::to_string(bytes.size());
-    return std::nullopt;
+    return Status::Error("the count " + std::to_string(count) + " needs " +
+                         std::to_string(2 + 6 * static_cast<long>(count)) + " bytes, but the file has " +
+                         std::to_string(bytes.size()));
   }
   std::ostringstream out;
   out << "# crosspoint file; " << count << " crosspoints\n# " << kNoneLegend

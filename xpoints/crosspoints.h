@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/status.h"
 #include "workbook/sheet_grid.h"
 
 namespace kvr {
@@ -29,7 +30,7 @@ std::vector<CrosspointRecord> ReadCrosspoints(const SheetGrid& grid, Problems& p
 std::string EncodeCrosspointFile(const std::vector<CrosspointRecord>& records);
 // A readable list of a .xpt file, or nullopt with `why` when its size does
 // not fit its count.
-std::optional<std::string> DescribeCrosspointFile(std::string_view bytes, std::string* why);
+Result<std::string> DescribeCrosspointFile(std::string_view bytes);
 
 }  // namespace kvr
 

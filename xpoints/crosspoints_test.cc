@@ -49,14 +49,13 @@ TEST(CrosspointsTest, SystemNameAndInspect) {
   EXPECT_EQ(FirstSystemName(MakeGrid("System", {{"Name", "x"}, {"Name:", "Plant A"}, {"Name:", "B"}}), problems),
             "Plant A");
   EXPECT_EQ(FirstSystemName(SheetGrid(), problems), "");
-  std::string why;
-  const auto text = DescribeCrosspointFile(EncodeCrosspointFile({CrosspointRecord{1, NoIndex, 6}}), &why);
-  ASSERT_TRUE(text);
+  const auto text = DescribeCrosspointFile(EncodeCrosspointFile({CrosspointRecord{1, NoIndex, 6}}));
+  ASSERT_TRUE(text.ok());
   EXPECT_EQ(*text,
             "# crosspoint file; 1 crosspoints\n# \"-\" stands for 16383 (none); crosspoints count from 1, sources and "
             "destinations are indices from 0\ncrosspoint\tlevel\tsource\tdestination\n1\t1\t-\t6\n");
-  EXPECT_FALSE(DescribeCrosspointFile(std::string("\x02\x00\x01", 3), &why));
-  EXPECT_FALSE(DescribeCrosspointFile("", &why));
+  EXPECT_FALSE(DescribeCrosspointFile(std::string("\x02\x00\x01", 3)).ok());
+  EXPECT_FALSE(DescribeCrosspointFile("").ok());
 }
 
 }  // namespace

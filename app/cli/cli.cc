@@ -196,14 +196,12 @@ int RunInspect(const std::string& path, std::ostream& out, std::ostream& err) {
   const std::string bytes{std::istreambuf_iterator<char>(in), {}};
   std::string ext = fs::path(path).extension().string();
   std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
-  std::string why;
-  std::optional<std::string> text;
-  if (ext == ".con") text = DescribeConsoleConfigFile(bytes, &why);
-  else if (ext == ".cns") text = DescribeModuleFile(bytes, &why);
-  else if (ext == ".xpt") text = DescribeCrosspointFile(bytes, &why);
-  else why = "inspect reads .con, .cns and .xpt files";
-  if (!text) {
-    err << "kvrconversion: " << path << ": " << why << '\n';
+  const Result<std::string> text = ext == ".con"   ? DescribeConsoleConfigFile(bytes)
+                                   : ext == ".cns" ? DescribeModuleFile(bytes)
+                                   : ext == ".xpt" ? DescribeCrosspointFile(bytes)
+                                                   : Status::Error("inspect reads .con, .cns and .xpt files");
+  if (!text.ok()) {
+    err << "kvrconversion: " << path << ": " << text.why() << '\n';
     return kExitNotRun;
   }
   out << *text;

@@ -53,8 +53,8 @@ void CommitOutputs(OutputBatch& batch, RunResult& result) {
 // Writes one output file whole, or reports why it could not be written.
 void WriteOutput(const std::filesystem::path& path, std::string_view bytes, const char* what, RunResult& result) {
   OutputBatch batch;
-  if (const auto error = batch.Stage(path, bytes, what)) {
-    result.problems.Report(Utf8Path(path), std::string(what) + " not written: " + *error, ErrorCode::kPathFileAccess);
+  if (const Status s = batch.Stage(path, bytes, what); !s.ok()) {
+    result.problems.Report(Utf8Path(path), std::string(what) + " not written: " + s.why(), ErrorCode::kPathFileAccess);
     return;
   }
   result.written.push_back(path);
