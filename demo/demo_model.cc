@@ -33,12 +33,22 @@ std::string ModuleTypeCode(std::string_view cell) {
   return {};
 }
 
-std::int16_t ReadFrameSheet(const SheetGrid& grid, FrameTable& frames, ConsoleTable& consoles, Problems& problems) {
-  CellReader cells(grid, problems);
+namespace {
+
+// The row-1 header of each column from 2 on ("" where unreadable, reported).
+std::vector<std::string> RowOneHeaders(const SheetGrid& grid, CellReader& cells) {
   std::vector<std::string> headers(static_cast<std::size_t>(grid.columns()) + 1);
   for (int c = 2; c <= grid.columns(); ++c) {
     headers[static_cast<std::size_t>(c)] = cells.Text(1, c, "header", "column ignored").value_or("");
   }
+  return headers;
+}
+
+}  // namespace
+
+std::int16_t ReadFrameSheet(const SheetGrid& grid, FrameTable& frames, ConsoleTable& consoles, Problems& problems) {
+  CellReader cells(grid, problems);
+  const std::vector<std::string> headers = RowOneHeaders(grid, cells);
   std::int16_t frame = 1;
   for (int r = 1; r <= grid.rows(); ++r) {
     const std::string col2 = CellText(grid, r, 2).value_or("");

@@ -306,6 +306,40 @@ class XlsWorkbook : public Workbook {
     else b.AddNumber(row, col, v);
   }
 
+  // MULRK: several RK numbers of one row.
+  void ReadMulRk(const Record& rec, RecordReader& r, SheetGridBuilder& b) const {
+    std::size_t size = 0;
+    for (auto p : rec.pieces) size += p.size();
+    const int row = r.U16() + 1, first = r.U16() + 1;
+    const std::size_t count = size >= 6 ? (size - 6) / 6 : 0;
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::uint16_t xf = r.U16();
+      AddNumber(b, row, first + static_cast<int>(i), xf, DecodeRk(r.U32()));
+    }
+  }
+
+  // FORMULA: its cached value; a text result follows in a STRING record, so
+  // its cell is left pending (row and column) for that record.
+  void ReadFormula(RecordReader& r, SheetGridBuilder& b, int& pending_row, int& pending_col) const {
+    const int row = r.U16() + 1, col = r.U16() + 1;
+    const std::uint16_t xf = r.U16();
+    std::uint8_t v[8];
+    for (auto& x : v) x = r.U8();
+    pending_row = -1;
+    if (v[6] != 0xFF || v[7] != 0xFF) {
+      double d;
+      std::memcpy(&d, v, sizeof d);
+      AddNumber(b, row, col, xf, d);
+    } else if (v[0] == 0) {
+      pending_row = row;
+      pending_col = col;
+    } else if (v[0] == 1) {
+      b.AddBoolean(row, col, v[2] != 0);
+    } else if (v[0] == 2) {
+      b.AddError(row, col, ErrorName(v[2]));
+    }  // 3: empty text, which counts as no value
+  }
+
   void ReadWorksheet(std::uint32_t offset, SheetGridBuilder& b) const {
     RecordStream records(data_, offset);
     Record rec;
@@ -347,17 +381,9 @@ class XlsWorkbook : public Workbook {
           AddNumber(b, row, col, xf, DecodeRk(r.U32()));
           break;
         }
-        case kMulRk: {
-          std::size_t size = 0;
-          for (auto p : rec.pieces) size += p.size();
-          const int row = r.U16() + 1, first = r.U16() + 1;
-          const std::size_t count = size >= 6 ? (size - 6) / 6 : 0;
-          for (std::size_t i = 0; i < count; ++i) {
-            const std::uint16_t xf = r.U16();
-            AddNumber(b, row, first + static_cast<int>(i), xf, DecodeRk(r.U32()));
-          }
+        case kMulRk:
+          ReadMulRk(rec, r, b);
           break;
-        }
         case kBoolErr: {
           const int row = r.U16() + 1, col = r.U16() + 1;
           r.U16();
@@ -366,26 +392,9 @@ class XlsWorkbook : public Workbook {
           else b.AddBoolean(row, col, value != 0);
           break;
         }
-        case kFormula: {
-          const int row = r.U16() + 1, col = r.U16() + 1;
-          const std::uint16_t xf = r.U16();
-          std::uint8_t v[8];
-          for (auto& x : v) x = r.U8();
-          pending_row = -1;
-          if (v[6] != 0xFF || v[7] != 0xFF) {
-            double d;
-            std::memcpy(&d, v, sizeof d);
-            AddNumber(b, row, col, xf, d);
-          } else if (v[0] == 0) {
-            pending_row = row;
-            pending_col = col;
-          } else if (v[0] == 1) {
-            b.AddBoolean(row, col, v[2] != 0);
-          } else if (v[0] == 2) {
-            b.AddError(row, col, ErrorName(v[2]));
-          }  // 3: empty text, which counts as no value
+        case kFormula:
+          ReadFormula(r, b, pending_row, pending_col);
           break;
-        }
         case kString:
           if (pending_row > 0) b.AddText(pending_row, pending_col, b.InternText(r.UnicodeString(2)));
           pending_row = -1;
