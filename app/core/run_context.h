@@ -24,6 +24,13 @@ class FileChooser {
   virtual std::string GetFileName(const std::string& sFileName, const std::string& sExtension, int iType) = 0;
 };
 
+// Where the window writes its outputs: the program's own folder when a file
+// can be made there (a portable copy), else `fallback` (a per-user folder,
+// made on first use), as an installed program's folder is not writable.
+// `fell_back` says which.
+std::filesystem::path OutputFolderFor(const std::filesystem::path& program_folder,
+                                      const std::filesystem::path& fallback, bool& fell_back);
+
 // The file patterns a chooser's first filter lists for `extension`: the
 // extension itself, then every other name of a file this program reads in
 // its place ("xls" also lists *.xlsx *.xlsm *.ods; "mdb" the SQLite names).

@@ -1,6 +1,8 @@
 #include "app/core/runs.h"
 
 #include <algorithm>
+#include <fstream>
+#include <random>
 #include <condition_variable>
 #include <functional>
 #include <iterator>
@@ -241,6 +243,21 @@ void ReadRunSheets(Sheet& sheet, const SystemSettings& system, int last_console,
 }
 
 }  // namespace
+
+std::filesystem::path OutputFolderFor(const std::filesystem::path& program_folder,
+                                      const std::filesystem::path& fallback, bool& fell_back) {
+  // A probe file of our own hidden pattern, made and removed at once.
+  const auto probe = program_folder / TemporaryFileName(program_folder / "probe", std::random_device{}());
+  {
+    std::ofstream out(probe, std::ios::binary);
+    fell_back = !out;
+  }
+  std::error_code ec;
+  std::filesystem::remove(probe, ec);
+  if (!fell_back) return program_folder;
+  std::filesystem::create_directories(fallback, ec);
+  return fallback;
+}
 
 std::string FilePatternsFor(const std::string& extension) {
   std::string patterns = "*." + extension;

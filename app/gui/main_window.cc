@@ -15,6 +15,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QTextStream>
 #include <QThread>
 #include <QVBoxLayout>
@@ -195,8 +196,17 @@ void MainWindow::Start(RunFunction run) {
   // The problem line belongs to one run: a new command starts without it.
   last_problems_.Clear();
   cmdProblems_->hide();
-  const std::filesystem::path folder =
-      PathFromUtf8((output_folder_.isEmpty() ? AppFolder() : output_folder_).toStdString());
+  std::filesystem::path folder;
+  if (!output_folder_.isEmpty()) {
+    folder = PathFromUtf8(output_folder_.toStdString());
+  } else {
+    // The program's own folder for a portable copy; an installed program's
+    // folder is not writable, so then "KVR Conversion" under the documents.
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    bool fell_back = false;
+    folder = OutputFolderFor(PathFromUtf8(AppFolder().toStdString()),
+                             PathFromUtf8((documents + "/KVR Conversion").toStdString()), fell_back);
+  }
   const bool big = BigSwitch;
   QThread* worker = QThread::create([this, run, folder, big] {
     RunContext ctx{*bridge_, *bridge_, *bridge_, big, folder, false};
