@@ -307,31 +307,26 @@ void WriteConsoleFiles(const Variables& vars, const SystemSettings& system, RunC
   CommitOutputs(batch, result);
 }
 
-// The kind of database `db_path` names ("odbc:" and a connection string, or
-// a file), or nullopt after setting the result's outcome when it names none.
-std::optional<DatabaseKind> DatabaseKindOf(std::string& db_path, RunResult& result) {
+// The kind of database `db_path` names ("odbc:" and a connection string,
+// whose prefix is then taken off, or a file), or why it names none.
+Result<DatabaseKind> DatabaseKindOf(std::string& db_path) {
   if (db_path.rfind(kOdbcPrefix, 0) == 0) {
     db_path.erase(0, kOdbcPrefix.size());
     return DatabaseKind::kOdbc;
   }
-  result.outcome = RunResult::Outcome::kNotRun;
   if (const auto why = UnreadableFileReason(PathFromUtf8(db_path))) {
-    result.reason = why->missing ? "database not found: " + db_path
-                                 : "not a switcher database: " + db_path + " " + why->why;
-    return std::nullopt;
+    return Status::Error(why->missing ? "database not found: " + db_path
+                                      : "not a switcher database: " + db_path + " " + why->why);
   }
   DatabaseKind kind;
   try {
     kind = DetectDatabaseKind(PathFromUtf8(db_path));
   } catch (const DatabaseError& e) {
-    result.reason = e.what();
-    return std::nullopt;
+    return Status::Error(e.what());
   }
   if (kind == DatabaseKind::kOther) {
-    result.reason = "not a switcher database: " + db_path + " is neither a SQLite nor a Jet database file";
-    return std::nullopt;
+    return Status::Error("not a switcher database: " + db_path + " is neither a SQLite nor a Jet database file");
   }
-  result.outcome = RunResult::Outcome::kCancelled;
   return kind;
 }
 
@@ -340,8 +335,12 @@ RunResult ConversionRunBody(Variables& vars, RunContext& ctx) {
   RunResult result;
   std::string db_path = ctx.chooser.GetFileName("Switcher.mdb", "mdb", 1);
   if (db_path.empty()) return result;  // cancelled
-  const auto kind = DatabaseKindOf(db_path, result);
-  if (!kind) return result;
+  const auto kind = DatabaseKindOf(db_path);
+  if (!kind.ok()) {
+    result.outcome = RunResult::Outcome::kNotRun;
+    result.reason = kind.why();
+    return result;
+  }
   auto workbook = StartWithWorkbook(ctx, result);
   if (!workbook) return result;
 
