@@ -1,5 +1,6 @@
 #include "base/problems.h"
 
+#include <cctype>
 #include <utility>
 
 #include "base/utf8.h"
@@ -23,23 +24,63 @@ const char* ErrorDescription(ErrorCode code) {
   return "Unknown error";
 }
 
+Where Where::Sheet(std::string sheet, std::string cells) {
+  Where w;
+  w.sheet = std::move(sheet);
+  w.cells = std::move(cells);
+  return w;
+}
+
+Where Where::Record(std::string table, std::string key) {
+  Where w;
+  w.table = std::move(table);
+  w.key = std::move(key);
+  return w;
+}
+
+std::string Where::ToString() const {
+  if (!table.empty()) return key.empty() ? table : table + ", " + key;
+  if (sheet.empty()) return other;
+  if (cells.empty()) return sheet;
+  bool plain = true;
+  for (char c : sheet) {
+    const auto u = static_cast<unsigned char>(c);
+    if (!(std::isalnum(u) || c == '_' || c == '.' || u >= 0x80)) plain = false;
+  }
+  if (plain) return sheet + "!" + cells;
+  std::string quoted = "'";
+  for (char c : sheet) {
+    quoted += c;
+    if (c == '\'') quoted += '\'';
+  }
+  return quoted + "'!" + cells;
+}
+
 std::string Problem::ToString() const {
   if (place.empty()) return EscapeControls(message);
   return EscapeControls(place) + ": " + EscapeControls(message);
 }
 
 void Problems::Append(const Problems& later) {
-  for (const Problem& p : later.list_) Report(p.place, p.message, p.code);
+  for (const Problem& p : later.list_) Report(p.where, p.message, p.code);
+  notices_.insert(notices_.end(), later.notices_.begin(), later.notices_.end());
 }
 
-void Problems::Report(std::string place, std::string message, ErrorCode code) {
+void Problems::Report(Where where, std::string message, ErrorCode code) {
   error_text_ = ": Error #  " + std::to_string(static_cast<int>(code)) + " - " +
                 ErrorDescription(code);
-  list_.push_back(Problem{std::move(place), std::move(message), code});
+  std::string place = where.ToString();
+  list_.push_back(Problem{std::move(place), std::move(message), code, std::move(where)});
+}
+
+void Problems::Note(Where where, std::string message) {
+  std::string place = where.ToString();
+  notices_.push_back(Notice{std::move(place), std::move(message), ErrorCode::kApplicationDefined, std::move(where)});
 }
 
 void Problems::Clear() {
   list_.clear();
+  notices_.clear();
   error_text_.clear();
 }
 

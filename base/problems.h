@@ -1,5 +1,8 @@
-// The run's problem list: every step that fails records what failed and where,
-// and the run goes on with the next step. Front ends show the list; nothing in
+// The run's report: problems (a step that failed: what failed, where, and
+// what was left as it was) and notices (a place in the workbook where the
+// rules did something the engineer probably did not mean; nothing failed and
+// every output is as the rules make it). Each step records into the list and
+// the run goes on with the next step. Front ends show the lists; nothing in
 // the core prints or exits.
 #ifndef KVR_BASE_PROBLEMS_H_
 #define KVR_BASE_PROBLEMS_H_
@@ -28,37 +31,67 @@ enum class ErrorCode : int {
 // The words ErrorText shows for an error number ("Overflow", ...).
 const char* ErrorDescription(ErrorCode code);
 
+// Where a report points: cells of a worksheet, a record of a database table,
+// or anything else by name (a file, a step). Built from a plain string, it is
+// the last kind.
+struct Where {
+  std::string sheet;  // a worksheet's name
+  std::string cells;  // on `sheet`: "F12", "A10:A193"; empty for the sheet as a whole
+  std::string table;  // a database table
+  std::string key;    // in `table`: "Chan Num 7"
+  std::string other;  // a file, a step
+
+  Where() = default;
+  Where(std::string place) : other(std::move(place)) {}  // NOLINT: a plain place converts
+  Where(const char* place) : other(place) {}             // NOLINT
+
+  static Where Sheet(std::string sheet, std::string cells = {});
+  static Where Record(std::string table, std::string key);
+
+  // "Sources!F12" (a sheet name that is not one plain word quoted as the
+  // spreadsheet application quotes it), "Sources", "InptAlphas, Chan Num 7",
+  // or the other place.
+  std::string ToString() const;
+};
+
 struct Problem {
-  std::string place;    // "Sources!F12", "InptAlphas, Chan Num 7", a file name; may be empty
+  std::string place;    // Where::ToString(); may be empty
   std::string message;  // plain words: what failed and what was left as it was
   ErrorCode code = ErrorCode::kApplicationDefined;
+  Where where;
 
   // "place: message", or the message alone when there is no place; control
   // characters written out, so a problem is always one line.
   std::string ToString() const;
 };
 
-// Collects problems in the order they happen. Not thread-safe: one list per run.
+// A notice has a place and a message like a problem; it has no error number.
+using Notice = Problem;
+
+// Collects problems and notices in the order they happen. Not thread-safe:
+// one list per run, or per phase of it.
 class Problems {
  public:
-  void Report(std::string place, std::string message,
-              ErrorCode code = ErrorCode::kApplicationDefined);
+  void Report(Where where, std::string message, ErrorCode code = ErrorCode::kApplicationDefined);
+  void Note(Where where, std::string message);
 
   const std::vector<Problem>& list() const { return list_; }
   bool empty() const { return list_.empty(); }
   std::size_t size() const { return list_.size(); }
+  const std::vector<Notice>& notices() const { return notices_; }
 
   // The most recent failure as ": Error #  6 - Overflow" (Str() gives a
   // non-negative number one leading blank); "" while nothing has failed.
   const std::string& ErrorText() const { return error_text_; }
 
-  // Reports each of `later`'s problems after these, in its order.
+  // Records each of `later`'s problems and notices after these, in its order.
   void Append(const Problems& later);
 
   void Clear();
 
  private:
   std::vector<Problem> list_;
+  std::vector<Notice> notices_;
   std::string error_text_;
 };
 

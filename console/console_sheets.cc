@@ -94,7 +94,7 @@ void ReadConsoleConfigSheet(const SheetGrid& grid, ConsoleConfigTable& table, Pr
   CellReader cells(grid, problems);
   ChannelRowScan(grid, ScanLimit::kNoCount, 0, problems, [&](int e, int r) {
     if (static_cast<std::size_t>(e) >= table.size()) {
-      problems.Report(grid.Address(r, 1), "console " + std::to_string(e + 1) +
+      problems.Report(grid.At(r, 1), "console " + std::to_string(e + 1) +
                                               " is past the " + std::to_string(table.size()) +
                                               " the table holds; row ignored",
                       ErrorCode::kSubscriptOutOfRange);
@@ -180,7 +180,7 @@ class ModuleSheetReader {
       const auto m = cells_.Number(1, c, "module number", "column ignored");
       if (!m) continue;
       if (*m < 0 || *m >= static_cast<int>(kModules)) {
-        problems_.Report(grid_.Address(1, c), "module number " + std::to_string(*m) + " lies outside 0 to " +
+        problems_.Report(grid_.At(1, c), "module number " + std::to_string(*m) + " lies outside 0 to " +
                                                   std::to_string(kModules - 1) + "; column ignored",
                          ErrorCode::kSubscriptOutOfRange);
         continue;
@@ -212,7 +212,7 @@ class ModuleSheetReader {
   // module's type, its target from the cell; the first also sets the types.
   void ReadAssignmentRow(int r, int k) {
     if (k >= static_cast<int>(kAssignments)) {
-      problems_.Report(grid_.Address(r, 1),
+      problems_.Report(grid_.At(r, 1),
                        "assignment " + std::to_string(k + 1) + " is past the " + std::to_string(kAssignments) +
                            " a module holds; row ignored",
                        ErrorCode::kSubscriptOutOfRange);
@@ -256,7 +256,7 @@ class ModuleSheetReader {
 void ReadConsoleModuleSheet(const SheetGrid& grid, int n, bool big_switch, ConsoleTable& table,
                             Problems& problems) {
   if (n < 0 || static_cast<std::size_t>(n) >= table.size()) {
-    problems.Report(grid.sheet_name(),
+    problems.Report(Where::Sheet(grid.sheet_name()),
                     "console " + std::to_string(n) + " is past the " + std::to_string(table.size() - 1) +
                         " the table holds; not read",
                     ErrorCode::kSubscriptOutOfRange);

@@ -10,10 +10,11 @@
 namespace kvr {
 namespace {
 
-PreparedFile Refused(std::filesystem::path path, std::string place, std::string message, ErrorCode code) {
+PreparedFile Refused(std::filesystem::path path, Where where, std::string message, ErrorCode code) {
   PreparedFile f;
   f.path = std::move(path);
-  f.refused = Problem{std::move(place), std::move(message), code};
+  std::string place = where.ToString();
+  f.refused = Problem{std::move(place), std::move(message), code, std::move(where)};
   return f;
 }
 
@@ -93,7 +94,7 @@ std::vector<PreparedFile> PrepareModuleFiles(const std::filesystem::path& folder
 std::filesystem::path SaveConsoleConfig(const PreparedFile& file, OverwriteQuestion& question, OutputBatch& batch,
                                         Problems& problems) {
   if (file.refused) {
-    problems.Report(file.refused->place, file.refused->message, file.refused->code);
+    problems.Report(file.refused->where, file.refused->message, file.refused->code);
     return {};
   }
   if (RegularFileExists(file.path) &&
@@ -118,7 +119,7 @@ std::vector<std::filesystem::path> SaveModuleConfig(const std::vector<PreparedFi
   for (std::size_t i = 0; i < files.size(); ++i) {
     const PreparedFile& file = files[i];
     if (file.refused) {
-      problems.Report(file.refused->place, file.refused->message, file.refused->code);
+      problems.Report(file.refused->where, file.refused->message, file.refused->code);
       if (file.last) break;
       continue;
     }

@@ -63,7 +63,7 @@ std::int16_t ReadFrameSheet(const SheetGrid& grid, FrameTable& frames, ConsoleTa
     if (!slot) continue;
     const bool slot_ok = *slot >= 1 && *slot <= kSlotsPerFrame;
     if (!slot_ok && r > 1) {
-      problems.Report(grid.Address(r, 1), "slot " + std::to_string(*slot) +
+      problems.Report(grid.At(r, 1), "slot " + std::to_string(*slot) +
                                               " lies outside 1 to " + std::to_string(kSlotsPerFrame) +
                                               "; the row's module and channels not stored",
                       ErrorCode::kSubscriptOutOfRange);
@@ -80,7 +80,7 @@ std::int16_t ReadFrameSheet(const SheetGrid& grid, FrameTable& frames, ConsoleTa
         else if (h == first_key) n = v->empty() ? std::optional<std::int16_t>(0) : CellNumber(grid, r, c);
         else return;
         if (n) s->*field = *n;
-        else problems.Report(grid.Address(r, c), *v + " does not fit a 16-bit number; \"" + h + "\" left unchanged",
+        else problems.Report(grid.At(r, c), *v + " does not fit a 16-bit number; \"" + h + "\" left unchanged",
                              ErrorCode::kOverflow);
       };
       if (HeaderMatches(h, "Module") && s != nullptr) s->moduleType = ModuleTypeCode(*v);
@@ -92,7 +92,7 @@ std::int16_t ReadFrameSheet(const SheetGrid& grid, FrameTable& frames, ConsoleTa
         const auto n = cells.Number(r, c, "console number");
         if (!n) continue;
         if (*n < 1 || *n > static_cast<int>(kConsoles)) {
-          problems.Report(grid.Address(r, c),
+          problems.Report(grid.At(r, c),
                           "console " + std::to_string(*n) + " lies outside 1 to " + std::to_string(kConsoles) +
                               "; not placed",
                           ErrorCode::kSubscriptOutOfRange);
@@ -122,7 +122,7 @@ std::string ConsoleSheetName(const std::vector<std::string>& sheet_names, int n)
 
 void ReadDemoConsoleSheet(const SheetGrid& grid, int n, ConsoleTable& consoles, Problems& problems) {
   if (n < 1 || static_cast<std::size_t>(n) > consoles.size()) {
-    problems.Report(grid.sheet_name(),
+    problems.Report(Where::Sheet(grid.sheet_name()),
                     "console " + std::to_string(n) + " is past the " + std::to_string(consoles.size()) +
                         " the table holds; not read",
                     ErrorCode::kSubscriptOutOfRange);
@@ -149,7 +149,7 @@ void ReadDemoConsoleSheet(const SheetGrid& grid, int n, ConsoleTable& consoles, 
     const auto m = RoundToInt16(Val(*text) - 1);
     if (!m || *m < 0 || *m > 60) continue;
     if (*m >= static_cast<int>(kModules)) {
-      problems.Report(grid.Address(1, c), "module " + std::to_string(*m + 1) +
+      problems.Report(grid.At(1, c), "module " + std::to_string(*m + 1) +
                                               " is past the " + std::to_string(kModules) +
                                               " a console holds; column ignored",
                       ErrorCode::kSubscriptOutOfRange);

@@ -74,8 +74,8 @@ class BufferedRecordset : public Recordset {
     pending_.clear();
     Write(pending);
   }
-  std::string Place() const override {
-    return table_ + ", " + key_field_ + " " + (AtEnd() ? std::string("(none)") : FieldValueText(keys_[pos_]));
+  Where Place() const override {
+    return Where::Record(table_, key_field_ + " " + (AtEnd() ? std::string("(none)") : FieldValueText(keys_[pos_])));
   }
 
  protected:

@@ -94,7 +94,7 @@ void LabelTableWriter(SwitcherDatabase& database, const LabelTableTarget& target
   try {
     records = database.OpenRecordset(target.table, target.key_field);
   } catch (const DatabaseError& e) {
-    problems.Report(std::string(target.table), std::string(e.what()) + "; the table was left unchanged",
+    problems.Report(Where::Record(std::string(target.table), ""), std::string(e.what()) + "; the table was left unchanged",
                     ErrorCode::kDatabase);
     return;
   }
@@ -130,7 +130,7 @@ void LabelTableWriter(SwitcherDatabase& database, const LabelTableTarget& target
     if (unmatched++ == 0) first_key = key(k);
   }
   if (unmatched > 0) {
-    problems.Report(std::string(target.table),
+    problems.Report(Where::Record(std::string(target.table), ""),
                     std::to_string(unmatched) + (unmatched == 1 ? " entry" : " entries") +
                         " from the workbook met no record, from " + std::string(target.key_field) + " " +
                         std::to_string(first_key) +

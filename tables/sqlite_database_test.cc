@@ -95,7 +95,7 @@ TEST(RecordEditorTest, AFailingDatabaseIsNotOneFieldsProblem) {
     void Edit() override {}
     void Assign(std::string_view, FieldValue) override { throw DatabaseFailure("disk I/O error"); }
     void Update() override {}
-    std::string Place() const override { return "T, Chan Num 1"; }
+    Where Place() const override { return "T, Chan Num 1"; }
   } failing;
   Problems problems;
   RecordEditor editor(failing, problems);

@@ -18,6 +18,8 @@
 #include <variant>
 #include <vector>
 
+#include "base/problems.h"
+
 namespace kvr {
 
 // The seven tables a conversion updates, in the order of its steps.
@@ -83,7 +85,7 @@ class Recordset {
   virtual void Update() = 0;
 
   // "InptAlphas, Chan Num 7": where a problem with the current record stands.
-  virtual std::string Place() const = 0;
+  virtual Where Place() const = 0;
 };
 
 // An open switcher database. All updates belong to one transaction, begun at

@@ -10,7 +10,7 @@ void CellReader::Report(int row, int column, const std::string& why, std::string
   std::string message = why + "; ";
   if (consequence.empty()) message += "\"" + std::string(field) + "\" left unchanged";
   else message += consequence;
-  problems_.Report(grid_.Address(row, column), std::move(message), code);
+  problems_.Report(grid_.At(row, column), std::move(message), code);
 }
 
 std::optional<std::string> CellReader::Text(int row, int column, std::string_view field,

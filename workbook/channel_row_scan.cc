@@ -23,7 +23,7 @@ void ChannelRowScan(const SheetGrid& grid, ScanLimit limit, int count, Problems&
 }
 
 void ReportRowBeyondTable(const SheetGrid& grid, int row, int index, std::size_t entries, Problems& problems) {
-  problems.Report(grid.Address(row, 1),
+  problems.Report(grid.At(row, 1),
                   "row for number " + std::to_string(index + 1) + " lies beyond the table (" +
                       std::to_string(entries) + " entries); nothing stored",
                   ErrorCode::kSubscriptOutOfRange);

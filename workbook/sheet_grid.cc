@@ -32,26 +32,18 @@ Cell SheetGrid::at(int row, int column) const {
   return cell;
 }
 
-std::string SheetGrid::Address(int row, int column) const {
-  bool plain = !sheet_name_.empty();
-  for (char c : sheet_name_) {
-    const auto u = static_cast<unsigned char>(c);
-    if (!(std::isalnum(u) || c == '_' || c == '.' || u >= 0x80)) plain = false;
-  }
-  std::string quoted;
-  if (plain) {
-    quoted = sheet_name_;
-  } else {
-    quoted = "'";
-    for (char c : sheet_name_) {
-      quoted += c;
-      if (c == '\'') quoted += '\'';
-    }
-    quoted += "'";
-  }
-  return quoted + "!" + ColumnLetters(first_column_ + column - 1) +
-         std::to_string(first_row_ + row - 1);
+std::string SheetGrid::CellName(int row, int column) const {
+  return ColumnLetters(first_column_ + column - 1) + std::to_string(first_row_ + row - 1);
 }
+
+Where SheetGrid::At(int row, int column) const { return Where::Sheet(sheet_name_, CellName(row, column)); }
+
+Where SheetGrid::Span(int row1, int column1, int row2, int column2) const {
+  if (row1 == row2 && column1 == column2) return At(row1, column1);
+  return Where::Sheet(sheet_name_, CellName(row1, column1) + ":" + CellName(row2, column2));
+}
+
+std::string SheetGrid::Address(int row, int column) const { return At(row, column).ToString(); }
 
 SheetGridBuilder::SheetGridBuilder(std::string sheet_name, bool date1904) {
   grid_.sheet_name_ = std::move(sheet_name);

@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/problems.h"
+
 namespace kvr {
 
 enum class CellKind : std::uint8_t { kEmpty, kNumber, kText, kBoolean, kDate, kError };
@@ -63,6 +65,12 @@ class SheetGrid {
   // "Sources!F12": the sheet cell under grid (row, column). Names that are not
   // plain words are quoted as the spreadsheet application quotes them.
   std::string Address(int row, int column) const;
+  // The same as a report's place; Span covers the rectangle from (row1,
+  // column1) to (row2, column2): "Sources!A10:A193".
+  Where At(int row, int column) const;
+  Where Span(int row1, int column1, int row2, int column2) const;
+  // "F12" alone.
+  std::string CellName(int row, int column) const;
 
  private:
   friend class SheetGridBuilder;

@@ -67,7 +67,7 @@ std::optional<std::size_t> FindSheet(const Workbook& workbook, std::string_view 
 }
 
 SheetGrid MissingSheet(std::string_view name, Problems& problems) {
-  problems.Report(std::string(name), "the workbook has no sheet \"" + std::string(name) + "\"; nothing read from it",
+  problems.Report(Where::Sheet(std::string(name)), "the workbook has no sheet \"" + std::string(name) + "\"; nothing read from it",
                   ErrorCode::kSubscriptOutOfRange);
   return {};
 }
@@ -78,10 +78,10 @@ SheetGrid SheetOrProblem(std::string_view name, const std::function<SheetGrid()>
   } catch (const WorkbookLimitError&) {
     throw;  // ends the run: the file is no real workbook
   } catch (const WorkbookError& e) {
-    problems.Report(std::string(name), std::string(e.what()) + "; nothing read from it",
+    problems.Report(Where::Sheet(std::string(name)), std::string(e.what()) + "; nothing read from it",
                     ErrorCode::kInvalidFormat);
   } catch (const std::bad_alloc&) {
-    problems.Report(std::string(name), "out of memory while reading the sheet; nothing read from it",
+    problems.Report(Where::Sheet(std::string(name)), "out of memory while reading the sheet; nothing read from it",
                     ErrorCode::kInvalidFormat);
   }
   return {};

@@ -38,7 +38,7 @@ std::vector<CrosspointRecord> ReadCrosspoints(const SheetGrid& grid, Problems& p
     }
     records.push_back(rec);
     if (records.size() == 32767) {
-      problems.Report(grid.Address(r, 1), "the crosspoint file holds at most 32767 crosspoints; later rows ignored",
+      problems.Report(grid.At(r, 1), "the crosspoint file holds at most 32767 crosspoints; later rows ignored",
                       ErrorCode::kOverflow);
       break;
     }

@@ -372,7 +372,7 @@ RunResult ConversionRunBody(Variables& vars, RunContext& ctx) {
     throw;
   }
   if (system.ConsoleCount > last_console) {
-    problems.Report("System", "ConsoleCount " + std::to_string(system.ConsoleCount) +
+    problems.Report(Where::Sheet("System"), "ConsoleCount " + std::to_string(system.ConsoleCount) +
                                   " is more than the " + std::to_string(kConsoles - 1) + " consoles kept; consoles past " +
                                   std::to_string(kConsoles - 1) + " not read",
                     ErrorCode::kSubscriptOutOfRange);
@@ -411,7 +411,7 @@ RunResult DemoIniRunBody(Variables& vars, RunContext& ctx) {
   });
   Step(problems, "32QX", [&] {
     if (!FindSheet(*workbook, "32QX")) {
-      problems.Report("32QX", "the workbook has no sheet \"32QX\"; no frames or slots written",
+      problems.Report(Where::Sheet("32QX"), "the workbook has no sheet \"32QX\"; no frames or slots written",
                       ErrorCode::kSubscriptOutOfRange);
       return;
     }
@@ -421,7 +421,7 @@ RunResult DemoIniRunBody(Variables& vars, RunContext& ctx) {
     vars.consoles[static_cast<std::size_t>(i)].consoleIndex = static_cast<std::int16_t>(i);
     const std::string name = ConsoleSheetName(sheet_names, i + 1);
     if (name.empty()) {
-      problems.Report("Console #" + std::to_string(i + 1),
+      problems.Report(Where::Sheet("Console #" + std::to_string(i + 1)),
                       "the workbook has no sheet for console " + std::to_string(i + 1) +
                           " (\"Console #" + std::to_string(i + 1) + "\" or a lettered one); it and later consoles not read",
                       ErrorCode::kSubscriptOutOfRange);
