@@ -20,6 +20,18 @@
 
 namespace kvr {
 
+// What became of one output file of a run.
+struct FileOutcome {
+  enum Kind { kWritten, kKept, kNotWritten };
+  std::filesystem::path path;
+  Kind kind = kWritten;
+  std::string why;  // kKept, kNotWritten: the reason
+
+  static const char* KindName(Kind kind) {
+    return kind == kWritten ? "written" : kind == kKept ? "kept" : "not written";
+  }
+};
+
 class OutputBatch {
  public:
   OutputBatch() = default;

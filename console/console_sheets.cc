@@ -100,6 +100,7 @@ void ReadConsoleConfigSheet(const SheetGrid& grid, ConsoleConfigTable& table, Pr
                       ErrorCode::kSubscriptOutOfRange);
       return;
     }
+    cells.SetSubject("console " + std::to_string(e + 1));
     ConsoleConfigRecord& rec = table[static_cast<std::size_t>(e)];
     for (int c = 2; c <= grid.columns(); ++c) {
       const int keyword = columns[static_cast<std::size_t>(c)];

@@ -91,20 +91,34 @@ std::vector<PreparedFile> PrepareModuleFiles(const std::filesystem::path& folder
   return files;
 }
 
+namespace {
+
+void Record(std::vector<FileOutcome>* outcomes, const std::filesystem::path& path, FileOutcome::Kind kind,
+            std::string why) {
+  if (outcomes != nullptr && !path.empty()) outcomes->push_back({path, kind, std::move(why)});
+}
+
+constexpr const char* kDeclined = "it exists, and replacing it was declined";
+
+}  // namespace
+
 std::filesystem::path SaveConsoleConfig(const PreparedFile& file, OverwriteQuestion& question, OutputBatch& batch,
-                                        Problems& problems) {
+                                        Problems& problems, std::vector<FileOutcome>* outcomes) {
   if (file.refused) {
     problems.Report(file.refused->where, file.refused->message, file.refused->code);
+    Record(outcomes, file.path, FileOutcome::kNotWritten, file.refused->message);
     return {};
   }
   if (RegularFileExists(file.path) &&
       !question.Ask(OverwriteQuestionText(Utf8Path(file.path)), kOverwriteQuestionTitle)) {
     Drop(file, batch);  // the user kept the existing file
+    Record(outcomes, file.path, FileOutcome::kKept, kDeclined);
     return {};
   }
   if (file.stage_error) {
     problems.Report(Utf8Path(file.path), "console configuration file not written: " + *file.stage_error,
                     ErrorCode::kPathFileAccess);
+    Record(outcomes, file.path, FileOutcome::kNotWritten, *file.stage_error);
     return {};
   }
   return file.path;
@@ -112,7 +126,7 @@ std::filesystem::path SaveConsoleConfig(const PreparedFile& file, OverwriteQuest
 
 std::vector<std::filesystem::path> SaveModuleConfig(const std::vector<PreparedFile>& files,
                                                     OverwriteQuestion& question, OutputBatch& batch,
-                                                    Problems& problems) {
+                                                    Problems& problems, std::vector<FileOutcome>* outcomes) {
   std::vector<std::filesystem::path> written;
   std::set<std::filesystem::path> accepted;  // names this call already writes: they exist by now
   bool overwrite_all = false;
@@ -120,12 +134,21 @@ std::vector<std::filesystem::path> SaveModuleConfig(const std::vector<PreparedFi
     const PreparedFile& file = files[i];
     if (file.refused) {
       problems.Report(file.refused->where, file.refused->message, file.refused->code);
+      Record(outcomes, file.path, FileOutcome::kNotWritten, file.refused->message);
       if (file.last) break;
       continue;
     }
     if ((accepted.count(file.path) != 0 || RegularFileExists(file.path)) && !overwrite_all) {
       if (!question.Ask(OverwriteQuestionText(Utf8Path(file.path)), kOverwriteQuestionTitle)) {
-        for (std::size_t k = i; k < files.size(); ++k) Drop(files[k], batch);
+        Record(outcomes, file.path, FileOutcome::kKept, kDeclined);
+        for (std::size_t k = i; k < files.size(); ++k) {
+          Drop(files[k], batch);
+          if (k > i) {
+            Record(outcomes, files[k].path, RegularFileExists(files[k].path) ? FileOutcome::kKept : FileOutcome::kNotWritten,
+                   "the saving of module files ended where replacing " + Utf8Path(file.path.filename()) +
+                       " was declined");
+          }
+        }
         break;
       }
       overwrite_all = true;
@@ -133,6 +156,7 @@ std::vector<std::filesystem::path> SaveModuleConfig(const std::vector<PreparedFi
     if (file.stage_error) {
       problems.Report(Utf8Path(file.path), "module file not written: " + *file.stage_error,
                       ErrorCode::kPathFileAccess);
+      Record(outcomes, file.path, FileOutcome::kNotWritten, *file.stage_error);
       continue;
     }
     accepted.insert(file.path);

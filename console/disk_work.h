@@ -20,12 +20,12 @@
 #include <string>
 #include <vector>
 
+#include "base/output_file.h"
 #include "base/problems.h"
 #include "console/console_model.h"
 
 namespace kvr {
 
-class OutputBatch;
 class OverwriteQuestion;
 
 // One file made ready to be written.
@@ -52,8 +52,10 @@ std::vector<PreparedFile> PrepareModuleFiles(const std::filesystem::path& folder
 // Saves the console file: an existing file is replaced only on Yes; No
 // leaves it untouched. Returns the path to be written, or an empty path (the
 // reason reported).
+// Each records in `outcomes` the files it keeps (an overwrite declined) or
+// does not write, and why.
 std::filesystem::path SaveConsoleConfig(const PreparedFile& file, OverwriteQuestion& question, OutputBatch& batch,
-                                        Problems& problems);
+                                        Problems& problems, std::vector<FileOutcome>* outcomes = nullptr);
 
 // Saves the module files. The question is asked at most once: Yes replaces
 // every existing file after it, No ends the saving (files accepted before
@@ -62,7 +64,7 @@ std::filesystem::path SaveConsoleConfig(const PreparedFile& file, OverwriteQuest
 // still written. Returns the paths to be written.
 std::vector<std::filesystem::path> SaveModuleConfig(const std::vector<PreparedFile>& files,
                                                     OverwriteQuestion& question, OutputBatch& batch,
-                                                    Problems& problems);
+                                                    Problems& problems, std::vector<FileOutcome>* outcomes = nullptr);
 
 }  // namespace kvr
 

@@ -18,26 +18,37 @@
 
 namespace kvr {
 
+// How a channel sheet is counted: `count` from the System value `count_key`
+// ("Inputs"), and what one record is called in reports ("input").
+struct ChannelCount {
+  ScanLimit limit;
+  int count;
+  std::string_view count_key;
+  std::string_view noun;
+};
+
 // `fill(record, cells, row, column, keyword)` stores one cell; `keyword` is
 // the index into `keywords` of the column's first matching keyword. Rows
 // past the end of `table` fill nothing and are reported.
 template <typename Record, typename Fill>
-void ReadChannelSheet(const SheetGrid& grid, ScanLimit limit, int count, std::initializer_list<std::string_view> keywords,
-                      std::vector<Record>& table, Problems& problems, Fill fill) {
+void ReadChannelSheet(const SheetGrid& grid, const ChannelCount& counted,
+                      std::initializer_list<std::string_view> keywords, std::vector<Record>& table,
+                      Problems& problems, Fill fill) {
   const std::vector<int> columns = MatchHeaderColumns(grid, keywords, problems);
   CellReader cells(grid, problems);
-  ChannelRowScan(grid, limit, count, problems, [&](int k, int r) {
+  ChannelRowScan(grid, counted.limit, counted.count, problems, [&](int k, int r) {
     if (static_cast<std::size_t>(k) >= table.size()) {
       ReportRowBeyondTable(grid, r, k, table.size(), problems);
       return;
     }
+    cells.SetSubject(std::string(counted.noun) + " " + std::to_string(k + 1));
     Record& record = table[static_cast<std::size_t>(k)];
     record.ChanNum = static_cast<std::int16_t>(k + 1);
     for (int c = 2; c <= grid.columns(); ++c) {
       const int keyword = columns[static_cast<std::size_t>(c)];
       if (keyword >= 0) fill(record, cells, r, c, keyword);
     }
-  });
+  }, counted.count_key);
 }
 
 // LabelTableWriter over `table` with count `count`; `assign(record, editor)`

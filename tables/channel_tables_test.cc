@@ -101,8 +101,8 @@ TEST_F(ChannelTablesTest, UnreadableCellLeavesItsFieldAndIsReported) {
   EXPECT_EQ(table[0].Location, 0);
   EXPECT_EQ(table[0].Label, "");
   ASSERT_EQ(problems_.size(), 2u);
-  EXPECT_EQ(problems_.list()[0].ToString(), "Sources!B2: 40000 does not fit a 16-bit number; \"Location\" left unchanged");
-  EXPECT_EQ(problems_.list()[1].ToString(), "Sources!C2: holds the error value #N/A; \"Label\" left unchanged");
+  EXPECT_EQ(problems_.list()[0].ToString(), "Sources!B2: 40000 under \"Location #\" does not fit a 16-bit number; Location of input 1 is written as 0");
+  EXPECT_EQ(problems_.list()[1].ToString(), "Sources!C2: the error value #N/A under \"Chan Label\"; nothing of it reaches Label of input 1");
 }
 
 TEST_F(ChannelTablesTest, DestinationsBusTypesAssociationsAndAuxNumbering) {

@@ -253,9 +253,9 @@ TEST_P(EnginesTest, TransactionsAndTypedFields) {
     records->Assign("Label", std::string("Größe Sü"));
     records->Assign("Location", std::int64_t{-32768});
     records->Update();
-    ASSERT_EQ(db->Changes().size(), 2u);
-    EXPECT_EQ(db->Changes()[0].key, "Chan Num 2");
-    EXPECT_EQ(db->Changes()[1].before, FieldValue{std::int64_t{0}});
+    ASSERT_EQ(db->Changes().list().size(), 2u);
+    EXPECT_EQ(db->Changes().list()[0].key, "Chan Num 2");
+    EXPECT_EQ(db->Changes().list()[1].before, FieldValue{std::int64_t{0}});
     db->Commit();
   }
   EXPECT_NE(Dump().find("\n2|\"Größe Sü\"|\"\"|-32768|"), std::string::npos);

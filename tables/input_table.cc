@@ -10,13 +10,13 @@ void ReadSources(const SheetGrid& grid, std::int16_t input_count, InputTable& ta
   enum Keyword { kLabel, kLocalLabel, kLinked, kHidden, kNotes, kLocation, kType, kAssocOutput, kMMType, kIFB,
                  kTimer, kGPI, kOptoOn, kOptoOff, kOptoCough, kCue, kOptoOffLed, kGPO, kRelayOn, kRelayOff };
   ReadChannelSheet(
-      grid, ScanLimit::kStopAfterCount, input_count,
+      grid, {ScanLimit::kStopAfterCount, input_count, "Inputs", "input"},
       {"Chan Label", "LocalLabel", "Linked", "Hidden", "Notes", "Location #", "Source Type", "IFB/MM", "MM Type",
        "IFB", "Timer Restart", "GPI", "OptoOn", "OptoOff", "OptoCough", "Cue", "Opto Off LED", "GPO", "RelayOn",
        "RelayOff"},
       table, problems, [](InputRecord& e, CellReader& cells, int r, int c, int keyword) {
         auto flag = [&](std::int16_t& field, const char* name) {  // values above 1 are stored as 0
-          if (auto v = cells.Number(r, c, name)) field = *v > 1 ? 0 : *v;
+          cells.NumberInto(r, c, field, name, [](std::int16_t v) -> std::int16_t { return v > 1 ? 0 : v; });
         };
         switch (keyword) {
           case kLabel: cells.TextInto(r, c, e.Label, "Label"); break;

@@ -77,12 +77,28 @@ void RecordEditor::SetTextUnlessBlank(std::string_view field, std::string_view v
   if (!IsBlankText(value)) SetText(field, value);
 }
 
-void RecordEditor::SetLabels(std::string_view label, std::string_view local_label) {
-  SetTextUnlessBlank("Label", ShortLabel(label));
-  std::string local(local_label);
-  if (IsBlankText(local)) {
-    if (auto current = Text("Label")) local = std::move(*current);
+void RecordEditor::SetShortText(std::string_view field, std::string_view value, std::size_t chars,
+                                bool unless_blank) {
+  const std::string_view written = Utf8Prefix(value, chars);
+  if (unless_blank && IsBlankText(written)) return;
+  if (written.size() < value.size() && cuts_.count++ == 0) {
+    cuts_.key = records_.Place().key;
+    cuts_.field = field;
+    cuts_.whole = value;
+    cuts_.written = written;
   }
+  SetText(field, written);
+}
+
+void RecordEditor::SetLabels(std::string_view label, std::string_view local_label) {
+  SetShortText("Label", label, 8, true);
+  if (!IsBlankText(local_label)) {
+    SetShortText("LocalLabel", local_label, 8, false);
+    return;
+  }
+  // The record's own label stands in: what it holds is no text of the workbook.
+  std::string local(local_label);
+  if (auto current = Text("Label")) local = std::move(*current);
   SetText("LocalLabel", ShortLabel(local));
 }
 
@@ -136,6 +152,12 @@ void LabelTableWriter(SwitcherDatabase& database, const LabelTableTarget& target
                         std::to_string(first_key) +
                         " on (the database's numbering has a gap there, or the table is shorter than the sheet)",
                     ErrorCode::kDatabase);
+  }
+  if (const auto& cuts = editor.cuts(); cuts.count > 0) {
+    problems.Note(Where::Record(std::string(target.table), ""),
+                  std::to_string(cuts.count) + (cuts.count == 1 ? " text was" : " texts were") +
+                      " cut to the characters their field takes; the first, \"" + cuts.field + "\" of " + cuts.key +
+                      ": \"" + cuts.whole + "\" is written as \"" + cuts.written + "\"");
   }
   if (after) after(*records);
 }

@@ -40,6 +40,9 @@ class RecordEditor {
   // Leaves the field as it is when `value` IsBlankText: an empty cell never
   // erases a name already in the database.
   void SetTextUnlessBlank(std::string_view field, std::string_view value);
+  // `field` = the first `chars` characters of `value`, unless those are blank
+  // text when `unless_blank`. A value cut short is counted (Cuts).
+  void SetShortText(std::string_view field, std::string_view value, std::size_t chars, bool unless_blank);
   // "Label" = ShortLabel(label) unless blank; then "LocalLabel" =
   // ShortLabel(local_label), or, when that is blank, of the record's label as
   // it now stands (the value just written or the old one).
@@ -52,11 +55,20 @@ class RecordEditor {
   std::optional<std::int16_t> Number(std::string_view field);
 
 
+  // The texts cut short by SetShortText and SetLabels: how many, and the
+  // first one (its place, field, whole text and the part written).
+  struct Cuts {
+    int count = 0;
+    std::string key, field, whole, written;
+  };
+  const Cuts& cuts() const { return cuts_; }
+
  private:
   void Set(std::string_view field, FieldValue value);
   FieldValue Read(std::string_view field);  // Null after reporting a failed read
   Recordset& records_;
   Problems& problems_;
+  Cuts cuts_;
 };
 
 struct LabelTableTarget {
@@ -69,7 +81,8 @@ struct LabelTableTarget {
 // Runs the merge. `key(i)` gives entry i's key; `assign(i, editor)` performs
 // entry i's assignments. When `after` is set it runs on the same recordset
 // once the merge is done. A table that cannot be opened ends the step
-// untouched and is reported.
+// untouched and is reported. Texts cut short to fit are noticed once per
+// table, with the count and the first one.
 void LabelTableWriter(SwitcherDatabase& database, const LabelTableTarget& target,
                       const std::function<std::int16_t(int)>& key,
                       const std::function<void(int, RecordEditor&)>& assign, Problems& problems,

@@ -10,15 +10,22 @@
 namespace kvr {
 namespace {
 
+// The fields of the five opto and relay slots of a remote-control set.
+constexpr const char* kOptoFields[] = {"Opto1", "Opto2", "Opto3", "Opto4", "Opto5"};
+constexpr const char* kRelayFields[] = {"Relay1", "Relay2", "Relay3", "Relay4", "Relay5"};
+
 // Scans a sheet without a count into a fixed table; a qualifying row past the
 // table's end is reported and stores nothing.
+// `cells` is told which record each row fills, by `noun` and number.
 template <typename Table, typename Fill>
-void ScanIntoTable(const SheetGrid& grid, Table& table, Problems& problems, Fill fill) {
+void ScanIntoTable(const SheetGrid& grid, Table& table, CellReader& cells, std::string_view noun, Problems& problems,
+                   Fill fill) {
   ChannelRowScan(grid, ScanLimit::kNoCount, 0, problems, [&](int k, int r) {
     if (static_cast<std::size_t>(k) >= table.size()) {
       ReportRowBeyondTable(grid, r, k, table.size(), problems);
       return;
     }
+    cells.SetSubject(std::string(noun) + " " + std::to_string(k + 1));
     fill(table[static_cast<std::size_t>(k)], k, r);
   });
 }
@@ -28,14 +35,14 @@ void ScanIntoTable(const SheetGrid& grid, Table& table, Problems& problems, Fill
 template <typename Entry, std::size_t N>
 void ReadNames(const SheetGrid& grid, std::array<Entry, N>& table, std::string_view name_keyword,
                std::int16_t Entry::*number, std::string Entry::*label, std::string Entry::*notes,
-               Problems& problems) {
+               std::string_view noun, Problems& problems) {
   const auto columns = MatchHeaderColumns(grid, {name_keyword, "Notes"}, problems);
   CellReader cells(grid, problems);
-  ScanIntoTable(grid, table, problems, [&](Entry& e, int k, int r) {
+  ScanIntoTable(grid, table, cells, noun, problems, [&](Entry& e, int k, int r) {
     e.*number = static_cast<std::int16_t>(k + 1);
     for (int c = 2; c <= grid.columns(); ++c) {
       const int keyword = columns[static_cast<std::size_t>(c)];
-      if (keyword == 0) cells.TextInto(r, c, e.*label, name_keyword);
+      if (keyword == 0) cells.TextInto(r, c, e.*label, "Label");
       else if (keyword == 1) cells.TextInto(r, c, e.*notes, "Notes");
     }
   });
@@ -51,7 +58,7 @@ void WriteNames(SwitcherDatabase& database, std::string_view table_name, const s
       [&](int i) { return table[static_cast<std::size_t>(i)].*number; },
       [&](int i, RecordEditor& rec) {
         const Entry& e = table[static_cast<std::size_t>(i)];
-        rec.SetTextUnlessBlank("Label", Utf8Prefix(e.*label, 16));
+        rec.SetShortText("Label", e.*label, 16, true);
         rec.SetTextUnlessBlank("Notes", e.*notes);
       },
       problems);
@@ -61,17 +68,17 @@ void WriteNames(SwitcherDatabase& database, std::string_view table_name, const s
 
 void ReadLocationSheet(const SheetGrid& grid, LocationTable& table, Problems& problems) {
   ReadNames(grid, table, "Location Name", &LocationEntry::locationNumber, &LocationEntry::locationLabel,
-            &LocationEntry::locationNotes, problems);
+            &LocationEntry::locationNotes, "location", problems);
 }
 
 void ReadConsoleNameSheet(const SheetGrid& grid, ConsoleNameTable& table, Problems& problems) {
   ReadNames(grid, table, "Console Name", &ConsoleNameEntry::consoleNumber, &ConsoleNameEntry::consoleLabel,
-            &ConsoleNameEntry::consoleNotes, problems);
+            &ConsoleNameEntry::consoleNotes, "console", problems);
 }
 
 void ReadRemoteControlSheet(const SheetGrid& grid, RcSetTable& table, Problems& problems) {
   enum Keyword { kSetName, kOpto, kRelay, kNotes };
-  const auto columns = MatchHeaderColumns(grid, {"Set Name", "Opto", "Relay", "Notes"}, problems);
+  const auto columns = MatchHeaderColumns(grid, {"Set Name", "Opto", "Relay", "Notes"}, problems, {kOpto, kRelay});
   // The slot of an "Opto"/"Relay" column: Val of the one character at
   // position 6 or 7 of its header, minus 1; outside 0..4 it stores nothing.
   std::vector<int> slot(columns.size(), -1);
@@ -85,20 +92,20 @@ void ReadRemoteControlSheet(const SheetGrid& grid, RcSetTable& table, Problems& 
     slot[static_cast<std::size_t>(c)] = static_cast<int>(Val(ch)) - 1;
   }
   CellReader cells(grid, problems);
-  ScanIntoTable(grid, table, problems, [&](RcSetEntry& e, int k, int r) {
+  ScanIntoTable(grid, table, cells, "set", problems, [&](RcSetEntry& e, int k, int r) {
     e.setNumber = static_cast<std::int16_t>(k + 1);
     for (int c = 2; c <= grid.columns(); ++c) {
       const int keyword = columns[static_cast<std::size_t>(c)];
       const int s = slot[static_cast<std::size_t>(c)];
       switch (keyword) {
-        case kSetName: cells.TextInto(r, c, e.setLabel, "setLabel"); break;
+        case kSetName: cells.TextInto(r, c, e.setLabel, "Label"); break;
         case kOpto:
-          if (s >= 0 && s < 5) cells.IndexInto(r, c, e.setOptos[static_cast<std::size_t>(s)], "setOptos");
+          if (s >= 0 && s < 5) cells.IndexInto(r, c, e.setOptos[static_cast<std::size_t>(s)], kOptoFields[s]);
           break;
         case kRelay:
-          if (s >= 0 && s < 5) cells.IndexInto(r, c, e.setRelays[static_cast<std::size_t>(s)], "setRelays");
+          if (s >= 0 && s < 5) cells.IndexInto(r, c, e.setRelays[static_cast<std::size_t>(s)], kRelayFields[s]);
           break;
-        case kNotes: cells.TextInto(r, c, e.setNotes, "setNotes"); break;
+        case kNotes: cells.TextInto(r, c, e.setNotes, "Notes"); break;
         default: break;
       }
     }
@@ -116,14 +123,12 @@ void WriteConsoleAlphas(SwitcherDatabase& database, const ConsoleNameTable& tabl
 }
 
 void WriteOptoRelaySets(SwitcherDatabase& database, const RcSetTable& table, Problems& problems) {
-  static const char* const kOptoFields[] = {"Opto1", "Opto2", "Opto3", "Opto4", "Opto5"};
-  static const char* const kRelayFields[] = {"Relay1", "Relay2", "Relay3", "Relay4", "Relay5"};
   LabelTableWriter(
       database, {"OptoRelaySets", "SetNum", std::nullopt, static_cast<int>(table.size())},
       [&](int i) { return table[static_cast<std::size_t>(i)].setNumber; },
       [&](int i, RecordEditor& rec) {
         const RcSetEntry& e = table[static_cast<std::size_t>(i)];
-        rec.SetTextUnlessBlank("Label", ShortLabel(e.setLabel));
+        rec.SetShortText("Label", e.setLabel, 8, true);
         for (std::size_t k = 0; k < 5; ++k) {
           rec.SetNumber(kOptoFields[k], e.setOptos[k]);
           rec.SetNumber(kRelayFields[k], e.setRelays[k]);

@@ -334,7 +334,7 @@ class OdbcDatabase : public SwitcherDatabase {
     in_transaction_ = false;
   }
 
-  const std::vector<FieldChange>& Changes() const override { return changes_; }
+  const ChangeLog& Changes() const override { return changes_; }
 
   Statement& Cached(const std::string& sql) {
     auto it = cache_.find(sql);
@@ -350,8 +350,7 @@ class OdbcDatabase : public SwitcherDatabase {
     }
     return q + quote_;
   }
-  bool tracking() const { return options_.track_changes; }
-  void RecordChange(FieldChange c) { changes_.push_back(std::move(c)); }
+  void RecordChanges(std::vector<FieldChange> c) { changes_.Add(std::move(c)); }
 
  private:
   // A lock held by another program ends a statement after this long (where
@@ -404,7 +403,7 @@ class OdbcDatabase : public SwitcherDatabase {
   bool in_transaction_ = false;
   std::string quote_ = "\"";
   std::map<std::string, std::unique_ptr<Statement>> cache_;
-  std::vector<FieldChange> changes_;
+  ChangeLog changes_{options_.track_changes};
 };
 
 std::string OdbcRecordset::Where() const { return " WHERE " + db_.Quote(columns()[key_column_].name) + "=?"; }
@@ -426,15 +425,13 @@ FieldValue OdbcRecordset::Stored(std::size_t column) {
 }
 
 void OdbcRecordset::Write(const Assignments& assignments) {
-  if (db_.tracking()) {
+  {
     Statement& before = db_.Cached("SELECT " + ColumnList(assignments, ",") + " FROM " + db_.Quote(table()) + Where());
     before.Execute({key()});
     if (before.Fetch()) {
-      for (auto& c : Changes(assignments, [&](std::size_t i) {
-             return FromText(before.Text(static_cast<SQLUSMALLINT>(i + 1)), columns()[assignments[i].first]);
-           })) {
-        db_.RecordChange(std::move(c));
-      }
+      db_.RecordChanges(Changes(assignments, [&](std::size_t i) {
+        return FromText(before.Text(static_cast<SQLUSMALLINT>(i + 1)), columns()[assignments[i].first]);
+      }));
     }
   }
   Statement& update =

@@ -6,7 +6,7 @@ namespace kvr {
 
 void ReadOpto(const SheetGrid& grid, std::int16_t input_count, OptoTable& table, Problems& problems) {
   enum Keyword { kName, kNotes, kType, kSalvo, kInput, kOutput, kRelay };
-  ReadChannelSheet(grid, ScanLimit::kIgnorePastCount, input_count,
+  ReadChannelSheet(grid, {ScanLimit::kIgnorePastCount, input_count, "Inputs", "opto"},
                    {"Name", "Notes", "Type", "Salvo", "Input", "Output", "Relay"}, table, problems,
                    [](OptoRecord& e, CellReader& cells, int r, int c, int keyword) {
                      switch (keyword) {
@@ -23,7 +23,7 @@ void ReadOpto(const SheetGrid& grid, std::int16_t input_count, OptoTable& table,
 }
 
 void ReadRelay(const SheetGrid& grid, std::int16_t output_count, RelayTable& table, Problems& problems) {
-  ReadChannelSheet(grid, ScanLimit::kIgnorePastCount, output_count, {"Name", "Notes"}, table, problems,
+  ReadChannelSheet(grid, {ScanLimit::kIgnorePastCount, output_count, "Outputs", "relay"}, {"Name", "Notes"}, table, problems,
                    [](RelayRecord& e, CellReader& cells, int r, int c, int keyword) {
                      if (keyword == 0) cells.TextInto(r, c, e.Label, "Label");
                      else cells.TextInto(r, c, e.Notes, "Notes");
@@ -34,7 +34,7 @@ void WriteOptoAlphas(SwitcherDatabase& database, const OptoTable& table, std::in
                      Problems& problems) {
   WriteChannelTable(
       database, "OptoAlphas", table, input_count, problems, [](const OptoRecord& e, RecordEditor& rec) {
-        rec.SetTextUnlessBlank("Label", ShortLabel(e.Label));
+        rec.SetShortText("Label", e.Label, 8, true);
         rec.SetNumber("Type", e.Type);
         rec.SetNumber("Input", e.Input);
         rec.SetNumber("Output", e.Output);
@@ -48,7 +48,7 @@ void WriteRelayAlphas(SwitcherDatabase& database, const RelayTable& table, std::
                       Problems& problems) {
   WriteChannelTable(
       database, "RelayAlphas", table, output_count, problems, [](const RelayRecord& e, RecordEditor& rec) {
-        rec.SetTextUnlessBlank("Label", ShortLabel(e.Label));
+        rec.SetShortText("Label", e.Label, 8, true);
         rec.SetTextUnlessBlank("Notes", e.Notes);
       });
 }

@@ -48,7 +48,7 @@ void ReadDestinations(const SheetGrid& grid, std::int16_t output_count, OutputTa
                  kAssocOutput, kAssocRelay, kRelayControl, kRelayType, kUtilitySwitch, kUtilityFader, kSwitch,
                  kFader, kMute };
   ReadChannelSheet(
-      grid, ScanLimit::kStopAfterCount, output_count,
+      grid, {ScanLimit::kStopAfterCount, output_count, "Outputs", "output"},
       {"Chan Label", "Local Label", "Linked", "Hidden", "Notes", "Location #", "Bus Type #", "Associated Output",
        "AssocOutput", "AssocRelay", "RelayControl", "RelayType", "Utility-Switch", "Utility-Fader", "Switch", "Fader",
        "Mute"},
@@ -61,7 +61,7 @@ void ReadDestinations(const SheetGrid& grid, std::int16_t output_count, OutputTa
           case kNotes: cells.TextInto(r, c, e.Notes, "Notes"); break;
           case kLocation: cells.IndexInto(r, c, e.Location, "Location"); break;
           case kBusType:  // types above 21 are stored as 0
-            if (auto v = cells.Number(r, c, "Type")) e.Type = *v > 21 ? 0 : *v;
+            cells.NumberInto(r, c, e.Type, "Type", [](std::int16_t v) -> std::int16_t { return v > 21 ? 0 : v; });
             break;
           case kAssociatedOutput: case kAssocOutput: cells.IndexInto(r, c, e.AssocOutput, "AssocOutput"); break;
           case kAssocRelay: cells.IndexInto(r, c, e.AssocRelay, "AssocRelay"); break;

@@ -225,7 +225,7 @@ class SqliteDatabase : public SwitcherDatabase {
     in_transaction_ = false;
   }
 
-  const std::vector<FieldChange>& Changes() const override { return changes_; }
+  const ChangeLog& Changes() const override { return changes_; }
 
   Statement& Cached(const std::string& sql) {
     auto it = cache_.find(sql);
@@ -233,8 +233,7 @@ class SqliteDatabase : public SwitcherDatabase {
     it->second->Reset();
     return *it->second;
   }
-  bool tracking() const { return options_.track_changes; }
-  void RecordChange(FieldChange c) { changes_.push_back(std::move(c)); }
+  void RecordChanges(std::vector<FieldChange> c) { changes_.Add(std::move(c)); }
 
  private:
   void Exec(const char* sql) {
@@ -250,7 +249,7 @@ class SqliteDatabase : public SwitcherDatabase {
   DatabaseOptions options_;
   bool in_transaction_ = false;
   std::map<std::string, std::unique_ptr<Statement>> cache_;
-  std::vector<FieldChange> changes_;
+  ChangeLog changes_{options_.track_changes};
 };
 
 FieldValue SqliteRecordset::Stored(std::size_t column) {
@@ -266,14 +265,12 @@ FieldValue SqliteRecordset::Stored(std::size_t column) {
 
 void SqliteRecordset::Write(const Assignments& assignments) {
   const std::int64_t rowid = rowids_[position()];
-  if (db_.tracking()) {
+  {
     Statement& before = db_.Cached("SELECT " + ColumnList(assignments, ",") + " FROM " + Quote(table()) +
                                    " WHERE rowid=?");
     before.Bind(1, rowid);
     if (before.Step()) {
-      for (auto& c : Changes(assignments, [&](std::size_t i) { return before.Column(static_cast<int>(i)); })) {
-        db_.RecordChange(std::move(c));
-      }
+      db_.RecordChanges(Changes(assignments, [&](std::size_t i) { return before.Column(static_cast<int>(i)); }));
     }
   }
   // Records of one table are mostly written with the same fields in the same

@@ -148,9 +148,9 @@ TEST_F(DatabaseTest, RollbackAndDestructionLeaveTheFileUnchanged) {
     LabelTableWriter(
         *db, {"T", "Chan Num", 1, 2}, [](int i) { return static_cast<std::int16_t>(i + 1); },
         [](int, RecordEditor& rec) { rec.SetText("Label", "x"); }, problems_);
-    ASSERT_EQ(db->Changes().size(), 2u);
-    EXPECT_EQ(db->Changes()[0].key, "Chan Num 1");
-    EXPECT_EQ(FieldValueText(db->Changes()[0].before), "\"a\"");
+    ASSERT_EQ(db->Changes().list().size(), 2u);
+    EXPECT_EQ(db->Changes().list()[0].key, "Chan Num 1");
+    EXPECT_EQ(FieldValueText(db->Changes().list()[0].before), "\"a\"");
     // no commit
   }
   EXPECT_EQ(Labels(), "a,b,c,d,e,f,g,h,i,j");

@@ -11,6 +11,8 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <iterator>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -55,6 +57,34 @@ struct FieldChange {
   std::string field;
   FieldValue before;
   FieldValue after;
+};
+
+// How many records and fields of one table a run changed.
+struct ChangeCount {
+  int records = 0;
+  int fields = 0;
+};
+
+// The changes an open database has made: counted per table always, and kept
+// one by one when asked (a dry run lists them).
+class ChangeLog {
+ public:
+  explicit ChangeLog(bool keep) : keep_(keep) {}
+  // The changes of one record's update.
+  void Add(std::vector<FieldChange> changes) {
+    if (changes.empty()) return;
+    ChangeCount& count = counts_[changes.front().table];
+    ++count.records;
+    count.fields += static_cast<int>(changes.size());
+    if (keep_) list_.insert(list_.end(), std::make_move_iterator(changes.begin()), std::make_move_iterator(changes.end()));
+  }
+  const std::vector<FieldChange>& list() const { return list_; }
+  const std::map<std::string, ChangeCount>& counts() const { return counts_; }
+
+ private:
+  bool keep_;
+  std::vector<FieldChange> list_;
+  std::map<std::string, ChangeCount> counts_;
 };
 
 // The records of one table in ascending order of its key field.
@@ -104,8 +134,9 @@ class SwitcherDatabase {
   virtual void Commit() = 0;  // throws DatabaseError; nothing is then changed
   virtual void Rollback() = 0;
 
-  // The changes made so far, when opened with track_changes.
-  virtual const std::vector<FieldChange>& Changes() const = 0;
+  // The changes made so far: counted per table, and listed one by one when
+  // opened with track_changes.
+  virtual const ChangeLog& Changes() const = 0;
 };
 
 // kOdbc: not a file but an ODBC connection string ("odbc:DSN=plant").
@@ -116,7 +147,7 @@ enum class DatabaseKind { kSqlite, kJet, kOdbc, kOther };
 DatabaseKind DetectDatabaseKind(const std::filesystem::path& path);
 
 struct DatabaseOptions {
-  bool track_changes = false;  // record every changed field (for dry runs)
+  bool track_changes = false;  // list every changed field (a dry run, a preview), not only count them
   int lock_wait_ms = 5000;     // how long to wait for another program's lock
 };
 

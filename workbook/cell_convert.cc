@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cctype>
 #include <cstdio>
 
 namespace kvr {
@@ -165,6 +166,46 @@ double Val(std::string_view s) {
 
 namespace {
 
+// How much of `s` Val reads: the position after the number (blanks skipped
+// within it), or 0 when it finds no digit.
+std::size_t ValExtent(std::string_view s) {
+  std::size_t i = 0;
+  auto skip = [&] { while (i < s.size() && IsSkippedBlank(s[i])) ++i; };
+  auto digits = [&](auto is_digit) {
+    bool any = false;
+    for (; i < s.size(); ++i) {
+      if (IsSkippedBlank(s[i])) continue;
+      if (!is_digit(s[i])) break;
+      any = true;
+    }
+    return any;
+  };
+  const auto decimal = [](char c) { return c >= '0' && c <= '9'; };
+  skip();
+  if (i + 1 < s.size() && s[i] == '&') {
+    const char p = s[i + 1];
+    i += 2;
+    if (p == 'h' || p == 'H') return digits([](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }) ? i : 0;
+    if (p == 'o' || p == 'O') return digits([](char c) { return c >= '0' && c <= '7'; }) ? i : 0;
+    return 0;
+  }
+  if (i < s.size() && (s[i] == '-' || s[i] == '+')) ++i;
+  bool any = digits(decimal);
+  if (i < s.size() && s[i] == '.') {
+    ++i;
+    any = digits(decimal) || any;
+  }
+  if (!any) return 0;
+  if (i < s.size() && (s[i] == 'e' || s[i] == 'E' || s[i] == 'd' || s[i] == 'D')) {
+    const std::size_t mantissa_end = i;
+    ++i;
+    skip();
+    if (i < s.size() && (s[i] == '-' || s[i] == '+')) ++i;
+    if (!digits(decimal)) i = mantissa_end;  // an exponent counts only with a digit
+  }
+  return i;
+}
+
 // CellText, Val and rounding, with a shortcut for the common cases whose
 // result those steps cannot change: an empty cell reads 0, and a whole
 // number below 1E+15 is written out exactly and read back as itself.
@@ -192,6 +233,38 @@ std::optional<std::uint8_t> CellByte(const SheetGrid& grid, int row, int column)
   const auto v = CellValue(grid, row, column, 0, 255);
   if (!v) return std::nullopt;
   return static_cast<std::uint8_t>(*v);
+}
+
+std::optional<NumberDoubt> NumberReadingDoubt(const SheetGrid& grid, int row, int column) {
+  const Cell cell = grid.at(row, column);
+  switch (cell.kind) {
+    case CellKind::kEmpty:
+    case CellKind::kError:
+      return std::nullopt;
+    case CellKind::kBoolean:
+      return NumberDoubt{cell.number != 0 ? "True" : "False", "is a truth value, not a number"};
+    case CellKind::kDate:
+      return NumberDoubt{"the date " + FormatDateSerial(cell.number, grid.date1904()), "is not a number"};
+    case CellKind::kNumber:
+      if (cell.number == std::trunc(cell.number)) return std::nullopt;
+      return NumberDoubt{FormatNumber(cell.number), "is not a whole number"};
+    case CellKind::kText:
+      break;
+  }
+  const std::string_view text = cell.text;
+  if (text.find_first_not_of(" \t\n") == std::string_view::npos) return std::nullopt;
+  NumberDoubt doubt{"\"" + std::string(text) + "\"", {}};
+  const std::size_t end = ValExtent(text);
+  const std::size_t rest = end == 0 ? 0 : text.find_first_not_of(" \t\n", end);
+  if (end == 0) doubt.what = "is not a number";
+  else if (rest != std::string_view::npos) {
+    doubt.what = text[rest] == ',' ? "has a comma, which is not read as a decimal point" : "has text after its number";
+  } else if (const double v = Val(text); v != std::trunc(v)) {
+    doubt.what = "is not a whole number";
+  } else {
+    return std::nullopt;
+  }
+  return doubt;
 }
 
 bool HeaderMatches(std::string_view header, std::string_view keyword) {

@@ -35,6 +35,18 @@ std::string FormatDateSerial(double serial, bool date1904);
 // stops at the first other character. No number gives 0.
 double Val(std::string_view text);
 
+// Why reading the cell at (row, column) as a number probably gives something
+// other than what its writer meant, or nullopt when it reads as it looks:
+// text with no number ("two"), with more after its number ("12 dB", "1,5"),
+// a truth value or a date, or a number that is not whole (2.5). An empty or
+// blank cell reads as 0 without doubt. Each is phrased to follow the cell's
+// value: `"12 dB"` and `has text after its number`.
+struct NumberDoubt {
+  std::string value;  // the cell's value as reports quote it: "\"12 dB\"", "2.5"
+  std::string what;   // "has text after its number"
+};
+std::optional<NumberDoubt> NumberReadingDoubt(const SheetGrid& grid, int row, int column);
+
 // CellText, then Val, then rounding to the nearest whole number, halves to the
 // even neighbour. nullopt for an error value or a result outside the type's
 // range (-32768..32767, or 0..255 for CellByte).

@@ -5,19 +5,49 @@
 
 namespace kvr {
 
-void CellReader::Report(int row, int column, const std::string& why, std::string_view field,
-                        std::string_view consequence, ErrorCode code) {
-  std::string message = why + "; ";
+std::string IndexText(std::int16_t index) {
+  return index == NoIndex ? std::to_string(index) + " (none)" : std::to_string(index);
+}
+
+std::string CellReader::Heading(int row, int column) const {
+  const bool row1 = headings_ == Headings::kRow1;
+  if (row1 ? row == 1 : column == 1) return {};
+  return CellText(grid_, row1 ? 1 : row, row1 ? column : 1).value_or("");
+}
+
+std::string CellReader::Described(int row, int column, const std::string& value, const std::string& what) const {
+  std::string out = value;
+  const std::string heading = Heading(row, column);
+  if (heading.find_first_not_of(' ') != std::string::npos) out += " under \"" + heading + "\"";
+  if (!what.empty()) out += " " + what;
+  return out;
+}
+
+std::string CellReader::Outcome(std::string_view field, const std::string& value) const {
+  if (subject_.empty()) return "\"" + std::string(field) + "\" stays " + value;
+  return std::string(field) + " of " + subject_ + " is written as " + value;
+}
+
+void CellReader::Report(int row, int column, const std::string& value, const std::string& what,
+                        std::string_view field, std::string_view consequence, ErrorCode code) {
+  std::string message = Described(row, column, value, what) + "; ";
   if (consequence.empty()) message += "\"" + std::string(field) + "\" left unchanged";
   else message += consequence;
   problems_.Report(grid_.At(row, column), std::move(message), code);
+}
+
+void CellReader::NoteDoubt(int row, int column, std::string_view outcome) {
+  if (const auto doubt = NumberReadingDoubt(grid_, row, column)) {
+    problems_.Note(grid_.At(row, column), Described(row, column, doubt->value, doubt->what) + ": " + std::string(outcome));
+  }
 }
 
 std::optional<std::string> CellReader::Text(int row, int column, std::string_view field,
                                             std::string_view consequence) {
   auto text = CellText(grid_, row, column);
   if (!text) {
-    Report(row, column, "holds the error value " + std::string(grid_.at(row, column).text), field, consequence, ErrorCode::kTypeMismatch);
+    Report(row, column, "the error value " + std::string(grid_.at(row, column).text), "", field, consequence,
+           ErrorCode::kTypeMismatch);
   }
   return text;
 }
@@ -30,7 +60,7 @@ std::optional<T> CellReader::Converted(int row, int column, std::string_view fie
   const std::optional<T> v = convert(grid_, row, column);
   if (v) return v;
   if (const auto text = Text(row, column, field, consequence)) {
-    Report(row, column, *text + " does not fit " + range, field, consequence, ErrorCode::kOverflow);
+    Report(row, column, *text, std::string("does not fit ") + range, field, consequence, ErrorCode::kOverflow);
   }
   return v;
 }
@@ -51,9 +81,43 @@ std::optional<std::int16_t> CellReader::Index(int row, int column, std::string_v
   if (!v) return std::nullopt;
   const auto index = ToTableIndex(*v);
   if (!index) {
-    Report(row, column, std::to_string(*v) + " gives no 16-bit table index", field, consequence, ErrorCode::kOverflow);
+    Report(row, column, std::to_string(*v), "gives no 16-bit table index", field, consequence, ErrorCode::kOverflow);
   }
   return index;
+}
+
+void CellReader::TextInto(int row, int column, std::string& field, std::string_view field_name) {
+  const std::string kept =
+      field.empty() ? (subject_.empty() ? "\"" + std::string(field_name) + "\" stays empty"
+                                        : "nothing of it reaches " + std::string(field_name) + " of " + subject_)
+                    : Outcome(field_name, "\"" + field + "\"");
+  if (auto v = Text(row, column, field_name, kept)) field = std::move(*v);
+}
+
+void CellReader::NumberInto(int row, int column, std::int16_t& field, std::string_view field_name,
+                            Transform stored) {
+  const auto v = Number(row, column, field_name, Outcome(field_name, std::to_string(field)));
+  if (!v) return;
+  field = stored != nullptr ? stored(*v) : *v;
+  NoteDoubt(row, column,
+            "it reads as " + std::to_string(*v) + (field == *v ? "" : ", stored as " + std::to_string(field)) +
+                "; " + Outcome(field_name, std::to_string(field)));
+}
+
+void CellReader::ByteInto(int row, int column, std::uint8_t& field, std::string_view field_name) {
+  const auto v = Byte(row, column, field_name, Outcome(field_name, std::to_string(field)));
+  if (!v) return;
+  field = *v;
+  NoteDoubt(row, column, "it reads as " + std::to_string(*v) + "; " + Outcome(field_name, std::to_string(field)));
+}
+
+void CellReader::IndexInto(int row, int column, std::int16_t& field, std::string_view field_name) {
+  const auto v = Index(row, column, field_name, Outcome(field_name, IndexText(field)));
+  if (!v) return;
+  field = *v;
+  NoteDoubt(row, column,
+            "it reads as " + std::to_string(CellNumber(grid_, row, column).value_or(0)) + "; " +
+                Outcome(field_name, IndexText(field)));
 }
 
 }  // namespace kvr

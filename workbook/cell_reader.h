@@ -1,7 +1,10 @@
-// Cell reads that report their failures. Sheet readers use these so that a
-// cell which cannot be read leaves its field unchanged and says so, with the
-// sheet cell's address: `Sources!F12: 40000 does not fit a 16-bit number;
-// "Location" left unchanged`.
+// Cell reads that report their failures and doubts. Sheet readers use these
+// so that a cell which cannot be read leaves its field unchanged and says so,
+// with the sheet cell's address, the heading the engineer typed and what
+// reaches the output: `Sources!H20: 40000 under "Source Type" does not fit a
+// 16-bit number; Type of input 19 is written as 0`. A cell that reads, but
+// probably not as meant ("12 dB", "two", 2.5), gives a notice in the same
+// words.
 #ifndef KVR_WORKBOOK_CELL_READER_H_
 #define KVR_WORKBOOK_CELL_READER_H_
 
@@ -20,7 +23,16 @@ enum class ErrorCode : int;
 // Holds references to a grid and a problem list; both must outlive it.
 class CellReader {
  public:
-  CellReader(const SheetGrid& grid, Problems& problems) : grid_(grid), problems_(problems) {}
+  // Where a cell's heading stands: in row 1 of its column (sheets of named
+  // columns), or in column 1 of its row (sheets of keyed rows).
+  enum class Headings { kRow1, kColumn1 };
+
+  CellReader(const SheetGrid& grid, Problems& problems, Headings headings = Headings::kRow1)
+      : grid_(grid), problems_(problems), headings_(headings) {}
+
+  // What the row being read describes ("input 19"); reports of the *Into
+  // reads then say what that record's field becomes. Empty: none.
+  void SetSubject(std::string subject) { subject_ = std::move(subject); }
 
   // Each returns nullopt after reporting why the cell at 1-based (row,
   // column) cannot be read. `field` names what the value was meant for;
@@ -35,32 +47,46 @@ class CellReader {
   std::optional<std::int16_t> Index(int row, int column, std::string_view field,
                                     std::string_view consequence = {});
 
-  // The same reads stored into `field` on success; on failure `field` keeps
-  // its value. `field_name` names it in the report.
-  void TextInto(int row, int column, std::string& field, std::string_view field_name) {
-    if (auto v = Text(row, column, field_name)) field = std::move(*v);
-  }
-  void NumberInto(int row, int column, std::int16_t& field, std::string_view field_name) {
-    if (auto v = Number(row, column, field_name)) field = *v;
-  }
-  void ByteInto(int row, int column, std::uint8_t& field, std::string_view field_name) {
-    if (auto v = Byte(row, column, field_name)) field = *v;
-  }
-  void IndexInto(int row, int column, std::int16_t& field, std::string_view field_name) {
-    if (auto v = Index(row, column, field_name)) field = *v;
-  }
+  // The same reads stored into `field`; on failure `field` keeps its value
+  // and the report says what it is. A number that reads, but not as it
+  // looks, is noticed. `field_name` names the field in the reports;
+  // `stored(v)` turns the number read into the value kept (a flag above 1
+  // kept as 0, ...).
+  using Transform = std::int16_t (*)(std::int16_t);
+  void TextInto(int row, int column, std::string& field, std::string_view field_name);
+  void NumberInto(int row, int column, std::int16_t& field, std::string_view field_name,
+                  Transform stored = nullptr);
+  void ByteInto(int row, int column, std::uint8_t& field, std::string_view field_name);
+  void IndexInto(int row, int column, std::int16_t& field, std::string_view field_name);
 
+  // Notices the cell at (row, column) when its number reads, but not as it
+  // looks; `outcome` says what came of it ("InputCount is 0").
+  void NoteDoubt(int row, int column, std::string_view outcome);
+
+  // The heading of the cell at (row, column), as typed; "" for none.
+  std::string Heading(int row, int column) const;
 
  private:
   template <typename T, typename Convert>
   std::optional<T> Converted(int row, int column, std::string_view field, std::string_view consequence,
                              Convert convert, const char* range);
-  void Report(int row, int column, const std::string& why, std::string_view field,
+  // "`value` under "heading" `what`; `consequence`", with the default
+  // consequence `"field" left unchanged`.
+  void Report(int row, int column, const std::string& value, const std::string& what, std::string_view field,
               std::string_view consequence, ErrorCode code);
+  // `value`, then ` under "heading"` when the cell has one, then ` what`.
+  std::string Described(int row, int column, const std::string& value, const std::string& what) const;
+  // "Type of input 19 is written as 0", or `"Type" stays 0` with no subject.
+  std::string Outcome(std::string_view field, const std::string& value) const;
 
   const SheetGrid& grid_;
   Problems& problems_;
+  Headings headings_;
+  std::string subject_;
 };
+
+// A field value as reports show it: 16383 in an index field as "16383 (none)".
+std::string IndexText(std::int16_t index);
 
 }  // namespace kvr
 

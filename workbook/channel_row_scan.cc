@@ -1,24 +1,108 @@
 #include "workbook/channel_row_scan.h"
 
+#include <algorithm>
+#include <optional>
+#include <string>
+
+#include "base/nearest.h"
 #include "base/problems.h"
 #include "workbook/cell_convert.h"
 #include "workbook/cell_reader.h"
 
 namespace kvr {
 
+namespace {
+
+// Rows the scan passed over, from the first with anything in column 1 after
+// the last row it took; what matters is whether any of them is numbered.
+class PassedRows {
+ public:
+  explicit PassedRows(const SheetGrid& grid) : grid_(grid) {}
+
+  void Passed(int row, std::optional<std::int16_t> number) {
+    const Cell cell = grid_.at(row, 1);
+    if (first_ == 0) {
+      if (cell.kind == CellKind::kEmpty) return;
+      first_ = row;
+    }
+    // Numbered: a number, or text that reads as one without doubt.
+    if (!number || *number == 0 || (cell.kind != CellKind::kNumber && NumberReadingDoubt(grid_, row, 1))) return;
+    if (first_number_ == 0) first_number_ = *number;
+    last_number_ = *number;
+    last_ = row;
+  }
+
+  // Notices the gap, if it holds a numbered row, and starts anew. `awaited`
+  // is the number the scan waited for; `resumed_at` the row that carried
+  // it, or 0 when none did.
+  void End(int awaited, int resumed_at, Problems& problems) {
+    if (last_ != 0) {
+      std::string message = "rows " + Range(Row(first_), Row(last_)) + " (numbered " + Range(first_number_, last_number_) +
+                            ") were passed over while the scan waited for number " + std::to_string(awaited);
+      const auto first = CellText(grid_, first_, 1).value_or("");
+      if (first_number_ != CellNumber(grid_, first_, 1).value_or(0) || first != std::to_string(first_number_)) {
+        message += " (" + grid_.CellName(first_, 1) + " holds " + (first.empty() ? "nothing" : "\"" + first + "\"") + ")";
+      }
+      if (resumed_at != 0) {
+        message += ", which came in row " + std::to_string(Row(resumed_at)) + "; nothing of them was read";
+      } else {
+        message += ", which never came: nothing of them was read, and no record from number " +
+                   std::to_string(awaited) + " on is written";
+      }
+      problems.Note(grid_.Span(first_, 1, last_, 1), std::move(message));
+    }
+    first_ = last_ = first_number_ = last_number_ = 0;
+  }
+
+  // Notices numbered rows after a scan that stopped in `stop_row` at its
+  // count, `last` being the number read there.
+  void EndPastCount(int stop_row, int last, std::string_view count_key, Problems& problems) {
+    if (last_ == 0) return;
+    std::string key = count_key.empty() ? std::string("the count") : "\"" + std::string(count_key) + "\"";
+    problems.Note(grid_.Span(first_, 1, last_, 1),
+                  "rows " + Range(Row(first_), Row(last_)) + " (numbered " + Range(first_number_, last_number_) +
+                      ") were never read: " + key + " on the System sheet is " + std::to_string(last - 1) +
+                      ", so the scan stopped after number " + std::to_string(last) + " in row " +
+                      std::to_string(Row(stop_row)));
+  }
+
+  static std::string Range(int a, int b) { return a == b ? std::to_string(a) : std::to_string(a) + " to " + std::to_string(b); }
+
+ private:
+  int Row(int grid_row) const { return grid_.first_row() + grid_row - 1; }  // as the sheet numbers it
+
+  const SheetGrid& grid_;
+  int first_ = 0, last_ = 0, first_number_ = 0, last_number_ = 0;
+};
+
+}  // namespace
+
 void ChannelRowScan(const SheetGrid& grid, ScanLimit limit, int count, Problems& problems,
-                    const std::function<void(int index, int row)>& take) {
+                    const std::function<void(int index, int row)>& take, std::string_view count_key) {
   CellReader cells(grid, problems);
+  PassedRows passed(grid);
   int counter = 0;
-  for (int r = 1; r <= grid.rows(); ++r) {
+  int r = 1;
+  for (; r <= grid.rows(); ++r) {
     // An empty or plain-text first cell reads as 0 or as its leading number
     // without complaint; only an unreadable one is reported.
     const auto number = cells.Number(r, 1, "channel number", "row passed over");
-    if (!number || *number != counter + 1) continue;
+    if (!number || *number != counter + 1) {
+      passed.Passed(r, number);
+      continue;
+    }
+    passed.End(counter + 1, r, problems);
     if (limit != ScanLimit::kIgnorePastCount || counter <= count) take(counter, r);
     else ReportRowBeyondTable(grid, r, counter, count + 1, problems);
     ++counter;
     if (limit == ScanLimit::kStopAfterCount && counter > count) break;
+  }
+  if (r <= grid.rows()) {  // stopped at its count: numbered rows after it are never read
+    PassedRows rest(grid);
+    for (int row = r + 1; row <= grid.rows(); ++row) rest.Passed(row, CellNumber(grid, row, 1));
+    rest.EndPastCount(r, counter, count_key, problems);
+  } else {
+    passed.End(counter + 1, 0, problems);
   }
 }
 
@@ -29,10 +113,30 @@ void ReportRowBeyondTable(const SheetGrid& grid, int row, int index, std::size_t
                   ErrorCode::kSubscriptOutOfRange);
 }
 
+std::optional<std::string_view> KeywordMeant(std::string_view heading, const std::vector<std::string_view>& keywords) {
+  const std::string h = Folded(heading);
+  if (h.empty()) return std::nullopt;
+  std::optional<std::string_view> best;
+  std::size_t best_score = 3;  // 0: a fold of it; 1: one holds the other; 2: a slip of a key or two
+  for (const std::string_view keyword : keywords) {
+    const std::string k = Folded(keyword);
+    std::size_t score = 3;
+    if (h.rfind(k, 0) == 0) score = 0;
+    else if ((h.size() >= 4 && k.find(h) != std::string::npos) || h.find(k) != std::string::npos) score = 1;
+    else if (EditDistance(h.substr(0, k.size()), k) <= (k.size() >= 6 ? 2u : 1u)) score = 2;
+    if (score < best_score) {
+      best_score = score;
+      best = keyword;
+    }
+  }
+  return best;
+}
+
 std::vector<int> MatchHeaderColumns(const SheetGrid& grid, const std::vector<std::string_view>& keywords,
-                                    Problems& problems) {
+                                    Problems& problems, std::initializer_list<int> repeatable) {
   CellReader cells(grid, problems);
   std::vector<int> match(static_cast<std::size_t>(grid.columns()) + 1, -1);
+  std::vector<int> first_column(keywords.size(), 0);
   for (int c = 2; c <= grid.columns(); ++c) {
     const auto header = cells.Text(1, c, "header", "column ignored");
     if (!header) continue;
@@ -42,13 +146,29 @@ std::vector<int> MatchHeaderColumns(const SheetGrid& grid, const std::vector<std
         break;
       }
     }
+    const int k = match[static_cast<std::size_t>(c)];
+    if (k < 0) {
+      if (header->find_first_not_of(" \t\n") == std::string::npos) continue;
+      std::string message = "the heading \"" + *header + "\" begins with no keyword of this sheet, so its column is not read";
+      if (const auto meant = KeywordMeant(*header, keywords)) message += "; \"" + std::string(*meant) + "\" is probably meant";
+      problems.Note(grid.At(1, c), std::move(message));
+    } else if (std::find(repeatable.begin(), repeatable.end(), k) != repeatable.end()) {
+      continue;
+    } else if (int& first = first_column[static_cast<std::size_t>(k)]; first == 0) {
+      first = c;
+    } else {
+      problems.Note(grid.At(1, c), "the heading \"" + *header + "\" is read as \"" + std::string(keywords[static_cast<std::size_t>(k)]) +
+                                       "\", as \"" + CellText(grid, 1, first).value_or("") + "\" in " +
+                                       grid.CellName(1, first) + " is; this later column's values are the ones stored");
+      first = c;
+    }
   }
   return match;
 }
 
 std::vector<int> MatchHeaderColumns(const SheetGrid& grid, std::initializer_list<std::string_view> keywords,
-                                    Problems& problems) {
-  return MatchHeaderColumns(grid, std::vector<std::string_view>(keywords), problems);
+                                    Problems& problems, std::initializer_list<int> repeatable) {
+  return MatchHeaderColumns(grid, std::vector<std::string_view>(keywords), problems, repeatable);
 }
 
 }  // namespace kvr

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <functional>
 #include <initializer_list>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -28,8 +29,13 @@ enum class ScanLimit {
 // cannot be read (an error value, or a number outside 16 bits) never
 // qualifies: it is passed over and reported. With kIgnorePastCount each row
 // that qualifies past record `count` is reported as beyond the table.
+//
+// Numbered rows the scan never reads are noticed: each gap (rows passed over
+// while the scan waited for a number, among them at least one numbered row)
+// once, and the numbered rows left after a kStopAfterCount scan stopped,
+// whose count is the System value `count_key` ("Inputs").
 void ChannelRowScan(const SheetGrid& grid, ScanLimit limit, int count, Problems& problems,
-                    const std::function<void(int index, int row)>& take);
+                    const std::function<void(int index, int row)>& take, std::string_view count_key = {});
 
 // Reports that the row which qualified as record `index` found no place in a
 // table of `entries` entries, so nothing of it is stored.
@@ -39,10 +45,21 @@ void ReportRowBeyondTable(const SheetGrid& grid, int row, int index, std::size_t
 // the first keyword that the header CellText(grid, 1, c) begins with, or -1.
 // Column 1 is the channel number and is never assigned. A header holding an
 // error value is reported and its column ignored.
+//
+// A heading that begins with no keyword is noticed, with the keyword
+// probably meant (KeywordMeant); so is a second column read as the same
+// keyword, whose values replace the first's, unless the keyword is one
+// of `repeatable` (indices into `keywords` whose columns each have a place
+// of their own, as "Opto 1" to "Opto 5").
 std::vector<int> MatchHeaderColumns(const SheetGrid& grid, std::initializer_list<std::string_view> keywords,
-                                    Problems& problems);
+                                    Problems& problems, std::initializer_list<int> repeatable = {});
+
+// The keyword a heading that matches none was probably meant to begin with:
+// one that equals its start when case and blanks are set aside, that it
+// holds or that holds it, or that is a slip or two of the keys away.
+std::optional<std::string_view> KeywordMeant(std::string_view heading, const std::vector<std::string_view>& keywords);
 std::vector<int> MatchHeaderColumns(const SheetGrid& grid, const std::vector<std::string_view>& keywords,
-                                    Problems& problems);
+                                    Problems& problems, std::initializer_list<int> repeatable = {});
 
 }  // namespace kvr
 

@@ -68,8 +68,8 @@ TEST(ChannelRowScanTest, RowWithUnreadableNumberIsPassedOverAndReported) {
   using P = std::vector<std::pair<int, int>>;
   EXPECT_EQ(Scan(grid, ScanLimit::kNoCount, 0, problems), (P{{0, 2}, {1, 5}}));
   ASSERT_EQ(problems.size(), 2u);
-  EXPECT_EQ(problems.list()[0].ToString(), "Sources!B5: holds the error value #REF!; row passed over");
-  EXPECT_EQ(problems.list()[1].ToString(), "Sources!B6: 40000 does not fit a 16-bit number; row passed over");
+  EXPECT_EQ(problems.list()[0].ToString(), "Sources!B5: the error value #REF! under \"Chan\"; row passed over");
+  EXPECT_EQ(problems.list()[1].ToString(), "Sources!B6: 40000 under \"Chan\" does not fit a 16-bit number; row passed over");
   EXPECT_EQ(problems.ErrorText(), ": Error #  6 - Overflow");
 }
 

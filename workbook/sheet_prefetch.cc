@@ -64,7 +64,7 @@ SheetGrid SheetPrefetcher::Take(std::string_view name, Problems& problems) {
     ++next_take_;
   }
   changed_.notify_all();
-  if (!slot.index) return MissingSheet(name, problems);
+  if (!slot.index) return MissingSheet(workbook_, name, problems);
   return SheetOrProblem(
       name,
       [&] {

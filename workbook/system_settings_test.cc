@@ -48,8 +48,8 @@ TEST(SystemSettingsTest, UnreadableValueKeepsTheEarlierOneAndIsReported) {
   EXPECT_EQ(s.InputCount, 64);
   EXPECT_EQ(s.OutputCount, 0);
   ASSERT_EQ(problems.size(), 3u);
-  EXPECT_EQ(problems.list()[0].ToString(), "System!C3: 40000 does not fit a 16-bit number; \"InputCount\" left unchanged");
-  EXPECT_EQ(problems.list()[1].ToString(), "System!C4: holds the error value #DIV/0!; \"OutputCount\" left unchanged");
+  EXPECT_EQ(problems.list()[0].ToString(), "System!C3: 40000 under \"Inputs\" does not fit a 16-bit number; \"InputCount\" stays 64");
+  EXPECT_EQ(problems.list()[1].ToString(), "System!C4: the error value #DIV/0! under \"Outputs\"; \"OutputCount\" stays 0");
   EXPECT_EQ(problems.list()[2].place, "System!B5");
 }
 

@@ -8,6 +8,7 @@
 
 #include "base/utf8.h"
 #include "base/output_file.h"
+#include "base/nearest.h"
 #include "base/problems.h"
 #include "workbook/zip_archive.h"
 
@@ -66,9 +67,37 @@ std::optional<std::size_t> FindSheet(const Workbook& workbook, std::string_view 
   return std::nullopt;
 }
 
-SheetGrid MissingSheet(std::string_view name, Problems& problems) {
-  problems.Report(Where::Sheet(std::string(name)), "the workbook has no sheet \"" + std::string(name) + "\"; nothing read from it",
+std::optional<std::string> SheetMeant(std::string_view name, const std::vector<std::string>& sheet_names) {
+  // Case, blanks and a "#" set aside; a slip of one key in a longer name.
+  auto fold = [](std::string_view s) {
+    std::string f = Folded(s);
+    std::erase(f, '#');
+    return f;
+  };
+  // Numbers are never a slip: "Console #1" does not mean "Console #10".
+  auto digits = [](const std::string& s) {
+    std::string d;
+    for (const char c : s) if (c >= '0' && c <= '9') d += c;
+    return d;
+  };
+  const std::string wanted = fold(name);
+  for (const auto& candidate : sheet_names) {
+    const std::string f = fold(candidate);
+    if (f == wanted || (wanted.size() >= 5 && EditDistance(f, wanted) <= 1 && digits(f) == digits(wanted))) {
+      return candidate;
+    }
+  }
+  return std::nullopt;
+}
+
+SheetGrid MissingSheet(const Workbook& workbook, std::string_view name, Problems& problems) {
+  const std::string wanted(name);
+  problems.Report(Where::Sheet(wanted), "the workbook has no sheet \"" + wanted + "\"; nothing read from it",
                   ErrorCode::kSubscriptOutOfRange);
+  if (const auto meant = SheetMeant(name, workbook.SheetNames())) {
+    problems.Note(Where::Sheet(*meant), "this sheet is probably the \"" + wanted + "\" the run looked for, but "
+                                        "sheets are found by their exact name (only case aside), so it was not read");
+  }
   return {};
 }
 
@@ -89,7 +118,7 @@ SheetGrid SheetOrProblem(std::string_view name, const std::function<SheetGrid()>
 
 SheetGrid OpenSheetGrid(Workbook& workbook, std::string_view name, Problems& problems) {
   const auto index = FindSheet(workbook, name);
-  if (!index) return MissingSheet(name, problems);
+  if (!index) return MissingSheet(workbook, name, problems);
   return SheetOrProblem(name, [&] { return workbook.ReadSheet(*index); }, problems);
 }
 

@@ -61,8 +61,14 @@ std::optional<std::size_t> FindSheet(const Workbook& workbook, std::string_view 
 SheetGrid OpenSheetGrid(Workbook& workbook, std::string_view name, Problems& problems);
 
 // The two halves of OpenSheetGrid, for readers that fetch grids otherwise:
-// the problem of a missing sheet, and `read` with its failures reported.
-SheetGrid MissingSheet(std::string_view name, Problems& problems);
+// the problem of a missing sheet (with a notice of a sheet whose name is
+// near, SheetMeant), and `read` with its failures reported.
+SheetGrid MissingSheet(const Workbook& workbook, std::string_view name, Problems& problems);
+
+// The sheet of `sheet_names` that was probably meant by `name`, which none
+// of them is: the same when case, blanks and "#" are set aside, or one slip
+// of the keys away from a name of five letters or more.
+std::optional<std::string> SheetMeant(std::string_view name, const std::vector<std::string>& sheet_names);
 SheetGrid SheetOrProblem(std::string_view name, const std::function<SheetGrid()>& read, Problems& problems);
 
 // Readers behind OpenWorkbook; each throws WorkbookError.

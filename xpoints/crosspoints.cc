@@ -26,10 +26,12 @@ std::vector<CrosspointRecord> ReadCrosspoints(const SheetGrid& grid, Problems& p
     const auto first = cells.Text(r, 1, "crosspoint", "row skipped");
     if (!first || first->empty()) continue;
     CrosspointRecord rec;
+    cells.SetSubject("crosspoint " + std::to_string(records.size() + 1));
     for (int c = 1; c <= grid.columns(); ++c) {
       switch (columns[static_cast<std::size_t>(c)]) {
         case kLevel:
-          if (auto n = cells.Number(r, c, "level")) rec.level = *n > 1 ? NoIndex : *n;
+          // levels above 1 are stored as none
+          cells.NumberInto(r, c, rec.level, "level", [](std::int16_t n) -> std::int16_t { return n > 1 ? NoIndex : n; });
           break;
         case kSource: cells.IndexInto(r, c, rec.source, "source"); break;
         case kDestination: cells.IndexInto(r, c, rec.destination, "destination"); break;

@@ -19,6 +19,7 @@
 #include <string>
 
 #include "app/core/runs.h"
+#include "base/nearest.h"
 #include "base/output_file.h"
 #include "base/problems.h"
 #include "base/utf8.h"
@@ -89,11 +90,13 @@ class QuietStatus : public StatusSink {
   void SetStatus(const std::string&) override {}
 };
 
+// The problems, then the notices, one per line.
 void PrintProblems(const Problems& problems, std::ostream& err) {
   for (const auto& p : problems.list()) err << "problem: " << p.ToString() << '\n';
+  for (const auto& n : problems.notices()) err << "notice: " << n.ToString() << '\n';
 }
 
-int Finish(const RunResult& result, std::ostream& out, std::ostream& err) {
+int Finish(const RunResult& result, bool strict, std::ostream& out, std::ostream& err) {
   switch (result.outcome) {
     case RunResult::Outcome::kCancelled:
       err << "kvrconversion: no file given\n";
@@ -105,11 +108,20 @@ int Finish(const RunResult& result, std::ostream& out, std::ostream& err) {
       break;
   }
   for (const auto& path : result.written) out << "wrote " << Utf8Path(path) << '\n';
+  for (const auto& f : result.files) {
+    if (f.kind == FileOutcome::kKept) out << "kept " << Utf8Path(f.path) << " (" << f.why << ")\n";
+  }
   PrintProblems(result.problems, err);
   out << "Completed";
-  if (!result.problems.empty()) out << " with " << result.problems.size() << " problem(s), listed on stderr";
+  const std::size_t problems = result.problems.size(), notices = result.problems.notices().size();
+  if (problems + notices > 0) {
+    out << " with ";
+    if (problems > 0) out << problems << (problems == 1 ? " problem" : " problems") << (notices > 0 ? " and " : "");
+    if (notices > 0) out << notices << (notices == 1 ? " notice" : " notices");
+    out << ", listed on stderr";
+  }
   out << '\n';
-  return result.problems.empty() ? kExitOk : kExitProblems;
+  return ExitStatus(result, strict);
 }
 
 void PrintDryRun(const RunResult& result, bool verbose, std::ostream& out) {
@@ -210,8 +222,8 @@ int RunInspect(const std::string& path, std::ostream& out, std::ostream& err) {
 
 // Everything the options of all commands fill.
 struct Options {
-  std::string workbook, database, sheet, output_dir = ".", inspect_file, help_topic;
-  bool big_switch = false, yes = false, no = false, dry_run = false, verbose = false;
+  std::string workbook, database, sheet, output_dir = ".", inspect_file, help_topic, report;
+  bool big_switch = false, yes = false, no = false, dry_run = false, verbose = false, strict = false;
   DatabaseSizes sizes;
 };
 
@@ -258,6 +270,11 @@ void OutputDirOption(CLI::App& c, Options& o, const char* what) {
   c.add_option("--output-dir", o.output_dir, std::string("Folder for ") + what + " (default: the current folder)")
       ->type_name("DIR");
 }
+// --strict and --report, which every command that reads the workbook's sheets takes.
+void ReportOptions(CLI::App& c, Options& o) {
+  c.add_flag("--strict", o.strict, "Exit with status 1 on any notice too, not only on problems");
+  c.add_option("--report", o.report, "Also write what the run did as JSON (see docs/report.md)")->type_name("FILE");
+}
 
 const Command kCommands[] = {
     {"convert", "Update the switcher database from the workbook, then write the .con and .cns files",
@@ -274,6 +291,7 @@ const Command kCommands[] = {
        c.add_flag("--no", o.no, "Never replace existing .con/.cns files");
        c.add_flag("--dry-run", o.dry_run, "Change nothing; say per table what would change");
        c.add_flag("--verbose", o.verbose, "With --dry-run: list every change");
+       ReportOptions(c, o);
      },
      RunConversionCommand},
     {"demo-ini", "Write DemoSetup.ini from the workbook's frame and console sheets",
@@ -281,6 +299,7 @@ const Command kCommands[] = {
      [](CLI::App& c, Options& o) {
        WorkbookOption(c, o);
        OutputDirOption(c, o, "DemoSetup.ini");
+       ReportOptions(c, o);
      },
      RunConversionCommand},
     {"xpoints", "Write the crosspoint file from the workbook's \"Crosspoints\" sheet",
@@ -288,6 +307,16 @@ const Command kCommands[] = {
      [](CLI::App& c, Options& o) {
        WorkbookOption(c, o);
        OutputDirOption(c, o, "the crosspoint file");
+       ReportOptions(c, o);
+     },
+     RunConversionCommand},
+    {"check", "Read every sheet the other commands read and list problems and notices; nothing is written",
+     "  kvrconversion check --workbook plant.xlsx\n"
+     "  kvrconversion check --workbook plant.xlsx --big-switch --strict --report check.json",
+     [](CLI::App& c, Options& o) {
+       WorkbookOption(c, o);
+       c.add_flag("--big-switch", o.big_switch, "Read the module sheets with the Big Switch button function codes");
+       ReportOptions(c, o);
      },
      RunConversionCommand},
     {"new-database", "Create an empty switcher database",
@@ -335,36 +364,6 @@ const Command kCommands[] = {
      }},
 };
 
-// The Levenshtein distance, for suggesting the name meant.
-std::size_t EditDistance(std::string_view a, std::string_view b) {
-  std::vector<std::size_t> row(b.size() + 1);
-  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
-  for (std::size_t i = 1; i <= a.size(); ++i) {
-    std::size_t diagonal = row[0];
-    row[0] = i;
-    for (std::size_t j = 1; j <= b.size(); ++j) {
-      const std::size_t up = row[j];
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
-      diagonal = up;
-    }
-  }
-  return row[b.size()];
-}
-
-// The candidate nearest to `word`, when it is near enough to be what was meant.
-std::optional<std::string> Nearest(std::string_view word, const std::vector<std::string>& candidates) {
-  std::optional<std::string> best;
-  std::size_t best_distance = std::max<std::size_t>(3, word.size() / 3) + 1;
-  for (const auto& c : candidates) {
-    const std::size_t d = EditDistance(word, c);
-    if (d < best_distance) {
-      best_distance = d;
-      best = c;
-    }
-  }
-  return best;
-}
-
 // Says plainly what was wrong with the command line.
 int UsageError(CLI::App& app, const CLI::ParseError& e, std::ostream& err) {
   CLI::App* command = app.get_subcommands().empty() ? nullptr : app.get_subcommands().front();
@@ -411,7 +410,7 @@ int RunConversionCommand(CLI::App& command, const Options& o, std::ostream& out,
     err << "kvrconversion: --yes and --no cannot both be given\n";
     return kExitNotRun;
   }
-  if (o.verbose && !o.dry_run) {
+  if (name != "check" && o.verbose && !o.dry_run) {
     err << "kvrconversion: --verbose lists the changes of a dry run; give it with --dry-run\n";
     return kExitNotRun;
   }
@@ -431,9 +430,25 @@ int RunConversionCommand(CLI::App& command, const Options& o, std::ostream& out,
   RunResult result;
   if (name == "convert") result = ConversionRun(*vars, ctx);
   else if (name == "demo-ini") result = DemoIniRun(*vars, ctx);
-  else result = CrosspointExportRun(*vars, ctx);
+  else if (name == "xpoints") result = CrosspointExportRun(*vars, ctx);
+  else result = CheckRun(*vars, ctx);
   if (o.dry_run && result.outcome == RunResult::Outcome::kCompleted) PrintDryRun(result, o.verbose, out);
-  return Finish(result, out, err);
+  const int exit_status = Finish(result, o.strict, out, err);
+  if (o.report.empty()) return exit_status;
+  const RunInputs inputs{name, o.workbook, RedactConnectionString(o.database), ctx.output_folder, o.big_switch,
+                         o.dry_run, o.strict, KVR_VERSION};
+  OutputBatch batch;
+  Status staged = batch.Stage(PathFromUtf8(o.report), ReportJson(inputs, result, exit_status, std::chrono::system_clock::now()),
+                              "report");
+  if (staged.ok()) {
+    const auto failures = batch.Commit();
+    if (!failures.empty()) staged = Status::Error(failures.front().why);
+  }
+  if (!staged.ok()) {
+    err << "kvrconversion: report " << o.report << " not written: " << staged.why() << '\n';
+    return std::max(exit_status, kExitProblems);
+  }
+  return exit_status;
 }
 
 }  // namespace

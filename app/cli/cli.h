@@ -4,12 +4,9 @@
 
 #include <iosfwd>
 
-namespace kvr {
+#include "app/core/report.h"  // the exit statuses
 
-// Exit statuses.
-inline constexpr int kExitOk = 0;        // completed with no problem
-inline constexpr int kExitProblems = 1;  // completed, with problems reported on stderr
-inline constexpr int kExitNotRun = 2;    // usage error, or an input that cannot be read
+namespace kvr {
 
 // Parses `argv` and runs the chosen command, writing results to `out` and
 // messages to `err`. Returns the exit status.

@@ -147,7 +147,7 @@ TEST_F(CommandLineRunTest, ConvertDryRunInspectAndExitStatuses) {
                            {"Sources", {{std::string("Chan"), std::string("Location #")}, {1.0, 40000.0}}}});
   r = RunCli({"convert", "--database", db.c_str(), "--workbook", bad.c_str(), "--output-dir", out.c_str()});
   EXPECT_EQ(r.status, kExitProblems);
-  EXPECT_NE(r.err.find("problem: Sources!B2: 40000 does not fit a 16-bit number; \"Location\" left unchanged"),
+  EXPECT_NE(r.err.find("problem: Sources!B2: 40000 under \"Location #\" does not fit a 16-bit number; Location of input 1 is written as 0"),
             std::string::npos);
   EXPECT_NE(r.err.find("problem: Destinations: the workbook has no sheet \"Destinations\""), std::string::npos);
   EXPECT_NE(r.out.find("Completed with"), std::string::npos);

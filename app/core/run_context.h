@@ -6,9 +6,11 @@
 #define KVR_APP_CORE_RUN_CONTEXT_H_
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "base/output_file.h"
 #include "base/overwrite_question.h"
 #include "base/problems.h"
 #include "tables/switcher_database.h"
@@ -62,7 +64,9 @@ struct RunResult {
   std::string reason;                         // why it did not run (kNotRun)
   Problems problems;
   std::vector<std::filesystem::path> written;  // output files written
-  std::vector<FieldChange> changes;            // database changes (dry runs)
+  std::vector<FileOutcome> files;              // every output file: written, kept or not written (and why)
+  std::vector<FieldChange> changes;            // database changes one by one (dry runs)
+  std::map<std::string, ChangeCount> changed;  // records and fields changed per table (kept or, in a dry run, not)
   std::vector<std::string> would_write;        // file names a dry run would have written
 };
 

@@ -48,6 +48,7 @@ void CommitOutputs(OutputBatch& batch, RunResult& result) {
   for (const auto& failure : batch.Commit()) {
     result.problems.Report(Utf8Path(failure.target), failure.what + " not written: " + failure.why,
                            ErrorCode::kPathFileAccess);
+    result.files.push_back({failure.target, FileOutcome::kNotWritten, failure.why});
     std::erase(result.written, failure.target);
   }
 }
@@ -57,6 +58,7 @@ void WriteOutput(const std::filesystem::path& path, std::string_view bytes, cons
   OutputBatch batch;
   if (const Status s = batch.Stage(path, bytes, what); !s.ok()) {
     result.problems.Report(Utf8Path(path), std::string(what) + " not written: " + s.why(), ErrorCode::kPathFileAccess);
+    result.files.push_back({path, FileOutcome::kNotWritten, s.why()});
     return;
   }
   result.written.push_back(path);
@@ -90,6 +92,10 @@ std::unique_ptr<Workbook> StartWithWorkbook(RunContext& ctx, RunResult& result) 
 }
 
 RunResult Complete(RunContext& ctx, RunResult result) {
+  std::vector<FileOutcome> files;
+  for (const auto& path : result.written) files.push_back({path, FileOutcome::kWritten, {}});
+  files.insert(files.end(), result.files.begin(), result.files.end());
+  result.files = std::move(files);
   ctx.status.SetStatus("Completed");
   result.outcome = RunResult::Outcome::kCompleted;
   return result;
@@ -193,8 +199,9 @@ void UpdateDatabase(const std::string& path, DatabaseKind kind, Variables& vars,
                     ErrorCode::kDatabase);
     return;
   }
+  result.changed = db->Changes().counts();
   if (ctx.dry_run) {
-    result.changes = db->Changes();
+    result.changes = db->Changes().list();
     db->Rollback();
     return;
   }
@@ -205,6 +212,7 @@ void UpdateDatabase(const std::string& path, DatabaseKind kind, Variables& vars,
   try {
     db->Commit();
   } catch (const DatabaseError& e) {
+    result.changed.clear();
     problems.Report(place, e.what(), ErrorCode::kDatabase);
   }
 }
@@ -296,15 +304,39 @@ void WriteConsoleFiles(const Variables& vars, const SystemSettings& system, RunC
       PrepareModuleFiles(ctx.output_folder, system.SystemName, vars.consoles, system.ConsoleCount, batch);
   database_done();
   Step(problems, "console configuration file", [&] {
-    const auto path = SaveConsoleConfig(con, ctx.question, batch, problems);
+    const auto path = SaveConsoleConfig(con, ctx.question, batch, problems, &result.files);
     if (!path.empty()) result.written.push_back(path);
   });
   Step(problems, "module configuration files", [&] {
-    for (auto& path : SaveModuleConfig(modules, ctx.question, batch, problems)) {
+    for (auto& path : SaveModuleConfig(modules, ctx.question, batch, problems, &result.files)) {
       result.written.push_back(std::move(path));
     }
   });
   CommitOutputs(batch, result);
+}
+
+// Notices what the System settings do to the conversion that the engineer
+// may not expect: an empty name in the file names, console sheets past the
+// count left unread.
+void NoteSystemOutcome(const SystemSettings& system, const Workbook& workbook, Problems& problems) {
+  if (system.SystemName.empty()) {
+    problems.Note(Where::Sheet("System"),
+                  "the system name is empty (no \"Name:\" row, or nothing beside it), so the console configuration "
+                  "file is named \".con\" (hidden on many systems) and a console without a name gets the module "
+                  "file \" Console N.cns\"");
+  }
+  std::vector<int> unread;
+  for (int n = std::max<int>(system.ConsoleCount, 0) + 1; n < static_cast<int>(kConsoles); ++n) {
+    if (FindSheet(workbook, "Console #" + std::to_string(n))) unread.push_back(n);
+  }
+  if (!unread.empty()) {
+    problems.Note(Where::Sheet("System"),
+                  "\"Consoles\" is " + std::to_string(system.ConsoleCount) + ", so the sheet" +
+                      (unread.size() == 1 ? " \"Console #" + std::to_string(unread.front()) + "\" is"
+                                          : "s \"Console #" + std::to_string(unread.front()) + "\" to \"Console #" +
+                                                std::to_string(unread.back()) + "\" are") +
+                      " not read and no module file is written for " + (unread.size() == 1 ? "it" : "them"));
+  }
 }
 
 // The kind of database `db_path` names ("odbc:" and a connection string,
@@ -349,6 +381,7 @@ RunResult ConversionRunBody(Variables& vars, RunContext& ctx) {
   Step(problems, "System",
        [&] { system = ReadSystemSettings(OpenSheetGrid(*workbook, "System", problems), problems); });
   const int last_console = std::min<int>(system.ConsoleCount, static_cast<int>(kConsoles) - 1);
+  NoteSystemOutcome(system, *workbook, problems);
   // Every later sheet is known now: they are read ahead, in the order taken.
   std::vector<std::string> names = {"Sources", "Destinations", "Opto", "Relay", "Location", "Console Name", "RC",
                                     "Console Config"};
@@ -390,32 +423,22 @@ RunResult ConversionRunBody(Variables& vars, RunContext& ctx) {
     WriteConsoleFiles(vars, system, ctx, [&] {
       database_phase.join();
       problems.Append(database.problems);
+      result.changed = std::move(database.changed);
     }, result);
   }
   return Complete(ctx, std::move(result));
 }
 
-RunResult DemoIniRunBody(Variables& vars, RunContext& ctx) {
-  vars.Clear();
-  RunResult result;
-  ctx.status.SetStatus("");
-  auto workbook = StartWithWorkbook(ctx, result);
-  if (!workbook) return result;
-
-  Problems& problems = result.problems;
-  const std::vector<std::string> sheet_names = workbook->SheetNames();
-  DemoSystem demo;
-  Step(problems, "System", [&] {
-    const SystemSettings s = ReadSystemSettings(OpenSheetGrid(*workbook, "System", problems), problems);
-    demo = DemoSystem{s.SystemName, s.InputCount, s.OutputCount, 0, s.ConsoleCount};
-  });
+// The demo run's sheets after "System" (read by the caller into `demo`).
+void ReadDemoSheets(Workbook& workbook, DemoSystem& demo, Variables& vars, Problems& problems) {
+  const std::vector<std::string> sheet_names = workbook.SheetNames();
   Step(problems, "32QX", [&] {
-    if (!FindSheet(*workbook, "32QX")) {
+    if (!FindSheet(workbook, "32QX")) {
       problems.Report(Where::Sheet("32QX"), "the workbook has no sheet \"32QX\"; no frames or slots written",
                       ErrorCode::kSubscriptOutOfRange);
       return;
     }
-    demo.FrameCount = ReadFrameSheet(OpenSheetGrid(*workbook, "32QX", problems), vars.frames, vars.consoles, problems);
+    demo.FrameCount = ReadFrameSheet(OpenSheetGrid(workbook, "32QX", problems), vars.frames, vars.consoles, problems);
   });
   for (int i = 0; i < demo.ConsoleCount && i < static_cast<int>(kConsoles); ++i) {
     vars.consoles[static_cast<std::size_t>(i)].consoleIndex = static_cast<std::int16_t>(i);
@@ -428,8 +451,26 @@ RunResult DemoIniRunBody(Variables& vars, RunContext& ctx) {
       break;
     }
     Step(problems, name,
-         [&] { ReadDemoConsoleSheet(OpenSheetGrid(*workbook, name, problems), i + 1, vars.consoles, problems); });
+         [&] { ReadDemoConsoleSheet(OpenSheetGrid(workbook, name, problems), i + 1, vars.consoles, problems); });
   }
+}
+
+DemoSystem DemoSystemFrom(const SystemSettings& s) {
+  return DemoSystem{s.SystemName, s.InputCount, s.OutputCount, 0, s.ConsoleCount};
+}
+
+RunResult DemoIniRunBody(Variables& vars, RunContext& ctx) {
+  vars.Clear();
+  RunResult result;
+  ctx.status.SetStatus("");
+  auto workbook = StartWithWorkbook(ctx, result);
+  if (!workbook) return result;
+
+  Problems& problems = result.problems;
+  DemoSystem demo;
+  Step(problems, "System",
+       [&] { demo = DemoSystemFrom(ReadSystemSettings(OpenSheetGrid(*workbook, "System", problems), problems)); });
+  ReadDemoSheets(*workbook, demo, vars, problems);
   workbook.reset();
 
   Step(problems, "DemoSetup.ini", [&] {
@@ -437,6 +478,13 @@ RunResult DemoIniRunBody(Variables& vars, RunContext& ctx) {
                 "demo setup file", result);
   });
   return Complete(ctx, std::move(result));
+}
+
+// The crosspoint run's notice of an empty system name, which names its file.
+void NoteCrosspointFileName(const std::string& system_name, Problems& problems) {
+  if (!system_name.empty()) return;
+  problems.Note(Where::Sheet("System"), "the system name is empty (no \"Name:\" row, or nothing beside it), so "
+                                        "the crosspoint file is named \" Crosspoints.xpt\"");
 }
 
 RunResult CrosspointExportRunBody(Variables& vars, RunContext& ctx) {
@@ -455,15 +503,46 @@ RunResult CrosspointExportRunBody(Variables& vars, RunContext& ctx) {
        [&] { records = ReadCrosspoints(OpenSheetGrid(*workbook, "Crosspoints", problems), problems); });
   workbook.reset();
 
+  NoteCrosspointFileName(system_name, problems);
   Step(problems, "crosspoint file", [&] {
     const std::string name = system_name + " Crosspoints.xpt";
     if (const auto why = UnsafeFileNameReason(system_name)) {
       problems.Report(name, "no crosspoint file written: the system name cannot name a file (" + *why + ")",
                       ErrorCode::kPathFileAccess);
+      result.files.push_back({ctx.output_folder / name, FileOutcome::kNotWritten,
+                              "the system name cannot name a file (" + *why + ")"});
       return;
     }
     WriteOutput(ctx.output_folder / PathFromUtf8(name), EncodeCrosspointFile(records), "crosspoint file", result);
   });
+  return Complete(ctx, std::move(result));
+}
+
+// The sheet phases of all three runs, with nothing written: "System" once,
+// the conversion's sheets, the demo run's frame and console sheets, and
+// "Crosspoints".
+RunResult CheckRunBody(Variables& vars, RunContext& ctx) {
+  vars.Clear();
+  RunResult result;
+  auto workbook = StartWithWorkbook(ctx, result);
+  if (!workbook) return result;
+
+  Problems& problems = result.problems;
+  SystemSettings system;
+  Step(problems, "System",
+       [&] { system = ReadSystemSettings(OpenSheetGrid(*workbook, "System", problems), problems); });
+  const int last_console = std::min<int>(system.ConsoleCount, static_cast<int>(kConsoles) - 1);
+  NoteSystemOutcome(system, *workbook, problems);
+  SheetProgress progress;
+  auto sheet = [&](const std::string& name) { return OpenSheetGrid(*workbook, name, problems); };
+  ReadRunSheets(sheet, system, last_console, vars, ctx, problems, progress);
+
+  vars.Clear();
+  DemoSystem demo = DemoSystemFrom(system);
+  ReadDemoSheets(*workbook, demo, vars, problems);
+
+  Step(problems, "Crosspoints", [&] { ReadCrosspoints(OpenSheetGrid(*workbook, "Crosspoints", problems), problems); });
+  NoteCrosspointFileName(system.SystemName, problems);
   return Complete(ctx, std::move(result));
 }
 
@@ -479,6 +558,10 @@ RunResult DemoIniRun(Variables& vars, RunContext& ctx) {
 
 RunResult CrosspointExportRun(Variables& vars, RunContext& ctx) {
   return EndingOnWorkbookLimits(ctx, [&] { return CrosspointExportRunBody(vars, ctx); });
+}
+
+RunResult CheckRun(Variables& vars, RunContext& ctx) {
+  return EndingOnWorkbookLimits(ctx, [&] { return CheckRunBody(vars, ctx); });
 }
 
 }  // namespace kvr

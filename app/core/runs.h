@@ -28,6 +28,9 @@ namespace kvr {
 RunResult ConversionRun(Variables& vars, RunContext& ctx);
 RunResult DemoIniRun(Variables& vars, RunContext& ctx);
 RunResult CrosspointExportRun(Variables& vars, RunContext& ctx);
+// The sheet phases of all three, reading everything and writing nothing:
+// the problems and notices an engineer checks before going to site.
+RunResult CheckRun(Variables& vars, RunContext& ctx);
 
 }  // namespace kvr
 

@@ -278,7 +278,7 @@ def test_odd_shapes():
             ("Console #1", [["Desk", None, 50] + list(range(1, 51))]),
         ])
         r = run(["convert", "--database", db, "--workbook", path, "--output-dir", d])
-        check(r.returncode == 1 and "problem: System!B2: 99999 does not fit a 16-bit number" in r.stderr,
+        check(r.returncode == 1 and "problem: System!B2: 99999 under \"Inputs\" does not fit a 16-bit number; \"InputCount\" stays 0" in r.stderr,
               "odd sheets complete with problems")
         check("no module file written for console 1" in r.stderr, "a console of 50 modules gets no file")
 
