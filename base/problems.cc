@@ -41,19 +41,21 @@ Where Where::Record(std::string table, std::string key) {
 std::string Where::ToString() const {
   if (!table.empty()) return key.empty() ? table : table + ", " + key;
   if (sheet.empty()) return other;
-  if (cells.empty()) return sheet;
   bool plain = true;
   for (char c : sheet) {
     const auto u = static_cast<unsigned char>(c);
     if (!(std::isalnum(u) || c == '_' || c == '.' || u >= 0x80)) plain = false;
   }
+  // A sheet alone is named as it is unless blanks at its ends would hide.
+  if (cells.empty() && (sheet.front() != ' ' && sheet.back() != ' ')) return sheet;
   if (plain) return sheet + "!" + cells;
   std::string quoted = "'";
   for (char c : sheet) {
     quoted += c;
     if (c == '\'') quoted += '\'';
   }
-  return quoted + "'!" + cells;
+  quoted += "'";
+  return cells.empty() ? quoted : quoted + "!" + cells;
 }
 
 std::string Problem::ToString() const {

@@ -7,6 +7,12 @@ which LibreOffice then saves as plant.xlsx, plant.xls and plant.ods:
     soffice --headless --convert-to xls --outdir examples examples/plant.fods
     soffice --headless --convert-to ods --outdir examples examples/plant.fods
 
+With --mistakes it writes the same plant with six mistakes an engineer
+makes, each of which the conversion's notices point at (the end-to-end
+test's mistakes.xlsx and mistakes.xls are saved from it):
+
+    python3 examples/make_example.py mistakes.fods --mistakes
+
 A mid-size plant: 256 inputs, 192 outputs, 6 consoles with module sheets,
 two frames on "32QX", 500 crosspoints, locations, console names and
 remote-control sets. Deterministic: the same file every time. Every name
@@ -170,12 +176,28 @@ def crosspoints():
     return rows
 
 
+def with_mistakes(sheets):
+    """The six mistakes: "two" as a location number, "lots" as the number of
+    inputs, an "x" for a channel number, a heading "Label" for "Chan Label",
+    a sheet name with a trailing blank and an empty system name."""
+    sheets = [(name, [list(row) for row in rows]) for name, rows in sheets]
+    named = dict(sheets)
+    named["System"][0][1] = None
+    named["System"][1][1] = "lots"
+    named["Sources"][1][6] = "two"
+    named["Destinations"][9][0] = "x"
+    named["Destinations"][0][1] = "Label"
+    return [("Opto " if name == "Opto" else name, rows) for name, rows in sheets]
+
+
 def main():
     sheets = [("System", system()), ("Sources", sources()), ("Destinations", destinations()), ("Opto", optos()),
               ("Relay", relays()), ("Location", locations()), ("Console Name", console_names()), ("RC", rc_sets()),
               ("Console Config", console_config())]
     sheets += [("Console #%d" % n, console_sheet(n)) for n in range(1, CONSOLES + 1)]
     sheets += [("32QX", frames()), ("Crosspoints", crosspoints())]
+    if "--mistakes" in sys.argv:
+        sheets = with_mistakes(sheets)
     body = "".join(table(name, rows) for name, rows in sheets)
     doc = ('<?xml version="1.0" encoding="UTF-8"?>\n'
            '<office:document xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" '

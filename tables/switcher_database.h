@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <iterator>
 #include <map>
+#include <set>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -74,7 +75,7 @@ class ChangeLog {
   void Add(std::vector<FieldChange> changes) {
     if (changes.empty()) return;
     ChangeCount& count = counts_[changes.front().table];
-    ++count.records;
+    if (records_[changes.front().table].insert(changes.front().key).second) ++count.records;
     count.fields += static_cast<int>(changes.size());
     if (keep_) list_.insert(list_.end(), std::make_move_iterator(changes.begin()), std::make_move_iterator(changes.end()));
   }
@@ -85,6 +86,7 @@ class ChangeLog {
   bool keep_;
   std::vector<FieldChange> list_;
   std::map<std::string, ChangeCount> counts_;
+  std::map<std::string, std::set<std::string>> records_;  // the keys of the records changed, per table
 };
 
 // The records of one table in ascending order of its key field.

@@ -37,8 +37,7 @@ class PassedRows {
   // it, or 0 when none did.
   void End(int awaited, int resumed_at, Problems& problems) {
     if (last_ != 0) {
-      std::string message = "rows " + Range(Row(first_), Row(last_)) + " (numbered " + Range(first_number_, last_number_) +
-                            ") were passed over while the scan waited for number " + std::to_string(awaited);
+      std::string message = Rows() + " passed over while the scan waited for number " + std::to_string(awaited);
       const auto first = CellText(grid_, first_, 1).value_or("");
       if (first_number_ != CellNumber(grid_, first_, 1).value_or(0) || first != std::to_string(first_number_)) {
         message += " (" + grid_.CellName(first_, 1) + " holds " + (first.empty() ? "nothing" : "\"" + first + "\"") + ")";
@@ -60,13 +59,19 @@ class PassedRows {
     if (last_ == 0) return;
     std::string key = count_key.empty() ? std::string("the count") : "\"" + std::string(count_key) + "\"";
     problems.Note(grid_.Span(first_, 1, last_, 1),
-                  "rows " + Range(Row(first_), Row(last_)) + " (numbered " + Range(first_number_, last_number_) +
-                      ") were never read: " + key + " on the System sheet is " + std::to_string(last - 1) +
+                  Rows() + " never read: " + key + " on the System sheet is " + std::to_string(last - 1) +
                       ", so the scan stopped after number " + std::to_string(last) + " in row " +
                       std::to_string(Row(stop_row)));
   }
 
   static std::string Range(int a, int b) { return a == b ? std::to_string(a) : std::to_string(a) + " to " + std::to_string(b); }
+
+  // "rows 10 to 193 (numbered 10 to 192) were", "row 4 (numbered 2) was".
+  std::string Rows() const {
+    const bool one = first_ == last_;
+    return (one ? "row " : "rows ") + Range(Row(first_), Row(last_)) + " (numbered " +
+           Range(first_number_, last_number_) + (one ? ") was" : ") were");
+  }
 
  private:
   int Row(int grid_row) const { return grid_.first_row() + grid_row - 1; }  // as the sheet numbers it

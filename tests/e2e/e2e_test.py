@@ -283,11 +283,92 @@ def test_odd_shapes():
         check("no module file written for console 1" in r.stderr, "a console of 50 modules gets no file")
 
 
+MISTAKE_NOTICES = [
+    ("System", "B2", '"lots" under "Inputs" is not a number: it reads as 0, so InputCount is 0'),
+    ("System", None, 'the system name is empty'),
+    ("Sources", "G2", '"two" under "Location #" is not a number: it reads as 0; Location of input 1 is written as '
+                      '16383 (none)'),
+    ("Sources", "A3:A257", '"Inputs" on the System sheet is 0, so the scan stopped after number 1 in row 2'),
+    ("Destinations", "B1", '"Chan Label" is probably meant'),
+    ("Destinations", "A10:A193", 'waited for number 9 (A10 holds "x"), which never came'),
+    ("Opto ", None, 'probably the "Opto" the run looked for'),
+]
+
+
+def validate_report(path, what):
+    """The report at `path` against docs/report.schema.json; returns it."""
+    import json
+    with open(path) as f:
+        report = json.load(f)
+    try:
+        import jsonschema
+        with open(os.path.join(ROOT, "docs", "report.schema.json")) as f:
+            jsonschema.Draft202012Validator(json.load(f)).validate(report)
+        check(True, "%s report validates against its schema" % what)
+    except ImportError:
+        check(False, "python3-jsonschema is installed to validate reports")
+    except Exception as e:  # a jsonschema.ValidationError names the field
+        check(False, "%s report validates against its schema (%s)" % (what, str(e).splitlines()[0]))
+    return report
+
+
+def test_notices_and_reports():
+    """The example plant gives no notice; a copy with six mistakes gives exactly the notices that point at
+    them, on .xlsx and .xls, and leaves every output as the rules make it. Reports follow their schema."""
+    with tempfile.TemporaryDirectory() as d:
+        for ext in ("xlsx", "xls"):
+            r = run(["check", "--workbook", os.path.join(EXAMPLES, "plant." + ext), "--strict", "--report",
+                     os.path.join(d, "plant.json")])
+            check(r.returncode == 0 and r.stderr == "", "the example plant (.%s) gives no notice" % ext)
+            report = validate_report(os.path.join(d, "plant.json"), "check of the example")
+            check(report["notices"] == [] and report["exit_status"] == 0, "its report lists no notice")
+
+            mistakes = os.path.join(HERE, "mistakes." + ext)
+            r = run(["check", "--workbook", mistakes, "--report", os.path.join(d, "check.json")])
+            report = validate_report(os.path.join(d, "check.json"), "check of the mistakes")
+            notices = [(n["sheet"], n.get("cells"), n["message"]) for n in report["notices"]]
+            expected = MISTAKE_NOTICES + [("System", None, 'the crosspoint file is named " Crosspoints.xpt"')]
+            found = len(notices) == len(expected) and all(
+                s == es and c == ec and em in m for (s, c, m), (es, ec, em) in zip(notices, expected))
+            check(r.returncode == 1 and found, "check of the six mistakes (.%s) gives exactly their notices%s" %
+                  (ext, "" if found else ": %r" % notices))
+            check(report["files"] == [] and report["tables"] == [], "check writes nothing")
+
+        # The mistakes change no output: convert gives the same notices and the outputs the rules make.
+        db = new_database(d)
+        out = os.path.join(d, "out")
+        os.mkdir(out)
+        r = run(["convert", "--database", db, "--workbook", os.path.join(HERE, "mistakes.xlsx"), "--output-dir",
+                 out, "--report", os.path.join(d, "convert.json")])
+        report = validate_report(os.path.join(d, "convert.json"), "convert")
+        places = [(n["sheet"], n.get("cells")) for n in report["notices"]]
+        check(places == [(s, c) for s, c, _ in MISTAKE_NOTICES], "convert gives the same notices: %r" % places)
+        desks = ["Desk %d.cns" % n for n in range(1, 7)]
+        check(sorted(os.listdir(out)) == [".con"] + desks and r.stdout.count("wrote ") == 7,
+              "an empty system name names the console file \".con\"")
+        changed = {t["table"]: (t["records_changed"], t["fields_changed"]) for t in report["tables"]}
+        check(changed["InptAlphas"][0] == 1 and 0 < changed["OutptAlphas"][0] <= 193 and
+              [f["status"] for f in report["files"]] == ["written"] * 7,
+              "the report counts the changes and names the files written")
+        r = run(["convert", "--database", db, "--workbook", os.path.join(HERE, "mistakes.xlsx"), "--output-dir",
+                 out, "--no", "--report", os.path.join(d, "again.json")])
+        report = validate_report(os.path.join(d, "again.json"), "a second convert")
+        check([f["status"] for f in report["files"]] == ["kept"] * 7 and
+              all(t["fields_changed"] == 0 for t in report["tables"]),
+              "a second run changes nothing and keeps the files it was not let replace")
+        r = run(["convert", "--database", os.path.join(d, "missing.db"), "--workbook",
+                 os.path.join(HERE, "mistakes.xlsx"), "--report", os.path.join(d, "missing.json")])
+        report = validate_report(os.path.join(d, "missing.json"), "a run that did not run")
+        check(r.returncode == 2 and report["outcome"] == "not run" and "database not found" in report["reason"],
+              "a run that cannot start still reports why")
+
+
 def main():
     global KVR
     KVR = os.path.abspath(sys.argv[1])
     update = "--update" in sys.argv
     test_golden(update)
+    test_notices_and_reports()
     if "--golden-only" in sys.argv:  # the Windows build under Wine: no POSIX kills or limits
         print("%d passed, %d failed" % (passed, failed))
         sys.exit(1 if failed else 0)
