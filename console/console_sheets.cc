@@ -141,7 +141,7 @@ namespace {
 class ModuleSheetReader {
  public:
   ModuleSheetReader(const SheetGrid& grid, ConsoleRecord& console, bool big_switch, Problems& problems)
-      : grid_(grid), cells_(grid, problems), console_(console), big_switch_(big_switch), problems_(problems) {}
+      : grid_(grid), cells_(grid, problems, CellReader::Headings::kNone), console_(console), big_switch_(big_switch), problems_(problems) {}
 
   void Read() {
     cells_.TextInto(1, 1, console_.consoleName, "consoleName");
@@ -220,7 +220,8 @@ class ModuleSheetReader {
       return;
     }
     const std::string label = CellText(grid_, r, 2).value_or("");
-    ForModuleColumns([&](int c, ModuleRecord& module, std::size_t) {
+    ForModuleColumns([&](int c, ModuleRecord& module, std::size_t m) {
+      cells_.SetSubject("assignment " + std::to_string(k + 1) + " of module " + std::to_string(m));
       if (k == 0) {
         if (auto type = cells_.Text(2, c, "moduleTypeCode")) {
           const ModuleType t = ModuleTypeFor(*type);
@@ -238,7 +239,8 @@ class ModuleSheetReader {
   void ReadMixMinusRow(int r, std::string_view label) {
     const bool on = HeaderMatches(label, "Mix Minus On");
     if (!on && !HeaderMatches(label, "Mix Minus Off")) return;
-    ForModuleColumns([&](int c, ModuleRecord& module, std::size_t) {
+    ForModuleColumns([&](int c, ModuleRecord& module, std::size_t m) {
+      cells_.SetSubject("module " + std::to_string(m));
       cells_.IndexInto(r, c, on ? module.mixMinusOn : module.mixMinusOff, on ? "mixMinusOn" : "mixMinusOff");
     });
   }

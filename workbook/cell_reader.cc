@@ -10,6 +10,7 @@ std::string IndexText(std::int16_t index) {
 }
 
 std::string CellReader::Heading(int row, int column) const {
+  if (headings_ == Headings::kNone) return {};
   const bool row1 = headings_ == Headings::kRow1;
   if (row1 ? row == 1 : column == 1) return {};
   return CellText(grid_, row1 ? 1 : row, row1 ? column : 1).value_or("");

@@ -125,18 +125,11 @@ int Finish(const RunResult& result, bool strict, std::ostream& out, std::ostream
 }
 
 void PrintDryRun(const RunResult& result, bool verbose, std::ostream& out) {
-  std::map<std::string, std::pair<std::set<std::string>, int>> per_table;
-  for (const auto& c : result.changes) {
-    auto& [records, fields] = per_table[c.table];
-    records.insert(c.key);
-    ++fields;
-  }
   out << "dry run: nothing was written\n";
   for (const std::string_view table : kSwitcherTables) {
-    const auto it = per_table.find(std::string(table));
-    const std::size_t records = it == per_table.end() ? 0 : it->second.first.size();
-    const int fields = it == per_table.end() ? 0 : it->second.second;
-    out << table << ": " << records << " record(s), " << fields << " field(s) would change\n";
+    const auto it = result.changed.find(std::string(table));
+    const ChangeCount count = it == result.changed.end() ? ChangeCount{} : it->second;
+    out << table << ": " << count.records << " record(s), " << count.fields << " field(s) would change\n";
   }
   if (verbose) {
     for (const auto& c : result.changes) {
