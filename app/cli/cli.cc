@@ -107,6 +107,7 @@ int Finish(const RunResult& result, bool strict, std::ostream& out, std::ostream
     case RunResult::Outcome::kCompleted:
       break;
   }
+  if (!result.backup.empty()) out << "kept the database as it was in " << Utf8Path(result.backup) << '\n';
   for (const auto& path : result.written) out << "wrote " << Utf8Path(path) << '\n';
   for (const auto& f : result.files) {
     if (f.kind == FileOutcome::kKept) out << "kept " << Utf8Path(f.path) << " (" << f.why << ")\n";
@@ -216,7 +217,8 @@ int RunInspect(const std::string& path, std::ostream& out, std::ostream& err) {
 // Everything the options of all commands fill.
 struct Options {
   std::string workbook, database, sheet, output_dir = ".", inspect_file, help_topic, report;
-  bool big_switch = false, yes = false, no = false, dry_run = false, verbose = false, strict = false;
+  bool big_switch = false, yes = false, no = false, dry_run = false, verbose = false, strict = false,
+       no_backup = false;
   DatabaseSizes sizes;
 };
 
@@ -284,6 +286,7 @@ const Command kCommands[] = {
        c.add_flag("--no", o.no, "Never replace existing .con/.cns files");
        c.add_flag("--dry-run", o.dry_run, "Change nothing; say per table what would change");
        c.add_flag("--verbose", o.verbose, "With --dry-run: list every change");
+       c.add_flag("--no-backup", o.no_backup, "Keep no copy of the database as it was (default: FILE.bak beside it)");
        ReportOptions(c, o);
      },
      RunConversionCommand},
@@ -418,7 +421,7 @@ int RunConversionCommand(CLI::App& command, const Options& o, std::ostream& out,
   TerminalQuestion question(o.yes ? std::optional<bool>(true) : o.no ? std::optional<bool>(false) : std::nullopt, err);
   QuietStatus status;
   RunContext ctx{chooser, question, status, o.big_switch, fs::weakly_canonical(fs::absolute(output_folder), ec),
-                 o.dry_run};
+                 o.dry_run, !o.no_backup};
   auto vars = std::make_unique<Variables>();
   RunResult result;
   if (name == "convert") result = ConversionRun(*vars, ctx);

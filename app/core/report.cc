@@ -95,6 +95,7 @@ std::string ReportJson(const RunInputs& inputs, const RunResult& result, int exi
     files.push_back(std::move(file));
   }
   doc["files"] = std::move(files);
+  if (!result.backup.empty()) doc["backup"] = Utf8Path(result.backup);
   return doc.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
@@ -104,6 +105,7 @@ std::string ReportText(const RunInputs& inputs, const RunResult& result, int exi
   out += "workbook: " + inputs.workbook + "\n";
   if (!inputs.database.empty()) out += "database: " + inputs.database + "\n";
   out += "output folder: " + Utf8Path(inputs.output_folder) + "\n";
+  if (!result.backup.empty()) out += "backup of the database: " + Utf8Path(result.backup) + "\n";
   out += std::string("outcome: ") + OutcomeName(result.outcome) + (result.reason.empty() ? "" : ": " + result.reason) +
          " (exit status " + std::to_string(exit_status) + ")\n";
   for (const auto& f : result.files) {

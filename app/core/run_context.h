@@ -38,6 +38,16 @@ std::filesystem::path OutputFolderFor(const std::filesystem::path& program_folde
 // its place ("xls" also lists *.xlsx *.xlsm *.ods; "mdb" the SQLite names).
 std::string FilePatternsFor(const std::string& extension);
 
+// Shows the changes a conversion is about to make, once everything is read
+// and before anything is kept, and asks whether to go on.
+class ChangePreview {
+ public:
+  virtual ~ChangePreview() = default;
+  // True: commit the changes and write the files; false: roll the changes
+  // back and write nothing.
+  virtual bool Apply(const std::vector<FieldChange>& changes, const std::map<std::string, ChangeCount>& counts) = 0;
+};
+
 class StatusSink {
  public:
   virtual ~StatusSink() = default;
@@ -52,16 +62,20 @@ struct RunContext {
   bool big_switch = false;
   std::filesystem::path output_folder;  // AppFolder: where every output file goes
   bool dry_run = false;                 // convert only: change nothing, report what would change
+  bool backup = true;                   // convert only: keep the database as it was as "<file>.bak"
+  ChangePreview* preview = nullptr;     // convert only: asked before the changes are kept
 };
 
 struct RunResult {
   enum class Outcome {
-    kCancelled,   // the user chose no file: nothing read or written, status unchanged
+    kCancelled,   // the user chose no file, or cancelled the preview: nothing changed or written
     kNotRun,      // an input is missing or unreadable: nothing read or written, status unchanged
     kCompleted,   // ran to the end ("Completed"); `problems` lists what failed on the way
   };
   Outcome outcome = Outcome::kCancelled;
-  std::string reason;                         // why it did not run (kNotRun)
+  std::string reason;                         // why it did not run (kNotRun) or was cancelled after reading
+  std::filesystem::path backup;               // the database's backup, when one was made
+  bool preview_cancelled = false;             // the preview was cancelled: outcome kCancelled
   Problems problems;
   std::vector<std::filesystem::path> written;  // output files written
   std::vector<FileOutcome> files;              // every output file: written, kept or not written (and why)

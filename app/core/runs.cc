@@ -17,6 +17,7 @@
 #include "console/console_sheets.h"
 #include "console/disk_work.h"
 #include "demo/demo_ini.h"
+#include "tables/database_backup.h"
 #include "tables/odbc_database.h"
 #include "workbook/sheet_prefetch.h"
 #include "workbook/system_settings.h"
@@ -146,7 +147,7 @@ void UpdateDatabase(const std::string& path, DatabaseKind kind, Variables& vars,
                     const SystemSettings& system, RunContext& ctx, RunResult& result,
                     SheetProgress* progress = nullptr) {
   Problems& problems = result.problems;
-  const DatabaseOptions options{ctx.dry_run, 5000};
+  const DatabaseOptions options{ctx.dry_run || ctx.preview != nullptr, 5000};
   // Where problems with the database as a whole are placed: its file, or its
   // connection string without a password.
   const std::string place = kind == DatabaseKind::kOdbc ? RedactConnectionString(path) : path;
@@ -172,6 +173,18 @@ void UpdateDatabase(const std::string& path, DatabaseKind kind, Variables& vars,
   } catch (const DatabaseFailure& e) {
     problems.Report(place, std::string(e.what()) + "; the database was left unchanged", ErrorCode::kDatabase);
     return;
+  }
+  // The backup is taken now, while the transaction keeps other writers out
+  // and before the first change; it is put in place just before the commit.
+  OutputBatch backup;
+  const bool back_up = ctx.backup && !ctx.dry_run && kind != DatabaseKind::kOdbc;
+  if (back_up) {
+    if (const Status s = StageDatabaseBackup(PathFromUtf8(path), kind, backup); !s.ok()) {
+      db->Rollback();
+      problems.Report(place, "no backup of the database could be made (" + s.why() + "); the database was left unchanged",
+                      ErrorCode::kDatabase);
+      return;
+    }
   }
   auto ready = [&](int stage) { return progress == nullptr || progress->WaitFor(stage); };
   const std::pair<int, std::function<void()>> steps[] = {
@@ -208,6 +221,22 @@ void UpdateDatabase(const std::string& path, DatabaseKind kind, Variables& vars,
   if (!ready(kAllSheets)) {
     db->Rollback();
     return;
+  }
+  if (ctx.preview != nullptr && !ctx.preview->Apply(db->Changes().list(), db->Changes().counts())) {
+    db->Rollback();
+    result.preview_cancelled = true;
+    result.reason = "the preview was cancelled: the database was left unchanged and no file was written";
+    return;
+  }
+  if (back_up) {
+    if (const auto failures = backup.Commit(); !failures.empty()) {
+      db->Rollback();
+      result.changed.clear();
+      problems.Report(place, "no backup of the database could be made (" + failures.front().why +
+                                 "); the database was left unchanged", ErrorCode::kDatabase);
+      return;
+    }
+    result.backup = BackupPathFor(PathFromUtf8(path));
   }
   try {
     db->Commit();
@@ -303,6 +332,7 @@ void WriteConsoleFiles(const Variables& vars, const SystemSettings& system, RunC
   const std::vector<PreparedFile> modules =
       PrepareModuleFiles(ctx.output_folder, system.SystemName, vars.consoles, system.ConsoleCount, batch);
   database_done();
+  if (result.preview_cancelled) return;  // the staged files are dropped
   Step(problems, "console configuration file", [&] {
     const auto path = SaveConsoleConfig(con, ctx.question, batch, problems, &result.files);
     if (!path.empty()) result.written.push_back(path);
@@ -424,7 +454,18 @@ RunResult ConversionRunBody(Variables& vars, RunContext& ctx) {
       database_phase.join();
       problems.Append(database.problems);
       result.changed = std::move(database.changed);
+      result.backup = std::move(database.backup);
+      if (database.preview_cancelled) {
+        result.preview_cancelled = true;
+        result.reason = std::move(database.reason);
+      }
     }, result);
+    if (result.preview_cancelled) {
+      result.outcome = RunResult::Outcome::kCancelled;
+      result.changed.clear();
+      ctx.status.SetStatus("");
+      return result;
+    }
   }
   return Complete(ctx, std::move(result));
 }

@@ -72,13 +72,16 @@ def new_database(folder):
 def convert_all(workbook, folder):
     """All three commands into `folder`; returns {output name: bytes}."""
     db = new_database(folder)
+    fresh = dump_tables(db)
     results = {}
     for args in (["convert", "--database", db], ["demo-ini"], ["xpoints"]):
         r = run(args + ["--workbook", workbook, "--output-dir", folder])
         results[args[0]] = r
     outputs = {"tables.txt": dump_tables(db).encode()}
+    backup = os.path.join(folder, "Switcher.db.bak")
+    check(os.path.exists(backup) and dump_tables(backup) == fresh, "the backup holds the database as it was")
     for name in sorted(os.listdir(folder)):
-        if name != "Switcher.db":
+        if name not in ("Switcher.db", "Switcher.db.bak"):
             with open(os.path.join(folder, name), "rb") as f:
                 outputs[name] = f.read()
     return results, outputs
@@ -180,13 +183,16 @@ def test_full_disk():
         check(os.listdir(d) == ["DemoSetup.ini"], "no partial file is left")
         db = new_database(d)
         before = dump_tables(db)
-        r = subprocess.run(["prlimit", "--fsize=8192", KVR, "convert", "--database", db, "--workbook",
-                            os.path.join(EXAMPLES, "plant.xlsx"), "--output-dir", d, "--yes"],
-                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        db_lines = [l for l in r.stderr.splitlines() if "Switcher.db" in l]
-        check(r.returncode == 1 and len(db_lines) == 1 and "nothing in it was changed" in db_lines[0],
-              "a database that cannot grow is reported once (%s)" % db_lines[:1])
-        check(dump_tables(db) == before, "a database that cannot grow is left unchanged")
+        for backup, said in ((["--no-backup"], "nothing in it was changed"),
+                             ([], "no backup of the database could be made (cannot write: File too large)")):
+            r = subprocess.run(["prlimit", "--fsize=8192", KVR, "convert", "--database", db, "--workbook",
+                                os.path.join(EXAMPLES, "plant.xlsx"), "--output-dir", d, "--yes"] + backup,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+            db_lines = [l for l in r.stderr.splitlines() if "Switcher.db" in l]
+            what = "a database that cannot grow" if backup else "a backup that cannot be written"
+            check(r.returncode == 1 and len(db_lines) == 1 and said in db_lines[0],
+                  "%s is reported once (%s)" % (what, db_lines[:1]))
+            check(dump_tables(db) == before and not os.path.exists(db + ".bak"), "%s leaves it unchanged" % what)
 
 
 def test_durable_output():
