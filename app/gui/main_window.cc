@@ -74,14 +74,28 @@ QIcon MakeIcon() {
 
 // Carries the worker thread's calls to the window's thread: the file dialog
 // and the overwrite question wait there for the user; status texts are posted.
-class MainWindow::Bridge : public FileChooser, public OverwriteQuestion, public StatusSink {
+// The files chosen are kept for the run's details.
+class MainWindow::Bridge : public FileChooser, public OverwriteQuestion, public StatusSink, public ChangePreview {
  public:
   explicit Bridge(MainWindow* window) : window_(window) {}
 
   std::string GetFileName(const std::string& name, const std::string& ext, int type) override {
     std::string result;
     OnWindowThread([&] { result = window_->chooser_->GetFileName(name, ext, type); });
+    (ext == "mdb" ? database : workbook) = result;
     return result;
+  }
+  bool Apply(const std::vector<FieldChange>& changes, const std::map<std::string, ChangeCount>& counts) override {
+    bool apply = false;
+    OnWindowThread([&] {
+      if (window_->preview_ != nullptr) {
+        apply = window_->preview_->Apply(changes, counts);
+        return;
+      }
+      PreviewDialog dialog(changes, counts, window_);
+      apply = dialog.exec() == QDialog::Accepted;
+    });
+    return apply;
   }
   bool Ask(const std::string& text, const std::string& title) override {
     bool yes = false;
@@ -97,6 +111,8 @@ class MainWindow::Bridge : public FileChooser, public OverwriteQuestion, public 
     });
     return yes;
   }
+  std::string database, workbook;  // as chosen for the current run
+
   void SetStatus(const std::string& text) override {
     QMetaObject::invokeMethod(window_, [w = window_, t = Q(text)] { w->lblStatus_->setText(t); }, Qt::QueuedConnection);
   }
@@ -110,8 +126,14 @@ class MainWindow::Bridge : public FileChooser, public OverwriteQuestion, public 
   MainWindow* window_;
 };
 
-MainWindow::MainWindow(FileChooser* chooser, OverwriteQuestion* question, QString output_folder, QWidget* parent)
-    : QWidget(parent), chooser_(chooser), question_(question), output_folder_(std::move(output_folder)), vars_(std::make_unique<Variables>()) {
+MainWindow::MainWindow(FileChooser* chooser, OverwriteQuestion* question, QString program_folder,
+                       ChangePreview* preview, QWidget* parent)
+    : QWidget(parent),
+      chooser_(chooser),
+      question_(question),
+      preview_(preview),
+      program_folder_(std::move(program_folder)),
+      vars_(std::make_unique<Variables>()) {
   setObjectName("frmMain");
   setWindowTitle("KVR Conversion");
   setWindowIcon(MakeIcon());
@@ -130,35 +152,41 @@ MainWindow::MainWindow(FileChooser* chooser, OverwriteQuestion* question, QStrin
   place(lblStatus_, "lblStatus", 1200, 600, 2655, 735);
   chkBigSwitch_ = new QCheckBox("Big Switch", this);
   place(chkBigSwitch_, "chkBigSwitch", 1200, 1680, 2415, 255);
+  // Under "Big Switch", in the space above the buttons: Convert shows its
+  // changes and asks before keeping them.
+  chkPreview_ = new QCheckBox("Preview", this);
+  place(chkPreview_, "chkPreview", 1200, 1980, 2415, 255);
   cmdIni_ = new QPushButton("Demo .ini", this);
   place(cmdIni_, "cmdIni", 360, 2400, 975, 495);
   cmdXpoints_ = new QPushButton("Read xPoints", this);
   place(cmdXpoints_, "cmdXpoints", 1800, 2400, 1215, 495);
   cmdStart_ = new QPushButton("Convert", this);
   place(cmdStart_, "cmdStart", 3480, 2400, 975, 495);
-  // The run's problems, counted beside the status; a click lists them all.
-  cmdProblems_ = new QPushButton(this);
-  place(cmdProblems_, "cmdProblems", 1200, 1335, 2655, 300);
-  cmdProblems_->setFlat(true);
-  cmdProblems_->setStyleSheet("text-align: left; color: #b00020;");
-  cmdProblems_->hide();
+  // What the last run did, counted under the status; a click shows the details.
+  cmdDetails_ = new QPushButton(this);
+  place(cmdDetails_, "cmdDetails", 1200, 1335, 2655, 300);
+  cmdDetails_->setFlat(true);
+  cmdDetails_->hide();
   setFixedSize(Twips(4680, dpi), Twips(3195, dpi));
 
-  // Enter on the focused command button starts it, as on a dialog's buttons.
+  // Enter on the focused command button starts it, as on a dialog's buttons;
+  // the focused control shows its focus ring from the start.
   for (QPushButton* b : {cmdStart_, cmdIni_, cmdXpoints_}) b->setAutoDefault(true);
+  setAttribute(Qt::WA_KeyboardFocusChange);
 
   // Tab order: cmdStart, (lblStatus takes no focus), cmdIni, cmdXpoints, chkBigSwitch.
   cmdStart_->setFocus();
   setTabOrder(cmdStart_, cmdIni_);
   setTabOrder(cmdIni_, cmdXpoints_);
   setTabOrder(cmdXpoints_, chkBigSwitch_);
-  setTabOrder(chkBigSwitch_, cmdProblems_);
+  setTabOrder(chkBigSwitch_, chkPreview_);
+  setTabOrder(chkPreview_, cmdDetails_);
 
   connect(cmdStart_, &QPushButton::clicked, this, &MainWindow::cmdStart_Click);
   connect(cmdIni_, &QPushButton::clicked, this, &MainWindow::cmdIni_Click);
   connect(cmdXpoints_, &QPushButton::clicked, this, &MainWindow::cmdXpoints_Click);
   connect(chkBigSwitch_, &QCheckBox::clicked, this, &MainWindow::chkBigSwitch_Click);
-  connect(cmdProblems_, &QPushButton::clicked, this, &MainWindow::ShowProblems);
+  connect(cmdDetails_, &QPushButton::clicked, this, &MainWindow::ShowDetails);
 }
 
 MainWindow::~MainWindow() = default;
@@ -178,47 +206,53 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 
 void MainWindow::chkBigSwitch_Click() { BigSwitch = chkBigSwitch_->checkState() == Qt::Checked; }
 
-void MainWindow::cmdStart_Click() { Start(&ConversionRun); }
-void MainWindow::cmdIni_Click() { Start(&DemoIniRun); }
-void MainWindow::cmdXpoints_Click() { Start(&CrosspointExportRun); }
+void MainWindow::cmdStart_Click() { Start(&ConversionRun, "convert"); }
+void MainWindow::cmdIni_Click() { Start(&DemoIniRun, "demo-ini"); }
+void MainWindow::cmdXpoints_Click() { Start(&CrosspointExportRun, "xpoints"); }
 
 void MainWindow::SetBusy(bool busy) {
   busy_ = busy;
   for (QWidget* w : {static_cast<QWidget*>(cmdStart_), static_cast<QWidget*>(cmdIni_),
-                     static_cast<QWidget*>(cmdXpoints_), static_cast<QWidget*>(chkBigSwitch_)}) {
+                     static_cast<QWidget*>(cmdXpoints_), static_cast<QWidget*>(chkBigSwitch_),
+                     static_cast<QWidget*>(chkPreview_)}) {
     w->setEnabled(!busy);
   }
 }
 
-void MainWindow::Start(RunFunction run) {
+void MainWindow::Start(RunFunction run, const char* command) {
   if (busy_) return;  // one command at a time: two runs must never share the tables
   SetBusy(true);
-  // The problem line belongs to one run: a new command starts without it.
-  last_problems_.Clear();
-  cmdProblems_->hide();
-  std::filesystem::path folder;
-  if (!output_folder_.isEmpty()) {
-    folder = PathFromUtf8(output_folder_.toStdString());
-  } else {
-    // The program's own folder for a portable copy; an installed program's
-    // folder is not writable, so then "KVR Conversion" under the documents.
-    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    bool fell_back = false;
-    folder = OutputFolderFor(PathFromUtf8(AppFolder().toStdString()),
-                             PathFromUtf8((documents + "/KVR Conversion").toStdString()), fell_back);
-  }
+  // The details line belongs to one run: a new command starts without it.
+  last_run_ = RunRecord{};
+  cmdDetails_->hide();
+  // The program's own folder for a portable copy; an installed program's
+  // folder is not writable, so then "KVR Conversion" under the documents.
+  const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  bool fell_back = false;
+  const std::filesystem::path folder =
+      OutputFolderFor(PathFromUtf8((program_folder_.isEmpty() ? AppFolder() : program_folder_).toStdString()),
+                      PathFromUtf8((documents + "/KVR Conversion").toStdString()), fell_back);
   const bool big = BigSwitch;
-  QThread* worker = QThread::create([this, run, folder, big] {
-    RunContext ctx{*bridge_, *bridge_, *bridge_, big, folder, false};
+  ChangePreview* preview = chkPreview_->isChecked() ? bridge_.get() : nullptr;
+  const std::string name = command;
+  bridge_->database.clear();
+  bridge_->workbook.clear();
+  QThread* worker = QThread::create([this, run, folder, big, preview, name, fell_back] {
+    RunContext ctx{*bridge_, *bridge_, *bridge_, big, folder, false, true, preview};
     RunResult result = run(*vars_, ctx);
-    QMetaObject::invokeMethod(this, [this, r = std::move(result)]() mutable { Finish(std::move(r)); },
-                              Qt::QueuedConnection);
+    RunInputs inputs{name, bridge_->workbook, name == "convert" ? bridge_->database : std::string(), folder, big,
+                     false, false, KVR_VERSION};
+    QMetaObject::invokeMethod(
+        this, [this, r = std::move(result), in = std::move(inputs), fell_back]() mutable {
+          Finish(std::move(r), std::move(in), fell_back);
+        },
+        Qt::QueuedConnection);
   });
   connect(worker, &QThread::finished, worker, &QObject::deleteLater);
   worker->start();
 }
 
-void MainWindow::Finish(RunResult result) {
+void MainWindow::Finish(RunResult result, RunInputs inputs, bool fell_back) {
   SetBusy(false);
   last_reason_.clear();
   if (result.outcome == RunResult::Outcome::kNotRun) {
@@ -229,40 +263,24 @@ void MainWindow::Finish(RunResult result) {
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
   }
-  if (result.outcome == RunResult::Outcome::kCompleted) {
-    last_problems_ = std::move(result.problems);
-    const auto n = last_problems_.size();
-    cmdProblems_->setText(n == 1 ? "1 problem - show" : QString("%1 problems - show").arg(n));
-    cmdProblems_->setVisible(n > 0);
+  if (result.outcome == RunResult::Outcome::kCompleted || result.preview_cancelled) {
+    const int status = ExitStatus(result, false);
+    last_run_ = RunRecord{std::move(inputs), std::move(result), status, std::chrono::system_clock::now(), fell_back};
+    const RunResult& r = last_run_.result;
+    const char* colour = !r.problems.empty() ? "#b00020" : !r.problems.notices().empty() ? "#8a5a00" : "#1d3557";
+    cmdDetails_->setStyleSheet(QString("text-align: left; color: %1;").arg(colour));
+    cmdDetails_->setText(DetailsLine(last_run_));
+    cmdDetails_->setToolTip(cmdDetails_->text());
+    cmdDetails_->show();
   }
   emit runFinished();
 }
 
-void MainWindow::ShowProblems() {
-  QDialog dialog(this);
-  dialog.setWindowTitle("Problems of the last run");
-  auto* layout = new QVBoxLayout(&dialog);
-  auto* text = new QPlainTextEdit(&dialog);
-  text->setObjectName("problemText");
-  text->setReadOnly(true);
-  QString all;
-  for (const auto& p : last_problems_.list()) all += Q(p.ToString()) + "\n";
-  text->setPlainText(all);
-  layout->addWidget(text);
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Save | QDialogButtonBox::Close, &dialog);
-  layout->addWidget(buttons);
-  connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-  connect(buttons->button(QDialogButtonBox::Save), &QPushButton::clicked, &dialog, [&] {
-    const QString path = QFileDialog::getSaveFileName(&dialog, "Save problems", AppFolder() + "problems.txt",
-                                                      "Text files (*.txt)");
-    if (path.isEmpty()) return;
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text) || file.write(all.toUtf8()) < 0) {
-      QMessageBox::warning(&dialog, "Save problems", "Cannot write " + path + ": " + file.errorString());
-    }
-  });
-  dialog.resize(640, 360);
-  dialog.exec();
+void MainWindow::ShowDetails() {
+  if (details_ != nullptr) details_->close();
+  details_ = new DetailsDialog(last_run_, this);
+  details_->setAttribute(Qt::WA_DeleteOnClose);
+  details_->open();
 }
 
 }  // namespace kvr

@@ -1,16 +1,19 @@
 // frmMain: the desktop window. Three commands and the "Big Switch" option over
 // the core runs; a command runs on a worker thread while the window stays
-// responsive, and the file dialog and the overwrite question are still asked
-// on the window's thread.
+// responsive, and the file dialog, the overwrite question and the preview
+// are still asked on the window's thread. After each run a line under the
+// status counts what it did and opens its details.
 #ifndef KVR_APP_GUI_MAIN_WINDOW_H_
 #define KVR_APP_GUI_MAIN_WINDOW_H_
 
+#include <QPointer>
 #include <QWidget>
 #include <memory>
 #include <string>
 
 #include "app/core/run_context.h"
 #include "app/core/variables.h"
+#include "app/gui/run_dialogs.h"
 
 class QCheckBox;
 class QLabel;
@@ -22,11 +25,12 @@ class MainWindow : public QWidget {
   Q_OBJECT
 
  public:
-  // `chooser` and `question` replace the file dialog and the message box
-  // (tests script them); null for the real ones. `output_folder` replaces
-  // AppFolder when not empty.
+  // `chooser`, `question` and `preview` replace the file dialog, the message
+  // box and the preview dialog (tests script them); null for the real ones.
+  // `program_folder` replaces AppFolder when not empty: the outputs go there
+  // when it takes files, else to "KVR Conversion" under the documents.
   explicit MainWindow(FileChooser* chooser = nullptr, OverwriteQuestion* question = nullptr,
-                      QString output_folder = {}, QWidget* parent = nullptr);
+                      QString program_folder = {}, ChangePreview* preview = nullptr, QWidget* parent = nullptr);
   ~MainWindow() override;
 
   // AppFolder: the executable's folder, ending in exactly one separator.
@@ -34,8 +38,11 @@ class MainWindow : public QWidget {
   // Twips (1/1440 inch) as pixels at the screen's logical DPI.
   static int Twips(int twips, qreal dpi);
 
-  // The last run's problems, for the problems dialog and tests.
-  const Problems& LastProblems() const { return last_problems_; }
+  // The last run as the details view shows it; its problems and notices.
+  const RunRecord& LastRun() const { return last_run_; }
+  const Problems& LastProblems() const { return last_run_.result.problems; }
+  // The details view when it is open.
+  DetailsDialog* Details() const { return details_; }
   // Why the last command did not run ("" when it ran or was cancelled).
   const QString& LastReason() const { return last_reason_; }
 
@@ -47,7 +54,7 @@ class MainWindow : public QWidget {
   void cmdIni_Click();
   void cmdXpoints_Click();
   void chkBigSwitch_Click();
-  void ShowProblems();
+  void ShowDetails();
 
  protected:
   // The window stays open while a command runs: the run's thread still uses it.
@@ -56,24 +63,27 @@ class MainWindow : public QWidget {
  private:
   class Bridge;
   using RunFunction = RunResult (*)(Variables&, RunContext&);
-  void Start(RunFunction run);
-  void Finish(RunResult result);
+  void Start(RunFunction run, const char* command);
+  void Finish(RunResult result, RunInputs inputs, bool fell_back);
   void SetBusy(bool busy);
 
   QLabel* lblStatus_;
   QCheckBox* chkBigSwitch_;
+  QCheckBox* chkPreview_;
   QPushButton* cmdIni_;
   QPushButton* cmdXpoints_;
   QPushButton* cmdStart_;
-  QPushButton* cmdProblems_;
+  QPushButton* cmdDetails_;
   FileChooser* chooser_;
   OverwriteQuestion* question_;
+  ChangePreview* preview_;
   QString last_reason_;
   std::unique_ptr<FileChooser> dialog_chooser_;
   std::unique_ptr<Bridge> bridge_;
-  QString output_folder_;
+  QString program_folder_;
   std::unique_ptr<Variables> vars_;
-  Problems last_problems_;
+  RunRecord last_run_;
+  QPointer<DetailsDialog> details_;
   bool BigSwitch = false;
   bool busy_ = false;
 };

@@ -1,11 +1,20 @@
 // The window, headless (QT_QPA_PLATFORM=offscreen), with a scripted chooser.
+#include <sqlite3.h>
+
 #include <QCheckBox>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
+#include <QTabWidget>
+#include <QTreeWidget>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QScreen>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "app/gui/main_window.h"
 #include "tables/new_database.h"
@@ -35,6 +44,76 @@ class Yes : public OverwriteQuestion {
  public:
   bool Ask(const std::string&, const std::string&) override { return true; }
 };
+
+class No : public OverwriteQuestion {
+ public:
+  bool Ask(const std::string&, const std::string&) override { return false; }
+};
+
+// Answers the preview as told, keeping what it was shown.
+class ScriptedPreview : public ChangePreview {
+ public:
+  bool answer = true;
+  std::size_t shown = 0;
+  std::map<std::string, ChangeCount> counts;
+  bool Apply(const std::vector<FieldChange>& changes, const std::map<std::string, ChangeCount>& c) override {
+    shown = changes.size();
+    counts = c;
+    return answer;
+  }
+};
+
+std::string Bytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Every file of `folder` by name, with its bytes.
+std::map<std::string, std::string> Folder(const std::filesystem::path& folder) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : std::filesystem::directory_iterator(folder)) files[e.path().filename().string()] = Bytes(e.path());
+  return files;
+}
+
+// Every row of every table of a SQLite file, as text.
+std::string Dump(const std::filesystem::path& path) {
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(path.string().c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  std::string out;
+  auto rows = [&](const std::string& sql) {
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr);
+    std::vector<std::string> texts;
+    while (st != nullptr && sqlite3_step(st) == SQLITE_ROW) {
+      std::string row;
+      for (int c = 0; c < sqlite3_column_count(st); ++c) {
+        const auto* v = sqlite3_column_text(st, c);
+        row += (v != nullptr ? reinterpret_cast<const char*>(v) : "NULL") + std::string("|");
+      }
+      texts.push_back(row);
+    }
+    sqlite3_finalize(st);
+    return texts;
+  };
+  for (const auto& table : rows("SELECT name FROM sqlite_master WHERE type='table' ORDER BY name")) {
+    const std::string name = table.substr(0, table.size() - 1);
+    out += "## " + name + "\n";
+    for (const auto& row : rows("SELECT * FROM \"" + name + "\" ORDER BY rowid")) out += row + "\n";
+  }
+  sqlite3_close(db);
+  return out;
+}
+
+// The texts of one column of a tree's rows, the children of each group included.
+QStringList Column(QTreeWidget* tree, int column) {
+  QStringList out;
+  for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+    QTreeWidgetItem* top = tree->topLevelItem(i);
+    if (top->childCount() == 0) out << top->text(column);
+    for (int k = 0; k < top->childCount(); ++k) out << top->child(k)->text(column);
+  }
+  return out;
+}
 
 class MainWindowTest : public QObject {
   Q_OBJECT
@@ -74,12 +153,19 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.findChild<QPushButton*>("cmdXpoints")->text(), QString("Read xPoints"));
     QCOMPARE(w.findChild<QCheckBox*>("chkBigSwitch")->text(), QString("Big Switch"));
     QVERIFY(!w.findChild<QCheckBox*>("chkBigSwitch")->isChecked());
+    QCOMPARE(w.findChild<QCheckBox*>("chkPreview")->text(), QString("Preview"));
+    QVERIFY(!w.findChild<QCheckBox*>("chkPreview")->isChecked());
     QCOMPARE(w.findChild<QLabel*>("lblStatus")->text(), QString());
     const qreal dpi = w.screen()->logicalDotsPerInch();
     auto px = [&](int twips) { return MainWindow::Twips(twips, dpi); };
     QCOMPARE(w.size(), QSize(px(4680), px(3195)));
     QCOMPARE(w.findChild<QLabel*>("lblStatus")->geometry(), QRect(px(1200), px(600), px(2655), px(735)));
     QCOMPARE(w.findChild<QWidget*>("chkBigSwitch")->geometry(), QRect(px(1200), px(1680), px(2415), px(255)));
+    // Preview sits under Big Switch, clear of it, of the details line and of the buttons.
+    const QRect preview = w.findChild<QWidget*>("chkPreview")->geometry();
+    QVERIFY(!preview.intersects(w.findChild<QWidget*>("chkBigSwitch")->geometry()));
+    QVERIFY(!preview.intersects(w.findChild<QWidget*>("cmdDetails")->geometry()));
+    QVERIFY(preview.bottom() < w.findChild<QWidget*>("cmdStart")->geometry().top());
     QCOMPARE(w.findChild<QWidget*>("cmdIni")->geometry(), QRect(px(360), px(2400), px(975), px(495)));
     QCOMPARE(w.findChild<QWidget*>("cmdXpoints")->geometry(), QRect(px(1800), px(2400), px(1215), px(495)));
     QCOMPARE(w.findChild<QWidget*>("cmdStart")->geometry(), QRect(px(3480), px(2400), px(975), px(495)));
@@ -88,6 +174,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(start->nextInFocusChain(), w.findChild<QWidget*>("cmdIni"));
     QCOMPARE(w.findChild<QWidget*>("cmdIni")->nextInFocusChain(), w.findChild<QWidget*>("cmdXpoints"));
     QCOMPARE(w.findChild<QWidget*>("cmdXpoints")->nextInFocusChain(), w.findChild<QWidget*>("chkBigSwitch"));
+    QCOMPARE(w.findChild<QWidget*>("chkBigSwitch")->nextInFocusChain(), w.findChild<QWidget*>("chkPreview"));
     QVERIFY(MainWindow::AppFolder().endsWith('/'));
     QVERIFY(!MainWindow::AppFolder().endsWith("//"));
   }
@@ -104,9 +191,10 @@ class MainWindowTest : public QObject {
     QCOMPARE(chooser.disabled_while_asked, (std::vector<bool>{true, true}));
     QVERIFY(w.findChild<QWidget*>("cmdStart")->isEnabled());
     QVERIFY(w.LastProblems().size() > 0);  // the missing sheets and the 40000
-    auto* problems = w.findChild<QPushButton*>("cmdProblems");
+    auto* problems = w.findChild<QPushButton*>("cmdDetails");
     QVERIFY(problems->isVisibleTo(&w));
     QVERIFY(problems->text().startsWith(QString::number(w.LastProblems().size()) + " problems"));
+    QVERIFY(problems->text().endsWith(" - details"));
     QVERIFY(std::filesystem::exists(dir_ / "out" / "Studio A.con"));
     // The next command starts without the last run's problem line.
     RunAndWait(w, "cmdStart");  // cancelled at the database
@@ -141,6 +229,146 @@ class MainWindowTest : public QObject {
     QVERIFY(std::filesystem::exists(dir_ / "out" / "DemoSetup.ini"));
     w.findChild<QCheckBox*>("chkBigSwitch")->click();
     QVERIFY(w.findChild<QCheckBox*>("chkBigSwitch")->isChecked());
+  }
+
+  // A run whose console file exists and is kept, one module file written and
+  // one that cannot be (a folder holds its name): the details view lists each,
+  // the changes per table and the problems and notices grouped, and saves the
+  // report as text and JSON.
+  void detailsOfWrittenKeptAndFailedFiles() {
+    const auto out = dir_ / "details";
+    std::filesystem::create_directories(out / "Desk 2.cns");
+    { std::ofstream(out / "Two.con") << "earlier"; }
+    CreateSwitcherDatabase(dir_ / "details.db", DatabaseSizes{4, 4, 2, 2, 2});
+    using testing::SheetRows;
+    const std::string s = "";
+    testing::WriteXlsx(dir_ / "two.xlsx",
+                       {{"System", SheetRows{{std::string("Name:"), std::string("Two")}, {std::string("Inputs"), 2.0},
+                                             {std::string("Consoles"), 2.0}}},
+                        {"Sources", SheetRows{{std::string("Chan"), std::string("Chan Label"), std::string("Label")},
+                                              {1.0, std::string("Mic 1")}, {2.0, std::string("Mic 2")}}},
+                        {"Console #1", SheetRows{{std::string("Desk 1"), s, 1.0, 1.0}}},
+                        {"Console #2", SheetRows{{std::string("Desk 2"), s, 1.0, 1.0}}}});
+    ScriptedChooser chooser;
+    No no;
+    MainWindow w(&chooser, &no, QString::fromStdString(out.string()));
+    chooser.window = &w;
+    chooser.answers = {File("details.db"), File("two.xlsx")};
+    RunAndWait(w, "cmdStart");
+    auto* line = w.findChild<QPushButton*>("cmdDetails");
+    QVERIFY(line->isVisibleTo(&w));
+    QVERIFY(line->text().contains("notice"));  // the heading "Label"
+    QTest::mouseClick(line, Qt::LeftButton);
+    DetailsDialog* details = w.Details();
+    QVERIFY(details != nullptr);
+    QTreeWidget* files = details->findChild<QTreeWidget*>("files");
+    const QStringList names = Column(files, 0), outcomes = Column(files, 1);
+    auto outcome_of = [&](const std::string& name) {
+      const int i = names.indexOf(QString::fromStdString((out / name).string()));
+      return i < 0 ? QString("missing") : outcomes[i];
+    };
+    QCOMPARE(outcome_of("Desk 1.cns"), QString("written"));
+    QCOMPARE(outcome_of("Two.con"), QString("kept"));
+    QCOMPARE(outcome_of("Desk 2.cns"), QString("not written"));
+    QCOMPARE(Bytes(out / "Two.con"), std::string("earlier"));
+    QTreeWidget* changes = details->findChild<QTreeWidget*>("changes");
+    QCOMPARE(changes->topLevelItemCount(), 7);
+    QCOMPARE(changes->topLevelItem(0)->text(0), QString("InptAlphas"));
+    QCOMPARE(changes->topLevelItem(0)->text(1), QString("2"));
+    // Problems first: the folder in the name of "Desk 2.cns" before the heading's notice.
+    // Groups by sheet or table, those with problems first (the missing sheets,
+    // the folder in the way), then the "Sources" heading's notice.
+    QTreeWidget* reports = details->findChild<QTreeWidget*>("reports");
+    QStringList groups;
+    for (int i = 0; i < reports->topLevelItemCount(); ++i) groups << reports->topLevelItem(i)->text(0);
+    const int sources = groups.indexOf("Sheet \"Sources\"");
+    QCOMPARE(sources, groups.size() - 1);
+    QVERIFY(groups.indexOf("Files and other steps") >= 0);
+    QVERIFY(groups.indexOf("Sheet \"Destinations\"") >= 0);
+    QCOMPARE(reports->topLevelItem(0)->child(0)->text(1), QString("problem"));
+    QCOMPARE(reports->topLevelItem(sources)->text(1), QString("1 notice"));
+    QCOMPARE(reports->topLevelItem(sources)->child(0)->text(0), QString("Sources!C1"));
+    reports->sortByColumn(1, Qt::DescendingOrder);  // notices first
+    QCOMPARE(reports->topLevelItem(0)->text(0), QString("Sheet \"Sources\""));
+    QVERIFY(details->findChild<QLabel*>("summary")->text().contains("Backup of the database as it was: "));
+    QVERIFY(details->findChild<QWidget*>("openFolder") != nullptr);
+
+    const QString report = QString::fromStdString((dir_ / "report.txt").string());
+    QCOMPARE(details->SaveReportTo(report), QString());
+    const std::string text = Bytes(dir_ / "report.txt");
+    QVERIFY(text.find("workbook: " + File("two.xlsx").toStdString()) != std::string::npos);
+    QVERIFY(text.find("database: " + File("details.db").toStdString()) != std::string::npos);
+    QVERIFY(text.rfind("KVR Conversion ", 0) == 0);
+    const auto json = QJsonDocument::fromJson(QByteArray::fromStdString(Bytes(dir_ / "report.json"))).object();
+    QCOMPARE(json["schema"].toInt(), 1);
+    QCOMPARE(json["command"].toString(), QString("convert"));
+    details->close();
+  }
+
+  // Preview: Cancel leaves the database and the folder as they were; Apply
+  // does what a plain run does, backup included.
+  void previewCancelAndApply() {
+    using std::filesystem::copy_file;
+    CreateSwitcherDatabase(dir_ / "pristine.db", DatabaseSizes{4, 4, 2, 2, 2});
+    for (const char* name : {"plain", "cancel", "apply"}) {
+      std::filesystem::create_directories(dir_ / name);
+      copy_file(dir_ / "pristine.db", dir_ / name / "sw.db");
+    }
+    const std::string pristine = Bytes(dir_ / "pristine.db");
+    auto convert = [&](const char* name, ScriptedPreview* preview) {
+      ScriptedChooser chooser;
+      Yes yes;
+      MainWindow w(&chooser, &yes, QString::fromStdString((dir_ / name).string()), preview);
+      chooser.window = &w;
+      if (preview != nullptr) w.findChild<QCheckBox*>("chkPreview")->click();
+      chooser.answers = {QString::fromStdString((dir_ / name / "sw.db").string()), File("wb.xlsx")};
+      RunAndWait(w, "cmdStart");
+      QCoreApplication::processEvents();
+      return std::make_pair(w.findChild<QLabel*>("lblStatus")->text(), w.findChild<QPushButton*>("cmdDetails")->text());
+    };
+    convert("plain", nullptr);
+
+    ScriptedPreview cancel;
+    cancel.answer = false;
+    const auto [cancel_status, cancel_line] = convert("cancel", &cancel);
+    QVERIFY(cancel.shown > 0);
+    int records = 0;
+    for (const auto& [table, count] : cancel.counts) records += count.records;
+    QVERIFY(records > 0);
+    QCOMPARE(Folder(dir_ / "cancel"), (std::map<std::string, std::string>{{"sw.db", pristine}}));
+    QCOMPARE(cancel_status, QString());
+    QVERIFY(cancel_line.startsWith("preview cancelled"));
+
+    ScriptedPreview apply;
+    convert("apply", &apply);
+    QCOMPARE(apply.shown, cancel.shown);
+    const auto plain = Folder(dir_ / "plain");
+    QCOMPARE(Folder(dir_ / "apply"), plain);
+    QCOMPARE(Dump(dir_ / "plain" / "sw.db.bak"), Dump(dir_ / "pristine.db"));  // the database as it was
+    QVERIFY(plain.at("sw.db") != pristine);
+  }
+
+  // A program folder that takes no files sends the outputs to "KVR Conversion"
+  // under the documents, and the details say so.
+  void outputsFallBackWhenTheProgramFolderTakesNoFiles() {
+    const auto home = dir_ / "home";
+    std::filesystem::create_directories(home);
+    const QByteArray old_home = qgetenv("HOME"), old_config = qgetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", QByteArray::fromStdString(home.string()));
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString((home / ".config").string()));
+    { std::ofstream(dir_ / "not-a-folder") << "x"; }
+    ScriptedChooser chooser;
+    MainWindow w(&chooser, nullptr, File("not-a-folder"));
+    chooser.window = &w;
+    chooser.answers = {File("wb.xlsx")};
+    RunAndWait(w, "cmdXpoints");
+    qputenv("HOME", old_home);
+    qputenv("XDG_CONFIG_HOME", old_config);
+    QVERIFY(std::filesystem::exists(home / "Documents" / "KVR Conversion" / "Studio A Crosspoints.xpt"));
+    QVERIFY(w.LastRun().output_fell_back);
+    QTest::mouseClick(w.findChild<QPushButton*>("cmdDetails"), Qt::LeftButton);
+    QVERIFY(w.Details()->findChild<QLabel*>("summary")->text().contains("the program's own folder takes no files"));
+    w.Details()->close();
   }
 };
 
