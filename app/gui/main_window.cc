@@ -164,7 +164,7 @@ MainWindow::MainWindow(FileChooser* chooser, OverwriteQuestion* question, QStrin
   place(cmdStart_, "cmdStart", 3480, 2400, 975, 495);
   // What the last run did, counted under the status; a click shows the details.
   cmdDetails_ = new QPushButton(this);
-  place(cmdDetails_, "cmdDetails", 1200, 1335, 2655, 300);
+  place(cmdDetails_, "cmdDetails", 1200, 1335, 3255, 300);
   cmdDetails_->setFlat(true);
   cmdDetails_->hide();
   setFixedSize(Twips(4680, dpi), Twips(3195, dpi));
@@ -269,8 +269,13 @@ void MainWindow::Finish(RunResult result, RunInputs inputs, bool fell_back) {
     const RunResult& r = last_run_.result;
     const char* colour = !r.problems.empty() ? "#b00020" : !r.problems.notices().empty() ? "#8a5a00" : "#1d3557";
     cmdDetails_->setStyleSheet(QString("text-align: left; color: %1;").arg(colour));
-    cmdDetails_->setText(DetailsLine(last_run_));
-    cmdDetails_->setToolTip(cmdDetails_->text());
+    // The counts give way before " - details" does, should the line be too long.
+    const QString line = DetailsLine(last_run_);
+    const QString link = " - details";
+    const QFontMetrics metrics(cmdDetails_->font());
+    cmdDetails_->setText(metrics.elidedText(line.chopped(link.size()), Qt::ElideRight,
+                                            cmdDetails_->width() - metrics.horizontalAdvance(link) - 8) + link);
+    cmdDetails_->setToolTip(line);
     cmdDetails_->show();
   }
   emit runFinished();

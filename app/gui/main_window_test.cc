@@ -348,6 +348,21 @@ class MainWindowTest : public QObject {
     QVERIFY(plain.at("sw.db") != pristine);
   }
 
+  void previewFiltersItsChanges() {
+    const std::vector<FieldChange> changes = {{"InptAlphas", "Chan Num 1", "Label", std::string(""), std::string("Mic 1")},
+                                              {"InptAlphas", "Chan Num 2", "Type", std::int64_t{0}, std::int64_t{3}},
+                                              {"OutptAlphas", "Chan Num 1", "Label", std::string(""), std::string("PGM")}};
+    PreviewDialog dialog(changes, {{"InptAlphas", {2, 2}}, {"OutptAlphas", {1, 1}}});
+    QCOMPARE(dialog.ShownCount(), 3);
+    dialog.Filter("label");  // any column, case aside
+    QCOMPARE(dialog.ShownCount(), 2);
+    dialog.Filter("mic");
+    QCOMPARE(dialog.ShownCount(), 1);
+    QCOMPARE(dialog.findChild<QLabel*>("shown")->text(), QString("1 of 3 changes shown"));
+    QVERIFY(dialog.findChild<QLabel*>("counts")->text().contains("InptAlphas: 2 records, 2 fields"));
+    QVERIFY(dialog.findChild<QPushButton*>("cancel")->isDefault());
+  }
+
   // A program folder that takes no files sends the outputs to "KVR Conversion"
   // under the documents, and the details say so.
   void outputsFallBackWhenTheProgramFolderTakesNoFiles() {

@@ -73,7 +73,7 @@ QString DetailsLine(const RunRecord& run) {
     if (!run.inputs.database.empty()) {
       int fields = 0;
       for (const auto& [table, count] : r.changed) fields += count.fields;
-      parts << Counted(static_cast<std::size_t>(fields), "field changed", "fields changed");
+      parts << Counted(static_cast<std::size_t>(fields), "change", "changes");
     }
   }
   return parts.join(", ") + " - details";
@@ -114,6 +114,8 @@ DetailsDialog::DetailsDialog(const RunRecord& run, QWidget* parent) : QDialog(pa
     tabs->addTab(changes, "Database changes");
   }
   layout->addWidget(tabs);
+  // A run that had nothing to say opens on what it wrote.
+  if (r.problems.empty() && r.problems.notices().empty()) tabs->setCurrentWidget(files);
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
   QPushButton* open = buttons->addButton("Open folder", QDialogButtonBox::ActionRole);
@@ -228,11 +230,11 @@ PreviewDialog::PreviewDialog(const std::vector<FieldChange>& changes, const std:
   heading->setObjectName("counts");
   layout->addWidget(heading);
 
-  auto* filter = new QLineEdit(this);
-  filter->setObjectName("filter");
-  filter->setPlaceholderText("Filter: table, key, field or value");
-  filter->setClearButtonEnabled(true);
-  layout->addWidget(filter);
+  filter_ = new QLineEdit(this);
+  filter_->setObjectName("filter");
+  filter_->setPlaceholderText("Filter: table, key, field or value");
+  filter_->setClearButtonEnabled(true);
+  layout->addWidget(filter_);
 
   auto* model = new QStandardItemModel(0, 5, this);
   model->setHorizontalHeaderLabels({"Table", "Key", "Field", "Old", "New"});
@@ -251,6 +253,7 @@ PreviewDialog::PreviewDialog(const std::vector<FieldChange>& changes, const std:
   view->sortByColumn(-1, Qt::AscendingOrder);  // as made, until a heading is clicked
   view->setEditTriggers(QAbstractItemView::NoEditTriggers);
   view->verticalHeader()->hide();
+  view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
   view->horizontalHeader()->setStretchLastSection(true);
   layout->addWidget(view);
   shown_ = new QLabel(this);
@@ -266,15 +269,15 @@ PreviewDialog::PreviewDialog(const std::vector<FieldChange>& changes, const std:
   layout->addWidget(buttons);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  connect(filter, &QLineEdit::textChanged, this, &PreviewDialog::Filter);
-  Filter({});
+  connect(filter_, &QLineEdit::textChanged, this, [this](const QString& text) {
+    proxy_->setFilterFixedString(text);
+    shown_->setText(QString("%1 of %2 changes shown").arg(proxy_->rowCount()).arg(total_));
+  });
+  shown_->setText(QString("%1 of %2 changes shown").arg(total_).arg(total_));
   resize(760, 480);
 }
 
-void PreviewDialog::Filter(const QString& text) {
-  proxy_->setFilterFixedString(text);
-  shown_->setText(QString("%1 of %2 changes shown").arg(proxy_->rowCount()).arg(total_));
-}
+void PreviewDialog::Filter(const QString& text) { filter_->setText(text); }
 
 int PreviewDialog::ShownCount() const { return proxy_->rowCount(); }
 

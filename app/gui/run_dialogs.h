@@ -62,6 +62,7 @@ class PreviewDialog : public QDialog {
 
  private:
   QSortFilterProxyModel* proxy_;
+  QLineEdit* filter_;
   QLabel* shown_;
   int total_;
 };

@@ -1,0 +1,87 @@
+// Pictures of the window for people who review it: the window after a
+// conversion of the example plant, the preview of its changes and the details
+// of the run. scripts/screenshot-gui.sh runs it under Xvfb.
+//   kvr_gui_screenshots WORKBOOK OUT_PREFIX
+#include <QApplication>
+#include <QCheckBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTimer>
+#include <filesystem>
+#include <iostream>
+
+#include "app/gui/main_window.h"
+#include "tables/new_database.h"
+
+namespace {
+
+// Hands the run the example's database and workbook.
+class Files : public kvr::FileChooser {
+ public:
+  std::string database, workbook;
+  std::string GetFileName(const std::string&, const std::string& ext, int) override {
+    return ext == "mdb" ? database : workbook;
+  }
+};
+
+class Yes : public kvr::OverwriteQuestion {
+ public:
+  bool Ask(const std::string&, const std::string&) override { return true; }
+};
+
+// Shows the real preview, takes its picture once it is painted, and applies.
+class PicturedPreview : public kvr::ChangePreview {
+ public:
+  explicit PicturedPreview(QString path) : path_(std::move(path)) {}
+  bool Apply(const std::vector<kvr::FieldChange>& changes,
+             const std::map<std::string, kvr::ChangeCount>& counts) override {
+    kvr::PreviewDialog dialog(changes, counts);
+    dialog.Filter("InptAlphas");
+    QTimer::singleShot(500, &dialog, [&] {
+      dialog.grab().save(path_);
+      dialog.accept();
+    });
+    return dialog.exec() == QDialog::Accepted;
+  }
+
+ private:
+  QString path_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  if (argc != 3) {
+    std::cerr << "usage: kvr_gui_screenshots WORKBOOK OUT_PREFIX\n";
+    return 2;
+  }
+  const QString prefix = QString::fromLocal8Bit(argv[2]);
+  const auto dir = std::filesystem::temp_directory_path() / "kvr_screenshots";
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  kvr::CreateSwitcherDatabase(dir / "Switcher.db", kvr::DatabaseSizes{256, 192, 6, 24, 16});
+  Files files;
+  files.database = (dir / "Switcher.db").string();
+  files.workbook = std::filesystem::absolute(argv[1]).string();
+  Yes yes;
+  PicturedPreview preview(prefix + "-preview.png");
+  kvr::MainWindow window(&files, &yes, QString::fromStdString(dir.string()), &preview);
+  window.show();
+  window.findChild<QCheckBox*>("chkPreview")->click();
+  QSignalSpy finished(&window, &kvr::MainWindow::runFinished);
+  window.findChild<QPushButton*>("cmdStart")->click();
+  if (!finished.wait(60000)) return 1;
+  QApplication::processEvents();
+  window.grab().save(prefix + "-window.png");
+  window.findChild<QPushButton*>("cmdDetails")->click();
+  kvr::DetailsDialog* details = window.Details();
+  details->show();
+  QTimer::singleShot(500, details, [&] {
+    details->grab().save(prefix + "-details.png");
+    QApplication::quit();
+  });
+  app.exec();
+  std::cout << (prefix + "-window.png, -preview.png, -details.png").toStdString() << '\n';
+  return 0;
+}
