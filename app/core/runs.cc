@@ -369,6 +369,14 @@ void NoteSystemOutcome(const SystemSettings& system, const Workbook& workbook, P
   }
 }
 
+// The conversion's "System" sheet, noticed for what it does to the outputs.
+SystemSettings ReadConversionSystem(Workbook& workbook, Problems& problems) {
+  SystemSettings system;
+  Step(problems, "System", [&] { system = ReadSystemSettings(OpenSheetGrid(workbook, "System", problems), problems); });
+  NoteSystemOutcome(system, workbook, problems);
+  return system;
+}
+
 // The kind of database `db_path` names ("odbc:" and a connection string,
 // whose prefix is then taken off, or a file), or why it names none.
 Result<DatabaseKind> DatabaseKindOf(std::string& db_path) {
@@ -407,11 +415,8 @@ RunResult ConversionRunBody(Variables& vars, RunContext& ctx) {
   if (!workbook) return result;
 
   Problems& problems = result.problems;
-  SystemSettings system;
-  Step(problems, "System",
-       [&] { system = ReadSystemSettings(OpenSheetGrid(*workbook, "System", problems), problems); });
+  const SystemSettings system = ReadConversionSystem(*workbook, problems);
   const int last_console = std::min<int>(system.ConsoleCount, static_cast<int>(kConsoles) - 1);
-  NoteSystemOutcome(system, *workbook, problems);
   // Every later sheet is known now: they are read ahead, in the order taken.
   std::vector<std::string> names = {"Sources", "Destinations", "Opto", "Relay", "Location", "Console Name", "RC",
                                     "Console Config"};
@@ -500,13 +505,22 @@ DemoSystem DemoSystemFrom(const SystemSettings& s) {
   return DemoSystem{s.SystemName, s.InputCount, s.OutputCount, 0, s.ConsoleCount};
 }
 
-RunResult DemoIniRunBody(Variables& vars, RunContext& ctx) {
+// A run that reads only the workbook: the variables cleared (and, for the
+// demo and crosspoint runs, the status), the workbook opened, then `body`
+// with it (which may release it early) and "Completed". The early ends of
+// StartWithWorkbook return as it left the result.
+template <typename Body>
+RunResult WorkbookRun(Variables& vars, RunContext& ctx, bool clear_status, Body body) {
   vars.Clear();
   RunResult result;
-  ctx.status.SetStatus("");
-  auto workbook = StartWithWorkbook(ctx, result);
+  if (clear_status) ctx.status.SetStatus("");
+  std::unique_ptr<Workbook> workbook = StartWithWorkbook(ctx, result);
   if (!workbook) return result;
+  body(workbook, result);
+  return Complete(ctx, std::move(result));
+}
 
+void DemoIniRunBody(Variables& vars, RunContext& ctx, std::unique_ptr<Workbook>& workbook, RunResult& result) {
   Problems& problems = result.problems;
   DemoSystem demo;
   Step(problems, "System",
@@ -518,7 +532,6 @@ RunResult DemoIniRunBody(Variables& vars, RunContext& ctx) {
     WriteOutput(ctx.output_folder / "DemoSetup.ini", BuildDemoIni(demo, vars.frames, vars.consoles),
                 "demo setup file", result);
   });
-  return Complete(ctx, std::move(result));
 }
 
 // The crosspoint run's notice of an empty system name, which names its file.
@@ -528,13 +541,7 @@ void NoteCrosspointFileName(const std::string& system_name, Problems& problems) 
                                         "the crosspoint file is named \" Crosspoints.xpt\"");
 }
 
-RunResult CrosspointExportRunBody(Variables& vars, RunContext& ctx) {
-  vars.Clear();
-  RunResult result;
-  ctx.status.SetStatus("");
-  auto workbook = StartWithWorkbook(ctx, result);
-  if (!workbook) return result;
-
+void CrosspointExportRunBody(RunContext& ctx, std::unique_ptr<Workbook>& workbook, RunResult& result) {
   Problems& problems = result.problems;
   std::string system_name;
   std::vector<CrosspointRecord> records;
@@ -556,35 +563,25 @@ RunResult CrosspointExportRunBody(Variables& vars, RunContext& ctx) {
     }
     WriteOutput(ctx.output_folder / PathFromUtf8(name), EncodeCrosspointFile(records), "crosspoint file", result);
   });
-  return Complete(ctx, std::move(result));
 }
 
 // The sheet phases of all three runs, with nothing written: "System" once,
 // the conversion's sheets, the demo run's frame and console sheets, and
 // "Crosspoints".
-RunResult CheckRunBody(Variables& vars, RunContext& ctx) {
-  vars.Clear();
-  RunResult result;
-  auto workbook = StartWithWorkbook(ctx, result);
-  if (!workbook) return result;
-
+void CheckRunBody(Variables& vars, RunContext& ctx, Workbook& workbook, RunResult& result) {
   Problems& problems = result.problems;
-  SystemSettings system;
-  Step(problems, "System",
-       [&] { system = ReadSystemSettings(OpenSheetGrid(*workbook, "System", problems), problems); });
+  const SystemSettings system = ReadConversionSystem(workbook, problems);
   const int last_console = std::min<int>(system.ConsoleCount, static_cast<int>(kConsoles) - 1);
-  NoteSystemOutcome(system, *workbook, problems);
   SheetProgress progress;
-  auto sheet = [&](const std::string& name) { return OpenSheetGrid(*workbook, name, problems); };
+  auto sheet = [&](const std::string& name) { return OpenSheetGrid(workbook, name, problems); };
   ReadRunSheets(sheet, system, last_console, vars, ctx, problems, progress);
 
   vars.Clear();
   DemoSystem demo = DemoSystemFrom(system);
-  ReadDemoSheets(*workbook, demo, vars, problems);
+  ReadDemoSheets(workbook, demo, vars, problems);
 
-  Step(problems, "Crosspoints", [&] { ReadCrosspoints(OpenSheetGrid(*workbook, "Crosspoints", problems), problems); });
+  Step(problems, "Crosspoints", [&] { ReadCrosspoints(OpenSheetGrid(workbook, "Crosspoints", problems), problems); });
   NoteCrosspointFileName(system.SystemName, problems);
-  return Complete(ctx, std::move(result));
 }
 
 }  // namespace
@@ -594,15 +591,21 @@ RunResult ConversionRun(Variables& vars, RunContext& ctx) {
 }
 
 RunResult DemoIniRun(Variables& vars, RunContext& ctx) {
-  return EndingOnWorkbookLimits(ctx, [&] { return DemoIniRunBody(vars, ctx); });
+  return EndingOnWorkbookLimits(ctx, [&] {
+    return WorkbookRun(vars, ctx, true, [&](auto& workbook, RunResult& r) { DemoIniRunBody(vars, ctx, workbook, r); });
+  });
 }
 
 RunResult CrosspointExportRun(Variables& vars, RunContext& ctx) {
-  return EndingOnWorkbookLimits(ctx, [&] { return CrosspointExportRunBody(vars, ctx); });
+  return EndingOnWorkbookLimits(ctx, [&] {
+    return WorkbookRun(vars, ctx, true, [&](auto& workbook, RunResult& r) { CrosspointExportRunBody(ctx, workbook, r); });
+  });
 }
 
 RunResult CheckRun(Variables& vars, RunContext& ctx) {
-  return EndingOnWorkbookLimits(ctx, [&] { return CheckRunBody(vars, ctx); });
+  return EndingOnWorkbookLimits(ctx, [&] {
+    return WorkbookRun(vars, ctx, false, [&](auto& workbook, RunResult& r) { CheckRunBody(vars, ctx, *workbook, r); });
+  });
 }
 
 }  // namespace kvr
