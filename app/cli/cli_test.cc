@@ -155,6 +155,36 @@ TEST_F(CommandLineRunTest, ConvertDryRunInspectAndExitStatuses) {
             kExitNotRun);
 }
 
+// Notices are printed after the problems and change the exit status only
+// with --strict; a report that cannot be written is said and counts as a problem.
+TEST_F(CommandLineRunTest, NoticesStrictAndReports) {
+  const std::string wb = File("xp.xlsx").string(), out = dir_.string(), report = File("r.json").string();
+  testing::WriteXlsx(wb, {{"System", {{std::string("Name:"), std::string("S")}}},
+                          {"Crosspoints", {{std::string("P-Level"), std::string("Source"), std::string("Destination")},
+                                           {std::string("1 x"), 2.0, 3.0}}}});
+  auto r = RunCli({"xpoints", "--workbook", wb.c_str(), "--output-dir", out.c_str()});
+  EXPECT_EQ(r.status, kExitOk) << r.err;
+  EXPECT_EQ(r.err, "notice: Crosspoints!A2: \"1 x\" under \"P-Level\" has text after its number: it reads as 1; "
+                   "level of crosspoint 1 is written as 1\n");
+  EXPECT_NE(r.out.find("Completed with 1 notice, listed on stderr"), std::string::npos);
+  r = RunCli({"xpoints", "--workbook", wb.c_str(), "--output-dir", out.c_str(), "--strict", "--report",
+              report.c_str()});
+  EXPECT_EQ(r.status, kExitProblems);
+  const auto doc = nlohmann::json::parse(testing::ReadBytes(report));
+  EXPECT_EQ(doc["exit_status"], kExitProblems);
+  EXPECT_EQ(doc["notices"][0]["sheet"], "Crosspoints");
+  EXPECT_EQ(doc["notices"][0]["cells"], "A2");
+  EXPECT_EQ(doc["files"][0]["status"], "written");
+  EXPECT_TRUE(doc["tables"].empty());
+
+  r = RunCli({"check", "--workbook", wb.c_str(), "--report", File("no/such/folder/r.json").string().c_str()});
+  EXPECT_EQ(r.status, kExitProblems);  // the missing sheets of the conversion
+  EXPECT_NE(r.err.find("kvrconversion: report " + File("no/such/folder/r.json").string() + " not written: "),
+            std::string::npos);
+  const std::size_t last_problem = r.err.rfind("problem: "), first_notice = r.err.find("notice: ");
+  EXPECT_LT(last_problem, first_notice);
+}
+
 // Every command given a folder, a FIFO or a device where a file belongs says
 // so and ends with 2 at once (a FIFO is never opened, so nothing hangs); an
 // output folder that is a file is called one.
