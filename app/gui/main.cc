@@ -30,6 +30,7 @@ int main(int argc, char** argv) {
   std::setlocale(LC_NUMERIC, "C");  // number texts never follow the desktop's locale
   kvr::MainWindow window;
   window.show();
+  window.activateWindow();  // focus from the start, with or without a window manager
   // KVR_SCREENSHOT=FILE.png: save a picture of the screen once the window is
   // up, then quit (scripts/screenshot-gui.sh uses it under Xvfb).
   if (const char* shot = std::getenv("KVR_SCREENSHOT")) {

@@ -172,7 +172,6 @@ MainWindow::MainWindow(FileChooser* chooser, OverwriteQuestion* question, QStrin
   // Enter on the focused command button starts it, as on a dialog's buttons;
   // the focused control shows its focus ring from the start.
   for (QPushButton* b : {cmdStart_, cmdIni_, cmdXpoints_}) b->setAutoDefault(true);
-  setAttribute(Qt::WA_KeyboardFocusChange);
 
   // Tab order: cmdStart, (lblStatus takes no focus), cmdIni, cmdXpoints, chkBigSwitch.
   cmdStart_->setFocus();
@@ -198,6 +197,11 @@ QString MainWindow::AppFolder() {
 }
 
 int MainWindow::Twips(int twips, qreal dpi) { return qRound(twips * dpi / 1440.0); }
+
+void MainWindow::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::ActivationChange && isActiveWindow()) setAttribute(Qt::WA_KeyboardFocusChange);
+  QWidget::changeEvent(event);
+}
 
 void MainWindow::closeEvent(QCloseEvent* event) {
   if (busy_) event->ignore();

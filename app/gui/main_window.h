@@ -59,6 +59,9 @@ class MainWindow : public QWidget {
  protected:
   // The window stays open while a command runs: the run's thread still uses it.
   void closeEvent(QCloseEvent* event) override;
+  // The focused control shows its focus ring as soon as the window is active,
+  // as after a Tab, not only once a key has moved the focus.
+  void changeEvent(QEvent* event) override;
 
  private:
   class Bridge;

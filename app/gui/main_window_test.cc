@@ -1,7 +1,9 @@
 // The window, headless (QT_QPA_PLATFORM=offscreen), with a scripted chooser.
 #include <sqlite3.h>
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QStyleOption>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -175,6 +177,15 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.findChild<QWidget*>("cmdIni")->nextInFocusChain(), w.findChild<QWidget*>("cmdXpoints"));
     QCOMPARE(w.findChild<QWidget*>("cmdXpoints")->nextInFocusChain(), w.findChild<QWidget*>("chkBigSwitch"));
     QCOMPARE(w.findChild<QWidget*>("chkBigSwitch")->nextInFocusChain(), w.findChild<QWidget*>("chkPreview"));
+    // "Convert" has the focus and shows its ring from the start.
+    w.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QCOMPARE(QApplication::focusWidget(), start);
+    QStyleOption option;
+    option.initFrom(start);
+    QVERIFY(option.state.testFlag(QStyle::State_HasFocus));
+    QVERIFY(option.state.testFlag(QStyle::State_KeyboardFocusChange));
     QVERIFY(MainWindow::AppFolder().endsWith('/'));
     QVERIFY(!MainWindow::AppFolder().endsWith("//"));
   }
