@@ -86,17 +86,25 @@ class BufferedRecordset : public Recordset {
   // Writes the assignments to the current record.
   virtual void Write(const Assignments& assignments) = 0;
 
-  // The change records a dry run keeps, from the values before the update.
-  std::vector<FieldChange> Changes(const Assignments& assignments, const std::function<FieldValue(std::size_t)>& before) {
-    std::vector<FieldChange> changes;
+  // Counts into `log` the fields the assignments change, from the values
+  // before the update (`before(i)` for assignment i), and keeps each change
+  // when the log keeps them.
+  template <typename Before>
+  void LogChanges(const Assignments& assignments, Before before, ChangeLog& log) {
+    int changed = 0;
     for (std::size_t i = 0; i < assignments.size(); ++i) {
       FieldValue old = before(i);
-      if (old != assignments[i].second) {
-        changes.push_back({table_, key_field_ + " " + FieldValueText(keys_[pos_]), columns_[assignments[i].first].name,
-                           std::move(old), assignments[i].second});
+      if (old == assignments[i].second) continue;
+      ++changed;
+      if (log.keeps()) {
+        log.Keep({table_, key_field_ + " " + FieldValueText(keys_[pos_]), columns_[assignments[i].first].name,
+                  std::move(old), assignments[i].second});
       }
     }
-    return changes;
+    if (changed == 0) return;
+    if (changed_.empty()) changed_.assign(keys_.size(), false);
+    log.Count(table_, changed, !changed_[pos_]);
+    changed_[pos_] = true;
   }
 
   const std::string& table() const { return table_; }
@@ -121,6 +129,7 @@ class BufferedRecordset : public Recordset {
   std::unordered_map<std::string, std::size_t> lower_;        // lower-case name -> column
   std::map<std::string, std::size_t, std::less<>> spelled_;  // names as callers spell them -> column
   std::vector<FieldValue> keys_;
+  std::vector<bool> changed_;  // per record: changed by an update already
   std::size_t pos_ = 0;
   bool editing_ = false;
   Assignments pending_;

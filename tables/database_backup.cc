@@ -25,8 +25,19 @@ Connection Open(const std::string& name, int flags) {
   return c;
 }
 
-// The whole database at `file` as the bytes of a database file.
-Result<std::string> SqliteImage(const std::string& file) {
+struct SqliteFree {
+  void operator()(unsigned char* p) const { sqlite3_free(p); }
+};
+
+// The whole database at `file`, as the bytes of a database file, copied by
+// SQLite's online backup into memory.
+struct Image {
+  std::unique_ptr<unsigned char, SqliteFree> bytes;
+  std::size_t size = 0;
+  std::string_view view() const { return {reinterpret_cast<const char*>(bytes.get()), size}; }
+};
+
+Result<Image> SqliteImage(const std::string& file) {
   Connection source = Open(file, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX);
   Connection copy = Open(":memory:", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX);
   if (!source || !copy) return Status::Error("cannot open " + file + " to copy it");
@@ -36,11 +47,11 @@ Result<std::string> SqliteImage(const std::string& file) {
   const int step = sqlite3_backup_step(backup, -1);
   sqlite3_backup_finish(backup);
   if (step != SQLITE_DONE) return Status::Error(std::string("cannot copy it: ") + sqlite3_errstr(step));
+  source.reset();
   sqlite3_int64 size = 0;
-  unsigned char* bytes = sqlite3_serialize(copy.get(), "main", &size, 0);
-  if (bytes == nullptr) return Status::Error("out of memory copying it");
-  std::string image(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(size));
-  sqlite3_free(bytes);
+  Image image{std::unique_ptr<unsigned char, SqliteFree>(sqlite3_serialize(copy.get(), "main", &size, 0)), 0};
+  if (!image.bytes) return Status::Error("out of memory copying it");
+  image.size = static_cast<std::size_t>(size);
   return image;
 }
 
@@ -61,10 +72,14 @@ std::filesystem::path BackupPathFor(const std::filesystem::path& database) {
 }
 
 Status StageDatabaseBackup(const std::filesystem::path& database, DatabaseKind kind, OutputBatch& batch) {
-  const Result<std::string> image = kind == DatabaseKind::kSqlite ? SqliteImage(Utf8Path(database))
-                                                                   : FileBytes(database);
-  if (!image.ok()) return Status::Error(image.why());
-  return batch.Stage(BackupPathFor(database), *image, "database backup");
+  if (kind == DatabaseKind::kSqlite) {
+    const Result<Image> image = SqliteImage(Utf8Path(database));
+    if (!image.ok()) return Status::Error(image.why());
+    return batch.Stage(BackupPathFor(database), image->view(), "database backup");
+  }
+  const Result<std::string> bytes = FileBytes(database);
+  if (!bytes.ok()) return Status::Error(bytes.why());
+  return batch.Stage(BackupPathFor(database), *bytes, "database backup");
 }
 
 }  // namespace kvr

@@ -350,7 +350,7 @@ class OdbcDatabase : public SwitcherDatabase {
     }
     return q + quote_;
   }
-  void RecordChanges(std::vector<FieldChange> c) { changes_.Add(std::move(c)); }
+  ChangeLog& changes() { return changes_; }
 
  private:
   // A lock held by another program ends a statement after this long (where
@@ -403,7 +403,7 @@ class OdbcDatabase : public SwitcherDatabase {
   bool in_transaction_ = false;
   std::string quote_ = "\"";
   std::map<std::string, std::unique_ptr<Statement>> cache_;
-  ChangeLog changes_{options_.track_changes};
+  ChangeLog changes_{options_.count_changes, options_.track_changes};
 };
 
 std::string OdbcRecordset::Where() const { return " WHERE " + db_.Quote(columns()[key_column_].name) + "=?"; }
@@ -425,13 +425,13 @@ FieldValue OdbcRecordset::Stored(std::size_t column) {
 }
 
 void OdbcRecordset::Write(const Assignments& assignments) {
-  {
+  if (db_.changes().active()) {
     Statement& before = db_.Cached("SELECT " + ColumnList(assignments, ",") + " FROM " + db_.Quote(table()) + Where());
     before.Execute({key()});
     if (before.Fetch()) {
-      db_.RecordChanges(Changes(assignments, [&](std::size_t i) {
+      LogChanges(assignments, [&](std::size_t i) {
         return FromText(before.Text(static_cast<SQLUSMALLINT>(i + 1)), columns()[assignments[i].first]);
-      }));
+      }, db_.changes());
     }
   }
   Statement& update =

@@ -137,8 +137,14 @@ class SqliteRecordset : public BufferedRecordset {
   SqliteDatabase& db_;
   std::vector<std::int64_t> rowids_;                // the records' rowids in key order
   std::vector<Statement*> selects_;                 // per column, prepared on first use
-  std::vector<std::size_t> update_columns_;         // the columns `update_` writes
-  Statement* update_ = nullptr;
+  // Per set of columns written: the statement that reads them before the
+  // update, and the update.
+  struct Writers {
+    Statement* before;
+    Statement* update;
+  };
+  std::map<std::vector<std::size_t>, Writers> writers_;
+  std::vector<std::size_t> write_columns_;  // the current write's, reused
 };
 
 class SqliteDatabase : public SwitcherDatabase {
@@ -233,7 +239,7 @@ class SqliteDatabase : public SwitcherDatabase {
     it->second->Reset();
     return *it->second;
   }
-  void RecordChanges(std::vector<FieldChange> c) { changes_.Add(std::move(c)); }
+  ChangeLog& changes() { return changes_; }
 
  private:
   void Exec(const char* sql) {
@@ -249,7 +255,7 @@ class SqliteDatabase : public SwitcherDatabase {
   DatabaseOptions options_;
   bool in_transaction_ = false;
   std::map<std::string, std::unique_ptr<Statement>> cache_;
-  ChangeLog changes_{options_.track_changes};
+  ChangeLog changes_{options_.count_changes, options_.track_changes};
 };
 
 FieldValue SqliteRecordset::Stored(std::size_t column) {
@@ -265,29 +271,29 @@ FieldValue SqliteRecordset::Stored(std::size_t column) {
 
 void SqliteRecordset::Write(const Assignments& assignments) {
   const std::int64_t rowid = rowids_[position()];
-  {
-    Statement& before = db_.Cached("SELECT " + ColumnList(assignments, ",") + " FROM " + Quote(table()) +
-                                   " WHERE rowid=?");
-    before.Bind(1, rowid);
-    if (before.Step()) {
-      db_.RecordChanges(Changes(assignments, [&](std::size_t i) { return before.Column(static_cast<int>(i)); }));
-    }
+  // Records of one table are written with a few sets of fields (a blank
+  // label or note leaves its field out), so the statements are kept per set.
+  write_columns_.clear();
+  for (const auto& p : assignments) write_columns_.push_back(p.first);
+  auto it = writers_.find(write_columns_);
+  if (it == writers_.end()) {
+    Writers w{&db_.Cached("SELECT " + ColumnList(assignments, ",") + " FROM " + Quote(table()) + " WHERE rowid=?"),
+              &db_.Cached("UPDATE " + Quote(table()) + " SET " + ColumnList(assignments, "=?,") + "=? WHERE rowid=?")};
+    it = writers_.emplace(write_columns_, w).first;
   }
-  // Records of one table are mostly written with the same fields in the same
-  // order, so the last UPDATE statement usually fits the next record too.
-  const bool same = update_ != nullptr && update_columns_.size() == assignments.size() &&
-                    std::equal(assignments.begin(), assignments.end(), update_columns_.begin(),
-                               [](const auto& p, std::size_t c) { return p.first == c; });
-  if (!same) {
-    update_ = &db_.Cached("UPDATE " + Quote(table()) + " SET " + ColumnList(assignments, "=?,") + "=? WHERE rowid=?");
-    update_columns_.clear();
-    for (const auto& p : assignments) update_columns_.push_back(p.first);
+  Statement& before = *it->second.before;
+  Statement& update = *it->second.update;
+  // The values before, for the change log.
+  before.Reset();
+  before.Bind(1, rowid);
+  if (db_.changes().active() && before.Step()) {
+    LogChanges(assignments, [&](std::size_t i) { return before.Column(static_cast<int>(i)); }, db_.changes());
   }
-  update_->Reset();
+  update.Reset();
   int index = 1;
-  for (const auto& p : assignments) update_->Bind(index++, p.second);
-  update_->Bind(index, rowid);
-  update_->Step();
+  for (const auto& p : assignments) update.Bind(index++, p.second);
+  update.Bind(index, rowid);
+  update.Step();
 }
 
 }  // namespace

@@ -11,9 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
-#include <iterator>
 #include <map>
-#include <set>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -66,27 +64,33 @@ struct ChangeCount {
   int fields = 0;
 };
 
-// The changes an open database has made: counted per table always, and kept
-// one by one when asked (a dry run lists them).
+// The changes an open database has made, when asked: counted per table (a
+// report, the window's details), and kept one by one too (a dry run lists
+// them, a preview shows them). Knowing them costs a read of each record
+// before its update, so a run that shows none asks for none.
 class ChangeLog {
  public:
-  explicit ChangeLog(bool keep) : keep_(keep) {}
-  // The changes of one record's update.
-  void Add(std::vector<FieldChange> changes) {
-    if (changes.empty()) return;
-    ChangeCount& count = counts_[changes.front().table];
-    if (records_[changes.front().table].insert(changes.front().key).second) ++count.records;
-    count.fields += static_cast<int>(changes.size());
-    if (keep_) list_.insert(list_.end(), std::make_move_iterator(changes.begin()), std::make_move_iterator(changes.end()));
+  ChangeLog(bool count, bool keep) : count_(count || keep), keep_(keep) {}
+  bool active() const { return count_; }
+  bool keeps() const { return keep_; }
+  // One update of a record of `table` changed `fields` fields; `first` when
+  // it is the first update that changed that record.
+  void Count(const std::string& table, int fields, bool first) {
+    if (fields == 0) return;
+    ChangeCount& count = counts_[table];
+    count.records += first ? 1 : 0;
+    count.fields += fields;
+  }
+  void Keep(FieldChange change) {
+    if (keep_) list_.push_back(std::move(change));
   }
   const std::vector<FieldChange>& list() const { return list_; }
   const std::map<std::string, ChangeCount>& counts() const { return counts_; }
 
  private:
-  bool keep_;
+  bool count_, keep_;
   std::vector<FieldChange> list_;
   std::map<std::string, ChangeCount> counts_;
-  std::map<std::string, std::set<std::string>> records_;  // the keys of the records changed, per table
 };
 
 // The records of one table in ascending order of its key field.
@@ -136,8 +140,8 @@ class SwitcherDatabase {
   virtual void Commit() = 0;  // throws DatabaseError; nothing is then changed
   virtual void Rollback() = 0;
 
-  // The changes made so far: counted per table, and listed one by one when
-  // opened with track_changes.
+  // The changes made so far: counted per table when opened with
+  // count_changes, and listed one by one too with track_changes.
   virtual const ChangeLog& Changes() const = 0;
 };
 
@@ -149,8 +153,9 @@ enum class DatabaseKind { kSqlite, kJet, kOdbc, kOther };
 DatabaseKind DetectDatabaseKind(const std::filesystem::path& path);
 
 struct DatabaseOptions {
-  bool track_changes = false;  // list every changed field (a dry run, a preview), not only count them
+  bool track_changes = false;  // list every changed field (a dry run, a preview)
   int lock_wait_ms = 5000;     // how long to wait for another program's lock
+  bool count_changes = false;  // count the records and fields changed per table
 };
 
 // Opens a SQLite switcher database for update and begins the transaction.

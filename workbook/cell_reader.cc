@@ -4,6 +4,15 @@
 #include "workbook/cell_convert.h"
 
 namespace kvr {
+namespace {
+
+// A consequence or outcome given as text.
+struct Given {
+  std::string_view text;
+  std::string operator()() const { return std::string(text); }
+};
+
+}  // namespace
 
 std::string IndexText(std::int16_t index) {
   return index == NoIndex ? std::to_string(index) + " (none)" : std::to_string(index);
@@ -37,17 +46,17 @@ void CellReader::Report(int row, int column, const std::string& value, const std
   problems_.Report(grid_.At(row, column), std::move(message), code);
 }
 
-void CellReader::NoteDoubt(int row, int column, std::string_view outcome) {
-  if (const auto doubt = NumberReadingDoubt(grid_, row, column)) {
-    problems_.Note(grid_.At(row, column), Described(row, column, doubt->value, doubt->what) + ": " + std::string(outcome));
-  }
+void CellReader::NoteDoubtAs(int row, int column, const NumberDoubt& doubt, const std::string& outcome) {
+  problems_.Note(grid_.At(row, column), Described(row, column, doubt.value, doubt.what) + ": " + outcome);
 }
 
-std::optional<std::string> CellReader::Text(int row, int column, std::string_view field,
-                                            std::string_view consequence) {
+
+template <typename Consequence>
+std::optional<std::string> CellReader::TextOr(int row, int column, std::string_view field,
+                                              const Consequence& consequence) {
   auto text = CellText(grid_, row, column);
   if (!text) {
-    Report(row, column, "the error value " + std::string(grid_.at(row, column).text), "", field, consequence,
+    Report(row, column, "the error value " + std::string(grid_.at(row, column).text), "", field, consequence(),
            ErrorCode::kTypeMismatch);
   }
   return text;
@@ -55,70 +64,86 @@ std::optional<std::string> CellReader::Text(int row, int column, std::string_vie
 
 // A number read; when it fails, the cell holds an error value or a number
 // outside the field's range, and the report says which.
-template <typename T, typename Convert>
-std::optional<T> CellReader::Converted(int row, int column, std::string_view field, std::string_view consequence,
+template <typename T, typename Convert, typename Consequence>
+std::optional<T> CellReader::Converted(int row, int column, std::string_view field, const Consequence& consequence,
                                        Convert convert, const char* range) {
   const std::optional<T> v = convert(grid_, row, column);
   if (v) return v;
-  if (const auto text = Text(row, column, field, consequence)) {
-    Report(row, column, *text, std::string("does not fit ") + range, field, consequence, ErrorCode::kOverflow);
+  if (const auto text = TextOr(row, column, field, consequence)) {
+    Report(row, column, *text, std::string("does not fit ") + range, field, consequence(), ErrorCode::kOverflow);
   }
   return v;
 }
 
-std::optional<std::int16_t> CellReader::Number(int row, int column, std::string_view field,
-                                               std::string_view consequence) {
-  return Converted<std::int16_t>(row, column, field, consequence, CellNumber, "a 16-bit number");
-}
-
-std::optional<std::uint8_t> CellReader::Byte(int row, int column, std::string_view field,
-                                             std::string_view consequence) {
-  return Converted<std::uint8_t>(row, column, field, consequence, CellByte, "a byte (0 to 255)");
-}
-
-std::optional<std::int16_t> CellReader::Index(int row, int column, std::string_view field,
-                                              std::string_view consequence) {
-  const auto v = Number(row, column, field, consequence);
+template <typename Consequence>
+std::optional<std::int16_t> CellReader::IndexOr(int row, int column, std::string_view field,
+                                                const Consequence& consequence) {
+  const auto v = Converted<std::int16_t>(row, column, field, consequence, CellNumber, "a 16-bit number");
   if (!v) return std::nullopt;
   const auto index = ToTableIndex(*v);
   if (!index) {
-    Report(row, column, std::to_string(*v), "gives no 16-bit table index", field, consequence, ErrorCode::kOverflow);
+    Report(row, column, std::to_string(*v), "gives no 16-bit table index", field, consequence(), ErrorCode::kOverflow);
   }
   return index;
 }
 
+std::optional<std::string> CellReader::Text(int row, int column, std::string_view field,
+                                            std::string_view consequence) {
+  return TextOr(row, column, field, Given{consequence});
+}
+
+std::optional<std::int16_t> CellReader::Number(int row, int column, std::string_view field,
+                                               std::string_view consequence) {
+  return Converted<std::int16_t>(row, column, field, Given{consequence}, CellNumber, "a 16-bit number");
+}
+
+std::optional<std::uint8_t> CellReader::Byte(int row, int column, std::string_view field,
+                                             std::string_view consequence) {
+  return Converted<std::uint8_t>(row, column, field, Given{consequence}, CellByte, "a byte (0 to 255)");
+}
+
+std::optional<std::int16_t> CellReader::Index(int row, int column, std::string_view field,
+                                              std::string_view consequence) {
+  return IndexOr(row, column, field, Given{consequence});
+}
+
 void CellReader::TextInto(int row, int column, std::string& field, std::string_view field_name) {
-  const std::string kept =
-      field.empty() ? (subject_.empty() ? "\"" + std::string(field_name) + "\" stays empty"
-                                        : "nothing of it reaches " + std::string(field_name) + " of " + subject_)
-                    : Outcome(field_name, "\"" + field + "\"");
-  if (auto v = Text(row, column, field_name, kept)) field = std::move(*v);
+  auto kept = [&] {
+    if (!field.empty()) return Outcome(field_name, "\"" + field + "\"");
+    if (subject_.empty()) return "\"" + std::string(field_name) + "\" stays empty";
+    return "nothing of it reaches " + std::string(field_name) + " of " + subject_;
+  };
+  if (auto v = TextOr(row, column, field_name, kept)) field = std::move(*v);
 }
 
 void CellReader::NumberInto(int row, int column, std::int16_t& field, std::string_view field_name,
                             Transform stored) {
-  const auto v = Number(row, column, field_name, Outcome(field_name, std::to_string(field)));
+  const auto v = Converted<std::int16_t>(row, column, field_name, [&] { return Outcome(field_name, std::to_string(field)); },
+                                         CellNumber, "a 16-bit number");
   if (!v) return;
   field = stored != nullptr ? stored(*v) : *v;
-  NoteDoubt(row, column,
-            "it reads as " + std::to_string(*v) + (field == *v ? "" : ", stored as " + std::to_string(field)) +
-                "; " + Outcome(field_name, std::to_string(field)));
+  NoteDoubt(row, column, [&] {
+    return "it reads as " + std::to_string(*v) + (field == *v ? "" : ", stored as " + std::to_string(field)) + "; " +
+           Outcome(field_name, std::to_string(field));
+  });
 }
 
 void CellReader::ByteInto(int row, int column, std::uint8_t& field, std::string_view field_name) {
-  const auto v = Byte(row, column, field_name, Outcome(field_name, std::to_string(field)));
+  const auto v = Converted<std::uint8_t>(row, column, field_name, [&] { return Outcome(field_name, std::to_string(field)); },
+                                         CellByte, "a byte (0 to 255)");
   if (!v) return;
   field = *v;
-  NoteDoubt(row, column, "it reads as " + std::to_string(*v) + "; " + Outcome(field_name, std::to_string(field)));
+  NoteDoubt(row, column, [&] { return "it reads as " + std::to_string(*v) + "; " + Outcome(field_name, std::to_string(field)); });
 }
 
 void CellReader::IndexInto(int row, int column, std::int16_t& field, std::string_view field_name) {
-  const auto v = Index(row, column, field_name, Outcome(field_name, IndexText(field)));
+  const auto v = IndexOr(row, column, field_name, [&] { return Outcome(field_name, IndexText(field)); });
   if (!v) return;
   field = *v;
-  NoteDoubt(row, column,
-            "it reads as " + std::to_string(CellNumber(grid_, row, column).value_or(0)) + "; " +
-                Outcome(field_name, IndexText(field)));
+  NoteDoubt(row, column, [&] {
+    return "it reads as " + std::to_string(CellNumber(grid_, row, column).value_or(0)) + "; " +
+           Outcome(field_name, IndexText(field));
+  });
 }
 
 }  // namespace kvr

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "workbook/cell_convert.h"
 #include "workbook/sheet_grid.h"
 
 namespace kvr {
@@ -61,16 +62,24 @@ class CellReader {
   void IndexInto(int row, int column, std::int16_t& field, std::string_view field_name);
 
   // Notices the cell at (row, column) when its number reads, but not as it
-  // looks; `outcome` says what came of it ("InputCount is 0").
-  void NoteDoubt(int row, int column, std::string_view outcome);
+  // looks; `outcome()` says what came of it ("InputCount is 0"), built only
+  // when there is a doubt.
+  template <typename Said>
+  void NoteDoubt(int row, int column, const Said& outcome);
 
   // The heading of the cell at (row, column), as typed; "" for none.
   std::string Heading(int row, int column) const;
 
  private:
-  template <typename T, typename Convert>
-  std::optional<T> Converted(int row, int column, std::string_view field, std::string_view consequence,
+  // The read by `convert`; on failure reported with `consequence()`, which is
+  // built only then (reads are many, failures few).
+  template <typename T, typename Convert, typename Consequence>
+  std::optional<T> Converted(int row, int column, std::string_view field, const Consequence& consequence,
                              Convert convert, const char* range);
+  template <typename Consequence>
+  std::optional<std::string> TextOr(int row, int column, std::string_view field, const Consequence& consequence);
+  template <typename Consequence>
+  std::optional<std::int16_t> IndexOr(int row, int column, std::string_view field, const Consequence& consequence);
   // "`value` under "heading" `what`; `consequence`", with the default
   // consequence `"field" left unchanged`.
   void Report(int row, int column, const std::string& value, const std::string& what, std::string_view field,
@@ -80,11 +89,23 @@ class CellReader {
   // "Type of input 19 is written as 0", or `"Type" stays 0` with no subject.
   std::string Outcome(std::string_view field, const std::string& value) const;
 
+  void NoteDoubtAs(int row, int column, const NumberDoubt& doubt, const std::string& outcome);
+
   const SheetGrid& grid_;
   Problems& problems_;
   Headings headings_;
   std::string subject_;
 };
+
+template <typename Said>
+void CellReader::NoteDoubt(int row, int column, const Said& outcome) {
+  const Cell cell = grid_.at(row, column);
+  if (cell.kind == CellKind::kEmpty || (cell.kind == CellKind::kNumber && cell.number == static_cast<double>(
+                                                                             static_cast<long long>(cell.number)))) {
+    return;  // the common cases, read as they look
+  }
+  if (const auto doubt = NumberReadingDoubt(grid_, row, column)) NoteDoubtAs(row, column, *doubt, outcome());
+}
 
 // A field value as reports show it: 16383 in an index field as "16383 (none)".
 std::string IndexText(std::int16_t index);

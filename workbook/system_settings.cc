@@ -29,7 +29,7 @@ SystemSettings ReadSystemSettings(const SheetGrid& grid, Problems& problems) {
   auto count = [&](int r, std::int16_t& field, const char* name) {
     if (auto v = cells.Number(r, 2, name, "\"" + std::string(name) + "\" stays " + std::to_string(field))) {
       field = *v;
-      cells.NoteDoubt(r, 2, "it reads as " + std::to_string(*v) + ", so " + name + " is " + std::to_string(*v));
+      cells.NoteDoubt(r, 2, [&] { return "it reads as " + std::to_string(*v) + ", so " + name + " is " + std::to_string(*v); });
     }
   };
   for (int r = 1; r <= grid.rows(); ++r) {

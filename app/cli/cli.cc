@@ -420,8 +420,10 @@ int RunConversionCommand(CLI::App& command, const Options& o, std::ostream& out,
   ArgumentChooser chooser(o.database, o.workbook);
   TerminalQuestion question(o.yes ? std::optional<bool>(true) : o.no ? std::optional<bool>(false) : std::nullopt, err);
   QuietStatus status;
-  RunContext ctx{chooser, question, status, o.big_switch, fs::weakly_canonical(fs::absolute(output_folder), ec),
-                 o.dry_run, !o.no_backup};
+  RunContext ctx{chooser, question, status, o.big_switch, fs::weakly_canonical(fs::absolute(output_folder), ec)};
+  ctx.dry_run = o.dry_run;
+  ctx.backup = !o.no_backup;
+  ctx.count_changes = o.dry_run || !o.report.empty();  // only what is shown is counted: it costs a read per record
   auto vars = std::make_unique<Variables>();
   RunResult result;
   if (name == "convert") result = ConversionRun(*vars, ctx);

@@ -63,6 +63,7 @@ struct RunContext {
   std::filesystem::path output_folder;  // AppFolder: where every output file goes
   bool dry_run = false;                 // convert only: change nothing, report what would change
   bool backup = true;                   // convert only: keep the database as it was as "<file>.bak"
+  bool count_changes = true;            // convert only: count the records and fields changed per table
   ChangePreview* preview = nullptr;     // convert only: asked before the changes are kept
 };
 

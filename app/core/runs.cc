@@ -147,7 +147,9 @@ void UpdateDatabase(const std::string& path, DatabaseKind kind, Variables& vars,
                     const SystemSettings& system, RunContext& ctx, RunResult& result,
                     SheetProgress* progress = nullptr) {
   Problems& problems = result.problems;
-  const DatabaseOptions options{ctx.dry_run || ctx.preview != nullptr, 5000};
+  DatabaseOptions options;
+  options.track_changes = ctx.dry_run || ctx.preview != nullptr;
+  options.count_changes = ctx.count_changes;
   // Where problems with the database as a whole are placed: its file, or its
   // connection string without a password.
   const std::string place = kind == DatabaseKind::kOdbc ? RedactConnectionString(path) : path;

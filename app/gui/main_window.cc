@@ -242,7 +242,8 @@ void MainWindow::Start(RunFunction run, const char* command) {
   bridge_->database.clear();
   bridge_->workbook.clear();
   QThread* worker = QThread::create([this, run, folder, big, preview, name, fell_back] {
-    RunContext ctx{*bridge_, *bridge_, *bridge_, big, folder, false, true, preview};
+    RunContext ctx{*bridge_, *bridge_, *bridge_, big, folder};
+    ctx.preview = preview;  // the details show the changes: they are counted (the default)
     RunResult result = run(*vars_, ctx);
     RunInputs inputs{name, bridge_->workbook, name == "convert" ? bridge_->database : std::string(), folder, big,
                      false, false, KVR_VERSION};
