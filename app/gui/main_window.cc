@@ -34,9 +34,7 @@ class DialogChooser : public FileChooser {
   explicit DialogChooser(QWidget* parent) : parent_(parent) {}
   std::string GetFileName(const std::string& sFileName, const std::string& sExtension, int iType) override {
     QFileDialog dialog(parent_, "Specify File Name", QCoreApplication::applicationDirPath());
-    QStringList filters;
-    if (!sExtension.empty()) filters << Q("(" + FilePatternsFor(sExtension) + ")");
-    filters << "All Files (*.*)";
+    const QStringList filters = MainWindow::DialogFilters(sExtension);
     dialog.setNameFilters(filters);
     dialog.selectNameFilter(filters.first());
     dialog.setAcceptMode(iType == 1 ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
@@ -194,6 +192,13 @@ QString MainWindow::AppFolder() {
   QString folder = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
   if (!folder.endsWith(QDir::separator())) folder += QDir::separator();
   return folder;
+}
+
+QStringList MainWindow::DialogFilters(const std::string& extension) {
+  QStringList filters;
+  if (!extension.empty()) filters << Q("(" + FilePatternsFor(extension) + ")");
+  filters << "All Files (*.*)";
+  return filters;
 }
 
 int MainWindow::Twips(int twips, qreal dpi) { return qRound(twips * dpi / 1440.0); }

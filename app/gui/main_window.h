@@ -35,6 +35,9 @@ class MainWindow : public QWidget {
 
   // AppFolder: the executable's folder, ending in exactly one separator.
   static QString AppFolder();
+  // The file dialog's filters for a first entry `extension` ("xls", "mdb"):
+  // every name of a file this program reads in its place, then all files.
+  static QStringList DialogFilters(const std::string& extension);
   // Twips (1/1440 inch) as pixels at the screen's logical DPI.
   static int Twips(int twips, qreal dpi);
 

@@ -186,6 +186,9 @@ class MainWindowTest : public QObject {
     option.initFrom(start);
     QVERIFY(option.state.testFlag(QStyle::State_HasFocus));
     QVERIFY(option.state.testFlag(QStyle::State_KeyboardFocusChange));
+    QCOMPARE(MainWindow::DialogFilters("xls"), (QStringList{"(*.xls *.xlsx *.xlsm *.ods)", "All Files (*.*)"}));
+    QCOMPARE(MainWindow::DialogFilters("mdb"),
+             (QStringList{"(*.mdb *.db *.sqlite *.sqlite3)", "All Files (*.*)"}));
     QVERIFY(MainWindow::AppFolder().endsWith('/'));
     QVERIFY(!MainWindow::AppFolder().endsWith("//"));
   }
