@@ -50,7 +50,6 @@ void CellReader::NoteDoubtAs(int row, int column, const NumberDoubt& doubt, cons
   problems_.Note(grid_.At(row, column), Described(row, column, doubt.value, doubt.what) + ": " + outcome);
 }
 
-
 template <typename Consequence>
 std::optional<std::string> CellReader::TextOr(int row, int column, std::string_view field,
                                               const Consequence& consequence) {

@@ -8,6 +8,7 @@
 #ifndef KVR_WORKBOOK_CELL_READER_H_
 #define KVR_WORKBOOK_CELL_READER_H_
 
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -100,8 +101,7 @@ class CellReader {
 template <typename Said>
 void CellReader::NoteDoubt(int row, int column, const Said& outcome) {
   const Cell cell = grid_.at(row, column);
-  if (cell.kind == CellKind::kEmpty || (cell.kind == CellKind::kNumber && cell.number == static_cast<double>(
-                                                                             static_cast<long long>(cell.number)))) {
+  if (cell.kind == CellKind::kEmpty || (cell.kind == CellKind::kNumber && cell.number == std::trunc(cell.number))) {
     return;  // the common cases, read as they look
   }
   if (const auto doubt = NumberReadingDoubt(grid_, row, column)) NoteDoubtAs(row, column, *doubt, outcome());
