@@ -65,7 +65,7 @@ std::string Problem::ToString() const {
 
 void Problems::Append(const Problems& later) {
   for (const Problem& p : later.list_) Report(p.where, p.message, p.code);
-  notices_.insert(notices_.end(), later.notices_.begin(), later.notices_.end());
+  for (const Notice& n : later.notices_) Note(n.where, n.message);
 }
 
 void Problems::Report(Where where, std::string message, ErrorCode code) {
@@ -76,6 +76,24 @@ void Problems::Report(Where where, std::string message, ErrorCode code) {
 }
 
 void Problems::Note(Where where, std::string message) {
+  const std::string group = !where.sheet.empty() ? "sheet " + where.sheet : "table " + where.table + where.other;
+  NoticeCount& seen = notices_per_place_[group];
+  ++seen.count;
+  if (seen.count > kNoticesPerPlace) {
+    Where whole = where;
+    whole.cells.clear();
+    whole.key.clear();
+    const std::string more = std::to_string(seen.count - kNoticesPerPlace);
+    std::string text = more + " more " + (seen.count - kNoticesPerPlace == 1 ? "notice" : "notices") + " here, not listed";
+    if (seen.summary == 0) {
+      seen.summary = notices_.size() + 1;
+      std::string place = whole.ToString();
+      notices_.push_back(Notice{std::move(place), std::move(text), ErrorCode::kApplicationDefined, std::move(whole)});
+    } else {
+      notices_[seen.summary - 1].message = std::move(text);
+    }
+    return;
+  }
   std::string place = where.ToString();
   notices_.push_back(Notice{std::move(place), std::move(message), ErrorCode::kApplicationDefined, std::move(where)});
 }
@@ -83,6 +101,7 @@ void Problems::Note(Where where, std::string message) {
 void Problems::Clear() {
   list_.clear();
   notices_.clear();
+  notices_per_place_.clear();
   error_text_.clear();
 }
 

@@ -8,6 +8,7 @@
 #define KVR_BASE_PROBLEMS_H_
 
 #include <cstddef>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,11 @@ using Notice = Problem;
 // one list per run, or per phase of it.
 class Problems {
  public:
+  // Notices listed per sheet or table; past this many, one more notice
+  // counts the rest, so that a sheet of one mistake repeated on every row
+  // stays readable (and a hostile one stays small).
+  static constexpr std::size_t kNoticesPerPlace = 100;
+
   void Report(Where where, std::string message, ErrorCode code = ErrorCode::kApplicationDefined);
   void Note(Where where, std::string message);
 
@@ -92,6 +98,11 @@ class Problems {
  private:
   std::vector<Problem> list_;
   std::vector<Notice> notices_;
+  struct NoticeCount {
+    std::size_t count = 0;
+    std::size_t summary = 0;  // index of the notice that counts those past the limit
+  };
+  std::map<std::string, NoticeCount> notices_per_place_;  // by sheet or table
   std::string error_text_;
 };
 

@@ -64,6 +64,16 @@ TEST(NoticesTest, NumbersThatReadOtherwiseThanTheyLook) {
   EXPECT_TRUE(problems.empty());
 }
 
+// A mistake repeated down a sheet is listed a hundred times, then counted.
+TEST(NoticesTest, ManyOnOneSheetAreCounted) {
+  Problems problems;
+  for (int r = 1; r <= 150; ++r) problems.Note(Where::Sheet("Sources", "G" + std::to_string(r)), "doubt");
+  problems.Note(Where::Sheet("Destinations", "B1"), "another sheet");
+  ASSERT_EQ(problems.notices().size(), Problems::kNoticesPerPlace + 2);
+  EXPECT_EQ(problems.notices()[100].ToString(), "Sources: 50 more notices here, not listed");
+  EXPECT_EQ(problems.notices()[101].ToString(), "Destinations!B1: another sheet");
+}
+
 TEST(NoticesTest, RowsTheScanPassesOver) {
   auto scan = [](const SheetGrid& grid, ScanLimit limit, int count) {
     Problems problems;
