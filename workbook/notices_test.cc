@@ -39,9 +39,9 @@ TEST(NoticesTest, NumbersThatReadOtherwiseThanTheyLook) {
   EXPECT_EQ(doubt(D{43831}), "the date 1/1/2020 is not a number");
   EXPECT_EQ(doubt("1E3 x"), "\"1E3 x\" has text after its number");
   // What reads as it looks: whole numbers, numeric text with blanks, the
-  // radix and exponent forms, an exponent marker without digits read as text
-  // after the number, and nothing at all.
-  for (const testing::V v : {testing::V{12}, testing::V{" 12 "}, testing::V{"&H1F"}, testing::V{"1E3"},
+  // radix and exponent forms, and nothing at all; an exponent marker with no
+  // digits is text after the number.
+  for (const testing::V& v : {testing::V{12}, testing::V{" 12 "}, testing::V{"&H1F"}, testing::V{"1E3"},
                              testing::V{"-4"}, testing::V{kEmpty}, testing::V{"   "}}) {
     EXPECT_EQ(doubt(v), "none");
   }
