@@ -362,6 +362,19 @@ def test_notices_and_reports():
         check([f["status"] for f in report["files"]] == ["kept"] * 7 and
               all(t["fields_changed"] == 0 for t in report["tables"]),
               "a second run changes nothing and keeps the files it was not let replace")
+        # One mistake on every cell of a full Sources sheet: a hundred notices, then a count.
+        sys.path.insert(0, os.path.join(ROOT, "bench"))
+        import make_workbook
+        flood = os.path.join(d, "flood.xlsx")
+        make_workbook.write_workbook(flood, [
+            ("System", [["Name:", "F"], ["Inputs", 32767]]),
+            ("Sources", [["Chan", "Location #", "Source Type", "GPI"]] + [[i, "x", "x", "x"] for i in range(1, 32768)])])
+        started = time.time()
+        r = run(["check", "--workbook", flood, "--report", os.path.join(d, "flood.json")])
+        report = validate_report(os.path.join(d, "flood.json"), "a flood of notices")
+        sources = [n for n in report["notices"] if n["sheet"] == "Sources"]
+        check(len(sources) == 101 and sources[-1]["message"] == "98201 more notices here, not listed" and
+              time.time() - started < 10, "a mistake on every row gives a hundred notices and a count (%d)" % len(sources))
         r = run(["convert", "--database", os.path.join(d, "missing.db"), "--workbook",
                  os.path.join(HERE, "mistakes.xlsx"), "--report", os.path.join(d, "missing.json")])
         report = validate_report(os.path.join(d, "missing.json"), "a run that did not run")
