@@ -141,6 +141,88 @@ class SheetProgress {
 enum SheetStage : int { kSources = 1, kDestinations, kOpto, kRelay, kLocation, kConsoleName, kRc, kConsoleConfig,
                         kAllSheets };
 
+// The switcher database at `path` opened for update (its transaction
+// begun), or nullptr after a problem placed at `place` says why not.
+std::unique_ptr<SwitcherDatabase> OpenForUpdate(const std::string& path, DatabaseKind kind,
+                                                const DatabaseOptions& options, const std::string& place,
+                                                Problems& problems) {
+  try {
+    if (kind == DatabaseKind::kSqlite) return OpenSqliteDatabase(PathFromUtf8(path), options);
+    if (kind == DatabaseKind::kOdbc) return OpenOdbcDatabase(path, options);
+    if (const auto jet = JetConnectionString(std::filesystem::absolute(PathFromUtf8(path)))) {
+      return OpenOdbcDatabase(*jet, options);
+    }
+    problems.Report(place,
+                    "this is a Jet database, and this machine has no Jet ODBC driver to open it with (on Windows it "
+                    "comes with the system; elsewhere give an ODBC connection as odbc:...). The database was left "
+                    "unchanged",
+                    ErrorCode::kDatabase);
+  } catch (const DatabaseError& e) {
+    problems.Report(place, std::string(e.what()) + "; the database was left unchanged", ErrorCode::kDatabase);
+  } catch (const DatabaseFailure& e) {
+    problems.Report(place, std::string(e.what()) + "; the database was left unchanged", ErrorCode::kDatabase);
+  }
+  return nullptr;
+}
+
+// The seven table steps, each once its sheet is read (`ready(stage)`; false
+// when the sheet phase was aborted). False when they did not all run: the
+// sheet phase ended early, or the database failed (reported at `place`).
+bool RunTableSteps(SwitcherDatabase& db, Variables& vars, const SystemSettings& system,
+                   const std::function<bool(int)>& ready, const std::string& place, Problems& problems) {
+  const std::pair<int, std::function<void()>> steps[] = {
+      {kSources, [&] { WriteInptAlphas(db, vars.inputs, system.InputCount, problems); }},
+      {kDestinations, [&] { WriteOutptAlphas(db, vars.outputs, system.OutputCount, problems); }},
+      {kOpto, [&] { WriteOptoAlphas(db, vars.optos, system.InputCount, problems); }},
+      {kRelay, [&] { WriteRelayAlphas(db, vars.relays, system.OutputCount, problems); }},
+      {kConsoleName, [&] { WriteConsoleAlphas(db, vars.console_names, problems); }},
+      {kLocation, [&] { WriteLocationAlphas(db, vars.locations, problems); }},
+      {kRc, [&] { WriteOptoRelaySets(db, vars.rc_sets, problems); }},
+  };
+  static_assert(std::size(steps) == kSwitcherTables.size());
+  try {
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+      if (!ready(steps[i].first)) return false;
+      Step(problems, std::string(kSwitcherTables[i]), steps[i].second);
+    }
+  } catch (const DatabaseFailure& e) {
+    problems.Report(place, std::string("the database could not be updated (") + e.what() +
+                               "); nothing in it was changed",
+                    ErrorCode::kDatabase);
+    return false;
+  }
+  return true;
+}
+
+// Keeps the changes, once the preview (if any) lets it: the backup put in
+// place, then the commit. Anything else rolls them back.
+void KeepChanges(SwitcherDatabase& db, OutputBatch* backup, const std::filesystem::path& database,
+                 RunContext& ctx, const std::string& place, RunResult& result) {
+  if (ctx.preview != nullptr && !ctx.preview->Apply(db.Changes().list(), db.Changes().counts())) {
+    db.Rollback();
+    result.changed.clear();
+    result.preview_cancelled = true;
+    result.reason = "the preview was cancelled: the database was left unchanged and no file was written";
+    return;
+  }
+  if (backup != nullptr) {
+    if (const auto failures = backup->Commit(); !failures.empty()) {
+      db.Rollback();
+      result.changed.clear();
+      result.problems.Report(place, "no backup of the database could be made (" + failures.front().why +
+                                        "); the database was left unchanged", ErrorCode::kDatabase);
+      return;
+    }
+    result.backup = BackupPathFor(database);
+  }
+  try {
+    db.Commit();
+  } catch (const DatabaseError& e) {
+    result.changed.clear();
+    result.problems.Report(place, e.what(), ErrorCode::kDatabase);
+  }
+}
+
 // The database phase. With `progress`, it runs beside the sheet phase: each
 // step waits for its sheet, and the commit for the whole sheet phase.
 void UpdateDatabase(const std::string& path, DatabaseKind kind, Variables& vars,
@@ -153,29 +235,8 @@ void UpdateDatabase(const std::string& path, DatabaseKind kind, Variables& vars,
   // Where problems with the database as a whole are placed: its file, or its
   // connection string without a password.
   const std::string place = kind == DatabaseKind::kOdbc ? RedactConnectionString(path) : path;
-  std::unique_ptr<SwitcherDatabase> db;
-  try {
-    if (kind == DatabaseKind::kSqlite) {
-      db = OpenSqliteDatabase(PathFromUtf8(path), options);
-    } else if (kind == DatabaseKind::kOdbc) {
-      db = OpenOdbcDatabase(path, options);
-    } else if (const auto jet = JetConnectionString(std::filesystem::absolute(PathFromUtf8(path)))) {
-      db = OpenOdbcDatabase(*jet, options);
-    } else {
-      problems.Report(place,
-                      "this is a Jet database, and this machine has no Jet ODBC driver to open it with (on Windows it "
-                      "comes with the system; elsewhere give an ODBC connection as odbc:...). The database was left "
-                      "unchanged",
-                      ErrorCode::kDatabase);
-      return;
-    }
-  } catch (const DatabaseError& e) {
-    problems.Report(place, std::string(e.what()) + "; the database was left unchanged", ErrorCode::kDatabase);
-    return;
-  } catch (const DatabaseFailure& e) {
-    problems.Report(place, std::string(e.what()) + "; the database was left unchanged", ErrorCode::kDatabase);
-    return;
-  }
+  const std::unique_ptr<SwitcherDatabase> db = OpenForUpdate(path, kind, options, place, problems);
+  if (!db) return;
   // The backup is taken now, while the transaction keeps other writers out
   // and before the first change; it is put in place just before the commit.
   OutputBatch backup;
@@ -189,29 +250,8 @@ void UpdateDatabase(const std::string& path, DatabaseKind kind, Variables& vars,
     }
   }
   auto ready = [&](int stage) { return progress == nullptr || progress->WaitFor(stage); };
-  const std::pair<int, std::function<void()>> steps[] = {
-      {kSources, [&] { WriteInptAlphas(*db, vars.inputs, system.InputCount, problems); }},
-      {kDestinations, [&] { WriteOutptAlphas(*db, vars.outputs, system.OutputCount, problems); }},
-      {kOpto, [&] { WriteOptoAlphas(*db, vars.optos, system.InputCount, problems); }},
-      {kRelay, [&] { WriteRelayAlphas(*db, vars.relays, system.OutputCount, problems); }},
-      {kConsoleName, [&] { WriteConsoleAlphas(*db, vars.console_names, problems); }},
-      {kLocation, [&] { WriteLocationAlphas(*db, vars.locations, problems); }},
-      {kRc, [&] { WriteOptoRelaySets(*db, vars.rc_sets, problems); }},
-  };
-  static_assert(std::size(steps) == kSwitcherTables.size());
-  try {
-    for (std::size_t i = 0; i < std::size(steps); ++i) {
-      if (!ready(steps[i].first)) {
-        db->Rollback();
-        return;
-      }
-      Step(problems, std::string(kSwitcherTables[i]), steps[i].second);
-    }
-  } catch (const DatabaseFailure& e) {
+  if (!RunTableSteps(*db, vars, system, ready, place, problems)) {
     db->Rollback();
-    problems.Report(place, std::string("the database could not be updated (") + e.what() +
-                                       "); nothing in it was changed",
-                    ErrorCode::kDatabase);
     return;
   }
   result.changed = db->Changes().counts();
@@ -224,28 +264,7 @@ void UpdateDatabase(const std::string& path, DatabaseKind kind, Variables& vars,
     db->Rollback();
     return;
   }
-  if (ctx.preview != nullptr && !ctx.preview->Apply(db->Changes().list(), db->Changes().counts())) {
-    db->Rollback();
-    result.preview_cancelled = true;
-    result.reason = "the preview was cancelled: the database was left unchanged and no file was written";
-    return;
-  }
-  if (back_up) {
-    if (const auto failures = backup.Commit(); !failures.empty()) {
-      db->Rollback();
-      result.changed.clear();
-      problems.Report(place, "no backup of the database could be made (" + failures.front().why +
-                                 "); the database was left unchanged", ErrorCode::kDatabase);
-      return;
-    }
-    result.backup = BackupPathFor(PathFromUtf8(path));
-  }
-  try {
-    db->Commit();
-  } catch (const DatabaseError& e) {
-    result.changed.clear();
-    problems.Report(place, e.what(), ErrorCode::kDatabase);
-  }
+  KeepChanges(*db, back_up ? &backup : nullptr, PathFromUtf8(path), ctx, place, result);
 }
 
 // The conversion's sheets after "System", in the designed order; `progress`
@@ -402,6 +421,33 @@ Result<DatabaseKind> DatabaseKindOf(std::string& db_path) {
   return kind;
 }
 
+// The conversion's sheets after "System", in reading order.
+std::vector<std::string> ConversionSheetNames(int last_console) {
+  std::vector<std::string> names = {"Sources", "Destinations", "Opto", "Relay", "Location", "Console Name", "RC",
+                                    "Console Config"};
+  for (int n = 1; n <= last_console; ++n) names.push_back("Console #" + std::to_string(n));
+  return names;
+}
+
+void ReportConsolesPastTable(const SystemSettings& system, int last_console, Problems& problems) {
+  if (system.ConsoleCount <= last_console) return;
+  problems.Report(Where::Sheet("System"), "ConsoleCount " + std::to_string(system.ConsoleCount) + " is more than the " +
+                                              std::to_string(kConsoles - 1) + " consoles kept; consoles past " +
+                                              std::to_string(kConsoles - 1) + " not read",
+                  ErrorCode::kSubscriptOutOfRange);
+}
+
+// What the database phase, run beside the sheets into a result of its own,
+// adds to the run's: its problems after the sheets', its counts, its backup,
+// and a cancelled preview.
+void TakeDatabaseResult(RunResult database, RunResult& result) {
+  result.problems.Append(database.problems);
+  result.changed = std::move(database.changed);
+  result.backup = std::move(database.backup);
+  result.preview_cancelled = database.preview_cancelled;
+  if (database.preview_cancelled) result.reason = std::move(database.reason);
+}
+
 RunResult ConversionRunBody(Variables& vars, RunContext& ctx) {
   vars.Clear();
   RunResult result;
@@ -420,14 +466,11 @@ RunResult ConversionRunBody(Variables& vars, RunContext& ctx) {
   const SystemSettings system = ReadConversionSystem(*workbook, problems);
   const int last_console = std::min<int>(system.ConsoleCount, static_cast<int>(kConsoles) - 1);
   // Every later sheet is known now: they are read ahead, in the order taken.
-  std::vector<std::string> names = {"Sources", "Destinations", "Opto", "Relay", "Location", "Console Name", "RC",
-                                    "Console Config"};
-  for (int n = 1; n <= last_console; ++n) names.push_back("Console #" + std::to_string(n));
-  std::optional<SheetPrefetcher> prefetch(std::in_place, *workbook, names);
+  std::optional<SheetPrefetcher> prefetch(std::in_place, *workbook, ConversionSheetNames(last_console));
   auto sheet = [&](const std::string& name) { return prefetch->Take(name, problems); };
 
   // The database phase runs beside the sheet phase, each table step as soon
-  // as its sheet is read, into a problem list of its own that follows the
+  // as its sheet is read, into a result of its own whose problems follow the
   // sheets' as designed; it commits only once the sheet phase ended well.
   RunResult database;
   SheetProgress progress;
@@ -441,12 +484,7 @@ RunResult ConversionRunBody(Variables& vars, RunContext& ctx) {
     progress.Abort();  // the database is rolled back
     throw;
   }
-  if (system.ConsoleCount > last_console) {
-    problems.Report(Where::Sheet("System"), "ConsoleCount " + std::to_string(system.ConsoleCount) +
-                                  " is more than the " + std::to_string(kConsoles - 1) + " consoles kept; consoles past " +
-                                  std::to_string(kConsoles - 1) + " not read",
-                    ErrorCode::kSubscriptOutOfRange);
-  }
+  ReportConsolesPastTable(system, last_console, problems);
   prefetch.reset();
   workbook.reset();
 
@@ -456,23 +494,16 @@ RunResult ConversionRunBody(Variables& vars, RunContext& ctx) {
     for (int n = 1; n <= last_console; ++n) {
       result.would_write.push_back(ModuleFileName(system.SystemName, vars.consoles[static_cast<std::size_t>(n)], n));
     }
-  } else {
-    WriteConsoleFiles(vars, system, ctx, [&] {
-      database_phase.join();
-      problems.Append(database.problems);
-      result.changed = std::move(database.changed);
-      result.backup = std::move(database.backup);
-      if (database.preview_cancelled) {
-        result.preview_cancelled = true;
-        result.reason = std::move(database.reason);
-      }
-    }, result);
-    if (result.preview_cancelled) {
-      result.outcome = RunResult::Outcome::kCancelled;
-      result.changed.clear();
-      ctx.status.SetStatus("");
-      return result;
-    }
+    return Complete(ctx, std::move(result));
+  }
+  WriteConsoleFiles(vars, system, ctx, [&] {
+    database_phase.join();
+    TakeDatabaseResult(std::move(database), result);
+  }, result);
+  if (result.preview_cancelled) {
+    result.outcome = RunResult::Outcome::kCancelled;
+    ctx.status.SetStatus("");
+    return result;
   }
   return Complete(ctx, std::move(result));
 }

@@ -57,6 +57,17 @@ QString GroupOf(const Problem& p) {
   return "Files and other steps";
 }
 
+// One row per change: table, key, field, old and new.
+QStandardItemModel* ChangesModel(const std::vector<FieldChange>& changes, QObject* parent) {
+  auto* model = new QStandardItemModel(0, 5, parent);
+  model->setHorizontalHeaderLabels({"Table", "Key", "Field", "Old", "New"});
+  for (const auto& c : changes) {
+    model->appendRow({new QStandardItem(Q(c.table)), new QStandardItem(Q(c.key)), new QStandardItem(Q(c.field)),
+                      new QStandardItem(Q(FieldValueText(c.before))), new QStandardItem(Q(FieldValueText(c.after)))});
+  }
+  return model;
+}
+
 }  // namespace
 
 QString DetailsLine(const RunRecord& run) {
@@ -236,14 +247,8 @@ PreviewDialog::PreviewDialog(const std::vector<FieldChange>& changes, const std:
   filter_->setClearButtonEnabled(true);
   layout->addWidget(filter_);
 
-  auto* model = new QStandardItemModel(0, 5, this);
-  model->setHorizontalHeaderLabels({"Table", "Key", "Field", "Old", "New"});
-  for (const auto& c : changes) {
-    model->appendRow({new QStandardItem(Q(c.table)), new QStandardItem(Q(c.key)), new QStandardItem(Q(c.field)),
-                      new QStandardItem(Q(FieldValueText(c.before))), new QStandardItem(Q(FieldValueText(c.after)))});
-  }
   proxy_ = new QSortFilterProxyModel(this);
-  proxy_->setSourceModel(model);
+  proxy_->setSourceModel(ChangesModel(changes, this));
   proxy_->setFilterKeyColumn(-1);
   proxy_->setFilterCaseSensitivity(Qt::CaseInsensitive);
   auto* view = new QTableView(this);
