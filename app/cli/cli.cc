@@ -457,8 +457,9 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
   app.require_subcommand(1);
   app.set_version_flag("--version", std::string("kvrconversion ") + KVR_VERSION);
   app.footer(
-      "Exit status: 0 completed with no problem; 1 completed with problems (each listed on stderr);\n"
-      "2 did not run (usage error, or an input file missing or unreadable; the reason on stderr).\n"
+      "Exit status: 0 completed with no problem; 1 completed with problems (each listed on stderr),\n"
+      "or with notices when --strict is given; 2 did not run (usage error, or an input file missing\n"
+      "or unreadable; the reason on stderr). Notices follow the problems on stderr.\n"
       "'kvrconversion help COMMAND' shows a command's options and examples.");
   Options o;
   std::vector<std::pair<CLI::App*, const Command*>> commands;
