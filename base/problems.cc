@@ -1,6 +1,7 @@
 #include "base/problems.h"
 
 #include <cctype>
+#include <set>
 #include <utility>
 
 #include "base/utf8.h"
@@ -66,6 +67,18 @@ std::string Problem::ToString() const {
 void Problems::Append(const Problems& later) {
   for (const Problem& p : later.list_) Report(p.where, p.message, p.code);
   for (const Notice& n : later.notices_) Note(n.where, n.message);
+}
+
+void Problems::AppendNewPlaces(const Problems& later) {
+  std::set<std::string> known;
+  for (const Problem& p : list_) known.insert(p.place);
+  for (const Notice& n : notices_) known.insert(n.place);
+  for (const Problem& p : later.list_) {
+    if (known.count(p.place) == 0) Report(p.where, p.message, p.code);
+  }
+  for (const Notice& n : later.notices_) {
+    if (known.count(n.place) == 0) Note(n.where, n.message);
+  }
 }
 
 void Problems::Report(Where where, std::string message, ErrorCode code) {

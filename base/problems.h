@@ -92,6 +92,9 @@ class Problems {
 
   // Records each of `later`'s problems and notices after these, in its order.
   void Append(const Problems& later);
+  // The same, leaving out those whose place these already name: a second
+  // reading of the same cells says nothing new about them.
+  void AppendNewPlaces(const Problems& later);
 
   void Clear();
 

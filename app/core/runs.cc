@@ -609,9 +609,13 @@ void CheckRunBody(Variables& vars, RunContext& ctx, Workbook& workbook, RunResul
   auto sheet = [&](const std::string& name) { return OpenSheetGrid(workbook, name, problems); };
   ReadRunSheets(sheet, system, last_console, vars, ctx, problems, progress);
 
+  // The demo run reads the console sheets again by rules of its own; what it
+  // finds at a place already reported adds nothing.
   vars.Clear();
   DemoSystem demo = DemoSystemFrom(system);
-  ReadDemoSheets(workbook, demo, vars, problems);
+  Problems demo_problems;
+  ReadDemoSheets(workbook, demo, vars, demo_problems);
+  problems.AppendNewPlaces(demo_problems);
 
   Step(problems, "Crosspoints", [&] { ReadCrosspoints(OpenSheetGrid(workbook, "Crosspoints", problems), problems); });
   NoteCrosspointFileName(system.SystemName, problems);

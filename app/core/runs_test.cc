@@ -240,5 +240,29 @@ TEST_F(RunsTest, BigSwitchChangesOnlyTheFunctionCodes) {
   EXPECT_EQ(differ, (std::vector<std::size_t>{8 + 40}));  // the first function code: 10 vs 100
 }
 
+// check reads what the three commands read, asks for the workbook alone,
+// writes nothing, and says each place once though two readers pass it.
+TEST_F(RunsTest, CheckReadsEverythingAndWritesNothing) {
+  auto sheets = kSmall;
+  sheets[3].second.push_back({std::string("Type"), std::monostate{}, std::monostate{}, std::string("Input")});
+  sheets[3].second[0][3] = 50.0;  // a module number past the table: both readers say so
+  chooser_.answers = {Workbook("c.xlsx", sheets)};
+  auto ctx = Context();
+  const RunResult r = CheckRun(*vars_, ctx);
+  ASSERT_EQ(r.outcome, RunResult::Outcome::kCompleted) << r.reason;
+  EXPECT_EQ(chooser_.asked, (std::vector<std::string>{"Excel|xls|1"}));
+  EXPECT_EQ(OutputFiles(), 0u);
+  EXPECT_TRUE(r.files.empty());
+  std::size_t at_d1 = 0, missing_32qx = 0;
+  for (const auto& p : r.problems.list()) {
+    at_d1 += p.place == "'Console #1'!D1" ? 1 : 0;
+    missing_32qx += p.place == "32QX" ? 1 : 0;
+  }
+  for (const auto& n : r.problems.notices()) at_d1 += n.place == "'Console #1'!D1" ? 1 : 0;
+  EXPECT_EQ(at_d1, 1u);        // the conversion's reader says it; the demo run's adds nothing
+  EXPECT_EQ(missing_32qx, 1u);  // the demo run's own sheet
+  EXPECT_EQ(status_.shown, (std::vector<std::string>{"In Process", "Completed"}));
+}
+
 }  // namespace
 }  // namespace kvr
