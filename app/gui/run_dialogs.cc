@@ -10,7 +10,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSortFilterProxyModel>
-#include <QStandardItemModel>
+#include <QAbstractTableModel>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTreeWidget>
@@ -57,16 +57,36 @@ QString GroupOf(const Problem& p) {
   return "Files and other steps";
 }
 
-// One row per change: table, key, field, old and new.
-QStandardItemModel* ChangesModel(const std::vector<FieldChange>& changes, QObject* parent) {
-  auto* model = new QStandardItemModel(0, 5, parent);
-  model->setHorizontalHeaderLabels({"Table", "Key", "Field", "Old", "New"});
-  for (const auto& c : changes) {
-    model->appendRow({new QStandardItem(Q(c.table)), new QStandardItem(Q(c.key)), new QStandardItem(Q(c.field)),
-                      new QStandardItem(Q(FieldValueText(c.before))), new QStandardItem(Q(FieldValueText(c.after)))});
+// One row per change: table, key, field, old and new, made into text only
+// when shown or filtered (a large plant makes hundreds of thousands).
+class ChangesModel : public QAbstractTableModel {
+ public:
+  ChangesModel(const std::vector<FieldChange>& changes, QObject* parent)
+      : QAbstractTableModel(parent), changes_(changes) {}
+  int rowCount(const QModelIndex& parent) const override {
+    return parent.isValid() ? 0 : static_cast<int>(changes_.size());
   }
-  return model;
-}
+  int columnCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : 5; }
+  QVariant data(const QModelIndex& index, int role) const override {
+    if (role != Qt::DisplayRole || !index.isValid()) return {};
+    const FieldChange& c = changes_[static_cast<std::size_t>(index.row())];
+    switch (index.column()) {
+      case 0: return Q(c.table);
+      case 1: return Q(c.key);
+      case 2: return Q(c.field);
+      case 3: return Q(FieldValueText(c.before));
+      default: return Q(FieldValueText(c.after));
+    }
+  }
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+    static const char* const kHeadings[] = {"Table", "Key", "Field", "Old", "New"};
+    if (role != Qt::DisplayRole || orientation != Qt::Horizontal || section < 0 || section > 4) return {};
+    return kHeadings[section];
+  }
+
+ private:
+  const std::vector<FieldChange>& changes_;
+};
 
 }  // namespace
 
@@ -248,7 +268,7 @@ PreviewDialog::PreviewDialog(const std::vector<FieldChange>& changes, const std:
   layout->addWidget(filter_);
 
   proxy_ = new QSortFilterProxyModel(this);
-  proxy_->setSourceModel(ChangesModel(changes, this));
+  proxy_->setSourceModel(new ChangesModel(changes, this));
   proxy_->setFilterKeyColumn(-1);
   proxy_->setFilterCaseSensitivity(Qt::CaseInsensitive);
   auto* view = new QTableView(this);

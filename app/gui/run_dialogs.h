@@ -49,6 +49,7 @@ class DetailsDialog : public QDialog {
   RunRecord run_;  // a copy: the window goes on to its next run
 };
 
+// Shows `changes` without copying them: they must outlive the dialog.
 class PreviewDialog : public QDialog {
   Q_OBJECT
 
