@@ -60,8 +60,9 @@ std::string Where::ToString() const {
 }
 
 std::string Problem::ToString() const {
-  if (place.empty()) return EscapeControls(message);
-  return EscapeControls(place) + ": " + EscapeControls(message);
+  const std::string at = place();
+  if (at.empty()) return EscapeControls(message);
+  return EscapeControls(at) + ": " + EscapeControls(message);
 }
 
 void Problems::Append(const Problems& later) {
@@ -71,21 +72,20 @@ void Problems::Append(const Problems& later) {
 
 void Problems::AppendNewPlaces(const Problems& later) {
   std::set<std::string> known;
-  for (const Problem& p : list_) known.insert(p.place);
-  for (const Notice& n : notices_) known.insert(n.place);
+  for (const Problem& p : list_) known.insert(p.place());
+  for (const Notice& n : notices_) known.insert(n.place());
   for (const Problem& p : later.list_) {
-    if (known.count(p.place) == 0) Report(p.where, p.message, p.code);
+    if (known.count(p.place()) == 0) Report(p.where, p.message, p.code);
   }
   for (const Notice& n : later.notices_) {
-    if (known.count(n.place) == 0) Note(n.where, n.message);
+    if (known.count(n.place()) == 0) Note(n.where, n.message);
   }
 }
 
 void Problems::Report(Where where, std::string message, ErrorCode code) {
   error_text_ = ": Error #  " + std::to_string(static_cast<int>(code)) + " - " +
                 ErrorDescription(code);
-  std::string place = where.ToString();
-  list_.push_back(Problem{std::move(place), std::move(message), code, std::move(where)});
+  list_.push_back(Problem{std::move(where), std::move(message), code});
 }
 
 void Problems::Note(Where where, std::string message) {
@@ -100,15 +100,13 @@ void Problems::Note(Where where, std::string message) {
     std::string text = more + " more " + (seen.count - kNoticesPerPlace == 1 ? "notice" : "notices") + " here, not listed";
     if (seen.summary == 0) {
       seen.summary = notices_.size() + 1;
-      std::string place = whole.ToString();
-      notices_.push_back(Notice{std::move(place), std::move(text), ErrorCode::kApplicationDefined, std::move(whole)});
+      notices_.push_back(Notice{std::move(whole), std::move(text), ErrorCode::kApplicationDefined});
     } else {
       notices_[seen.summary - 1].message = std::move(text);
     }
     return;
   }
-  std::string place = where.ToString();
-  notices_.push_back(Notice{std::move(place), std::move(message), ErrorCode::kApplicationDefined, std::move(where)});
+  notices_.push_back(Notice{std::move(where), std::move(message), ErrorCode::kApplicationDefined});
 }
 
 void Problems::Clear() {

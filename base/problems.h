@@ -56,10 +56,11 @@ struct Where {
 };
 
 struct Problem {
-  std::string place;    // Where::ToString(); may be empty
-  std::string message;  // plain words: what failed and what was left as it was
-  ErrorCode code = ErrorCode::kApplicationDefined;
   Where where;
+  std::string message;  // plain words: what failed and what reaches the outputs
+  ErrorCode code = ErrorCode::kApplicationDefined;
+
+  std::string place() const { return where.ToString(); }  // may be empty
 
   // "place: message", or the message alone when there is no place; control
   // characters written out, so a problem is always one line.

@@ -71,7 +71,7 @@ TEST(ConsoleConfigSheetTest, KeywordsConversionsAndScan) {
   EXPECT_EQ(c2.monitor, 0);       // the cell before it still made an index
   EXPECT_EQ((*table)[2].mic, 0);  // console 4 never follows 2
   ASSERT_EQ(problems.size(), 3u);
-  EXPECT_EQ(problems.list()[0].place, "'Console Config'!D4");
+  EXPECT_EQ(problems.list()[0].place(), "'Console Config'!D4");
 }
 
 TEST(ModuleTablesTest, TypesAndFunctionCodes) {

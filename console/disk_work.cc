@@ -13,8 +13,7 @@ namespace {
 PreparedFile Refused(std::filesystem::path path, Where where, std::string message, ErrorCode code) {
   PreparedFile f;
   f.path = std::move(path);
-  std::string place = where.ToString();
-  f.refused = Problem{std::move(place), std::move(message), code, std::move(where)};
+  f.refused = Problem{std::move(where), std::move(message), code};
   return f;
 }
 

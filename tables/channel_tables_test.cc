@@ -180,7 +180,7 @@ TEST_F(ChannelTablesTest, OptoAndRelayIgnoreRowsPastTheTable) {
   // Opto rows for numbers 4 and 5 found no place in a table of 3 entries.
   ASSERT_EQ(problems_.size(), 2u);
   EXPECT_EQ(problems_.list()[0].ToString(), "Opto!A5: row for number 4 lies beyond the table (3 entries); nothing stored");
-  EXPECT_EQ(problems_.list()[1].place, "Opto!A6");
+  EXPECT_EQ(problems_.list()[1].place(), "Opto!A6");
 }
 
 TEST_F(ChannelTablesTest, LocationsConsolesAndSets) {

@@ -58,7 +58,7 @@ TEST(ChannelRowScanTest, CountLimitsStopOrIgnore) {
   EXPECT_EQ(Scan(grid, ScanLimit::kIgnorePastCount, 1, problems), (P{{0, 2}, {1, 3}}));
   ASSERT_EQ(problems.size(), 2u);
   EXPECT_EQ(problems.list()[0].ToString(), "S!A4: row for number 3 lies beyond the table (2 entries); nothing stored");
-  EXPECT_EQ(problems.list()[1].place, "S!A5");
+  EXPECT_EQ(problems.list()[1].place(), "S!A5");
 }
 
 // The unreadable first cell must not let the row through as the next channel.
@@ -79,7 +79,7 @@ TEST(MatchHeaderColumnsTest, FirstKeywordInListOrderDecides) {
   const auto match = MatchHeaderColumns(grid, {"IFB/MM", "IFB", "Cue", "LocalLabel", "GPI"}, problems);
   EXPECT_EQ(match, (std::vector<int>{-1, -1, 0, 1, 2, -1, -1, 4}));
   ASSERT_EQ(problems.size(), 1u);
-  EXPECT_EQ(problems.list()[0].place, "Sources!F1");
+  EXPECT_EQ(problems.list()[0].place(), "Sources!F1");
 }
 
 }  // namespace

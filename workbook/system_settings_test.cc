@@ -50,7 +50,7 @@ TEST(SystemSettingsTest, UnreadableValueKeepsTheEarlierOneAndIsReported) {
   ASSERT_EQ(problems.size(), 3u);
   EXPECT_EQ(problems.list()[0].ToString(), "System!C3: 40000 under \"Inputs\" does not fit a 16-bit number; \"InputCount\" stays 64");
   EXPECT_EQ(problems.list()[1].ToString(), "System!C4: the error value #DIV/0! under \"Outputs\"; \"OutputCount\" stays 0");
-  EXPECT_EQ(problems.list()[2].place, "System!B5");
+  EXPECT_EQ(problems.list()[2].place(), "System!B5");
 }
 
 TEST(SystemSettingsTest, EmptyGridGivesDefaults) {

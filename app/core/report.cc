@@ -22,7 +22,7 @@ const char* OutcomeName(RunResult::Outcome outcome) {
 Json EntryJson(const Problem& p, const char* kind) {
   Json e;
   e["kind"] = kind;
-  e["place"] = p.place;
+  e["place"] = p.place();
   const Where& w = p.where;
   if (!w.sheet.empty()) e["sheet"] = w.sheet;
   if (!w.cells.empty()) e["cells"] = w.cells;

@@ -100,7 +100,7 @@ TEST_F(RunsTest, ConversionAsksForDatabaseThenWorkbookAndEndsCompleted) {
   EXPECT_TRUE(std::filesystem::exists(out_ / "Desk.cns"));
   // Missing sheets are problems, not silence.
   std::vector<std::string> places;
-  for (const auto& p : r.problems.list()) places.push_back(p.place);
+  for (const auto& p : r.problems.list()) places.push_back(p.place());
   EXPECT_EQ(places, (std::vector<std::string>{"Destinations", "Opto", "Relay", "Console Name", "RC", "Console Config"}));
 }
 
@@ -209,7 +209,7 @@ TEST_F(RunsTest, DemoAndCrosspointRunsClearTheStatusFirst) {
   EXPECT_EQ(status_.shown, (std::vector<std::string>{"", "In Process", "Completed"}));
   EXPECT_EQ(testing::ReadBytes(out_ / "DemoSetup.ini").substr(0, 22), "[SYSTEM]\r\nName=Plant\r\n");
   ASSERT_EQ(r.problems.size(), 1u);  // no "32QX" sheet
-  EXPECT_EQ(r.problems.list()[0].place, "32QX");
+  EXPECT_EQ(r.problems.list()[0].place(), "32QX");
 
   chooser_ = ScriptedChooser();  // cancelled: the status was cleared, nothing more
   status_.shown.clear();
@@ -255,10 +255,10 @@ TEST_F(RunsTest, CheckReadsEverythingAndWritesNothing) {
   EXPECT_TRUE(r.files.empty());
   std::size_t at_d1 = 0, missing_32qx = 0;
   for (const auto& p : r.problems.list()) {
-    at_d1 += p.place == "'Console #1'!D1" ? 1 : 0;
-    missing_32qx += p.place == "32QX" ? 1 : 0;
+    at_d1 += p.place() == "'Console #1'!D1" ? 1 : 0;
+    missing_32qx += p.place() == "32QX" ? 1 : 0;
   }
-  for (const auto& n : r.problems.notices()) at_d1 += n.place == "'Console #1'!D1" ? 1 : 0;
+  for (const auto& n : r.problems.notices()) at_d1 += n.place() == "'Console #1'!D1" ? 1 : 0;
   EXPECT_EQ(at_d1, 1u);        // the conversion's reader says it; the demo run's adds nothing
   EXPECT_EQ(missing_32qx, 1u);  // the demo run's own sheet
   EXPECT_EQ(status_.shown, (std::vector<std::string>{"In Process", "Completed"}));

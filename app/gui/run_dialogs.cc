@@ -198,7 +198,7 @@ void DetailsDialog::AddReports(QTreeWidget* reports) const {
     for (const bool problems_first : {true, false}) {
       for (const auto& [p, problem] : g.items) {
         if (problem != problems_first) continue;
-        auto* item = new OrderedItem(top, QStringList{Q(p->place), problem ? "problem" : "notice", Q(p->message)});
+        auto* item = new OrderedItem(top, QStringList{Q(p->place()), problem ? "problem" : "notice", Q(p->message)});
         item->setData(1, Qt::UserRole, (problem ? 0 : 1LL << 40) + order++);
         item->setToolTip(2, Q(p->message));
         if (problem) item->setForeground(1, QColor(0xb0, 0x00, 0x20));
