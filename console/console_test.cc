@@ -267,14 +267,14 @@ class DiskWorkTest : public testing::TempDirTest {
   std::filesystem::path SaveCon(const std::string& system_name, const ConsoleConfigTable& table,
                                 OverwriteQuestion& question) {
     OutputBatch batch;
-    const PreparedFile file = PrepareConsoleConfig(dir_, system_name, table, batch);
+    const PreparedFile file = PrepareConsoleConfig(dir_, system_name, table, &batch);
     auto path = SaveConsoleConfig(file, question, batch, problems_);
     if (!Commit(batch)) path.clear();
     return path;
   }
   std::vector<std::filesystem::path> SaveModules(OverwriteQuestion& question) {
     OutputBatch batch;
-    const auto files = PrepareModuleFiles(dir_, "Studio A", *consoles_, 3, batch);
+    const auto files = PrepareModuleFiles(dir_, "Studio A", *consoles_, 3, &batch);
     auto paths = SaveModuleConfig(files, question, batch, problems_);
     Commit(batch);
     return paths;

@@ -17,11 +17,12 @@ PreparedFile Refused(std::filesystem::path path, Where where, std::string messag
   return f;
 }
 
-PreparedFile Staged(std::filesystem::path path, const std::string& bytes, const char* what, OutputBatch& batch) {
+PreparedFile Staged(std::filesystem::path path, const std::string& bytes, const char* what, OutputBatch* batch) {
   PreparedFile f;
   f.path = std::move(path);
-  f.staged = batch.size();
-  if (const Status s = batch.Stage(f.path, bytes, what); !s.ok()) {
+  if (batch == nullptr) return f;  // judged only
+  f.staged = batch->size();
+  if (const Status s = batch->Stage(f.path, bytes, what); !s.ok()) {
     f.staged.reset();
     f.stage_error = s.why();
   }
@@ -35,7 +36,7 @@ void Drop(const PreparedFile& file, OutputBatch& batch) {
 }  // namespace
 
 PreparedFile PrepareConsoleConfig(const std::filesystem::path& folder, const std::string& system_name,
-                                  const ConsoleConfigTable& table, OutputBatch& batch) {
+                                  const ConsoleConfigTable& table, OutputBatch* batch) {
   const std::string name = system_name + ".con";
   if (const auto why = UnsafeFileNameReason(system_name)) {
     return Refused(folder / PathFromUtf8(name), name,
@@ -57,7 +58,7 @@ std::string ModuleFileName(const std::string& system_name, const ConsoleRecord& 
 }
 
 std::vector<PreparedFile> PrepareModuleFiles(const std::filesystem::path& folder, const std::string& system_name,
-                                             const ConsoleTable& table, std::int16_t count, OutputBatch& batch) {
+                                             const ConsoleTable& table, std::int16_t count, OutputBatch* batch) {
   std::vector<PreparedFile> files;
   for (int n = 1; n <= count; ++n) {
     if (static_cast<std::size_t>(n) >= table.size()) {
@@ -88,6 +89,15 @@ std::vector<PreparedFile> PrepareModuleFiles(const std::filesystem::path& folder
     files.push_back(Staged(folder / PathFromUtf8(name), *bytes, "module file", batch));
   }
   return files;
+}
+
+void ReportRefused(const PreparedFile& con, const std::vector<PreparedFile>& modules, Problems& problems) {
+  if (con.refused) problems.Report(con.refused->where, con.refused->message, con.refused->code);
+  for (const PreparedFile& file : modules) {
+    if (!file.refused) continue;
+    problems.Report(file.refused->where, file.refused->message, file.refused->code);
+    if (file.last) break;
+  }
 }
 
 namespace {

@@ -37,9 +37,11 @@ struct PreparedFile {
   std::optional<std::string> stage_error;  // its bytes could not be staged
 };
 
-// Prepares `folder`/`system_name`.con from the table.
+// Prepares `folder`/`system_name`.con from the table: refused, or encoded
+// and staged into `batch`. Without a batch nothing is staged: the file is
+// only judged (a check that writes nothing).
 PreparedFile PrepareConsoleConfig(const std::filesystem::path& folder, const std::string& system_name,
-                                  const ConsoleConfigTable& table, OutputBatch& batch);
+                                  const ConsoleConfigTable& table, OutputBatch* batch);
 
 // The module file name of console n: consoleName & ".cns", or, for an empty
 // name, system_name & " Console " & n & ".cns".
@@ -47,7 +49,11 @@ std::string ModuleFileName(const std::string& system_name, const ConsoleRecord& 
 
 // Prepares one module file per console 1..count.
 std::vector<PreparedFile> PrepareModuleFiles(const std::filesystem::path& folder, const std::string& system_name,
-                                             const ConsoleTable& table, std::int16_t count, OutputBatch& batch);
+                                             const ConsoleTable& table, std::int16_t count, OutputBatch* batch);
+
+// Reports each prepared file that would be refused, as saving would, and
+// nothing else.
+void ReportRefused(const PreparedFile& con, const std::vector<PreparedFile>& modules, Problems& problems);
 
 // Saves the console file: an existing file is replaced only on Yes; No
 // leaves it untouched. Returns the path to be written, or an empty path (the

@@ -349,9 +349,9 @@ void WriteConsoleFiles(const Variables& vars, const SystemSettings& system, RunC
                        const std::function<void()>& database_done, RunResult& result) {
   Problems& problems = result.problems;
   OutputBatch batch;
-  const PreparedFile con = PrepareConsoleConfig(ctx.output_folder, system.SystemName, vars.console_config, batch);
+  const PreparedFile con = PrepareConsoleConfig(ctx.output_folder, system.SystemName, vars.console_config, &batch);
   const std::vector<PreparedFile> modules =
-      PrepareModuleFiles(ctx.output_folder, system.SystemName, vars.consoles, system.ConsoleCount, batch);
+      PrepareModuleFiles(ctx.output_folder, system.SystemName, vars.consoles, system.ConsoleCount, &batch);
   database_done();
   if (result.preview_cancelled) return;  // the staged files are dropped
   Step(problems, "console configuration file", [&] {
@@ -608,6 +608,11 @@ void CheckRunBody(Variables& vars, RunContext& ctx, Workbook& workbook, RunResul
   SheetProgress progress;
   auto sheet = [&](const std::string& name) { return OpenSheetGrid(workbook, name, problems); };
   ReadRunSheets(sheet, system, last_console, vars, ctx, problems, progress);
+  ReportConsolesPastTable(system, last_console, problems);
+  // The console files the conversion would refuse to write (a name that can
+  // name no file, a 16-bit overflow, too many modules), judged without writing.
+  ReportRefused(PrepareConsoleConfig({}, system.SystemName, vars.console_config, nullptr),
+                PrepareModuleFiles({}, system.SystemName, vars.consoles, system.ConsoleCount, nullptr), problems);
 
   // The demo run reads the console sheets again by rules of its own; what it
   // finds at a place already reported adds nothing.

@@ -29,7 +29,8 @@ RunResult ConversionRun(Variables& vars, RunContext& ctx);
 RunResult DemoIniRun(Variables& vars, RunContext& ctx);
 RunResult CrosspointExportRun(Variables& vars, RunContext& ctx);
 // The sheet phases of all three, reading everything and writing nothing:
-// the problems and notices an engineer checks before going to site.
+// the problems and notices an engineer checks before going to site, and the
+// console files the conversion would refuse to write.
 RunResult CheckRun(Variables& vars, RunContext& ctx);
 
 }  // namespace kvr

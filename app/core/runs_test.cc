@@ -262,6 +262,19 @@ TEST_F(RunsTest, CheckReadsEverythingAndWritesNothing) {
   EXPECT_EQ(at_d1, 1u);        // the conversion's reader says it; the demo run's adds nothing
   EXPECT_EQ(missing_32qx, 1u);  // the demo run's own sheet
   EXPECT_EQ(status_.shown, (std::vector<std::string>{"In Process", "Completed"}));
+
+  // A console file the conversion would refuse is said, still without writing.
+  sheets[0].second[0][1] = std::string("A/B");
+  chooser_.answers = {Workbook("d.xlsx", sheets)};
+  chooser_.asked.clear();
+  const RunResult named = CheckRun(*vars_, ctx);
+  bool refused = false;
+  for (const auto& p : named.problems.list()) {
+    refused |= p.ToString() == "A/B.con: no console configuration file written: the system name cannot name a file "
+                               "(it holds a path separator)";
+  }
+  EXPECT_TRUE(refused);
+  EXPECT_EQ(OutputFiles(), 0u);
 }
 
 }  // namespace
