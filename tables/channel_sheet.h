@@ -18,23 +18,25 @@
 
 namespace kvr {
 
-// How a channel sheet is counted: `count` from the System value `count_key`
-// ("Inputs"), and what one record is called in reports ("input").
-struct ChannelCount {
+// How a channel sheet is read: counted by `count` from the System value
+// `count_key` ("Inputs"), one record called a `noun` in reports ("input"),
+// and which of its keywords fill the same field.
+struct ChannelSheetRules {
   ScanLimit limit;
   int count;
   std::string_view count_key;
   std::string_view noun;
+  KeywordFields fields{};
 };
 
 // `fill(record, cells, row, column, keyword)` stores one cell; `keyword` is
 // the index into `keywords` of the column's first matching keyword. Rows
 // past the end of `table` fill nothing and are reported.
 template <typename Record, typename Fill>
-void ReadChannelSheet(const SheetGrid& grid, const ChannelCount& counted,
+void ReadChannelSheet(const SheetGrid& grid, const ChannelSheetRules& counted,
                       std::initializer_list<std::string_view> keywords, std::vector<Record>& table,
                       Problems& problems, Fill fill) {
-  const std::vector<int> columns = MatchHeaderColumns(grid, keywords, problems);
+  const std::vector<int> columns = MatchHeaderColumns(grid, keywords, problems, counted.fields);
   CellReader cells(grid, problems);
   ChannelRowScan(grid, counted.limit, counted.count, problems, [&](int k, int r) {
     if (static_cast<std::size_t>(k) >= table.size()) {

@@ -78,7 +78,7 @@ void ReadConsoleNameSheet(const SheetGrid& grid, ConsoleNameTable& table, Proble
 
 void ReadRemoteControlSheet(const SheetGrid& grid, RcSetTable& table, Problems& problems) {
   enum Keyword { kSetName, kOpto, kRelay, kNotes };
-  const auto columns = MatchHeaderColumns(grid, {"Set Name", "Opto", "Relay", "Notes"}, problems, {kOpto, kRelay});
+  const auto columns = MatchHeaderColumns(grid, {"Set Name", "Opto", "Relay", "Notes"}, problems, {{kOpto, kRelay}, {}});
   // The slot of an "Opto"/"Relay" column: Val of the one character at
   // position 6 or 7 of its header, minus 1; outside 0..4 it stores nothing.
   std::vector<int> slot(columns.size(), -1);

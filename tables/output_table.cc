@@ -48,7 +48,9 @@ void ReadDestinations(const SheetGrid& grid, std::int16_t output_count, OutputTa
                  kAssocOutput, kAssocRelay, kRelayControl, kRelayType, kUtilitySwitch, kUtilityFader, kSwitch,
                  kFader, kMute };
   ReadChannelSheet(
-      grid, {ScanLimit::kStopAfterCount, output_count, "Outputs", "output"},
+      grid,
+      {ScanLimit::kStopAfterCount, output_count, "Outputs", "output",
+       {{}, {{kAssociatedOutput, kAssocOutput}, {kUtilitySwitch, kSwitch}, {kUtilityFader, kFader}}}},
       {"Chan Label", "Local Label", "Linked", "Hidden", "Notes", "Location #", "Bus Type #", "Associated Output",
        "AssocOutput", "AssocRelay", "RelayControl", "RelayType", "Utility-Switch", "Utility-Fader", "Switch", "Fader",
        "Mute"},

@@ -138,10 +138,14 @@ std::optional<std::string_view> KeywordMeant(std::string_view heading, const std
 }
 
 std::vector<int> MatchHeaderColumns(const SheetGrid& grid, const std::vector<std::string_view>& keywords,
-                                    Problems& problems, std::initializer_list<int> repeatable) {
+                                    Problems& problems, const KeywordFields& fields) {
   CellReader cells(grid, problems);
   std::vector<int> match(static_cast<std::size_t>(grid.columns()) + 1, -1);
-  std::vector<int> first_column(keywords.size(), 0);
+  // The field each keyword fills, named by its first keyword; the column that filled it last.
+  std::vector<int> field(keywords.size());
+  for (std::size_t k = 0; k < keywords.size(); ++k) field[k] = static_cast<int>(k);
+  for (const auto& [first, second] : fields.same_field) field[static_cast<std::size_t>(second)] = first;
+  std::vector<int> filled_by(keywords.size(), 0);
   for (int c = 2; c <= grid.columns(); ++c) {
     const auto header = cells.Text(1, c, "header", "column ignored");
     if (!header) continue;
@@ -157,23 +161,28 @@ std::vector<int> MatchHeaderColumns(const SheetGrid& grid, const std::vector<std
       std::string message = "the heading \"" + *header + "\" begins with no keyword of this sheet, so its column is not read";
       if (const auto meant = KeywordMeant(*header, keywords)) message += "; \"" + std::string(*meant) + "\" is probably meant";
       problems.Note(grid.At(1, c), std::move(message));
-    } else if (std::find(repeatable.begin(), repeatable.end(), k) != repeatable.end()) {
       continue;
-    } else if (int& first = first_column[static_cast<std::size_t>(k)]; first == 0) {
-      first = c;
-    } else {
-      problems.Note(grid.At(1, c), "the heading \"" + *header + "\" is read as \"" + std::string(keywords[static_cast<std::size_t>(k)]) +
-                                       "\", as \"" + CellText(grid, 1, first).value_or("") + "\" in " +
-                                       grid.CellName(1, first) + " is; this later column's values are the ones stored");
-      first = c;
     }
+    if (std::find(fields.repeatable.begin(), fields.repeatable.end(), k) != fields.repeatable.end()) continue;
+    int& before = filled_by[static_cast<std::size_t>(field[static_cast<std::size_t>(k)])];
+    if (before != 0) {
+      const int k_before = match[static_cast<std::size_t>(before)];
+      const std::string earlier = "\"" + CellText(grid, 1, before).value_or("") + "\" in " + grid.CellName(1, before);
+      problems.Note(grid.At(1, c),
+                    "the heading \"" + *header + "\" " +
+                        (k_before == k ? "is read as \"" + std::string(keywords[static_cast<std::size_t>(k)]) + "\", as " +
+                                             earlier + " is"
+                                       : "fills the same field as " + earlier) +
+                        "; this later column's values are the ones stored");
+    }
+    before = c;
   }
   return match;
 }
 
 std::vector<int> MatchHeaderColumns(const SheetGrid& grid, std::initializer_list<std::string_view> keywords,
-                                    Problems& problems, std::initializer_list<int> repeatable) {
-  return MatchHeaderColumns(grid, std::vector<std::string_view>(keywords), problems, repeatable);
+                                    Problems& problems, const KeywordFields& fields) {
+  return MatchHeaderColumns(grid, std::vector<std::string_view>(keywords), problems, fields);
 }
 
 }  // namespace kvr

@@ -10,6 +10,7 @@
 #include <initializer_list>
 #include <optional>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "workbook/sheet_grid.h"
@@ -41,25 +42,32 @@ void ChannelRowScan(const SheetGrid& grid, ScanLimit limit, int count, Problems&
 // table of `entries` entries, so nothing of it is stored.
 void ReportRowBeyondTable(const SheetGrid& grid, int row, int index, std::size_t entries, Problems& problems);
 
+// How a sheet's keywords map to its fields, for noticing columns that
+// overwrite one another. By default each keyword fills a field of its own.
+struct KeywordFields {
+  std::vector<int> repeatable;                  // keywords whose columns each fill a place of their own
+  std::vector<std::pair<int, int>> same_field;  // two keywords that fill one field
+};
+
 // For each column c (1-based, entry 0 unused) the index into `keywords` of
 // the first keyword that the header CellText(grid, 1, c) begins with, or -1.
 // Column 1 is the channel number and is never assigned. A header holding an
 // error value is reported and its column ignored.
 //
 // A heading that begins with no keyword is noticed, with the keyword
-// probably meant (KeywordMeant); so is a second column read as the same
-// keyword, whose values replace the first's, unless the keyword is one
-// of `repeatable` (indices into `keywords` whose columns each have a place
-// of their own, as "Opto 1" to "Opto 5").
+// probably meant (KeywordMeant); so is a second column that fills the same
+// field as an earlier one (the same keyword, or one of `fields.same_field`),
+// whose values replace the first's, unless the keyword is one of
+// `fields.repeatable` (as "Opto 1" to "Opto 5", each its own slot).
 std::vector<int> MatchHeaderColumns(const SheetGrid& grid, std::initializer_list<std::string_view> keywords,
-                                    Problems& problems, std::initializer_list<int> repeatable = {});
+                                    Problems& problems, const KeywordFields& fields = {});
 
 // The keyword a heading that matches none was probably meant to begin with:
 // one that equals its start when case and blanks are set aside, that it
 // holds or that holds it, or that is a slip or two of the keys away.
 std::optional<std::string_view> KeywordMeant(std::string_view heading, const std::vector<std::string_view>& keywords);
 std::vector<int> MatchHeaderColumns(const SheetGrid& grid, const std::vector<std::string_view>& keywords,
-                                    Problems& problems, std::initializer_list<int> repeatable = {});
+                                    Problems& problems, const KeywordFields& fields = {});
 
 }  // namespace kvr
 

@@ -119,8 +119,15 @@ TEST(NoticesTest, HeadingsThatMatchNoKeywordOrRepeatOne) {
                 "Sources!I1: the heading \"Chan Lable" + none + "; \"Chan Label\" is probably meant"}));
   // Keywords whose columns each have a place of their own may repeat.
   Problems rc;
-  MatchHeaderColumns(MakeGrid("RC", {{"Set", "Opto 1", "Opto 2"}}), {"Set Name", "Opto"}, rc, {1});
+  MatchHeaderColumns(MakeGrid("RC", {{"Set", "Opto 1", "Opto 2"}}), {"Set Name", "Opto"}, rc, {{1}, {}});
   EXPECT_TRUE(rc.notices().empty());
+  // Two keywords that fill one field: the later column replaces the earlier.
+  Problems dest;
+  MatchHeaderColumns(MakeGrid("Destinations", {{"Chan", "Utility-Switch", "Fader", "Switch"}}),
+                     {"Utility-Switch", "Switch", "Fader"}, dest, {{}, {{0, 1}}});
+  EXPECT_EQ(Notices(dest), (std::vector<std::string>{
+                               "Destinations!D1: the heading \"Switch\" fills the same field as \"Utility-Switch\" in "
+                               "B1; this later column's values are the ones stored"}));
 }
 
 TEST(NoticesTest, SheetsOfANearName) {
