@@ -66,7 +66,7 @@ std::string Problem::ToString() const {
 }
 
 void Problems::Append(const Problems& later) {
-  for (const Problem& p : later.list_) Report(p.where, p.message, p.code);
+  for (const Problem& p : later.list_) Report(p);
   for (const Notice& n : later.notices_) Note(n.where, n.message);
 }
 
@@ -75,7 +75,7 @@ void Problems::AppendNewPlaces(const Problems& later) {
   for (const Problem& p : list_) known.insert(p.place());
   for (const Notice& n : notices_) known.insert(n.place());
   for (const Problem& p : later.list_) {
-    if (known.count(p.place()) == 0) Report(p.where, p.message, p.code);
+    if (known.count(p.place()) == 0) Report(p);
   }
   for (const Notice& n : later.notices_) {
     if (known.count(n.place()) == 0) Note(n.where, n.message);

@@ -80,6 +80,8 @@ class Problems {
   static constexpr std::size_t kNoticesPerPlace = 100;
 
   void Report(Where where, std::string message, ErrorCode code = ErrorCode::kApplicationDefined);
+  // Records a problem made beforehand (a file judged before it is saved).
+  void Report(const Problem& problem) { Report(problem.where, problem.message, problem.code); }
   void Note(Where where, std::string message);
 
   const std::vector<Problem>& list() const { return list_; }

@@ -92,10 +92,10 @@ std::vector<PreparedFile> PrepareModuleFiles(const std::filesystem::path& folder
 }
 
 void ReportRefused(const PreparedFile& con, const std::vector<PreparedFile>& modules, Problems& problems) {
-  if (con.refused) problems.Report(con.refused->where, con.refused->message, con.refused->code);
+  if (con.refused) problems.Report(*con.refused);
   for (const PreparedFile& file : modules) {
     if (!file.refused) continue;
-    problems.Report(file.refused->where, file.refused->message, file.refused->code);
+    problems.Report(*file.refused);
     if (file.last) break;
   }
 }
@@ -114,7 +114,7 @@ constexpr const char* kDeclined = "it exists, and replacing it was declined";
 std::filesystem::path SaveConsoleConfig(const PreparedFile& file, OverwriteQuestion& question, OutputBatch& batch,
                                         Problems& problems, std::vector<FileOutcome>* outcomes) {
   if (file.refused) {
-    problems.Report(file.refused->where, file.refused->message, file.refused->code);
+    problems.Report(*file.refused);
     Record(outcomes, file.path, FileOutcome::kNotWritten, file.refused->message);
     return {};
   }
@@ -142,7 +142,7 @@ std::vector<std::filesystem::path> SaveModuleConfig(const std::vector<PreparedFi
   for (std::size_t i = 0; i < files.size(); ++i) {
     const PreparedFile& file = files[i];
     if (file.refused) {
-      problems.Report(file.refused->where, file.refused->message, file.refused->code);
+      problems.Report(*file.refused);
       Record(outcomes, file.path, FileOutcome::kNotWritten, file.refused->message);
       if (file.last) break;
       continue;

@@ -43,7 +43,6 @@ Where SheetGrid::Span(int row1, int column1, int row2, int column2) const {
   return Where::Sheet(sheet_name_, CellName(row1, column1) + ":" + CellName(row2, column2));
 }
 
-std::string SheetGrid::Address(int row, int column) const { return At(row, column).ToString(); }
 
 SheetGridBuilder::SheetGridBuilder(std::string sheet_name, bool date1904) {
   grid_.sheet_name_ = std::move(sheet_name);

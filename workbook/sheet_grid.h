@@ -62,11 +62,10 @@ class SheetGrid {
   // True when day serials count from 1 January 1904 rather than 30 December 1899.
   bool date1904() const { return date1904_; }
 
-  // "Sources!F12": the sheet cell under grid (row, column). Names that are not
-  // plain words are quoted as the spreadsheet application quotes them.
-  std::string Address(int row, int column) const;
-  // The same as a report's place; Span covers the rectangle from (row1,
-  // column1) to (row2, column2): "Sources!A10:A193".
+  // The sheet cell under grid (row, column) as a report's place, printed
+  // "Sources!F12" (names that are not plain words quoted as the spreadsheet
+  // application quotes them); Span covers the rectangle from (row1, column1)
+  // to (row2, column2): "Sources!A10:A193".
   Where At(int row, int column) const;
   Where Span(int row1, int column1, int row2, int column2) const;
   // "F12" alone.

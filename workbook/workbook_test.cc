@@ -65,7 +65,7 @@ TEST(WorkbookFixtureTest, GridKeepsTheUsedRangeOriginAndValueKinds) {
     const SheetGrid system = OpenSheetGrid(*wb, "SYSTEM", problems);  // names match without case
     EXPECT_EQ(system.rows(), 5);
     EXPECT_EQ(system.columns(), 2);
-    EXPECT_EQ(system.Address(1, 1), "System!B2");
+    EXPECT_EQ(system.At(1, 1).ToString(), "System!B2");
     EXPECT_EQ(CellNumber(system, 4, 2), 4);  // 3.5 rounds to even
 
     const SheetGrid cells = OpenSheetGrid(*wb, "Cells", problems);
@@ -81,7 +81,7 @@ TEST(WorkbookFixtureTest, GridKeepsTheUsedRangeOriginAndValueKinds) {
     const SheetGrid single = OpenSheetGrid(*wb, "Single", problems);
     EXPECT_EQ(single.rows(), 1);
     EXPECT_EQ(single.columns(), 1);
-    EXPECT_EQ(single.Address(1, 1), "Single!C2");
+    EXPECT_EQ(single.At(1, 1).ToString(), "Single!C2");
     EXPECT_TRUE(problems.empty());
   }
 }
@@ -110,7 +110,7 @@ TEST_F(XlsxTest, ReadsPackageQuirks) {
                 "<si><t>A_x005F_x000D_ _xD834__xDD1E_ _xD800_</t></si>"));
   auto wb = OpenWorkbook(path);
   const SheetGrid g = wb->ReadSheet(0);
-  EXPECT_EQ(g.Address(1, 1), "Sheet1!A2");
+  EXPECT_EQ(g.At(1, 1).ToString(), "Sheet1!A2");
   EXPECT_EQ(Texts(g), (std::vector<std::vector<std::string>>{
                           {"A_x000D_ 𝄞 \xEF\xBF\xBD", "7", "", "", "inline"},
                           {"True", "<error>", "f\rx", "3/15/2020 12:00:00 PM", ""}}));
@@ -143,7 +143,7 @@ TEST_F(XlsxTest, ClaimedDimensionIsIgnored) {
   const SheetGrid g = OpenWorkbook(File("dim.xlsx"))->ReadSheet(0);
   EXPECT_EQ(g.rows(), 1);
   EXPECT_EQ(g.columns(), 1);
-  EXPECT_EQ(g.Address(1, 1), "Sheet1!C3");
+  EXPECT_EQ(g.At(1, 1).ToString(), "Sheet1!C3");
 }
 
 TEST_F(XlsxTest, BadInputsGiveClearErrors) {
@@ -263,7 +263,7 @@ TEST_F(XlsTest, ReadsCellRecordsAndContinuedStrings) {
   auto wb = OpenWorkbook(File("t.xls"));
   ASSERT_EQ(wb->SheetNames(), std::vector<std::string>{"Sheet1"});
   const SheetGrid g = wb->ReadSheet(0);
-  EXPECT_EQ(g.Address(1, 1), "Sheet1!B2");
+  EXPECT_EQ(g.At(1, 1).ToString(), "Sheet1!B2");
   EXPECT_EQ(Texts(g), (std::vector<std::vector<std::string>>{{"Mic", "abк„𝄞", ""},
                                                                {"1.23", "7", "3/15/2020"},
                                                                {"2.5", "True", "<error>"},
@@ -408,7 +408,7 @@ TEST_F(OdsTest, ValueTypesTextAndRepeats) {
   auto wb = OpenWorkbook(File("v.ods"));
   EXPECT_EQ(wb->SheetNames(), (std::vector<std::string>{"First", "Second"}));
   const SheetGrid g = wb->ReadSheet(1);
-  EXPECT_EQ(g.Address(1, 1), "Second!C1000001");
+  EXPECT_EQ(g.At(1, 1).ToString(), "Second!C1000001");
   const std::string text = "a  b\tc\nd\n";
   EXPECT_EQ(Texts(g), (std::vector<std::vector<std::string>>{
                           {"0.25", "1/1/2021 10:10:10 AM", "10:10:10 AM", "True"},
