@@ -29,6 +29,10 @@ Status CreateTemp(const std::filesystem::path& folder, const std::string& fallba
                                       TempFile& out);
 Status WriteAll(const TempFile& file, std::string_view bytes);
 
+// Opens the complete temporary file `named`, which another library wrote
+// by its name, so that it can be flushed and put in place like one of ours.
+Status OpenNamed(const std::filesystem::path& named, TempFile& out);
+
 // Makes the data of all `files` durable, in as few waits for the disk as the
 // platform allows.
 Status FlushAll(const std::vector<const TempFile*>& files);
@@ -51,6 +55,22 @@ void RemoveMatching(const std::filesystem::path& folder, bool (*ours)(std::strin
 
 // Why `path` is no readable regular file, or nullopt; never blocks.
 std::optional<std::string> UnreadableFileReason(const std::filesystem::path& path);
+
+// What stands at a path (links followed): nothing, a regular file, a folder,
+// a stream that is written into as it is (a character device, a FIFO), or
+// anything else (a block device, a socket).
+enum class PathKind { kMissing, kRegular, kFolder, kStream, kOther };
+PathKind KindOf(const std::filesystem::path& path);
+
+// Writes `bytes` into the existing stream at `path` (a device, a FIFO)
+// without creating, truncating or replacing it; a FIFO that nobody reads
+// is an error, not a wait.
+Status WriteInto(const std::filesystem::path& path, std::string_view bytes);
+
+// Gives `file` the permission bits of the file at `like` and, where the
+// process may, its owner and group. Windows files take their folder's
+// permissions: nothing to do there.
+Status CopyPermissions(const TempFile& file, const std::filesystem::path& like);
 
 }  // namespace kvr::platform
 

@@ -29,7 +29,8 @@ Status CreateTemp(const std::filesystem::path& folder, const std::string& fallba
                                       TempFile& out) {
   out = TempFile{};
 #ifdef O_TMPFILE
-  int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+  // 0666 as any new file: the umask decides what others may do with it.
+  int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
   if (fd >= 0) {
     out.handle = fd;
     return Status::Ok();
@@ -40,9 +41,18 @@ Status CreateTemp(const std::filesystem::path& folder, const std::string& fallba
   }
 #endif
   const std::filesystem::path named = folder / fallback_name;
-  const int nfd = ::open(named.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  const int nfd = ::open(named.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (nfd < 0) return Status::Error(Why(("cannot create a file in " + folder.string()).c_str()));
   out.handle = nfd;
+  out.named = named;
+  return Status::Ok();
+}
+
+Status OpenNamed(const std::filesystem::path& named, TempFile& out) {
+  out = TempFile{};
+  const int fd = ::open(named.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return Status::Error(Why("cannot open the copy"));
+  out.handle = fd;
   out.named = named;
   return Status::Ok();
 }
@@ -156,6 +166,41 @@ std::optional<std::string> UnreadableFileReason(const std::filesystem::path& pat
   if (fd < 0) return std::string("cannot be read: ") + std::strerror(errno);
   ::close(fd);
   return std::nullopt;
+}
+
+PathKind KindOf(const std::filesystem::path& path) {
+  struct stat st{};
+  if (::stat(path.c_str(), &st) != 0) return errno == ENOENT || errno == ENOTDIR ? PathKind::kMissing : PathKind::kOther;
+  if (S_ISREG(st.st_mode)) return PathKind::kRegular;
+  if (S_ISDIR(st.st_mode)) return PathKind::kFolder;
+  if (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode)) return PathKind::kStream;
+  return PathKind::kOther;
+}
+
+Status WriteInto(const std::filesystem::path& path, std::string_view bytes) {
+  // Non-blocking only while opening, so that a FIFO nobody reads fails at
+  // once (ENXIO) instead of waiting for a reader.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENXIO) return Status::Error("no program reads from it");
+    return Status::Error(Why("cannot open it"));
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  TempFile file{fd, {}};
+  Status written = WriteAll(file, bytes);
+  if (::close(fd) != 0 && written.ok()) written = Status::Error(Why("cannot write"));
+  return written;
+}
+
+Status CopyPermissions(const TempFile& file, const std::filesystem::path& like) {
+  struct stat st{};
+  if (::stat(like.c_str(), &st) != 0) return Status::Error(Why("cannot read its permissions"));
+  // The owner first: a change of owner may clear the set-id bits.
+  if (::fchown(Fd(file), st.st_uid, st.st_gid) != 0 && ::geteuid() == 0) {
+    return Status::Error(Why("cannot give it the database's owner"));
+  }
+  if (::fchmod(Fd(file), st.st_mode & 07777) != 0) return Status::Error(Why("cannot give it the database's permissions"));
+  return Status::Ok();
 }
 
 }  // namespace kvr::platform

@@ -50,6 +50,15 @@ Status CreateTemp(const std::filesystem::path& folder, const std::string& fallba
   return Status::Ok();
 }
 
+Status OpenNamed(const std::filesystem::path& named, TempFile& out) {
+  out = TempFile{};
+  const HANDLE h = CreateFileW(named.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_HIDDEN, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return Status::Error(Why("cannot open the copy"));
+  out.handle = reinterpret_cast<std::intptr_t>(h);
+  out.named = named;
+  return Status::Ok();
+}
+
 Status WriteAll(const TempFile& file, std::string_view bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {
@@ -121,5 +130,35 @@ std::optional<std::string> UnreadableFileReason(const std::filesystem::path& pat
   if (type != FILE_TYPE_DISK) return "is not a regular file";
   return std::nullopt;
 }
+
+PathKind KindOf(const std::filesystem::path& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD code = GetLastError();
+    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return PathKind::kMissing;
+  } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    return PathKind::kFolder;
+  }
+  const HANDLE h = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return PathKind::kOther;
+  const DWORD type = GetFileType(h);
+  CloseHandle(h);
+  if (type == FILE_TYPE_DISK) return PathKind::kRegular;
+  if (type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE) return PathKind::kStream;
+  return PathKind::kOther;
+}
+
+Status WriteInto(const std::filesystem::path& path, std::string_view bytes) {
+  const HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return Status::Error(Why("cannot open it"));
+  TempFile file{reinterpret_cast<std::intptr_t>(h), {}};
+  const Status written = WriteAll(file, bytes);
+  CloseHandle(h);
+  return written;
+}
+
+Status CopyPermissions(const TempFile&, const std::filesystem::path&) { return Status::Ok(); }
 
 }  // namespace kvr::platform

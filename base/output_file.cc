@@ -82,6 +82,22 @@ Status OutputBatch::Stage(const std::filesystem::path& target, std::string_view 
   return Status::Ok();
 }
 
+Status OutputBatch::Adopt(const std::filesystem::path& target, const std::filesystem::path& named, std::string what) {
+  platform::TempFile file;
+  if (Status s = platform::OpenNamed(named, file); !s.ok()) {
+    std::error_code ec;
+    std::filesystem::remove(named, ec);
+    return s;
+  }
+  staged_.push_back(Staged{target, std::move(what), static_cast<int>(file.handle), file.named});
+  return Status::Ok();
+}
+
+Status OutputBatch::MatchPermissions(const std::filesystem::path& like) {
+  if (staged_.empty() || staged_.back().fd < 0) return Status::Error("nothing staged");
+  return platform::CopyPermissions(ToTemp(staged_.back().fd, staged_.back().named), like);
+}
+
 void OutputBatch::Drop(std::size_t index) {
   if (index >= staged_.size() || staged_[index].fd < 0) return;
   platform::TempFile file = ToTemp(staged_[index].fd, staged_[index].named);

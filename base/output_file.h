@@ -48,6 +48,15 @@ class OutputBatch {
   // `what` names the file's kind in reports ("module file").
   Status Stage(const std::filesystem::path& target, std::string_view bytes, std::string what = "file");
 
+  // Takes the complete file `named`, written by another library under a
+  // name from TemporaryFileName(target, ...), as the staged file for
+  // `target`. On failure the file is removed.
+  Status Adopt(const std::filesystem::path& target, const std::filesystem::path& named, std::string what = "file");
+
+  // Gives the last staged file the permissions (and, where the process may,
+  // the owner) of the file at `like`, instead of the umask's.
+  Status MatchPermissions(const std::filesystem::path& like);
+
   struct Failure {
     std::filesystem::path target;
     std::string what;

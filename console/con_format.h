@@ -32,6 +32,8 @@ inline constexpr std::size_t kConRecordBytes = 70;
 inline constexpr std::size_t kConFileBytes = kConHeaderBytes + kConRecords * kConRecordBytes;  // 17930
 inline constexpr std::size_t kCnsHeaderBytes = 8;
 inline constexpr std::size_t kCnsRecordBytes = 168;
+// The most a module file can hold: its count is a 16-bit number.
+inline constexpr std::size_t kCnsMaxFileBytes = kCnsHeaderBytes + 32767 * kCnsRecordBytes;
 inline constexpr std::size_t kCnsAssignmentPairs = 32;
 inline constexpr int kMaxFileModules = 40;
 

@@ -2,15 +2,20 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <fstream>
-#include <iterator>
 #include <memory>
+#include <random>
 #include <string>
+#include <system_error>
+#include <thread>
 
 #include "base/utf8.h"
 
 namespace kvr {
 namespace {
+
+namespace fs = std::filesystem;
 
 struct Closer {
   void operator()(sqlite3* db) const { sqlite3_close(db); }
@@ -25,61 +30,129 @@ Connection Open(const std::string& name, int flags) {
   return c;
 }
 
-struct SqliteFree {
-  void operator()(unsigned char* p) const { sqlite3_free(p); }
-};
+// Pages copied per step: a few MiB at a time, whatever the database's size.
+constexpr int kPagesPerStep = 1024;
 
-// The whole database at `file`, as the bytes of a database file, copied by
-// SQLite's online backup into memory.
-struct Image {
-  std::unique_ptr<unsigned char, SqliteFree> bytes;
-  std::size_t size = 0;
-  std::string_view view() const { return {reinterpret_cast<const char*>(bytes.get()), size}; }
-};
-
-Result<Image> SqliteImage(const std::string& file) {
-  Connection source = Open(file, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX);
-  Connection copy = Open(":memory:", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX);
-  if (!source || !copy) return Status::Error("cannot open " + file + " to copy it");
-  sqlite3_busy_timeout(source.get(), 5000);
-  sqlite3_backup* backup = sqlite3_backup_init(copy.get(), "main", source.get(), "main");
-  if (backup == nullptr) return Status::Error(sqlite3_errmsg(copy.get()));
-  const int step = sqlite3_backup_step(backup, -1);
+// Copies the SQLite database `source` into the empty file `copy` by SQLite's
+// online backup, in steps.
+Status CopySqlite(const std::string& source, const fs::path& copy) {
+  Connection from = Open(source, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX);
+  Connection to = Open(Utf8Path(copy), SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
+  if (!from || !to) return Status::Error("cannot open " + source + " to copy it");
+  sqlite3_busy_timeout(from.get(), 5000);
+  // The copy is flushed as a whole when it is put in place; a run that dies
+  // meanwhile leaves only a temporary file, so it needs no journal.
+  sqlite3_exec(to.get(), "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF", nullptr, nullptr, nullptr);
+  sqlite3_backup* backup = sqlite3_backup_init(to.get(), "main", from.get(), "main");
+  if (backup == nullptr) return Status::Error(sqlite3_errmsg(to.get()));
+  int step = SQLITE_OK;
+  while (step == SQLITE_OK || step == SQLITE_BUSY || step == SQLITE_LOCKED) {
+    step = sqlite3_backup_step(backup, kPagesPerStep);
+    if (step == SQLITE_BUSY || step == SQLITE_LOCKED) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
   sqlite3_backup_finish(backup);
-  if (step != SQLITE_DONE) return Status::Error(std::string("cannot copy it: ") + sqlite3_errstr(step));
-  source.reset();
-  sqlite3_int64 size = 0;
-  Image image{std::unique_ptr<unsigned char, SqliteFree>(sqlite3_serialize(copy.get(), "main", &size, 0)), 0};
-  if (!image.bytes) return Status::Error("out of memory copying it");
-  image.size = static_cast<std::size_t>(size);
-  return image;
+  if (step == SQLITE_DONE) return Status::Ok();
+  // A failed write says why in the system's words ("File too large").
+  if (const int code = sqlite3_system_errno(to.get()); code != 0 && ((step & 0xff) == SQLITE_IOERR || step == SQLITE_FULL)) {
+    return Status::Error("cannot write: " + std::system_category().message(code));
+  }
+  return Status::Error(std::string("cannot copy it: ") + sqlite3_errstr(step));
 }
 
-Result<std::string> FileBytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return Status::Error("cannot read " + Utf8Path(path));
-  std::string bytes{std::istreambuf_iterator<char>(in), {}};
-  if (in.bad()) return Status::Error("cannot read " + Utf8Path(path));
-  return bytes;
+// Copies the file `source` into `copy` a block at a time.
+Status CopyBytes(const fs::path& source, const fs::path& copy) {
+  std::ifstream in(source, std::ios::binary);
+  std::ofstream out(copy, std::ios::binary | std::ios::trunc);
+  if (!in) return Status::Error("cannot read " + Utf8Path(source));
+  if (!out) return Status::Error("cannot write " + Utf8Path(copy));
+  std::string block(1 << 20, '\0');
+  while (in) {
+    in.read(block.data(), static_cast<std::streamsize>(block.size()));
+    out.write(block.data(), in.gcount());
+  }
+  if (in.bad()) return Status::Error("cannot read " + Utf8Path(source));
+  out.close();
+  if (!out) return Status::Error("cannot write: the disk may be full");
+  return Status::Ok();
+}
+
+// A new empty file that only its owner may read: the copy is given the
+// database's permissions once complete.
+Status CreatePrivate(const fs::path& path) {
+  if (fs::exists(path)) return Status::Error("a file " + Utf8Path(path) + " is in the way");
+  std::ofstream(path, std::ios::binary).close();
+  std::error_code ec;
+  fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write, ec);
+  if (!fs::is_regular_file(path) || ec) return Status::Error("cannot create a file in " + Utf8Path(path.parent_path()));
+  return Status::Ok();
+}
+
+bool IsRegularFile(const fs::path& path) {
+  std::error_code ec;
+  return fs::symlink_status(path, ec).type() == fs::file_type::regular;
 }
 
 }  // namespace
 
-std::filesystem::path BackupPathFor(const std::filesystem::path& database) {
-  std::filesystem::path backup = database;
+fs::path BackupPathFor(const fs::path& database) {
+  fs::path backup = database;
   backup += ".bak";
   return backup;
 }
 
-Status StageDatabaseBackup(const std::filesystem::path& database, DatabaseKind kind, OutputBatch& batch) {
-  if (kind == DatabaseKind::kSqlite) {
-    const Result<Image> image = SqliteImage(Utf8Path(database));
-    if (!image.ok()) return Status::Error(image.why());
-    return batch.Stage(BackupPathFor(database), image->view(), "database backup");
+DatabaseBackup::~DatabaseBackup() {
+  if (state_ == State::kInPlace) Undo();
+}
+
+Status DatabaseBackup::Stage(const fs::path& database, DatabaseKind kind) {
+  database_ = database;
+  backup_ = BackupPathFor(database);
+  earlier_ = backup_.parent_path() / ("." + Utf8Path(backup_.filename()) + ".earlier");
+  const fs::path copy = backup_.parent_path() / TemporaryFileName(backup_, std::random_device{}());
+  Status s = CreatePrivate(copy);
+  if (s.ok()) s = kind == DatabaseKind::kSqlite ? CopySqlite(Utf8Path(database), copy) : CopyBytes(database, copy);
+  if (!s.ok()) {
+    std::error_code ec;
+    fs::remove(copy, ec);
+    return s;
   }
-  const Result<std::string> bytes = FileBytes(database);
-  if (!bytes.ok()) return Status::Error(bytes.why());
-  return batch.Stage(BackupPathFor(database), *bytes, "database backup");
+  if (s = batch_.Adopt(backup_, copy, "database backup"); !s.ok()) return s;
+  if (s = batch_.MatchPermissions(database); !s.ok()) return s;
+  state_ = State::kStaged;
+  return Status::Ok();
+}
+
+Status DatabaseBackup::PutInPlace() {
+  if (state_ != State::kStaged) return Status::Error("no copy was made");
+  std::error_code ec;
+  const bool earlier = IsRegularFile(backup_);
+  if (earlier) {
+    fs::rename(backup_, earlier_, ec);
+    if (ec) return Status::Error("cannot set the earlier backup aside: " + ec.message());
+  }
+  if (const auto failures = batch_.Commit(); !failures.empty()) {
+    if (earlier) fs::rename(earlier_, backup_, ec);
+    state_ = State::kDone;
+    return Status::Error(failures.front().why);
+  }
+  had_earlier_ = earlier;
+  state_ = State::kInPlace;
+  return Status::Ok();
+}
+
+void DatabaseBackup::Keep() {
+  if (state_ != State::kInPlace) return;
+  std::error_code ec;
+  if (had_earlier_) fs::remove(earlier_, ec);
+  state_ = State::kDone;
+}
+
+void DatabaseBackup::Undo() {
+  if (state_ != State::kInPlace) return;
+  std::error_code ec;
+  fs::remove(backup_, ec);
+  if (had_earlier_) fs::rename(earlier_, backup_, ec);
+  state_ = State::kDone;
 }
 
 }  // namespace kvr

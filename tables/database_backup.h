@@ -1,9 +1,18 @@
 // The copy of the switcher database as it was before a conversion changed
 // it, kept beside it as "<file name>.bak" (one backup, replaced by the next
-// run). It is taken while the conversion's transaction holds the database
-// against other writers and before its first change, so it is consistent;
-// it is staged at once and put in place just before the commit, so a run
-// that changes nothing (a failure, a cancelled preview) leaves no backup.
+// run that keeps its changes).
+//
+// It is taken while the conversion's transaction holds the database against
+// other writers and before its first change, so it is consistent, and
+// written into a hidden temporary file beside the database in steps, so
+// memory stays small whatever the database's size. It gets the database's
+// permissions and owner: a private database never gets a readable copy.
+//
+// Just before the commit the copy is put in place and an earlier backup set
+// aside under a hidden name; once the commit has kept the changes the
+// earlier backup is removed, and when the commit fails it is put back. A run
+// that keeps no change (a failure, a failed commit, a cancelled preview)
+// therefore leaves the backup as it found it.
 #ifndef KVR_TABLES_DATABASE_BACKUP_H_
 #define KVR_TABLES_DATABASE_BACKUP_H_
 
@@ -18,10 +27,38 @@ namespace kvr {
 // "Switcher.db" -> "Switcher.db.bak".
 std::filesystem::path BackupPathFor(const std::filesystem::path& database);
 
-// Stages the backup of the database file at `database` into `batch`: a
-// SQLite file through SQLite's online backup, read on a connection of its
-// own; a Jet file byte for byte (the open transaction keeps its writers out).
-Status StageDatabaseBackup(const std::filesystem::path& database, DatabaseKind kind, OutputBatch& batch);
+class DatabaseBackup {
+ public:
+  DatabaseBackup() = default;
+  ~DatabaseBackup();  // a backup put in place but not kept is undone
+  DatabaseBackup(const DatabaseBackup&) = delete;
+  DatabaseBackup& operator=(const DatabaseBackup&) = delete;
+
+  // Copies the database file at `database`: a SQLite file through SQLite's
+  // online backup, read on a connection of its own; a Jet file byte for
+  // byte (the open transaction keeps its writers out).
+  Status Stage(const std::filesystem::path& database, DatabaseKind kind);
+
+  // Puts the copy in place as "<file>.bak", an earlier backup set aside.
+  // On failure everything is as it was.
+  Status PutInPlace();
+
+  // The changes were kept: the earlier backup is removed.
+  void Keep();
+
+  // The changes were not kept: the new backup is removed and the earlier one
+  // put back.
+  void Undo();
+
+  const std::filesystem::path& path() const { return backup_; }
+
+ private:
+  enum class State { kEmpty, kStaged, kInPlace, kDone };
+  State state_ = State::kEmpty;
+  bool had_earlier_ = false;  // an earlier backup was set aside
+  std::filesystem::path database_, backup_, earlier_;
+  OutputBatch batch_;
+};
 
 }  // namespace kvr
 

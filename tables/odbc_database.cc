@@ -472,35 +472,6 @@ std::optional<std::string> JetConnectionString(const std::filesystem::path& path
   return "Driver={" + *driver + "};Dbq=" + Utf8Path(path) + ";";
 }
 
-std::string RedactConnectionString(std::string_view connection) {
-  std::string out;
-  std::size_t i = 0;
-  while (i < connection.size()) {
-    const std::size_t eq = connection.find('=', i);
-    if (eq == std::string_view::npos) {
-      out += connection.substr(i);
-      break;
-    }
-    std::string key(connection.substr(i, eq - i));
-    std::string trimmed = Lower(key);
-    trimmed.erase(0, trimmed.find_first_not_of(' '));
-    trimmed.erase(trimmed.find_last_not_of(' ') + 1);
-    // A value in braces may hold ';'.
-    std::size_t end = eq + 1;
-    if (end < connection.size() && connection[end] == '{') {
-      const std::size_t close = connection.find('}', end);
-      end = close == std::string_view::npos ? connection.size() : close + 1;
-    }
-    end = std::min(connection.find(';', end), connection.size());
-    out += key + "=";
-    if (trimmed == "pwd" || trimmed == "password") out += "***";
-    else out += connection.substr(eq + 1, end - eq - 1);
-    if (end < connection.size()) out += ';';
-    i = end + 1;
-  }
-  return out;
-}
-
 void CreateOdbcSwitcherDatabase(const std::string& connection, const DatabaseSizes& sizes) {
   for (int n : {sizes.inputs, sizes.outputs, sizes.consoles, sizes.locations, sizes.sets}) {
     if (n < 0 || n > 32767) throw DatabaseError("a table size must lie in 0 to 32767");

@@ -15,13 +15,11 @@
 #include <string>
 #include <string_view>
 
+#include "tables/connection_string.h"
 #include "tables/new_database.h"
 #include "tables/switcher_database.h"
 
 namespace kvr {
-
-// The prefix that marks a --database value as an ODBC connection string.
-inline constexpr std::string_view kOdbcPrefix = "odbc:";
 
 // Opens the database that the ODBC connection string `connection` names,
 // with autocommit off: every update belongs to one transaction that Commit
@@ -36,9 +34,6 @@ std::optional<std::string> JetConnectionString(const std::filesystem::path& path
 // Creates the seven tables with records keyed 1..N in the database that
 // `connection` names; refuses when any of them exists already.
 void CreateOdbcSwitcherDatabase(const std::string& connection, const DatabaseSizes& sizes);
-
-// `connection` with the values of PWD and PASSWORD replaced by "***".
-std::string RedactConnectionString(std::string_view connection);
 
 }  // namespace kvr
 

@@ -30,6 +30,8 @@ std::vector<CrosspointRecord> ReadCrosspoints(const SheetGrid& grid, Problems& p
 std::string EncodeCrosspointFile(const std::vector<CrosspointRecord>& records);
 // A readable list of a .xpt file, or nullopt with `why` when its size does
 // not fit its count.
+// The most a crosspoint file can hold: a 16-bit count and six bytes each.
+inline constexpr std::size_t kCrosspointMaxFileBytes = 2 + 6 * 32767;
 Result<std::string> DescribeCrosspointFile(std::string_view bytes);
 
 }  // namespace kvr

@@ -18,6 +18,7 @@
 #include <set>
 #include <string>
 
+#include "app/core/report_target.h"
 #include "app/core/runs.h"
 #include "base/nearest.h"
 #include "base/output_file.h"
@@ -44,7 +45,7 @@ class ArgumentChooser : public FileChooser {
       : database_(std::move(database)), workbook_(std::move(workbook)) {}
   std::string GetFileName(const std::string&, const std::string& sExtension, int) override {
     const std::string& path = sExtension == "mdb" ? database_ : workbook_;
-    if (path.rfind(kOdbcPrefix, 0) == 0) return path;  // a connection string, not a file
+    if (ParseDatabaseLocation(path).odbc()) return path;  // a connection string, not a file
     if (path.empty()) return path;
     std::error_code ec;
     const fs::path absolute = fs::absolute(PathFromUtf8(path), ec);
@@ -189,23 +190,46 @@ int RunSystem(const std::string& workbook_path, std::ostream& out, std::ostream&
   return problems.empty() ? kExitOk : kExitProblems;
 }
 
+// The files inspect reads: each format's size is fixed or bounded, so a
+// file is measured before a byte of it is read.
+struct InspectFormat {
+  const char* extension;
+  std::uintmax_t max_bytes;
+  Result<std::string> (*describe)(std::string_view bytes);
+};
+constexpr InspectFormat kInspectFormats[] = {
+    {".con", kConFileBytes, DescribeConsoleConfigFile},
+    {".cns", kCnsMaxFileBytes, DescribeModuleFile},
+    {".xpt", kCrosspointMaxFileBytes, DescribeCrosspointFile},
+};
+
 int RunInspect(const std::string& path, std::ostream& out, std::ostream& err) {
   if (const auto why = UnreadableFileReason(PathFromUtf8(path))) {
     err << "kvrconversion: cannot inspect " << path << ": it " << why->why << '\n';
     return kExitNotRun;
   }
-  std::ifstream in(PathFromUtf8(path), std::ios::binary);
-  if (!in) {
-    err << "kvrconversion: cannot open " << path << '\n';
+  std::string ext = Utf8Path(PathFromUtf8(path).extension());
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+  const auto format = std::find_if(std::begin(kInspectFormats), std::end(kInspectFormats),
+                                   [&](const InspectFormat& f) { return ext == f.extension; });
+  if (format == std::end(kInspectFormats)) {
+    err << "kvrconversion: " << path << ": inspect reads .con, .cns and .xpt files\n";
     return kExitNotRun;
   }
-  const std::string bytes{std::istreambuf_iterator<char>(in), {}};
-  std::string ext = fs::path(path).extension().string();
-  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
-  const Result<std::string> text = ext == ".con"   ? DescribeConsoleConfigFile(bytes)
-                                   : ext == ".cns" ? DescribeModuleFile(bytes)
-                                   : ext == ".xpt" ? DescribeCrosspointFile(bytes)
-                                                   : Status::Error("inspect reads .con, .cns and .xpt files");
+  std::error_code ec;
+  const std::uintmax_t size = fs::file_size(PathFromUtf8(path), ec);
+  if (ec || size > format->max_bytes) {
+    err << "kvrconversion: " << path << ": a " << format->extension << " file holds at most " << format->max_bytes
+        << " bytes; this one has " << (ec ? std::string("an unknown size") : std::to_string(size)) << '\n';
+    return kExitNotRun;
+  }
+  std::ifstream in(PathFromUtf8(path), std::ios::binary);
+  std::string bytes(static_cast<std::size_t>(size), '\0');
+  if (!in || !in.read(bytes.data(), static_cast<std::streamsize>(size)) || in.peek() != EOF) {
+    err << "kvrconversion: cannot read " << path << " whole\n";
+    return kExitNotRun;
+  }
+  const Result<std::string> text = format->describe(bytes);
   if (!text.ok()) {
     err << "kvrconversion: " << path << ": " << text.why() << '\n';
     return kExitNotRun;
@@ -239,13 +263,14 @@ CLI::Validator TableSize() {
 int RunConversionCommand(CLI::App& command, const Options& o, std::ostream& out, std::ostream& err);
 int RunNewDatabase(const Options& o, std::ostream& out, std::ostream& err) {
   try {
-    if (o.database.rfind(kOdbcPrefix, 0) == 0) CreateOdbcSwitcherDatabase(o.database.substr(kOdbcPrefix.size()), o.sizes);
-    else CreateSwitcherDatabase(PathFromUtf8(o.database), o.sizes);
+    const DatabaseLocation location = ParseDatabaseLocation(o.database);
+    if (location.odbc()) CreateOdbcSwitcherDatabase(location.value, o.sizes);
+    else CreateSwitcherDatabase(PathFromUtf8(location.value), o.sizes);
   } catch (const std::exception& e) {
     err << "kvrconversion: " << e.what() << '\n';
     return kExitNotRun;
   }
-  out << "created " << RedactConnectionString(o.database) << '\n';
+  out << "created " << RedactDatabaseArgument(o.database) << '\n';
   return kExitOk;
 }
 
@@ -268,7 +293,11 @@ void OutputDirOption(CLI::App& c, Options& o, const char* what) {
 // --strict and --report, which every command that reads the workbook's sheets takes.
 void ReportOptions(CLI::App& c, Options& o) {
   c.add_flag("--strict", o.strict, "Exit with status 1 on any notice too, not only on problems");
-  c.add_option("--report", o.report, "Also write what the run did as JSON (see docs/report.md)")->type_name("FILE");
+  c.add_option("--report", o.report, "Also write what the run did as JSON (see docs/report.md)")
+      ->type_name("FILE")
+      ->check(CLI::Validator(
+          [](const std::string& value) { return value.empty() ? std::string("--report needs a file name") : ""; },
+          ""));
 }
 
 const Command kCommands[] = {
@@ -400,6 +429,16 @@ int UsageError(CLI::App& app, const CLI::ParseError& e, std::ostream& err) {
   return kExitNotRun;
 }
 
+// Why the run's outputs cannot go to `output_dir`, or nullopt. check writes
+// nothing and takes no folder.
+std::optional<std::string> OutputFolderProblem(const std::string& command, const std::string& output_dir) {
+  if (command == "check") return std::nullopt;
+  std::error_code ec;
+  const fs::path folder = PathFromUtf8(output_dir);
+  if (fs::is_directory(folder, ec)) return std::nullopt;
+  return "output folder " + output_dir + (fs::exists(folder, ec) ? " is a file, not a folder" : " does not exist");
+}
+
 int RunConversionCommand(CLI::App& command, const Options& o, std::ostream& out, std::ostream& err) {
   const std::string name = command.get_name();
   if (o.yes && o.no) {
@@ -411,39 +450,44 @@ int RunConversionCommand(CLI::App& command, const Options& o, std::ostream& out,
     return kExitNotRun;
   }
   std::error_code ec;
-  const fs::path output_folder = PathFromUtf8(o.output_dir);
-  if (!fs::is_directory(output_folder, ec)) {
-    err << "kvrconversion: output folder " << o.output_dir
-        << (fs::exists(output_folder, ec) ? " is a file, not a folder\n" : " does not exist\n");
-    return kExitNotRun;
+  const fs::path output_folder = fs::weakly_canonical(fs::absolute(PathFromUtf8(o.output_dir)), ec);
+  const fs::path report = PathFromUtf8(o.report);
+  if (!o.report.empty()) {
+    const auto files = ProtectedFilesOf(name, o.workbook, o.database);
+    if (const auto why = ReportTargetRefusal(report, name, files, name == "check" ? fs::path() : output_folder)) {
+      err << "kvrconversion: the report cannot be written to " << o.report << ": " << *why
+          << "; nothing was run\n";
+      return kExitNotRun;
+    }
   }
+  RunResult result;
   ArgumentChooser chooser(o.database, o.workbook);
   TerminalQuestion question(o.yes ? std::optional<bool>(true) : o.no ? std::optional<bool>(false) : std::nullopt, err);
   QuietStatus status;
-  RunContext ctx{chooser, question, status, o.big_switch, fs::weakly_canonical(fs::absolute(output_folder), ec)};
+  RunContext ctx{chooser, question, status, o.big_switch, output_folder};
   ctx.dry_run = o.dry_run;
   ctx.backup = !o.no_backup;
   ctx.count_changes = o.dry_run || !o.report.empty();  // only what is shown is counted: it costs a read per record
-  auto vars = std::make_unique<Variables>();
-  RunResult result;
-  if (name == "convert") result = ConversionRun(*vars, ctx);
-  else if (name == "demo-ini") result = DemoIniRun(*vars, ctx);
-  else if (name == "xpoints") result = CrosspointExportRun(*vars, ctx);
-  else result = CheckRun(*vars, ctx);
+  if (const auto why = OutputFolderProblem(name, o.output_dir)) {
+    result.outcome = RunResult::Outcome::kNotRun;
+    result.reason = *why;
+  } else {
+    auto vars = std::make_unique<Variables>();
+    if (name == "convert") result = ConversionRun(*vars, ctx);
+    else if (name == "demo-ini") result = DemoIniRun(*vars, ctx);
+    else if (name == "xpoints") result = CrosspointExportRun(*vars, ctx);
+    else result = CheckRun(*vars, ctx);
+  }
   if (o.dry_run && result.outcome == RunResult::Outcome::kCompleted) PrintDryRun(result, o.verbose, out);
   const int exit_status = Finish(result, o.strict, out, err);
   if (o.report.empty()) return exit_status;
-  const RunInputs inputs{name, o.workbook, RedactConnectionString(o.database), ctx.output_folder, o.big_switch,
+  const RunInputs inputs{name, o.workbook, RedactDatabaseArgument(o.database), ctx.output_folder, o.big_switch,
                          o.dry_run, o.strict, KVR_VERSION};
-  OutputBatch batch;
-  Status staged = batch.Stage(PathFromUtf8(o.report), ReportJson(inputs, result, exit_status, std::chrono::system_clock::now()),
-                              "report");
-  if (staged.ok()) {
-    const auto failures = batch.Commit();
-    if (!failures.empty()) staged = Status::Error(failures.front().why);
-  }
-  if (!staged.ok()) {
-    err << "kvrconversion: report " << o.report << " not written: " << staged.why() << '\n';
+  Status written = Status::Ok();
+  if (const auto why = ReportTargetRefusal(report, result)) written = Status::Error(*why);
+  else written = WriteReportFile(report, ReportJson(inputs, result, exit_status, std::chrono::system_clock::now()));
+  if (!written.ok()) {
+    err << "kvrconversion: report " << o.report << " not written: " << written.why() << '\n';
     return std::max(exit_status, kExitProblems);
   }
   return exit_status;

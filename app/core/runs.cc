@@ -195,9 +195,10 @@ bool RunTableSteps(SwitcherDatabase& db, Variables& vars, const SystemSettings& 
 }
 
 // Keeps the changes, once the preview (if any) lets it: the backup put in
-// place, then the commit. Anything else rolls them back.
-void KeepChanges(SwitcherDatabase& db, OutputBatch* backup, const std::filesystem::path& database,
-                 RunContext& ctx, const std::string& place, RunResult& result) {
+// place, then the commit; the backup is kept only when the commit is.
+// Anything else rolls the changes back and leaves an earlier backup as it was.
+void KeepChanges(SwitcherDatabase& db, DatabaseBackup* backup, RunContext& ctx, const std::string& place,
+                 RunResult& result) {
   if (ctx.preview != nullptr && !ctx.preview->Apply(db.Changes().list(), db.Changes().counts())) {
     db.Rollback();
     result.changed.clear();
@@ -206,20 +207,25 @@ void KeepChanges(SwitcherDatabase& db, OutputBatch* backup, const std::filesyste
     return;
   }
   if (backup != nullptr) {
-    if (const auto failures = backup->Commit(); !failures.empty()) {
+    if (const Status s = backup->PutInPlace(); !s.ok()) {
       db.Rollback();
       result.changed.clear();
-      result.problems.Report(place, "no backup of the database could be made (" + failures.front().why +
+      result.problems.Report(place, "no backup of the database could be made (" + s.why() +
                                         "); the database was left unchanged", ErrorCode::kDatabase);
       return;
     }
-    result.backup = BackupPathFor(database);
   }
   try {
     db.Commit();
   } catch (const DatabaseError& e) {
+    if (backup != nullptr) backup->Undo();
     result.changed.clear();
     result.problems.Report(place, e.what(), ErrorCode::kDatabase);
+    return;
+  }
+  if (backup != nullptr) {
+    backup->Keep();
+    result.backup = backup->path();
   }
 }
 
@@ -239,10 +245,10 @@ void UpdateDatabase(const std::string& path, DatabaseKind kind, Variables& vars,
   if (!db) return;
   // The backup is taken now, while the transaction keeps other writers out
   // and before the first change; it is put in place just before the commit.
-  OutputBatch backup;
+  DatabaseBackup backup;
   const bool back_up = ctx.backup && !ctx.dry_run && kind != DatabaseKind::kOdbc;
   if (back_up) {
-    if (const Status s = StageDatabaseBackup(PathFromUtf8(path), kind, backup); !s.ok()) {
+    if (const Status s = backup.Stage(PathFromUtf8(path), kind); !s.ok()) {
       db->Rollback();
       problems.Report(place, "no backup of the database could be made (" + s.why() + "); the database was left unchanged",
                       ErrorCode::kDatabase);
@@ -264,7 +270,7 @@ void UpdateDatabase(const std::string& path, DatabaseKind kind, Variables& vars,
     db->Rollback();
     return;
   }
-  KeepChanges(*db, back_up ? &backup : nullptr, PathFromUtf8(path), ctx, place, result);
+  KeepChanges(*db, back_up ? &backup : nullptr, ctx, place, result);
 }
 
 // The conversion's sheets after "System", in the designed order; `progress`
@@ -401,8 +407,8 @@ SystemSettings ReadConversionSystem(Workbook& workbook, Problems& problems) {
 // The kind of database `db_path` names ("odbc:" and a connection string,
 // whose prefix is then taken off, or a file), or why it names none.
 Result<DatabaseKind> DatabaseKindOf(std::string& db_path) {
-  if (db_path.rfind(kOdbcPrefix, 0) == 0) {
-    db_path.erase(0, kOdbcPrefix.size());
+  if (const DatabaseLocation location = ParseDatabaseLocation(db_path); location.odbc()) {
+    db_path = location.value;
     return DatabaseKind::kOdbc;
   }
   if (const auto why = UnreadableFileReason(PathFromUtf8(db_path))) {
