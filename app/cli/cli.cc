@@ -20,6 +20,7 @@
 
 #include "app/core/report_target.h"
 #include "app/core/runs.h"
+#include "base/interrupt.h"
 #include "base/nearest.h"
 #include "base/output_file.h"
 #include "base/problems.h"
@@ -105,6 +106,9 @@ int Finish(const RunResult& result, bool strict, std::ostream& out, std::ostream
     case RunResult::Outcome::kNotRun:
       err << "kvrconversion: " << EscapeControls(result.reason) << '\n';
       return kExitNotRun;
+    case RunResult::Outcome::kInterrupted:
+      err << "kvrconversion: " << result.reason << '\n';
+      return kExitInterrupted;
     case RunResult::Outcome::kCompleted:
       break;
   }
@@ -123,6 +127,11 @@ int Finish(const RunResult& result, bool strict, std::ostream& out, std::ostream
     out << ", listed on stderr";
   }
   out << '\n';
+  if (InterruptRequested()) {
+    // Asked to stop after the last safe point: the run had kept its changes.
+    err << "kvrconversion: interrupted after the changes were kept; the run was completed as listed\n";
+    return kExitInterrupted;
+  }
   return ExitStatus(result, strict);
 }
 
@@ -484,7 +493,7 @@ int RunConversionCommand(CLI::App& command, const Options& o, std::ostream& out,
   const RunInputs inputs{name, o.workbook, RedactDatabaseArgument(o.database), ctx.output_folder, o.big_switch,
                          o.dry_run, o.strict, KVR_VERSION};
   Status written = Status::Ok();
-  if (const auto why = ReportTargetRefusal(report, result)) written = Status::Error(*why);
+  if (const auto why = ReportTargetRefusal(report, inputs, result)) written = Status::Error(*why);
   else written = WriteReportFile(report, ReportJson(inputs, result, exit_status, std::chrono::system_clock::now()));
   if (!written.ok()) {
     err << "kvrconversion: report " << o.report << " not written: " << written.why() << '\n';

@@ -10,6 +10,7 @@
 #endif
 
 #include "app/cli/cli.h"
+#include "base/interrupt.h"
 
 int main(int argc, char** argv) {
 #ifdef _WIN32
@@ -28,10 +29,14 @@ int main(int argc, char** argv) {
   for (const auto& a : utf8) args.push_back(a.c_str());
   (void)argc;
   (void)argv;
-  return kvr::RunCommandLine(static_cast<int>(args.size()), args.data(), std::cout, std::cerr);
+  kvr::CatchInterruptSignals();
+  const int status = kvr::RunCommandLine(static_cast<int>(args.size()), args.data(), std::cout, std::cerr);
+  kvr::RunEnded();
+  return status;
 #else
   // Past a file-size limit a write should fail and be reported, not end the process.
   std::signal(SIGXFSZ, SIG_IGN);
+  kvr::CatchInterruptSignals();
   return kvr::RunCommandLine(argc, argv, std::cout, std::cerr);
 #endif
 }

@@ -15,6 +15,7 @@ const char* OutcomeName(RunResult::Outcome outcome) {
     case RunResult::Outcome::kCancelled: return "cancelled";
     case RunResult::Outcome::kNotRun: return "not run";
     case RunResult::Outcome::kCompleted: return "completed";
+    case RunResult::Outcome::kInterrupted: return "interrupted";
   }
   return "not run";
 }
@@ -36,6 +37,7 @@ Json EntryJson(const Problem& p, const char* kind) {
 }  // namespace
 
 int ExitStatus(const RunResult& result, bool strict) {
+  if (result.outcome == RunResult::Outcome::kInterrupted) return kExitInterrupted;
   if (result.outcome != RunResult::Outcome::kCompleted) return kExitNotRun;
   if (!result.problems.empty()) return kExitProblems;
   if (strict && !result.problems.notices().empty()) return kExitProblems;

@@ -19,6 +19,7 @@ inline constexpr int kReportSchema = 1;
 inline constexpr int kExitOk = 0;        // completed with no problem (and, when strict, no notice)
 inline constexpr int kExitProblems = 1;  // completed, with problems (or, when strict, notices)
 inline constexpr int kExitNotRun = 2;    // usage error, or an input that cannot be read
+inline constexpr int kExitInterrupted = 130;  // stopped on request (Ctrl-C, a signal): as shells count SIGINT
 
 // The status a run ends with. `strict`: any notice counts as a problem.
 int ExitStatus(const RunResult& result, bool strict);

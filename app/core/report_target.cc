@@ -94,7 +94,11 @@ std::optional<std::string> ReportTargetRefusal(const fs::path& target, std::stri
   return KindRefusal(target);
 }
 
-std::optional<std::string> ReportTargetRefusal(const fs::path& target, const RunResult& result) {
+std::optional<std::string> ReportTargetRefusal(const fs::path& target, const RunInputs& inputs,
+                                               const RunResult& result) {
+  for (const ProtectedFile& f : ProtectedFilesOf(inputs.command, inputs.workbook, inputs.database)) {
+    if (SameFile(target, f.path)) return "it is " + f.what;
+  }
   if (!result.backup.empty() && SameFile(target, result.backup)) return "it is the database's backup";
   for (const FileOutcome& f : result.files) {
     if (SameFile(target, f.path)) return "it is an output of the run";

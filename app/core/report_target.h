@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/core/report.h"
 #include "app/core/run_context.h"
 #include "base/status.h"
 
@@ -40,9 +41,10 @@ std::optional<std::string> ReportTargetRefusal(const std::filesystem::path& targ
                                                const std::vector<ProtectedFile>& files,
                                                const std::filesystem::path& output_folder);
 
-// The same question once the run is over, against what it actually wrote,
-// kept or backed up.
-std::optional<std::string> ReportTargetRefusal(const std::filesystem::path& target, const RunResult& result);
+// The same question once the run is over, against its inputs and what it
+// actually wrote, kept or backed up (the window's "Save report" asks this).
+std::optional<std::string> ReportTargetRefusal(const std::filesystem::path& target, const RunInputs& inputs,
+                                               const RunResult& result);
 
 // Writes the report: a regular file (or a new one) replaced whole through a
 // temporary file, a stream written into as it is.

@@ -72,11 +72,13 @@ struct RunResult {
     kCancelled,   // the user chose no file, or cancelled the preview: nothing changed or written
     kNotRun,      // an input is missing or unreadable: nothing read or written, status unchanged
     kCompleted,   // ran to the end ("Completed"); `problems` lists what failed on the way
+    kInterrupted, // stopped on request at a safe point: nothing changed or written
   };
   Outcome outcome = Outcome::kCancelled;
   std::string reason;                         // why it did not run (kNotRun) or was cancelled after reading
   std::filesystem::path backup;               // the database's backup, when one was made
   bool preview_cancelled = false;             // the preview was cancelled: outcome kCancelled
+  bool interrupted = false;                   // the database phase stopped on request: nothing kept
   Problems problems;
   std::vector<std::filesystem::path> written;  // output files written
   std::vector<FileOutcome> files;              // every output file: written, kept or not written (and why)

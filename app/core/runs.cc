@@ -12,6 +12,7 @@
 #include <thread>
 #include <utility>
 
+#include "base/interrupt.h"
 #include "base/utf8.h"
 #include "base/output_file.h"
 #include "console/console_sheets.h"
@@ -88,6 +89,7 @@ std::unique_ptr<Workbook> StartWithWorkbook(RunContext& ctx, RunResult& result) 
     result.reason = e.what();
     return nullptr;
   }
+  StopIfInterrupted();
   ctx.status.SetStatus("In Process");
   return workbook;
 }
@@ -182,7 +184,7 @@ bool RunTableSteps(SwitcherDatabase& db, Variables& vars, const SystemSettings& 
   static_assert(std::size(steps) == kSwitcherTables.size());
   try {
     for (std::size_t i = 0; i < std::size(steps); ++i) {
-      if (!ready(steps[i].first)) return false;
+      if (!ready(steps[i].first) || InterruptRequested()) return false;
       Step(problems, std::string(kSwitcherTables[i]), steps[i].second);
     }
   } catch (const DatabaseFailure& e) {
@@ -258,6 +260,7 @@ void UpdateDatabase(const std::string& path, DatabaseKind kind, Variables& vars,
   auto ready = [&](int stage) { return progress == nullptr || progress->WaitFor(stage); };
   if (!RunTableSteps(*db, vars, system, ready, place, problems)) {
     db->Rollback();
+    result.interrupted = InterruptRequested();
     return;
   }
   result.changed = db->Changes().counts();
@@ -266,8 +269,10 @@ void UpdateDatabase(const std::string& path, DatabaseKind kind, Variables& vars,
     db->Rollback();
     return;
   }
-  if (!ready(kAllSheets)) {
+  // The last safe point: past it the changes are kept and the files written.
+  if (!ready(kAllSheets) || InterruptRequested()) {
     db->Rollback();
+    result.interrupted = InterruptRequested();
     return;
   }
   KeepChanges(*db, back_up ? &backup : nullptr, ctx, place, result);
@@ -344,6 +349,12 @@ RunResult EndingOnWorkbookLimits(RunContext& ctx, Body body) {
     result.reason = e.what();
     ctx.status.SetStatus("");
     return result;
+  } catch (const RunInterrupted&) {
+    RunResult result;
+    result.outcome = RunResult::Outcome::kInterrupted;
+    result.reason = "interrupted: nothing was changed";
+    ctx.status.SetStatus("");
+    return result;
   }
 }
 
@@ -360,6 +371,7 @@ void WriteConsoleFiles(const Variables& vars, const SystemSettings& system, RunC
       PrepareModuleFiles(ctx.output_folder, system.SystemName, vars.consoles, system.ConsoleCount, &batch);
   database_done();
   if (result.preview_cancelled) return;  // the staged files are dropped
+  if (result.interrupted) throw RunInterrupted{};  // and so are they here
   Step(problems, "console configuration file", [&] {
     const auto path = SaveConsoleConfig(con, ctx.question, batch, problems, &result.files);
     if (!path.empty()) result.written.push_back(path);
@@ -451,6 +463,7 @@ void TakeDatabaseResult(RunResult database, RunResult& result) {
   result.changed = std::move(database.changed);
   result.backup = std::move(database.backup);
   result.preview_cancelled = database.preview_cancelled;
+  result.interrupted = database.interrupted;
   if (database.preview_cancelled) result.reason = std::move(database.reason);
 }
 
@@ -473,7 +486,10 @@ RunResult ConversionRunBody(Variables& vars, RunContext& ctx) {
   const int last_console = std::min<int>(system.ConsoleCount, static_cast<int>(kConsoles) - 1);
   // Every later sheet is known now: they are read ahead, in the order taken.
   std::optional<SheetPrefetcher> prefetch(std::in_place, *workbook, ConversionSheetNames(last_console));
-  auto sheet = [&](const std::string& name) { return prefetch->Take(name, problems); };
+  auto sheet = [&](const std::string& name) {
+    StopIfInterrupted();
+    return prefetch->Take(name, problems);
+  };
 
   // The database phase runs beside the sheet phase, each table step as soon
   // as its sheet is read, into a result of its own whose problems follow the
@@ -496,6 +512,7 @@ RunResult ConversionRunBody(Variables& vars, RunContext& ctx) {
 
   if (ctx.dry_run) {
     UpdateDatabase(db_path, *kind, vars, system, ctx, result);  // after the sheets, as designed
+    if (result.interrupted) throw RunInterrupted{};
     result.would_write.push_back(system.SystemName + ".con");
     for (int n = 1; n <= last_console; ++n) {
       result.would_write.push_back(ModuleFileName(system.SystemName, vars.consoles[static_cast<std::size_t>(n)], n));
@@ -535,6 +552,7 @@ void ReadDemoSheets(Workbook& workbook, DemoSystem& demo, Variables& vars, Probl
                       ErrorCode::kSubscriptOutOfRange);
       break;
     }
+    StopIfInterrupted();
     Step(problems, name,
          [&] { ReadDemoConsoleSheet(OpenSheetGrid(workbook, name, problems), i + 1, vars.consoles, problems); });
   }
@@ -567,6 +585,7 @@ void DemoIniRunBody(Variables& vars, RunContext& ctx, std::unique_ptr<Workbook>&
   ReadDemoSheets(*workbook, demo, vars, problems);
   workbook.reset();
 
+  StopIfInterrupted();
   Step(problems, "DemoSetup.ini", [&] {
     WriteOutput(ctx.output_folder / "DemoSetup.ini", BuildDemoIni(demo, vars.frames, vars.consoles),
                 "demo setup file", result);
@@ -591,6 +610,7 @@ void CrosspointExportRunBody(RunContext& ctx, std::unique_ptr<Workbook>& workboo
   workbook.reset();
 
   NoteCrosspointFileName(system_name, problems);
+  StopIfInterrupted();
   Step(problems, "crosspoint file", [&] {
     const std::string name = system_name + " Crosspoints.xpt";
     if (const auto why = UnsafeFileNameReason(system_name)) {
@@ -612,7 +632,10 @@ void CheckRunBody(Variables& vars, RunContext& ctx, Workbook& workbook, RunResul
   const SystemSettings system = ReadConversionSystem(workbook, problems);
   const int last_console = std::min<int>(system.ConsoleCount, static_cast<int>(kConsoles) - 1);
   SheetProgress progress;
-  auto sheet = [&](const std::string& name) { return OpenSheetGrid(workbook, name, problems); };
+  auto sheet = [&](const std::string& name) {
+    StopIfInterrupted();
+    return OpenSheetGrid(workbook, name, problems);
+  };
   ReadRunSheets(sheet, system, last_console, vars, ctx, problems, progress);
   ReportConsolesPastTable(system, last_console, problems);
   // The console files the conversion would refuse to write (a name that can

@@ -21,6 +21,7 @@
 #include <QVBoxLayout>
 
 #include "app/core/runs.h"
+#include "base/interrupt.h"
 #include "base/utf8.h"
 
 namespace kvr {
@@ -209,8 +210,24 @@ void MainWindow::changeEvent(QEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  if (busy_) event->ignore();
-  else event->accept();
+  if (!busy_) {
+    event->accept();
+    return;
+  }
+  // The run's thread still uses the window: it is asked to stop at its next
+  // safe point (its changes rolled back, its files dropped), and the window
+  // closes once it has.
+  event->ignore();
+  if (close_after_run_) return;
+  QMessageBox box(QMessageBox::Question, "KVR Conversion",
+                  "A command is still running. Stop it and close? The database and the files are left as they were "
+                  "unless its changes are already being kept.",
+                  QMessageBox::Yes | QMessageBox::No, this);
+  box.setObjectName("stopRunQuestion");
+  box.setDefaultButton(QMessageBox::No);
+  if ((stop_answer_ ? *stop_answer_ : box.exec()) != QMessageBox::Yes) return;
+  close_after_run_ = true;
+  RequestInterrupt();
 }
 
 void MainWindow::chkBigSwitch_Click() { BigSwitch = chkBigSwitch_->checkState() == Qt::Checked; }
@@ -231,6 +248,7 @@ void MainWindow::SetBusy(bool busy) {
 void MainWindow::Start(RunFunction run, const char* command) {
   if (busy_) return;  // one command at a time: two runs must never share the tables
   SetBusy(true);
+  ClearInterrupt();
   // The details line belongs to one run: a new command starts without it.
   last_run_ = RunRecord{};
   cmdDetails_->hide();
@@ -288,7 +306,14 @@ void MainWindow::Finish(RunResult result, RunInputs inputs, bool fell_back) {
     cmdDetails_->setToolTip(line);
     cmdDetails_->show();
   }
+  if (result.outcome == RunResult::Outcome::kInterrupted) {
+    cmdDetails_->setStyleSheet("text-align: left; color: #8a5a00;");
+    cmdDetails_->setText(Q(result.reason));
+    cmdDetails_->setToolTip(Q(result.reason));
+    cmdDetails_->show();
+  }
   emit runFinished();
+  if (close_after_run_) close();
 }
 
 void MainWindow::ShowDetails() {

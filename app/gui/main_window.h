@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QWidget>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/core/run_context.h"
@@ -48,6 +49,9 @@ class MainWindow : public QWidget {
   DetailsDialog* Details() const { return details_; }
   // Why the last command did not run ("" when it ran or was cancelled).
   const QString& LastReason() const { return last_reason_; }
+  // Answers the question whether to stop a run when the window is closed
+  // during one (tests), instead of asking.
+  void AnswerStopQuestion(int button) { stop_answer_ = button; }
 
  signals:
   void runFinished();
@@ -73,6 +77,8 @@ class MainWindow : public QWidget {
   void Finish(RunResult result, RunInputs inputs, bool fell_back);
   void SetBusy(bool busy);
 
+  bool close_after_run_ = false;  // closed during a run, and told to stop it
+  std::optional<int> stop_answer_;
   QLabel* lblStatus_;
   QCheckBox* chkBigSwitch_;
   QCheckBox* chkPreview_;

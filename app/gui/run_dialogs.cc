@@ -17,6 +17,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "app/core/report_target.h"
 #include "base/utf8.h"
 
 namespace kvr {
@@ -236,7 +237,12 @@ QString DetailsDialog::SaveReportTo(const QString& path) const {
       {path, ReportText(run_.inputs, run_.result, run_.exit_status, run_.when)},
       {json_path, ReportJson(run_.inputs, run_.result, run_.exit_status, run_.when)}};
   for (const auto& [name, text] : files) {
-    if (const Status s = WriteFileAtomically(PathFromUtf8(name.toStdString()), text); !s.ok()) {
+    if (const auto why = ReportTargetRefusal(PathFromUtf8(name.toStdString()), run_.inputs, run_.result)) {
+      return "Cannot write " + name + ": " + Q(*why);
+    }
+  }
+  for (const auto& [name, text] : files) {
+    if (const Status s = WriteReportFile(PathFromUtf8(name.toStdString()), text); !s.ok()) {
       return "Cannot write " + name + ": " + Q(s.why());
     }
   }
