@@ -3,6 +3,7 @@
 #ifndef _WIN32
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -71,7 +72,35 @@ TEST_F(OutputFileTest, LongestNamesAreWritten) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 2);
 }
 
+// At the boundary: a name of 233 bytes is kept whole in a 255-byte temporary
+// name, a longer one is cut to it, and a cut never splits a character.
+TEST(TemporaryFileNameTest, FillsButNeverPassesTheFileSystemsLimit) {
+  const std::string tag = ".0000000000000001.tmp";
+  for (const std::size_t length : {232u, 233u, 234u, 255u}) {
+    const std::string temp = TemporaryFileName(std::string(length, 'a'), 1);
+    EXPECT_EQ(temp.size(), std::min<std::size_t>(length, 233) + 1 + tag.size()) << length;
+    EXPECT_EQ(temp, "." + std::string(std::min<std::size_t>(length, 233), 'a') + tag) << length;
+  }
+  // The 233rd byte begins a two-byte character: the cut comes before it.
+  const std::string split = std::string(232, 'a') + "\xC3\x9C" + "b";
+  EXPECT_EQ(TemporaryFileName(split, 1), "." + std::string(232, 'a') + tag);
+}
+
 #ifndef _WIN32  // a POSIX process: fork, signals, resource limits, FIFOs
+// Outputs are created as any program's files are: 0666 less the umask.
+TEST_F(OutputFileTest, NewFilesFollowTheUmask) {
+  for (const mode_t mask : {022, 002, 077}) {
+    const mode_t old = ::umask(mask);
+    const auto path = File("mode" + std::to_string(mask));
+    const Status s = WriteFileAtomically(path, "x");
+    ::umask(old);
+    ASSERT_TRUE(s.ok());
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask) << mask;
+  }
+}
+
 // A run killed while writing leaves no file behind; the hidden temporary
 // files of the exact pattern an older run could leave are removed when the
 // same output is next written, and nothing else is.

@@ -84,3 +84,19 @@ TEST(MatchHeaderColumnsTest, FirstKeywordInListOrderDecides) {
 
 }  // namespace
 }  // namespace kvr
+
+namespace kvr {
+namespace {
+
+// How far a heading may be from a keyword to be offered as what was meant:
+// one slip of the keys below six letters, two from six on, never three.
+TEST(KeywordMeantTest, SlipsAllowedGrowAtSixLetters) {
+  const std::vector<std::string_view> five = {"Qwert"}, six = {"Qwerty"};
+  EXPECT_EQ(KeywordMeant("Qxert", five), "Qwert");
+  EXPECT_EQ(KeywordMeant("Qxeyt", five), std::nullopt);
+  EXPECT_EQ(KeywordMeant("Qxerzy", six), "Qwerty");
+  EXPECT_EQ(KeywordMeant("Qxezzy", six), std::nullopt);
+}
+
+}  // namespace
+}  // namespace kvr

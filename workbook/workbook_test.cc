@@ -1,7 +1,10 @@
 #include "workbook/workbook.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <fstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -9,6 +12,7 @@
 #include "tests/test_util.h"
 #include "tests/workbook_files.h"
 #include "workbook/cell_convert.h"
+#include "workbook/sheet_prefetch.h"
 
 namespace kvr {
 namespace {
@@ -452,6 +456,61 @@ TEST_F(OdsTest, ContentDecidesTheFormatAndBadPackagesAreRefused) {
   for (int i = 0; i < 300; ++i) deep += "<text:span>";
   testing::WriteZip(File("deep.ods"), OdsParts("<t:table t:name=\"S\">" + deep + "</t:table>"));
   EXPECT_NE(ErrorOf([&] { OpenWorkbook(File("deep.ods")); }).find("nested deeper than 256"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kvr
+
+namespace kvr {
+namespace {
+
+// A cell covered by a merge still takes its column: what follows it stays in
+// its own column, wherever in the row the merge lies.
+TEST_F(OdsTest, CoveredCellsKeepTheirColumns) {
+  testing::WriteZip(
+      File("m.ods"),
+      OdsParts("<t:table t:name=\"M\"><t:table-row>"
+               "<t:table-cell office:value-type=\"string\" t:number-columns-spanned=\"3\"><text:p>A</text:p>"
+               "</t:table-cell><t:covered-table-cell t:number-columns-repeated=\"2\"/>"
+               "<t:table-cell office:value-type=\"float\" office:value=\"4\"/>"
+               "<t:table-cell office:value-type=\"string\" t:number-columns-spanned=\"2\"><text:p>E</text:p>"
+               "</t:table-cell><t:covered-table-cell/>"
+               "<t:table-cell office:value-type=\"float\" office:value=\"7\"/>"
+               "</t:table-row></t:table>"));
+  EXPECT_EQ(Texts(OpenWorkbook(File("m.ods"))->ReadSheet(0)),
+            (std::vector<std::vector<std::string>>{{"A", "", "", "4", "E", "", "7"}}));
+}
+
+// A workbook of many sheets whose reads are counted.
+class CountingWorkbook : public Workbook {
+ public:
+  explicit CountingWorkbook(std::size_t sheets) {
+    for (std::size_t i = 0; i < sheets; ++i) names_.push_back("S" + std::to_string(i));
+  }
+  const std::vector<std::string>& SheetNames() const override { return names_; }
+  SheetGrid ReadSheet(std::size_t) override {
+    ++reads;
+    return SheetGrid();
+  }
+  bool ConcurrentReads() const override { return true; }
+  std::atomic<int> reads{0};
+
+ private:
+  std::vector<std::string> names_;
+};
+
+// Sheets are read ahead only a few at a time, so memory stays that of a few
+// sheets however many the workbook holds.
+TEST(SheetPrefetcherTest, ReadsAheadOnlyAFewSheets) {
+  CountingWorkbook workbook(40);
+  SheetPrefetcher prefetch(workbook, workbook.SheetNames(), 2);
+  Problems problems;
+  for (int taken = 0; taken < 3; ++taken) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // time enough to read every sheet
+    EXPECT_LE(workbook.reads.load(), taken + 3);
+    EXPECT_GE(workbook.reads.load(), taken + 1);
+    prefetch.Take("S" + std::to_string(taken), problems);
+  }
 }
 
 }  // namespace
