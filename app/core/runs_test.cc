@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/interrupt.h"
 #include "tables/new_database.h"
 #include "tests/test_util.h"
 #include "tests/workbook_files.h"
@@ -37,6 +38,8 @@ class FixedAnswer : public OverwriteQuestion {
     return true;
   }
 };
+
+using RunFunction = RunResult (*)(Variables&, RunContext&);
 
 class RunsTest : public testing::TempDirTest {
  protected:
@@ -130,6 +133,51 @@ TEST_F(RunsTest, EarlyEndsWriteNothingAndLeaveTheStatus) {
   }
   EXPECT_EQ(OutputFiles(), 0u);
   EXPECT_EQ(Query(db_, "SELECT count(*) FROM InptAlphas WHERE Label <> ''"), "0");
+}
+
+// A stop asked for before the commit leaves the database and the folder as
+// they were; one asked for after it (at the overwrite question) lets the run
+// complete, as the database and its files belong together.
+TEST_F(RunsTest, AStopTakesEffectOnlyBeforeTheChangesAreKept) {
+  struct StopOn : StatusSink {
+    std::string when;
+    void SetStatus(const std::string& text) override {
+      if (text == when) RequestInterrupt();
+    }
+  };
+  struct StopAndYes : OverwriteQuestion {
+    bool Ask(const std::string&, const std::string&) override {
+      RequestInterrupt();
+      return true;
+    }
+  };
+  const std::string workbook = Workbook("a.xlsx", kSmall);
+  for (RunFunction run : {&ConversionRun, &DemoIniRun, &CrosspointExportRun, &CheckRun}) {
+    ClearInterrupt();
+    StopOn stop;
+    stop.when = "In Process";
+    chooser_ = ScriptedChooser();
+    chooser_.answers = {db_, workbook};
+    if (run != &ConversionRun) chooser_.answers = {workbook};
+    RunContext ctx{chooser_, question_, stop, false, out_, false};
+    const RunResult r = run(*vars_, ctx);
+    EXPECT_EQ(r.outcome, RunResult::Outcome::kInterrupted);
+    EXPECT_EQ(r.reason, "interrupted: nothing was changed");
+  }
+  ClearInterrupt();
+  EXPECT_EQ(OutputFiles(), 0u);
+  EXPECT_EQ(Query(db_, "SELECT count(*) FROM InptAlphas WHERE Label <> ''"), "0");
+
+  testing::WriteBytes(out_ / "Studio A.con", "earlier");
+  chooser_ = ScriptedChooser();
+  chooser_.answers = {db_, workbook};
+  StopAndYes stop_and_yes;
+  RunContext ctx{chooser_, stop_and_yes, status_, false, out_, false};
+  const RunResult r = ConversionRun(*vars_, ctx);
+  ClearInterrupt();
+  EXPECT_EQ(r.outcome, RunResult::Outcome::kCompleted) << r.reason;
+  EXPECT_EQ(Query(db_, "SELECT Label FROM InptAlphas WHERE \"Chan Num\"=1"), "Mic 1");
+  EXPECT_NE(testing::ReadBytes(out_ / "Studio A.con"), "earlier");
 }
 
 // A module sheet past a bound is met while the database phase already runs

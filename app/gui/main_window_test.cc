@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QMessageBox>
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <QPushButton>
@@ -214,6 +215,43 @@ class MainWindowTest : public QObject {
     RunAndWait(w, "cmdStart");  // cancelled at the database
     QVERIFY(!problems->isVisibleTo(&w));
     QCOMPARE(w.LastProblems().size(), std::size_t{0});
+  }
+
+  // Closed during a run, the window asks whether to stop it; No lets the run
+  // go on, Yes stops it at its next safe point (nothing changed or written)
+  // and the window closes once it has.
+  void closingDuringARunStopsItFirst() {
+    const std::filesystem::path db = dir_ / "stop.db", out = dir_ / "stop";
+    std::filesystem::create_directories(out);
+    CreateSwitcherDatabase(db, DatabaseSizes{4, 4, 2, 2, 2});
+    const std::string before = Dump(db);
+    struct ClosingChooser : ScriptedChooser {
+      std::string GetFileName(const std::string& a, const std::string& b, int c) override {
+        if (answers.size() == 1) {  // the workbook is asked for: the run is under way
+          window->AnswerStopQuestion(QMessageBox::No);
+          window->close();
+          closed_after_no = !window->isVisible();
+          window->AnswerStopQuestion(QMessageBox::Yes);
+          window->close();
+        }
+        return ScriptedChooser::GetFileName(a, b, c);
+      }
+      bool closed_after_no = true;
+    } chooser;
+    Yes yes;
+    MainWindow w(&chooser, &yes, QString::fromStdString(out.string()));
+    chooser.window = &w;
+    chooser.answers = {QString::fromStdString(db.string()), File("wb.xlsx")};
+    w.show();
+    QSignalSpy finished(&w, &MainWindow::runFinished);
+    QTest::mouseClick(w.findChild<QPushButton*>("cmdStart"), Qt::LeftButton);
+    QVERIFY(finished.count() == 1 || finished.wait(20000));
+    QCoreApplication::processEvents();
+    QVERIFY(!chooser.closed_after_no);
+    QVERIFY(!w.isVisible());
+    QCOMPARE(Dump(db), before);
+    QVERIFY(std::filesystem::is_empty(out));
+    QCOMPARE(w.findChild<QPushButton*>("cmdDetails")->text(), QString("interrupted: nothing was changed"));
   }
 
   void cancelledOrUnreadableLeavesTheStatus() {
