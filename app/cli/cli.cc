@@ -512,7 +512,8 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
   app.footer(
       "Exit status: 0 completed with no problem; 1 completed with problems (each listed on stderr),\n"
       "or with notices when --strict is given; 2 did not run (usage error, or an input file missing\n"
-      "or unreadable; the reason on stderr). Notices follow the problems on stderr.\n"
+      "or unreadable; the reason on stderr); 130 interrupted (Ctrl-C stops a run at its next safe\n"
+      "point with nothing changed; a second Ctrl-C ends it at once). Notices follow the problems on stderr.\n"
       "'kvrconversion help COMMAND' shows a command's options and examples.");
   Options o;
   std::vector<std::pair<CLI::App*, const Command*>> commands;
