@@ -74,9 +74,7 @@ class BufferedRecordset : public Recordset {
     pending_.clear();
     Write(pending);
   }
-  Where Place() const override {
-    return Where::Record(table_, key_field_ + " " + (AtEnd() ? std::string("(none)") : FieldValueText(keys_[pos_])));
-  }
+  Where Place() const override { return PlaceOf(pos_); }
 
  protected:
   using Assignments = std::vector<std::pair<std::size_t, FieldValue>>;  // column, value
@@ -107,6 +105,11 @@ class BufferedRecordset : public Recordset {
     changed_[pos_] = true;
   }
 
+  // Where a problem with record `record` (in key order) stands.
+  Where PlaceOf(std::size_t record) const {
+    return Where::Record(table_,
+                         key_field_ + " " + (record >= keys_.size() ? std::string("(none)") : FieldValueText(keys_[record])));
+  }
   const std::string& table() const { return table_; }
   const std::vector<ColumnRule>& columns() const { return columns_; }
   std::size_t position() const { return pos_; }

@@ -140,6 +140,10 @@ void LabelTableWriter(SwitcherDatabase& database, const LabelTableTarget& target
     }
     ++i;
   }
+  auto failed = [&](const Where& place, const std::string& why) {
+    problems.Report(place, "record not updated: " + why, ErrorCode::kDatabase);
+  };
+  records->Flush(failed);
   int unmatched = 0, first_key = 0;
   for (int k = i; k <= last; ++k) {
     if (key(k) == 0) continue;
@@ -159,7 +163,10 @@ void LabelTableWriter(SwitcherDatabase& database, const LabelTableTarget& target
                       " cut to the characters their field takes; the first, \"" + cuts.field + "\" of " + cuts.key +
                       ": \"" + cuts.whole + "\" is written as \"" + cuts.written + "\"");
   }
-  if (after) after(*records);
+  if (after) {
+    after(*records);
+    records->Flush(failed);
+  }
 }
 
 }  // namespace kvr

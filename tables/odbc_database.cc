@@ -1,14 +1,10 @@
 #include "tables/odbc_database.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-#include <sql.h>
-#include <sqlext.h>
-
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <map>
+#include <set>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -16,208 +12,21 @@
 #include "base/utf8.h"
 #include "tables/buffered_recordset.h"
 #include "tables/column_rule.h"
+#include "tables/odbc_calls.h"
 
 namespace kvr {
 namespace {
 
-using WString = std::basic_string<SQLWCHAR>;
+using odbc::CellText;
+using odbc::Diagnose;
+using odbc::Diagnostics;
+using odbc::Handle;
+using odbc::Narrow;
+using odbc::Ok;
+using odbc::Statement;
+using odbc::Wide;
+using odbc::WString;
 
-WString Wide(std::string_view utf8) {
-  WString out;
-  out.reserve(utf8.size());
-  for (std::size_t i = 0; i < utf8.size();) {
-    const auto c = static_cast<unsigned char>(utf8[i]);
-    char32_t cp = 0xFFFD;
-    std::size_t len = 1;
-    if (c < 0x80) {
-      cp = c;
-    } else if ((c >> 5) == 6 && i + 1 < utf8.size()) {
-      cp = ((c & 0x1Fu) << 6) | (static_cast<unsigned char>(utf8[i + 1]) & 0x3Fu);
-      len = 2;
-    } else if ((c >> 4) == 14 && i + 2 < utf8.size()) {
-      cp = ((c & 0x0Fu) << 12) | ((static_cast<unsigned char>(utf8[i + 1]) & 0x3Fu) << 6) |
-           (static_cast<unsigned char>(utf8[i + 2]) & 0x3Fu);
-      len = 3;
-    } else if ((c >> 3) == 30 && i + 3 < utf8.size()) {
-      cp = ((c & 0x07u) << 18) | ((static_cast<unsigned char>(utf8[i + 1]) & 0x3Fu) << 12) |
-           ((static_cast<unsigned char>(utf8[i + 2]) & 0x3Fu) << 6) | (static_cast<unsigned char>(utf8[i + 3]) & 0x3Fu);
-      len = 4;
-    }
-    i += len;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<SQLWCHAR>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<SQLWCHAR>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<SQLWCHAR>(cp));
-    }
-  }
-  return out;
-}
-
-std::string Narrow(const SQLWCHAR* text, std::size_t units) {
-  std::string out;
-  out.reserve(units);
-  for (std::size_t i = 0; i < units; ++i) {
-    char32_t cp = text[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (static_cast<char32_t>(text[i + 1]) - 0xDC00);
-      ++i;
-    }
-    AppendUtf8(out, cp);
-  }
-  return out;
-}
-
-bool Ok(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
-
-// The driver's diagnostics for a handle: "[SQLSTATE] message; ...", and the
-// first SQLSTATE.
-struct Diagnostics {
-  std::string text;
-  std::string state;
-};
-
-Diagnostics Diagnose(SQLSMALLINT type, SQLHANDLE handle) {
-  Diagnostics d;
-  for (SQLSMALLINT i = 1; i <= 8; ++i) {
-    SQLWCHAR state[6] = {};
-    SQLINTEGER native = 0;
-    SQLWCHAR message[1024] = {};
-    SQLSMALLINT length = 0;
-    if (!Ok(SQLGetDiagRecW(type, handle, i, state, &native, message, 1024, &length))) break;
-    const std::string s = Narrow(state, 5);
-    if (d.state.empty()) d.state = s;
-    if (!d.text.empty()) d.text += "; ";
-    d.text += "[" + s + "] " + Narrow(message, std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)), 1023));
-  }
-  if (d.text.empty()) d.text = "the driver gave no reason";
-  return d;
-}
-
-// Throws the error a failed call stands for. A SQLSTATE of a lost
-// connection, a timeout (a lock held too long), a rolled-back transaction or
-// an exhausted resource means the database itself fails: the transaction
-// cannot go on. Anything else concerns the one statement (a value that does
-// not fit, a missing table or field).
-[[noreturn]] void Fail(SQLSMALLINT type, SQLHANDLE handle, const std::string& what) {
-  const Diagnostics d = Diagnose(type, handle);
-  const std::string message = what + ": " + d.text;
-  const std::string_view c = std::string_view(d.state).substr(0, 2);
-  if (c == "08" || c == "25" || c == "40" || c == "53" || c == "57" || c == "58" || d.state == "HYT00" || d.state == "HYT01" ||
-      d.state == "HY001" || d.state == "HY008") {
-    throw DatabaseFailure(message);
-  }
-  throw DatabaseError(message);
-}
-
-class Handle {
- public:
-  Handle(SQLSMALLINT type, SQLHANDLE parent) : type_(type) {
-    if (!Ok(SQLAllocHandle(type, parent, &handle_))) throw DatabaseError("the ODBC driver manager has no room");
-  }
-  ~Handle() {
-    if (handle_ != SQL_NULL_HANDLE) SQLFreeHandle(type_, handle_);
-  }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  SQLHANDLE get() const { return handle_; }
-  SQLSMALLINT type() const { return type_; }
-  void Check(SQLRETURN rc, const std::string& what) const {
-    if (!Ok(rc)) Fail(type_, handle_, what);
-  }
-
- private:
-  SQLSMALLINT type_;
-  SQLHANDLE handle_ = SQL_NULL_HANDLE;
-};
-
-// A prepared statement with its parameters bound per execution.
-class Statement {
- public:
-  Statement(SQLHDBC dbc, const std::string& sql, SQLULEN timeout_s) : sql_(sql), stmt_(SQL_HANDLE_STMT, dbc) {
-    if (timeout_s > 0) {
-      SQLSetStmtAttrW(stmt_.get(), SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(timeout_s), 0);
-    }
-    WString w = Wide(sql);
-    stmt_.Check(SQLPrepareW(stmt_.get(), w.data(), static_cast<SQLINTEGER>(w.size())), "cannot prepare " + sql);
-  }
-
-  // Runs the statement with `params`; the previous result is closed first.
-  void Execute(const std::vector<FieldValue>& params) {
-    SQLFreeStmt(stmt_.get(), SQL_CLOSE);
-    SQLFreeStmt(stmt_.get(), SQL_RESET_PARAMS);
-    buffers_.assign(params.size(), Buffer{});
-    for (std::size_t i = 0; i < params.size(); ++i) {
-      Buffer& b = buffers_[i];
-      const auto n = static_cast<SQLUSMALLINT>(i + 1);
-      SQLRETURN rc;
-      if (const auto* v = std::get_if<std::int64_t>(&params[i])) {
-        b.number = static_cast<SQLINTEGER>(*v);  // switcher fields are 16-bit, keys too
-        rc = SQLBindParameter(stmt_.get(), n, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &b.number, 0, nullptr);
-      } else if (const auto* s = std::get_if<std::string>(&params[i])) {
-        b.text = Wide(*s);
-        b.length = static_cast<SQLLEN>(b.text.size() * sizeof(SQLWCHAR));
-        rc = SQLBindParameter(stmt_.get(), n, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR,
-                              std::max<SQLULEN>(b.text.size(), 1), 0, b.text.data(), b.length, &b.length);
-      } else {
-        b.length = SQL_NULL_DATA;
-        rc = SQLBindParameter(stmt_.get(), n, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &b.number, 0, &b.length);
-      }
-      stmt_.Check(rc, "cannot bind a value");
-    }
-    const SQLRETURN rc = SQLExecute(stmt_.get());
-    if (rc != SQL_NO_DATA) stmt_.Check(rc, "cannot run " + sql_);
-  }
-
-  bool Fetch() {
-    const SQLRETURN rc = SQLFetch(stmt_.get());
-    if (rc == SQL_NO_DATA) return false;
-    stmt_.Check(rc, "cannot read from " + sql_);
-    return true;
-  }
-
-  // Column `column` (1-based) of the fetched row, read as text; Null as such.
-  std::optional<std::string> Text(SQLUSMALLINT column) {
-    std::string out;
-    for (;;) {
-      SQLWCHAR chunk[512];
-      SQLLEN indicator = 0;
-      const SQLRETURN rc = SQLGetData(stmt_.get(), column, SQL_C_WCHAR, chunk, sizeof chunk, &indicator);
-      if (rc == SQL_NO_DATA) break;
-      stmt_.Check(rc, "cannot read a value");
-      if (indicator == SQL_NULL_DATA) return std::nullopt;
-      std::size_t units = 0;
-      if (indicator == SQL_NO_TOTAL || indicator >= static_cast<SQLLEN>(sizeof chunk)) {
-        units = sizeof chunk / sizeof(SQLWCHAR) - 1;  // the chunk is full but for its terminator
-      } else {
-        units = static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR);
-      }
-      out += Narrow(chunk, units);
-      if (rc == SQL_SUCCESS) break;
-    }
-    return out;
-  }
-
-  SQLLEN RowCount() {
-    SQLLEN n = -1;
-    SQLRowCount(stmt_.get(), &n);
-    return n;
-  }
-
- private:
-  struct Buffer {
-    SQLINTEGER number = 0;
-    WString text;
-    SQLLEN length = 0;
-  };
-  std::string sql_;
-  Handle stmt_;
-  std::vector<Buffer> buffers_;
-};
-
-// A value as read: a whole number in an integer column as a number, as the
-// SQLite engine gives it; everything else as the text the driver gives.
 FieldValue FromText(const std::optional<std::string>& text, const ColumnRule& rule) {
   if (!text) return std::monostate{};
   if (rule.kind != ColumnRule::kText) {
@@ -241,26 +50,106 @@ ColumnRule RuleForSqlType(std::string name, SQLSMALLINT type, SQLINTEGER size) {
   }
 }
 
+// The room, in characters, a column's values are read into a block at a
+// time; a longer value is read alone.
+std::size_t ReadWidth(const ColumnRule& rule) {
+  if (rule.kind == ColumnRule::kInteger) return 24;
+  if (rule.kind == ColumnRule::kText && rule.max_chars > 0) return 2 * rule.max_chars;  // surrogate pairs too
+  return 256;
+}
+
+// A table as read when its recordset opens: every field of every record, in
+// key order, kept compactly (a large table has a million fields).
+class TableImage {
+ public:
+  explicit TableImage(std::size_t columns) : columns_(columns) {}
+  std::size_t rows() const { return columns_ == 0 ? 0 : cells_.size() / columns_; }
+  void Append(const CellText& text, bool whole, const ColumnRule& rule) {
+    cells_.emplace_back();
+    if (!whole) cells_.back().kind = Cell::kUnknown;
+    else Put(cells_.back(), FromText(text, rule));
+  }
+  bool Known(std::size_t row, std::size_t column) const { return At(row, column).kind != Cell::kUnknown; }
+  FieldValue Get(std::size_t row, std::size_t column) const {
+    const Cell& c = At(row, column);
+    switch (c.kind) {
+      case Cell::kNumber: return c.number;
+      case Cell::kText: return texts_.substr(c.offset, c.length);
+      default: return std::monostate{};
+    }
+  }
+  void Set(std::size_t row, std::size_t column, const FieldValue& v) { Put(cells_[row * columns_ + column], v); }
+
+ private:
+  struct Cell {
+    std::int64_t number = 0;
+    std::uint32_t offset = 0, length = 0;
+    enum Kind : std::uint8_t { kNull, kNumber, kText, kUnknown } kind = kNull;
+  };
+  const Cell& At(std::size_t row, std::size_t column) const { return cells_[row * columns_ + column]; }
+  void Put(Cell& c, const FieldValue& v) {
+    if (const auto* n = std::get_if<std::int64_t>(&v)) {
+      c = Cell{*n, 0, 0, Cell::kNumber};
+    } else if (const auto* t = std::get_if<std::string>(&v)) {
+      c = Cell{0, static_cast<std::uint32_t>(texts_.size()), static_cast<std::uint32_t>(t->size()), Cell::kText};
+      texts_ += *t;
+    } else {
+      c = Cell{};
+    }
+  }
+  std::size_t columns_;
+  std::vector<Cell> cells_;
+  std::string texts_;
+};
+
 class OdbcDatabase;
 
+// A table's records, read whole when opened. Fields are served from that
+// image; an update writes only the fields whose value changes, and updates
+// are sent a batch at a time (one call per batch where the driver takes
+// parameter arrays). Each record is addressed by the driver's row
+// identifier where it offers one, else by its key; records whose key is
+// Null or shared cannot then be addressed alone and are not written.
 class OdbcRecordset : public BufferedRecordset {
  public:
+  struct Contents {
+    std::vector<FieldValue> keys;
+    std::string row_id;                 // the row identifier's column; "" to address by key
+    std::vector<FieldValue> row_ids;    // per record, when there is one
+    TableImage image{0};
+  };
   OdbcRecordset(OdbcDatabase& db, std::string table, std::string key_field, std::vector<ColumnRule> columns,
-                std::size_t key_column, std::vector<FieldValue> keys)
-      : BufferedRecordset(std::move(table), std::move(key_field), std::move(columns), std::move(keys)), db_(db),
-        key_column_(key_column), selects_(this->columns().size(), nullptr) {}
+                std::size_t key_column, Contents contents);
+  ~OdbcRecordset() override;
+
+  void Flush(const FailedRecord& failed) override;
+  // Sends the pending updates; what fails is kept for the next Flush.
+  void SendPending();
+  // Forgets the pending updates (the transaction was rolled back).
+  void DropPending() { batches_.clear(); }
 
  protected:
   FieldValue Stored(std::size_t column) override;
   void Write(const Assignments& assignments) override;
 
  private:
-  std::string Where() const;
-  std::string ColumnList(const Assignments& assignments, const char* separator) const;
+  struct Batch {
+    std::vector<std::vector<FieldValue>> rows;  // the values, then the record's address
+    std::vector<std::size_t> records;
+  };
+  std::string WhereClause() const;
+  FieldValue Address(std::size_t record) const;
+  void Send(const std::vector<std::size_t>& columns, Batch& batch);
+  void MarkUnaddressable();
 
   OdbcDatabase& db_;
   std::size_t key_column_;
-  std::vector<Statement*> selects_;
+  std::string row_id_;
+  std::vector<FieldValue> row_ids_;
+  TableImage image_;
+  std::vector<std::string> unaddressable_;  // per record: why it cannot be written alone ("" when it can)
+  std::map<std::vector<std::size_t>, Batch> batches_;  // per set of columns written
+  std::vector<std::pair<std::size_t, std::string>> failed_;
 };
 
 class OdbcDatabase : public SwitcherDatabase {
@@ -293,6 +182,7 @@ class OdbcDatabase : public SwitcherDatabase {
   }
 
   ~OdbcDatabase() override {
+    for (OdbcRecordset* r : open_) r->DropPending();
     cache_.clear();
     if (in_transaction_) Rollback();
     if (connected_) SQLDisconnect(dbc_->get());
@@ -305,18 +195,47 @@ class OdbcDatabase : public SwitcherDatabase {
                                   [&](const ColumnRule& c) { return Lower(c.name) == Lower(key_field); });
     if (key == columns.end()) throw DatabaseError("table " + actual + " has no field \"" + std::string(key_field) + "\"");
     const std::size_t key_column = static_cast<std::size_t>(key - columns.begin());
-    std::vector<FieldValue> keys;
-    Statement s(dbc_->get(), "SELECT " + Quote(key->name) + " FROM " + Quote(actual) + " ORDER BY " + Quote(key->name),
-                Timeout());
-    s.Execute({});
-    while (s.Fetch()) keys.push_back(FromText(s.Text(1), *key));
+    OdbcRecordset::Contents contents;
+    contents.row_id = RowIdColumn(actual, key->name);
+    contents.image = TableImage(columns.size());
+    std::string sql = "SELECT ";
+    std::vector<std::size_t> widths;
+    if (!contents.row_id.empty()) {
+      sql += Quote(contents.row_id) + ", ";
+      widths.push_back(24);
+    }
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+      sql += (c == 0 ? "" : ", ") + Quote(columns[c].name);
+      widths.push_back(ReadWidth(columns[c]));
+    }
+    sql += " FROM " + Quote(actual) + " ORDER BY " + Quote(key->name);
+    if (!contents.row_id.empty()) sql += ", " + Quote(contents.row_id);
+    const std::size_t first = contents.row_id.empty() ? 0 : 1;
+    const ColumnRule row_id_rule = IntegerRule(contents.row_id);
+    Statement s(dbc_->get(), sql, Timeout());
+    s.ReadAll(widths, RowsPerCall(), [&](const std::vector<CellText>& cells, const std::vector<bool>& whole) {
+      if (first == 1) contents.row_ids.push_back(FromText(cells[0], row_id_rule));
+      for (std::size_t c = 0; c < columns.size(); ++c) contents.image.Append(cells[first + c], whole[first + c], columns[c]);
+      contents.keys.push_back(contents.image.Get(contents.image.rows() - 1, key_column));
+    });
     std::string key_name = key->name;
     return std::make_unique<OdbcRecordset>(*this, actual, std::move(key_name), std::move(columns), key_column,
-                                           std::move(keys));
+                                           std::move(contents));
   }
 
   void Commit() override {
     if (!in_transaction_) throw DatabaseError("no transaction to commit");
+    // Updates still pending are sent first; one that fails keeps nothing.
+    std::string failure = std::move(late_failure_);
+    for (OdbcRecordset* r : open_) {
+      r->Flush([&](const Where& place, const std::string& why) {
+        if (failure.empty()) failure = place.ToString() + ": " + why;
+      });
+    }
+    if (!failure.empty()) {
+      Rollback();
+      throw DatabaseError("the changes could not be saved (" + failure + "); nothing was changed");
+    }
     cache_.clear();
     const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc_->get(), SQL_COMMIT);
     if (!Ok(rc)) {
@@ -329,6 +248,8 @@ class OdbcDatabase : public SwitcherDatabase {
 
   void Rollback() override {
     if (!in_transaction_) return;
+    for (OdbcRecordset* r : open_) r->DropPending();
+    late_failure_.clear();
     cache_.clear();
     SQLEndTran(SQL_HANDLE_DBC, dbc_->get(), SQL_ROLLBACK);
     in_transaction_ = false;
@@ -351,6 +272,15 @@ class OdbcDatabase : public SwitcherDatabase {
     return q + quote_;
   }
   ChangeLog& changes() { return changes_; }
+  std::size_t RowsPerCall() const { return std::max<std::size_t>(options_.rows_per_call, 1); }
+
+  void Opened(OdbcRecordset* r) { open_.insert(r); }
+  // A recordset closed with updates that failed, or a database that failed
+  // while it sent them: the commit keeps nothing.
+  void Closed(OdbcRecordset* r, std::string failure) {
+    open_.erase(r);
+    if (late_failure_.empty()) late_failure_ = std::move(failure);
+  }
 
  private:
   // A lock held by another program ends a statement after this long (where
@@ -386,6 +316,22 @@ class OdbcDatabase : public SwitcherDatabase {
     return columns;
   }
 
+  // The column that identifies each record of `table` for the whole
+  // transaction (SQLite's rowid), when the driver names one other than the
+  // key; "" when records are addressed by their key.
+  std::string RowIdColumn(const std::string& table, const std::string& key) {
+    Handle stmt(SQL_HANDLE_STMT, dbc_->get());
+    WString w = Wide(table);
+    if (!Ok(SQLSpecialColumnsW(stmt.get(), SQL_BEST_ROWID, nullptr, 0, nullptr, 0, w.data(),
+                               static_cast<SQLSMALLINT>(w.size()), SQL_SCOPE_TRANSACTION, SQL_NULLABLE))) {
+      return "";
+    }
+    std::vector<std::string> names;
+    while (Ok(SQLFetch(stmt.get()))) names.push_back(ReadText(stmt, 2));
+    if (names.size() != 1 || Lower(names.front()) == Lower(key)) return "";
+    return names.front();
+  }
+
   static std::string ReadText(const Handle& stmt, SQLUSMALLINT column) {
     SQLWCHAR buffer[256];
     SQLLEN ind = 0;
@@ -404,43 +350,122 @@ class OdbcDatabase : public SwitcherDatabase {
   std::string quote_ = "\"";
   std::map<std::string, std::unique_ptr<Statement>> cache_;
   ChangeLog changes_{options_.count_changes, options_.track_changes};
+  std::set<OdbcRecordset*> open_;
+  std::string late_failure_;
 };
 
-std::string OdbcRecordset::Where() const { return " WHERE " + db_.Quote(columns()[key_column_].name) + "=?"; }
+OdbcRecordset::OdbcRecordset(OdbcDatabase& db, std::string table, std::string key_field, std::vector<ColumnRule> columns,
+                             std::size_t key_column, Contents contents)
+    : BufferedRecordset(std::move(table), std::move(key_field), std::move(columns), std::move(contents.keys)),
+      db_(db), key_column_(key_column), row_id_(std::move(contents.row_id)), row_ids_(std::move(contents.row_ids)),
+      image_(std::move(contents.image)) {
+  if (row_id_.empty()) MarkUnaddressable();
+  db_.Opened(this);
+}
 
-std::string OdbcRecordset::ColumnList(const Assignments& assignments, const char* separator) const {
-  std::string list;
-  for (const auto& p : assignments) list += (list.empty() ? "" : separator) + db_.Quote(columns()[p.first].name);
-  return list;
+OdbcRecordset::~OdbcRecordset() {
+  std::string failure;
+  try {
+    Flush([&](const Where& place, const std::string& why) {
+      if (failure.empty()) failure = place.ToString() + ": " + why;
+    });
+  } catch (const std::exception& e) {
+    failure = e.what();
+  }
+  db_.Closed(this, std::move(failure));
+}
+
+// Addressed by key, a record whose key is Null matches no WHERE, and records
+// that share a key would all take each one's values.
+void OdbcRecordset::MarkUnaddressable() {
+  std::map<std::string, std::vector<std::size_t>> by_key;
+  std::vector<std::size_t> nulls;
+  for (std::size_t r = 0; r < image_.rows(); ++r) {
+    const FieldValue key = image_.Get(r, key_column_);
+    if (std::holds_alternative<std::monostate>(key)) nulls.push_back(r);
+    else by_key[FieldValueText(key)].push_back(r);
+  }
+  auto mark = [&](std::size_t r, const std::string& why) {
+    if (unaddressable_.empty()) unaddressable_.assign(image_.rows(), "");
+    unaddressable_[r] = why;
+  };
+  for (const std::size_t r : nulls) {
+    mark(r, "its key is Null, and the database offers no other way to address the record; not written");
+  }
+  for (const auto& [key, records] : by_key) {
+    if (records.size() < 2) continue;
+    for (const std::size_t r : records) {
+      mark(r, std::to_string(records.size()) + " records share the key " + key +
+                  ", and the database offers no other way to address each alone; not written");
+    }
+  }
+}
+
+std::string OdbcRecordset::WhereClause() const {
+  return " WHERE " + db_.Quote(row_id_.empty() ? columns()[key_column_].name : row_id_) + "=?";
+}
+
+FieldValue OdbcRecordset::Address(std::size_t record) const {
+  return row_id_.empty() ? image_.Get(record, key_column_) : row_ids_[record];
 }
 
 FieldValue OdbcRecordset::Stored(std::size_t column) {
-  Statement*& select = selects_[column];
-  if (select == nullptr) {
-    select = &db_.Cached("SELECT " + db_.Quote(columns()[column].name) + " FROM " + db_.Quote(table()) + Where());
-  }
-  select->Execute({key()});
-  if (!select->Fetch()) throw DatabaseError("the record has gone");
-  return FromText(select->Text(1), columns()[column]);
+  const std::size_t record = position();
+  if (image_.Known(record, column)) return image_.Get(record, column);
+  // A value too long to read with the others is read alone.
+  if (!unaddressable_.empty() && !unaddressable_[record].empty()) throw DatabaseError(unaddressable_[record]);
+  Statement& select = db_.Cached("SELECT " + db_.Quote(columns()[column].name) + " FROM " + db_.Quote(table()) + WhereClause());
+  select.Execute({Address(record)});
+  if (!select.Fetch()) throw DatabaseError("the record has gone");
+  FieldValue v = FromText(select.Text(1), columns()[column]);
+  image_.Set(record, column, v);
+  return v;
 }
 
 void OdbcRecordset::Write(const Assignments& assignments) {
-  if (db_.changes().active()) {
-    Statement& before = db_.Cached("SELECT " + ColumnList(assignments, ",") + " FROM " + db_.Quote(table()) + Where());
-    before.Execute({key()});
-    if (before.Fetch()) {
-      LogChanges(assignments, [&](std::size_t i) {
-        return FromText(before.Text(static_cast<SQLUSMALLINT>(i + 1)), columns()[assignments[i].first]);
-      }, db_.changes());
-    }
+  const std::size_t record = position();
+  if (!unaddressable_.empty() && !unaddressable_[record].empty()) throw DatabaseError(unaddressable_[record]);
+  std::vector<std::size_t> written;
+  std::vector<FieldValue> row;
+  for (const auto& [column, value] : assignments) {
+    if (Stored(column) == value) continue;  // only what changes is written
+    written.push_back(column);
+    row.push_back(value);
   }
-  Statement& update =
-      db_.Cached("UPDATE " + db_.Quote(table()) + " SET " + ColumnList(assignments, "=?,") + "=?" + Where());
-  std::vector<FieldValue> params;
-  for (const auto& p : assignments) params.push_back(p.second);
-  params.push_back(key());
-  update.Execute(params);
-  if (update.RowCount() == 0) throw DatabaseError("the record has gone");
+  if (db_.changes().active()) {
+    LogChanges(assignments, [&](std::size_t i) { return Stored(assignments[i].first); }, db_.changes());
+  }
+  if (written.empty()) return;
+  for (std::size_t i = 0; i < written.size(); ++i) image_.Set(record, written[i], row[i]);
+  row.push_back(Address(record));
+  Batch& batch = batches_[written];
+  batch.rows.push_back(std::move(row));
+  batch.records.push_back(record);
+  if (batch.rows.size() >= db_.RowsPerCall()) Send(written, batch);
+}
+
+void OdbcRecordset::Send(const std::vector<std::size_t>& columns, Batch& batch) {
+  if (batch.rows.empty()) return;
+  std::string sql = "UPDATE " + db_.Quote(table()) + " SET ";
+  for (std::size_t i = 0; i < columns.size(); ++i) sql += (i == 0 ? "" : ",") + db_.Quote(this->columns()[columns[i]].name) + "=?";
+  Batch sending = std::move(batch);
+  batch = Batch{};
+  db_.Cached(sql + WhereClause()).ExecuteRows(sending.rows, db_.RowsPerCall(), [&](std::size_t row, const std::string& why) {
+    failed_.emplace_back(sending.records[row], why);
+  });
+}
+
+void OdbcRecordset::SendPending() {
+  for (auto& [columns, batch] : batches_) Send(columns, batch);
+  batches_.clear();
+}
+
+void OdbcRecordset::Flush(const FailedRecord& failed) {
+  SendPending();
+  std::vector<std::pair<std::size_t, std::string>> failures = std::move(failed_);
+  failed_.clear();
+  std::sort(failures.begin(), failures.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (const auto& [record, why] : failures) failed(PlaceOf(record), why);
 }
 
 // "Driver={...};Dbq=path;" for the first installed driver whose name says it
@@ -502,8 +527,12 @@ void CreateOdbcSwitcherDatabase(const std::string& connection, const DatabaseSiz
       sql += ", " + db->Quote(name) + " " + declared;
     }
     db->Cached(sql + ")").Execute({});
-    Statement& insert = db->Cached("INSERT INTO " + db->Quote(t.name) + " (" + db->Quote(t.key) + ") VALUES (?)");
-    for (int k = 1; k <= t.records; ++k) insert.Execute({std::int64_t{k}});
+    std::vector<std::vector<FieldValue>> rows;
+    for (int k = 1; k <= t.records; ++k) rows.push_back({std::int64_t{k}});
+    db->Cached("INSERT INTO " + db->Quote(t.name) + " (" + db->Quote(t.key) + ") VALUES (?)")
+        .ExecuteRows(rows, db->RowsPerCall(), [&](std::size_t row, const std::string& why) {
+          throw DatabaseError("record " + std::to_string(row + 1) + " of " + std::string(t.name) + " not made: " + why);
+        });
   }
   db->Commit();
 }

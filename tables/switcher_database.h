@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -122,6 +123,13 @@ class Recordset {
 
   // "InptAlphas, Chan Num 7": where a problem with the current record stands.
   virtual Where Place() const = 0;
+
+  // Writes what Update left pending (an engine may send its updates in
+  // batches) and tells `failed` of each record an Update could not write,
+  // with its place and why, as a failed Update would have. Throws
+  // DatabaseFailure when the database itself fails.
+  using FailedRecord = std::function<void(const Where& place, const std::string& why)>;
+  virtual void Flush(const FailedRecord& failed) { (void)failed; }
 };
 
 // An open switcher database. All updates belong to one transaction, begun at
@@ -156,6 +164,9 @@ struct DatabaseOptions {
   bool track_changes = false;  // list every changed field (a dry run, a preview)
   int lock_wait_ms = 5000;     // how long to wait for another program's lock
   bool count_changes = false;  // count the records and fields changed per table
+  // ODBC: records read, and updates sent, in one call where the driver
+  // allows (block cursors, parameter arrays); 1 reads and writes one at a time.
+  std::size_t rows_per_call = 512;
 };
 
 // Opens a SQLite switcher database for update and begins the transaction.

@@ -48,7 +48,10 @@ TEST_F(ReportTargetTest, NeverOverTheRunsInputsOrOutputs) {
 }
 
 TEST_F(ReportTargetTest, AfterTheRunNeverOverWhatItWroteOrKept) {
-  RunInputs inputs{"convert", File("plant.xlsx").string(), File("Switcher.db").string(), dir_};
+  RunInputs inputs;
+  inputs.command = "convert";
+  inputs.workbook = File("plant.xlsx").string();
+  inputs.database = File("Switcher.db").string();
   RunResult result;
   result.files.push_back({File("Plant A.con"), FileOutcome::kKept, "declined"});
   result.written.push_back(File("Plant A Console 1.cns"));
@@ -80,7 +83,9 @@ TEST(ReportJsonTest, NoticesCarryNoErrorNumber) {
   result.outcome = RunResult::Outcome::kCompleted;
   result.problems.Report(Where::Sheet("Sources"), "a problem", ErrorCode::kOverflow);
   result.problems.Note(Where::Sheet("Sources"), "a notice");
-  const auto doc = nlohmann::json::parse(ReportJson(RunInputs{"check"}, result, 1, {}));
+  RunInputs inputs;
+  inputs.command = "check";
+  const auto doc = nlohmann::json::parse(ReportJson(inputs, result, 1, {}));
   EXPECT_EQ(doc["problems"][0]["error"], 6);
   EXPECT_FALSE(doc["notices"][0].contains("error"));
 }

@@ -1,0 +1,358 @@
+#include "tables/odbc_calls.h"
+
+#include <algorithm>
+
+#include "base/utf8.h"
+
+namespace kvr::odbc {
+
+WString Wide(std::string_view utf8) {
+  WString out;
+  out.reserve(utf8.size());
+  for (std::size_t i = 0; i < utf8.size();) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    char32_t cp = 0xFFFD;
+    std::size_t len = 1;
+    if (c < 0x80) {
+      cp = c;
+    } else if ((c >> 5) == 6 && i + 1 < utf8.size()) {
+      cp = ((c & 0x1Fu) << 6) | (static_cast<unsigned char>(utf8[i + 1]) & 0x3Fu);
+      len = 2;
+    } else if ((c >> 4) == 14 && i + 2 < utf8.size()) {
+      cp = ((c & 0x0Fu) << 12) | ((static_cast<unsigned char>(utf8[i + 1]) & 0x3Fu) << 6) |
+           (static_cast<unsigned char>(utf8[i + 2]) & 0x3Fu);
+      len = 3;
+    } else if ((c >> 3) == 30 && i + 3 < utf8.size()) {
+      cp = ((c & 0x07u) << 18) | ((static_cast<unsigned char>(utf8[i + 1]) & 0x3Fu) << 12) |
+           ((static_cast<unsigned char>(utf8[i + 2]) & 0x3Fu) << 6) | (static_cast<unsigned char>(utf8[i + 3]) & 0x3Fu);
+      len = 4;
+    }
+    i += len;
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(static_cast<SQLWCHAR>(0xD800 + (cp >> 10)));
+      out.push_back(static_cast<SQLWCHAR>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      out.push_back(static_cast<SQLWCHAR>(cp));
+    }
+  }
+  return out;
+}
+
+std::string Narrow(const SQLWCHAR* text, std::size_t units) {
+  std::string out;
+  out.reserve(units);
+  for (std::size_t i = 0; i < units; ++i) {
+    char32_t cp = text[i];
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (static_cast<char32_t>(text[i + 1]) - 0xDC00);
+      ++i;
+    }
+    AppendUtf8(out, cp);
+  }
+  return out;
+}
+
+Diagnostics Diagnose(SQLSMALLINT type, SQLHANDLE handle) {
+  Diagnostics d;
+  for (SQLSMALLINT i = 1; i <= 8; ++i) {
+    SQLWCHAR state[6] = {};
+    SQLINTEGER native = 0;
+    SQLWCHAR message[1024] = {};
+    SQLSMALLINT length = 0;
+    if (!Ok(SQLGetDiagRecW(type, handle, i, state, &native, message, 1024, &length))) break;
+    const std::string s = Narrow(state, 5);
+    if (d.state.empty()) d.state = s;
+    if (!d.text.empty()) d.text += "; ";
+    d.text += "[" + s + "] " +
+              Narrow(message, std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)), 1023));
+  }
+  if (d.text.empty()) d.text = "the driver gave no reason";
+  return d;
+}
+
+namespace {
+
+bool IsDatabaseFailure(const std::string& state) {
+  const std::string_view c = std::string_view(state).substr(0, 2);
+  return c == "08" || c == "25" || c == "40" || c == "53" || c == "57" || c == "58" || state == "HYT00" ||
+         state == "HYT01" || state == "HY001" || state == "HY008";
+}
+
+void SetAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLULEN value) {
+  SQLSetStmtAttrW(stmt, attribute, reinterpret_cast<SQLPOINTER>(value), 0);
+}
+void SetAttr(SQLHSTMT stmt, SQLINTEGER attribute, void* pointer) { SQLSetStmtAttrW(stmt, attribute, pointer, 0); }
+
+}  // namespace
+
+void Fail(SQLSMALLINT type, SQLHANDLE handle, const std::string& what) {
+  const Diagnostics d = Diagnose(type, handle);
+  const std::string message = what + ": " + d.text;
+  if (IsDatabaseFailure(d.state)) throw DatabaseFailure(message);
+  throw DatabaseError(message);
+}
+
+Handle::Handle(SQLSMALLINT type, SQLHANDLE parent) : type_(type) {
+  if (!Ok(SQLAllocHandle(type, parent, &handle_))) throw DatabaseError("the ODBC driver manager has no room");
+}
+
+Handle::~Handle() {
+  if (handle_ != SQL_NULL_HANDLE) SQLFreeHandle(type_, handle_);
+}
+
+Statement::Statement(SQLHDBC dbc, const std::string& sql, SQLULEN timeout_s) : sql_(sql), stmt_(SQL_HANDLE_STMT, dbc) {
+  if (timeout_s > 0) SetAttr(stmt_.get(), SQL_ATTR_QUERY_TIMEOUT, SQLULEN{timeout_s});
+  WString w = Wide(sql);
+  stmt_.Check(SQLPrepareW(stmt_.get(), w.data(), static_cast<SQLINTEGER>(w.size())), "cannot prepare " + sql);
+}
+
+void Statement::Execute(const std::vector<FieldValue>& params) {
+  SQLFreeStmt(stmt_.get(), SQL_CLOSE);
+  SQLFreeStmt(stmt_.get(), SQL_RESET_PARAMS);
+  buffers_.assign(params.size(), Buffer{});
+  for (std::size_t i = 0; i < params.size(); ++i) {
+    Buffer& b = buffers_[i];
+    const auto n = static_cast<SQLUSMALLINT>(i + 1);
+    SQLRETURN rc;
+    if (const auto* v = std::get_if<std::int64_t>(&params[i])) {
+      b.number = static_cast<SQLINTEGER>(*v);  // switcher fields are 16-bit, keys too
+      rc = SQLBindParameter(stmt_.get(), n, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &b.number, 0, nullptr);
+    } else if (const auto* s = std::get_if<std::string>(&params[i])) {
+      b.text = Wide(*s);
+      b.length = static_cast<SQLLEN>(b.text.size() * sizeof(SQLWCHAR));
+      rc = SQLBindParameter(stmt_.get(), n, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR,
+                            std::max<SQLULEN>(b.text.size(), 1), 0, b.text.data(), b.length, &b.length);
+    } else {
+      b.length = SQL_NULL_DATA;
+      rc = SQLBindParameter(stmt_.get(), n, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &b.number, 0, &b.length);
+    }
+    stmt_.Check(rc, "cannot bind a value");
+  }
+  const SQLRETURN rc = SQLExecute(stmt_.get());
+  if (rc != SQL_NO_DATA) stmt_.Check(rc, "cannot run " + sql_);
+}
+
+void Statement::ExecuteOne(const std::vector<FieldValue>& params, const std::function<void(const std::string&)>& failed) {
+  try {
+    Execute(params);
+  } catch (const DatabaseError& e) {
+    failed(e.what());
+  }
+}
+
+void Statement::ExecuteRows(const std::vector<std::vector<FieldValue>>& rows, std::size_t per_call,
+                            const std::function<void(std::size_t, const std::string&)>& failed) {
+  std::size_t i = 0;
+  while (i < rows.size()) {
+    const std::size_t n = std::min(std::max<std::size_t>(per_call, 1), rows.size() - i);
+    if (n > 1 && !arrays_refused_ && ExecuteArray(rows, i, n, failed)) {
+      i += n;
+      continue;
+    }
+    ExecuteOne(rows[i], [&](const std::string& why) { failed(i, why); });
+    ++i;
+  }
+}
+
+bool Statement::ExecuteArray(const std::vector<std::vector<FieldValue>>& rows, std::size_t first, std::size_t count,
+                             const std::function<void(std::size_t, const std::string&)>& failed) {
+  SQLHSTMT stmt = stmt_.get();
+  SQLFreeStmt(stmt, SQL_CLOSE);
+  SQLFreeStmt(stmt, SQL_RESET_PARAMS);
+  SQLULEN size = 0;
+  if (!Ok(SQLSetStmtAttrW(stmt, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(count), 0)) ||
+      !Ok(SQLGetStmtAttrW(stmt, SQL_ATTR_PARAMSET_SIZE, &size, 0, nullptr)) || size != count) {
+    SetAttr(stmt, SQL_ATTR_PARAMSET_SIZE, SQLULEN{1});
+    arrays_refused_ = true;
+    return false;
+  }
+  std::vector<SQLUSMALLINT> status(count, SQL_PARAM_UNUSED);
+  SQLULEN processed = 0;
+  SetAttr(stmt, SQL_ATTR_PARAM_STATUS_PTR, static_cast<void*>(status.data()));
+  SetAttr(stmt, SQL_ATTR_PARAMS_PROCESSED_PTR, static_cast<void*>(&processed));
+  auto reset = [&] {
+    SQLFreeStmt(stmt, SQL_CLOSE);
+    SQLFreeStmt(stmt, SQL_RESET_PARAMS);
+    SetAttr(stmt, SQL_ATTR_PARAMSET_SIZE, SQLULEN{1});
+    SetAttr(stmt, SQL_ATTR_PARAM_STATUS_PTR, static_cast<void*>(nullptr));
+    SetAttr(stmt, SQL_ATTR_PARAMS_PROCESSED_PTR, static_cast<void*>(nullptr));
+  };
+  // Column-wise arrays, one per parameter: numbers, or texts of the widest's room.
+  struct Column {
+    std::vector<SQLINTEGER> numbers;
+    std::vector<SQLWCHAR> texts;
+    std::vector<SQLLEN> lengths;
+  };
+  const std::size_t params = rows[first].size();
+  std::vector<Column> columns(params);
+  for (std::size_t p = 0; p < params; ++p) {
+    Column& c = columns[p];
+    c.lengths.assign(count, SQL_NULL_DATA);
+    bool text = false;
+    for (std::size_t r = 0; r < count; ++r) text |= std::holds_alternative<std::string>(rows[first + r][p]);
+    SQLRETURN rc;
+    if (!text) {
+      c.numbers.assign(count, 0);
+      for (std::size_t r = 0; r < count; ++r) {
+        if (const auto* v = std::get_if<std::int64_t>(&rows[first + r][p])) {
+          c.numbers[r] = static_cast<SQLINTEGER>(*v);
+          c.lengths[r] = 0;
+        }
+      }
+      rc = SQLBindParameter(stmt, static_cast<SQLUSMALLINT>(p + 1), SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0,
+                            c.numbers.data(), 0, c.lengths.data());
+    } else {
+      std::vector<WString> wide(count);
+      std::size_t width = 1;
+      for (std::size_t r = 0; r < count; ++r) {
+        const FieldValue& v = rows[first + r][p];
+        if (const auto* s = std::get_if<std::string>(&v)) wide[r] = Wide(*s);
+        else if (const auto* i = std::get_if<std::int64_t>(&v)) wide[r] = Wide(std::to_string(*i));
+        width = std::max(width, wide[r].size());
+      }
+      c.texts.assign(count * (width + 1), 0);
+      for (std::size_t r = 0; r < count; ++r) {
+        if (std::holds_alternative<std::monostate>(rows[first + r][p])) continue;
+        std::copy(wide[r].begin(), wide[r].end(), c.texts.begin() + static_cast<std::ptrdiff_t>(r * (width + 1)));
+        c.lengths[r] = static_cast<SQLLEN>(wide[r].size() * sizeof(SQLWCHAR));
+      }
+      rc = SQLBindParameter(stmt, static_cast<SQLUSMALLINT>(p + 1), SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR, width,
+                            0, c.texts.data(), static_cast<SQLLEN>((width + 1) * sizeof(SQLWCHAR)), c.lengths.data());
+    }
+    if (!Ok(rc)) {
+      reset();
+      arrays_refused_ = true;
+      return false;
+    }
+  }
+  const SQLRETURN rc = SQLExecute(stmt);
+  if (rc != SQL_NO_DATA && !Ok(rc)) {
+    const Diagnostics d = Diagnose(SQL_HANDLE_STMT, stmt);
+    reset();
+    if (IsDatabaseFailure(d.state)) throw DatabaseFailure("cannot run " + sql_ + ": " + d.text);
+    // Which rows failed is told differently by each driver: every row is run
+    // alone to learn it (an update written twice writes the same).
+    for (std::size_t r = 0; r < count; ++r) {
+      ExecuteOne(rows[first + r], [&](const std::string& why) { failed(first + r, why); });
+    }
+    return true;
+  }
+  // Some rows failed where the driver says so in their status; a driver
+  // that keeps no status said SQL_SUCCESS for all of them.
+  std::vector<std::size_t> again;
+  for (std::size_t r = 0; r < count && rc == SQL_SUCCESS_WITH_INFO; ++r) {
+    if (status[r] == SQL_PARAM_ERROR) again.push_back(r);
+  }
+  reset();
+  for (const std::size_t r : again) {
+    ExecuteOne(rows[first + r], [&](const std::string& why) { failed(first + r, why); });
+  }
+  return true;
+}
+
+void Statement::ReadAll(const std::vector<std::size_t>& widths, std::size_t per_call,
+                        const std::function<void(const std::vector<CellText>&, const std::vector<bool>&)>& row) {
+  SQLHSTMT stmt = stmt_.get();
+  SQLFreeStmt(stmt, SQL_CLOSE);
+  SQLFreeStmt(stmt, SQL_UNBIND);
+  SQLULEN block = std::max<std::size_t>(per_call, 1);
+  if (block > 1 && (!Ok(SQLSetStmtAttrW(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(block), 0)) ||
+                    !Ok(SQLGetStmtAttrW(stmt, SQL_ATTR_ROW_ARRAY_SIZE, &block, 0, nullptr)) || block == 0)) {
+    SetAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, SQLULEN{1});
+    block = 1;
+  }
+  SQLULEN fetched = 0;
+  std::vector<SQLUSMALLINT> status(block, SQL_ROW_SUCCESS);
+  SetAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, static_cast<void*>(&fetched));
+  SetAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, static_cast<void*>(status.data()));
+  struct Column {
+    std::size_t room;  // characters, its terminator included
+    std::vector<SQLWCHAR> texts;
+    std::vector<SQLLEN> lengths;
+  };
+  std::vector<Column> columns(widths.size());
+  for (std::size_t c = 0; c < widths.size(); ++c) {
+    Column& col = columns[c];
+    col.room = widths[c] + 1;
+    col.texts.assign(block * col.room, 0);
+    col.lengths.assign(block, 0);
+    stmt_.Check(SQLBindCol(stmt, static_cast<SQLUSMALLINT>(c + 1), SQL_C_WCHAR, col.texts.data(),
+                           static_cast<SQLLEN>(col.room * sizeof(SQLWCHAR)), col.lengths.data()),
+                "cannot read " + sql_);
+  }
+  auto reset = [&] {
+    SQLFreeStmt(stmt, SQL_CLOSE);
+    SQLFreeStmt(stmt, SQL_UNBIND);
+    SetAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, SQLULEN{1});
+    SetAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, static_cast<void*>(nullptr));
+    SetAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, static_cast<void*>(nullptr));
+  };
+  try {
+    Execute({});
+    std::vector<CellText> cells(widths.size());
+    std::vector<bool> whole(widths.size());
+    for (;;) {
+      const SQLRETURN rc = SQLFetch(stmt);
+      if (rc == SQL_NO_DATA) break;
+      stmt_.Check(rc, "cannot read from " + sql_);
+      for (SQLULEN r = 0; r < fetched; ++r) {
+        if (status[r] == SQL_ROW_NOROW || status[r] == SQL_ROW_ERROR) continue;
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+          const Column& col = columns[c];
+          const SQLLEN length = col.lengths[r];
+          whole[c] = true;
+          if (length == SQL_NULL_DATA) {
+            cells[c].reset();
+          } else if (length == SQL_NO_TOTAL || length >= static_cast<SQLLEN>(col.room * sizeof(SQLWCHAR))) {
+            cells[c].reset();  // longer than its room: read alone
+            whole[c] = false;
+          } else {
+            cells[c] = Narrow(col.texts.data() + r * col.room, static_cast<std::size_t>(length) / sizeof(SQLWCHAR));
+          }
+        }
+        row(cells, whole);
+      }
+    }
+  } catch (...) {
+    reset();
+    throw;
+  }
+  reset();
+}
+
+bool Statement::Fetch() {
+  const SQLRETURN rc = SQLFetch(stmt_.get());
+  if (rc == SQL_NO_DATA) return false;
+  stmt_.Check(rc, "cannot read from " + sql_);
+  return true;
+}
+
+CellText Statement::Text(SQLUSMALLINT column) {
+  std::string out;
+  for (;;) {
+    SQLWCHAR chunk[512];
+    SQLLEN indicator = 0;
+    const SQLRETURN rc = SQLGetData(stmt_.get(), column, SQL_C_WCHAR, chunk, sizeof chunk, &indicator);
+    if (rc == SQL_NO_DATA) break;
+    stmt_.Check(rc, "cannot read a value");
+    if (indicator == SQL_NULL_DATA) return std::nullopt;
+    std::size_t units = 0;
+    if (indicator == SQL_NO_TOTAL || indicator >= static_cast<SQLLEN>(sizeof chunk)) {
+      units = sizeof chunk / sizeof(SQLWCHAR) - 1;  // the chunk is full but for its terminator
+    } else {
+      units = static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR);
+    }
+    out += Narrow(chunk, units);
+    if (rc == SQL_SUCCESS) break;
+  }
+  return out;
+}
+
+SQLLEN Statement::RowCount() {
+  SQLLEN n = -1;
+  SQLRowCount(stmt_.get(), &n);
+  return n;
+}
+
+}  // namespace kvr::odbc
