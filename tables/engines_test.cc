@@ -10,6 +10,7 @@
 #include <windows.h>
 #endif
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -111,7 +112,9 @@ class EnginesTest : public testing::TempDirTest, public ::testing::WithParamInte
   }
   // `database` is a SQLite file or "odbc:" and a connection string.
   static std::unique_ptr<SwitcherDatabase> Open(const std::string& database, bool track = false) {
-    const DatabaseOptions options{track, 2000};
+    return Open(database, DatabaseOptions{track, 2000});
+  }
+  static std::unique_ptr<SwitcherDatabase> Open(const std::string& database, const DatabaseOptions& options) {
     const DatabaseLocation location = ParseDatabaseLocation(database);
     if (!location.odbc()) return OpenSqliteDatabase(database, options);
     return OpenOdbcDatabase(location.value, options);
@@ -165,10 +168,23 @@ class EnginesTest : public testing::TempDirTest, public ::testing::WithParamInte
     return problems;
   }
 
+  // Runs `sql` on this engine's database outside any run.
+  void Sql(const std::string& sql) {
+    if (GetParam() != Engine::kOdbcPostgres) {
+      testing::Exec(File("sw.db"), sql);
+      return;
+    }
+    std::ofstream(File("statement.sql")) << sql << ";\n";
+    const std::string command = std::string("psql -q -h '") + KVR_TEST_POSTGRES_DIR + "' -U kvr -d switcher -f '" +
+                                File("statement.sql").string() + "' >/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0) << sql.substr(0, 80);
+  }
+
   void DropTables() {
     const char* dir = KVR_TEST_POSTGRES_DIR;
     std::string sql;
     for (const std::string_view t : kSwitcherTables) sql += "DROP TABLE IF EXISTS \\\"" + std::string(t) + "\\\"; ";
+    sql += "DROP TABLE IF EXISTS \\\"Plain\\\"; ";
     const std::string command = std::string("psql -q -h '") + dir + "' -U kvr -d switcher -c \"" + sql + "\" >/dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0);
   }
@@ -284,6 +300,75 @@ TEST_P(EnginesTest, AConnectionGivenUpMidTransactionHoldsNothing) {
   }
   EXPECT_NE(Dump().find("\n1|\"kept\"|"), std::string::npos);
   EXPECT_EQ(Dump().find("dropped"), std::string::npos);
+}
+
+// A table without a primary key, its rows stored out of order: keys shared
+// (2 twice; 4096 three times, across a boundary of the ranges read), a
+// Null key, and more rows than a block. Each record's Label is written
+// from its own Tag, in blocks and one row at a time alike: a record is
+// written with its own values or, where the driver cannot address it
+// alone, not at all, never with another's.
+TEST_P(EnginesTest, EveryRecordIsAddressedAlone) {
+  std::vector<std::string> rows;
+  for (int k = 1; k <= 5000; ++k) rows.push_back(std::to_string(k));
+  rows.push_back("2");
+  rows.push_back("4096");
+  rows.push_back("4096");
+  rows.push_back("NULL");
+  std::vector<std::size_t> order(rows.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = (i * 7919) % order.size();  // a fixed shuffle
+  std::string insert = "INSERT INTO \"Plain\" (\"Chan Num\", \"Tag\", \"Label\") VALUES ";
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    insert += std::string(i == 0 ? "" : ",") + "(" + rows[order[i]] + ", " + std::to_string(order[i]) + ", '')";
+  }
+  // The driver's own way of addressing a record: SQLite's rowid, directly
+  // and through its ODBC driver; none through PostgreSQL's.
+  const bool alone = GetParam() != Engine::kOdbcPostgres;
+  for (const std::size_t per_call : {std::size_t{512}, std::size_t{1}}) {
+    Sql("DROP TABLE IF EXISTS \"Plain\"");
+    Sql("CREATE TABLE \"Plain\" (\"Chan Num\" SMALLINT, \"Tag\" INTEGER, \"Label\" VARCHAR(8))");
+    Sql(insert);
+    for (int pass = 0; pass < 2; ++pass) {
+      DatabaseOptions options{false, 2000, true};
+      options.rows_per_call = per_call;
+      auto db = Open(database_, options);
+      auto records = db->OpenRecordset("Plain", "Chan Num");
+      std::vector<std::string> refused;
+      for (records->MoveFirst(); !records->AtEnd(); records->MoveNext()) {
+        records->Edit();
+        records->Assign("Label", "T" + FieldValueText(records->Field("Tag")));
+        try {
+          records->Update();
+        } catch (const DatabaseError&) {
+          refused.push_back(FieldValueText(records->Key()));
+        }
+      }
+      records->Flush([](const Where& place, const std::string& why) { ADD_FAILURE() << place.ToString() << ": " << why; });
+      const auto counts = db->Changes().counts();
+      const int changed = counts.count("Plain") ? counts.at("Plain").records : 0;
+      db->Commit();
+      const std::vector<std::string> shared = {"Null", "2", "2", "4096", "4096", "4096"};
+      if (alone) {
+        EXPECT_TRUE(refused.empty()) << per_call;
+      } else {
+        std::sort(refused.begin(), refused.end());
+        EXPECT_EQ(refused, (std::vector<std::string>{"2", "2", "4096", "4096", "4096", "Null"})) << per_call;
+      }
+      // The first pass writes every record it can address; the second, the same values, changes none.
+      EXPECT_EQ(changed, pass == 0 ? static_cast<int>(rows.size() - (alone ? 0 : shared.size())) : 0) << per_call;
+    }
+    auto db = Open(database_, DatabaseOptions{});
+    auto records = db->OpenRecordset("Plain", "Chan Num");
+    int written = 0, wrong = 0;
+    for (records->MoveFirst(); !records->AtEnd(); records->MoveNext()) {
+      const FieldValue label = records->Field("Label");
+      if (label == FieldValue{std::string("T") + FieldValueText(records->Field("Tag"))}) ++written;
+      else if (label != FieldValue{std::string()}) ++wrong;
+    }
+    db->Rollback();
+    EXPECT_EQ(wrong, 0) << per_call;
+    EXPECT_EQ(written, static_cast<int>(rows.size()) - (alone ? 0 : 6)) << per_call;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(AllEngines, EnginesTest,

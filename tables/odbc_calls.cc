@@ -251,7 +251,8 @@ bool Statement::ExecuteArray(const std::vector<std::vector<FieldValue>>& rows, s
   return true;
 }
 
-void Statement::ReadAll(const std::vector<std::size_t>& widths, std::size_t per_call,
+void Statement::ReadAll(const std::vector<FieldValue>& params, const std::vector<std::size_t>& widths,
+                        std::size_t per_call,
                         const std::function<void(const std::vector<CellText>&, const std::vector<bool>&)>& row) {
   SQLHSTMT stmt = stmt_.get();
   SQLFreeStmt(stmt, SQL_CLOSE);
@@ -289,7 +290,7 @@ void Statement::ReadAll(const std::vector<std::size_t>& widths, std::size_t per_
     SetAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, static_cast<void*>(nullptr));
   };
   try {
-    Execute({});
+    Execute(params);
     std::vector<CellText> cells(widths.size());
     std::vector<bool> whole(widths.size());
     for (;;) {

@@ -83,12 +83,12 @@ class Statement {
   void ExecuteRows(const std::vector<std::vector<FieldValue>>& rows, std::size_t per_call,
                    const std::function<void(std::size_t row, const std::string& why)>& failed);
 
-  // Runs the statement and hands `row` every row of its result, a block of
+  // Runs the statement with `params` and hands `row` every row of its result, a block of
   // up to `per_call` rows fetched at a time where the driver offers block
   // cursors. Columns are read as text: `widths` gives each column's room in
   // characters; a value longer than that is handed as nullopt with
   // `whole` false, for the caller to read alone.
-  void ReadAll(const std::vector<std::size_t>& widths, std::size_t per_call,
+  void ReadAll(const std::vector<FieldValue>& params, const std::vector<std::size_t>& widths, std::size_t per_call,
                const std::function<void(const std::vector<CellText>& cells, const std::vector<bool>& whole)>& row);
 
   bool Fetch();

@@ -198,26 +198,8 @@ class OdbcDatabase : public SwitcherDatabase {
     OdbcRecordset::Contents contents;
     contents.row_id = RowIdColumn(actual, key->name);
     contents.image = TableImage(columns.size());
-    std::string sql = "SELECT ";
-    std::vector<std::size_t> widths;
-    if (!contents.row_id.empty()) {
-      sql += Quote(contents.row_id) + ", ";
-      widths.push_back(24);
-    }
-    for (std::size_t c = 0; c < columns.size(); ++c) {
-      sql += (c == 0 ? "" : ", ") + Quote(columns[c].name);
-      widths.push_back(ReadWidth(columns[c]));
-    }
-    sql += " FROM " + Quote(actual) + " ORDER BY " + Quote(key->name);
-    if (!contents.row_id.empty()) sql += ", " + Quote(contents.row_id);
-    const std::size_t first = contents.row_id.empty() ? 0 : 1;
-    const ColumnRule row_id_rule = IntegerRule(contents.row_id);
-    Statement s(dbc_->get(), sql, Timeout());
-    s.ReadAll(widths, RowsPerCall(), [&](const std::vector<CellText>& cells, const std::vector<bool>& whole) {
-      if (first == 1) contents.row_ids.push_back(FromText(cells[0], row_id_rule));
-      for (std::size_t c = 0; c < columns.size(); ++c) contents.image.Append(cells[first + c], whole[first + c], columns[c]);
-      contents.keys.push_back(contents.image.Get(contents.image.rows() - 1, key_column));
-    });
+    ReadKeys(actual, *key, contents);
+    ReadFields(actual, columns, key->name, contents);
     std::string key_name = key->name;
     return std::make_unique<OdbcRecordset>(*this, actual, std::move(key_name), std::move(columns), key_column,
                                            std::move(contents));
@@ -314,6 +296,68 @@ class OdbcDatabase : public SwitcherDatabase {
       columns.push_back(RuleForSqlType(ReadText(stmt, 4), type, size));
     }
     return columns;
+  }
+
+  std::string OrderBy(const std::string& key, const std::string& row_id) const {
+    return " ORDER BY " + Quote(key) + (row_id.empty() ? "" : ", " + Quote(row_id));
+  }
+
+  // The records' keys (and row identifiers) in key order: the order every
+  // record keeps.
+  void ReadKeys(const std::string& table, const ColumnRule& key, OdbcRecordset::Contents& contents) {
+    const std::string& row_id = contents.row_id;
+    Statement s(dbc_->get(),
+                "SELECT " + (row_id.empty() ? "" : Quote(row_id) + ", ") + Quote(key.name) + " FROM " + Quote(table) +
+                    OrderBy(key.name, row_id),
+                Timeout());
+    const ColumnRule row_id_rule = IntegerRule(row_id);
+    const std::size_t k = row_id.empty() ? 0 : 1;
+    s.ReadAll({}, std::vector<std::size_t>(k + 1, ReadWidth(key)), RowsPerCall(),
+              [&](const std::vector<CellText>& cells, const std::vector<bool>&) {
+                if (k == 1) contents.row_ids.push_back(FromText(cells[0], row_id_rule));
+                contents.keys.push_back(FromText(cells[k], key));
+              });
+  }
+
+  // Every field of every record, a range of keys at a time, so that neither
+  // the driver nor this program holds more of the table's text than one
+  // range besides the image.
+  void ReadFields(const std::string& table, const std::vector<ColumnRule>& columns, const std::string& key,
+                  OdbcRecordset::Contents& contents) {
+    const std::vector<FieldValue>& keys = contents.keys;
+    std::string select = "SELECT ";
+    std::vector<std::size_t> widths;
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+      select += (c == 0 ? "" : ", ") + Quote(columns[c].name);
+      widths.push_back(ReadWidth(columns[c]));
+    }
+    select += " FROM " + Quote(table) + " WHERE " + Quote(key);
+    const std::string order = OrderBy(key, contents.row_id);
+    constexpr std::size_t kRange = 4096;
+    auto is_null = [&](std::size_t i) { return std::holds_alternative<std::monostate>(keys[i]); };
+    for (std::size_t first = 0; first < keys.size();) {
+      std::size_t end = first + 1;
+      std::vector<FieldValue> params;
+      std::string where;
+      if (is_null(first)) {
+        while (end < keys.size() && is_null(end)) ++end;
+        where = " IS NULL";
+      } else {
+        // A range never ends inside a run of equal keys, nor takes in a Null.
+        while (end < keys.size() && !is_null(end) && (end - first < kRange || keys[end] == keys[end - 1])) ++end;
+        where = " >= ? AND " + Quote(key) + " <= ?";
+        params = {keys[first], keys[end - 1]};
+      }
+      const std::size_t before = contents.image.rows();
+      Cached(select + where + order).ReadAll(params, widths, RowsPerCall(), [&](const std::vector<CellText>& cells, const std::vector<bool>& whole) {
+        if (contents.image.rows() - before >= end - first) return;  // counted below
+        for (std::size_t c = 0; c < columns.size(); ++c) contents.image.Append(cells[c], whole[c], columns[c]);
+      });
+      if (contents.image.rows() - before != end - first) {
+        throw DatabaseError("table " + table + " changed while it was read; nothing was changed");
+      }
+      first = end;
+    }
   }
 
   // The column that identifies each record of `table` for the whole

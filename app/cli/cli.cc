@@ -137,7 +137,11 @@ int Finish(const RunResult& result, bool strict, std::ostream& out, std::ostream
 
 void PrintDryRun(const RunResult& result, bool verbose, std::ostream& out) {
   out << "dry run: nothing was written\n";
+  if (!result.database_read) {
+    out << "the database could not be read, so no change can be previewed (the problems say why)\n";
+  }
   for (const std::string_view table : kSwitcherTables) {
+    if (!result.database_read) break;
     const auto it = result.changed.find(std::string(table));
     const ChangeCount count = it == result.changed.end() ? ChangeCount{} : it->second;
     out << table << ": " << count.records << " record(s), " << count.fields << " field(s) would change\n";

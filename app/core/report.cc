@@ -82,7 +82,7 @@ std::string ReportJson(const RunInputs& inputs, const RunResult& result, int exi
   doc["problems"] = std::move(problems);
   doc["notices"] = std::move(notices);
   Json tables = Json::array();
-  if (!inputs.database.empty() && result.outcome == RunResult::Outcome::kCompleted) {
+  if (!inputs.database.empty() && result.outcome == RunResult::Outcome::kCompleted && result.database_read) {
     for (const std::string_view table : kSwitcherTables) {
       const auto it = result.changed.find(std::string(table));
       const ChangeCount count = it == result.changed.end() ? ChangeCount{} : it->second;

@@ -79,6 +79,7 @@ struct RunResult {
   std::filesystem::path backup;               // the database's backup, when one was made
   bool preview_cancelled = false;             // the preview was cancelled: outcome kCancelled
   bool interrupted = false;                   // the database phase stopped on request: nothing kept
+  bool database_read = false;                 // convert: the database was opened and its tables stepped through
   Problems problems;
   std::vector<std::filesystem::path> written;  // output files written
   std::vector<FileOutcome> files;              // every output file: written, kept or not written (and why)

@@ -263,6 +263,7 @@ void UpdateDatabase(const std::string& path, DatabaseKind kind, Variables& vars,
     result.interrupted = InterruptRequested();
     return;
   }
+  result.database_read = true;
   result.changed = db->Changes().counts();
   if (ctx.dry_run) {
     result.changes = db->Changes().list();
@@ -464,6 +465,7 @@ void TakeDatabaseResult(RunResult database, RunResult& result) {
   result.backup = std::move(database.backup);
   result.preview_cancelled = database.preview_cancelled;
   result.interrupted = database.interrupted;
+  result.database_read = database.database_read;
   if (database.preview_cancelled) result.reason = std::move(database.reason);
 }
 

@@ -123,6 +123,10 @@ def test_passwords():
             r = run(["convert", "--database", database, "--workbook", PLANT, "--output-dir", d, "--report", report])
             text = r.stdout + r.stderr + (open(report).read() if os.path.exists(report) else "")
             check(secret not in text and "***" in text, "convert never shows %r (exit %d)" % (secret, r.returncode))
+            if secret == "SeCrEt5":
+                r = run(["convert", "--database", database, "--workbook", PLANT, "--output-dir", d, "--dry-run"])
+                check("could not be read, so no change can be previewed" in r.stdout and "record(s)" not in r.stdout,
+                      "a dry run against a database that cannot be opened says nothing can be previewed")
             before = sorted(os.listdir(d))
             r = subprocess.run([e2e_test.KVR, "new-database", "--database", database], cwd=d, text=True,
                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
