@@ -54,7 +54,8 @@ ColumnRule RuleForSqlType(std::string name, SQLSMALLINT type, SQLINTEGER size) {
 // time; a longer value is read alone.
 std::size_t ReadWidth(const ColumnRule& rule) {
   if (rule.kind == ColumnRule::kInteger) return 24;
-  if (rule.kind == ColumnRule::kText && rule.max_chars > 0) return 2 * rule.max_chars;  // surrogate pairs too
+  // Room for surrogate pairs too; a longer field (a memo) is read alone.
+  if (rule.kind == ColumnRule::kText && rule.max_chars > 0) return std::min<std::size_t>(2 * rule.max_chars, 256);
   return 256;
 }
 
@@ -74,27 +75,32 @@ class TableImage {
     const Cell& c = At(row, column);
     switch (c.kind) {
       case Cell::kNumber: return c.number;
-      case Cell::kText: return texts_.substr(c.offset, c.length);
+      case Cell::kText: return texts_.substr(c.text.offset, c.text.length);
       default: return std::monostate{};
     }
   }
   void Set(std::size_t row, std::size_t column, const FieldValue& v) { Put(cells_[row * columns_ + column], v); }
 
  private:
-  struct Cell {
-    std::int64_t number = 0;
-    std::uint32_t offset = 0, length = 0;
+  struct Cell {  // 16 bytes: a number or where its text lies in texts_
+    union {
+      std::int64_t number = 0;
+      struct {
+        std::uint32_t offset, length;
+      } text;
+    };
     enum Kind : std::uint8_t { kNull, kNumber, kText, kUnknown } kind = kNull;
   };
   const Cell& At(std::size_t row, std::size_t column) const { return cells_[row * columns_ + column]; }
   void Put(Cell& c, const FieldValue& v) {
+    c = Cell{};
     if (const auto* n = std::get_if<std::int64_t>(&v)) {
-      c = Cell{*n, 0, 0, Cell::kNumber};
+      c.number = *n;
+      c.kind = Cell::kNumber;
     } else if (const auto* t = std::get_if<std::string>(&v)) {
-      c = Cell{0, static_cast<std::uint32_t>(texts_.size()), static_cast<std::uint32_t>(t->size()), Cell::kText};
+      c.text = {static_cast<std::uint32_t>(texts_.size()), static_cast<std::uint32_t>(t->size())};
+      c.kind = Cell::kText;
       texts_ += *t;
-    } else {
-      c = Cell{};
     }
   }
   std::size_t columns_;
