@@ -17,6 +17,8 @@
 //
 // Every step that fails is recorded in the result's problems and the run goes
 // on; nothing here prints, shows or exits. `vars` is cleared at the start.
+// A stop asked for (base/interrupt.h) ends a run at its next safe point, up
+// to the commit, with the outcome kInterrupted: nothing changed or written.
 #ifndef KVR_APP_CORE_RUNS_H_
 #define KVR_APP_CORE_RUNS_H_
 
