@@ -118,11 +118,21 @@ class OdbcDatabase;
 // Null or shared cannot then be addressed alone and are not written.
 class OdbcRecordset : public BufferedRecordset {
  public:
+  // A run of records whose fields are read together, when first needed:
+  // records [first, end) in key order, selected by `where` and `params`.
+  struct Range {
+    std::size_t first = 0, end = 0;
+    std::string where;
+    std::vector<FieldValue> params;
+    std::unique_ptr<TableImage> image;  // once read
+  };
   struct Contents {
     std::vector<FieldValue> keys;
     std::string row_id;                 // the row identifier's column; "" to address by key
     std::vector<FieldValue> row_ids;    // per record, when there is one
-    TableImage image{0};
+    std::string select, order;          // the fields' query, less its range
+    std::vector<std::size_t> widths;    // each field's room when read
+    std::vector<Range> ranges;
   };
   OdbcRecordset(OdbcDatabase& db, std::string table, std::string key_field, std::vector<ColumnRule> columns,
                 std::size_t key_column, Contents contents);
@@ -145,6 +155,9 @@ class OdbcRecordset : public BufferedRecordset {
   };
   std::string WhereClause() const;
   FieldValue Address(std::size_t record) const;
+  // The image that holds `record`, read when first needed; `row` is the
+  // record's row in it.
+  TableImage& Image(std::size_t record, std::size_t& row);
   void Send(const std::vector<std::size_t>& columns, Batch& batch);
   void MarkUnaddressable();
 
@@ -152,7 +165,10 @@ class OdbcRecordset : public BufferedRecordset {
   std::size_t key_column_;
   std::string row_id_;
   std::vector<FieldValue> row_ids_;
-  TableImage image_;
+  std::vector<FieldValue> keys_;
+  std::string select_, order_;
+  std::vector<std::size_t> widths_;
+  std::vector<Range> ranges_;
   std::vector<std::string> unaddressable_;  // per record: why it cannot be written alone ("" when it can)
   std::map<std::vector<std::size_t>, Batch> batches_;  // per set of columns written
   std::vector<std::pair<std::size_t, std::string>> failed_;
@@ -185,6 +201,12 @@ class OdbcDatabase : public SwitcherDatabase {
       quote_ = Narrow(quote, static_cast<std::size_t>(quote_length) / sizeof(SQLWCHAR));
     }
     if (quote_ == " ") quote_.clear();  // the driver quotes no identifiers
+    SQLWCHAR dbms[64] = {};
+    SQLSMALLINT dbms_length = 0;
+    if (Ok(SQLGetInfoW(dbc_->get(), SQL_DBMS_NAME, dbms, sizeof dbms, &dbms_length))) {
+      dbms_ = Narrow(dbms, std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(dbms_length, 0)) /
+                                                     sizeof(SQLWCHAR), 63));
+    }
   }
 
   ~OdbcDatabase() override {
@@ -203,9 +225,8 @@ class OdbcDatabase : public SwitcherDatabase {
     const std::size_t key_column = static_cast<std::size_t>(key - columns.begin());
     OdbcRecordset::Contents contents;
     contents.row_id = RowIdColumn(actual, key->name);
-    contents.image = TableImage(columns.size());
     ReadKeys(actual, *key, contents);
-    ReadFields(actual, columns, key->name, contents);
+    PlanRanges(actual, columns, key->name, contents);
     std::string key_name = key->name;
     return std::make_unique<OdbcRecordset>(*this, actual, std::move(key_name), std::move(columns), key_column,
                                            std::move(contents));
@@ -260,6 +281,11 @@ class OdbcDatabase : public SwitcherDatabase {
     return q + quote_;
   }
   ChangeLog& changes() { return changes_; }
+  // True for engines known to take a list of rows in one INSERT
+  // ("VALUES (1),(2)"); others are sent parameter arrays.
+  bool TakesRowLists() const { return dbms_ == "PostgreSQL" || dbms_.rfind("SQLite", 0) == 0; }
+  // Runs one statement that takes no parameters.
+  void Run(const std::string& sql) { Statement(dbc_->get(), sql, Timeout()).Execute({}); }
   std::size_t RowsPerCall() const { return std::max<std::size_t>(options_.rows_per_call, 1); }
 
   void Opened(OdbcRecordset* r) { open_.insert(r); }
@@ -325,47 +351,58 @@ class OdbcDatabase : public SwitcherDatabase {
               });
   }
 
-  // Every field of every record, a range of keys at a time, so that neither
-  // the driver nor this program holds more of the table's text than one
-  // range besides the image.
-  void ReadFields(const std::string& table, const std::vector<ColumnRule>& columns, const std::string& key,
-                  OdbcRecordset::Contents& contents) {
+  // The fields are read a range of keys at a time, each range when one of
+  // its records is first needed: a run that writes a few records reads a
+  // few ranges, and neither the driver nor this program holds more of the
+  // table's text at once than one range besides what was read.
+  void PlanRanges(const std::string& table, const std::vector<ColumnRule>& columns, const std::string& key,
+                  OdbcRecordset::Contents& contents) const {
     const std::vector<FieldValue>& keys = contents.keys;
-    std::string select = "SELECT ";
-    std::vector<std::size_t> widths;
+    contents.select = "SELECT ";
     for (std::size_t c = 0; c < columns.size(); ++c) {
-      select += (c == 0 ? "" : ", ") + Quote(columns[c].name);
-      widths.push_back(ReadWidth(columns[c]));
+      contents.select += (c == 0 ? "" : ", ") + Quote(columns[c].name);
+      contents.widths.push_back(ReadWidth(columns[c]));
     }
-    select += " FROM " + Quote(table) + " WHERE " + Quote(key);
-    const std::string order = OrderBy(key, contents.row_id);
+    contents.select += " FROM " + Quote(table) + " WHERE " + Quote(key);
+    contents.order = OrderBy(key, contents.row_id);
     constexpr std::size_t kRange = 4096;
     auto is_null = [&](std::size_t i) { return std::holds_alternative<std::monostate>(keys[i]); };
     for (std::size_t first = 0; first < keys.size();) {
+      OdbcRecordset::Range range;
+      range.first = first;
       std::size_t end = first + 1;
-      std::vector<FieldValue> params;
-      std::string where;
       if (is_null(first)) {
         while (end < keys.size() && is_null(end)) ++end;
-        where = " IS NULL";
+        range.where = " IS NULL";
       } else {
         // A range never ends inside a run of equal keys, nor takes in a Null.
         while (end < keys.size() && !is_null(end) && (end - first < kRange || keys[end] == keys[end - 1])) ++end;
-        where = " >= ? AND " + Quote(key) + " <= ?";
-        params = {keys[first], keys[end - 1]};
+        range.where = " >= ? AND " + Quote(key) + " <= ?";
+        range.params = {keys[first], keys[end - 1]};
       }
-      const std::size_t before = contents.image.rows();
-      Cached(select + where + order).ReadAll(params, widths, RowsPerCall(), [&](const std::vector<CellText>& cells, const std::vector<bool>& whole) {
-        if (contents.image.rows() - before >= end - first) return;  // counted below
-        for (std::size_t c = 0; c < columns.size(); ++c) contents.image.Append(cells[c], whole[c], columns[c]);
-      });
-      if (contents.image.rows() - before != end - first) {
-        throw DatabaseError("table " + table + " changed while it was read; nothing was changed");
-      }
+      range.end = end;
+      contents.ranges.push_back(std::move(range));
       first = end;
     }
   }
 
+ public:
+  // The fields of the records of `range`.
+  std::unique_ptr<TableImage> ReadRange(const std::string& select, const std::string& order,
+                                        const std::vector<std::size_t>& widths, const std::vector<ColumnRule>& columns,
+                                        const OdbcRecordset::Range& range, const std::string& table) {
+    auto image = std::make_unique<TableImage>(columns.size());
+    const std::size_t expected = range.end - range.first;
+    Cached(select + range.where + order)
+        .ReadAll(range.params, widths, RowsPerCall(), [&](const std::vector<CellText>& cells, const std::vector<bool>& whole) {
+          if (image->rows() >= expected) return;  // counted below
+          for (std::size_t c = 0; c < columns.size(); ++c) image->Append(cells[c], whole[c], columns[c]);
+        });
+    if (image->rows() != expected) throw DatabaseFailure("table " + table + " changed while it was read");
+    return image;
+  }
+
+ private:
   // The column that identifies each record of `table` for the whole
   // transaction (SQLite's rowid), when the driver names one other than the
   // key; "" when records are addressed by their key.
@@ -398,6 +435,7 @@ class OdbcDatabase : public SwitcherDatabase {
   bool connected_ = false;
   bool in_transaction_ = false;
   std::string quote_ = "\"";
+  std::string dbms_;  // the engine's name, as the driver gives it
   std::map<std::string, std::unique_ptr<Statement>> cache_;
   ChangeLog changes_{options_.count_changes, options_.track_changes};
   std::set<OdbcRecordset*> open_;
@@ -406,9 +444,10 @@ class OdbcDatabase : public SwitcherDatabase {
 
 OdbcRecordset::OdbcRecordset(OdbcDatabase& db, std::string table, std::string key_field, std::vector<ColumnRule> columns,
                              std::size_t key_column, Contents contents)
-    : BufferedRecordset(std::move(table), std::move(key_field), std::move(columns), std::move(contents.keys)),
+    : BufferedRecordset(std::move(table), std::move(key_field), std::move(columns), contents.keys),
       db_(db), key_column_(key_column), row_id_(std::move(contents.row_id)), row_ids_(std::move(contents.row_ids)),
-      image_(std::move(contents.image)) {
+      keys_(std::move(contents.keys)), select_(std::move(contents.select)), order_(std::move(contents.order)),
+      widths_(std::move(contents.widths)), ranges_(std::move(contents.ranges)) {
   if (row_id_.empty()) MarkUnaddressable();
   db_.Opened(this);
 }
@@ -430,13 +469,13 @@ OdbcRecordset::~OdbcRecordset() {
 void OdbcRecordset::MarkUnaddressable() {
   std::map<std::string, std::vector<std::size_t>> by_key;
   std::vector<std::size_t> nulls;
-  for (std::size_t r = 0; r < image_.rows(); ++r) {
-    const FieldValue key = image_.Get(r, key_column_);
+  for (std::size_t r = 0; r < keys_.size(); ++r) {
+    const FieldValue& key = keys_[r];
     if (std::holds_alternative<std::monostate>(key)) nulls.push_back(r);
     else by_key[FieldValueText(key)].push_back(r);
   }
   auto mark = [&](std::size_t r, const std::string& why) {
-    if (unaddressable_.empty()) unaddressable_.assign(image_.rows(), "");
+    if (unaddressable_.empty()) unaddressable_.assign(keys_.size(), "");
     unaddressable_[r] = why;
   };
   for (const std::size_t r : nulls) {
@@ -456,19 +495,30 @@ std::string OdbcRecordset::WhereClause() const {
 }
 
 FieldValue OdbcRecordset::Address(std::size_t record) const {
-  return row_id_.empty() ? image_.Get(record, key_column_) : row_ids_[record];
+  return row_id_.empty() ? keys_[record] : row_ids_[record];
+}
+
+TableImage& OdbcRecordset::Image(std::size_t record, std::size_t& row) {
+  const auto after = std::upper_bound(ranges_.begin(), ranges_.end(), record,
+                                      [](std::size_t r, const Range& range) { return r < range.first; });
+  Range& range = *(after - 1);
+  if (!range.image) range.image = db_.ReadRange(select_, order_, widths_, columns(), range, table());
+  row = record - range.first;
+  return *range.image;
 }
 
 FieldValue OdbcRecordset::Stored(std::size_t column) {
   const std::size_t record = position();
-  if (image_.Known(record, column)) return image_.Get(record, column);
+  std::size_t row = 0;
+  TableImage& image = Image(record, row);
+  if (image.Known(row, column)) return image.Get(row, column);
   // A value too long to read with the others is read alone.
   if (!unaddressable_.empty() && !unaddressable_[record].empty()) throw DatabaseError(unaddressable_[record]);
   Statement& select = db_.Cached("SELECT " + db_.Quote(columns()[column].name) + " FROM " + db_.Quote(table()) + WhereClause());
   select.Execute({Address(record)});
   if (!select.Fetch()) throw DatabaseError("the record has gone");
   FieldValue v = FromText(select.Text(1), columns()[column]);
-  image_.Set(record, column, v);
+  image.Set(row, column, v);
   return v;
 }
 
@@ -486,7 +536,9 @@ void OdbcRecordset::Write(const Assignments& assignments) {
     LogChanges(assignments, [&](std::size_t i) { return Stored(assignments[i].first); }, db_.changes());
   }
   if (written.empty()) return;
-  for (std::size_t i = 0; i < written.size(); ++i) image_.Set(record, written[i], row[i]);
+  std::size_t image_row = 0;
+  TableImage& image = Image(record, image_row);
+  for (std::size_t i = 0; i < written.size(); ++i) image.Set(image_row, written[i], row[i]);
   row.push_back(Address(record));
   Batch& batch = batches_[written];
   batch.rows.push_back(std::move(row));
@@ -577,12 +629,23 @@ void CreateOdbcSwitcherDatabase(const std::string& connection, const DatabaseSiz
       sql += ", " + db->Quote(name) + " " + declared;
     }
     db->Cached(sql + ")").Execute({});
+    const std::string insert = "INSERT INTO " + db->Quote(t.name) + " (" + db->Quote(t.key) + ") VALUES ";
+    if (db->TakesRowLists()) {
+      // The keys are this program's own numbers: a list of them is safe to spell out.
+      for (int first = 1; first <= t.records; first += 1024) {
+        std::string sql = insert;
+        for (int k = first; k <= std::min(first + 1023, t.records); ++k) {
+          sql += (k == first ? "(" : ",(") + std::to_string(k) + ")";
+        }
+        db->Run(sql);
+      }
+      continue;
+    }
     std::vector<std::vector<FieldValue>> rows;
     for (int k = 1; k <= t.records; ++k) rows.push_back({std::int64_t{k}});
-    db->Cached("INSERT INTO " + db->Quote(t.name) + " (" + db->Quote(t.key) + ") VALUES (?)")
-        .ExecuteRows(rows, db->RowsPerCall(), [&](std::size_t row, const std::string& why) {
-          throw DatabaseError("record " + std::to_string(row + 1) + " of " + std::string(t.name) + " not made: " + why);
-        });
+    db->Cached(insert + "(?)").ExecuteRows(rows, db->RowsPerCall(), [&](std::size_t row, const std::string& why) {
+      throw DatabaseError("record " + std::to_string(row + 1) + " of " + std::string(t.name) + " not made: " + why);
+    });
   }
   db->Commit();
 }
