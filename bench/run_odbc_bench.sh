@@ -75,7 +75,7 @@ report() {  # report LABEL BASELINE
   s=$(cut -d' ' -f1 <"$work/$1" | median)
   m=$(cut -d' ' -f2 <"$work/$1" | sort -n | tail -n 1)
   b=$(cut -d' ' -f1 <"$work/$2" | median)
-  printf '%-20s %7.2f s  %6.2fx  peak %6.1f MiB\n' "$1" "$s" "$(echo "$s / $b" | bc -l)" "$(echo "$m / 1024" | bc -l)"
+  awk -v l="$1" -v s="$s" -v b="$b" -v m="$m" 'BEGIN { printf "%-20s %7.2f s  %6.2fx  peak %6.1f MiB\n", l, s, s / b, m / 1024 }'
 }
 echo "medians of $runs runs; ratios to SQLite directly"
 for l in new-direct new-odbc-sqlite new-postgres; do report "$l" new-direct; done
