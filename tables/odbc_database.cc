@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -107,6 +108,11 @@ class TableImage {
   std::vector<Cell> cells_;
   std::string texts_;
 };
+
+// Records given the same values are written together from this many on, at
+// most this many addresses to a statement.
+constexpr std::size_t kSameValuesTogether = 4;
+constexpr std::size_t kAddressesPerList = 256;
 
 class OdbcDatabase;
 
@@ -548,12 +554,51 @@ void OdbcRecordset::Write(const Assignments& assignments) {
 
 void OdbcRecordset::Send(const std::vector<std::size_t>& columns, Batch& batch) {
   if (batch.rows.empty()) return;
-  std::string sql = "UPDATE " + db_.Quote(table()) + " SET ";
-  for (std::size_t i = 0; i < columns.size(); ++i) sql += (i == 0 ? "" : ",") + db_.Quote(this->columns()[columns[i]].name) + "=?";
   Batch sending = std::move(batch);
   batch = Batch{};
-  db_.Cached(sql + WhereClause()).ExecuteRows(sending.rows, db_.RowsPerCall(), [&](std::size_t row, const std::string& why) {
-    failed_.emplace_back(sending.records[row], why);
+  std::string set = "UPDATE " + db_.Quote(table()) + " SET ";
+  for (std::size_t i = 0; i < columns.size(); ++i) set += (i == 0 ? "" : ",") + db_.Quote(this->columns()[columns[i]].name) + "=?";
+  // A record written twice before it was sent keeps its last values.
+  std::vector<std::size_t> last;
+  std::unordered_set<std::size_t> seen;
+  for (std::size_t r = sending.rows.size(); r-- > 0;) {
+    if (seen.insert(sending.records[r]).second) last.push_back(r);
+  }
+  std::reverse(last.begin(), last.end());
+  // Records given the same values are written a few hundred to a statement
+  // ("WHERE key IN (...)"): a numbering that gives most records one value
+  // costs a few statements, not one a record.
+  std::map<std::vector<FieldValue>, std::vector<std::size_t>> same;
+  for (const std::size_t r : last) same[{sending.rows[r].begin(), sending.rows[r].end() - 1}].push_back(r);
+  std::vector<std::vector<FieldValue>> alone;
+  std::vector<std::size_t> alone_records;
+  auto send_alone = [&](std::size_t r) {
+    alone.push_back(std::move(sending.rows[r]));
+    alone_records.push_back(sending.records[r]);
+  };
+  const std::string address = db_.Quote(row_id_.empty() ? this->columns()[key_column_].name : row_id_);
+  for (const auto& [values, rows] : same) {
+    if (rows.size() < kSameValuesTogether) {
+      for (const std::size_t r : rows) send_alone(r);
+      continue;
+    }
+    for (std::size_t first = 0; first < rows.size(); first += kAddressesPerList) {
+      const std::size_t end = std::min(first + kAddressesPerList, rows.size());
+      std::vector<FieldValue> params = values;
+      std::string in;
+      for (std::size_t i = first; i < end; ++i) {
+        in += i == first ? "?" : ",?";
+        params.push_back(sending.rows[rows[i]].back());
+      }
+      try {
+        db_.Cached(set + " WHERE " + address + " IN (" + in + ")").Execute(params);
+      } catch (const DatabaseError&) {
+        for (std::size_t i = first; i < end; ++i) send_alone(rows[i]);  // each alone tells which failed
+      }
+    }
+  }
+  db_.Cached(set + WhereClause()).ExecuteRows(alone, db_.RowsPerCall(), [&](std::size_t row, const std::string& why) {
+    failed_.emplace_back(alone_records[row], why);
   });
 }
 
