@@ -114,6 +114,8 @@ class BufferedRecordset : public Recordset {
   const std::vector<ColumnRule>& columns() const { return columns_; }
   std::size_t position() const { return pos_; }
   const FieldValue& key() const { return keys_[pos_]; }
+  const FieldValue& KeyOf(std::size_t record) const { return keys_[record]; }
+  std::size_t RecordCount() const { return keys_.size(); }
 
  private:
   // The column of `field`, matched without regard to case; each spelling is

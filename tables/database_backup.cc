@@ -105,7 +105,6 @@ DatabaseBackup::~DatabaseBackup() {
 }
 
 Status DatabaseBackup::Stage(const fs::path& database, DatabaseKind kind) {
-  database_ = database;
   backup_ = BackupPathFor(database);
   earlier_ = backup_.parent_path() / ("." + Utf8Path(backup_.filename()) + ".earlier");
   const fs::path copy = backup_.parent_path() / TemporaryFileName(backup_, std::random_device{}());

@@ -56,7 +56,7 @@ class DatabaseBackup {
   enum class State { kEmpty, kStaged, kInPlace, kDone };
   State state_ = State::kEmpty;
   bool had_earlier_ = false;  // an earlier backup was set aside
-  std::filesystem::path database_, backup_, earlier_;
+  std::filesystem::path backup_, earlier_;
   OutputBatch batch_;
 };
 

@@ -168,15 +168,12 @@ bool Statement::ExecuteArray(const std::vector<std::vector<FieldValue>>& rows, s
     return false;
   }
   std::vector<SQLUSMALLINT> status(count, SQL_PARAM_UNUSED);
-  SQLULEN processed = 0;
   SetAttr(stmt, SQL_ATTR_PARAM_STATUS_PTR, static_cast<void*>(status.data()));
-  SetAttr(stmt, SQL_ATTR_PARAMS_PROCESSED_PTR, static_cast<void*>(&processed));
   auto reset = [&] {
     SQLFreeStmt(stmt, SQL_CLOSE);
     SQLFreeStmt(stmt, SQL_RESET_PARAMS);
     SetAttr(stmt, SQL_ATTR_PARAMSET_SIZE, SQLULEN{1});
     SetAttr(stmt, SQL_ATTR_PARAM_STATUS_PTR, static_cast<void*>(nullptr));
-    SetAttr(stmt, SQL_ATTR_PARAMS_PROCESSED_PTR, static_cast<void*>(nullptr));
   };
   // Column-wise arrays, one per parameter: numbers, or texts of the widest's room.
   struct Column {

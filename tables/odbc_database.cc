@@ -60,8 +60,8 @@ std::size_t ReadWidth(const ColumnRule& rule) {
   return 256;
 }
 
-// A table as read when its recordset opens: every field of every record, in
-// key order, kept compactly (a large table has a million fields).
+// A range of a table's records as read: every field of each, in key order,
+// kept compactly (a large table has a million fields).
 class TableImage {
  public:
   explicit TableImage(std::size_t columns) : columns_(columns) {}
@@ -116,10 +116,11 @@ constexpr std::size_t kAddressesPerList = 256;
 
 class OdbcDatabase;
 
-// A table's records, read whole when opened. Fields are served from that
-// image; an update writes only the fields whose value changes, and updates
-// are sent a batch at a time (one call per batch where the driver takes
-// parameter arrays). Each record is addressed by the driver's row
+// A table's records: their keys read when opened, their fields a range at a
+// time when first needed and served from that image. An update writes only
+// the fields whose value changes, and updates are sent a batch at a time
+// (one call per batch where the driver takes parameter arrays, one
+// statement for records given the same values). Each record is addressed by the driver's row
 // identifier where it offers one, else by its key; records whose key is
 // Null or shared cannot then be addressed alone and are not written.
 class OdbcRecordset : public BufferedRecordset {
@@ -171,7 +172,6 @@ class OdbcRecordset : public BufferedRecordset {
   std::size_t key_column_;
   std::string row_id_;
   std::vector<FieldValue> row_ids_;
-  std::vector<FieldValue> keys_;
   std::string select_, order_;
   std::vector<std::size_t> widths_;
   std::vector<Range> ranges_;
@@ -450,9 +450,9 @@ class OdbcDatabase : public SwitcherDatabase {
 
 OdbcRecordset::OdbcRecordset(OdbcDatabase& db, std::string table, std::string key_field, std::vector<ColumnRule> columns,
                              std::size_t key_column, Contents contents)
-    : BufferedRecordset(std::move(table), std::move(key_field), std::move(columns), contents.keys),
+    : BufferedRecordset(std::move(table), std::move(key_field), std::move(columns), std::move(contents.keys)),
       db_(db), key_column_(key_column), row_id_(std::move(contents.row_id)), row_ids_(std::move(contents.row_ids)),
-      keys_(std::move(contents.keys)), select_(std::move(contents.select)), order_(std::move(contents.order)),
+      select_(std::move(contents.select)), order_(std::move(contents.order)),
       widths_(std::move(contents.widths)), ranges_(std::move(contents.ranges)) {
   if (row_id_.empty()) MarkUnaddressable();
   db_.Opened(this);
@@ -475,13 +475,13 @@ OdbcRecordset::~OdbcRecordset() {
 void OdbcRecordset::MarkUnaddressable() {
   std::map<std::string, std::vector<std::size_t>> by_key;
   std::vector<std::size_t> nulls;
-  for (std::size_t r = 0; r < keys_.size(); ++r) {
-    const FieldValue& key = keys_[r];
+  for (std::size_t r = 0; r < RecordCount(); ++r) {
+    const FieldValue& key = KeyOf(r);
     if (std::holds_alternative<std::monostate>(key)) nulls.push_back(r);
     else by_key[FieldValueText(key)].push_back(r);
   }
   auto mark = [&](std::size_t r, const std::string& why) {
-    if (unaddressable_.empty()) unaddressable_.assign(keys_.size(), "");
+    if (unaddressable_.empty()) unaddressable_.assign(RecordCount(), "");
     unaddressable_[r] = why;
   };
   for (const std::size_t r : nulls) {
@@ -501,7 +501,7 @@ std::string OdbcRecordset::WhereClause() const {
 }
 
 FieldValue OdbcRecordset::Address(std::size_t record) const {
-  return row_id_.empty() ? keys_[record] : row_ids_[record];
+  return row_id_.empty() ? KeyOf(record) : row_ids_[record];
 }
 
 TableImage& OdbcRecordset::Image(std::size_t record, std::size_t& row) {

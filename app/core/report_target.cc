@@ -6,6 +6,7 @@
 #include "base/file_platform.h"
 #include "base/output_file.h"
 #include "base/utf8.h"
+#include "tables/column_rule.h"
 #include "tables/connection_string.h"
 #include "tables/database_backup.h"
 
@@ -13,11 +14,6 @@ namespace kvr {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
-  return s;
-}
 
 // A path spelled the way the file system resolves it: absolute, links and
 // "." and ".." resolved as far as the path exists, and on Windows without
@@ -72,7 +68,7 @@ std::vector<ProtectedFile> ProtectedFilesOf(std::string_view command, const std:
   }
   // A file-based engine reached through ODBC names its file.
   for (const ConnectionAttribute& a : SplitConnectionString(location.value)) {
-    std::string key = Lower(std::string(a.key));
+    std::string key = Lower(a.key);
     key.erase(std::remove_if(key.begin(), key.end(), [](unsigned char c) { return std::isspace(c); }), key.end());
     std::string value(a.value);
     if (value.size() >= 2 && value.front() == '{' && value.back() == '}') value = value.substr(1, value.size() - 2);
