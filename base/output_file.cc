@@ -166,16 +166,18 @@ bool IsReservedDeviceName(std::string_view name) {
          stem[3] <= '9';
 }
 
-std::optional<std::string> UnsafeFileNameReason(std::string_view name) {
-  if (name.find("..") != std::string_view::npos) return "it holds \"..\"";
-  if (IsReservedDeviceName(name)) return "\"" + std::string(name) + "\" names a device on Windows";
+Status CheckFileNameComponent(std::string_view name) {
+  if (name.find("..") != std::string_view::npos) return Status::Error("it holds \"..\"");
+  if (IsReservedDeviceName(name)) return Status::Error("\"" + std::string(name) + "\" names a device on Windows");
   for (const char c : name) {
     const auto u = static_cast<unsigned char>(c);
-    if (c == '/' || c == '\\') return "it holds a path separator";
-    if (u < 0x20 || u == 0x7F) return "it holds a control character";
-    if (std::strchr("<>:\"|?*", c) != nullptr) return std::string("it holds \"") + c + "\", which file names cannot hold";
+    if (c == '/' || c == '\\') return Status::Error("it holds a path separator");
+    if (u < 0x20 || u == 0x7F) return Status::Error("it holds a control character");
+    if (std::strchr("<>:\"|?*", c) != nullptr) {
+      return Status::Error(std::string("it holds \"") + c + "\", which file names cannot hold");
+    }
   }
-  return std::nullopt;
+  return Status::Ok();
 }
 
 bool RegularFileExists(const std::filesystem::path& path) {

@@ -93,8 +93,8 @@ std::string TemporaryFileName(const std::filesystem::path& target, unsigned long
 // Why `name` cannot be used as one file-name component taken from a workbook
 // (a path separator, "..", a character Windows file names forbid: < > : " / \ | ? *,
 // a control character, or a name Windows keeps for a device: CON, PRN, AUX,
-// NUL, COM1-9, LPT1-9, with or without extension), or nullopt when it is safe.
-std::optional<std::string> UnsafeFileNameReason(std::string_view name);
+// NUL, COM1-9, LPT1-9, with or without extension); OK when it is safe.
+Status CheckFileNameComponent(std::string_view name);
 
 // True when a regular file (not a folder) exists at `path`.
 bool RegularFileExists(const std::filesystem::path& path);

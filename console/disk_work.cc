@@ -38,9 +38,9 @@ void Drop(const PreparedFile& file, OutputBatch& batch) {
 PreparedFile PrepareConsoleConfig(const std::filesystem::path& folder, const std::string& system_name,
                                   const ConsoleConfigTable& table, OutputBatch* batch) {
   const std::string name = system_name + ".con";
-  if (const auto why = UnsafeFileNameReason(system_name)) {
+  if (const Status usable = CheckFileNameComponent(system_name); !usable.ok()) {
     return Refused(folder / PathFromUtf8(name), name,
-                   "no console configuration file written: the system name cannot name a file (" + *why + ")",
+                   "no console configuration file written: the system name cannot name a file (" + usable.why() + ")",
                    ErrorCode::kPathFileAccess);
   }
   const std::filesystem::path path = folder / PathFromUtf8(name);
@@ -72,10 +72,10 @@ std::vector<PreparedFile> PrepareModuleFiles(const std::filesystem::path& folder
     const ConsoleRecord& console = table[static_cast<std::size_t>(n)];
     const std::string name = ModuleFileName(system_name, console, n);
     const std::string& source = console.consoleName.empty() ? system_name : console.consoleName;
-    if (const auto why = UnsafeFileNameReason(source)) {
+    if (const Status usable = CheckFileNameComponent(source); !usable.ok()) {
       files.push_back(Refused(folder / PathFromUtf8(name), name,
                               "no module file written for console " + std::to_string(n) +
-                                  ": the name cannot name a file (" + *why + ")",
+                                  ": the name cannot name a file (" + usable.why() + ")",
                               ErrorCode::kPathFileAccess));
       continue;
     }

@@ -1,37 +1,23 @@
 #include "app/cli/cli.h"
 
 #include <CLI/CLI.hpp>
-#ifdef _WIN32
-#include <io.h>
-#define KVR_ISATTY(fd) _isatty(fd)
-#else
-#include <unistd.h>
-#define KVR_ISATTY(fd) ::isatty(fd)
-#endif
-
 #include <algorithm>
-#include <fstream>
-#include <iostream>
-#include <map>
-#include <nlohmann/json.hpp>
+#include <optional>
 #include <ostream>
-#include <set>
 #include <string>
 
+#include "app/cli/file_commands.h"
+#include "app/cli/terminal.h"
+#include "app/core/output_folder.h"
+#include "app/core/plant_size.h"
 #include "app/core/report_target.h"
-#include "app/core/runs.h"
+#include "app/core/run_record.h"
 #include "base/interrupt.h"
 #include "base/nearest.h"
-#include "base/output_file.h"
-#include "base/problems.h"
 #include "base/utf8.h"
-#include "console/con_format.h"
+#include "tables/connection_string.h"
 #include "tables/new_database.h"
 #include "tables/odbc_database.h"
-#include "workbook/cell_convert.h"
-#include "workbook/system_settings.h"
-#include "workbook/workbook.h"
-#include "xpoints/crosspoints.h"
 
 namespace kvr {
 namespace {
@@ -45,7 +31,7 @@ class ArgumentChooser : public FileChooser {
   ArgumentChooser(std::string database, std::string workbook)
       : database_(std::move(database)), workbook_(std::move(workbook)) {}
   std::string GetFileName(const std::string&, const std::string& sExtension, int) override {
-    const std::string& path = sExtension == "mdb" ? database_ : workbook_;
+    const std::string& path = AsksForDatabase(sExtension) ? database_ : workbook_;
     if (ParseDatabaseLocation(path).odbc()) return path;  // a connection string, not a file
     if (path.empty()) return path;
     std::error_code ec;
@@ -57,48 +43,15 @@ class ArgumentChooser : public FileChooser {
   std::string database_, workbook_;
 };
 
-// --yes / --no, else a prompt on an interactive terminal, else No.
-class TerminalQuestion : public OverwriteQuestion {
- public:
-  TerminalQuestion(std::optional<bool> answer, std::ostream& err) : answer_(answer), err_(err) {}
-  bool Ask(const std::string& text, const std::string& title) override {
-    std::string shown = text;
-    std::replace(shown.begin(), shown.end(), '\r', '\n');
-    if (answer_) {
-      if (!*answer_) {
-        err_ << "kvrconversion: kept " << shown.substr(0, shown.find(" exists.")) << " (it exists; --no); give --yes "
-             << "to replace it\n";
-      }
-      return *answer_;
-    }
-    if (KVR_ISATTY(0) && KVR_ISATTY(2)) {  // standard input and error
-      err_ << title << ": " << shown << " [Y/n] " << std::flush;
-      std::string line;
-      if (!std::getline(std::cin, line)) return false;
-      return line.empty() || line[0] == 'y' || line[0] == 'Y';
-    }
-    err_ << "kvrconversion: kept " << shown.substr(0, shown.find(" exists.")) << " (it exists, and no terminal to ask "
-         << "on); give --yes to replace it\n";
-    return false;
-  }
-
- private:
-  std::optional<bool> answer_;
-  std::ostream& err_;
-};
-
 class QuietStatus : public StatusSink {
  public:
   void SetStatus(const std::string&) override {}
 };
 
-// The problems, then the notices, one per line.
-void PrintProblems(const Problems& problems, std::ostream& err) {
-  for (const auto& p : problems.list()) err << "problem: " << p.ToString() << '\n';
-  for (const auto& n : problems.notices()) err << "notice: " << n.ToString() << '\n';
-}
-
-int Finish(const RunResult& result, bool strict, std::ostream& out, std::ostream& err) {
+// Prints what the run did (stdout) and its problems and notices (stderr);
+// returns the exit status.
+int Finish(const RunRecord& record, std::ostream& out, std::ostream& err) {
+  const RunResult& result = record.result;
   switch (result.outcome) {
     case RunResult::Outcome::kCancelled:
       err << "kvrconversion: no file given\n";
@@ -132,18 +85,16 @@ int Finish(const RunResult& result, bool strict, std::ostream& out, std::ostream
     err << "kvrconversion: interrupted after the changes were kept; the run was completed as listed\n";
     return kExitInterrupted;
   }
-  return ExitStatus(result, strict);
+  return record.exit_status;
 }
 
-void PrintDryRun(const RunResult& result, bool verbose, std::ostream& out) {
+void PrintDryRun(const RunRecord& record, bool verbose, std::ostream& out) {
+  const RunResult& result = record.result;
   out << "dry run: nothing was written\n";
   if (!result.database_read) {
     out << "the database could not be read, so no change can be previewed (the problems say why)\n";
   }
-  for (const std::string_view table : kSwitcherTables) {
-    if (!result.database_read) break;
-    const auto it = result.changed.find(std::string(table));
-    const ChangeCount count = it == result.changed.end() ? ChangeCount{} : it->second;
+  for (const auto& [table, count] : record.Changes()) {
     out << table << ": " << count.records << " record(s), " << count.fields << " field(s) would change\n";
   }
   if (verbose) {
@@ -155,105 +106,9 @@ void PrintDryRun(const RunResult& result, bool verbose, std::ostream& out) {
   for (const auto& name : result.would_write) out << "would write " << name << '\n';
 }
 
-int RunSheet(const std::string& workbook_path, const std::string& sheet, std::ostream& out, std::ostream& err) {
-  try {
-    auto workbook = OpenWorkbook(PathFromUtf8(workbook_path));
-    const auto index = FindSheet(*workbook, sheet);
-    if (!index) {
-      err << "kvrconversion: " << workbook_path << " has no sheet \"" << sheet << "\"\n";
-      return kExitNotRun;
-    }
-    const SheetGrid grid = workbook->ReadSheet(*index);
-    nlohmann::ordered_json cells = nlohmann::ordered_json::array();
-    for (int r = 1; r <= grid.rows(); ++r) {
-      nlohmann::ordered_json row = nlohmann::ordered_json::array();
-      for (int c = 1; c <= grid.columns(); ++c) {
-        const auto text = CellText(grid, r, c);
-        row.push_back(text ? nlohmann::ordered_json(*text) : nlohmann::ordered_json(nullptr));
-      }
-      cells.push_back(std::move(row));
-    }
-    nlohmann::ordered_json doc;
-    doc["rows"] = grid.rows();
-    doc["columns"] = grid.columns();
-    doc["cells"] = std::move(cells);
-    out << doc.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
-    return kExitOk;
-  } catch (const std::exception& e) {
-    err << "kvrconversion: " << e.what() << '\n';
-    return kExitNotRun;
-  }
-}
-
-int RunSystem(const std::string& workbook_path, std::ostream& out, std::ostream& err) {
-  Problems problems;
-  SystemSettings s;
-  try {
-    auto workbook = OpenWorkbook(PathFromUtf8(workbook_path));
-    s = ReadSystemSettings(OpenSheetGrid(*workbook, "System", problems), problems);
-  } catch (const std::exception& e) {
-    err << "kvrconversion: " << e.what() << '\n';
-    return kExitNotRun;
-  }
-  out << "SystemName: " << s.SystemName << '\n'
-      << "InputCount: " << s.InputCount << '\n'
-      << "OutputCount: " << s.OutputCount << '\n'
-      << "ConsoleCount: " << s.ConsoleCount << '\n';
-  PrintProblems(problems, err);
-  return problems.empty() ? kExitOk : kExitProblems;
-}
-
-// The files inspect reads: each format's size is fixed or bounded, so a
-// file is measured before a byte of it is read.
-struct InspectFormat {
-  const char* extension;
-  std::uintmax_t max_bytes;
-  Result<std::string> (*describe)(std::string_view bytes);
-};
-constexpr InspectFormat kInspectFormats[] = {
-    {".con", kConFileBytes, DescribeConsoleConfigFile},
-    {".cns", kCnsMaxFileBytes, DescribeModuleFile},
-    {".xpt", kCrosspointMaxFileBytes, DescribeCrosspointFile},
-};
-
-int RunInspect(const std::string& path, std::ostream& out, std::ostream& err) {
-  if (const auto why = UnreadableFileReason(PathFromUtf8(path))) {
-    err << "kvrconversion: cannot inspect " << path << ": it " << why->why << '\n';
-    return kExitNotRun;
-  }
-  std::string ext = Utf8Path(PathFromUtf8(path).extension());
-  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
-  const auto format = std::find_if(std::begin(kInspectFormats), std::end(kInspectFormats),
-                                   [&](const InspectFormat& f) { return ext == f.extension; });
-  if (format == std::end(kInspectFormats)) {
-    err << "kvrconversion: " << path << ": inspect reads .con, .cns and .xpt files\n";
-    return kExitNotRun;
-  }
-  std::error_code ec;
-  const std::uintmax_t size = fs::file_size(PathFromUtf8(path), ec);
-  if (ec || size > format->max_bytes) {
-    err << "kvrconversion: " << path << ": a " << format->extension << " file holds at most " << format->max_bytes
-        << " bytes; this one has " << (ec ? std::string("an unknown size") : std::to_string(size)) << '\n';
-    return kExitNotRun;
-  }
-  std::ifstream in(PathFromUtf8(path), std::ios::binary);
-  std::string bytes(static_cast<std::size_t>(size), '\0');
-  if (!in || !in.read(bytes.data(), static_cast<std::streamsize>(size)) || in.peek() != EOF) {
-    err << "kvrconversion: cannot read " << path << " whole\n";
-    return kExitNotRun;
-  }
-  const Result<std::string> text = format->describe(bytes);
-  if (!text.ok()) {
-    err << "kvrconversion: " << path << ": " << text.why() << '\n';
-    return kExitNotRun;
-  }
-  out << *text;
-  return kExitOk;
-}
-
 // Everything the options of all commands fill.
 struct Options {
-  std::string workbook, database, sheet, output_dir = ".", inspect_file, help_topic, report;
+  std::string workbook, database, sheet, output_dir = ".", inspect_file, help_topic, report, sizes_from;
   bool big_switch = false, yes = false, no = false, dry_run = false, verbose = false, strict = false,
        no_backup = false;
   DatabaseSizes sizes;
@@ -274,23 +129,42 @@ CLI::Validator TableSize() {
 }
 
 int RunConversionCommand(CLI::App& command, const Options& o, std::ostream& out, std::ostream& err);
-int RunNewDatabase(const Options& o, std::ostream& out, std::ostream& err) {
+// new-database: the sizes given, or those the workbook's plant needs with
+// any size given still taking precedence.
+int RunNewDatabase(CLI::App& command, const Options& o, std::ostream& out, std::ostream& err) {
+  DatabaseSizes sizes = o.sizes;
+  if (!o.sizes_from.empty()) {
+    const Result<DatabaseSizes> plant = DatabaseSizesFor(PathFromUtf8(o.sizes_from));
+    if (!plant.ok()) {
+      err << "kvrconversion: cannot size the database from " << o.sizes_from << ": " << plant.why() << '\n';
+      return kExitNotRun;
+    }
+    const std::pair<const char*, int DatabaseSizes::*> fields[] = {
+        {"--inputs", &DatabaseSizes::inputs},       {"--outputs", &DatabaseSizes::outputs},
+        {"--consoles", &DatabaseSizes::consoles},   {"--locations", &DatabaseSizes::locations},
+        {"--sets", &DatabaseSizes::sets}};
+    for (const auto& [option, field] : fields) {
+      if (command.count(option) == 0) sizes.*field = (*plant).*field;
+    }
+  }
   try {
     const DatabaseLocation location = ParseDatabaseLocation(o.database);
-    if (location.odbc()) CreateOdbcSwitcherDatabase(location.value, o.sizes);
-    else CreateSwitcherDatabase(PathFromUtf8(location.value), o.sizes);
+    if (location.odbc()) CreateOdbcSwitcherDatabase(location.value, sizes);
+    else CreateSwitcherDatabase(PathFromUtf8(location.value), sizes);
   } catch (const std::exception& e) {
     err << "kvrconversion: " << e.what() << '\n';
     return kExitNotRun;
   }
-  out << "created " << RedactDatabaseArgument(o.database) << '\n';
+  out << "created " << RedactDatabaseArgument(o.database) << " with " << sizes.inputs << " inputs, " << sizes.outputs
+      << " outputs, " << sizes.consoles << " consoles, " << sizes.locations << " locations and " << sizes.sets
+      << " sets\n";
   return kExitOk;
 }
 
 // One command: its name, what it does, examples, its options, and how it runs.
 struct Command {
   const char* name;
-  const char* summary;
+  const char* summary;  // nullptr for a command that runs over a workbook: the window's summary is used
   const char* examples;
   void (*define)(CLI::App& command, Options& o);
   int (*run)(CLI::App& command, const Options& o, std::ostream& out, std::ostream& err);
@@ -300,7 +174,7 @@ void WorkbookOption(CLI::App& c, Options& o) {
   c.add_option("--workbook", o.workbook, "Workbook (.xlsx, .xlsm, .ods or .xls)")->required()->type_name("PATH");
 }
 void OutputDirOption(CLI::App& c, Options& o, const char* what) {
-  c.add_option("--output-dir", o.output_dir, std::string("Folder for ") + what + " (default: the current folder)")
+  c.add_option("--output-dir", o.output_dir, std::string("Folder for ") + what + " (default: the current folder; made if missing)")
       ->type_name("DIR");
 }
 // --strict and --report, which every command that reads the workbook's sheets takes.
@@ -314,7 +188,7 @@ void ReportOptions(CLI::App& c, Options& o) {
 }
 
 const Command kCommands[] = {
-    {"convert", "Update the switcher database from the workbook, then write the .con and .cns files",
+    {"convert", nullptr,
      "  kvrconversion convert --database Switcher.db --workbook plant.xlsx --output-dir out\n"
      "  kvrconversion convert --database \"odbc:DSN=plant\" --workbook plant.xlsx --dry-run --verbose",
      [](CLI::App& c, Options& o) {
@@ -332,7 +206,7 @@ const Command kCommands[] = {
        ReportOptions(c, o);
      },
      RunConversionCommand},
-    {"demo-ini", "Write DemoSetup.ini from the workbook's frame and console sheets",
+    {"demo-ini", nullptr,
      "  kvrconversion demo-ini --workbook plant.xlsx --output-dir out",
      [](CLI::App& c, Options& o) {
        WorkbookOption(c, o);
@@ -340,7 +214,7 @@ const Command kCommands[] = {
        ReportOptions(c, o);
      },
      RunConversionCommand},
-    {"xpoints", "Write the crosspoint file from the workbook's \"Crosspoints\" sheet",
+    {"xpoints", nullptr,
      "  kvrconversion xpoints --workbook plant.xlsx --output-dir out",
      [](CLI::App& c, Options& o) {
        WorkbookOption(c, o);
@@ -348,7 +222,7 @@ const Command kCommands[] = {
        ReportOptions(c, o);
      },
      RunConversionCommand},
-    {"check", "Read every sheet the other commands read and list problems and notices; nothing is written",
+    {"check", nullptr,
      "  kvrconversion check --workbook plant.xlsx\n"
      "  kvrconversion check --workbook plant.xlsx --big-switch --strict --report check.json",
      [](CLI::App& c, Options& o) {
@@ -358,6 +232,7 @@ const Command kCommands[] = {
      },
      RunConversionCommand},
     {"new-database", "Create an empty switcher database",
+     "  kvrconversion new-database --database Switcher.db --workbook plant.xlsx\n"
      "  kvrconversion new-database --database Switcher.db --inputs 256 --outputs 192",
      [](CLI::App& c, Options& o) {
        c.add_option("--database", o.database,
@@ -373,8 +248,12 @@ const Command kCommands[] = {
            ->check(TableSize())->type_name("N");
        c.add_option("--sets", o.sizes.sets, "OptoRelaySets records, 0 to 32767 (default 32)")
            ->check(TableSize())->type_name("N");
+       c.add_option("--workbook", o.sizes_from,
+                    "Size every table for this workbook's plant (its System counts and the numbers on its Location, "
+                    "Console Name and RC sheets); a size given as an option still holds")
+           ->type_name("PATH");
      },
-     [](CLI::App&, const Options& o, std::ostream& out, std::ostream& err) { return RunNewDatabase(o, out, err); }},
+     RunNewDatabase},
     {"inspect", "Decode a .con, .cns or .xpt file into a readable table",
      "  kvrconversion inspect \"out/Plant A.con\"",
      [](CLI::App& c, Options& o) { c.add_option("file", o.inspect_file, "The file")->required()->type_name("FILE"); },
@@ -442,23 +321,13 @@ int UsageError(CLI::App& app, const CLI::ParseError& e, std::ostream& err) {
   return kExitNotRun;
 }
 
-// Why the run's outputs cannot go to `output_dir`, or nullopt. check writes
-// nothing and takes no folder.
-std::optional<std::string> OutputFolderProblem(const std::string& command, const std::string& output_dir) {
-  if (command == "check") return std::nullopt;
-  std::error_code ec;
-  const fs::path folder = PathFromUtf8(output_dir);
-  if (fs::is_directory(folder, ec)) return std::nullopt;
-  return "output folder " + output_dir + (fs::exists(folder, ec) ? " is a file, not a folder" : " does not exist");
-}
-
 int RunConversionCommand(CLI::App& command, const Options& o, std::ostream& out, std::ostream& err) {
-  const std::string name = command.get_name();
+  const RunCommand& run = *FindRunCommand(command.get_name());
   if (o.yes && o.no) {
     err << "kvrconversion: --yes and --no cannot both be given\n";
     return kExitNotRun;
   }
-  if (name != "check" && o.verbose && !o.dry_run) {
+  if (run.writes_files && o.verbose && !o.dry_run) {
     err << "kvrconversion: --verbose lists the changes of a dry run; give it with --dry-run\n";
     return kExitNotRun;
   }
@@ -466,40 +335,52 @@ int RunConversionCommand(CLI::App& command, const Options& o, std::ostream& out,
   const fs::path output_folder = fs::weakly_canonical(fs::absolute(PathFromUtf8(o.output_dir)), ec);
   const fs::path report = PathFromUtf8(o.report);
   if (!o.report.empty()) {
-    const auto files = ProtectedFilesOf(name, o.workbook, o.database);
-    if (const auto why = ReportTargetRefusal(report, name, files, name == "check" ? fs::path() : output_folder)) {
+    const auto files = ProtectedFilesOf(run.name, o.workbook, o.database);
+    if (const auto why = ReportTargetRefusal(report, run.name, files, run.writes_files ? output_folder : fs::path())) {
       err << "kvrconversion: the report cannot be written to " << o.report << ": " << *why
           << "; nothing was run\n";
       return kExitNotRun;
     }
   }
-  RunResult result;
   ArgumentChooser chooser(o.database, o.workbook);
   TerminalQuestion question(o.yes ? std::optional<bool>(true) : o.no ? std::optional<bool>(false) : std::nullopt, err);
   QuietStatus status;
+  RunProgress progress;
   RunContext ctx{chooser, question, status, o.big_switch, output_folder};
   ctx.dry_run = o.dry_run;
   ctx.backup = !o.no_backup;
   ctx.count_changes = o.dry_run || !o.report.empty();  // only what is shown is counted: it costs a read per record
-  if (const auto why = OutputFolderProblem(name, o.output_dir)) {
-    result.outcome = RunResult::Outcome::kNotRun;
-    result.reason = *why;
-  } else {
-    auto vars = std::make_unique<Variables>();
-    if (name == "convert") result = ConversionRun(*vars, ctx);
-    else if (name == "demo-ini") result = DemoIniRun(*vars, ctx);
-    else if (name == "xpoints") result = CrosspointExportRun(*vars, ctx);
-    else result = CheckRun(*vars, ctx);
+  ctx.progress = &progress;
+  const RunInputs given{std::string(run.name), o.workbook, RedactDatabaseArgument(o.database), output_folder,
+                        o.big_switch, o.dry_run, o.strict, KVR_VERSION};
+
+  // A missing output folder is made (a dry run writes nothing, and makes none).
+  Result<fs::path> created = fs::path();
+  if (run.writes_files && !o.dry_run) created = PrepareOutputFolder(output_folder);
+  else if (run.writes_files && fs::exists(output_folder, ec) && !fs::is_directory(output_folder, ec)) {
+    created = Status::Error("output folder " + o.output_dir + " is a file, not a folder");
   }
-  if (o.dry_run && result.outcome == RunResult::Outcome::kCompleted) PrintDryRun(result, o.verbose, out);
-  const int exit_status = Finish(result, o.strict, out, err);
+  RunRecord record;
+  if (!created.ok()) {
+    record = RecordNotRun(run, given, created.why());
+  } else {
+    TerminalProgress shown(progress, err, IsTerminal(2));
+    question.StopsFirst(&shown);
+    auto vars = std::make_unique<Variables>();
+    record = RunAndRecord(run, *vars, ctx, given);
+    shown.Stop();
+    question.StopsFirst(nullptr);
+    if (record.result.outcome == RunResult::Outcome::kCompleted) {
+      if (!created->empty()) out << "created folder " << Utf8Path(output_folder) << '\n';
+    } else {
+      RemoveIfNothingCame(*created);
+    }
+  }
+  if (o.dry_run && record.result.outcome == RunResult::Outcome::kCompleted) PrintDryRun(record, o.verbose, out);
+  const int exit_status = Finish(record, out, err);
   if (o.report.empty()) return exit_status;
-  const RunInputs inputs{name, o.workbook, RedactDatabaseArgument(o.database), ctx.output_folder, o.big_switch,
-                         o.dry_run, o.strict, KVR_VERSION};
-  Status written = Status::Ok();
-  if (const auto why = ReportTargetRefusal(report, inputs, result)) written = Status::Error(*why);
-  else written = WriteReportFile(report, ReportJson(inputs, result, exit_status, std::chrono::system_clock::now()));
-  if (!written.ok()) {
+  record.exit_status = exit_status;
+  if (const Status written = record.SaveJsonReport(report); !written.ok()) {
     err << "kvrconversion: report " << o.report << " not written: " << written.why() << '\n';
     return std::max(exit_status, kExitProblems);
   }
@@ -522,7 +403,8 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
   Options o;
   std::vector<std::pair<CLI::App*, const Command*>> commands;
   for (const Command& c : kCommands) {
-    CLI::App* sub = app.add_subcommand(c.name, c.summary);
+    const RunCommand* run = FindRunCommand(c.name);
+    CLI::App* sub = app.add_subcommand(c.name, c.summary != nullptr ? std::string(c.summary) : std::string(run->summary));
     sub->footer(std::string("Examples:\n") + c.examples);
     c.define(*sub, o);
     commands.emplace_back(sub, &c);

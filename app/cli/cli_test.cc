@@ -21,12 +21,12 @@
 namespace kvr {
 namespace {
 
-struct Result {
+struct CliResult {
   int status;
   std::string out, err;
 };
 
-Result RunCli(std::vector<const char*> args) {
+CliResult RunCli(std::vector<const char*> args) {
   args.insert(args.begin(), "kvrconversion");
   std::ostringstream out, err;
   const int status = RunCommandLine(static_cast<int>(args.size()), args.data(), out, err);
@@ -151,8 +151,32 @@ TEST_F(CommandLineRunTest, ConvertDryRunInspectAndExitStatuses) {
             std::string::npos);
   EXPECT_NE(r.err.find("problem: Destinations: the workbook has no sheet \"Destinations\""), std::string::npos);
   EXPECT_NE(r.out.find("Completed with"), std::string::npos);
-  EXPECT_EQ(RunCli({"xpoints", "--workbook", bad.c_str(), "--output-dir", (dir_ / "nope").string().c_str()}).status,
-            kExitNotRun);
+}
+
+// A missing output folder is made, parents and all, and said; one that
+// cannot be made ends the run; a run that does not run leaves none behind.
+TEST_F(CommandLineRunTest, MissingOutputFolderIsMade) {
+  const std::string wb = File("x.xlsx").string();
+  testing::WriteXlsx(wb, {{"System", {{std::string("Name:"), std::string("S")}}},
+                          {"Crosspoints", {{std::string("P-Level")}, {1.0}}}});
+  const auto made = dir_ / "new" / "deeper";
+  CliResult r = RunCli({"xpoints", "--workbook", wb.c_str(), "--output-dir", made.string().c_str()});
+  EXPECT_EQ(r.status, kExitOk) << r.err;
+  EXPECT_NE(r.out.find("created folder " + made.string()), std::string::npos) << r.out;
+  EXPECT_TRUE(std::filesystem::exists(made / "S Crosspoints.xpt"));
+
+  const auto unused = dir_ / "unused" / "deeper";
+  r = RunCli({"xpoints", "--workbook", File("missing.xlsx").string().c_str(), "--output-dir", unused.string().c_str()});
+  EXPECT_EQ(r.status, kExitNotRun);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "unused"));
+
+  testing::WriteBytes(File("a-file"), "x");
+  r = RunCli({"xpoints", "--workbook", wb.c_str(), "--output-dir", File("a-file").string().c_str()});
+  EXPECT_EQ(r.status, kExitNotRun);
+  EXPECT_NE(r.err.find("is a file, not a folder"), std::string::npos) << r.err;
+  r = RunCli({"xpoints", "--workbook", wb.c_str(), "--output-dir", (File("a-file") / "below").string().c_str()});
+  EXPECT_EQ(r.status, kExitNotRun);
+  EXPECT_NE(r.err.find("cannot be created"), std::string::npos) << r.err;
 }
 
 // Notices are printed after the problems and change the exit status only

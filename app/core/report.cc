@@ -36,6 +36,20 @@ Json EntryJson(const Problem& p, const char* kind) {
 
 }  // namespace
 
+std::vector<TableChanges> ChangesInTableOrder(const std::map<std::string, ChangeCount>& changed) {
+  std::vector<TableChanges> tables;
+  for (const std::string_view table : kSwitcherTables) {
+    const auto it = changed.find(std::string(table));
+    tables.push_back({table, it == changed.end() ? ChangeCount{} : it->second});
+  }
+  return tables;
+}
+
+std::vector<TableChanges> TablesOf(const RunInputs& inputs, const RunResult& result) {
+  if (inputs.database.empty() || result.outcome != RunResult::Outcome::kCompleted || !result.database_read) return {};
+  return ChangesInTableOrder(result.changed);
+}
+
 int ExitStatus(const RunResult& result, bool strict) {
   if (result.outcome == RunResult::Outcome::kInterrupted) return kExitInterrupted;
   if (result.outcome != RunResult::Outcome::kCompleted) return kExitNotRun;
@@ -82,12 +96,8 @@ std::string ReportJson(const RunInputs& inputs, const RunResult& result, int exi
   doc["problems"] = std::move(problems);
   doc["notices"] = std::move(notices);
   Json tables = Json::array();
-  if (!inputs.database.empty() && result.outcome == RunResult::Outcome::kCompleted && result.database_read) {
-    for (const std::string_view table : kSwitcherTables) {
-      const auto it = result.changed.find(std::string(table));
-      const ChangeCount count = it == result.changed.end() ? ChangeCount{} : it->second;
-      tables.push_back(Json{{"table", table}, {"records_changed", count.records}, {"fields_changed", count.fields}});
-    }
+  for (const auto& [table, count] : TablesOf(inputs, result)) {
+    tables.push_back(Json{{"table", table}, {"records_changed", count.records}, {"fields_changed", count.fields}});
   }
   doc["tables"] = std::move(tables);
   Json files = Json::array();
@@ -114,8 +124,8 @@ std::string ReportText(const RunInputs& inputs, const RunResult& result, int exi
     out += std::string("file ") + FileOutcome::KindName(f.kind) + ": " + Utf8Path(f.path) +
            (f.why.empty() ? "" : " (" + f.why + ")") + "\n";
   }
-  for (const auto& [table, count] : result.changed) {
-    out += "table " + table + ": " + std::to_string(count.records) + " records, " + std::to_string(count.fields) +
+  for (const auto& [table, count] : TablesOf(inputs, result)) {
+    out += "table " + std::string(table) + ": " + std::to_string(count.records) + " records, " + std::to_string(count.fields) +
            " fields changed\n";
   }
   for (const auto& p : result.problems.list()) out += "problem: " + p.ToString() + "\n";

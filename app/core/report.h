@@ -7,7 +7,10 @@
 
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "app/core/run_context.h"
 
@@ -35,6 +38,19 @@ struct RunInputs {
   bool strict = false;
   std::string version;   // the program's
 };
+
+// The records and fields changed in one table.
+struct TableChanges {
+  std::string_view table;
+  ChangeCount count;
+};
+// Every switcher table in table order with its counts, 0 for a table not in
+// `changed`.
+std::vector<TableChanges> ChangesInTableOrder(const std::map<std::string, ChangeCount>& changed);
+
+// The changes per table a report lists: ChangesInTableOrder when the run
+// completed with a database it read, none otherwise.
+std::vector<TableChanges> TablesOf(const RunInputs& inputs, const RunResult& result);
 
 // The report as one JSON document.
 std::string ReportJson(const RunInputs& inputs, const RunResult& result, int exit_status,

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/core/run_progress.h"
 #include "base/output_file.h"
 #include "base/overwrite_question.h"
 #include "base/problems.h"
@@ -25,18 +26,6 @@ class FileChooser {
   // chosen full path, or "" when the user cancelled.
   virtual std::string GetFileName(const std::string& sFileName, const std::string& sExtension, int iType) = 0;
 };
-
-// Where the window writes its outputs: the program's own folder when a file
-// can be made there (a portable copy), else `fallback` (a per-user folder,
-// made on first use), as an installed program's folder is not writable.
-// `fell_back` says which.
-std::filesystem::path OutputFolderFor(const std::filesystem::path& program_folder,
-                                      const std::filesystem::path& fallback, bool& fell_back);
-
-// The file patterns a chooser's first filter lists for `extension`: the
-// extension itself, then every other name of a file this program reads in
-// its place ("xls" also lists *.xlsx *.xlsm *.ods; "mdb" the SQLite names).
-std::string FilePatternsFor(const std::string& extension);
 
 // Shows the changes a conversion is about to make, once everything is read
 // and before anything is kept, and asks whether to go on.
@@ -65,6 +54,7 @@ struct RunContext {
   bool backup = true;                   // convert only: keep the database as it was as "<file>.bak"
   bool count_changes = true;            // convert only: count the records and fields changed per table
   ChangePreview* preview = nullptr;     // convert only: asked before the changes are kept
+  RunProgress* progress = nullptr;      // told of each sheet, table and stage, for a front end to show
 };
 
 struct RunResult {

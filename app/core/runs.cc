@@ -1,25 +1,19 @@
 #include "app/core/runs.h"
 
 #include <algorithm>
-#include <fstream>
-#include <random>
-#include <condition_variable>
 #include <functional>
-#include <iterator>
-#include <mutex>
-#include <new>
 #include <optional>
 #include <thread>
 #include <utility>
 
+#include "app/core/database_phase.h"
+#include "app/core/step.h"
 #include "base/interrupt.h"
-#include "base/utf8.h"
 #include "base/output_file.h"
+#include "base/utf8.h"
 #include "console/console_sheets.h"
 #include "console/disk_work.h"
 #include "demo/demo_ini.h"
-#include "tables/database_backup.h"
-#include "tables/odbc_database.h"
 #include "workbook/sheet_prefetch.h"
 #include "workbook/system_settings.h"
 #include "workbook/workbook.h"
@@ -27,22 +21,6 @@
 
 namespace kvr {
 namespace {
-
-// Runs one step; an exception that escapes it becomes a problem and the run
-// goes on with the next step.
-void Step(Problems& problems, const std::string& what, const std::function<void()>& step) {
-  try {
-    step();
-  } catch (const DatabaseFailure&) {
-    throw;  // ends the whole database phase
-  } catch (const WorkbookLimitError&) {
-    throw;  // ends the run before anything is written
-  } catch (const std::bad_alloc&) {
-    problems.Report(what, "out of memory; step skipped", ErrorCode::kApplicationDefined);
-  } catch (const std::exception& e) {
-    problems.Report(what, std::string(e.what()) + "; step skipped", ErrorCode::kApplicationDefined);
-  }
-}
 
 // Puts the run's staged files in place; those that fail are reported and
 // dropped from the files written.
@@ -67,32 +45,53 @@ void WriteOutput(const std::filesystem::path& path, std::string_view bytes, cons
   CommitOutputs(batch, result);
 }
 
-// Asks for the workbook and opens it, then shows "In Process". Returns
-// nullptr after setting the result's outcome when the user cancels or the
-// file cannot be read; the status is then left as it was.
-std::unique_ptr<Workbook> StartWithWorkbook(RunContext& ctx, RunResult& result) {
+// Asks for the workbook and opens it, then shows "In Process". When the
+// user cancels or the file cannot be read, the result's outcome and reason
+// are set and the status is left as it was: the failure holds no words of
+// its own.
+Result<std::unique_ptr<Workbook>> StartWithWorkbook(RunContext& ctx, RunResult& result) {
   const std::string path = ctx.chooser.GetFileName("Excel", "xls", 1);
+  auto not_run = [&](std::string reason) {
+    result.outcome = RunResult::Outcome::kNotRun;
+    result.reason = std::move(reason);
+    return Status::Error(result.reason);
+  };
   if (path.empty()) {
     result.outcome = RunResult::Outcome::kCancelled;
-    return nullptr;
+    return Status::Error("cancelled");
   }
   if (const auto why = UnreadableFileReason(PathFromUtf8(path))) {
-    result.outcome = RunResult::Outcome::kNotRun;
-    result.reason = why->missing ? "workbook not found: " + path : "not a workbook: " + path + " " + why->why;
-    return nullptr;
+    return not_run(why->missing ? "workbook not found: " + path : "not a workbook: " + path + " " + why->why);
   }
   std::unique_ptr<Workbook> workbook;
   try {
     workbook = OpenWorkbook(PathFromUtf8(path));
   } catch (const std::exception& e) {
-    result.outcome = RunResult::Outcome::kNotRun;
-    result.reason = e.what();
-    return nullptr;
+    return not_run(e.what());
   }
   StopIfInterrupted();
   ctx.status.SetStatus("In Process");
+  if (ctx.progress != nullptr) ctx.progress->Start();
   return workbook;
 }
+
+// Tells the front end's progress of each sheet as it is read.
+class SheetCounter {
+ public:
+  SheetCounter(RunProgress* progress, int total) : progress_(progress), total_(total) {}
+  void Next(std::string_view name) {
+    ++read_;
+    if (progress_ != nullptr) progress_->Sheet(read_, std::max(total_, read_), name);
+  }
+  void Done() {
+    if (progress_ != nullptr) progress_->SheetsDone();
+  }
+
+ private:
+  RunProgress* progress_;
+  int total_;
+  int read_ = 0;
+};
 
 RunResult Complete(RunContext& ctx, RunResult result) {
   std::vector<FileOutcome> files;
@@ -102,181 +101,6 @@ RunResult Complete(RunContext& ctx, RunResult result) {
   ctx.status.SetStatus("Completed");
   result.outcome = RunResult::Outcome::kCompleted;
   return result;
-}
-
-// The database phase: the seven table steps in one transaction.
-// How far the sheet phase has come, for a database phase running beside it:
-// each table step waits for the sheet it writes from, and the commit for the
-// whole sheet phase. An aborted sheet phase (a workbook past a bound) makes
-// every wait fail, and the database is rolled back.
-class SheetProgress {
- public:
-  void Reached(int sheets) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      reached_ = sheets;
-    }
-    changed_.notify_all();
-  }
-  void Abort() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      aborted_ = true;
-    }
-    changed_.notify_all();
-  }
-  bool WaitFor(int sheets) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return aborted_ || reached_ >= sheets; });
-    return !aborted_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  int reached_ = 0;
-  bool aborted_ = false;
-};
-
-// The channel sheets in reading order; a table step needs the sheet at its
-// number, the commit all of them and the module sheets after them.
-enum SheetStage : int { kSources = 1, kDestinations, kOpto, kRelay, kLocation, kConsoleName, kRc, kConsoleConfig,
-                        kAllSheets };
-
-// The switcher database at `path` opened for update (its transaction
-// begun), or nullptr after a problem placed at `place` says why not.
-std::unique_ptr<SwitcherDatabase> OpenForUpdate(const std::string& path, DatabaseKind kind,
-                                                const DatabaseOptions& options, const std::string& place,
-                                                Problems& problems) {
-  try {
-    if (kind == DatabaseKind::kSqlite) return OpenSqliteDatabase(PathFromUtf8(path), options);
-    if (kind == DatabaseKind::kOdbc) return OpenOdbcDatabase(path, options);
-    if (const auto jet = JetConnectionString(std::filesystem::absolute(PathFromUtf8(path)))) {
-      return OpenOdbcDatabase(*jet, options);
-    }
-    problems.Report(place,
-                    "this is a Jet database, and this machine has no Jet ODBC driver to open it with (on Windows it "
-                    "comes with the system; elsewhere give an ODBC connection as odbc:...). The database was left "
-                    "unchanged",
-                    ErrorCode::kDatabase);
-  } catch (const DatabaseError& e) {
-    problems.Report(place, std::string(e.what()) + "; the database was left unchanged", ErrorCode::kDatabase);
-  } catch (const DatabaseFailure& e) {
-    problems.Report(place, std::string(e.what()) + "; the database was left unchanged", ErrorCode::kDatabase);
-  }
-  return nullptr;
-}
-
-// The seven table steps, each once its sheet is read (`ready(stage)`; false
-// when the sheet phase was aborted). False when they did not all run: the
-// sheet phase ended early, or the database failed (reported at `place`).
-bool RunTableSteps(SwitcherDatabase& db, Variables& vars, const SystemSettings& system,
-                   const std::function<bool(int)>& ready, const std::string& place, Problems& problems) {
-  const std::pair<int, std::function<void()>> steps[] = {
-      {kSources, [&] { WriteInptAlphas(db, vars.inputs, system.InputCount, problems); }},
-      {kDestinations, [&] { WriteOutptAlphas(db, vars.outputs, system.OutputCount, problems); }},
-      {kOpto, [&] { WriteOptoAlphas(db, vars.optos, system.InputCount, problems); }},
-      {kRelay, [&] { WriteRelayAlphas(db, vars.relays, system.OutputCount, problems); }},
-      {kConsoleName, [&] { WriteConsoleAlphas(db, vars.console_names, problems); }},
-      {kLocation, [&] { WriteLocationAlphas(db, vars.locations, problems); }},
-      {kRc, [&] { WriteOptoRelaySets(db, vars.rc_sets, problems); }},
-  };
-  static_assert(std::size(steps) == kSwitcherTables.size());
-  try {
-    for (std::size_t i = 0; i < std::size(steps); ++i) {
-      if (!ready(steps[i].first) || InterruptRequested()) return false;
-      Step(problems, std::string(kSwitcherTables[i]), steps[i].second);
-    }
-  } catch (const DatabaseFailure& e) {
-    problems.Report(place, std::string("the database could not be updated (") + e.what() +
-                               "); nothing in it was changed",
-                    ErrorCode::kDatabase);
-    return false;
-  }
-  return true;
-}
-
-// Keeps the changes, once the preview (if any) lets it: the backup put in
-// place, then the commit; the backup is kept only when the commit is.
-// Anything else rolls the changes back and leaves an earlier backup as it was.
-void KeepChanges(SwitcherDatabase& db, DatabaseBackup* backup, RunContext& ctx, const std::string& place,
-                 RunResult& result) {
-  if (ctx.preview != nullptr && !ctx.preview->Apply(db.Changes().list(), db.Changes().counts())) {
-    db.Rollback();
-    result.changed.clear();
-    result.preview_cancelled = true;
-    result.reason = "the preview was cancelled: the database was left unchanged and no file was written";
-    return;
-  }
-  if (backup != nullptr) {
-    if (const Status s = backup->PutInPlace(); !s.ok()) {
-      db.Rollback();
-      result.changed.clear();
-      result.problems.Report(place, "no backup of the database could be made (" + s.why() +
-                                        "); the database was left unchanged", ErrorCode::kDatabase);
-      return;
-    }
-  }
-  try {
-    db.Commit();
-  } catch (const DatabaseError& e) {
-    if (backup != nullptr) backup->Undo();
-    result.changed.clear();
-    result.problems.Report(place, e.what(), ErrorCode::kDatabase);
-    return;
-  }
-  if (backup != nullptr) {
-    backup->Keep();
-    result.backup = backup->path();
-  }
-}
-
-// The database phase. With `progress`, it runs beside the sheet phase: each
-// step waits for its sheet, and the commit for the whole sheet phase.
-void UpdateDatabase(const std::string& path, DatabaseKind kind, Variables& vars,
-                    const SystemSettings& system, RunContext& ctx, RunResult& result,
-                    SheetProgress* progress = nullptr) {
-  Problems& problems = result.problems;
-  DatabaseOptions options;
-  options.track_changes = ctx.dry_run || ctx.preview != nullptr;
-  options.count_changes = ctx.count_changes;
-  // Where problems with the database as a whole are placed: its file, or its
-  // connection string without a password.
-  const std::string place = kind == DatabaseKind::kOdbc ? RedactConnectionString(path) : path;
-  const std::unique_ptr<SwitcherDatabase> db = OpenForUpdate(path, kind, options, place, problems);
-  if (!db) return;
-  // The backup is taken now, while the transaction keeps other writers out
-  // and before the first change; it is put in place just before the commit.
-  DatabaseBackup backup;
-  const bool back_up = ctx.backup && !ctx.dry_run && kind != DatabaseKind::kOdbc;
-  if (back_up) {
-    if (const Status s = backup.Stage(PathFromUtf8(path), kind); !s.ok()) {
-      db->Rollback();
-      problems.Report(place, "no backup of the database could be made (" + s.why() + "); the database was left unchanged",
-                      ErrorCode::kDatabase);
-      return;
-    }
-  }
-  auto ready = [&](int stage) { return progress == nullptr || progress->WaitFor(stage); };
-  if (!RunTableSteps(*db, vars, system, ready, place, problems)) {
-    db->Rollback();
-    result.interrupted = InterruptRequested();
-    return;
-  }
-  result.database_read = true;
-  result.changed = db->Changes().counts();
-  if (ctx.dry_run) {
-    result.changes = db->Changes().list();
-    db->Rollback();
-    return;
-  }
-  // The last safe point: past it the changes are kept and the files written.
-  if (!ready(kAllSheets) || InterruptRequested()) {
-    db->Rollback();
-    result.interrupted = InterruptRequested();
-    return;
-  }
-  KeepChanges(*db, back_up ? &backup : nullptr, ctx, place, result);
 }
 
 // The conversion's sheets after "System", in the designed order; `progress`
@@ -311,32 +135,6 @@ void ReadRunSheets(Sheet& sheet, const SystemSettings& system, int last_console,
   }
   progress.Reached(kAllSheets);
 }
-
-}  // namespace
-
-std::filesystem::path OutputFolderFor(const std::filesystem::path& program_folder,
-                                      const std::filesystem::path& fallback, bool& fell_back) {
-  // A probe file of our own hidden pattern, made and removed at once.
-  const auto probe = program_folder / TemporaryFileName(program_folder / "probe", std::random_device{}());
-  {
-    std::ofstream out(probe, std::ios::binary);
-    fell_back = !out;
-  }
-  std::error_code ec;
-  std::filesystem::remove(probe, ec);
-  if (!fell_back) return program_folder;
-  std::filesystem::create_directories(fallback, ec);
-  return fallback;
-}
-
-std::string FilePatternsFor(const std::string& extension) {
-  std::string patterns = "*." + extension;
-  if (extension == "xls") patterns += " *.xlsx *.xlsm *.ods";
-  else if (extension == "mdb") patterns += " *.db *.sqlite *.sqlite3";
-  return patterns;
-}
-
-namespace {
 
 // A workbook past a reader's bounds ends the run before anything is written:
 // it reads as not run, like a file that is no workbook.
@@ -373,6 +171,7 @@ void WriteConsoleFiles(const Variables& vars, const SystemSettings& system, RunC
   database_done();
   if (result.preview_cancelled) return;  // the staged files are dropped
   if (result.interrupted) throw RunInterrupted{};  // and so are they here
+  if (ctx.progress != nullptr) ctx.progress->Stage("Writing the files");
   Step(problems, "console configuration file", [&] {
     const auto path = SaveConsoleConfig(con, ctx.question, batch, problems, &result.files);
     if (!path.empty()) result.written.push_back(path);
@@ -417,29 +216,6 @@ SystemSettings ReadConversionSystem(Workbook& workbook, Problems& problems) {
   return system;
 }
 
-// The kind of database `db_path` names ("odbc:" and a connection string,
-// whose prefix is then taken off, or a file), or why it names none.
-Result<DatabaseKind> DatabaseKindOf(std::string& db_path) {
-  if (const DatabaseLocation location = ParseDatabaseLocation(db_path); location.odbc()) {
-    db_path = location.value;
-    return DatabaseKind::kOdbc;
-  }
-  if (const auto why = UnreadableFileReason(PathFromUtf8(db_path))) {
-    return Status::Error(why->missing ? "database not found: " + db_path
-                                      : "not a switcher database: " + db_path + " " + why->why);
-  }
-  DatabaseKind kind;
-  try {
-    kind = DetectDatabaseKind(PathFromUtf8(db_path));
-  } catch (const DatabaseError& e) {
-    return Status::Error(e.what());
-  }
-  if (kind == DatabaseKind::kOther) {
-    return Status::Error("not a switcher database: " + db_path + " is neither a SQLite nor a Jet database file");
-  }
-  return kind;
-}
-
 // The conversion's sheets after "System", in reading order.
 std::vector<std::string> ConversionSheetNames(int last_console) {
   std::vector<std::string> names = {"Sources", "Destinations", "Opto", "Relay", "Location", "Console Name", "RC",
@@ -472,24 +248,29 @@ void TakeDatabaseResult(RunResult database, RunResult& result) {
 RunResult ConversionRunBody(Variables& vars, RunContext& ctx) {
   vars.Clear();
   RunResult result;
-  std::string db_path = ctx.chooser.GetFileName("Switcher.mdb", "mdb", 1);
-  if (db_path.empty()) return result;  // cancelled
-  const auto kind = DatabaseKindOf(db_path);
-  if (!kind.ok()) {
+  const std::string db_argument = ctx.chooser.GetFileName("Switcher.mdb", "mdb", 1);
+  if (db_argument.empty()) return result;  // cancelled
+  const Result<DatabaseTarget> target = LocateDatabase(db_argument);
+  if (!target.ok()) {
     result.outcome = RunResult::Outcome::kNotRun;
-    result.reason = kind.why();
+    result.reason = target.why();
     return result;
   }
-  auto workbook = StartWithWorkbook(ctx, result);
-  if (!workbook) return result;
+  auto opened = StartWithWorkbook(ctx, result);
+  if (!opened.ok()) return result;
+  std::unique_ptr<Workbook> workbook = std::move(*opened);
 
   Problems& problems = result.problems;
   const SystemSettings system = ReadConversionSystem(*workbook, problems);
   const int last_console = std::min<int>(system.ConsoleCount, static_cast<int>(kConsoles) - 1);
+  const std::vector<std::string> sheet_names = ConversionSheetNames(last_console);
+  SheetCounter counter(ctx.progress, 1 + static_cast<int>(sheet_names.size()));
+  counter.Next("System");
   // Every later sheet is known now: they are read ahead, in the order taken.
-  std::optional<SheetPrefetcher> prefetch(std::in_place, *workbook, ConversionSheetNames(last_console));
+  std::optional<SheetPrefetcher> prefetch(std::in_place, *workbook, sheet_names);
   auto sheet = [&](const std::string& name) {
     StopIfInterrupted();
+    counter.Next(name);
     return prefetch->Take(name, problems);
   };
 
@@ -500,7 +281,7 @@ RunResult ConversionRunBody(Variables& vars, RunContext& ctx) {
   SheetProgress progress;
   std::jthread database_phase;
   if (!ctx.dry_run) {
-    database_phase = std::jthread([&] { UpdateDatabase(db_path, *kind, vars, system, ctx, database, &progress); });
+    database_phase = std::jthread([&] { UpdateDatabase(*target, vars, system, ctx, database, &progress); });
   }
   try {
     ReadRunSheets(sheet, system, last_console, vars, ctx, problems, progress);
@@ -508,12 +289,13 @@ RunResult ConversionRunBody(Variables& vars, RunContext& ctx) {
     progress.Abort();  // the database is rolled back
     throw;
   }
+  counter.Done();
   ReportConsolesPastTable(system, last_console, problems);
   prefetch.reset();
   workbook.reset();
 
   if (ctx.dry_run) {
-    UpdateDatabase(db_path, *kind, vars, system, ctx, result);  // after the sheets, as designed
+    UpdateDatabase(*target, vars, system, ctx, result);  // after the sheets, as designed
     if (result.interrupted) throw RunInterrupted{};
     result.would_write.push_back(system.SystemName + ".con");
     for (int n = 1; n <= last_console; ++n) {
@@ -534,8 +316,10 @@ RunResult ConversionRunBody(Variables& vars, RunContext& ctx) {
 }
 
 // The demo run's sheets after "System" (read by the caller into `demo`).
-void ReadDemoSheets(Workbook& workbook, DemoSystem& demo, Variables& vars, Problems& problems) {
+void ReadDemoSheets(Workbook& workbook, DemoSystem& demo, Variables& vars, Problems& problems,
+                    SheetCounter& counter) {
   const std::vector<std::string> sheet_names = workbook.SheetNames();
+  counter.Next("32QX");
   Step(problems, "32QX", [&] {
     if (!FindSheet(workbook, "32QX")) {
       problems.Report(Where::Sheet("32QX"), "the workbook has no sheet \"32QX\"; no frames or slots written",
@@ -555,6 +339,7 @@ void ReadDemoSheets(Workbook& workbook, DemoSystem& demo, Variables& vars, Probl
       break;
     }
     StopIfInterrupted();
+    counter.Next(name);
     Step(problems, name,
          [&] { ReadDemoConsoleSheet(OpenSheetGrid(workbook, name, problems), i + 1, vars.consoles, problems); });
   }
@@ -573,9 +358,9 @@ RunResult WorkbookRun(Variables& vars, RunContext& ctx, bool clear_status, Body 
   vars.Clear();
   RunResult result;
   if (clear_status) ctx.status.SetStatus("");
-  std::unique_ptr<Workbook> workbook = StartWithWorkbook(ctx, result);
-  if (!workbook) return result;
-  body(workbook, result);
+  auto opened = StartWithWorkbook(ctx, result);
+  if (!opened.ok()) return result;
+  body(*opened, result);
   return Complete(ctx, std::move(result));
 }
 
@@ -584,7 +369,10 @@ void DemoIniRunBody(Variables& vars, RunContext& ctx, std::unique_ptr<Workbook>&
   DemoSystem demo;
   Step(problems, "System",
        [&] { demo = DemoSystemFrom(ReadSystemSettings(OpenSheetGrid(*workbook, "System", problems), problems)); });
-  ReadDemoSheets(*workbook, demo, vars, problems);
+  SheetCounter counter(ctx.progress, 2 + std::clamp<int>(demo.ConsoleCount, 0, static_cast<int>(kConsoles)));
+  counter.Next("System");
+  ReadDemoSheets(*workbook, demo, vars, problems, counter);
+  counter.Done();
   workbook.reset();
 
   StopIfInterrupted();
@@ -605,21 +393,24 @@ void CrosspointExportRunBody(RunContext& ctx, std::unique_ptr<Workbook>& workboo
   Problems& problems = result.problems;
   std::string system_name;
   std::vector<CrosspointRecord> records;
+  SheetCounter counter(ctx.progress, 2);
+  counter.Next("System");
   Step(problems, "System",
        [&] { system_name = FirstSystemName(OpenSheetGrid(*workbook, "System", problems), problems); });
+  counter.Next("Crosspoints");
   Step(problems, "Crosspoints",
        [&] { records = ReadCrosspoints(OpenSheetGrid(*workbook, "Crosspoints", problems), problems); });
+  counter.Done();
   workbook.reset();
 
   NoteCrosspointFileName(system_name, problems);
   StopIfInterrupted();
   Step(problems, "crosspoint file", [&] {
     const std::string name = system_name + " Crosspoints.xpt";
-    if (const auto why = UnsafeFileNameReason(system_name)) {
-      problems.Report(name, "no crosspoint file written: the system name cannot name a file (" + *why + ")",
-                      ErrorCode::kPathFileAccess);
-      result.files.push_back({ctx.output_folder / name, FileOutcome::kNotWritten,
-                              "the system name cannot name a file (" + *why + ")"});
+    if (const Status usable = CheckFileNameComponent(system_name); !usable.ok()) {
+      const std::string why = "the system name cannot name a file (" + usable.why() + ")";
+      problems.Report(name, "no crosspoint file written: " + why, ErrorCode::kPathFileAccess);
+      result.files.push_back({ctx.output_folder / name, FileOutcome::kNotWritten, why});
       return;
     }
     WriteOutput(ctx.output_folder / PathFromUtf8(name), EncodeCrosspointFile(records), "crosspoint file", result);
@@ -633,9 +424,13 @@ void CheckRunBody(Variables& vars, RunContext& ctx, Workbook& workbook, RunResul
   Problems& problems = result.problems;
   const SystemSettings system = ReadConversionSystem(workbook, problems);
   const int last_console = std::min<int>(system.ConsoleCount, static_cast<int>(kConsoles) - 1);
+  const int demo_consoles = std::clamp<int>(system.ConsoleCount, 0, static_cast<int>(kConsoles));
+  SheetCounter counter(ctx.progress, 9 + last_console + 1 + demo_consoles + 1);
+  counter.Next("System");
   SheetProgress progress;
   auto sheet = [&](const std::string& name) {
     StopIfInterrupted();
+    counter.Next(name);
     return OpenSheetGrid(workbook, name, problems);
   };
   ReadRunSheets(sheet, system, last_console, vars, ctx, problems, progress);
@@ -650,11 +445,13 @@ void CheckRunBody(Variables& vars, RunContext& ctx, Workbook& workbook, RunResul
   vars.Clear();
   DemoSystem demo = DemoSystemFrom(system);
   Problems demo_problems;
-  ReadDemoSheets(workbook, demo, vars, demo_problems);
+  ReadDemoSheets(workbook, demo, vars, demo_problems, counter);
   problems.AppendNewPlaces(demo_problems);
 
+  counter.Next("Crosspoints");
   Step(problems, "Crosspoints", [&] { ReadCrosspoints(OpenSheetGrid(workbook, "Crosspoints", problems), problems); });
   NoteCrosspointFileName(system.SystemName, problems);
+  counter.Done();
 }
 
 }  // namespace

@@ -82,20 +82,6 @@ TEST_F(RunsTest, ConversionAsksForDatabaseThenWorkbookAndEndsCompleted) {
   const RunResult r = ConversionRun(*vars_, ctx);
   ASSERT_EQ(r.outcome, RunResult::Outcome::kCompleted) << r.reason;
   EXPECT_EQ(chooser_.asked, (std::vector<std::string>{"Switcher.mdb|mdb|1", "Excel|xls|1"}));
-  // An installed program's folder takes no files: outputs go to the user's.
-  bool fell_back = true;
-  EXPECT_EQ(OutputFolderFor(dir_, File("mine"), fell_back), dir_);
-  EXPECT_FALSE(fell_back);
-  for (const auto& e : std::filesystem::directory_iterator(dir_)) {
-    EXPECT_NE(e.path().filename().string().rfind(".probe", 0), 0u) << "a probe file was left";
-  }
-  testing::WriteBytes(File("not-a-folder"), "x");
-  EXPECT_EQ(OutputFolderFor(File("not-a-folder"), File("mine"), fell_back), File("mine"));
-  EXPECT_TRUE(fell_back);
-  EXPECT_TRUE(std::filesystem::is_directory(File("mine")));
-  // The choosers' first filters list every format read in those places.
-  EXPECT_EQ(FilePatternsFor("xls"), "*.xls *.xlsx *.xlsm *.ods");
-  EXPECT_EQ(FilePatternsFor("mdb"), "*.mdb *.db *.sqlite *.sqlite3");
   EXPECT_EQ(status_.shown, (std::vector<std::string>{"In Process", "Completed"}));
   EXPECT_EQ(Query(db_, "SELECT Label FROM InptAlphas WHERE \"Chan Num\"=1"), "Mic 1");
   EXPECT_EQ(r.written.size(), 2u);

@@ -27,6 +27,8 @@ int main(int argc, char** argv) {
   }
   std::signal(SIGXFSZ, SIG_IGN);
   QApplication app(argc, argv);
+  QCoreApplication::setOrganizationName("KVR Conversion");
+  QCoreApplication::setApplicationName("KVR Conversion");
   std::setlocale(LC_NUMERIC, "C");  // number texts never follow the desktop's locale
   kvr::MainWindow window;
   window.show();

@@ -4,43 +4,50 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QDialog>
-#include <QDialogButtonBox>
+#include <QDesktopServices>
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QSettings>
 #include <QStandardPaths>
-#include <QTextStream>
 #include <QThread>
-#include <QVBoxLayout>
+#include <QTimer>
+#include <QUrl>
 
-#include "app/core/runs.h"
+#include "app/gui/gui_util.h"
 #include "base/interrupt.h"
 #include "base/utf8.h"
 
 namespace kvr {
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+// Where the chosen output folder is remembered between starts.
+constexpr const char* kOutputFolderKey = "outputFolder";
 
-// The standard file dialog, as the runs ask for files.
+// The standard file dialog, as the runs ask for files. Its title is the
+// design's; its labels say which file is asked for.
 class DialogChooser : public FileChooser {
  public:
   explicit DialogChooser(QWidget* parent) : parent_(parent) {}
   std::string GetFileName(const std::string& sFileName, const std::string& sExtension, int iType) override {
     QFileDialog dialog(parent_, "Specify File Name", QCoreApplication::applicationDirPath());
+    dialog.setOption(QFileDialog::DontUseNativeDialog);  // so that its labels can name the file
     const QStringList filters = MainWindow::DialogFilters(sExtension);
     dialog.setNameFilters(filters);
     dialog.selectNameFilter(filters.first());
     dialog.setAcceptMode(iType == 1 ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);  // the callers check that the file exists
+    const bool database = AsksForDatabase(sExtension);
+    dialog.setLabelText(QFileDialog::FileName, database ? "Switcher database:" : "Workbook:");
+    dialog.setLabelText(QFileDialog::FileType, database ? "Database files:" : "Workbook files:");
+    dialog.setLabelText(QFileDialog::Accept, "Open");
     dialog.selectFile(Q(sFileName));
+    FitToScreen(&dialog, 720, 460);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return "";
     return dialog.selectedFiles().first().toStdString();
   }
@@ -69,11 +76,22 @@ QIcon MakeIcon() {
   return QIcon(pixmap);
 }
 
+// The colour a run's summary is drawn in.
+const char* ColourOf(Severity severity) {
+  switch (severity) {
+    case Severity::kProblems: return "#b00020";
+    case Severity::kNotices:
+    case Severity::kStopped: return "#8a5a00";
+    case Severity::kClean: break;
+  }
+  return "#1d3557";
+}
+
 }  // namespace
 
-// Carries the worker thread's calls to the window's thread: the file dialog
-// and the overwrite question wait there for the user; status texts are posted.
-// The files chosen are kept for the run's details.
+// Carries the worker thread's calls to the window's thread: the file dialog,
+// the overwrite question and the preview wait there for the user; status
+// texts are posted.
 class MainWindow::Bridge : public FileChooser, public OverwriteQuestion, public StatusSink, public ChangePreview {
  public:
   explicit Bridge(MainWindow* window) : window_(window) {}
@@ -81,7 +99,6 @@ class MainWindow::Bridge : public FileChooser, public OverwriteQuestion, public 
   std::string GetFileName(const std::string& name, const std::string& ext, int type) override {
     std::string result;
     OnWindowThread([&] { result = window_->chooser_->GetFileName(name, ext, type); });
-    (ext == "mdb" ? database : workbook) = result;
     return result;
   }
   bool Apply(const std::vector<FieldChange>& changes, const std::map<std::string, ChangeCount>& counts) override {
@@ -110,8 +127,6 @@ class MainWindow::Bridge : public FileChooser, public OverwriteQuestion, public 
     });
     return yes;
   }
-  std::string database, workbook;  // as chosen for the current run
-
   void SetStatus(const std::string& text) override {
     QMetaObject::invokeMethod(window_, [w = window_, t = Q(text)] { w->lblStatus_->setText(t); }, Qt::QueuedConnection);
   }
@@ -141,7 +156,13 @@ MainWindow::MainWindow(FileChooser* chooser, OverwriteQuestion* question, QStrin
     chooser_ = dialog_chooser_.get();
   }
   bridge_ = std::make_unique<Bridge>(this);
+  PlaceControls();
+  ConnectControls();
+  chosen_folder_ = QSettings().value(kOutputFolderKey).toString();
+  if (!chosen_folder_.isEmpty()) ShowOutputFolder(CurrentOutputFolder().path);
+}
 
+void MainWindow::PlaceControls() {
   const qreal dpi = screen() != nullptr ? screen()->logicalDotsPerInch() : 96.0;
   auto place = [&](QWidget* w, const char* name, int left, int top, int width, int height) {
     w->setObjectName(name);
@@ -161,30 +182,55 @@ MainWindow::MainWindow(FileChooser* chooser, OverwriteQuestion* question, QStrin
   place(cmdXpoints_, "cmdXpoints", 1800, 2400, 1215, 495);
   cmdStart_ = new QPushButton("Convert", this);
   place(cmdStart_, "cmdStart", 3480, 2400, 975, 495);
-  // What the last run did, counted under the status; a click shows the details.
+  // What the last run did, counted under the status; a click shows the
+  // details. While a long run goes on, where it is shows in its place.
   cmdDetails_ = new QPushButton(this);
   place(cmdDetails_, "cmdDetails", 1200, 1335, 3255, 300);
   cmdDetails_->setFlat(true);
   cmdDetails_->hide();
+  lblProgress_ = new QLabel(this);
+  place(lblProgress_, "lblProgress", 1200, 1335, 3255, 300);
+  lblProgress_->hide();
+  // Above the status: where the outputs go (a link that opens the folder),
+  // and a button to choose another.
+  lblOutputs_ = new QLabel(this);
+  place(lblOutputs_, "lblOutputs", 360, 150, 3000, 300);
+  lblOutputs_->setTextFormat(Qt::RichText);
+  lblOutputs_->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+  cmdOutputs_ = new QPushButton("Folder...", this);
+  place(cmdOutputs_, "cmdOutputs", 3480, 105, 975, 390);
+  cmdOutputs_->setToolTip("Choose the folder the outputs go to");
   setFixedSize(Twips(4680, dpi), Twips(3195, dpi));
+  progress_timer_ = new QTimer(this);
+  progress_timer_->setInterval(200);
 
-  // Enter on the focused command button starts it, as on a dialog's buttons;
-  // the focused control shows its focus ring from the start.
+  // Enter on the focused command button starts it, as on a dialog's buttons.
   for (QPushButton* b : {cmdStart_, cmdIni_, cmdXpoints_}) b->setAutoDefault(true);
-
-  // Tab order: cmdStart, (lblStatus takes no focus), cmdIni, cmdXpoints, chkBigSwitch.
+  // Tab order: cmdStart, (lblStatus takes no focus), cmdIni, cmdXpoints,
+  // chkBigSwitch, then what this window adds.
   cmdStart_->setFocus();
   setTabOrder(cmdStart_, cmdIni_);
   setTabOrder(cmdIni_, cmdXpoints_);
   setTabOrder(cmdXpoints_, chkBigSwitch_);
   setTabOrder(chkBigSwitch_, chkPreview_);
   setTabOrder(chkPreview_, cmdDetails_);
+  setTabOrder(cmdDetails_, lblOutputs_);
+  setTabOrder(lblOutputs_, cmdOutputs_);
+}
 
+void MainWindow::ConnectControls() {
   connect(cmdStart_, &QPushButton::clicked, this, &MainWindow::cmdStart_Click);
   connect(cmdIni_, &QPushButton::clicked, this, &MainWindow::cmdIni_Click);
   connect(cmdXpoints_, &QPushButton::clicked, this, &MainWindow::cmdXpoints_Click);
   connect(chkBigSwitch_, &QCheckBox::clicked, this, &MainWindow::chkBigSwitch_Click);
   connect(cmdDetails_, &QPushButton::clicked, this, &MainWindow::ShowDetails);
+  connect(lblOutputs_, &QLabel::linkActivated, this, [this] { OpenOutputFolder(); });
+  connect(cmdOutputs_, &QPushButton::clicked, this, [this] {
+    const QString start = shown_folder_.empty() ? QDir::homePath() : Q(Utf8Path(shown_folder_));
+    const QString folder = QFileDialog::getExistingDirectory(this, "Choose the output folder", start);
+    if (!folder.isEmpty()) SetOutputFolder(folder);
+  });
+  connect(progress_timer_, &QTimer::timeout, this, &MainWindow::ShowProgress);
 }
 
 MainWindow::~MainWindow() = default;
@@ -232,85 +278,124 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 
 void MainWindow::chkBigSwitch_Click() { BigSwitch = chkBigSwitch_->checkState() == Qt::Checked; }
 
-void MainWindow::cmdStart_Click() { Start(&ConversionRun, "convert"); }
-void MainWindow::cmdIni_Click() { Start(&DemoIniRun, "demo-ini"); }
-void MainWindow::cmdXpoints_Click() { Start(&CrosspointExportRun, "xpoints"); }
+void MainWindow::cmdStart_Click() { Start("convert", cmdStart_); }
+void MainWindow::cmdIni_Click() { Start("demo-ini", cmdIni_); }
+void MainWindow::cmdXpoints_Click() { Start("xpoints", cmdXpoints_); }
 
 void MainWindow::SetBusy(bool busy) {
   busy_ = busy;
   for (QWidget* w : {static_cast<QWidget*>(cmdStart_), static_cast<QWidget*>(cmdIni_),
                      static_cast<QWidget*>(cmdXpoints_), static_cast<QWidget*>(chkBigSwitch_),
-                     static_cast<QWidget*>(chkPreview_)}) {
+                     static_cast<QWidget*>(chkPreview_), static_cast<QWidget*>(cmdOutputs_)}) {
     w->setEnabled(!busy);
   }
 }
 
-void MainWindow::Start(RunFunction run, const char* command) {
+OutputFolder MainWindow::CurrentOutputFolder() const {
+  // The user's choice; else the program's own folder for a portable copy;
+  // an installed program's folder is not writable, so then "KVR Conversion"
+  // under the documents.
+  const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  return WindowOutputFolder(PathFromUtf8(chosen_folder_.toStdString()),
+                            PathFromUtf8((program_folder_.isEmpty() ? AppFolder() : program_folder_).toStdString()),
+                            PathFromUtf8((documents + "/KVR Conversion").toStdString()));
+}
+
+void MainWindow::SetOutputFolder(const QString& folder) {
+  chosen_folder_ = folder;
+  QSettings settings;
+  if (folder.isEmpty()) settings.remove(kOutputFolderKey);
+  else settings.setValue(kOutputFolderKey, folder);
+  ShowOutputFolder(CurrentOutputFolder().path);
+}
+
+void MainWindow::ShowOutputFolder(const std::filesystem::path& folder) {
+  shown_folder_ = folder;
+  const QString path = QDir::toNativeSeparators(Q(Utf8Path(folder)));
+  const QFontMetrics metrics(lblOutputs_->font());
+  const QString shown =
+      metrics.elidedText(path, Qt::ElideMiddle, lblOutputs_->width() - metrics.horizontalAdvance("Outputs: ") - 4);
+  lblOutputs_->setText("Outputs: <a href=\"folder\">" + shown.toHtmlEscaped() + "</a>");
+  lblOutputs_->setToolTip(path + "\nClick to open it");
+}
+
+void MainWindow::OpenOutputFolder() {
+  QString why;
+  std::error_code ec;
+  if (!std::filesystem::is_directory(shown_folder_, ec)) why = "it no longer exists.";
+  else if (!QDesktopServices::openUrl(QUrl::fromLocalFile(Q(Utf8Path(shown_folder_))))) {
+    why = "the desktop has no program to show folders with.";
+  }
+  if (why.isEmpty()) return;
+  auto* box = new QMessageBox(QMessageBox::Warning, "KVR Conversion",
+                              "Cannot open the output folder " + Q(Utf8Path(shown_folder_)) + ": " + why,
+                              QMessageBox::Ok, this);
+  box->setObjectName("openFolderMessage");
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->open();
+}
+
+void MainWindow::ShowProgress() {
+  if (!progress_.ShowNow()) return;
+  lblProgress_->setText(Q(progress_.Text()));
+  lblProgress_->show();
+}
+
+void MainWindow::Start(std::string_view command, QPushButton* origin) {
   if (busy_) return;  // one command at a time: two runs must never share the tables
   SetBusy(true);
   ClearInterrupt();
   // The details line belongs to one run: a new command starts without it.
   last_run_ = RunRecord{};
   cmdDetails_->hide();
-  // The program's own folder for a portable copy; an installed program's
-  // folder is not writable, so then "KVR Conversion" under the documents.
-  const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-  bool fell_back = false;
-  const std::filesystem::path folder =
-      OutputFolderFor(PathFromUtf8((program_folder_.isEmpty() ? AppFolder() : program_folder_).toStdString()),
-                      PathFromUtf8((documents + "/KVR Conversion").toStdString()), fell_back);
+  const OutputFolder folder = CurrentOutputFolder();
+  const RunCommand& run = *FindRunCommand(command);
   const bool big = BigSwitch;
   ChangePreview* preview = chkPreview_->isChecked() ? bridge_.get() : nullptr;
-  const std::string name = command;
-  bridge_->database.clear();
-  bridge_->workbook.clear();
-  QThread* worker = QThread::create([this, run, folder, big, preview, name, fell_back] {
-    RunContext ctx{*bridge_, *bridge_, *bridge_, big, folder};
+  progress_.Start();
+  progress_timer_->start();
+  QThread* worker = QThread::create([this, &run, folder, big, preview, origin] {
+    RunContext ctx{*bridge_, *bridge_, *bridge_, big, folder.path};
     ctx.preview = preview;  // the details show the changes: they are counted (the default)
-    RunResult result = run(*vars_, ctx);
-    RunInputs inputs{name, bridge_->workbook, name == "convert" ? bridge_->database : std::string(), folder, big,
-                     false, false, KVR_VERSION};
+    ctx.progress = &progress_;
+    RunInputs given;
+    given.version = KVR_VERSION;
+    RunRecord record = RunAndRecord(run, *vars_, ctx, std::move(given));
+    record.output_fell_back = folder.fell_back;
     QMetaObject::invokeMethod(
-        this, [this, r = std::move(result), in = std::move(inputs), fell_back]() mutable {
-          Finish(std::move(r), std::move(in), fell_back);
-        },
+        this, [this, r = std::move(record), origin]() mutable { Finish(std::move(r), origin); },
         Qt::QueuedConnection);
   });
   connect(worker, &QThread::finished, worker, &QObject::deleteLater);
   worker->start();
 }
 
-void MainWindow::Finish(RunResult result, RunInputs inputs, bool fell_back) {
+void MainWindow::Finish(RunRecord record, QPushButton* origin) {
+  progress_timer_->stop();
+  lblProgress_->hide();
   SetBusy(false);
+  origin->setFocus();  // back where the run started, as after a message box
   last_reason_.clear();
-  if (result.outcome == RunResult::Outcome::kNotRun) {
+  if (record.result.outcome == RunResult::Outcome::kNotRun) {
     // The status stays as it was; the reason is shown without blocking the window.
-    last_reason_ = Q(result.reason);
+    last_reason_ = Q(record.result.reason);
     auto* box = new QMessageBox(QMessageBox::Warning, "KVR Conversion", last_reason_, QMessageBox::Ok, this);
     box->setObjectName("notRunMessage");
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
   }
-  if (result.outcome == RunResult::Outcome::kCompleted || result.preview_cancelled) {
-    const int status = ExitStatus(result, false);
-    last_run_ = RunRecord{std::move(inputs), std::move(result), status, std::chrono::system_clock::now(), fell_back};
-    const RunResult& r = last_run_.result;
-    const char* colour = !r.problems.empty() ? "#b00020" : !r.problems.notices().empty() ? "#8a5a00" : "#1d3557";
-    cmdDetails_->setStyleSheet(QString("text-align: left; color: %1;").arg(colour));
-    // The counts give way before " - details" does, should the line be too long.
-    const QString line = DetailsLine(last_run_);
-    const QString link = " - details";
+  if (record.HasDetails()) {
+    last_run_ = std::move(record);
+    cmdDetails_->setStyleSheet(QString("text-align: left; color: %1;").arg(ColourOf(last_run_.severity())));
+    const QString line = Q(last_run_.Summary());
+    // A stopped run says so; any other gives way to " - details" should the line be too long.
+    const QString link = last_run_.result.outcome == RunResult::Outcome::kInterrupted ? "" : " - details";
     const QFontMetrics metrics(cmdDetails_->font());
-    cmdDetails_->setText(metrics.elidedText(line.chopped(link.size()), Qt::ElideRight,
-                                            cmdDetails_->width() - metrics.horizontalAdvance(link) - 8) + link);
+    cmdDetails_->setText(
+        metrics.elidedText(line, Qt::ElideRight, cmdDetails_->width() - metrics.horizontalAdvance(link) - 8) + link);
     cmdDetails_->setToolTip(line);
     cmdDetails_->show();
-  }
-  if (result.outcome == RunResult::Outcome::kInterrupted) {
-    cmdDetails_->setStyleSheet("text-align: left; color: #8a5a00;");
-    cmdDetails_->setText(Q(result.reason));
-    cmdDetails_->setToolTip(Q(result.reason));
-    cmdDetails_->show();
+    if (last_run_.result.outcome == RunResult::Outcome::kCompleted) ShowOutputFolder(last_run_.inputs.output_folder);
   }
   emit runFinished();
   if (close_after_run_) close();

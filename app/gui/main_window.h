@@ -1,8 +1,10 @@
 // frmMain: the desktop window. Three commands and the "Big Switch" option over
 // the core runs; a command runs on a worker thread while the window stays
 // responsive, and the file dialog, the overwrite question and the preview
-// are still asked on the window's thread. After each run a line under the
-// status counts what it did and opens its details.
+// are still asked on the window's thread. While a long run goes on, where it
+// is shows under the status; after each run a line there sums up its record
+// and opens its details. The output folder is shown, opens with a click and
+// can be chosen (remembered between starts).
 #ifndef KVR_APP_GUI_MAIN_WINDOW_H_
 #define KVR_APP_GUI_MAIN_WINDOW_H_
 
@@ -12,13 +14,17 @@
 #include <optional>
 #include <string>
 
-#include "app/core/run_context.h"
+#include "app/core/output_folder.h"
+#include "app/core/run_progress.h"
+#include "app/core/run_record.h"
 #include "app/core/variables.h"
-#include "app/gui/run_dialogs.h"
+#include "app/gui/details_dialog.h"
+#include "app/gui/preview_dialog.h"
 
 class QCheckBox;
 class QLabel;
 class QPushButton;
+class QTimer;
 
 namespace kvr {
 
@@ -42,7 +48,7 @@ class MainWindow : public QWidget {
   // Twips (1/1440 inch) as pixels at the screen's logical DPI.
   static int Twips(int twips, qreal dpi);
 
-  // The last run as the details view shows it; its problems and notices.
+  // The last run's record, as the details view shows it.
   const RunRecord& LastRun() const { return last_run_; }
   const Problems& LastProblems() const { return last_run_.result.problems; }
   // The details view when it is open.
@@ -52,6 +58,9 @@ class MainWindow : public QWidget {
   // Answers the question whether to stop a run when the window is closed
   // during one (tests), instead of asking.
   void AnswerStopQuestion(int button) { stop_answer_ = button; }
+  // Sends the outputs to `folder` from now on, and remembers it; "" goes
+  // back to the default.
+  void SetOutputFolder(const QString& folder);
 
  signals:
   void runFinished();
@@ -72,10 +81,15 @@ class MainWindow : public QWidget {
 
  private:
   class Bridge;
-  using RunFunction = RunResult (*)(Variables&, RunContext&);
-  void Start(RunFunction run, const char* command);
-  void Finish(RunResult result, RunInputs inputs, bool fell_back);
+  void PlaceControls();
+  void ConnectControls();
+  void Start(std::string_view command, QPushButton* origin);
+  void Finish(RunRecord record, QPushButton* origin);
   void SetBusy(bool busy);
+  OutputFolder CurrentOutputFolder() const;
+  void ShowOutputFolder(const std::filesystem::path& folder);
+  void OpenOutputFolder();
+  void ShowProgress();
 
   bool close_after_run_ = false;  // closed during a run, and told to stop it
   std::optional<int> stop_answer_;
@@ -86,6 +100,10 @@ class MainWindow : public QWidget {
   QPushButton* cmdXpoints_;
   QPushButton* cmdStart_;
   QPushButton* cmdDetails_;
+  QLabel* lblProgress_;
+  QLabel* lblOutputs_;
+  QPushButton* cmdOutputs_;
+  QTimer* progress_timer_;
   FileChooser* chooser_;
   OverwriteQuestion* question_;
   ChangePreview* preview_;
@@ -93,7 +111,10 @@ class MainWindow : public QWidget {
   std::unique_ptr<FileChooser> dialog_chooser_;
   std::unique_ptr<Bridge> bridge_;
   QString program_folder_;
+  QString chosen_folder_;  // the user's choice of output folder; "" for the default
+  std::filesystem::path shown_folder_;
   std::unique_ptr<Variables> vars_;
+  RunProgress progress_;
   RunRecord last_run_;
   QPointer<DetailsDialog> details_;
   bool BigSwitch = false;

@@ -407,8 +407,10 @@ class MainWindowTest : public QObject {
     PreviewDialog dialog(changes, {{"InptAlphas", {2, 2}}, {"OutptAlphas", {1, 1}}});
     QCOMPARE(dialog.ShownCount(), 3);
     dialog.Filter("label");  // any column, case aside
+    QTRY_VERIFY(!dialog.Selecting());
     QCOMPARE(dialog.ShownCount(), 2);
     dialog.Filter("mic");
+    QTRY_VERIFY(!dialog.Selecting());
     QCOMPARE(dialog.ShownCount(), 1);
     QCOMPARE(dialog.findChild<QLabel*>("shown")->text(), QString("1 of 3 changes shown"));
     QVERIFY(dialog.findChild<QLabel*>("counts")->text().contains("InptAlphas: 2 records, 2 fields"));

@@ -79,11 +79,11 @@ def test_report_targets():
 
         r = run(["check", "--workbook", wb, "--report", ""])
         check(r.returncode == 2 and "--report" in r.stderr, '--report "" is a usage error')
-        missing = os.path.join(d, "no such folder")
-        r = run(["demo-ini", "--workbook", wb, "--output-dir", missing, "--report", os.path.join(d, "r.json")])
+        unmakeable = os.path.join(wb, "below")  # a folder cannot be made inside a file
+        r = run(["demo-ini", "--workbook", wb, "--output-dir", unmakeable, "--report", os.path.join(d, "r.json")])
         report = json.load(open(os.path.join(d, "r.json"))) if os.path.exists(os.path.join(d, "r.json")) else {}
-        check(r.returncode == 2 and report.get("outcome") == "not run" and "does not exist" in report.get("reason", ""),
-              "a missing output folder still writes the report of a run that did not run")
+        check(r.returncode == 2 and report.get("outcome") == "not run" and "cannot be created" in report.get("reason", ""),
+              "an output folder that cannot be made still writes the report of a run that did not run")
 
         if os.geteuid() != 0:
             check(True, "devices: not root, none made")

@@ -1,0 +1,128 @@
+#include "app/cli/file_commands.h"
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <nlohmann/json.hpp>
+#include <ostream>
+
+#include "app/core/report.h"
+#include "base/output_file.h"
+#include "base/utf8.h"
+#include "console/con_format.h"
+#include "workbook/cell_convert.h"
+#include "workbook/system_settings.h"
+#include "workbook/workbook.h"
+#include "xpoints/crosspoints.h"
+
+namespace kvr {
+
+namespace fs = std::filesystem;
+
+void PrintProblems(const Problems& problems, std::ostream& err) {
+  for (const auto& p : problems.list()) err << "problem: " << p.ToString() << '\n';
+  for (const auto& n : problems.notices()) err << "notice: " << n.ToString() << '\n';
+}
+
+
+int RunSheet(const std::string& workbook_path, const std::string& sheet, std::ostream& out, std::ostream& err) {
+  try {
+    auto workbook = OpenWorkbook(PathFromUtf8(workbook_path));
+    const auto index = FindSheet(*workbook, sheet);
+    if (!index) {
+      err << "kvrconversion: " << workbook_path << " has no sheet \"" << sheet << "\"\n";
+      return kExitNotRun;
+    }
+    const SheetGrid grid = workbook->ReadSheet(*index);
+    nlohmann::ordered_json cells = nlohmann::ordered_json::array();
+    for (int r = 1; r <= grid.rows(); ++r) {
+      nlohmann::ordered_json row = nlohmann::ordered_json::array();
+      for (int c = 1; c <= grid.columns(); ++c) {
+        const auto text = CellText(grid, r, c);
+        row.push_back(text ? nlohmann::ordered_json(*text) : nlohmann::ordered_json(nullptr));
+      }
+      cells.push_back(std::move(row));
+    }
+    nlohmann::ordered_json doc;
+    doc["rows"] = grid.rows();
+    doc["columns"] = grid.columns();
+    doc["cells"] = std::move(cells);
+    out << doc.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
+    return kExitOk;
+  } catch (const std::exception& e) {
+    err << "kvrconversion: " << e.what() << '\n';
+    return kExitNotRun;
+  }
+}
+
+int RunSystem(const std::string& workbook_path, std::ostream& out, std::ostream& err) {
+  Problems problems;
+  SystemSettings s;
+  try {
+    auto workbook = OpenWorkbook(PathFromUtf8(workbook_path));
+    s = ReadSystemSettings(OpenSheetGrid(*workbook, "System", problems), problems);
+  } catch (const std::exception& e) {
+    err << "kvrconversion: " << e.what() << '\n';
+    return kExitNotRun;
+  }
+  out << "SystemName: " << s.SystemName << '\n'
+      << "InputCount: " << s.InputCount << '\n'
+      << "OutputCount: " << s.OutputCount << '\n'
+      << "ConsoleCount: " << s.ConsoleCount << '\n';
+  PrintProblems(problems, err);
+  return problems.empty() ? kExitOk : kExitProblems;
+}
+
+namespace {
+
+// The files inspect reads: each format's size is fixed or bounded, so a
+// file is measured before a byte of it is read.
+struct InspectFormat {
+  const char* extension;
+  std::uintmax_t max_bytes;
+  Result<std::string> (*describe)(std::string_view bytes);
+};
+constexpr InspectFormat kInspectFormats[] = {
+    {".con", kConFileBytes, DescribeConsoleConfigFile},
+    {".cns", kCnsMaxFileBytes, DescribeModuleFile},
+    {".xpt", kCrosspointMaxFileBytes, DescribeCrosspointFile},
+};
+
+}  // namespace
+
+int RunInspect(const std::string& path, std::ostream& out, std::ostream& err) {
+  if (const auto why = UnreadableFileReason(PathFromUtf8(path))) {
+    err << "kvrconversion: cannot inspect " << path << ": it " << why->why << '\n';
+    return kExitNotRun;
+  }
+  std::string ext = Utf8Path(PathFromUtf8(path).extension());
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+  const auto format = std::find_if(std::begin(kInspectFormats), std::end(kInspectFormats),
+                                   [&](const InspectFormat& f) { return ext == f.extension; });
+  if (format == std::end(kInspectFormats)) {
+    err << "kvrconversion: " << path << ": inspect reads .con, .cns and .xpt files\n";
+    return kExitNotRun;
+  }
+  std::error_code ec;
+  const std::uintmax_t size = fs::file_size(PathFromUtf8(path), ec);
+  if (ec || size > format->max_bytes) {
+    err << "kvrconversion: " << path << ": a " << format->extension << " file holds at most " << format->max_bytes
+        << " bytes; this one has " << (ec ? std::string("an unknown size") : std::to_string(size)) << '\n';
+    return kExitNotRun;
+  }
+  std::ifstream in(PathFromUtf8(path), std::ios::binary);
+  std::string bytes(static_cast<std::size_t>(size), '\0');
+  if (!in || !in.read(bytes.data(), static_cast<std::streamsize>(size)) || in.peek() != EOF) {
+    err << "kvrconversion: cannot read " << path << " whole\n";
+    return kExitNotRun;
+  }
+  const Result<std::string> text = format->describe(bytes);
+  if (!text.ok()) {
+    err << "kvrconversion: " << path << ": " << text.why() << '\n';
+    return kExitNotRun;
+  }
+  out << *text;
+  return kExitOk;
+}
+
+}  // namespace kvr

@@ -1,0 +1,173 @@
+#include "app/core/database_phase.h"
+
+#include <functional>
+#include <iterator>
+#include <utility>
+
+#include "app/core/step.h"
+#include "base/interrupt.h"
+#include "base/utf8.h"
+#include "tables/connection_string.h"
+#include "tables/database_backup.h"
+
+namespace kvr {
+
+void SheetProgress::Reached(int stage) {
+  {
+    std::lock_guard lock(mutex_);
+    reached_ = stage;
+  }
+  changed_.notify_all();
+}
+
+void SheetProgress::Abort() {
+  {
+    std::lock_guard lock(mutex_);
+    aborted_ = true;
+  }
+  changed_.notify_all();
+}
+
+bool SheetProgress::WaitFor(int stage) {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [&] { return aborted_ || reached_ >= stage; });
+  return !aborted_;
+}
+
+namespace {
+
+// The database opened for update (its transaction begun), or why not, in
+// words that end by saying it was left unchanged.
+Result<std::unique_ptr<SwitcherDatabase>> OpenForUpdate(const DatabaseTarget& target, const DatabaseOptions& options) {
+  try {
+    return OpenDatabase(target, options);
+  } catch (const DatabaseError& e) {
+    return Status::Error(std::string(e.what()) + "; the database was left unchanged");
+  } catch (const DatabaseFailure& e) {
+    return Status::Error(std::string(e.what()) + "; the database was left unchanged");
+  }
+}
+
+enum class StepsEnded { kAll, kStopped, kFailed };
+
+// The seven table steps, each once its sheet is read (`ready(stage)` false:
+// the sheet phase was aborted). kStopped: the sheet phase ended early or a
+// stop was asked for; kFailed: the database failed (reported at `place`).
+StepsEnded RunTableSteps(SwitcherDatabase& db, Variables& vars, const SystemSettings& system,
+                         const std::function<bool(int)>& ready, RunContext& ctx, const std::string& place,
+                         Problems& problems) {
+  const std::pair<int, std::function<void()>> steps[] = {
+      {kSources, [&] { WriteInptAlphas(db, vars.inputs, system.InputCount, problems); }},
+      {kDestinations, [&] { WriteOutptAlphas(db, vars.outputs, system.OutputCount, problems); }},
+      {kOpto, [&] { WriteOptoAlphas(db, vars.optos, system.InputCount, problems); }},
+      {kRelay, [&] { WriteRelayAlphas(db, vars.relays, system.OutputCount, problems); }},
+      {kConsoleName, [&] { WriteConsoleAlphas(db, vars.console_names, problems); }},
+      {kLocation, [&] { WriteLocationAlphas(db, vars.locations, problems); }},
+      {kRc, [&] { WriteOptoRelaySets(db, vars.rc_sets, problems); }},
+  };
+  static_assert(std::size(steps) == kSwitcherTables.size());
+  try {
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+      if (!ready(steps[i].first) || InterruptRequested()) return StepsEnded::kStopped;
+      if (ctx.progress != nullptr) {
+        ctx.progress->Table(static_cast<int>(i) + 1, static_cast<int>(std::size(steps)), kSwitcherTables[i]);
+      }
+      Step(problems, std::string(kSwitcherTables[i]), steps[i].second);
+    }
+  } catch (const DatabaseFailure& e) {
+    problems.Report(place, std::string("the database could not be updated (") + e.what() +
+                               "); nothing in it was changed",
+                    ErrorCode::kDatabase);
+    return StepsEnded::kFailed;
+  }
+  return StepsEnded::kAll;
+}
+
+// Keeps the changes, once the preview (if any) lets it: the backup put in
+// place, then the commit; the backup is kept only when the commit is.
+// Anything else rolls the changes back and leaves an earlier backup as it was.
+void KeepChanges(SwitcherDatabase& db, DatabaseBackup* backup, RunContext& ctx, const std::string& place,
+                 RunResult& result) {
+  if (ctx.preview != nullptr && !ctx.preview->Apply(db.Changes().list(), db.Changes().counts())) {
+    db.Rollback();
+    result.changed.clear();
+    result.preview_cancelled = true;
+    result.reason = "the preview was cancelled: the database was left unchanged and no file was written";
+    return;
+  }
+  if (ctx.progress != nullptr) ctx.progress->Stage("Keeping the changes");
+  if (backup != nullptr) {
+    if (const Status s = backup->PutInPlace(); !s.ok()) {
+      db.Rollback();
+      result.changed.clear();
+      result.problems.Report(place, "no backup of the database could be made (" + s.why() +
+                                        "); the database was left unchanged", ErrorCode::kDatabase);
+      return;
+    }
+  }
+  try {
+    db.Commit();
+  } catch (const DatabaseError& e) {
+    if (backup != nullptr) backup->Undo();
+    result.changed.clear();
+    result.problems.Report(place, e.what(), ErrorCode::kDatabase);
+    return;
+  }
+  if (backup != nullptr) {
+    backup->Keep();
+    result.backup = backup->path();
+  }
+}
+
+}  // namespace
+
+void UpdateDatabase(const DatabaseTarget& target, Variables& vars, const SystemSettings& system, RunContext& ctx,
+                    RunResult& result, SheetProgress* progress) {
+  Problems& problems = result.problems;
+  DatabaseOptions options;
+  options.track_changes = ctx.dry_run || ctx.preview != nullptr;
+  options.count_changes = ctx.count_changes;
+  // Where problems with the database as a whole are placed: its file, or its
+  // connection string without a password.
+  const std::string place = target.file() ? target.where : RedactConnectionString(target.where);
+  auto opened = OpenForUpdate(target, options);
+  if (!opened.ok()) {
+    problems.Report(place, opened.why(), ErrorCode::kDatabase);
+    return;
+  }
+  SwitcherDatabase& db = **opened;
+  // The backup is taken now, while the transaction keeps other writers out
+  // and before the first change; it is put in place just before the commit.
+  DatabaseBackup backup;
+  const bool back_up = ctx.backup && !ctx.dry_run && target.file();
+  if (back_up) {
+    if (const Status s = backup.Stage(PathFromUtf8(target.where), target.kind); !s.ok()) {
+      db.Rollback();
+      problems.Report(place, "no backup of the database could be made (" + s.why() + "); the database was left unchanged",
+                      ErrorCode::kDatabase);
+      return;
+    }
+  }
+  auto ready = [&](int stage) { return progress == nullptr || progress->WaitFor(stage); };
+  if (RunTableSteps(db, vars, system, ready, ctx, place, problems) != StepsEnded::kAll) {
+    db.Rollback();
+    result.interrupted = InterruptRequested();
+    return;
+  }
+  result.database_read = true;
+  result.changed = db.Changes().counts();
+  if (ctx.dry_run) {
+    result.changes = db.Changes().list();
+    db.Rollback();
+    return;
+  }
+  // The last safe point: past it the changes are kept and the files written.
+  if (!ready(kAllSheets) || InterruptRequested()) {
+    db.Rollback();
+    result.interrupted = InterruptRequested();
+    return;
+  }
+  KeepChanges(db, back_up ? &backup : nullptr, ctx, place, result);
+}
+
+}  // namespace kvr

@@ -1,0 +1,47 @@
+// Where a run's outputs go, and the file patterns the front ends' file
+// dialogs offer.
+#ifndef KVR_APP_CORE_OUTPUT_FOLDER_H_
+#define KVR_APP_CORE_OUTPUT_FOLDER_H_
+
+#include <filesystem>
+#include <string>
+
+#include "base/status.h"
+
+namespace kvr {
+
+struct OutputFolder {
+  std::filesystem::path path;
+  bool fell_back = false;  // the program's folder takes no files: the user's folder was taken instead
+  bool chosen = false;     // the user chose this folder
+};
+
+// The window's output folder: `chosen` when the user picked one and it is
+// still a folder; else the program's own folder when a file can be made
+// there (a portable copy); else `fallback` (a per-user folder, made on first
+// use), as an installed program's folder is not writable.
+OutputFolder WindowOutputFolder(const std::filesystem::path& chosen, const std::filesystem::path& program_folder,
+                                const std::filesystem::path& fallback);
+
+// The command line's output folder made ready: an existing folder as it is,
+// a missing one created with its parents. Returns the outermost folder it
+// created ("" when the folder existed), or why it cannot be used (a file of
+// that name, no right to create it).
+Result<std::filesystem::path> PrepareOutputFolder(const std::filesystem::path& folder);
+
+// Removes `created` (as PrepareOutputFolder returned it) again when no file
+// came into it: a run that did not run leaves no trace.
+void RemoveIfNothingCame(const std::filesystem::path& created);
+
+// The file patterns a chooser's first filter lists for `extension`: the
+// extension itself, then every other name of a file this program reads in
+// its place ("xls" also lists *.xlsx *.xlsm *.ods; "mdb" the SQLite names).
+std::string FilePatternsFor(const std::string& extension);
+
+// True when a chooser asked with `extension` asks for the switcher database
+// (else for the workbook).
+bool AsksForDatabase(const std::string& extension);
+
+}  // namespace kvr
+
+#endif  // KVR_APP_CORE_OUTPUT_FOLDER_H_

@@ -1,0 +1,55 @@
+#include "app/core/plant_size.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "base/problems.h"
+#include "tables/named_tables.h"
+#include "workbook/system_settings.h"
+#include "workbook/workbook.h"
+
+namespace kvr {
+namespace {
+
+constexpr int kMostRecords = 32767;
+
+int Fitted(int n) { return std::clamp(n, 0, kMostRecords); }
+
+template <typename Table, typename Number>
+int HighestNumber(const Table& table, Number number) {
+  int highest = 0;
+  for (const auto& entry : table) highest = std::max<int>(highest, entry.*number);
+  return highest;
+}
+
+}  // namespace
+
+Result<DatabaseSizes> DatabaseSizesFor(const std::filesystem::path& path) {
+  struct Sheets {
+    LocationTable locations{};
+    ConsoleNameTable consoles{};
+    RcSetTable sets{};
+  };
+  const auto sheets = std::make_unique<Sheets>();
+  Problems ignored;  // the conversion reports what is wrong in the sheets
+  SystemSettings system;
+  try {
+    const auto workbook = OpenWorkbook(path);
+    system = ReadSystemSettings(OpenSheetGrid(*workbook, "System", ignored), ignored);
+    ReadLocationSheet(OpenSheetGrid(*workbook, "Location", ignored), sheets->locations, ignored);
+    ReadConsoleNameSheet(OpenSheetGrid(*workbook, "Console Name", ignored), sheets->consoles, ignored);
+    ReadRemoteControlSheet(OpenSheetGrid(*workbook, "RC", ignored), sheets->sets, ignored);
+  } catch (const std::exception& e) {
+    return Status::Error(e.what());
+  }
+  DatabaseSizes sizes;
+  sizes.inputs = Fitted(system.InputCount);
+  sizes.outputs = Fitted(system.OutputCount);
+  sizes.consoles =
+      Fitted(std::max<int>(system.ConsoleCount, HighestNumber(sheets->consoles, &ConsoleNameEntry::consoleNumber)));
+  sizes.locations = Fitted(HighestNumber(sheets->locations, &LocationEntry::locationNumber));
+  sizes.sets = Fitted(HighestNumber(sheets->sets, &RcSetEntry::setNumber));
+  return sizes;
+}
+
+}  // namespace kvr

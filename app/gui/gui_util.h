@@ -1,0 +1,24 @@
+// Small helpers the window and its dialogs share.
+#ifndef KVR_APP_GUI_GUI_UTIL_H_
+#define KVR_APP_GUI_GUI_UTIL_H_
+
+#include <QString>
+#include <string>
+
+class QWidget;
+
+namespace kvr {
+
+inline QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// "1 problem", "3 notices".
+QString Counted(std::size_t n, const char* one, const char* many);
+
+// Sizes `window` to `width` x `height` (logical pixels) or, where the screen
+// it opens on is smaller (a small screen, a large scale), to what the screen
+// has room for, and keeps it on that screen.
+void FitToScreen(QWidget* window, int width, int height);
+
+}  // namespace kvr
+
+#endif  // KVR_APP_GUI_GUI_UTIL_H_

@@ -1,0 +1,232 @@
+#include "app/gui/preview_dialog.h"
+
+#include <QAbstractTableModel>
+#include <QDialogButtonBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTableView>
+#include <QVBoxLayout>
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "app/core/change_search.h"
+#include "app/core/report.h"
+#include "app/gui/gui_util.h"
+
+namespace kvr {
+
+using Rows = std::shared_ptr<const std::vector<std::uint32_t>>;
+
+// One row per change shown: table, key, field, old and new, made into text
+// only when painted. The rows shown are indices into the changes (all of
+// them, as made, until a filter or sort says otherwise).
+class ChangesModel : public QAbstractTableModel {
+ public:
+  ChangesModel(const std::vector<FieldChange>& changes, QObject* parent)
+      : QAbstractTableModel(parent), changes_(changes) {}
+
+  void Show(Rows rows) {
+    beginResetModel();
+    rows_ = std::move(rows);
+    endResetModel();
+  }
+  int rowCount(const QModelIndex& parent) const override {
+    if (parent.isValid()) return 0;
+    return static_cast<int>(rows_ ? rows_->size() : changes_.size());
+  }
+  int columnCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : kChangeColumns; }
+  QVariant data(const QModelIndex& index, int role) const override {
+    if (role != Qt::DisplayRole || !index.isValid()) return {};
+    const auto row = static_cast<std::size_t>(index.row());
+    const FieldChange& c = changes_[rows_ ? (*rows_)[row] : row];
+    return Q(ChangeCellText(c, static_cast<ChangeColumn>(index.column())));
+  }
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+    if (role != Qt::DisplayRole || orientation != Qt::Horizontal || section < 0 || section >= kChangeColumns) return {};
+    return kChangeColumnNames[section];
+  }
+
+ private:
+  const std::vector<FieldChange>& changes_;
+  Rows rows_;
+};
+
+// Works out the rows of the latest query on a thread of its own. A query
+// asked while another is worked on cancels it; only the latest is shown.
+class SelectionWorker {
+ public:
+  using Deliver = std::function<void(Rows rows, std::uint64_t generation)>;
+
+  SelectionWorker(const std::vector<FieldChange>& changes, Deliver deliver)
+      : search_(changes), deliver_(std::move(deliver)), thread_([this] { Loop(); }) {}
+  ~SelectionWorker() {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+      cancel_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
+  }
+
+  void Ask(ChangeQuery query, std::uint64_t generation) {
+    {
+      std::lock_guard lock(mutex_);
+      pending_ = Job{std::move(query), generation};
+      cancel_ = true;
+    }
+    wake_.notify_one();
+  }
+
+ private:
+  struct Job {
+    ChangeQuery query;
+    std::uint64_t generation;
+  };
+
+  void Loop() {
+    std::optional<ChangeQuery> last_query;
+    Rows last_rows;
+    for (;;) {
+      Job job;
+      {
+        std::unique_lock lock(mutex_);
+        wake_.wait(lock, [&] { return stop_ || pending_.has_value(); });
+        if (stop_) return;
+        job = std::move(*pending_);
+        pending_.reset();
+        cancel_ = false;
+      }
+      auto rows = search_.Select(job.query, last_query ? &*last_query : nullptr, last_rows.get(), cancel_);
+      if (!rows) continue;  // a later query took its place
+      last_query = job.query;
+      last_rows = std::make_shared<const std::vector<std::uint32_t>>(std::move(*rows));
+      deliver_(last_rows, job.generation);
+    }
+  }
+
+  ChangeSearch search_;
+  Deliver deliver_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::optional<Job> pending_;
+  bool stop_ = false;
+  std::atomic<bool> cancel_{false};
+  std::thread thread_;  // last: started once everything above is made
+};
+
+PreviewDialog::PreviewDialog(const std::vector<FieldChange>& changes, const std::map<std::string, ChangeCount>& counts,
+                             QWidget* parent)
+    : QDialog(parent), total_(static_cast<int>(changes.size())) {
+  setObjectName("previewDialog");
+  setWindowTitle("Preview of the database changes");
+  auto* layout = new QVBoxLayout(this);
+  QStringList per_table;
+  for (const auto& [table, c] : ChangesInTableOrder(counts)) {
+    per_table << QString("%1: %2, %3").arg(Q(std::string(table)), Counted(c.records, "record", "records"),
+                                           Counted(c.fields, "field", "fields"));
+  }
+  auto* heading = new QLabel("Everything is read. These changes are about to be made; nothing is kept until you "
+                             "apply them.\n" + per_table.join("\n"), this);
+  heading->setObjectName("counts");
+  heading->setWordWrap(true);
+  layout->addWidget(heading);
+
+  filter_ = new QLineEdit(this);
+  filter_->setObjectName("filter");
+  filter_->setPlaceholderText("Filter: table, key, field or value");
+  filter_->setClearButtonEnabled(true);
+  layout->addWidget(filter_);
+
+  model_ = new ChangesModel(changes, this);
+  auto* view = new QTableView(this);
+  view->setObjectName("changes");
+  view->setModel(model_);
+  view->horizontalHeader()->setSortIndicatorShown(false);  // as made, until a heading is clicked
+  view->horizontalHeader()->setSectionsClickable(true);
+  connect(view->horizontalHeader(), &QHeaderView::sectionClicked, this, [this, view](int section) {
+    QHeaderView* header = view->horizontalHeader();
+    const bool again = header->isSortIndicatorShown() && header->sortIndicatorSection() == section;
+    const Qt::SortOrder order =
+        again && header->sortIndicatorOrder() == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder;
+    header->setSortIndicatorShown(true);
+    header->setSortIndicator(section, order);
+    Select();
+  });
+  view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  view->setSelectionBehavior(QAbstractItemView::SelectRows);
+  view->setTabKeyNavigation(false);  // Tab leaves the table, as everywhere else
+  view->setWordWrap(false);
+  view->verticalHeader()->hide();
+  view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
+  view->horizontalHeader()->setStretchLastSection(true);
+  // Wide enough for the longest table name and key; values take the rest.
+  for (int c = 0; c < kChangeColumns - 1; ++c) {
+    view->setColumnWidth(c, view->fontMetrics().horizontalAdvance("LocationAlphas") + 16);
+  }
+  layout->addWidget(view);
+  shown_ = new QLabel(this);
+  shown_->setObjectName("shown");
+  layout->addWidget(shown_);
+
+  auto* buttons = new QDialogButtonBox(this);
+  QPushButton* apply = buttons->addButton("Apply", QDialogButtonBox::AcceptRole);
+  apply->setObjectName("apply");
+  QPushButton* cancel = buttons->addButton(QDialogButtonBox::Cancel);
+  cancel->setObjectName("cancel");
+  cancel->setDefault(true);  // Enter never applies by accident
+  layout->addWidget(buttons);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+  // Rows arrive from the worker's thread and are shown on the window's.
+  worker_ = std::make_unique<SelectionWorker>(changes, [this](Rows rows, std::uint64_t generation) {
+    QMetaObject::invokeMethod(
+        this, [this, rows = std::move(rows), generation]() mutable {
+          if (generation != asked_) return;  // a later query is on its way
+          model_->Show(std::move(rows));
+          Shown(generation);
+        },
+        Qt::QueuedConnection);
+  });
+  sort_view_ = view;
+  connect(filter_, &QLineEdit::textChanged, this, [this] { Select(); });
+  shown_->setText(QString("%1 of %2 changes shown").arg(total_).arg(total_));
+  FitToScreen(this, 760, 480);
+}
+
+PreviewDialog::~PreviewDialog() = default;
+
+void PreviewDialog::Select() {
+  ChangeQuery query;
+  query.filter = filter_->text().toStdString();
+  const QHeaderView* header = sort_view_->horizontalHeader();
+  if (header->isSortIndicatorShown()) {
+    query.sort_column = static_cast<ChangeColumn>(header->sortIndicatorSection());
+    query.descending = header->sortIndicatorOrder() == Qt::DescendingOrder;
+  }
+  shown_->setText(QString("Filtering %1 changes...").arg(total_));
+  worker_->Ask(std::move(query), ++asked_);
+}
+
+void PreviewDialog::Shown(std::uint64_t generation) {
+  shown_generation_ = generation;
+  shown_->setText(QString("%1 of %2 changes shown").arg(model_->rowCount({})).arg(total_));
+  emit selectionShown();
+}
+
+void PreviewDialog::Filter(const QString& text) { filter_->setText(text); }
+
+int PreviewDialog::ShownCount() const { return model_->rowCount({}); }
+
+bool PreviewDialog::Selecting() const { return shown_generation_ != asked_; }
+
+}  // namespace kvr

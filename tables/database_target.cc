@@ -1,0 +1,49 @@
+#include "tables/database_target.h"
+
+#include "base/output_file.h"
+#include "base/utf8.h"
+#include "tables/connection_string.h"
+#include "tables/odbc_database.h"
+
+namespace kvr {
+
+std::string DatabaseTarget::Shown() const {
+  return file() ? where : std::string(kOdbcPrefix) + RedactConnectionString(where);
+}
+
+Result<DatabaseTarget> LocateDatabase(std::string_view argument) {
+  const DatabaseLocation location = ParseDatabaseLocation(argument);
+  if (location.odbc()) return DatabaseTarget{DatabaseKind::kOdbc, location.value};
+  const std::string& path = location.value;
+  if (const auto why = UnreadableFileReason(PathFromUtf8(path))) {
+    return Status::Error(why->missing ? "database not found: " + path
+                                      : "not a switcher database: " + path + " " + why->why);
+  }
+  DatabaseKind kind;
+  try {
+    kind = DetectDatabaseKind(PathFromUtf8(path));
+  } catch (const DatabaseError& e) {
+    return Status::Error(e.what());
+  }
+  if (kind == DatabaseKind::kOther) {
+    return Status::Error("not a switcher database: " + path + " is neither a SQLite nor a Jet database file");
+  }
+  return DatabaseTarget{kind, path};
+}
+
+std::unique_ptr<SwitcherDatabase> OpenDatabase(const DatabaseTarget& target, const DatabaseOptions& options) {
+  switch (target.kind) {
+    case DatabaseKind::kSqlite: return OpenSqliteDatabase(PathFromUtf8(target.where), options);
+    case DatabaseKind::kOdbc: return OpenOdbcDatabase(target.where, options);
+    case DatabaseKind::kJet:
+    case DatabaseKind::kOther: break;
+  }
+  if (const auto jet = JetConnectionString(std::filesystem::absolute(PathFromUtf8(target.where)))) {
+    return OpenOdbcDatabase(*jet, options);
+  }
+  throw DatabaseError(
+      "this is a Jet database, and this machine has no Jet ODBC driver to open it with (on Windows it comes with "
+      "the system; elsewhere give an ODBC connection as odbc:...)");
+}
+
+}  // namespace kvr
