@@ -4,12 +4,17 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QStyleOption>
+#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
 #include <QMessageBox>
 #include <QTabWidget>
+#include <QTableView>
+#include <QLineEdit>
+#include <QTextBrowser>
+#include <QSettings>
 #include <QTreeWidget>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -19,6 +24,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "app/gui/gui_util.h"
 #include "app/gui/main_window.h"
 #include "tables/new_database.h"
 #include "tests/workbook_files.h"
@@ -137,6 +143,10 @@ class MainWindowTest : public QObject {
     dir_ = std::filesystem::temp_directory_path() / ("kvr_gui_" + std::to_string(QCoreApplication::applicationPid()));
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_ / "out");
+    // The remembered output folder lives in a settings file of the test's own.
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString((dir_ / "config").string()));
+    QCoreApplication::setOrganizationName("KVR Conversion tests");
+    QCoreApplication::setApplicationName("KVR Conversion tests");
     CreateSwitcherDatabase(dir_ / "sw.db", DatabaseSizes{4, 4, 2, 2, 2});
     using testing::SheetRows;
     testing::WriteXlsx(dir_ / "wb.xlsx",
@@ -344,9 +354,21 @@ class MainWindowTest : public QObject {
     QCOMPARE(reports->topLevelItem(0)->text(0), QString("Sheet \"Sources\""));
     QVERIFY(details->findChild<QLabel*>("summary")->text().contains("Backup of the database as it was: "));
     QVERIFY(details->findChild<QWidget*>("openFolder") != nullptr);
+    // The selected one in full below the list, and no column cut short.
+    QTreeWidgetItem* first = reports->topLevelItem(0)->child(0);
+    reports->setCurrentItem(first);
+    const QString shown = details->findChild<QTextBrowser*>("message")->toPlainText();
+    QVERIFY(shown.contains(first->text(2)));
+    QVERIFY(shown.startsWith(first->text(0)));
+    QVERIFY(reports->columnWidth(2) >= reports->fontMetrics().horizontalAdvance(first->text(2)));
+    QVERIFY(reports->columnWidth(1) >= reports->fontMetrics().horizontalAdvance(reports->topLevelItem(0)->text(1)));
 
     const QString report = QString::fromStdString((dir_ / "report.txt").string());
     QCOMPARE(details->SaveReportTo(report), QString());
+    QCOMPARE(details->findChild<QLabel*>("said")->text(),
+             "Saved the report as " + report + " and " + QString::fromStdString((dir_ / "report.json").string()));
+    QVERIFY(!details->SaveReportTo(File("two.xlsx")).isEmpty());  // never over the workbook
+    QVERIFY(details->findChild<QLabel*>("said")->text().startsWith("The report was not saved: "));
     const std::string text = Bytes(dir_ / "report.txt");
     QVERIFY(text.find("workbook: " + File("two.xlsx").toStdString()) != std::string::npos);
     QVERIFY(text.find("database: " + File("details.db").toStdString()) != std::string::npos);
@@ -354,6 +376,9 @@ class MainWindowTest : public QObject {
     const auto json = QJsonDocument::fromJson(QByteArray::fromStdString(Bytes(dir_ / "report.json"))).object();
     QCOMPARE(json["schema"].toInt(), 1);
     QCOMPARE(json["command"].toString(), QString("convert"));
+    std::filesystem::rename(out, dir_ / "details-moved");
+    details->OpenFolder();
+    QVERIFY(details->findChild<QLabel*>("said")->text().endsWith("it no longer exists."));
     details->close();
   }
 
@@ -438,6 +463,98 @@ class MainWindowTest : public QObject {
     QTest::mouseClick(w.findChild<QPushButton*>("cmdDetails"), Qt::LeftButton);
     QVERIFY(w.Details()->findChild<QLabel*>("summary")->text().contains("the program's own folder takes no files"));
     w.Details()->close();
+  }
+
+  // Tab leaves the changes table as it leaves any control; the filter works
+  // off the window's thread and its rows follow.
+  void previewTabLeavesTheTable() {
+    std::vector<FieldChange> changes;
+    for (int i = 1; i <= 50; ++i) {
+      changes.push_back({"InptAlphas", "Chan Num " + std::to_string(i), "Label", std::string(""),
+                         std::string("Mic ") + std::to_string(i)});
+    }
+    PreviewDialog dialog(changes, {{"InptAlphas", {50, 50}}});
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    auto* table = dialog.findChild<QTableView*>("changes");
+    table->setFocus();
+    table->setCurrentIndex(table->model()->index(0, 0));
+    QTest::keyClick(table, Qt::Key_Tab);
+    QVERIFY(!table->hasFocus());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ShiftModifier);
+    QVERIFY(table->hasFocus());
+    QTest::keyClicks(dialog.findChild<QLineEdit*>("filter"), "Mic 4");
+    QTRY_VERIFY(!dialog.Selecting());
+    QCOMPARE(dialog.ShownCount(), 11);  // Mic 4, Mic 40 to Mic 49
+    QCOMPARE(table->model()->index(0, 4).data().toString(), QString("\"Mic 4\""));
+  }
+
+  // The output folder shows once known, a chosen one is used and remembered
+  // between starts, and focus goes back to the button that started the run.
+  void outputFolderAndFocusAfterARun() {
+    const auto chosen = dir_ / "chosen";
+    std::filesystem::create_directories(chosen);
+    ScriptedChooser chooser;
+    MainWindow w(&chooser, nullptr, File("out"));
+    chooser.window = &w;
+    w.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    auto* outputs = w.findChild<QLabel*>("lblOutputs");
+    QVERIFY(outputs->text().isEmpty());  // not known before a run
+    chooser.answers = {File("wb.xlsx")};
+    RunAndWait(w, "cmdXpoints");
+    QCOMPARE(QApplication::focusWidget(), w.findChild<QWidget*>("cmdXpoints"));
+    QVERIFY(outputs->text().contains("href"));
+    QVERIFY(outputs->toolTip().startsWith(QDir::toNativeSeparators(File("out"))));
+
+    w.SetOutputFolder(QString::fromStdString(chosen.string()));
+    MainWindow again(&chooser, nullptr, File("out"));
+    chooser.window = &again;
+    QVERIFY(again.findChild<QLabel*>("lblOutputs")->toolTip().startsWith(QString::fromStdString(chosen.string())));
+    chooser.answers = {File("wb.xlsx")};
+    RunAndWait(again, "cmdIni");
+    QVERIFY(std::filesystem::exists(chosen / "DemoSetup.ini"));
+    again.SetOutputFolder({});  // back to the default for the other tests
+    QVERIFY(QSettings().value("outputFolder").toString().isEmpty());
+  }
+
+  // A run that goes on for over a second shows where it is under the status.
+  void progressOfALongRun() {
+    struct SlowQuestion : OverwriteQuestion {
+      MainWindow* window = nullptr;
+      QString seen;
+      bool Ask(const std::string&, const std::string&) override {
+        QTest::qWait(1500);  // the window's thread, as a real message box would keep it
+        auto* progress = window->findChild<QLabel*>("lblProgress");
+        if (progress->isVisible()) seen = progress->text();
+        return true;
+      }
+    } question;
+    const auto out = dir_ / "slow";
+    std::filesystem::create_directories(out);
+    { std::ofstream(out / "Studio A.con") << "earlier"; }  // asked whether to replace it
+    ScriptedChooser chooser;
+    MainWindow w(&chooser, &question, QString::fromStdString(out.string()));
+    chooser.window = &w;
+    question.window = &w;
+    w.show();
+    chooser.answers = {File("sw.db"), File("wb.xlsx")};
+    RunAndWait(w, "cmdStart");
+    QCOMPARE(question.seen, QString("Writing the files"));
+    QVERIFY(!w.findChild<QLabel*>("lblProgress")->isVisible());
+  }
+
+  // However small the screen, a dialog opens on it whole.
+  void dialogsFitTheScreen() {
+    MainWindow w;
+    w.show();
+    const QRect room = w.screen()->availableGeometry();
+    DetailsDialog details(w.LastRun(), &w);
+    FitToScreen(&details, room.width() * 2, room.height() * 2);
+    details.show();
+    QVERIFY(room.contains(details.frameGeometry()) || room.contains(details.geometry()));
+    QVERIFY(details.width() <= room.width() && details.height() <= room.height());
   }
 };
 
