@@ -340,68 +340,78 @@ class XlsWorkbook : public Workbook {
     }  // 3: empty text, which counts as no value
   }
 
+  // What reading one sheet's cell records carries from one record to the next.
+  struct CellState {
+    std::vector<std::uint32_t> shared_ids;  // shared string -> the grid's interned text, once used
+    int pending_row = -1, pending_col = -1;  // a FORMULA whose string result follows
+  };
+
   void ReadWorksheet(std::uint32_t offset, SheetGridBuilder& b) const {
     RecordStream records(data_, offset);
     Record rec;
     if (!records.Next(rec) || rec.type != kBof) throw BiffError("the sheet does not start with BOF");
-    std::vector<std::uint32_t> shared_ids(shared_.size(), UINT32_MAX);
-    int depth = 1;                      // embedded substreams (charts) nest BOF..EOF
-    int pending_row = -1, pending_col = -1;  // a FORMULA whose string result follows
+    CellState state;
+    state.shared_ids.assign(shared_.size(), UINT32_MAX);
+    int depth = 1;  // embedded substreams (charts) nest BOF..EOF
     while (depth > 0 && records.Next(rec)) {
-      if (rec.type == kBof) { ++depth; continue; }
-      if (rec.type == kEof) { --depth; continue; }
-      if (depth != 1) continue;
-      RecordReader r(rec.pieces);
-      switch (rec.type) {
-        case kLabelSst: {
-          const int row = r.U16() + 1, col = r.U16() + 1;
-          r.U16();
-          const std::uint32_t isst = r.U32();
-          if (isst >= shared_.size()) throw BiffError("a cell refers to a shared string that does not exist");
-          if (shared_ids[isst] == UINT32_MAX) shared_ids[isst] = b.InternText(shared_[isst]);
-          b.AddText(row, col, shared_ids[isst]);
-          break;
-        }
-        case kLabel:
-        case kRString: {
-          const int row = r.U16() + 1, col = r.U16() + 1;
-          r.U16();
-          b.AddText(row, col, b.InternText(r.UnicodeString(2)));
-          break;
-        }
-        case kNumber: {
-          const int row = r.U16() + 1, col = r.U16() + 1;
-          const std::uint16_t xf = r.U16();
-          AddNumber(b, row, col, xf, r.F64());
-          break;
-        }
-        case kRk: {
-          const int row = r.U16() + 1, col = r.U16() + 1;
-          const std::uint16_t xf = r.U16();
-          AddNumber(b, row, col, xf, DecodeRk(r.U32()));
-          break;
-        }
-        case kMulRk:
-          ReadMulRk(rec, r, b);
-          break;
-        case kBoolErr: {
-          const int row = r.U16() + 1, col = r.U16() + 1;
-          r.U16();
-          const std::uint8_t value = r.U8();
-          if (r.U8() != 0) b.AddError(row, col, ErrorName(value));
-          else b.AddBoolean(row, col, value != 0);
-          break;
-        }
-        case kFormula:
-          ReadFormula(r, b, pending_row, pending_col);
-          break;
-        case kString:
-          if (pending_row > 0) b.AddText(pending_row, pending_col, b.InternText(r.UnicodeString(2)));
-          pending_row = -1;
-          break;
-        default:
-          break;
+      if (rec.type == kBof) ++depth;
+      else if (rec.type == kEof) --depth;
+      else if (depth == 1) ReadCellRecord(rec, b, state);
+    }
+  }
+
+  // One record of a sheet's own stream: a cell's value, or nothing to read.
+  void ReadCellRecord(const Record& rec, SheetGridBuilder& b, CellState& state) const {
+    RecordReader r(rec.pieces);
+    switch (rec.type) {
+      case kLabelSst: {
+        const int row = r.U16() + 1, col = r.U16() + 1;
+        r.U16();
+        const std::uint32_t isst = r.U32();
+        if (isst >= shared_.size()) throw BiffError("a cell refers to a shared string that does not exist");
+        if (state.shared_ids[isst] == UINT32_MAX) state.shared_ids[isst] = b.InternText(shared_[isst]);
+        b.AddText(row, col, state.shared_ids[isst]);
+        break;
       }
+      case kLabel:
+      case kRString: {
+        const int row = r.U16() + 1, col = r.U16() + 1;
+        r.U16();
+        b.AddText(row, col, b.InternText(r.UnicodeString(2)));
+        break;
+      }
+      case kNumber: {
+        const int row = r.U16() + 1, col = r.U16() + 1;
+        const std::uint16_t xf = r.U16();
+        AddNumber(b, row, col, xf, r.F64());
+        break;
+      }
+      case kRk: {
+        const int row = r.U16() + 1, col = r.U16() + 1;
+        const std::uint16_t xf = r.U16();
+        AddNumber(b, row, col, xf, DecodeRk(r.U32()));
+        break;
+      }
+      case kMulRk:
+        ReadMulRk(rec, r, b);
+        break;
+      case kBoolErr: {
+        const int row = r.U16() + 1, col = r.U16() + 1;
+        r.U16();
+        const std::uint8_t value = r.U8();
+        if (r.U8() != 0) b.AddError(row, col, ErrorName(value));
+        else b.AddBoolean(row, col, value != 0);
+        break;
+      }
+      case kFormula:
+        ReadFormula(r, b, state.pending_row, state.pending_col);
+        break;
+      case kString:
+        if (state.pending_row > 0) b.AddText(state.pending_row, state.pending_col, b.InternText(r.UnicodeString(2)));
+        state.pending_row = -1;
+        break;
+      default:
+        break;
     }
   }
 

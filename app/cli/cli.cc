@@ -321,6 +321,31 @@ int UsageError(CLI::App& app, const CLI::ParseError& e, std::ostream& err) {
   return kExitNotRun;
 }
 
+// Runs `run` with its outputs in ctx.output_folder, made first when missing
+// (a dry run writes nothing, and makes none) and removed again when the run
+// came to nothing; a folder that cannot be made is a run that did not run.
+RunRecord RunInOutputFolder(const RunCommand& run, RunContext& ctx, TerminalQuestion& question,
+                            const RunProgress& progress, const RunInputs& given, std::ostream& out,
+                            std::ostream& err) {
+  std::error_code ec;
+  const fs::path& folder = ctx.output_folder;
+  Result<fs::path> created = fs::path();
+  if (run.writes_files && !ctx.dry_run) created = PrepareOutputFolder(folder);
+  else if (run.writes_files && fs::exists(folder, ec) && !fs::is_directory(folder, ec)) {
+    created = Status::Error("output folder " + Utf8Path(folder) + " is a file, not a folder");
+  }
+  if (!created.ok()) return RecordNotRun(run, given, created.why());
+  TerminalProgress shown(progress, err, IsTerminal(2));
+  question.StopsFirst(&shown);
+  auto vars = std::make_unique<Variables>();
+  RunRecord record = RunAndRecord(run, *vars, ctx, given);
+  shown.Stop();
+  question.StopsFirst(nullptr);
+  if (record.result.outcome != RunResult::Outcome::kCompleted) RemoveIfNothingCame(*created);
+  else if (!created->empty()) out << "created folder " << Utf8Path(folder) << '\n';
+  return record;
+}
+
 int RunConversionCommand(CLI::App& command, const Options& o, std::ostream& out, std::ostream& err) {
   const RunCommand& run = *FindRunCommand(command.get_name());
   if (o.yes && o.no) {
@@ -354,28 +379,7 @@ int RunConversionCommand(CLI::App& command, const Options& o, std::ostream& out,
   const RunInputs given{std::string(run.name), o.workbook, RedactDatabaseArgument(o.database), output_folder,
                         o.big_switch, o.dry_run, o.strict, KVR_VERSION};
 
-  // A missing output folder is made (a dry run writes nothing, and makes none).
-  Result<fs::path> created = fs::path();
-  if (run.writes_files && !o.dry_run) created = PrepareOutputFolder(output_folder);
-  else if (run.writes_files && fs::exists(output_folder, ec) && !fs::is_directory(output_folder, ec)) {
-    created = Status::Error("output folder " + o.output_dir + " is a file, not a folder");
-  }
-  RunRecord record;
-  if (!created.ok()) {
-    record = RecordNotRun(run, given, created.why());
-  } else {
-    TerminalProgress shown(progress, err, IsTerminal(2));
-    question.StopsFirst(&shown);
-    auto vars = std::make_unique<Variables>();
-    record = RunAndRecord(run, *vars, ctx, given);
-    shown.Stop();
-    question.StopsFirst(nullptr);
-    if (record.result.outcome == RunResult::Outcome::kCompleted) {
-      if (!created->empty()) out << "created folder " << Utf8Path(output_folder) << '\n';
-    } else {
-      RemoveIfNothingCame(*created);
-    }
-  }
+  RunRecord record = RunInOutputFolder(run, ctx, question, progress, given, out, err);
   if (o.dry_run && record.result.outcome == RunResult::Outcome::kCompleted) PrintDryRun(record, o.verbose, out);
   const int exit_status = Finish(record, out, err);
   if (o.report.empty()) return exit_status;

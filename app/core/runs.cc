@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "app/core/database_phase.h"
+#include "app/core/run_sheets.h"
 #include "app/core/step.h"
 #include "base/interrupt.h"
 #include "base/output_file.h"
@@ -75,24 +76,6 @@ Result<std::unique_ptr<Workbook>> StartWithWorkbook(RunContext& ctx, RunResult& 
   return workbook;
 }
 
-// Tells the front end's progress of each sheet as it is read.
-class SheetCounter {
- public:
-  SheetCounter(RunProgress* progress, int total) : progress_(progress), total_(total) {}
-  void Next(std::string_view name) {
-    ++read_;
-    if (progress_ != nullptr) progress_->Sheet(read_, std::max(total_, read_), name);
-  }
-  void Done() {
-    if (progress_ != nullptr) progress_->SheetsDone();
-  }
-
- private:
-  RunProgress* progress_;
-  int total_;
-  int read_ = 0;
-};
-
 RunResult Complete(RunContext& ctx, RunResult result) {
   std::vector<FileOutcome> files;
   for (const auto& path : result.written) files.push_back({path, FileOutcome::kWritten, {}});
@@ -101,39 +84,6 @@ RunResult Complete(RunContext& ctx, RunResult result) {
   ctx.status.SetStatus("Completed");
   result.outcome = RunResult::Outcome::kCompleted;
   return result;
-}
-
-// The conversion's sheets after "System", in the designed order; `progress`
-// hears of each channel sheet once it is read, and of the end.
-template <typename Sheet>
-void ReadRunSheets(Sheet& sheet, const SystemSettings& system, int last_console, Variables& vars, RunContext& ctx,
-                   Problems& problems, SheetProgress& progress) {
-  // The opto table is allocated with the inputs, the relay table with the outputs.
-  vars.optos.assign(system.InputCount >= 0 ? static_cast<std::size_t>(system.InputCount) + 1 : 0, OptoRecord{});
-  Step(problems, "Sources", [&] { ReadSources(sheet("Sources"), system.InputCount, vars.inputs, problems); });
-  progress.Reached(kSources);
-  vars.relays.assign(system.OutputCount >= 0 ? static_cast<std::size_t>(system.OutputCount) + 1 : 0, RelayRecord{});
-  Step(problems, "Destinations",
-       [&] { ReadDestinations(sheet("Destinations"), system.OutputCount, vars.outputs, problems); });
-  progress.Reached(kDestinations);
-  Step(problems, "Opto", [&] { ReadOpto(sheet("Opto"), system.InputCount, vars.optos, problems); });
-  progress.Reached(kOpto);
-  Step(problems, "Relay", [&] { ReadRelay(sheet("Relay"), system.OutputCount, vars.relays, problems); });
-  progress.Reached(kRelay);
-  Step(problems, "Location", [&] { ReadLocationSheet(sheet("Location"), vars.locations, problems); });
-  progress.Reached(kLocation);
-  Step(problems, "Console Name", [&] { ReadConsoleNameSheet(sheet("Console Name"), vars.console_names, problems); });
-  progress.Reached(kConsoleName);
-  Step(problems, "RC", [&] { ReadRemoteControlSheet(sheet("RC"), vars.rc_sets, problems); });
-  progress.Reached(kRc);
-  Step(problems, "Console Config",
-       [&] { ReadConsoleConfigSheet(sheet("Console Config"), vars.console_config, problems); });
-  progress.Reached(kConsoleConfig);
-  for (int n = 1; n <= last_console; ++n) {
-    const std::string name = "Console #" + std::to_string(n);
-    Step(problems, name, [&] { ReadConsoleModuleSheet(sheet(name), n, ctx.big_switch, vars.consoles, problems); });
-  }
-  progress.Reached(kAllSheets);
 }
 
 // A workbook past a reader's bounds ends the run before anything is written:
@@ -184,54 +134,6 @@ void WriteConsoleFiles(const Variables& vars, const SystemSettings& system, RunC
   CommitOutputs(batch, result);
 }
 
-// Notices what the System settings do to the conversion that the engineer
-// may not expect: an empty name in the file names, console sheets past the
-// count left unread.
-void NoteSystemOutcome(const SystemSettings& system, const Workbook& workbook, Problems& problems) {
-  if (system.SystemName.empty()) {
-    problems.Note(Where::Sheet("System"),
-                  "the system name is empty (no \"Name:\" row, or nothing beside it), so the console configuration "
-                  "file is named \".con\" (hidden on many systems) and a console without a name gets the module "
-                  "file \" Console N.cns\"");
-  }
-  std::vector<int> unread;
-  for (int n = std::max<int>(system.ConsoleCount, 0) + 1; n < static_cast<int>(kConsoles); ++n) {
-    if (FindSheet(workbook, "Console #" + std::to_string(n))) unread.push_back(n);
-  }
-  if (!unread.empty()) {
-    problems.Note(Where::Sheet("System"),
-                  "\"Consoles\" is " + std::to_string(system.ConsoleCount) + ", so the sheet" +
-                      (unread.size() == 1 ? " \"Console #" + std::to_string(unread.front()) + "\" is"
-                                          : "s \"Console #" + std::to_string(unread.front()) + "\" to \"Console #" +
-                                                std::to_string(unread.back()) + "\" are") +
-                      " not read and no module file is written for " + (unread.size() == 1 ? "it" : "them"));
-  }
-}
-
-// The conversion's "System" sheet, noticed for what it does to the outputs.
-SystemSettings ReadConversionSystem(Workbook& workbook, Problems& problems) {
-  SystemSettings system;
-  Step(problems, "System", [&] { system = ReadSystemSettings(OpenSheetGrid(workbook, "System", problems), problems); });
-  NoteSystemOutcome(system, workbook, problems);
-  return system;
-}
-
-// The conversion's sheets after "System", in reading order.
-std::vector<std::string> ConversionSheetNames(int last_console) {
-  std::vector<std::string> names = {"Sources", "Destinations", "Opto", "Relay", "Location", "Console Name", "RC",
-                                    "Console Config"};
-  for (int n = 1; n <= last_console; ++n) names.push_back("Console #" + std::to_string(n));
-  return names;
-}
-
-void ReportConsolesPastTable(const SystemSettings& system, int last_console, Problems& problems) {
-  if (system.ConsoleCount <= last_console) return;
-  problems.Report(Where::Sheet("System"), "ConsoleCount " + std::to_string(system.ConsoleCount) + " is more than the " +
-                                              std::to_string(kConsoles - 1) + " consoles kept; consoles past " +
-                                              std::to_string(kConsoles - 1) + " not read",
-                  ErrorCode::kSubscriptOutOfRange);
-}
-
 // What the database phase, run beside the sheets into a result of its own,
 // adds to the run's: its problems after the sheets', its counts, its backup,
 // and a cancelled preview.
@@ -245,17 +147,38 @@ void TakeDatabaseResult(RunResult database, RunResult& result) {
   if (database.preview_cancelled) result.reason = std::move(database.reason);
 }
 
-RunResult ConversionRunBody(Variables& vars, RunContext& ctx) {
-  vars.Clear();
-  RunResult result;
-  const std::string db_argument = ctx.chooser.GetFileName("Switcher.mdb", "mdb", 1);
-  if (db_argument.empty()) return result;  // cancelled
-  const Result<DatabaseTarget> target = LocateDatabase(db_argument);
+// A dry run's database phase, after the sheets as designed: every change
+// listed and rolled back, and the names of the files it would write.
+RunResult DryRunDatabase(const DatabaseTarget& target, Variables& vars, const SystemSettings& system,
+                         int last_console, RunContext& ctx, RunResult result) {
+  UpdateDatabase(target, vars, system, ctx, result);
+  if (result.interrupted) throw RunInterrupted{};
+  result.would_write.push_back(system.SystemName + ".con");
+  for (int n = 1; n <= last_console; ++n) {
+    result.would_write.push_back(ModuleFileName(system.SystemName, vars.consoles[static_cast<std::size_t>(n)], n));
+  }
+  return Complete(ctx, std::move(result));
+}
+
+// Asks for the switcher database and tells what it is. A cancel leaves the
+// result as it is (cancelled); a database that cannot be used sets its
+// outcome and reason.
+Result<DatabaseTarget> ChooseDatabase(RunContext& ctx, RunResult& result) {
+  const std::string argument = ctx.chooser.GetFileName("Switcher.mdb", "mdb", 1);
+  if (argument.empty()) return Status::Error("cancelled");
+  Result<DatabaseTarget> target = LocateDatabase(argument);
   if (!target.ok()) {
     result.outcome = RunResult::Outcome::kNotRun;
     result.reason = target.why();
-    return result;
   }
+  return target;
+}
+
+RunResult ConversionRunBody(Variables& vars, RunContext& ctx) {
+  vars.Clear();
+  RunResult result;
+  const Result<DatabaseTarget> target = ChooseDatabase(ctx, result);
+  if (!target.ok()) return result;
   auto opened = StartWithWorkbook(ctx, result);
   if (!opened.ok()) return result;
   std::unique_ptr<Workbook> workbook = std::move(*opened);
@@ -284,7 +207,7 @@ RunResult ConversionRunBody(Variables& vars, RunContext& ctx) {
     database_phase = std::jthread([&] { UpdateDatabase(*target, vars, system, ctx, database, &progress); });
   }
   try {
-    ReadRunSheets(sheet, system, last_console, vars, ctx, problems, progress);
+    ReadRunSheets(sheet, system, last_console, vars, ctx.big_switch, problems, progress);
   } catch (...) {
     progress.Abort();  // the database is rolled back
     throw;
@@ -294,15 +217,7 @@ RunResult ConversionRunBody(Variables& vars, RunContext& ctx) {
   prefetch.reset();
   workbook.reset();
 
-  if (ctx.dry_run) {
-    UpdateDatabase(*target, vars, system, ctx, result);  // after the sheets, as designed
-    if (result.interrupted) throw RunInterrupted{};
-    result.would_write.push_back(system.SystemName + ".con");
-    for (int n = 1; n <= last_console; ++n) {
-      result.would_write.push_back(ModuleFileName(system.SystemName, vars.consoles[static_cast<std::size_t>(n)], n));
-    }
-    return Complete(ctx, std::move(result));
-  }
+  if (ctx.dry_run) return DryRunDatabase(*target, vars, system, last_console, ctx, std::move(result));
   WriteConsoleFiles(vars, system, ctx, [&] {
     database_phase.join();
     TakeDatabaseResult(std::move(database), result);
@@ -313,40 +228,6 @@ RunResult ConversionRunBody(Variables& vars, RunContext& ctx) {
     return result;
   }
   return Complete(ctx, std::move(result));
-}
-
-// The demo run's sheets after "System" (read by the caller into `demo`).
-void ReadDemoSheets(Workbook& workbook, DemoSystem& demo, Variables& vars, Problems& problems,
-                    SheetCounter& counter) {
-  const std::vector<std::string> sheet_names = workbook.SheetNames();
-  counter.Next("32QX");
-  Step(problems, "32QX", [&] {
-    if (!FindSheet(workbook, "32QX")) {
-      problems.Report(Where::Sheet("32QX"), "the workbook has no sheet \"32QX\"; no frames or slots written",
-                      ErrorCode::kSubscriptOutOfRange);
-      return;
-    }
-    demo.FrameCount = ReadFrameSheet(OpenSheetGrid(workbook, "32QX", problems), vars.frames, vars.consoles, problems);
-  });
-  for (int i = 0; i < demo.ConsoleCount && i < static_cast<int>(kConsoles); ++i) {
-    vars.consoles[static_cast<std::size_t>(i)].consoleIndex = static_cast<std::int16_t>(i);
-    const std::string name = ConsoleSheetName(sheet_names, i + 1);
-    if (name.empty()) {
-      problems.Report(Where::Sheet("Console #" + std::to_string(i + 1)),
-                      "the workbook has no sheet for console " + std::to_string(i + 1) +
-                          " (\"Console #" + std::to_string(i + 1) + "\" or a lettered one); it and later consoles not read",
-                      ErrorCode::kSubscriptOutOfRange);
-      break;
-    }
-    StopIfInterrupted();
-    counter.Next(name);
-    Step(problems, name,
-         [&] { ReadDemoConsoleSheet(OpenSheetGrid(workbook, name, problems), i + 1, vars.consoles, problems); });
-  }
-}
-
-DemoSystem DemoSystemFrom(const SystemSettings& s) {
-  return DemoSystem{s.SystemName, s.InputCount, s.OutputCount, 0, s.ConsoleCount};
 }
 
 // A run that reads only the workbook: the variables cleared (and, for the
@@ -380,13 +261,6 @@ void DemoIniRunBody(Variables& vars, RunContext& ctx, std::unique_ptr<Workbook>&
     WriteOutput(ctx.output_folder / "DemoSetup.ini", BuildDemoIni(demo, vars.frames, vars.consoles),
                 "demo setup file", result);
   });
-}
-
-// The crosspoint run's notice of an empty system name, which names its file.
-void NoteCrosspointFileName(const std::string& system_name, Problems& problems) {
-  if (!system_name.empty()) return;
-  problems.Note(Where::Sheet("System"), "the system name is empty (no \"Name:\" row, or nothing beside it), so "
-                                        "the crosspoint file is named \" Crosspoints.xpt\"");
 }
 
 void CrosspointExportRunBody(RunContext& ctx, std::unique_ptr<Workbook>& workbook, RunResult& result) {
@@ -433,7 +307,7 @@ void CheckRunBody(Variables& vars, RunContext& ctx, Workbook& workbook, RunResul
     counter.Next(name);
     return OpenSheetGrid(workbook, name, problems);
   };
-  ReadRunSheets(sheet, system, last_console, vars, ctx, problems, progress);
+  ReadRunSheets(sheet, system, last_console, vars, ctx.big_switch, problems, progress);
   ReportConsolesPastTable(system, last_console, problems);
   // The console files the conversion would refuse to write (a name that can
   // name no file, a 16-bit overflow, too many modules), judged without writing.

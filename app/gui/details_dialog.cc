@@ -92,6 +92,11 @@ DetailsDialog::DetailsDialog(const RunRecord& run, QWidget* parent) : QDialog(pa
   // A run that had nothing to say opens on what it wrote.
   if (r.problems.empty() && r.problems.notices().empty()) tabs->setCurrentWidget(files);
 
+  AddButtons(layout);
+  FitToScreen(this, 760, 480);
+}
+
+void DetailsDialog::AddButtons(QVBoxLayout* layout) {
   said_ = new QLabel(this);
   said_->setObjectName("said");
   said_->setWordWrap(true);
@@ -110,7 +115,6 @@ DetailsDialog::DetailsDialog(const RunRecord& run, QWidget* parent) : QDialog(pa
     const QString path = QFileDialog::getSaveFileName(this, "Save report", suggested, "Text files (*.txt)");
     if (!path.isEmpty()) SaveReportTo(path);
   });
-  FitToScreen(this, 760, 480);
 }
 
 QTreeWidget* DetailsDialog::Reports() {

@@ -11,6 +11,7 @@
 
 class QLabel;
 class QTreeWidget;
+class QVBoxLayout;
 
 namespace kvr {
 
@@ -31,6 +32,7 @@ class DetailsDialog : public QDialog {
   QTreeWidget* Reports();
   QTreeWidget* Files();
   QTreeWidget* Changes();
+  void AddButtons(QVBoxLayout* layout);
 
   RunRecord run_;  // a copy: the window goes on to its next run
   QLabel* said_;   // what Save report or Open folder did
