@@ -361,8 +361,9 @@ int RunConversionCommand(CLI::App& command, const Options& o, std::ostream& out,
   const fs::path report = PathFromUtf8(o.report);
   if (!o.report.empty()) {
     const auto files = ProtectedFilesOf(run.name, o.workbook, o.database);
-    if (const auto why = ReportTargetRefusal(report, run.name, files, run.writes_files ? output_folder : fs::path())) {
-      err << "kvrconversion: the report cannot be written to " << o.report << ": " << *why
+    const Status target = CheckReportTarget(report, run.name, files, run.writes_files ? output_folder : fs::path());
+    if (!target.ok()) {
+      err << "kvrconversion: the report cannot be written to " << o.report << ": " << target.why()
           << "; nothing was run\n";
       return kExitNotRun;
     }

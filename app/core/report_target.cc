@@ -77,7 +77,9 @@ std::vector<ProtectedFile> ProtectedFilesOf(std::string_view command, const std:
   return files;
 }
 
-std::optional<std::string> ReportTargetRefusal(const fs::path& target, std::string_view command,
+namespace {
+
+std::optional<std::string> RefusalBeforeRun(const fs::path& target, std::string_view command,
                                                const std::vector<ProtectedFile>& files,
                                                const fs::path& output_folder) {
   for (const ProtectedFile& f : files) {
@@ -90,8 +92,8 @@ std::optional<std::string> ReportTargetRefusal(const fs::path& target, std::stri
   return KindRefusal(target);
 }
 
-std::optional<std::string> ReportTargetRefusal(const fs::path& target, const RunInputs& inputs,
-                                               const RunResult& result) {
+std::optional<std::string> RefusalAfterRun(const fs::path& target, const RunInputs& inputs,
+                                           const RunResult& result) {
   for (const ProtectedFile& f : ProtectedFilesOf(inputs.command, inputs.workbook, inputs.database)) {
     if (SameFile(target, f.path)) return "it is " + f.what;
   }
@@ -103,6 +105,21 @@ std::optional<std::string> ReportTargetRefusal(const fs::path& target, const Run
     if (SameFile(target, f)) return "it is an output of the run";
   }
   return std::nullopt;
+}
+
+Status AsStatus(const std::optional<std::string>& refusal) {
+  return refusal ? Status::Error(*refusal) : Status::Ok();
+}
+
+}  // namespace
+
+Status CheckReportTarget(const fs::path& target, std::string_view command, const std::vector<ProtectedFile>& files,
+                         const fs::path& output_folder) {
+  return AsStatus(RefusalBeforeRun(target, command, files, output_folder));
+}
+
+Status CheckReportTarget(const fs::path& target, const RunInputs& inputs, const RunResult& result) {
+  return AsStatus(RefusalAfterRun(target, inputs, result));
 }
 
 Status WriteReportFile(const fs::path& target, std::string_view bytes) {

@@ -28,23 +28,21 @@ struct ProtectedFile {
 // The files a run of `command` ("convert", "demo-ini", "xpoints", "check")
 // reads or protects, known before it starts: the workbook, and for convert
 // the database (a file, or the file a connection string names) and its
-// backup. Outputs are matched by name: see ReportTargetRefusal.
+// backup. Outputs are matched by name: see CheckReportTarget.
 std::vector<ProtectedFile> ProtectedFilesOf(std::string_view command, const std::string& workbook,
                                             const std::string& database);
 
-// Why the report may not be written at `target`, or nullopt when it may:
+// OK when the report may be written at `target`; else why not:
 // it is one of `files`, a file in `output_folder` named as an output of
 // `command` (.con and .cns files for convert, DemoSetup.ini for demo-ini,
 // .xpt files for xpoints), or a folder or other thing that is neither a
 // file nor a stream.
-std::optional<std::string> ReportTargetRefusal(const std::filesystem::path& target, std::string_view command,
-                                               const std::vector<ProtectedFile>& files,
-                                               const std::filesystem::path& output_folder);
+Status CheckReportTarget(const std::filesystem::path& target, std::string_view command,
+                         const std::vector<ProtectedFile>& files, const std::filesystem::path& output_folder);
 
 // The same question once the run is over, against its inputs and what it
 // actually wrote, kept or backed up (the window's "Save report" asks this).
-std::optional<std::string> ReportTargetRefusal(const std::filesystem::path& target, const RunInputs& inputs,
-                                               const RunResult& result);
+Status CheckReportTarget(const std::filesystem::path& target, const RunInputs& inputs, const RunResult& result);
 
 // Writes the report: a regular file (or a new one) replaced whole through a
 // temporary file, a stream written into as it is.

@@ -23,7 +23,8 @@ TEST_F(ReportTargetTest, NeverOverTheRunsInputsOrOutputs) {
   fs::create_directory(File("out"));
   const auto files = ProtectedFilesOf("convert", File("plant.xlsx").string(), File("Switcher.db").string());
   auto refusal = [&](const fs::path& target, std::string_view command = "convert") {
-    return ReportTargetRefusal(target, command, files, File("out"));
+    const Status s = CheckReportTarget(target, command, files, File("out"));
+    return s.ok() ? std::optional<std::string>() : std::optional<std::string>(s.why());
   };
   EXPECT_EQ(refusal(File("Switcher.db")), "it is the database");
   EXPECT_EQ(refusal(dir_ / "out" / ".." / "Switcher.db"), "it is the database");
@@ -44,7 +45,7 @@ TEST_F(ReportTargetTest, NeverOverTheRunsInputsOrOutputs) {
 #endif
   // A file-based engine reached through ODBC is its file.
   const auto odbc = ProtectedFilesOf("convert", "", "odbc:Driver={SQLite3};Database=" + File("Switcher.db").string());
-  EXPECT_EQ(ReportTargetRefusal(File("Switcher.db"), "convert", odbc, {}), "it is the database");
+  EXPECT_EQ(CheckReportTarget(File("Switcher.db"), "convert", odbc, {}).why(), "it is the database");
 }
 
 TEST_F(ReportTargetTest, AfterTheRunNeverOverWhatItWroteOrKept) {
@@ -56,11 +57,11 @@ TEST_F(ReportTargetTest, AfterTheRunNeverOverWhatItWroteOrKept) {
   result.files.push_back({File("Plant A.con"), FileOutcome::kKept, "declined"});
   result.written.push_back(File("Plant A Console 1.cns"));
   result.backup = File("Switcher.db.bak");
-  EXPECT_TRUE(ReportTargetRefusal(File("Plant A.con"), inputs, result));
-  EXPECT_TRUE(ReportTargetRefusal(File("Plant A Console 1.cns"), inputs, result));
-  EXPECT_TRUE(ReportTargetRefusal(File("Switcher.db.bak"), inputs, result));
-  EXPECT_TRUE(ReportTargetRefusal(File("Switcher.db"), inputs, result));
-  EXPECT_FALSE(ReportTargetRefusal(File("report.json"), inputs, result));
+  EXPECT_FALSE(CheckReportTarget(File("Plant A.con"), inputs, result).ok());
+  EXPECT_FALSE(CheckReportTarget(File("Plant A Console 1.cns"), inputs, result).ok());
+  EXPECT_FALSE(CheckReportTarget(File("Switcher.db.bak"), inputs, result).ok());
+  EXPECT_FALSE(CheckReportTarget(File("Switcher.db"), inputs, result).ok());
+  EXPECT_TRUE(CheckReportTarget(File("report.json"), inputs, result).ok());
 }
 
 #ifndef _WIN32

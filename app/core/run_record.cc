@@ -139,8 +139,8 @@ Result<std::filesystem::path> RunRecord::SaveReport(const std::filesystem::path&
   }
   const std::pair<std::filesystem::path, std::string> files[] = {{path, ReportText()}, {json, ReportJson()}};
   for (const auto& [target, text] : files) {
-    if (const auto why = ReportTargetRefusal(target, inputs, result)) {
-      return Status::Error("cannot write " + Utf8Path(target) + ": " + *why);
+    if (const Status s = CheckReportTarget(target, inputs, result); !s.ok()) {
+      return Status::Error("cannot write " + Utf8Path(target) + ": " + s.why());
     }
   }
   for (const auto& [target, text] : files) {
@@ -152,7 +152,7 @@ Result<std::filesystem::path> RunRecord::SaveReport(const std::filesystem::path&
 }
 
 Status RunRecord::SaveJsonReport(const std::filesystem::path& path) const {
-  if (const auto why = ReportTargetRefusal(path, inputs, result)) return Status::Error(*why);
+  if (Status s = CheckReportTarget(path, inputs, result); !s.ok()) return s;
   return WriteReportFile(path, ReportJson());
 }
 
