@@ -4,7 +4,9 @@
 #include <memory>
 
 #include "base/problems.h"
+#include "tables/input_table.h"
 #include "tables/named_tables.h"
+#include "tables/output_table.h"
 #include "workbook/system_settings.h"
 #include "workbook/workbook.h"
 
@@ -26,6 +28,8 @@ int HighestNumber(const Table& table, Number number) {
 
 Result<DatabaseSizes> DatabaseSizesFor(const std::filesystem::path& path) {
   struct Sheets {
+    InputTable inputs;
+    OutputTable outputs;
     LocationTable locations{};
     ConsoleNameTable consoles{};
     RcSetTable sets{};
@@ -36,6 +40,8 @@ Result<DatabaseSizes> DatabaseSizesFor(const std::filesystem::path& path) {
   try {
     const auto workbook = OpenWorkbook(path);
     system = ReadSystemSettings(OpenSheetGrid(*workbook, "System", ignored), ignored);
+    ReadSources(OpenSheetGrid(*workbook, "Sources", ignored), system.InputCount, sheets->inputs, ignored);
+    ReadDestinations(OpenSheetGrid(*workbook, "Destinations", ignored), system.OutputCount, sheets->outputs, ignored);
     ReadLocationSheet(OpenSheetGrid(*workbook, "Location", ignored), sheets->locations, ignored);
     ReadConsoleNameSheet(OpenSheetGrid(*workbook, "Console Name", ignored), sheets->consoles, ignored);
     ReadRemoteControlSheet(OpenSheetGrid(*workbook, "RC", ignored), sheets->sets, ignored);
@@ -43,8 +49,10 @@ Result<DatabaseSizes> DatabaseSizesFor(const std::filesystem::path& path) {
     return Status::Error(e.what());
   }
   DatabaseSizes sizes;
-  sizes.inputs = Fitted(system.InputCount);
-  sizes.outputs = Fitted(system.OutputCount);
+  // A channel sheet is read one row past its count: a plant may number one
+  // channel more than "Inputs" or "Outputs" says.
+  sizes.inputs = Fitted(std::max<int>(system.InputCount, HighestNumber(sheets->inputs, &InputRecord::ChanNum)));
+  sizes.outputs = Fitted(std::max<int>(system.OutputCount, HighestNumber(sheets->outputs, &OutputRecord::ChanNum)));
   sizes.consoles =
       Fitted(std::max<int>(system.ConsoleCount, HighestNumber(sheets->consoles, &ConsoleNameEntry::consoleNumber)));
   sizes.locations = Fitted(HighestNumber(sheets->locations, &LocationEntry::locationNumber));

@@ -10,8 +10,9 @@
 
 namespace kvr {
 
-// The sizes the workbook at `path` needs: inputs and outputs from its
-// "System" counts, consoles the larger of "Consoles" and the highest number
+// The sizes the workbook at `path` needs: inputs and outputs the larger of
+// its "System" counts and the highest channel numbers on "Sources" and
+// "Destinations", consoles the larger of "Consoles" and the highest number
 // on "Console Name", locations and sets the highest numbers on "Location"
 // and "RC". Fails when the workbook cannot be opened.
 Result<DatabaseSizes> DatabaseSizesFor(const std::filesystem::path& path);

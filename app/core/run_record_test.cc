@@ -210,13 +210,14 @@ TEST_F(RunRecordFilesTest, DatabaseSizedForThePlant) {
   testing::WriteXlsx(File("plant.xlsx"),
                      {{"System", SheetRows{{std::string("Name:"), std::string("P")}, {std::string("Inputs"), 300.0},
                                            {std::string("Outputs"), 40.0}, {std::string("Consoles"), 2.0}}},
+                      {"Destinations", Numbered("Label", 41)},  // one past the count
                       {"Location", Numbered("Location Name", 31)},
                       {"Console Name", Numbered("Console Name", 5)},
                       {"RC", Numbered("Set Name", 12)}});
   const auto sizes = DatabaseSizesFor(File("plant.xlsx"));
   ASSERT_TRUE(sizes.ok()) << sizes.why();
   EXPECT_EQ(sizes->inputs, 300);
-  EXPECT_EQ(sizes->outputs, 40);
+  EXPECT_EQ(sizes->outputs, 41);
   EXPECT_EQ(sizes->consoles, 5);
   EXPECT_EQ(sizes->locations, 31);
   EXPECT_EQ(sizes->sets, 12);

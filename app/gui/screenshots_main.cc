@@ -7,10 +7,12 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTimer>
+#include <QTreeWidget>
 #include <filesystem>
 #include <iostream>
 
 #include "app/gui/main_window.h"
+#include "app/core/plant_size.h"
 #include "tables/new_database.h"
 
 namespace {
@@ -20,7 +22,7 @@ class Files : public kvr::FileChooser {
  public:
   std::string database, workbook;
   std::string GetFileName(const std::string&, const std::string& ext, int) override {
-    return ext == "mdb" ? database : workbook;
+    return kvr::AsksForDatabase(ext) ? database : workbook;
   }
 };
 
@@ -36,11 +38,13 @@ class PicturedPreview : public kvr::ChangePreview {
   bool Apply(const std::vector<kvr::FieldChange>& changes,
              const std::map<std::string, kvr::ChangeCount>& counts) override {
     kvr::PreviewDialog dialog(changes, counts);
-    dialog.Filter("InptAlphas");
-    QTimer::singleShot(500, &dialog, [&] {
-      dialog.grab().save(path_);
-      dialog.accept();
+    QObject::connect(&dialog, &kvr::PreviewDialog::selectionShown, &dialog, [&] {
+      QTimer::singleShot(300, &dialog, [&] {
+        dialog.grab().save(path_);
+        dialog.accept();
+      });
     });
+    QTimer::singleShot(200, &dialog, [&] { dialog.Filter("Label"); });
     return dialog.exec() == QDialog::Accepted;
   }
 
@@ -60,7 +64,12 @@ int main(int argc, char** argv) {
   const auto dir = std::filesystem::temp_directory_path() / "kvr_screenshots";
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
-  kvr::CreateSwitcherDatabase(dir / "Switcher.db", kvr::DatabaseSizes{256, 192, 6, 24, 16});
+  const auto sizes = kvr::DatabaseSizesFor(std::filesystem::absolute(argv[1]));
+  if (!sizes.ok()) {
+    std::cerr << sizes.why() << '\n';
+    return 2;
+  }
+  kvr::CreateSwitcherDatabase(dir / "Switcher.db", *sizes);
   Files files;
   files.database = (dir / "Switcher.db").string();
   files.workbook = std::filesystem::absolute(argv[1]).string();
@@ -77,6 +86,11 @@ int main(int argc, char** argv) {
   window.findChild<QPushButton*>("cmdDetails")->click();
   kvr::DetailsDialog* details = window.Details();
   details->show();
+  // The first problem or notice selected, to show it in full below the list.
+  if (auto* reports = details->findChild<QTreeWidget*>("reports"); reports != nullptr && reports->topLevelItemCount() > 0) {
+    QTreeWidgetItem* group = reports->topLevelItem(0);
+    reports->setCurrentItem(group->childCount() > 0 ? group->child(0) : group);
+  }
   QTimer::singleShot(500, details, [&] {
     details->grab().save(prefix + "-details.png");
     QApplication::quit();
