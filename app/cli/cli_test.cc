@@ -12,9 +12,12 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 #include <nlohmann/json.hpp>
 
+#include "app/cli/terminal.h"
 #include "tests/test_util.h"
 #include "tests/workbook_files.h"
 
@@ -276,6 +279,23 @@ TEST_F(CommandLineInputsTest, ProblemLinesEscapeControlCharacters) {
   for (std::size_t at = 0; (at = r.err.find('\n', at)) != std::string::npos; ++at) {
     EXPECT_TRUE(at + 1 == r.err.size() || r.err.compare(at + 1, 8, "problem:") == 0) << r.err;
   }
+}
+
+// On a terminal a long run's progress is one line rewritten in place and
+// cleared at the end; elsewhere nothing is shown.
+TEST(TerminalProgressTest, OneLineOnATerminalNothingElsewhere) {
+  RunProgress progress;
+  progress.Start();
+  progress.Sheet(1, 2, "System");
+  std::ostringstream terminal, file;
+  {
+    TerminalProgress shown(progress, terminal, true);
+    TerminalProgress quiet(progress, file, false);
+    std::this_thread::sleep_for(RunProgress::kShowAfter + std::chrono::milliseconds(400));
+  }
+  EXPECT_TRUE(file.str().empty());
+  const std::string line = "kvrconversion: Reading sheet 1 of 2: System";
+  EXPECT_EQ(terminal.str(), "\r" + line + "\r" + "\r" + std::string(line.size(), ' ') + "\r");
 }
 
 }  // namespace
