@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QTreeWidget>
@@ -93,6 +94,11 @@ int main(int argc, char** argv) {
   }
   QTimer::singleShot(500, details, [&] {
     details->grab().save(prefix + "-details.png");
+    const QRect room = details->screen()->availableGeometry(), frame = details->frameGeometry();
+    if (!room.contains(frame)) {
+      std::cerr << "the details (" << frame.width() << "x" << frame.height() << ") do not fit the screen ("
+                << room.width() << "x" << room.height() << ")\n";
+    }
     QApplication::quit();
   });
   app.exec();
