@@ -428,7 +428,7 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
   }
   if (*help) {
     if (o.help_topic.empty()) {
-      out << app.help();
+      out << app.get_formatter()->make_help(&app, "kvrconversion", CLI::AppFormatMode::Normal);  // not help's own
       return kExitOk;
     }
     for (auto& [sub, c] : commands) {

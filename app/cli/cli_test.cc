@@ -90,6 +90,9 @@ TEST(CommandLineTest, UsageErrorsGuide) {
   EXPECT_EQ(help.status, kExitOk);
   EXPECT_NE(help.out.find("Examples:\n  kvrconversion demo-ini"), std::string::npos);
   EXPECT_EQ(help.out.find("--database"), std::string::npos);  // only its own options
+  const auto all = RunCli({"help"});  // every command, not the options of "help" itself
+  EXPECT_NE(all.out.find("Usage: kvrconversion [OPTIONS] SUBCOMMAND"), std::string::npos) << all.out;
+  EXPECT_NE(all.out.find("new-database"), std::string::npos);
 }
 
 TEST(CommandLineTest, HelpDocumentsExitStatuses) {

@@ -1,6 +1,5 @@
 #include "app/gui/main_window.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
