@@ -107,4 +107,47 @@ std::optional<std::vector<std::uint32_t>> ChangeSearch::Select(const ChangeQuery
   return rows;
 }
 
+ChangeSelector::ChangeSelector(const std::vector<FieldChange>& changes, Deliver deliver)
+    : search_(changes), deliver_(std::move(deliver)), thread_([this] { Loop(); }) {}
+
+ChangeSelector::~ChangeSelector() {
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+    cancel_ = true;
+  }
+  wake_.notify_one();
+  thread_.join();
+}
+
+void ChangeSelector::Ask(ChangeQuery query, std::uint64_t generation) {
+  {
+    std::lock_guard lock(mutex_);
+    pending_ = Job{std::move(query), generation};
+    cancel_ = true;
+  }
+  wake_.notify_one();
+}
+
+void ChangeSelector::Loop() {
+  std::optional<ChangeQuery> last_query;
+  Rows last_rows;
+  for (;;) {
+    Job job;
+    {
+      std::unique_lock lock(mutex_);
+      wake_.wait(lock, [&] { return stop_ || pending_.has_value(); });
+      if (stop_) return;
+      job = std::move(*pending_);
+      pending_.reset();
+      cancel_ = false;
+    }
+    auto rows = search_.Select(job.query, last_query ? &*last_query : nullptr, last_rows.get(), cancel_);
+    if (!rows) continue;  // a later query took its place
+    last_query = job.query;
+    last_rows = std::make_shared<const std::vector<std::uint32_t>>(std::move(*rows));
+    deliver_(last_rows, job.generation);
+  }
+}
+
 }  // namespace kvr

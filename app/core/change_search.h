@@ -6,11 +6,15 @@
 #define KVR_APP_CORE_CHANGE_SEARCH_H_
 
 #include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <memory>
 #include <cstdint>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "tables/switcher_database.h"
@@ -60,6 +64,42 @@ class ChangeSearch {
   // another; row i spans [starts_[i], starts_[i + 1]).
   std::string texts_;
   std::vector<std::size_t> starts_;
+};
+
+// Works out the rows of the latest query on a thread of its own, so a
+// window's thread never waits for a filter or sort. A query asked while
+// another is worked on cancels it; each finished one is delivered (a window
+// shows only the latest generation it asked for). A longer filter narrows
+// the rows of the one before.
+class ChangeSelector {
+ public:
+  using Rows = std::shared_ptr<const std::vector<std::uint32_t>>;
+  // Called on the selector's thread with the rows of query `generation`.
+  using Deliver = std::function<void(Rows rows, std::uint64_t generation)>;
+
+  // `changes` must outlive the selector.
+  ChangeSelector(const std::vector<FieldChange>& changes, Deliver deliver);
+  ~ChangeSelector();  // cancels the query under way and waits for the thread
+  ChangeSelector(const ChangeSelector&) = delete;
+  ChangeSelector& operator=(const ChangeSelector&) = delete;
+
+  void Ask(ChangeQuery query, std::uint64_t generation);
+
+ private:
+  struct Job {
+    ChangeQuery query;
+    std::uint64_t generation = 0;
+  };
+  void Loop();
+
+  ChangeSearch search_;
+  Deliver deliver_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::optional<Job> pending_;
+  bool stop_ = false;
+  std::atomic<bool> cancel_{false};
+  std::thread thread_;  // last: started once everything above is made
 };
 
 // Folds ASCII letters to lower case (other characters are kept, so a

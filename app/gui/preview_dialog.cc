@@ -9,12 +9,6 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QVBoxLayout>
-#include <atomic>
-#include <condition_variable>
-#include <functional>
-#include <mutex>
-#include <optional>
-#include <thread>
 
 #include "app/core/change_search.h"
 #include "app/core/report.h"
@@ -22,7 +16,7 @@
 
 namespace kvr {
 
-using Rows = std::shared_ptr<const std::vector<std::uint32_t>>;
+using Rows = ChangeSelector::Rows;
 
 // One row per change shown: table, key, field, old and new, made into text
 // only when painted. The rows shown are indices into the changes (all of
@@ -56,70 +50,6 @@ class ChangesModel : public QAbstractTableModel {
  private:
   const std::vector<FieldChange>& changes_;
   Rows rows_;
-};
-
-// Works out the rows of the latest query on a thread of its own. A query
-// asked while another is worked on cancels it; only the latest is shown.
-class SelectionWorker {
- public:
-  using Deliver = std::function<void(Rows rows, std::uint64_t generation)>;
-
-  SelectionWorker(const std::vector<FieldChange>& changes, Deliver deliver)
-      : search_(changes), deliver_(std::move(deliver)), thread_([this] { Loop(); }) {}
-  ~SelectionWorker() {
-    {
-      std::lock_guard lock(mutex_);
-      stop_ = true;
-      cancel_ = true;
-    }
-    wake_.notify_one();
-    thread_.join();
-  }
-
-  void Ask(ChangeQuery query, std::uint64_t generation) {
-    {
-      std::lock_guard lock(mutex_);
-      pending_ = Job{std::move(query), generation};
-      cancel_ = true;
-    }
-    wake_.notify_one();
-  }
-
- private:
-  struct Job {
-    ChangeQuery query;
-    std::uint64_t generation;
-  };
-
-  void Loop() {
-    std::optional<ChangeQuery> last_query;
-    Rows last_rows;
-    for (;;) {
-      Job job;
-      {
-        std::unique_lock lock(mutex_);
-        wake_.wait(lock, [&] { return stop_ || pending_.has_value(); });
-        if (stop_) return;
-        job = std::move(*pending_);
-        pending_.reset();
-        cancel_ = false;
-      }
-      auto rows = search_.Select(job.query, last_query ? &*last_query : nullptr, last_rows.get(), cancel_);
-      if (!rows) continue;  // a later query took its place
-      last_query = job.query;
-      last_rows = std::make_shared<const std::vector<std::uint32_t>>(std::move(*rows));
-      deliver_(last_rows, job.generation);
-    }
-  }
-
-  ChangeSearch search_;
-  Deliver deliver_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::optional<Job> pending_;
-  bool stop_ = false;
-  std::atomic<bool> cancel_{false};
-  std::thread thread_;  // last: started once everything above is made
 };
 
 PreviewDialog::PreviewDialog(const std::vector<FieldChange>& changes, const std::map<std::string, ChangeCount>& counts,
@@ -188,7 +118,7 @@ PreviewDialog::PreviewDialog(const std::vector<FieldChange>& changes, const std:
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
   // Rows arrive from the worker's thread and are shown on the window's.
-  worker_ = std::make_unique<SelectionWorker>(changes, [this](Rows rows, std::uint64_t generation) {
+  worker_ = std::make_unique<ChangeSelector>(changes, [this](Rows rows, std::uint64_t generation) {
     QMetaObject::invokeMethod(
         this, [this, rows = std::move(rows), generation]() mutable {
           if (generation != asked_) return;  // a later query is on its way

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/core/change_search.h"
 #include "tables/switcher_database.h"
 
 class QLabel;
@@ -21,7 +22,6 @@ class QTableView;
 namespace kvr {
 
 class ChangesModel;
-class SelectionWorker;
 
 // Shows `changes` without copying them: they must outlive the dialog.
 class PreviewDialog : public QDialog {
@@ -50,7 +50,7 @@ class PreviewDialog : public QDialog {
 
   ChangesModel* model_;
   QTableView* sort_view_ = nullptr;  // its heading holds the order asked for
-  std::unique_ptr<SelectionWorker> worker_;
+  std::unique_ptr<ChangeSelector> worker_;
   QLineEdit* filter_;
   QLabel* shown_;
   int total_;
