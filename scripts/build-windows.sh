@@ -99,7 +99,7 @@ build_dependencies() {
 install_packages() {
   local packages=(cmake tcl googletest libcli11-dev nlohmann-json3-dev python3 "g++-mingw-w64-${arch//_/-}-posix"
                   "gcc-mingw-w64-${arch//_/-}-posix" libz-mingw-w64-dev binutils-mingw-w64-${arch//_/-})
-  [ "$arch" = x86_64 ] && packages+=(wine64)
+  [ "$arch" = x86_64 ] && packages+=(wine64 xvfb)
   local missing=()
   for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

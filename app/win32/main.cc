@@ -1,0 +1,44 @@
+// kvrconversion-gui.exe: the window, a GUI-subsystem program. "--version"
+// and "--help" answer in a message box.
+#include "app/win32/main_window.h"
+
+#include <commctrl.h>
+#include <objbase.h>
+
+#include <string>
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR command_line, int show) {
+  const std::wstring args = command_line != nullptr ? command_line : L"";
+  if (args.find(L"--version") != std::wstring::npos) {
+    MessageBoxW(nullptr, kvr::win32::Wide("kvrconversion-gui " KVR_VERSION).c_str(), L"KVR Conversion",
+                MB_OK | MB_ICONINFORMATION);
+    return 0;
+  }
+  if (args.find(L"--help") != std::wstring::npos) {
+    MessageBoxW(nullptr,
+                L"The KVR Conversion window: \"Convert\", \"Demo .ini\" and \"Read xPoints\" each ask for their files "
+                L"and write their outputs into the program's folder (or the folder chosen with \"Folder...\"). The "
+                L"command line, kvrconversion.exe, does the same in scripts; \"kvrconversion help\" lists its commands.",
+                L"KVR Conversion", MB_OK | MB_ICONINFORMATION);
+    return 0;
+  }
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES | ICC_TAB_CLASSES |
+                                                     ICC_LINK_CLASS};
+  InitCommonControlsEx(&controls);
+  int status = 0;
+  {
+    kvr::win32::MainWindow window;
+    ShowWindow(window.handle(), show);
+    SetFocus(window.Item(kvr::win32::kStartId));
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+      if (IsDialogMessageW(window.handle(), &msg)) continue;
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    status = static_cast<int>(msg.wParam);
+  }
+  CoUninitialize();
+  return status;
+}

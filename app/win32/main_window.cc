@@ -1,0 +1,421 @@
+#include "app/win32/main_window.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include "app/win32/details_window.h"
+#include "app/win32/preview_window.h"
+#include "base/interrupt.h"
+#include "base/utf8.h"
+
+namespace kvr::win32 {
+namespace {
+
+constexpr const wchar_t* kClass = L"KvrConversionMain";
+constexpr UINT kStatusText = WM_APP + 10;   // lParam: a new std::wstring
+constexpr UINT kRunFinished = WM_APP + 11;  // lParam: a new RunRecord
+constexpr UINT_PTR kProgressTimer = 1;
+constexpr const wchar_t* kSettingsKey = L"Software\\KVR Conversion";
+constexpr const wchar_t* kOutputFolderValue = L"OutputFolder";
+
+// The common item dialog, as the runs ask for files: the design's title,
+// and labels that say which file is asked for.
+class DialogChooser : public FileChooser {
+ public:
+  explicit DialogChooser(HWND owner, std::wstring folder) : owner_(owner), folder_(std::move(folder)) {}
+  std::string GetFileName(const std::string& sFileName, const std::string& sExtension, int iType) override {
+    IFileDialog* dialog = nullptr;
+    const CLSID kind = iType == 1 ? CLSID_FileOpenDialog : CLSID_FileSaveDialog;
+    if (FAILED(CoCreateInstance(kind, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&dialog)))) return "";
+    const bool database = AsksForDatabase(sExtension);
+    dialog->SetTitle(L"Specify File Name");
+    dialog->SetFileNameLabel(database ? L"Switcher database:" : L"Workbook:");
+    const std::wstring patterns = FilterPatterns(sExtension);
+    const std::wstring shown = L"(" + patterns + L")";
+    const COMDLG_FILTERSPEC filters[] = {{shown.c_str(), patterns.c_str()}, {L"All Files (*.*)", L"*.*"}};
+    dialog->SetFileTypes(sExtension.empty() ? 1 : 2, sExtension.empty() ? filters + 1 : filters);
+    dialog->SetFileName(Wide(sFileName).c_str());
+    FILEOPENDIALOGOPTIONS options = 0;
+    dialog->GetOptions(&options);
+    dialog->SetOptions(options | FOS_FORCEFILESYSTEM | FOS_NOCHANGEDIR);
+    IShellItem* start = nullptr;
+    if (SUCCEEDED(SHCreateItemFromParsingName(folder_.c_str(), nullptr, IID_PPV_ARGS(&start)))) {
+      dialog->SetFolder(start);
+      start->Release();
+    }
+    std::string chosen;
+    IShellItem* item = nullptr;
+    if (SUCCEEDED(dialog->Show(owner_)) && SUCCEEDED(dialog->GetResult(&item))) {
+      wchar_t* path = nullptr;
+      if (SUCCEEDED(item->GetDisplayName(SIGDN_FILESYSPATH, &path))) {
+        chosen = Narrow(path);
+        CoTaskMemFree(path);
+      }
+      item->Release();
+    }
+    dialog->Release();
+    return chosen;
+  }
+
+ private:
+  HWND owner_;
+  std::wstring folder_;
+};
+
+std::wstring ProgramFolder() {
+  std::wstring path(32768, L'\0');
+  path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+  return std::filesystem::path(path).parent_path().wstring();
+}
+
+std::wstring DocumentsFolder() {
+  wchar_t* path = nullptr;
+  std::wstring folder;
+  if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Documents, 0, nullptr, &path))) folder = path;
+  CoTaskMemFree(path);
+  return folder;
+}
+
+std::wstring RememberedFolder() {
+  wchar_t value[32768];
+  DWORD size = sizeof value;
+  if (RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, kOutputFolderValue, RRF_RT_REG_SZ, nullptr, value, &size) !=
+      ERROR_SUCCESS) {
+    return {};
+  }
+  return value;
+}
+
+std::wstring Escaped(std::wstring text) {  // a SysLink's text shows "<" only as a tag
+  for (std::size_t at = 0; (at = text.find(L'<', at)) != std::wstring::npos; at += 4) text.replace(at, 1, L"&lt;");
+  return text;
+}
+
+}  // namespace
+
+std::wstring FilterPatterns(const std::string& extension) {
+  std::wstring patterns = Wide(FilePatternsFor(extension));
+  for (auto& c : patterns) {
+    if (c == L' ') c = L';';
+  }
+  return patterns;
+}
+
+// Carries the worker thread's calls to the window's thread: the file
+// dialog, the overwrite question and the preview wait there for the user;
+// status texts are posted.
+class MainWindow::Bridge : public FileChooser, public OverwriteQuestion, public StatusSink, public ChangePreview {
+ public:
+  explicit Bridge(MainWindow* window) : window_(window) {}
+  std::string GetFileName(const std::string& name, const std::string& ext, int type) override {
+    std::string result;
+    OnWindowThread(window_->window_, [&] { result = window_->chooser_->GetFileName(name, ext, type); });
+    return result;
+  }
+  bool Ask(const std::string& text, const std::string& title) override {
+    bool yes = false;
+    OnWindowThread(window_->window_, [&] {
+      if (window_->question_ != nullptr) {
+        yes = window_->question_->Ask(text, title);
+        return;
+      }
+      std::wstring shown = Wide(text);
+      for (auto& c : shown) {
+        if (c == L'\r') c = L'\n';
+      }
+      yes = MessageBoxW(window_->window_, shown.c_str(), Wide(title).c_str(), MB_YESNO | MB_ICONQUESTION) == IDYES;
+    });
+    return yes;
+  }
+  bool Apply(const std::vector<FieldChange>& changes, const std::map<std::string, ChangeCount>& counts) override {
+    bool apply = false;
+    OnWindowThread(window_->window_, [&] {
+      if (window_->preview_ != nullptr) {
+        apply = window_->preview_->Apply(changes, counts);
+        return;
+      }
+      PreviewWindow preview(window_->window_, changes, counts);
+      apply = preview.Run();
+    });
+    return apply;
+  }
+  void SetStatus(const std::string& text) override {
+    PostMessageW(window_->window_, kStatusText, 0, reinterpret_cast<LPARAM>(new std::wstring(Wide(text))));
+  }
+
+ private:
+  MainWindow* window_;
+};
+
+MainWindow::MainWindow(FileChooser* chooser, OverwriteQuestion* question, std::wstring program_folder,
+                       ChangePreview* preview)
+    : chooser_(chooser),
+      question_(question),
+      preview_(preview),
+      program_folder_(program_folder.empty() ? ProgramFolder() : std::move(program_folder)),
+      vars_(std::make_unique<Variables>()) {
+  static const bool registered = [] {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = DefWindowProcW;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.hIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1));
+    wc.lpszClassName = kClass;
+    return RegisterClassExW(&wc) != 0;
+  }();
+  (void)registered;
+  window_ = CreateWindowExW(WS_EX_CONTROLPARENT, kClass, L"KVR Conversion",
+                            WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT, CW_USEDEFAULT,
+                            100, 100, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Procedure));
+  if (chooser_ == nullptr) {
+    dialog_chooser_ = std::make_unique<DialogChooser>(window_, program_folder_);
+    chooser_ = dialog_chooser_.get();
+  }
+  bridge_ = std::make_unique<Bridge>(this);
+  CreateControls();
+  Layout();
+  chosen_folder_ = RememberedFolder();
+  if (!chosen_folder_.empty()) ShowOutputFolder(CurrentOutputFolder().path);
+}
+
+MainWindow::~MainWindow() {
+  if (worker_.joinable()) {
+    RequestInterrupt();
+    WaitForRun();
+  }
+  DestroyWindow(window_);
+}
+
+void MainWindow::CreateControls() {
+  // Created in tab order: Convert, (the status takes no focus), Demo .ini,
+  // Read xPoints, Big Switch, then what this window adds.
+  Control(window_, L"BUTTON", L"Convert", WS_TABSTOP | BS_DEFPUSHBUTTON, kStartId);
+  Control(window_, L"STATIC", L"", SS_LEFT | SS_CENTERIMAGE, kStatusId);
+  Control(window_, L"BUTTON", L"Demo .ini", WS_TABSTOP | BS_PUSHBUTTON, kIniId);
+  Control(window_, L"BUTTON", L"Read xPoints", WS_TABSTOP | BS_PUSHBUTTON, kXpointsId);
+  Control(window_, L"BUTTON", L"Big Switch", WS_TABSTOP | BS_AUTOCHECKBOX, kBigSwitchId);
+  Control(window_, L"BUTTON", L"Preview", WS_TABSTOP | BS_AUTOCHECKBOX, kPreviewId);
+  ShowWindow(Control(window_, WC_LINK, L"", WS_TABSTOP, kDetailsId), SW_HIDE);
+  ShowWindow(Control(window_, L"STATIC", L"", SS_LEFT | SS_NOPREFIX, kProgressId), SW_HIDE);
+  Control(window_, WC_LINK, L"", WS_TABSTOP, kOutputsId);
+  Control(window_, L"BUTTON", L"Folder...", WS_TABSTOP | BS_PUSHBUTTON, kFolderId);
+}
+
+void MainWindow::Layout() {
+  const UINT dpi = DpiOf(window_);
+  for (const ControlPlace& p : kPlaces) {
+    HWND control = Item(p.id);
+    SetWindowPos(control, nullptr, Twips(p.left, dpi), Twips(p.top, dpi), Twips(p.width, dpi), Twips(p.height, dpi),
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(MessageFont(dpi)), TRUE);
+  }
+  RECT frame{0, 0, Twips(kClientWidthTwips, dpi), Twips(kClientHeightTwips, dpi)};
+  AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrW(window_, GWL_STYLE)), FALSE,
+                     static_cast<DWORD>(GetWindowLongPtrW(window_, GWL_EXSTYLE)));
+  SetWindowPos(window_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void MainWindow::SetBusy(bool busy) {
+  busy_ = busy;
+  for (ControlId id : {kStartId, kIniId, kXpointsId, kBigSwitchId, kPreviewId, kFolderId}) {
+    EnableWindow(Item(id), busy ? FALSE : TRUE);
+  }
+}
+
+OutputFolder MainWindow::CurrentOutputFolder() const {
+  // The user's choice; else the program's own folder for a portable copy;
+  // an installed program's folder is not writable, so then "KVR Conversion"
+  // under the documents.
+  return WindowOutputFolder(std::filesystem::path(chosen_folder_), std::filesystem::path(program_folder_),
+                            std::filesystem::path(DocumentsFolder()) / L"KVR Conversion");
+}
+
+void MainWindow::SetOutputFolder(const std::wstring& folder) {
+  chosen_folder_ = folder;
+  if (folder.empty()) {
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, kSettingsKey, kOutputFolderValue);
+  } else {
+    RegSetKeyValueW(HKEY_CURRENT_USER, kSettingsKey, kOutputFolderValue, REG_SZ, folder.c_str(),
+                    static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t)));
+  }
+  ShowOutputFolder(CurrentOutputFolder().path);
+}
+
+void MainWindow::ShowOutputFolder(const std::filesystem::path& folder) {
+  shown_folder_ = folder;
+  SetWindowTextW(Item(kOutputsId), (L"Outputs: <a>" + Escaped(folder.wstring()) + L"</a>").c_str());
+}
+
+void MainWindow::Tell(const std::wstring& text) {
+  if (!quiet_) MessageBoxW(window_, text.c_str(), L"KVR Conversion", MB_OK | MB_ICONWARNING);
+}
+
+void MainWindow::OpenOutputFolder() {
+  std::error_code ec;
+  if (!std::filesystem::is_directory(shown_folder_, ec)) {
+    Tell(L"Cannot open the output folder " + shown_folder_.wstring() + L": it no longer exists.");
+  } else if (reinterpret_cast<INT_PTR>(ShellExecuteW(window_, L"open", shown_folder_.wstring().c_str(), nullptr,
+                                                      nullptr, SW_SHOWNORMAL)) <= 32) {
+    Tell(L"Cannot open the output folder " + shown_folder_.wstring() +
+         L": Windows has no program to show folders with.");
+  }
+}
+
+void MainWindow::ChooseOutputFolder() {
+  BROWSEINFOW info{};
+  info.hwndOwner = window_;
+  info.lpszTitle = L"Choose the folder the outputs go to";
+  info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+  PIDLIST_ABSOLUTE chosen = SHBrowseForFolderW(&info);
+  if (chosen == nullptr) return;
+  wchar_t path[MAX_PATH];
+  if (SHGetPathFromIDListW(chosen, path)) SetOutputFolder(path);
+  CoTaskMemFree(chosen);
+}
+
+void MainWindow::Start(std::string_view command, ControlId origin) {
+  if (busy_) return;  // one command at a time: two runs must never share the tables
+  SetBusy(true);
+  ClearInterrupt();
+  origin_ = origin;
+  // The details line belongs to one run: a new command starts without it.
+  last_run_ = RunRecord{};
+  ShowWindow(Item(kDetailsId), SW_HIDE);
+  const OutputFolder folder = CurrentOutputFolder();
+  const RunCommand& run = *FindRunCommand(command);
+  const bool big = SendMessageW(Item(kBigSwitchId), BM_GETCHECK, 0, 0) == BST_CHECKED;
+  ChangePreview* preview = SendMessageW(Item(kPreviewId), BM_GETCHECK, 0, 0) == BST_CHECKED ? bridge_.get() : nullptr;
+  progress_.Start();
+  SetTimer(window_, kProgressTimer, 200, nullptr);
+  worker_ = std::thread([this, &run, folder, big, preview] {
+    RunContext ctx{*bridge_, *bridge_, *bridge_, big, folder.path};
+    ctx.preview = preview;
+    ctx.progress = &progress_;
+    RunInputs given;
+    given.version = KVR_VERSION;
+    auto record = std::make_unique<RunRecord>(RunAndRecord(run, *vars_, ctx, std::move(given)));
+    record->output_fell_back = folder.fell_back;
+    PostMessageW(window_, kRunFinished, 0, reinterpret_cast<LPARAM>(record.release()));
+  });
+}
+
+void MainWindow::Finish(RunRecord record) {
+  worker_.join();
+  KillTimer(window_, kProgressTimer);
+  ShowWindow(Item(kProgressId), SW_HIDE);
+  SetBusy(false);
+  SetFocus(Item(origin_));  // back where the run started, as after a message box
+  last_reason_.clear();
+  const bool not_run = record.result.outcome == RunResult::Outcome::kNotRun;
+  if (record.HasDetails()) {
+    const bool stopped = record.result.outcome == RunResult::Outcome::kInterrupted;
+    const std::wstring line = Escaped(Wide(record.Summary()));
+    SetWindowTextW(Item(kDetailsId), (stopped ? line : L"<a>" + line + L" - details</a>").c_str());
+    ShowWindow(Item(kDetailsId), SW_SHOW);
+    if (record.result.outcome == RunResult::Outcome::kCompleted) ShowOutputFolder(record.inputs.output_folder);
+  }
+  if (not_run) last_reason_ = Wide(record.result.reason);
+  last_run_ = std::move(record);
+  if (not_run) Tell(last_reason_);  // the status stays as it was
+  if (close_after_run_) PostMessageW(window_, WM_CLOSE, 0, 0);
+}
+
+void MainWindow::WaitForRun() {
+  MSG msg;
+  while (busy_ && GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+}
+
+void MainWindow::ShowDetails() {
+  DetailsWindow details(window_, last_run_);
+  details.Run();
+}
+
+LRESULT CALLBACK MainWindow::Procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
+  auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  return self != nullptr ? self->Handle(message, w, l) : DefWindowProcW(window, message, w, l);
+}
+
+LRESULT MainWindow::Handle(UINT message, WPARAM w, LPARAM l) {
+  switch (message) {
+    case kRunOnWindowThread:
+      (*reinterpret_cast<const std::function<void()>*>(l))();
+      return 0;
+    case kStatusText: {
+      const std::unique_ptr<std::wstring> text(reinterpret_cast<std::wstring*>(l));
+      SetWindowTextW(Item(kStatusId), text->c_str());
+      return 0;
+    }
+    case kRunFinished: {
+      const std::unique_ptr<RunRecord> record(reinterpret_cast<RunRecord*>(l));
+      Finish(std::move(*record));
+      return 0;
+    }
+    case WM_TIMER:
+      if (w == kProgressTimer && progress_.ShowNow()) {
+        SetWindowTextW(Item(kProgressId), Wide(progress_.Text()).c_str());
+        ShowWindow(Item(kProgressId), SW_SHOW);
+      }
+      return 0;
+    case WM_COMMAND:
+      switch (LOWORD(w)) {
+        case kStartId: Start("convert", kStartId); break;
+        case kIniId: Start("demo-ini", kIniId); break;
+        case kXpointsId: Start("xpoints", kXpointsId); break;
+        case kFolderId: ChooseOutputFolder(); break;
+        default: break;
+      }
+      return 0;
+    case WM_NOTIFY: {
+      const auto* header = reinterpret_cast<NMHDR*>(l);
+      if (header->code == NM_CLICK || header->code == NM_RETURN) {
+        if (header->idFrom == kDetailsId && last_run_.result.outcome != RunResult::Outcome::kInterrupted) {
+          ShowDetails();
+        }
+        if (header->idFrom == kOutputsId) OpenOutputFolder();
+      }
+      return 0;
+    }
+    case DM_GETDEFID:
+      return MAKELRESULT(kStartId, DC_HASDEFID);
+    case WM_DPICHANGED: {
+      const auto* suggested = reinterpret_cast<const RECT*>(l);
+      SetWindowPos(window_, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                   suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+      Layout();
+      return 0;
+    }
+    case WM_CLOSE:
+      if (!busy_) {
+        PostQuitMessage(0);
+        return 0;
+      }
+      // The run's thread still uses the window: it is asked to stop at its
+      // next safe point, and the window closes once it has.
+      if (close_after_run_) return 0;
+      if ((stop_answer_ ? *stop_answer_
+                        : MessageBoxW(window_,
+                                      L"A command is still running. Stop it and close? The database and the files are "
+                                      L"left as they were unless its changes are already being kept.",
+                                      L"KVR Conversion", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2)) != IDYES) {
+        return 0;
+      }
+      close_after_run_ = true;
+      RequestInterrupt();
+      return 0;
+    default:
+      break;
+  }
+  return DefWindowProcW(window_, message, w, l);
+}
+
+}  // namespace kvr::win32

@@ -1,0 +1,66 @@
+#!/usr/bin/env python3
+"""Draws the program's icon, a crosspoint matrix (the switcher's routing grid
+with a few routes lit), as a Windows .ico with 16, 32, 48 and 256 pixel images.
+    make_icon.py OUT.ico
+"""
+import struct
+import sys
+
+NAVY, GRID, LIT = (0x1d, 0x35, 0x57), (0xa8, 0xda, 0xdc), (0xe6, 0x39, 0x46)
+ROUTES = [(0, 1), (1, 3), (2, 0), (3, 2)]
+
+
+def pixel(x, y):
+    """The colour at (x, y) on a 64-unit canvas, or None for transparent."""
+    inset, radius = 2, 10
+    if not (inset <= x < 64 - inset and inset <= y < 64 - inset):
+        return None
+    cx = min(max(x, inset + radius), 64 - inset - radius)
+    cy = min(max(y, inset + radius), 64 - inset - radius)
+    if (x - cx) ** 2 + (y - cy) ** 2 > radius ** 2:
+        return None
+    for gx, gy in ROUTES:
+        if (x - (14 + 12 * gx)) ** 2 + (y - (14 + 12 * gy)) ** 2 <= 25:
+            return LIT
+    for i in range(4):
+        line = 14 + 12 * i
+        if (abs(y - line) <= 1.5 and 12 <= x <= 52) or (abs(x - line) <= 1.5 and 12 <= y <= 52):
+            return GRID
+    return NAVY
+
+
+def image(size):
+    """One icon image: a BITMAPINFOHEADER, BGRA rows bottom-up, an AND mask."""
+    samples = 4  # per side, averaged for smooth edges
+    rows = []
+    for y in range(size - 1, -1, -1):
+        row = bytearray()
+        for x in range(size):
+            r = g = b = a = 0
+            for sy in range(samples):
+                for sx in range(samples):
+                    c = pixel((x + (sx + 0.5) / samples) * 64 / size, (y + (sy + 0.5) / samples) * 64 / size)
+                    if c is not None:
+                        r, g, b, a = r + c[0], g + c[1], b + c[2], a + 1
+            n = samples * samples
+            row += bytes((b // a, g // a, r // a, 255 * a // n)) if a else bytes(4)
+        rows.append(bytes(row))
+    mask_row = bytes(((size + 31) // 32) * 4)
+    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, 0, 0, 0, 0, 0)
+    return header + b"".join(rows) + mask_row * size
+
+
+def main():
+    sizes = [16, 32, 48, 256]
+    images = [image(s) for s in sizes]
+    out = struct.pack("<HHH", 0, 1, len(sizes))
+    offset = 6 + 16 * len(sizes)
+    for s, data in zip(sizes, images):
+        out += struct.pack("<BBBBHHII", s % 256, s % 256, 0, 0, 1, 32, len(data), offset)
+        offset += len(data)
+    with open(sys.argv[1], "wb") as f:
+        f.write(out + b"".join(images))
+
+
+if __name__ == "__main__":
+    main()
