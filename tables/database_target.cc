@@ -11,6 +11,21 @@ std::string DatabaseTarget::Shown() const {
   return file() ? where : std::string(kOdbcPrefix) + RedactConnectionString(where);
 }
 
+std::string NoJetDriverAdvice() {
+#ifdef _WIN32
+  if constexpr (sizeof(void*) == 8) {
+    return "this is a Jet database, and no Jet ODBC driver for 64-bit programs is installed: use the 32-bit "
+           "package of this program (kvrconversion-windows-i686), which the Jet driver Windows carries serves, or "
+           "install a 64-bit Jet ODBC driver";
+  }
+  return "this is a Jet database, and no Jet ODBC driver is installed (Windows carries one for 32-bit programs; "
+         "it may have been removed): install one, or give an ODBC connection string as odbc:...";
+#else
+  return "this is a Jet database, and this machine has no Jet ODBC driver to open it with: give an ODBC "
+         "connection string as odbc:... (a data source that reaches the file), or run the Windows package beside it";
+#endif
+}
+
 Result<DatabaseTarget> LocateDatabase(std::string_view argument) {
   const DatabaseLocation location = ParseDatabaseLocation(argument);
   if (location.odbc()) return DatabaseTarget{DatabaseKind::kOdbc, location.value};
@@ -41,9 +56,7 @@ std::unique_ptr<SwitcherDatabase> OpenDatabase(const DatabaseTarget& target, con
   if (const auto jet = JetConnectionString(std::filesystem::absolute(PathFromUtf8(target.where)))) {
     return OpenOdbcDatabase(*jet, options);
   }
-  throw DatabaseError(
-      "this is a Jet database, and this machine has no Jet ODBC driver to open it with (on Windows it comes with "
-      "the system; elsewhere give an ODBC connection as odbc:...)");
+  throw DatabaseError(NoJetDriverAdvice());
 }
 
 }  // namespace kvr

@@ -28,6 +28,11 @@ struct DatabaseTarget {
 // unreadable, or neither.
 Result<DatabaseTarget> LocateDatabase(std::string_view argument);
 
+// What to do when a Jet file is given and no Jet driver is found: on 64-bit
+// Windows, the 32-bit package (which Windows' own Jet driver serves) or a
+// 64-bit Jet driver; elsewhere, an ODBC connection string.
+std::string NoJetDriverAdvice();
+
 // Opens the database for update and begins its transaction. A Jet file is
 // reached through a Jet ODBC driver. Throws DatabaseError (the words say
 // what to do when no Jet driver is installed) or DatabaseFailure.
