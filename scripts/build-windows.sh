@@ -120,18 +120,43 @@ cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DKVR_MINGW_ARC
 # The 32-bit build is for the 32-bit Jet ODBC driver; Wine here runs 64-bit
 # programs only, so its tests are not built.
 if [ "$arch" = i686 ]; then
-  cmake --build "$build" -j"$jobs" --target kvrconversion
+  cmake --build "$build" -j"$jobs" --target kvrconversion kvrconversion-gui
 else
   cmake --build "$build" -j"$jobs"
 fi
-# The zip: the program, the README and the licences of what is linked in.
+
+# The zip: both programs, the README for Windows users, the example plant, and
+# the licence of everything linked in. A licence that cannot be found stops
+# the packaging: nothing ships without its licence.
 pkg=$build/kvrconversion-windows-$arch
 rm -rf "$pkg" "$pkg.zip"
-mkdir -p "$pkg/licences"
-cp "$build/kvrconversion.exe" "$root/README.md" "$pkg/"
-for p in expat libzip pugixml sqlite3 zlib1g libstdc++6 libgcc-s1 mingw-w64-common libcli11-dev nlohmann-json3-dev; do
-  [ -f "/usr/share/doc/$p/copyright" ] && cp "/usr/share/doc/$p/copyright" "$pkg/licences/$p.txt"
+mkdir -p "$pkg/licences" "$pkg/example"
+for exe in kvrconversion kvrconversion-gui; do
+  "$triple-strip" -o "$pkg/$exe.exe" "$build/$exe.exe"
 done
+sed 's/$/\r/' "$root/docs/windows.md" > "$pkg/README.txt"  # CRLF, for every Notepad
+sed 's/$/\r/' "$root/LICENSE" > "$pkg/LICENSE.txt"
+cp "$root/examples/plant.xlsx" "$pkg/example/"
+licence() {  # name source: a file, or SOURCE-PACKAGE.debian.tar.xz for its debian/copyright
+  local name=$1 source=$2
+  case "$source" in
+    *.debian.tar.xz)
+      local tarball
+      tarball=$(ls "$cache"/../sources/$source 2>/dev/null | head -n 1)
+      [ -n "$tarball" ] && tar -xOf "$tarball" debian/copyright > "$pkg/licences/$name.txt" 2>/dev/null ;;
+    *) [ -f "$source" ] && cp "$source" "$pkg/licences/$name.txt" ;;
+  esac
+  [ -s "$pkg/licences/$name.txt" ] || { echo "build-windows: no licence found for $name ($source)" >&2; exit 1; }
+}
+licence expat "expat_*.debian.tar.xz"
+licence libzip "libzip_*.debian.tar.xz"
+licence pugixml "pugixml_*.debian.tar.xz"
+licence sqlite3 "sqlite3_*.debian.tar.xz"
+licence zlib /usr/share/doc/libz-mingw-w64-dev/copyright
+licence mingw-w64-runtime /usr/share/doc/mingw-w64-common/copyright
+licence gcc-runtime /usr/share/doc/gcc-mingw-w64-base/copyright
+licence cli11 /usr/share/doc/libcli11-dev/copyright
+licence nlohmann-json /usr/share/doc/nlohmann-json3-dev/copyright
 (cd "$build" && python3 -c "import shutil,sys; shutil.make_archive(sys.argv[1], 'zip', '.', sys.argv[2])" \
    "kvrconversion-windows-$arch" "kvrconversion-windows-$arch")
 echo "packaged $pkg.zip"
