@@ -61,10 +61,16 @@ void AddRow(HWND list, std::initializer_list<std::wstring> cells) {
   }
 }
 
-// Every column as wide as what it holds (or its heading).
+// Every column as wide as what it holds and as its heading, with room to spare.
 void SizeColumns(HWND list) {
   HWND header = ListView_GetHeader(list);
-  for (int c = 0; c < Header_GetItemCount(header); ++c) ListView_SetColumnWidth(list, c, LVSCW_AUTOSIZE_USEHEADER);
+  const int spare = Scaled(12, DpiOf(list));
+  for (int c = 0; c < Header_GetItemCount(header); ++c) {
+    ListView_SetColumnWidth(list, c, LVSCW_AUTOSIZE);
+    const int content = ListView_GetColumnWidth(list, c);
+    ListView_SetColumnWidth(list, c, LVSCW_AUTOSIZE_USEHEADER);
+    ListView_SetColumnWidth(list, c, std::max(content, ListView_GetColumnWidth(list, c)) + spare);
+  }
 }
 
 std::wstring ItemText(HWND list, int row, int column) {

@@ -250,7 +250,26 @@ void MainWindow::SetOutputFolder(const std::wstring& folder) {
 
 void MainWindow::ShowOutputFolder(const std::filesystem::path& folder) {
   shown_folder_ = folder;
-  SetWindowTextW(Item(kOutputsId), (L"Outputs: <a>" + Escaped(folder.wstring()) + L"</a>").c_str());
+  // The path shortened in the middle to fit on the one line there is.
+  HWND link = Item(kOutputsId);
+  RECT box;
+  GetClientRect(link, &box);
+  HDC dc = GetDC(link);
+  const HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(link, WM_GETFONT, 0, 0)));
+  auto width = [&](const std::wstring& text) {
+    SIZE size{};
+    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    return static_cast<int>(size.cx);
+  };
+  const std::wstring label = L"Outputs: ", path = folder.wstring();
+  std::wstring shown = path;
+  for (std::size_t cut = 1; width(label + shown) > box.right - 4 && cut < path.size(); ++cut) {
+    const std::size_t keep = path.size() - cut;
+    shown = path.substr(0, keep / 3) + L"..." + path.substr(path.size() - (keep - keep / 3));
+  }
+  SelectObject(dc, old);
+  ReleaseDC(link, dc);
+  SetWindowTextW(link, (label + L"<a>" + Escaped(shown) + L"</a>").c_str());
 }
 
 void MainWindow::Tell(const std::wstring& text) {

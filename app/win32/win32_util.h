@@ -8,6 +8,8 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+// After windows.h, which it needs.
+#include <commctrl.h>
 
 #include <functional>
 #include <string>
