@@ -2,9 +2,7 @@
 # Runs a Windows program that opens windows under Wine, in an X server of its
 # own (Xvfb, on the first free display), in the Wine prefix the other tests
 # use; the server ends with the program.
-: "${WINEPREFIX:=${KVR_WINEPREFIX:-$HOME/.cache/kvr-windows/wineprefix}}"
-export WINEPREFIX WINEDEBUG=-all
-wine=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
+. "$(dirname "$0")/wine-env.sh" "$1"
 exec 3< <(Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp 2>/dev/null & echo "pid $!")
 xvfb="" display=""
 for _ in 1 2; do  # the server's process id and, once it is ready, its display, in either order

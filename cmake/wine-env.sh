@@ -1,0 +1,13 @@
+# Sourced by the Wine launchers: picks the Wine loader and prefix for the
+# program "$1" (a 32-bit program gets a 32-bit prefix of its own, and Wine's
+# 32-bit loader, which Debian's wine32:i386 provides), keeps Wine quiet.
+machine=$(od -An -tx2 -j "$(( $(od -An -tu4 -j60 -N4 "$1" 2>/dev/null || echo 0) + 4 ))" -N2 "$1" 2>/dev/null | tr -d ' ')
+if [ "$machine" = 014c ]; then
+  : "${WINEPREFIX:=${KVR_WINEPREFIX_I686:-$HOME/.cache/kvr-windows/wineprefix-i686}}"
+  export WINEARCH=win32
+  wine=$(command -v wine || echo /usr/lib/wine/wine)
+else
+  : "${WINEPREFIX:=${KVR_WINEPREFIX:-$HOME/.cache/kvr-windows/wineprefix}}"
+  wine=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
+fi
+export WINEPREFIX WINEDEBUG=-all
