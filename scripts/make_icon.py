@@ -1,10 +1,13 @@
 #!/usr/bin/env python3
 """Draws the program's icon, a crosspoint matrix (the switcher's routing grid
-with a few routes lit), as a Windows .ico with 16, 32, 48 and 256 pixel images.
+with a few routes lit), as a Windows .ico with 16, 32, 48 and 256 pixel
+images, or as one PNG of a given size (for the desktop's icon theme).
     make_icon.py OUT.ico
+    make_icon.py --png SIZE OUT.png
 """
 import struct
 import sys
+import zlib
 
 NAVY, GRID, LIT = (0x1d, 0x35, 0x57), (0xa8, 0xda, 0xdc), (0xe6, 0x39, 0x46)
 ROUTES = [(0, 1), (1, 3), (2, 0), (3, 2)]
@@ -50,7 +53,26 @@ def image(size):
     return header + b"".join(rows) + mask_row * size
 
 
+def png(size):
+    """One PNG image, RGBA, top-down."""
+    bmp = image(size)[40:40 + size * size * 4]
+    rows = []
+    for y in range(size - 1, -1, -1):
+        row = bytearray(bmp[y * size * 4:(y + 1) * size * 4])
+        row[0::4], row[2::4] = row[2::4], row[0::4]  # BGRA to RGBA
+        rows.append(b"\0" + bytes(row))
+
+    def chunk(kind, body):
+        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)) +
+            chunk(b"IDAT", zlib.compress(b"".join(rows), 9)) + chunk(b"IEND", b""))
+
+
 def main():
+    if sys.argv[1] == "--png":
+        with open(sys.argv[3], "wb") as f:
+            f.write(png(int(sys.argv[2])))
+        return
     sizes = [16, 32, 48, 256]
     images = [image(s) for s in sizes]
     out = struct.pack("<HHH", 0, 1, len(sizes))

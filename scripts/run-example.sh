@@ -10,7 +10,7 @@ out="$build/example"
 rm -rf "$out"
 mkdir -p "$out"
 kvr="$build/kvrconversion"
-"$kvr" new-database --database "$out/Switcher.db" --inputs 256 --outputs 192 --consoles 6 --locations 24 --sets 16
+"$kvr" new-database --database "$out/Switcher.db" --workbook "$here/examples/plant.xlsx"
 "$kvr" convert --database "$out/Switcher.db" --workbook "$here/examples/plant.xlsx" --output-dir "$out" --yes
 "$kvr" demo-ini --workbook "$here/examples/plant.xlsx" --output-dir "$out"
 "$kvr" xpoints --workbook "$here/examples/plant.xlsx" --output-dir "$out"

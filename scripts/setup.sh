@@ -11,6 +11,7 @@ packages=(
   qt6-base-dev
   libgtest-dev libgmock-dev libbenchmark-dev libgsf-1-dev
   python3 python3-jsonschema xvfb util-linux strace
+  lintian desktop-file-utils appstream man-db
 )
 
 # A decimal-comma locale lets the tests prove that no result depends on the

@@ -394,28 +394,141 @@ int RunConversionCommand(CLI::App& command, const Options& o, std::ostream& out,
 
 }  // namespace
 
-int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
-  CLI::App app{"KVR Conversion: turns an installation workbook into the routing switcher's configuration.",
-               "kvrconversion"};
-  app.require_subcommand(1);
-  app.set_version_flag("--version", std::string("kvrconversion ") + KVR_VERSION);
-  app.footer(
-      "Exit status: 0 completed with no problem; 1 completed with problems (each listed on stderr),\n"
-      "or with notices when --strict is given; 2 did not run (usage error, or an input file missing\n"
-      "or unreadable; the reason on stderr); 130 interrupted (Ctrl-C stops a run at its next safe\n"
-      "point with nothing changed; a second Ctrl-C ends it at once). Notices follow the problems on stderr.\n"
-      "'kvrconversion help COMMAND' shows a command's options and examples.");
+namespace {
+
+constexpr const char* kProgramSummary =
+    "KVR Conversion: turns an installation workbook into the routing switcher's configuration.";
+constexpr const char* kExitStatusText =
+    "Exit status: 0 completed with no problem; 1 completed with problems (each listed on stderr),\n"
+    "or with notices when --strict is given; 2 did not run (usage error, or an input file missing\n"
+    "or unreadable; the reason on stderr); 130 interrupted (Ctrl-C stops a run at its next safe\n"
+    "point with nothing changed; a second Ctrl-C ends it at once). Notices follow the problems on stderr.\n"
+    "'kvrconversion help COMMAND' shows a command's options and examples.";
+
+// The whole command line: every command with its options, help texts and
+// examples. One source for parsing, --help, the manual and completion.
+struct CommandLine {
+  CLI::App app{kProgramSummary, "kvrconversion"};
   Options o;
   std::vector<std::pair<CLI::App*, const Command*>> commands;
-  for (const Command& c : kCommands) {
-    const RunCommand* run = FindRunCommand(c.name);
-    CLI::App* sub = app.add_subcommand(c.name, c.summary != nullptr ? std::string(c.summary) : std::string(run->summary));
-    sub->footer(std::string("Examples:\n") + c.examples);
-    c.define(*sub, o);
-    commands.emplace_back(sub, &c);
+  CLI::App* help = nullptr;
+
+  CommandLine() {
+    app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("kvrconversion ") + KVR_VERSION);
+    app.footer(kExitStatusText);
+    for (const Command& c : kCommands) {
+      const RunCommand* run = FindRunCommand(c.name);
+      CLI::App* sub =
+          app.add_subcommand(c.name, c.summary != nullptr ? std::string(c.summary) : std::string(run->summary));
+      sub->footer(std::string("Examples:\n") + c.examples);
+      c.define(*sub, o);
+      commands.emplace_back(sub, &c);
+    }
+    help = app.add_subcommand("help", "Show the options of all commands, or of one");
+    help->add_option("command", o.help_topic, "The command")->type_name("COMMAND");
   }
-  CLI::App* help = app.add_subcommand("help", "Show the options of all commands, or of one");
-  help->add_option("command", o.help_topic, "The command")->type_name("COMMAND");
+};
+
+// Text for roff: backslashes doubled, a leading dot or quote guarded, dashes
+// as dashes.
+std::string Roff(std::string_view text) {
+  std::string out;
+  for (const char c : text) {
+    if (c == '\\') out += "\\e";
+    else if (c == '-') out += "\\-";
+    else out += c;
+  }
+  std::string guarded;
+  bool line_start = true;
+  for (const char c : out) {
+    if (line_start && (c == '.' || c == '\'')) guarded += "\\&";
+    guarded += c;
+    line_start = c == '\n';
+  }
+  return guarded;
+}
+
+std::string OptionSynopsis(const CLI::Option* opt) {
+  std::string name = opt->get_lnames().empty() ? opt->get_name() : "--" + opt->get_lnames().front();
+  if (opt->get_type_size() != 0 && !opt->get_type_name().empty()) name += " " + opt->get_type_name();
+  return name;
+}
+
+}  // namespace
+
+std::string ManPage() {
+  CommandLine cli;
+  std::string page = ".TH KVRCONVERSION 1 \"\" \"kvrconversion " KVR_VERSION "\" \"User Commands\"\n";
+  page += ".SH NAME\nkvrconversion \\- turn an installation workbook into a routing switcher's configuration\n";
+  page += ".SH SYNOPSIS\n.B kvrconversion\n.I COMMAND\n[\n.I OPTIONS\n]\n";
+  page += ".SH DESCRIPTION\n" + Roff(kProgramSummary) + "\n";
+  page += ".SH COMMANDS\n";
+  for (const auto& [sub, c] : cli.commands) {
+    page += ".SS " + Roff(c->name) + "\n" + Roff(sub->get_description()) + "\n";
+    for (const CLI::Option* opt : sub->get_options()) {
+      if (opt->get_name() == "--help" || opt->get_name() == "-h,--help") continue;
+      page += ".TP\n.B " + Roff(OptionSynopsis(opt)) + (opt->get_required() ? " (required)" : "") + "\n" +
+              Roff(opt->get_description()) + "\n";
+    }
+    page += ".PP\n" + Roff(sub->get_footer()) + "\n";
+  }
+  page += ".SH EXIT STATUS\n" + Roff(kExitStatusText) + "\n";
+  page += ".SH SEE ALSO\n.BR kvrconversion\\-gui (1)\n";
+  // Examples keep their lines: no filling in them.
+  std::string filled;
+  for (std::size_t at = 0; at < page.size();) {
+    const std::size_t end = page.find("Examples:\n", at);
+    if (end == std::string::npos) {
+      filled += page.substr(at);
+      break;
+    }
+    const std::size_t stop = page.find("\n.", end);
+    filled += page.substr(at, end - at) + "Examples:\n.nf\n" +
+              page.substr(end + 10, (stop == std::string::npos ? page.size() : stop) - end - 10) + "\n.fi";
+    at = stop == std::string::npos ? page.size() : stop;
+  }
+  return filled;
+}
+
+std::string BashCompletion() {
+  CommandLine cli;
+  std::string commands = "help";
+  std::string cases;
+  for (const auto& [sub, c] : cli.commands) {
+    commands += std::string(" ") + c->name;
+    std::string options;
+    for (const CLI::Option* opt : sub->get_options()) {
+      for (const auto& name : opt->get_lnames()) options += (options.empty() ? "--" : " --") + name;
+    }
+    cases += std::string("    ") + c->name + ") opts=\"" + options + "\" ;;\n";
+  }
+  return "# bash completion for kvrconversion: its commands, and each command's options\n"
+         "_kvrconversion() {\n"
+         "  local cur=${COMP_WORDS[COMP_CWORD]} command=${COMP_WORDS[1]} opts\n"
+         "  if [ \"$COMP_CWORD\" -eq 1 ]; then\n"
+         "    COMPREPLY=($(compgen -W \"" + commands + " --help --version\" -- \"$cur\"))\n"
+         "    return\n"
+         "  fi\n"
+         "  case $command in\n" + cases +
+         "    help) opts=\"" + commands + "\" ;;\n"
+         "    *) opts=\"\" ;;\n"
+         "  esac\n"
+         "  if [[ $cur == -* || $command == help ]]; then\n"
+         "    COMPREPLY=($(compgen -W \"$opts\" -- \"$cur\"))\n"
+         "  else\n"
+         "    COMPREPLY=($(compgen -f -- \"$cur\"))\n"
+         "  fi\n"
+         "}\n"
+         "complete -o filenames -F _kvrconversion kvrconversion\n";
+}
+
+int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+  CommandLine cli;
+  CLI::App& app = cli.app;
+  Options& o = cli.o;
+  auto& commands = cli.commands;
+  CLI::App* help = cli.help;
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {

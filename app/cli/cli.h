@@ -3,6 +3,7 @@
 #define KVR_APP_CLI_CLI_H_
 
 #include <iosfwd>
+#include <string>
 
 #include "app/core/report.h"  // the exit statuses
 
@@ -11,6 +12,11 @@ namespace kvr {
 // Parses `argv` and runs the chosen command, writing results to `out` and
 // messages to `err`. Returns the exit status.
 int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
+
+// The manual page kvrconversion(1), in roff, and the bash completion script,
+// both made from the same commands, options and help texts as --help.
+std::string ManPage();
+std::string BashCompletion();
 
 }  // namespace kvr
 

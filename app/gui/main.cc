@@ -7,6 +7,7 @@
 #include <iostream>
 #include <string>
 
+#include "app/core/window_help.h"
 #include "app/gui/main_window.h"
 
 int main(int argc, char** argv) {
@@ -18,10 +19,7 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (arg == "--help" || arg == "-h") {
-      std::cout << "Usage: kvrconversion-gui\n\n"
-                   "The KVR Conversion window: \"Convert\", \"Demo .ini\" and \"Read xPoints\" each ask for\n"
-                   "their files and write their outputs into the program's folder. The command line\n"
-                   "(kvrconversion) does the same in scripts; 'kvrconversion help' lists its commands.\n";
+      std::cout << "Usage: kvrconversion-gui [--version | --help]\n\n" << kvr::kWindowHelp << '\n';
       return 0;
     }
   }

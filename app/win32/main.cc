@@ -1,5 +1,6 @@
 // kvrconversion-gui.exe: the window, a GUI-subsystem program. "--version"
 // and "--help" answer in a message box.
+#include "app/core/window_help.h"
 #include "app/win32/main_window.h"
 
 #include <commctrl.h>
@@ -15,11 +16,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR command_line, int show) {
     return 0;
   }
   if (args.find(L"--help") != std::wstring::npos) {
-    MessageBoxW(nullptr,
-                L"The KVR Conversion window: \"Convert\", \"Demo .ini\" and \"Read xPoints\" each ask for their files "
-                L"and write their outputs into the program's folder (or the folder chosen with \"Folder...\"). The "
-                L"command line, kvrconversion.exe, does the same in scripts; \"kvrconversion help\" lists its commands.",
-                L"KVR Conversion", MB_OK | MB_ICONINFORMATION);
+    MessageBoxW(nullptr, kvr::win32::Wide(kvr::kWindowHelp).c_str(), L"KVR Conversion", MB_OK | MB_ICONINFORMATION);
     return 0;
   }
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);

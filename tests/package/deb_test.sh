@@ -1,0 +1,70 @@
+#!/bin/bash
+# The Debian package as a user gets it: made with cpack (twice, with
+# SOURCE_DATE_EPOCH, to the same bytes), unpacked into a throwaway root; the
+# installed command line converts the example plant to the golden outputs,
+# the installed window answers --version under Xvfb, the manual pages
+# render, the desktop entry and AppStream metadata validate, the completion
+# loads, and lintian finds no error.
+#   tests/package/deb_test.sh BUILD_DIR SOURCE_DIR
+set -euo pipefail
+build=$(cd "$1" && pwd)
+src=$(cd "$2" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+check() {  # description command...
+  local what=$1
+  shift
+  if "$@" >"$work/out" 2>&1; then echo "PASS $what"; else echo "FAIL $what"; sed 's/^/    /' "$work/out" | head -20; failures=$((failures + 1)); fi
+}
+
+export SOURCE_DATE_EPOCH=1765000000
+(cd "$build" && cpack -G DEB -B "$work/first" >/dev/null && cpack -G DEB -B "$work/second" >/dev/null)
+deb=$(ls "$work"/first/kvrconversion_*_amd64.deb)
+check "two builds of the package give the same bytes" cmp "$deb" "$work/second/$(basename "$deb")"
+check "lintian finds no error" bash -c "lintian --fail-on error '$deb'"
+
+dpkg-deb -x "$deb" "$work/root"
+root=$work/root
+kvr=$root/usr/bin/kvrconversion
+out=$work/plant
+mkdir -p "$out"
+check "the installed command line makes a database fitted to the example plant" \
+  "$kvr" new-database --database "$out/Switcher.db" --workbook "$src/examples/plant.xlsx"
+check "the installed command line converts the example plant" \
+  "$kvr" convert --database "$out/Switcher.db" --workbook "$src/examples/plant.xlsx" --output-dir "$out" --yes
+check "demo-ini" "$kvr" demo-ini --workbook "$src/examples/plant.xlsx" --output-dir "$out"
+check "xpoints" "$kvr" xpoints --workbook "$src/examples/plant.xlsx" --output-dir "$out"
+for golden in "$src"/tests/e2e/golden/*; do
+  name=$(basename "$golden")
+  [ "$name" = tables.txt ] && continue
+  check "$name as the golden one" cmp "$golden" "$out/$name"
+done
+
+exec 3< <(Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp 2>/dev/null & echo "pid $!")
+xvfb="" display=""
+for _ in 1 2; do
+  read -r line <&3 || break
+  case "$line" in pid\ *) xvfb=${line#pid } ;; *) display=$line ;; esac
+done
+check "the installed window answers --version under Xvfb" \
+  bash -c "DISPLAY=:$display QT_QPA_PLATFORM=xcb '$root/usr/bin/kvrconversion-gui' --version | grep -q '^kvrconversion-gui '"
+kill "$xvfb" 2>/dev/null || true
+
+for page in kvrconversion kvrconversion-gui; do
+  check "man -l renders $page(1)" bash -c "man -l '$root/usr/share/man/man1/$page.1.gz' | grep -q '^NAME'"
+done
+check "kvrconversion(1) documents every command" \
+  bash -c "for c in convert demo-ini xpoints check new-database inspect sheet system; do
+             man -l '$root/usr/share/man/man1/kvrconversion.1.gz' | grep -q \"^   \$c\" || exit 1; done"
+check "the desktop entry validates" desktop-file-validate "$root/usr/share/applications/org.kvrconversion.KVRConversion.desktop"
+check "the AppStream metadata validates" \
+  appstreamcli validate --no-net "$root/usr/share/metainfo/org.kvrconversion.KVRConversion.metainfo.xml"
+check "the icon is in the hicolor theme" test -s "$root/usr/share/icons/hicolor/48x48/apps/kvrconversion.png"
+check "the bash completion offers the commands" \
+  bash -c "source '$root/usr/share/bash-completion/completions/kvrconversion'; COMP_WORDS=(kvrconversion new-); COMP_CWORD=1;
+           _kvrconversion; [ \"\${COMPREPLY[*]}\" = new-database ]"
+check "the licence is in the docs" grep -q "Permission is hereby granted" "$root/usr/share/doc/kvrconversion/copyright"
+
+echo "$failures failed"
+[ "$failures" -eq 0 ]
