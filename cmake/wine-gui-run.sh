@@ -1,7 +1,8 @@
 #!/bin/bash
 # Runs a Windows program that opens windows under Wine, in an X server of its
-# own (Xvfb, on the first free display), in the Wine prefix the other tests
-# use; the server ends with the program.
+# own (Xvfb, on the first free display), in a Wine prefix apart from the
+# headless tests'; the server ends with the program.
+KVR_WINE_KIND=gui
 . "$(dirname "$0")/wine-env.sh" "$1"
 exec 3< <(Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp 2>/dev/null & echo "pid $!")
 xvfb="" display=""

@@ -16,7 +16,7 @@ set -euo pipefail
 arch=${1:-x86_64}
 case "$arch" in x86_64|i686) ;; *) echo "usage: $0 [x86_64|i686] [BUILD_DIR]" >&2; exit 2 ;; esac
 root="$(cd "$(dirname "$0")/.." && pwd)"
-build=${2:-$root/build-windows-$arch}
+build=$(realpath -m "${2:-$root/build-windows-$arch}")
 triple=$arch-w64-mingw32
 cache=${KVR_WINDOWS_CACHE:-$HOME/.cache/kvr-windows}/$arch
 jobs=${JOBS:-2}
@@ -100,6 +100,7 @@ install_packages() {
   local packages=(cmake tcl googletest libcli11-dev nlohmann-json3-dev python3 "g++-mingw-w64-${arch//_/-}-posix"
                   "gcc-mingw-w64-${arch//_/-}-posix" libz-mingw-w64-dev binutils-mingw-w64-${arch//_/-})
   [ "$arch" = x86_64 ] && packages+=(wine64 xvfb)
+  packages+=(nsis)
   local missing=()
   for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -157,3 +158,9 @@ licence nlohmann-json /usr/share/doc/nlohmann-json3-dev/copyright
 (cd "$build" && python3 -c "import shutil,sys; shutil.make_archive(sys.argv[1], 'zip', '.', sys.argv[2])" \
    "kvrconversion-windows-$arch" "kvrconversion-windows-$arch")
 echo "packaged $pkg.zip"
+
+# The setup program (NSIS from Debian), from the same files as the zip.
+makensis -V2 -DARCH="$arch" -DVERSION="$(sed -n 's/^project(kvrconversion VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")" \
+  -DSRC="$pkg" -DICON="$build/kvrconversion.ico" -DOUTFILE="$build/kvrconversion-setup-$arch.exe" \
+  "$root/packaging/windows/setup.nsi"
+echo "setup program: $build/kvrconversion-setup-$arch.exe"

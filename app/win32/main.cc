@@ -8,15 +8,41 @@
 
 #include <string>
 
+namespace {
+
+// Says `text`: on standard output when it leads somewhere (a script, a pipe),
+// else in a message box, as a program without a console must.
+void Say(const std::string& text) {
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (out != nullptr && out != INVALID_HANDLE_VALUE && GetFileType(out) != FILE_TYPE_UNKNOWN) {
+    const std::string line = text + "\n";
+    DWORD written = 0;
+    WriteFile(out, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    return;
+  }
+  MessageBoxW(nullptr, kvr::win32::Wide(text).c_str(), L"KVR Conversion", MB_OK | MB_ICONINFORMATION);
+}
+
+// Pumps the window's messages for `milliseconds`.
+void Pump(int milliseconds) {
+  const DWORD until = GetTickCount() + static_cast<DWORD>(milliseconds);
+  MSG msg;
+  while (GetTickCount() < until) {
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    Sleep(10);
+  }
+}
+
+}  // namespace
+
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR command_line, int show) {
   const std::wstring args = command_line != nullptr ? command_line : L"";
   if (args.find(L"--version") != std::wstring::npos) {
-    MessageBoxW(nullptr, kvr::win32::Wide("kvrconversion-gui " KVR_VERSION).c_str(), L"KVR Conversion",
-                MB_OK | MB_ICONINFORMATION);
+    Say("kvrconversion-gui " KVR_VERSION);
     return 0;
   }
   if (args.find(L"--help") != std::wstring::npos) {
-    MessageBoxW(nullptr, kvr::win32::Wide(kvr::kWindowHelp).c_str(), L"KVR Conversion", MB_OK | MB_ICONINFORMATION);
+    Say(std::string("Usage: kvrconversion-gui [--version | --help | --smoke-test]\n\n") + kvr::kWindowHelp);
     return 0;
   }
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
@@ -24,6 +50,16 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR command_line, int show) {
                                                      ICC_LINK_CLASS};
   InitCommonControlsEx(&controls);
   int status = 0;
+  if (args.find(L"--smoke-test") != std::wstring::npos) {
+    // The window as installed: made, shown, painted for a moment, closed.
+    kvr::win32::MainWindow window;
+    ShowWindow(window.handle(), SW_SHOW);
+    Pump(500);
+    const bool shown = IsWindowVisible(window.handle()) && window.Item(kvr::win32::kStartId) != nullptr;
+    Say(shown ? "kvrconversion-gui: the window opens" : "kvrconversion-gui: the window did not open");
+    CoUninitialize();
+    return shown ? 0 : 1;
+  }
   {
     kvr::win32::MainWindow window;
     ShowWindow(window.handle(), show);
