@@ -1,9 +1,10 @@
 #!/bin/bash
 # Takes pictures of the Windows window under Wine, in a virtual desktop on
 # Xvfb (so windows have title bars): the window as it starts, and after a
-# conversion with "Preview" on, the window, the preview and the details.
+# conversion with "Preview" on, the window, the preview and the details; and
+# the real file dialog as Convert asks for the database.
 #   scripts/screenshot-windows.sh [BUILD_DIR] [OUT_PREFIX] [WORKBOOK]
-# writes OUT_PREFIX.png, OUT_PREFIX-window.png, -preview.png and -details.png.
+# writes OUT_PREFIX.png, OUT_PREFIX-window.png, -preview.png, -details.png and -filedialog.png.
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 build="$(cd "${1:-$here/build-windows-x86_64}" && pwd)"
@@ -18,7 +19,7 @@ cp "$workbook" "$work/plant.${workbook##*.}"
 python3 - "$work" "$out" <<'PY'
 import struct, sys, zlib
 work, out = sys.argv[1], sys.argv[2]
-for suffix in ("", "-window", "-preview", "-details"):
+for suffix in ("", "-window", "-preview", "-details", "-filedialog"):
     data = open(f"{work}/shot{suffix}.bmp", "rb").read()
     offset, = struct.unpack_from("<I", data, 10)
     width, height = struct.unpack_from("<ii", data, 18)
@@ -35,4 +36,4 @@ for suffix in ("", "-window", "-preview", "-details"):
     png += chunk(b"IDAT", zlib.compress(b"".join(rows), 9)) + chunk(b"IEND", b"")
     open(f"{out}{suffix}.png", "wb").write(png)
 PY
-echo "screenshots: $out.png $out-window.png $out-preview.png $out-details.png"
+echo "screenshots: $out.png $out-window.png $out-preview.png $out-details.png $out-filedialog.png"

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 namespace {
 
@@ -131,6 +132,26 @@ int wmain(int argc, wchar_t** argv) {
     HWND reports = details.List(0);
     ListView_SetItemState(reports, 1, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
     Picture(details.handle(), prefix + L"-details.bmp");
+  }
+  {
+    // The real file dialog, as Convert first asks for the database; its
+    // picture taken, it is cancelled.
+    kvr::win32::MainWindow window(nullptr, &yes, dir.wstring());
+    window.QuietMessages();
+    ShowWindow(window.handle(), SW_SHOW);
+    std::thread([&prefix] {
+      for (int tries = 0; tries < 300; ++tries) {  // a fresh Wine prefix takes its time
+        Sleep(100);
+        if (HWND dialog = FindWindowW(nullptr, L"Specify File Name")) {
+          Sleep(500);
+          Picture(dialog, prefix + L"-filedialog.bmp");
+          PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+          return;
+        }
+      }
+    }).detach();
+    PostMessageW(window.handle(), WM_COMMAND, kvr::win32::kStartId, 0);
+    window.WaitForRun();
   }
   CoUninitialize();
   return 0;
