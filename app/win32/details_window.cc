@@ -14,20 +14,6 @@ namespace {
 constexpr int kTabsId = 201, kReportsId = 202, kOpenId = 203, kSaveId = 204;
 constexpr const wchar_t* kClass = L"KvrDetailsWindow";
 
-void RegisterOnce() {
-  static const bool registered = [] {
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = DefWindowProcW;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = kClass;
-    return RegisterClassExW(&wc) != 0;
-  }();
-  (void)registered;
-}
-
 std::wstring Counted(std::size_t n, const wchar_t* one, const wchar_t* many) {
   return std::to_wstring(n) + L" " + (n == 1 ? one : many);
 }
@@ -82,13 +68,10 @@ std::wstring ItemText(HWND list, int row, int column) {
 }  // namespace
 
 DetailsWindow::DetailsWindow(HWND owner, RunRecord record) : record_(std::move(record)) {
-  RegisterOnce();
   const UINT dpi = DpiOf(owner);
-  window_ = CreateWindowExW(WS_EX_DLGMODALFRAME, kClass, L"Details of the last run",
-                            WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME, CW_USEDEFAULT, CW_USEDEFAULT,
-                            Scaled(760, dpi), Scaled(500, dpi), owner, nullptr, GetModuleHandleW(nullptr), nullptr);
-  SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-  SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Procedure));
+  window_ = CreateOwnedWindow(this, kClass, false, WS_EX_DLGMODALFRAME, L"Details of the last run",
+                              WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME, Scaled(760, dpi), Scaled(500, dpi),
+                              owner);
   std::wstring head;
   for (const std::string& line : record_.Head()) head += (head.empty() ? L"" : L"\r\n") + Wide(line);
   head_ = Control(window_, L"STATIC", head, SS_LEFT | SS_NOPREFIX, 0);
@@ -223,11 +206,6 @@ void DetailsWindow::OpenFolder() {
     said = L"Opened " + folder;
   }
   SetWindowTextW(said_, said.c_str());
-}
-
-LRESULT CALLBACK DetailsWindow::Procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
-  auto* self = reinterpret_cast<DetailsWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-  return self != nullptr ? self->Handle(message, w, l) : DefWindowProcW(window, message, w, l);
 }
 
 LRESULT DetailsWindow::Handle(UINT message, WPARAM w, LPARAM l) {

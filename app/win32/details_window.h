@@ -35,7 +35,8 @@ class DetailsWindow {
   std::wstring MessageShown() const { return TextOf(message_); }
 
  private:
-  static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM w, LPARAM l);
+  template <typename Owner>
+  friend LRESULT CALLBACK OwnerProcedure(HWND, UINT, WPARAM, LPARAM);
   LRESULT Handle(UINT message, WPARAM w, LPARAM l);
   void Fill();
   void Layout();

@@ -156,23 +156,9 @@ MainWindow::MainWindow(FileChooser* chooser, OverwriteQuestion* question, std::w
       preview_(preview),
       program_folder_(program_folder.empty() ? ProgramFolder() : std::move(program_folder)),
       vars_(std::make_unique<Variables>()) {
-  static const bool registered = [] {
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = DefWindowProcW;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.hIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1));
-    wc.lpszClassName = kClass;
-    return RegisterClassExW(&wc) != 0;
-  }();
-  (void)registered;
-  window_ = CreateWindowExW(WS_EX_CONTROLPARENT, kClass, L"KVR Conversion",
-                            WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT, CW_USEDEFAULT,
-                            100, 100, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
-  SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-  SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Procedure));
+  // Sized to its client area once its DPI is known (Layout).
+  window_ = CreateOwnedWindow(this, kClass, true, WS_EX_CONTROLPARENT, L"KVR Conversion",
+                              WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 100, 100, nullptr);
   if (chooser_ == nullptr) {
     dialog_chooser_ = std::make_unique<DialogChooser>(window_, program_folder_);
     chooser_ = dialog_chooser_.get();
@@ -357,11 +343,6 @@ void MainWindow::WaitForRun() {
 void MainWindow::ShowDetails() {
   DetailsWindow details(window_, last_run_);
   details.Run();
-}
-
-LRESULT CALLBACK MainWindow::Procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
-  auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-  return self != nullptr ? self->Handle(message, w, l) : DefWindowProcW(window, message, w, l);
 }
 
 LRESULT MainWindow::Handle(UINT message, WPARAM w, LPARAM l) {

@@ -69,7 +69,8 @@ class MainWindow {
 
  private:
   class Bridge;
-  static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM w, LPARAM l);
+  template <typename Owner>
+  friend LRESULT CALLBACK OwnerProcedure(HWND, UINT, WPARAM, LPARAM);
   LRESULT Handle(UINT message, WPARAM w, LPARAM l);
   void CreateControls();
   void Layout();

@@ -24,32 +24,15 @@ std::wstring CountsText(const std::map<std::string, ChangeCount>& counts) {
   return text;
 }
 
-void RegisterOnce() {
-  static const bool registered = [] {
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = DefWindowProcW;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = kClass;
-    return RegisterClassExW(&wc) != 0;
-  }();
-  (void)registered;
-}
-
 }  // namespace
 
 PreviewWindow::PreviewWindow(HWND owner, const std::vector<FieldChange>& changes,
                              const std::map<std::string, ChangeCount>& counts)
     : changes_(changes) {
-  RegisterOnce();
   const UINT dpi = DpiOf(owner);
-  window_ = CreateWindowExW(WS_EX_DLGMODALFRAME, kClass, L"Preview of the database changes",
-                            WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME, CW_USEDEFAULT, CW_USEDEFAULT,
-                            Scaled(760, dpi), Scaled(520, dpi), owner, nullptr, GetModuleHandleW(nullptr), nullptr);
-  SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-  SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Procedure));
+  window_ = CreateOwnedWindow(this, kClass, false, WS_EX_DLGMODALFRAME, L"Preview of the database changes",
+                              WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME, Scaled(760, dpi), Scaled(520, dpi),
+                              owner);
   counts_ = Control(window_, L"STATIC", CountsText(counts), SS_LEFT, 0);
   filter_ = Control(window_, L"EDIT", L"", WS_TABSTOP | ES_AUTOHSCROLL, kFilterId, WS_EX_CLIENTEDGE);
   SendMessageW(filter_, EM_SETCUEBANNER, TRUE, reinterpret_cast<LPARAM>(L"Filter: table, key, field or value"));
@@ -136,11 +119,6 @@ void PreviewWindow::CellText(NMLVDISPINFOW* info) const {
   const std::size_t n = std::min<std::size_t>(text.size(), static_cast<std::size_t>(info->item.cchTextMax) - 1);
   std::copy_n(text.c_str(), n, info->item.pszText);
   info->item.pszText[n] = L'\0';
-}
-
-LRESULT CALLBACK PreviewWindow::Procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
-  auto* self = reinterpret_cast<PreviewWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-  return self != nullptr ? self->Handle(message, w, l) : DefWindowProcW(window, message, w, l);
 }
 
 LRESULT PreviewWindow::Handle(UINT message, WPARAM w, LPARAM l) {

@@ -36,7 +36,8 @@ class PreviewWindow {
   void End(bool apply);
 
  private:
-  static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM w, LPARAM l);
+  template <typename Owner>
+  friend LRESULT CALLBACK OwnerProcedure(HWND, UINT, WPARAM, LPARAM);
   LRESULT Handle(UINT message, WPARAM w, LPARAM l);
   void Layout();
   void Select();

@@ -89,6 +89,27 @@ void RunModal(HWND dialog, const bool& done) {
   }
 }
 
+HWND CreateClassWindow(const wchar_t* window_class, bool icon, DWORD ex_style, const wchar_t* title, DWORD style,
+                       int width, int height, HWND parent, void* owner, WNDPROC procedure) {
+  static std::set<std::wstring> registered;
+  if (registered.insert(window_class).second) {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = DefWindowProcW;  // until the owner is known: see below
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    if (icon) wc.hIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1));
+    wc.lpszClassName = window_class;
+    RegisterClassExW(&wc);
+  }
+  HWND window = CreateWindowExW(ex_style, window_class, title, style, CW_USEDEFAULT, CW_USEDEFAULT, width, height,
+                                parent, nullptr, GetModuleHandleW(nullptr), nullptr);
+  SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(owner));
+  SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(procedure));
+  return window;
+}
+
 void FitToMonitor(HWND window, HWND anchor) {
   MONITORINFO info{};
   info.cbSize = sizeof info;

@@ -12,6 +12,7 @@
 #include <commctrl.h>
 
 #include <functional>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -49,6 +50,25 @@ void OnWindowThread(HWND window, const std::function<void()>& call);
 // (the dialog's window procedure sets it), Tab and Enter move and press as
 // in a dialog box.
 void RunModal(HWND dialog, const bool& done);
+
+// A top-level window of its own class (registered on first use; the
+// program's icon with `icon`) whose messages go to `owner->Handle(message,
+// wParam, lParam)`: the window procedure every window of this program shares.
+HWND CreateClassWindow(const wchar_t* window_class, bool icon, DWORD ex_style, const wchar_t* title, DWORD style,
+                       int width, int height, HWND parent, void* owner, WNDPROC procedure);
+
+template <typename Owner>
+LRESULT CALLBACK OwnerProcedure(HWND window, UINT message, WPARAM w, LPARAM l) {
+  auto* owner = reinterpret_cast<Owner*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  return owner != nullptr ? owner->Handle(message, w, l) : DefWindowProcW(window, message, w, l);
+}
+
+template <typename Owner>
+HWND CreateOwnedWindow(Owner* owner, const wchar_t* window_class, bool icon, DWORD ex_style, const wchar_t* title,
+                       DWORD style, int width, int height, HWND parent) {
+  return CreateClassWindow(window_class, icon, ex_style, title, style, width, height, parent, owner,
+                           &OwnerProcedure<Owner>);
+}
 
 // Keeps `window` on the monitor it opens on: no larger than its work area,
 // and moved into it.
