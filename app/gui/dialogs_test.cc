@@ -22,13 +22,13 @@ class DialogsTest : public QObject {
   Q_OBJECT
 
  private:
-  std::filesystem::path dir_;
-  QString File(const char* name) const { return QString::fromStdString((dir_ / name).string()); }
+  TestFolder folder_;
+  const std::filesystem::path& dir_ = folder_.dir;
+  QString File(const char* name) const { return folder_.File(name); }
 
  private slots:
   void initTestCase() {
-    dir_ = std::filesystem::temp_directory_path() / ("kvr_dialogs_" + std::to_string(QCoreApplication::applicationPid()));
-    std::filesystem::remove_all(dir_);
+    folder_.Make("kvr_dialogs_");
     MakeStudio(dir_);
   }
   void cleanupTestCase() { std::filesystem::remove_all(dir_); }

@@ -6,6 +6,7 @@
 
 #include <sqlite3.h>
 
+#include <QCoreApplication>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -114,6 +115,17 @@ inline QStringList Column(QTreeWidget* tree, int column) {
   }
   return out;
 }
+
+// A test class's scratch folder, made fresh as "PREFIX_<pid>" in the temporary folder.
+struct TestFolder {
+  std::filesystem::path dir;
+  void Make(const char* prefix) {
+    dir = std::filesystem::temp_directory_path() / (prefix + std::to_string(QCoreApplication::applicationPid()));
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+  }
+  QString File(const char* name) const { return QString::fromStdString((dir / name).string()); }
+};
 
 // Clicks `button` and waits for the run to finish.
 inline void RunAndWait(MainWindow& w, const char* button) {

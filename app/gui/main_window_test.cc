@@ -37,13 +37,13 @@ class MainWindowTest : public QObject {
   Q_OBJECT
 
  private:
-  std::filesystem::path dir_;
-  QString File(const char* name) const { return QString::fromStdString((dir_ / name).string()); }
+  TestFolder folder_;
+  const std::filesystem::path& dir_ = folder_.dir;
+  QString File(const char* name) const { return folder_.File(name); }
 
  private slots:
   void initTestCase() {
-    dir_ = std::filesystem::temp_directory_path() / ("kvr_gui_" + std::to_string(QCoreApplication::applicationPid()));
-    std::filesystem::remove_all(dir_);
+    folder_.Make("kvr_gui_");
     std::filesystem::create_directories(dir_ / "out");
     // The remembered output folder lives in a settings file of the test's own.
     qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString((dir_ / "config").string()));

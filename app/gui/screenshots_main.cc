@@ -15,22 +15,9 @@
 #include "app/gui/main_window.h"
 #include "app/core/plant_size.h"
 #include "tables/new_database.h"
+#include "tests/fixed_answers.h"
 
 namespace {
-
-// Hands the run the example's database and workbook.
-class Files : public kvr::FileChooser {
- public:
-  std::string database, workbook;
-  std::string GetFileName(const std::string&, const std::string& ext, int) override {
-    return kvr::AsksForDatabase(ext) ? database : workbook;
-  }
-};
-
-class Yes : public kvr::OverwriteQuestion {
- public:
-  bool Ask(const std::string&, const std::string&) override { return true; }
-};
 
 // Shows the real preview, takes its picture once it is painted, and applies.
 class PicturedPreview : public kvr::ChangePreview {
@@ -71,10 +58,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   kvr::CreateSwitcherDatabase(dir / "Switcher.db", *sizes);
-  Files files;
+  kvr::testing::FixedFiles files;
   files.database = (dir / "Switcher.db").string();
   files.workbook = std::filesystem::absolute(argv[1]).string();
-  Yes yes;
+  kvr::testing::AlwaysYes yes;
   PicturedPreview preview(prefix + "-preview.png");
   kvr::MainWindow window(&files, &yes, QString::fromStdString(dir.string()), &preview);
   window.show();

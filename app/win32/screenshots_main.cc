@@ -8,6 +8,7 @@
 #include "app/win32/main_window.h"
 #include "app/win32/preview_window.h"
 #include "tables/new_database.h"
+#include "tests/fixed_answers.h"
 
 #include <objbase.h>
 
@@ -62,19 +63,6 @@ void Picture(HWND window, const std::filesystem::path& path) {
   ReleaseDC(nullptr, screen);
 }
 
-class Files : public kvr::FileChooser {
- public:
-  std::string database, workbook;
-  std::string GetFileName(const std::string&, const std::string& ext, int) override {
-    return kvr::AsksForDatabase(ext) ? database : workbook;
-  }
-};
-
-class Yes : public kvr::OverwriteQuestion {
- public:
-  bool Ask(const std::string&, const std::string&) override { return true; }
-};
-
 // Shows the real preview filtered, takes its picture, and applies.
 class PicturedPreview : public kvr::ChangePreview {
  public:
@@ -113,10 +101,10 @@ int wmain(int argc, wchar_t** argv) {
   const auto sizes = kvr::DatabaseSizesFor(workbook);
   if (!sizes.ok()) return 2;
   kvr::CreateSwitcherDatabase(dir / "Switcher.db", *sizes);
-  Files files;
+  kvr::testing::FixedFiles files;
   files.database = kvr::win32::Narrow((dir / "Switcher.db").wstring());
   files.workbook = kvr::win32::Narrow(workbook.wstring());
-  Yes yes;
+  kvr::testing::AlwaysYes yes;
   PicturedPreview preview(prefix + L"-preview.bmp");
   {
     kvr::win32::MainWindow window(&files, &yes, dir.wstring(), &preview);

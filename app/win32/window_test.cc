@@ -14,6 +14,7 @@
 #include "app/win32/main_window.h"
 #include "app/win32/preview_window.h"
 #include "tables/new_database.h"
+#include "tests/fixed_answers.h"
 #include "tests/test_util.h"
 #include "tests/workbook_files.h"
 
@@ -21,14 +22,6 @@ namespace kvr::win32 {
 namespace {
 
 using kvr::testing::SheetRows;
-
-class Chooser : public FileChooser {
- public:
-  std::string database, workbook;
-  std::string GetFileName(const std::string&, const std::string& ext, int) override {
-    return AsksForDatabase(ext) ? database : workbook;
-  }
-};
 
 // Until stopped, presses `button` on every window of class `window_class`
 // this process shows (the message box's "#32770", the preview's own).
@@ -134,7 +127,7 @@ class WindowTest : public kvr::testing::TempDirTest {
     return files;
   }
 
-  Chooser chooser_;
+  kvr::testing::FixedFiles chooser_;
   std::string last_summary_;
 };
 

@@ -11,12 +11,7 @@ build=$(cd "$1" && pwd)
 src=$(cd "$2" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-failures=0
-check() {  # description command...
-  local what=$1
-  shift
-  if "$@" >"$work/out" 2>&1; then echo "PASS $what"; else echo "FAIL $what"; sed 's/^/    /' "$work/out" | head -20; failures=$((failures + 1)); fi
-}
+. "$src/tests/package/check.sh"
 
 export SOURCE_DATE_EPOCH=1765000000
 (cd "$build" && cpack -G DEB -B "$work/first" >/dev/null && cpack -G DEB -B "$work/second" >/dev/null)
@@ -41,14 +36,10 @@ for golden in "$src"/tests/e2e/golden/*; do
   check "$name as the golden one" cmp "$golden" "$out/$name"
 done
 
-exec 3< <(Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp 2>/dev/null & echo "pid $!")
-xvfb="" display=""
-for _ in 1 2; do
-  read -r line <&3 || break
-  case "$line" in pid\ *) xvfb=${line#pid } ;; *) display=$line ;; esac
-done
+. "$src/cmake/xvfb.sh"
+start_xvfb 1024x768x24
 check "the installed window answers --version under Xvfb" \
-  bash -c "DISPLAY=:$display QT_QPA_PLATFORM=xcb '$root/usr/bin/kvrconversion-gui' --version | grep -q '^kvrconversion-gui '"
+  bash -c "QT_QPA_PLATFORM=xcb '$root/usr/bin/kvrconversion-gui' --version | grep -q '^kvrconversion-gui '"
 kill "$xvfb" 2>/dev/null || true
 
 for page in kvrconversion kvrconversion-gui; do

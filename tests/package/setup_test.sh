@@ -11,20 +11,10 @@ src=$(cd "$2" && pwd)
 work=$(mktemp -d)
 export WINEPREFIX=$work/prefix WINEDEBUG=-all
 wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
-exec 3< <(Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp 2>/dev/null & echo "pid $!")
-xvfb="" display=""
-for _ in 1 2; do
-  read -r line <&3 || break
-  case "$line" in pid\ *) xvfb=${line#pid } ;; *) display=$line ;; esac
-done
-export DISPLAY=":$display"
+. "$src/cmake/xvfb.sh"
+start_xvfb 1024x768x24
 trap '"$wineserver" -k 2>/dev/null || true; kill "$xvfb" 2>/dev/null || true; rm -rf "$work"' EXIT
-failures=0
-check() {  # description command...
-  local what=$1
-  shift
-  if "$@" >"$work/out" 2>&1; then echo "PASS $what"; else echo "FAIL $what"; sed 's/^/    /' "$work/out" | head -20; failures=$((failures + 1)); fi
-}
+. "$src/tests/package/check.sh"
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 run() { "$wine" "$@"; local status=$?; "$wineserver" -w; return $status; }
 
