@@ -138,7 +138,7 @@ int wmain(int argc, wchar_t** argv) {
         }
       }
     }).detach();
-    PostMessageW(window.handle(), WM_COMMAND, kvr::win32::kStartId, 0);
+    SendMessageW(window.handle(), WM_COMMAND, kvr::win32::kStartId, 0);  // the run is under way on return
     window.WaitForRun();
   }
   CoUninitialize();
