@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <random>
 #include <set>
 
@@ -190,6 +191,23 @@ std::optional<UnreadableFile> UnreadableFileReason(const std::filesystem::path& 
   if (!std::filesystem::exists(path, ec) && !ec) return UnreadableFile{true, "does not exist"};
   if (auto why = platform::UnreadableFileReason(path)) return UnreadableFile{false, std::move(*why)};
   return std::nullopt;
+}
+
+Result<std::string> ReadWholeFile(const std::filesystem::path& path, std::uintmax_t max_bytes, std::string_view what) {
+  if (const auto why = UnreadableFileReason(path)) return Status::Error("it " + why->why);
+  std::error_code ec;
+  const std::uintmax_t size = std::filesystem::file_size(path, ec);
+  if (ec) return Status::Error("its size cannot be read: " + ec.message());
+  if (size > max_bytes) {
+    return Status::Error("a " + std::string(what) + " holds at most " + std::to_string(max_bytes) +
+                         " bytes; this one has " + std::to_string(size));
+  }
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes(static_cast<std::size_t>(size), '\0');
+  if (!in || !in.read(bytes.data(), static_cast<std::streamsize>(size)) || in.peek() != EOF) {
+    return Status::Error("it cannot be read whole");
+  }
+  return bytes;
 }
 
 }  // namespace kvr

@@ -109,6 +109,11 @@ struct UnreadableFile {
 };
 std::optional<UnreadableFile> UnreadableFileReason(const std::filesystem::path& path);
 
+// The whole of the regular file at `path`, when it holds at most `max_bytes`;
+// otherwise why not ("is a folder, not a file", "holds 3000000 bytes, more
+// than a ... holds": the caller names the kind in `what`).
+Result<std::string> ReadWholeFile(const std::filesystem::path& path, std::uintmax_t max_bytes, std::string_view what);
+
 }  // namespace kvr
 
 #endif  // KVR_BASE_OUTPUT_FILE_H_

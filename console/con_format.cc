@@ -54,6 +54,8 @@ std::string Show(std::int32_t v) { return v == NoIndex ? "-" : std::to_string(v)
 
 }  // namespace
 
+const char* ConSlotName(std::size_t slot) { return slot < kConSlots ? kSlotNames[slot] : "?"; }
+
 Result<std::string> EncodeConsoleConfigFile(const ConsoleConfigTable& table) {
   std::string out;
   out.reserve(kConFileBytes);

@@ -44,6 +44,9 @@ inline constexpr int kMaxFileModules = 40;
 Result<std::string> EncodeConsoleConfigFile(const ConsoleConfigTable& table);
 Result<std::string> EncodeModuleFile(const ConsoleRecord& console);
 
+// The name of slot `slot` (0-based) of a .con record: "switches", "mic", ...
+const char* ConSlotName(std::size_t slot);
+
 // What `inspect` shows for the "no index" value 16383.
 inline constexpr const char* kNoneLegend = "\"-\" stands for 16383 (none)";
 

@@ -5,13 +5,14 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config clang
-  libzip-dev libpugixml-dev libexpat1-dev
+  libzip-dev libpugixml-dev libexpat1-dev libxlsxwriter-dev
   libsqlite3-dev libcli11-dev nlohmann-json3-dev
   unixodbc-dev libsqliteodbc odbc-postgresql postgresql
   qt6-base-dev
   libgtest-dev libgmock-dev libbenchmark-dev libgsf-1-dev
   python3 python3-jsonschema xvfb util-linux strace
   lintian desktop-file-utils appstream man-db
+  libreoffice-calc-nogui
 )
 
 # A decimal-comma locale lets the tests prove that no result depends on the

@@ -60,7 +60,7 @@ std::string EncodeCrosspointFile(const std::vector<CrosspointRecord>& records) {
   return out;
 }
 
-Result<std::string> DescribeCrosspointFile(std::string_view bytes) {
+Result<std::vector<CrosspointRecord>> DecodeCrosspointFile(std::string_view bytes) {
   if (bytes.size() < 2) {
     return Status::Error("a crosspoint file holds at least its 2-byte count; this one has " +
                          std::to_string(bytes.size()) + " bytes");
@@ -71,15 +71,41 @@ Result<std::string> DescribeCrosspointFile(std::string_view bytes) {
                          std::to_string(2 + 6 * static_cast<long>(count)) + " bytes, but the file has " +
                          std::to_string(bytes.size()));
   }
+  std::vector<CrosspointRecord> records(static_cast<std::size_t>(count));
+  for (std::size_t k = 0; k < records.size(); ++k) {
+    const std::size_t at = 2 + 6 * k;
+    records[k] = {GetInt16(bytes, at), GetInt16(bytes, at + 2), GetInt16(bytes, at + 4)};
+  }
+  return records;
+}
+
+OutSheet CrosspointSheet(const std::vector<CrosspointRecord>& records) {
+  OutSheet sheet("Crosspoints");
+  sheet.SetText(1, 1, "P-Level");
+  sheet.SetText(1, 2, "Source");
+  sheet.SetText(1, 3, "Destination");
+  int row = 2;
+  for (const CrosspointRecord& r : records) {
+    // The level leads the row, so the row always has a first cell.
+    sheet.SetNumber(row, 1, r.level == NoIndex ? 2 : r.level);
+    if (r.source != NoIndex) sheet.SetNumber(row, 2, r.source + 1.0);
+    if (r.destination != NoIndex) sheet.SetNumber(row, 3, r.destination + 1.0);
+    ++row;
+  }
+  return sheet;
+}
+
+Result<std::string> DescribeCrosspointFile(std::string_view bytes) {
+  const auto records = DecodeCrosspointFile(bytes);
+  if (!records.ok()) return records.status();
   std::ostringstream out;
-  out << "# crosspoint file; " << count << " crosspoints\n# " << kNoneLegend
+  out << "# crosspoint file; " << records->size() << " crosspoints\n# " << kNoneLegend
       << "; crosspoints count from 1, sources and destinations are indices from 0\n"
       << "crosspoint\tlevel\tsource\tdestination\n";
   auto show = [](std::int16_t v) { return v == NoIndex ? std::string("-") : std::to_string(v); };
-  for (int k = 0; k < count; ++k) {
-    const std::size_t at = 2 + 6 * static_cast<std::size_t>(k);
-    out << k + 1 << '\t' << show(GetInt16(bytes, at)) << '\t' << show(GetInt16(bytes, at + 2)) << '\t'
-        << show(GetInt16(bytes, at + 4)) << '\n';
+  for (std::size_t k = 0; k < records->size(); ++k) {
+    const CrosspointRecord& r = (*records)[k];
+    out << k + 1 << '\t' << show(r.level) << '\t' << show(r.source) << '\t' << show(r.destination) << '\n';
   }
   return out.str();
 }

@@ -12,6 +12,7 @@
 
 #include "base/status.h"
 #include "workbook/sheet_grid.h"
+#include "workbook/workbook_writer.h"
 
 namespace kvr {
 
@@ -26,6 +27,13 @@ struct CrosspointRecord {
 // Rows 2 on with a non-empty first cell, in order; columns chosen by their
 // row-1 headers ("P-Level", "Source", "Destination"), the rightmost winning.
 std::vector<CrosspointRecord> ReadCrosspoints(const SheetGrid& grid, Problems& problems);
+
+// The records of a crosspoint file; fails when its size does not fit its count.
+Result<std::vector<CrosspointRecord>> DecodeCrosspointFile(std::string_view bytes);
+
+// The "Crosspoints" sheet that gives `records`: a level above 1 (stored as
+// none) as 2, indices as their 1-based numbers, none as an empty cell.
+OutSheet CrosspointSheet(const std::vector<CrosspointRecord>& records);
 
 std::string EncodeCrosspointFile(const std::vector<CrosspointRecord>& records);
 // A readable list of a .xpt file, or nullopt with `why` when its size does

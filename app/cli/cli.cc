@@ -8,6 +8,7 @@
 
 #include "app/cli/file_commands.h"
 #include "app/cli/terminal.h"
+#include "app/core/export_run.h"
 #include "app/core/output_folder.h"
 #include "app/core/plant_size.h"
 #include "app/core/report_target.h"
@@ -108,7 +109,8 @@ void PrintDryRun(const RunRecord& record, bool verbose, std::ostream& out) {
 
 // Everything the options of all commands fill.
 struct Options {
-  std::string workbook, database, sheet, output_dir = ".", inspect_file, help_topic, report, sizes_from;
+  std::string workbook, database, sheet, output_dir = ".", inspect_file, help_topic, report, sizes_from, con,
+      crosspoints;
   bool big_switch = false, yes = false, no = false, dry_run = false, verbose = false, strict = false,
        no_backup = false;
   DatabaseSizes sizes;
@@ -159,6 +161,52 @@ int RunNewDatabase(CLI::App& command, const Options& o, std::ostream& out, std::
       << " outputs, " << sizes.consoles << " consoles, " << sizes.locations << " locations and " << sizes.sets
       << " sets\n";
   return kExitOk;
+}
+
+// export: the plant's database and files written back as a workbook.
+int RunExport(CLI::App&, const Options& o, std::ostream& out, std::ostream& err) {
+  if (o.yes && o.no) {
+    err << "kvrconversion: --yes and --no cannot both be given\n";
+    return kExitNotRun;
+  }
+  const ExportRequest request{PathFromUtf8(o.workbook), o.database, PathFromUtf8(o.con), PathFromUtf8(o.crosspoints),
+                              o.big_switch};
+  const fs::path report = PathFromUtf8(o.report);
+  if (!o.report.empty()) {
+    std::vector<ProtectedFile> files = {{request.workbook, "the workbook it writes"},
+                                        {request.con, "a file it reads"},
+                                        {request.crosspoints, "a file it reads"}};
+    if (!ParseDatabaseLocation(o.database).odbc()) files.push_back({PathFromUtf8(o.database), "the database"});
+    std::erase_if(files, [](const ProtectedFile& f) { return f.path.empty(); });
+    if (const Status target = CheckReportTarget(report, "export", files, fs::path()); !target.ok()) {
+      err << "kvrconversion: the report cannot be written to " << o.report << ": " << target.why()
+          << "; nothing was run\n";
+      return kExitNotRun;
+    }
+  }
+  TerminalQuestion question(o.yes ? std::optional<bool>(true) : o.no ? std::optional<bool>(false) : std::nullopt, err);
+  RunRecord record;
+  record.inputs = RunInputs{"export", o.workbook, RedactDatabaseArgument(o.database),
+                            fs::absolute(request.workbook).parent_path(), o.big_switch, false, o.strict, KVR_VERSION};
+  record.when = std::chrono::system_clock::now();
+  record.result = ExportPlant(request, question);
+  const bool wrote = !record.result.written.empty();
+  const bool kept = std::any_of(record.result.files.begin(), record.result.files.end(),
+                                [](const FileOutcome& f) { return f.kind == FileOutcome::kKept; });
+  record.exit_status = record.result.problems.empty() && (!o.strict || record.result.problems.notices().empty())
+                           ? kExitOk
+                           : kExitProblems;
+  // A workbook that could not be written at all is a run that came to nothing.
+  if (record.result.outcome == RunResult::Outcome::kCompleted && !wrote && !kept) record.exit_status = kExitNotRun;
+  int exit_status = Finish(record, out, err);
+  if (record.result.outcome == RunResult::Outcome::kCompleted && !wrote && !kept) exit_status = kExitNotRun;
+  if (o.report.empty()) return exit_status;
+  record.exit_status = exit_status;
+  if (const Status written = record.SaveJsonReport(report); !written.ok()) {
+    err << "kvrconversion: report " << o.report << " not written: " << written.why() << '\n';
+    return std::max(exit_status, kExitProblems);
+  }
+  return exit_status;
 }
 
 // One command: its name, what it does, examples, its options, and how it runs.
@@ -231,6 +279,24 @@ const Command kCommands[] = {
        ReportOptions(c, o);
      },
      RunConversionCommand},
+    {"export", "Write a plant's database, console files and crosspoint file back as a workbook",
+     "  kvrconversion export --workbook plant.xlsx --database Switcher.db --con \"out/Plant A.con\"\n"
+     "  kvrconversion export --workbook plant.ods --crosspoints \"out/Plant A Crosspoints.xpt\" --yes",
+     [](CLI::App& c, Options& o) {
+       c.add_option("--workbook", o.workbook, "Workbook to write (.xlsx or .ods)")->required()->type_name("OUT");
+       c.add_option("--database", o.database,
+                    "Switcher database to read: a SQLite or Jet (.mdb/.accdb) file, or odbc:CONNECTION-STRING")
+           ->type_name("PATH");
+       c.add_option("--con", o.con,
+                    "Console configuration file to read; its module files (.cns) are found beside it")
+           ->type_name("FILE");
+       c.add_option("--crosspoints", o.crosspoints, "Crosspoint file (.xpt) to read")->type_name("FILE");
+       c.add_flag("--big-switch", o.big_switch, "The module files were written with --big-switch");
+       c.add_flag("--yes", o.yes, "Replace an existing workbook without asking");
+       c.add_flag("--no", o.no, "Never replace an existing workbook");
+       ReportOptions(c, o);
+     },
+     RunExport},
     {"new-database", "Create an empty switcher database",
      "  kvrconversion new-database --database Switcher.db --workbook plant.xlsx\n"
      "  kvrconversion new-database --database Switcher.db --inputs 256 --outputs 192",
@@ -418,9 +484,8 @@ struct CommandLine {
     app.set_version_flag("--version", std::string("kvrconversion ") + KVR_VERSION);
     app.footer(kExitStatusText);
     for (const Command& c : kCommands) {
-      const RunCommand* run = FindRunCommand(c.name);
-      CLI::App* sub =
-          app.add_subcommand(c.name, c.summary != nullptr ? std::string(c.summary) : std::string(run->summary));
+      CLI::App* sub = app.add_subcommand(
+          c.name, c.summary != nullptr ? std::string(c.summary) : std::string(FindRunCommand(c.name)->summary));
       sub->footer(std::string("Examples:\n") + c.examples);
       c.define(*sub, o);
       commands.emplace_back(sub, &c);

@@ -91,32 +91,25 @@ constexpr InspectFormat kInspectFormats[] = {
 }  // namespace
 
 int RunInspect(const std::string& path, std::ostream& out, std::ostream& err) {
-  if (const auto why = UnreadableFileReason(PathFromUtf8(path))) {
-    err << "kvrconversion: cannot inspect " << path << ": it " << why->why << '\n';
-    return kExitNotRun;
-  }
   std::string ext = Utf8Path(PathFromUtf8(path).extension());
   std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
   const auto format = std::find_if(std::begin(kInspectFormats), std::end(kInspectFormats),
                                    [&](const InspectFormat& f) { return ext == f.extension; });
   if (format == std::end(kInspectFormats)) {
-    err << "kvrconversion: " << path << ": inspect reads .con, .cns and .xpt files\n";
+    if (const auto why = UnreadableFileReason(PathFromUtf8(path))) {
+      err << "kvrconversion: cannot inspect " << path << ": it " << why->why << '\n';
+    } else {
+      err << "kvrconversion: " << path << ": inspect reads .con, .cns and .xpt files\n";
+    }
     return kExitNotRun;
   }
-  std::error_code ec;
-  const std::uintmax_t size = fs::file_size(PathFromUtf8(path), ec);
-  if (ec || size > format->max_bytes) {
-    err << "kvrconversion: " << path << ": a " << format->extension << " file holds at most " << format->max_bytes
-        << " bytes; this one has " << (ec ? std::string("an unknown size") : std::to_string(size)) << '\n';
+  const Result<std::string> bytes =
+      ReadWholeFile(PathFromUtf8(path), format->max_bytes, std::string(format->extension) + " file");
+  if (!bytes.ok()) {
+    err << "kvrconversion: cannot inspect " << path << ": " << bytes.why() << '\n';
     return kExitNotRun;
   }
-  std::ifstream in(PathFromUtf8(path), std::ios::binary);
-  std::string bytes(static_cast<std::size_t>(size), '\0');
-  if (!in || !in.read(bytes.data(), static_cast<std::streamsize>(size)) || in.peek() != EOF) {
-    err << "kvrconversion: cannot read " << path << " whole\n";
-    return kExitNotRun;
-  }
-  const Result<std::string> text = format->describe(bytes);
+  const Result<std::string> text = format->describe(*bytes);
   if (!text.ok()) {
     err << "kvrconversion: " << path << ": " << text.why() << '\n';
     return kExitNotRun;

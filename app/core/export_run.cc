@@ -1,0 +1,525 @@
+#include "app/core/export_run.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <random>
+#include <set>
+
+#include "app/core/database_phase.h"
+#include "app/core/run_sheets.h"
+#include "app/core/variables.h"
+#include "base/output_file.h"
+#include "base/utf8.h"
+#include "console/con_format.h"
+#include "console/console_export.h"
+#include "console/disk_work.h"
+#include "tables/connection_string.h"
+#include "tables/database_target.h"
+#include "tables/table_export.h"
+#include "workbook/system_settings.h"
+#include "workbook/workbook.h"
+#include "xpoints/crosspoints.h"
+
+namespace kvr {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Differences listed per file, and values that cannot come back per table,
+// before the rest is counted in one line.
+constexpr std::size_t kListed = 20;
+
+struct ModuleSource {
+  int n = 0;
+  fs::path path;
+  std::string bytes;
+  ConsoleRecord console;
+};
+
+// What the sources gave.
+struct Plant {
+  std::optional<DatabaseTarget> database;
+  std::optional<PlantTables> tables;
+  std::optional<ConsoleConfigTable> con;
+  std::string con_bytes;
+  std::vector<ModuleSource> modules;  // by console number, 1 first
+  std::optional<std::vector<CrosspointRecord>> crosspoints;
+  std::string xpt_bytes;
+  std::optional<std::string> system_name;
+  std::time_t newest = 0;  // the newest source file's time
+};
+
+std::string Lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+  return s;
+}
+
+std::time_t ModifiedAt(const fs::path& path) {
+  std::error_code ec;
+  const auto t = fs::last_write_time(path, ec);
+  if (ec) return 0;
+  return std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(t));
+}
+
+// The module files beside the console configuration file: every ".cns" file
+// of its folder that is one, taken as the file of the console its header
+// names. Files named for another system's console ("Other Console 3.cns")
+// are passed over; of two for one console the one named for this system,
+// else the one written nearest in time to the .con file, is taken.
+std::vector<ModuleSource> FindModuleFiles(const fs::path& con, const std::string& system, Problems& problems) {
+  std::map<int, std::vector<ModuleSource>> found;
+  std::error_code ec;
+  const fs::path folder = con.parent_path().empty() ? fs::path(".") : con.parent_path();
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const fs::path path = it->path();
+    if (Lower(Utf8Path(path.extension())) != ".cns" || !it->is_regular_file(ec)) continue;
+    const auto bytes = ReadWholeFile(path, kCnsMaxFileBytes, "module file");
+    if (!bytes.ok()) continue;
+    const auto decoded = DecodeModuleFile(*bytes);
+    if (!decoded.ok() || decoded->consoleIndex < 1 || decoded->consoleIndex >= static_cast<int>(kConsoles)) continue;
+    ConsoleRecord console = *decoded;
+    const int n = console.consoleIndex;
+    const std::string stem = Utf8Path(path.stem());
+    const std::string generated = system + " Console " + std::to_string(n);
+    const std::size_t mark = stem.rfind(" Console ");
+    if (stem != generated && mark != std::string::npos &&
+        stem.substr(mark + 9).find_first_not_of("0123456789") == std::string::npos && stem.substr(0, mark) != system) {
+      continue;
+    }
+    console.consoleName = stem == generated ? std::string() : stem;
+    found[n].push_back({n, path, *bytes, std::move(console)});
+  }
+  const std::time_t con_time = ModifiedAt(con);
+  std::vector<ModuleSource> chosen;
+  for (auto& [n, candidates] : found) {
+    std::stable_sort(candidates.begin(), candidates.end(), [&](const ModuleSource& a, const ModuleSource& b) {
+      const bool a_generated = a.console.consoleName.empty(), b_generated = b.console.consoleName.empty();
+      if (a_generated != b_generated) return a_generated;
+      return std::llabs(ModifiedAt(a.path) - con_time) < std::llabs(ModifiedAt(b.path) - con_time);
+    });
+    for (std::size_t i = 1; i < candidates.size(); ++i) {
+      problems.Note(Utf8Path(candidates[i].path),
+                    "also a module file of console " + std::to_string(n) + "; " +
+                        Utf8Path(candidates.front().path.filename()) + " is taken instead");
+    }
+    chosen.push_back(std::move(candidates.front()));
+  }
+  return chosen;
+}
+
+// Reads each source given; one that cannot be read is a problem naming it.
+Plant ReadSources(const ExportRequest& request, Problems& problems, int& unreadable) {
+  Plant plant;
+  if (!request.database.empty()) {
+    const auto target = LocateDatabase(request.database);
+    if (!target.ok()) {
+      problems.Report(RedactDatabaseArgument(request.database), target.why(), ErrorCode::kDatabase);
+      ++unreadable;
+    } else {
+      try {
+        auto db = OpenDatabase(*target, DatabaseOptions{});
+        plant.tables = ReadPlantTables(*db, problems);
+        db->Rollback();
+        plant.database = *target;
+        if (target->file()) plant.newest = std::max(plant.newest, ModifiedAt(PathFromUtf8(target->where)));
+      } catch (const std::exception& e) {
+        problems.Report(target->Shown(), std::string("cannot be read: ") + e.what(), ErrorCode::kDatabase);
+        ++unreadable;
+      }
+    }
+  }
+  if (!request.con.empty()) {
+    const auto bytes = ReadWholeFile(request.con, kConFileBytes, "console configuration file");
+    const auto table = bytes.ok() ? DecodeConsoleConfigFile(*bytes) : Result<ConsoleConfigTable>(bytes.status());
+    if (!table.ok()) {
+      problems.Report(Utf8Path(request.con), "cannot be read: " + table.why(), ErrorCode::kInvalidFormat);
+      ++unreadable;
+    } else {
+      plant.con = *table;
+      plant.con_bytes = *bytes;
+      plant.system_name = Utf8Path(request.con.stem());
+      plant.modules = FindModuleFiles(request.con, *plant.system_name, problems);
+      plant.newest = std::max(plant.newest, ModifiedAt(request.con));
+      for (const ModuleSource& m : plant.modules) plant.newest = std::max(plant.newest, ModifiedAt(m.path));
+    }
+  }
+  if (!request.crosspoints.empty()) {
+    const auto bytes = ReadWholeFile(request.crosspoints, kCrosspointMaxFileBytes, "crosspoint file");
+    const auto records =
+        bytes.ok() ? DecodeCrosspointFile(*bytes) : Result<std::vector<CrosspointRecord>>(bytes.status());
+    if (!records.ok()) {
+      problems.Report(Utf8Path(request.crosspoints), "cannot be read: " + records.why(), ErrorCode::kInvalidFormat);
+      ++unreadable;
+    } else {
+      plant.crosspoints = *records;
+      plant.xpt_bytes = *bytes;
+      plant.newest = std::max(plant.newest, ModifiedAt(request.crosspoints));
+      // The crosspoint file is named after the system: "<name> Crosspoints.xpt".
+      const std::string file = Utf8Path(request.crosspoints.filename());
+      constexpr std::string_view kSuffix = " Crosspoints.xpt";
+      const bool named = file.size() >= kSuffix.size() && file.compare(file.size() - kSuffix.size(), kSuffix.size(), kSuffix) == 0;
+      const std::string name = named ? file.substr(0, file.size() - kSuffix.size()) : std::string();
+      if (!named) {
+        problems.Note(Utf8Path(request.crosspoints),
+                      "is not named \"<system> Crosspoints.xpt\", so it tells no system name; the crosspoint run "
+                      "of the workbook writes \"" + plant.system_name.value_or("") + " Crosspoints.xpt\"");
+      } else if (!plant.system_name) {
+        plant.system_name = name;
+      } else if (*plant.system_name != name) {
+        problems.Note(Utf8Path(request.crosspoints),
+                      "is named for the system \"" + name + "\", the console configuration file for \"" +
+                          *plant.system_name + "\"; the workbook names the system \"" + *plant.system_name + "\"");
+      }
+    }
+  }
+  return plant;
+}
+
+int ConsoleCountOf(const Plant& plant) { return plant.modules.empty() ? 0 : plant.modules.back().n; }
+
+OutSheet SystemSheet(const Plant& plant, const PlantCounts& counts) {
+  OutSheet sheet("System", 0);
+  int row = 1;
+  if (plant.system_name) {
+    sheet.SetText(row, 1, "Name:");
+    sheet.SetText(row++, 2, *plant.system_name);
+  }
+  if (plant.tables) {
+    sheet.SetText(row, 1, "Inputs");
+    sheet.SetNumber(row++, 2, counts.inputs);
+    sheet.SetText(row, 1, "Outputs");
+    sheet.SetNumber(row++, 2, counts.outputs);
+  }
+  sheet.SetText(row, 1, "Consoles");
+  sheet.SetNumber(row, 2, ConsoleCountOf(plant));
+  return sheet;
+}
+
+std::vector<OutSheet> SheetsFor(const Plant& plant, const PlantCounts& counts, bool big_switch, Problems& problems) {
+  std::vector<OutSheet> sheets;
+  sheets.push_back(SystemSheet(plant, counts));
+  if (plant.tables) {
+    for (OutSheet& s : TableSheets(*plant.tables, counts, problems)) sheets.push_back(std::move(s));
+  }
+  if (plant.con) {
+    sheets.push_back(ConsoleConfigSheet(*plant.con));
+    auto module = plant.modules.begin();
+    for (int n = 1; n <= ConsoleCountOf(plant); ++n) {
+      if (module != plant.modules.end() && module->n == n) {
+        sheets.push_back(ConsoleModuleSheet(module->console, n, big_switch));
+        ++module;
+      }
+    }
+  }
+  if (plant.crosspoints) sheets.push_back(CrosspointSheet(*plant.crosspoints));
+  return sheets;
+}
+
+class NoFile : public FileChooser {
+ public:
+  std::string GetFileName(const std::string&, const std::string&, int) override { return ""; }
+};
+class NoQuestion : public OverwriteQuestion {
+ public:
+  bool Ask(const std::string&, const std::string&) override { return false; }
+};
+class NoStatus : public StatusSink {
+ public:
+  void SetStatus(const std::string&) override {}
+};
+
+// What a conversion of `sheets` does: the tables and files it fills, and,
+// with a database, what a dry run against it would change.
+struct Replay {
+  std::unique_ptr<Variables> vars = std::make_unique<Variables>();
+  SystemSettings system;
+  RunResult database;
+};
+
+Replay ReplayConversion(const std::vector<OutSheet>& sheets, const Plant& plant, bool big_switch) {
+  Replay replay;
+  Problems ignored;  // what a conversion would say of the sheets is not this run's to say
+  auto grid = [&](const std::string& name) {
+    for (const OutSheet& s : sheets) {
+      if (s.name() == name) return s.ToGrid();
+    }
+    return SheetGrid{};
+  };
+  replay.system = ReadSystemSettings(grid("System"), ignored);
+  SheetProgress progress;
+  const int last_console = std::min<int>(replay.system.ConsoleCount, static_cast<int>(kConsoles) - 1);
+  ReadRunSheets(grid, replay.system, last_console, *replay.vars, big_switch, ignored, progress);
+  if (plant.database) {
+    NoFile chooser;
+    NoQuestion question;
+    NoStatus status;
+    RunContext ctx{chooser, question, status, big_switch, fs::path()};
+    ctx.dry_run = true;
+    ctx.backup = false;
+    ctx.count_changes = true;
+    UpdateDatabase(*plant.database, *replay.vars, replay.system, ctx, replay.database);
+  }
+  return replay;
+}
+
+int RecordNumber(const std::string& key) {
+  const std::size_t space = key.rfind(' ');
+  return space == std::string::npos ? 0 : std::atoi(key.c_str() + space + 1);
+}
+
+// The counts that leave out the records at a table's end that a conversion
+// would change: such records were never converted (a conversion's own
+// records come back unchanged), so the sheets give no row for them and a
+// conversion of the export leaves them as they are. The aux numbering runs
+// over every record whatever the counts, so it plays no part here.
+PlantCounts TrimmedCounts(const PlantTables& tables, const PlantCounts& full, const std::vector<FieldChange>& changes,
+                          Problems& problems) {
+  auto count_for = [&](std::initializer_list<const TableRows*> group, int full_count) {
+    int limit = full_count + 1;
+    bool constrained = false;
+    for (const TableRows* rows : group) {
+      std::set<int> changed;
+      for (const FieldChange& c : changes) {
+        if (c.table == rows->table && c.field != "AuxId") changed.insert(RecordNumber(c.key));
+      }
+      int last = static_cast<int>(rows->records.size());
+      if (last == 0 || !changed.count(last)) continue;
+      while (last > 0 && changed.count(last)) --last;
+      if (!constrained || last < limit) limit = last;
+      constrained = true;
+    }
+    return limit - 1;
+  };
+  PlantCounts counts{count_for({&tables.inputs, &tables.optos}, full.inputs),
+                     count_for({&tables.outputs, &tables.relays}, full.outputs)};
+  auto note = [&](const TableRows& rows, int count, const char* key) {
+    const int first = count + 2, last = static_cast<int>(rows.records.size());
+    if (first > last) return;
+    problems.Note(Where::Record(rows.table, ""),
+                  "records " + std::to_string(first) + " to " + std::to_string(last) +
+                      " are not as a conversion writes them (never converted, it seems), so \"" + key + "\" is " +
+                      std::to_string(count) + " and the sheets give no row for them; a conversion of the workbook "
+                      "leaves them as they are");
+  };
+  note(tables.inputs, counts.inputs, "Inputs");
+  note(tables.optos, counts.inputs, "Inputs");
+  note(tables.outputs, counts.outputs, "Outputs");
+  note(tables.relays, counts.outputs, "Outputs");
+  return counts;
+}
+
+// Each database value the workbook cannot give back, named by its record and field.
+void ReportChanges(const std::vector<FieldChange>& changes, Problems& problems) {
+  std::map<std::string, std::size_t> per_table;
+  for (const FieldChange& c : changes) {
+    if (++per_table[c.table] > kListed) continue;
+    problems.Report(Where::Record(c.table, c.key),
+                    "\"" + c.field + "\" holds " + FieldValueText(c.before) +
+                        ", which no cell of the workbook gives: a conversion of it writes " + FieldValueText(c.after),
+                    ErrorCode::kDatabase);
+  }
+  for (const auto& [table, n] : per_table) {
+    if (n > kListed) {
+      problems.Report(Where::Record(table, ""),
+                      std::to_string(n - kListed) + " more fields the workbook cannot give back, not listed",
+                      ErrorCode::kDatabase);
+    }
+  }
+}
+
+void ReportFileDifferences(const fs::path& path, const std::vector<std::string>& differences, Problems& problems) {
+  for (const std::string& d : differences) {
+    problems.Report(Utf8Path(path), d + ": no sheet cell gives the file's value", ErrorCode::kInvalidFormat);
+  }
+}
+
+// The console and crosspoint files a conversion of the sheets writes,
+// compared with the files they came from.
+void CheckFiles(const Plant& plant, const Replay& replay, const std::vector<OutSheet>& sheets,
+                const ExportRequest& request, Problems& problems) {
+  if (plant.con) {
+    const auto again = EncodeConsoleConfigFile(replay.vars->console_config);
+    ReportFileDifferences(request.con,
+                          again.ok() ? ConsoleConfigDifferences(plant.con_bytes, *again, kListed)
+                                     : std::vector<std::string>{again.why()},
+                          problems);
+    for (const ModuleSource& m : plant.modules) {
+      const ConsoleRecord& console = replay.vars->consoles[static_cast<std::size_t>(m.n)];
+      const auto bytes = EncodeModuleFile(console);
+      ReportFileDifferences(m.path, bytes.ok() ? ModuleFileDifferences(m.bytes, *bytes, kListed)
+                                               : std::vector<std::string>{bytes.why()},
+                            problems);
+      const std::string name = ModuleFileName(*plant.system_name, console, m.n);
+      if (name != Utf8Path(m.path.filename())) {
+        problems.Report(Utf8Path(m.path), "a conversion of the workbook names this console's file \"" + name + "\"",
+                        ErrorCode::kInvalidFormat);
+      }
+      if (const int other = CodesOfOtherBigSwitch(m.console, request.big_switch); other > 0) {
+        problems.Note(Utf8Path(m.path), std::to_string(other) + " function codes are those of a conversion " +
+                                            (request.big_switch ? "without" : "with") + " --big-switch; export " +
+                                            (request.big_switch ? "without it" : "with it") + " to give them back");
+      }
+    }
+    for (int n = 1, i = 0; n <= ConsoleCountOf(plant); ++n) {
+      if (plant.modules[static_cast<std::size_t>(i)].n == n) {
+        ++i;
+        continue;
+      }
+      problems.Report(Utf8Path(request.con),
+                      "no module file of console " + std::to_string(n) + " was found beside it; the workbook has no "
+                      "sheet \"Console #" + std::to_string(n) + "\", and a conversion of it writes that console's "
+                      "module file empty",
+                      ErrorCode::kFileNotFound);
+    }
+  }
+  if (plant.crosspoints) {
+    Problems ignored;
+    const auto it = std::find_if(sheets.begin(), sheets.end(), [](const OutSheet& s) { return s.name() == "Crosspoints"; });
+    const std::string again = EncodeCrosspointFile(ReadCrosspoints(it->ToGrid(), ignored));
+    if (again != plant.xpt_bytes) {
+      const auto read = DecodeCrosspointFile(again);
+      for (std::size_t k = 0, listed = 0; read.ok() && k < plant.crosspoints->size() && listed < kListed; ++k) {
+        const CrosspointRecord& a = (*plant.crosspoints)[k];
+        const CrosspointRecord& b = k < read->size() ? (*read)[k] : CrosspointRecord{};
+        if (a.level == b.level && a.source == b.source && a.destination == b.destination) continue;
+        ++listed;
+        problems.Report(Utf8Path(request.crosspoints),
+                        "crosspoint " + std::to_string(k + 1) + ": level " + std::to_string(a.level) + ", source " +
+                            std::to_string(a.source) + ", destination " + std::to_string(a.destination) +
+                            " in the file; the sheet gives " + std::to_string(b.level) + ", " +
+                            std::to_string(b.source) + ", " + std::to_string(b.destination),
+                        ErrorCode::kInvalidFormat);
+      }
+    }
+  }
+}
+
+// The creation time the workbook is stamped with: SOURCE_DATE_EPOCH when
+// set, else the newest source file's time, else a fixed day; never the
+// clock, so that one plant always gives the same bytes.
+std::time_t CreationTime(const Plant& plant) {
+  if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch != nullptr && *epoch != '\0') {
+    return static_cast<std::time_t>(std::strtoll(epoch, nullptr, 10));
+  }
+  return plant.newest > 0 ? plant.newest : 946684800;  // 2000-01-01
+}
+
+// Writes the workbook beside its target, reads it back through the
+// workbook readers, and puts it in place once the question allows.
+void WriteWorkbook(const std::vector<OutSheet>& sheets, const Plant& plant, const ExportRequest& request,
+                   OverwriteQuestion& question, RunResult& result) {
+  Problems& problems = result.problems;
+  const fs::path& target = request.workbook;
+  const bool ods = Lower(Utf8Path(target.extension())) == ".ods";
+  std::random_device random;
+  const fs::path temporary =
+      target.parent_path() / PathFromUtf8(TemporaryFileName(target, (static_cast<unsigned long long>(random()) << 32) | random()));
+  std::vector<AlteredCell> altered;
+  const Status written = ods ? WriteOds(sheets, temporary, CreationTime(plant), altered)
+                             : WriteXlsx(sheets, temporary, CreationTime(plant), target.parent_path());
+  auto not_written = [&](const std::string& why) {
+    std::error_code ec;
+    fs::remove(temporary, ec);
+    result.files.push_back({target, FileOutcome::kNotWritten, why});
+    problems.Report(Utf8Path(target), "not written: " + why, ErrorCode::kPathFileAccess);
+  };
+  if (!written.ok()) return not_written(written.why());
+  for (const AlteredCell& cell : altered) {
+    problems.Report(Where::Sheet(cell.sheet, ColumnLetters(cell.column) + std::to_string(cell.row)),
+                    "holds control characters an .ods file cannot store; each is written as U+FFFD",
+                    ErrorCode::kInvalidFormat);
+  }
+  try {
+    auto book = OpenWorkbook(temporary);
+    for (std::size_t i = 0; i < sheets.size(); ++i) {
+      for (const std::string& d : GridDifferences(sheets[i], book->ReadSheet(i))) {
+        problems.Report(Where::Sheet(sheets[i].name()), d, ErrorCode::kInvalidFormat);
+      }
+    }
+  } catch (const std::exception& e) {
+    return not_written(std::string("the written workbook does not read back: ") + e.what());
+  }
+  if (RegularFileExists(target) && !question.Ask(OverwriteQuestionText(Utf8Path(target)), kOverwriteQuestionTitle)) {
+    std::error_code ec;
+    fs::remove(temporary, ec);
+    result.files.push_back({target, FileOutcome::kKept, "not replaced"});
+    return;
+  }
+  OutputBatch batch;
+  if (const Status s = batch.Adopt(target, temporary, "workbook"); !s.ok()) return not_written(s.why());
+  for (const auto& failure : batch.Commit()) return not_written(failure.why);
+  result.written.push_back(target);
+  result.files.push_back({target, FileOutcome::kWritten, ""});
+}
+
+// Why the request cannot run at all, before anything is read.
+std::optional<std::string> Refusal(const ExportRequest& request) {
+  if (request.database.empty() && request.con.empty() && request.crosspoints.empty()) {
+    return "export needs at least one source: --database, --con or --crosspoints";
+  }
+  const std::string ext = Lower(Utf8Path(request.workbook.extension()));
+  if (ext != ".xlsx" && ext != ".ods") return "the workbook to write must end in .xlsx or .ods";
+  std::error_code ec;
+  const fs::path out = fs::weakly_canonical(fs::absolute(request.workbook, ec), ec);
+  const fs::path database =
+      ParseDatabaseLocation(request.database).odbc() ? fs::path() : PathFromUtf8(request.database);
+  for (const fs::path& source : {request.con, request.crosspoints, database}) {
+    if (source.empty()) continue;
+    if (fs::weakly_canonical(fs::absolute(source, ec), ec) == out) {
+      return Utf8Path(request.workbook) + " is a source of the export; it would be replaced by its own export";
+    }
+  }
+  if (fs::is_directory(request.workbook, ec)) return Utf8Path(request.workbook) + " is a folder";
+  const fs::path folder = request.workbook.parent_path().empty() ? fs::path(".") : request.workbook.parent_path();
+  if (!fs::is_directory(folder, ec)) return "the folder " + Utf8Path(folder) + " does not exist";
+  return std::nullopt;
+}
+
+}  // namespace
+
+RunResult ExportPlant(const ExportRequest& request, OverwriteQuestion& question) {
+  RunResult result;
+  if (const auto why = Refusal(request)) {
+    result.outcome = RunResult::Outcome::kNotRun;
+    result.reason = *why;
+    return result;
+  }
+  int unreadable = 0;
+  Plant plant = ReadSources(request, result.problems, unreadable);
+  if (!plant.tables && !plant.con && !plant.crosspoints) {
+    result.outcome = RunResult::Outcome::kNotRun;
+    result.reason = "no source could be read; nothing was written";
+    return result;
+  }
+  (void)unreadable;
+  if (plant.con && !plant.system_name) plant.system_name = "";
+  Problems sheet_notes;  // said of the sheets as finally written
+  PlantCounts counts = plant.tables ? FullCounts(*plant.tables) : PlantCounts{};
+  std::vector<OutSheet> sheets = SheetsFor(plant, counts, request.big_switch, sheet_notes);
+  Replay replay = ReplayConversion(sheets, plant, request.big_switch);
+  if (plant.tables && replay.database.database_read) {
+    const PlantCounts trimmed = TrimmedCounts(*plant.tables, counts, replay.database.changes, result.problems);
+    if (trimmed.inputs != counts.inputs || trimmed.outputs != counts.outputs) {
+      counts = trimmed;
+      sheet_notes = Problems();
+      sheets = SheetsFor(plant, counts, request.big_switch, sheet_notes);
+      replay = ReplayConversion(sheets, plant, request.big_switch);
+    }
+  }
+  result.problems.Append(sheet_notes);
+  if (plant.database && !replay.database.database_read) {
+    result.problems.Append(replay.database.problems);
+    result.problems.Report(plant.database->Shown(), "could not be read again to prove the sheets",
+                           ErrorCode::kDatabase);
+  }
+  ReportChanges(replay.database.changes, result.problems);
+  CheckFiles(plant, replay, sheets, request, result.problems);
+  WriteWorkbook(sheets, plant, request, question, result);
+  result.outcome = RunResult::Outcome::kCompleted;
+  return result;
+}
+
+}  // namespace kvr

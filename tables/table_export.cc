@@ -1,0 +1,210 @@
+#include "tables/table_export.h"
+
+#include <algorithm>
+#include <string_view>
+
+#include "base/index.h"
+#include "tables/label_table_writer.h"
+
+namespace kvr {
+namespace {
+
+// How a field's value stands in its cell: as text, as a number, or as an
+// index given by its 1-based number (none by an empty cell).
+enum class As { kText, kNumber, kIndex };
+
+struct ColumnSpec {
+  std::string_view heading;
+  std::string_view field;
+  As as;
+};
+
+struct SheetSpec {
+  std::string_view sheet;
+  std::string_view number_heading;  // column 1, which holds the record's number
+  std::string_view table;
+  std::string_view key;
+  std::vector<ColumnSpec> columns;
+};
+
+// The headings are the keywords the conversion reads each field under.
+const SheetSpec kSources{
+    "Sources", "Chan Num", "InptAlphas", "Chan Num",
+    {{"Chan Label", "Label", As::kText}, {"LocalLabel", "LocalLabel", As::kText}, {"Linked", "Linked", As::kNumber},
+     {"Hidden", "Hidden", As::kNumber}, {"Notes", "Notes", As::kText}, {"Location #", "Location", As::kIndex},
+     {"Source Type", "Type", As::kNumber}, {"IFB/MM", "AssocOutput", As::kIndex}, {"MM Type", "MMType", As::kNumber},
+     {"IFB", "IFB", As::kNumber}, {"Timer Restart", "Timer", As::kNumber}, {"GPI", "GPI", As::kNumber},
+     {"OptoOn", "OptoOn", As::kIndex}, {"OptoOff", "OptoOff", As::kIndex}, {"OptoCough", "OptoCough", As::kIndex},
+     {"Cue", "CueOn", As::kIndex}, {"Opto Off LED", "CueOff", As::kIndex}, {"GPO", "GPO", As::kNumber},
+     {"RelayOn", "RelayOn", As::kIndex}, {"RelayOff", "RelayOff", As::kIndex}}};
+
+const SheetSpec kDestinations{
+    "Destinations", "Chan Num", "OutptAlphas", "Chan Num",
+    {{"Chan Label", "Label", As::kText}, {"Local Label", "LocalLabel", As::kText}, {"Linked", "Linked", As::kNumber},
+     {"Hidden", "Hidden", As::kNumber}, {"Notes", "Notes", As::kText}, {"Location #", "Location", As::kIndex},
+     {"Bus Type #", "Type", As::kNumber}, {"AssocOutput", "AssocOutput", As::kIndex},
+     {"AssocRelay", "AssocRelay", As::kIndex}, {"RelayControl", "RelayControl", As::kNumber},
+     {"RelayType", "RelayType", As::kNumber}, {"Switch", "Switch", As::kNumber}, {"Fader", "Fader", As::kNumber},
+     {"Mute", "Mute", As::kNumber}}};
+
+const SheetSpec kOpto{"Opto", "Chan Num", "OptoAlphas", "Chan Num",
+                      {{"Name", "Label", As::kText}, {"Notes", "Notes", As::kText}, {"Type", "Type", As::kNumber},
+                       {"Salvo", "Salvo", As::kIndex}, {"Input", "Input", As::kIndex},
+                       {"Output", "Output", As::kIndex}, {"Relay", "Relay", As::kIndex}}};
+
+const SheetSpec kRelay{"Relay", "Chan Num", "RelayAlphas", "Chan Num",
+                       {{"Name", "Label", As::kText}, {"Notes", "Notes", As::kText}}};
+
+const SheetSpec kLocation{"Location", "Location", "LocationAlphas", "Chan Num",
+                          {{"Location Name", "Label", As::kText}, {"Notes", "Notes", As::kText}}};
+
+const SheetSpec kConsoleName{"Console Name", "Console", "ConsoleAlphas", "Chan Num",
+                             {{"Console Name", "Label", As::kText}, {"Notes", "Notes", As::kText}}};
+
+// A set's slot is told by the character after the keyword and one blank.
+const SheetSpec kRc{"RC", "Set", "OptoRelaySets", "SetNum",
+                    {{"Set Name", "Label", As::kText}, {"Opto 1", "Opto1", As::kIndex},
+                     {"Relay 1", "Relay1", As::kIndex}, {"Opto 2", "Opto2", As::kIndex},
+                     {"Relay 2", "Relay2", As::kIndex}, {"Opto 3", "Opto3", As::kIndex},
+                     {"Relay 3", "Relay3", As::kIndex}, {"Opto 4", "Opto4", As::kIndex},
+                     {"Relay 4", "Relay4", As::kIndex}, {"Opto 5", "Opto5", As::kIndex},
+                     {"Relay 5", "Relay5", As::kIndex}, {"Notes", "Notes", As::kText}}};
+
+TableRows ReadTable(SwitcherDatabase& db, const SheetSpec& spec, Problems& problems) {
+  TableRows rows;
+  rows.table = std::string(spec.table);
+  try {
+    auto records = db.OpenRecordset(spec.table, spec.key);
+    records->MoveFirst();
+    // The fields the table has, told by its first record.
+    for (const ColumnSpec& column : spec.columns) {
+      if (!records->AtEnd()) {
+        try {
+          (void)records->Field(column.field);
+        } catch (const DatabaseError&) {
+          continue;
+        }
+      }
+      rows.fields.emplace_back(column.field);
+    }
+    for (; !records->AtEnd(); records->MoveNext()) {
+      const FieldValue key = records->Key();
+      const auto* number = std::get_if<std::int64_t>(&key);
+      const auto expected = static_cast<std::int64_t>(rows.records.size()) + 1;
+      if (number == nullptr || *number < expected) continue;  // Null, or a key met before: never written
+      if (*number > expected) break;                          // a gap: nothing after it is written
+      std::vector<FieldValue> values;
+      values.reserve(rows.fields.size());
+      for (const std::string& field : rows.fields) values.push_back(records->Field(field));
+      rows.records.push_back(std::move(values));
+      if (rows.records.size() == 32767) break;
+    }
+    rows.readable = true;
+  } catch (const DatabaseError& e) {
+    problems.Report(Where::Record(std::string(spec.table), ""),
+                    std::string("cannot be read (") + e.what() + "); no \"" + std::string(spec.sheet) + "\" sheet written",
+                    ErrorCode::kDatabase);
+    rows.records.clear();
+  }
+  return rows;
+}
+
+void SetValue(OutSheet& sheet, int row, int column, const FieldValue& value, As as) {
+  if (const auto* text = std::get_if<std::string>(&value)) {
+    sheet.SetText(row, column, *text);
+    return;
+  }
+  const auto* number = std::get_if<std::int64_t>(&value);
+  if (number == nullptr) return;  // Null: an empty cell
+  switch (as) {
+    case As::kText: sheet.SetText(row, column, std::to_string(*number)); break;
+    case As::kNumber: sheet.SetNumber(row, column, static_cast<double>(*number)); break;
+    case As::kIndex:
+      if (*number != NoIndex) sheet.SetNumber(row, column, static_cast<double>(*number + 1));
+      break;
+  }
+}
+
+const FieldValue* ValueOf(const TableRows& rows, std::size_t record, std::string_view field) {
+  const auto it = std::find(rows.fields.begin(), rows.fields.end(), field);
+  if (it == rows.fields.end()) return nullptr;
+  return &rows.records[record][static_cast<std::size_t>(it - rows.fields.begin())];
+}
+
+// A label beginning with "{" hides its channel when a conversion writes it;
+// on a channel that is not hidden the database's label can only be kept.
+bool LabelLeftOut(const TableRows& rows, std::size_t record) {
+  const FieldValue* label = ValueOf(rows, record, "Label");
+  const FieldValue* hidden = ValueOf(rows, record, "Hidden");
+  if (label == nullptr || hidden == nullptr) return false;
+  const auto* text = std::get_if<std::string>(label);
+  const auto* flag = std::get_if<std::int64_t>(hidden);
+  return text != nullptr && HidesChannel(*text) && (flag == nullptr || *flag != 1);
+}
+
+OutSheet SheetOf(const SheetSpec& spec, const TableRows& rows, std::size_t row_count, Problems& problems) {
+  OutSheet sheet(std::string(spec.sheet));
+  sheet.SetText(1, 1, std::string(spec.number_heading));
+  int c = 2;
+  std::vector<std::pair<int, const ColumnSpec*>> columns;
+  for (const ColumnSpec& column : spec.columns) {
+    if (std::find(rows.fields.begin(), rows.fields.end(), column.field) == rows.fields.end()) continue;
+    sheet.SetText(1, c, std::string(column.heading));
+    columns.emplace_back(c++, &column);
+  }
+  const bool channel = &spec == &kSources || &spec == &kDestinations;
+  for (std::size_t k = 0; k < std::min(row_count, rows.records.size()); ++k) {
+    const int r = static_cast<int>(k) + 2;
+    sheet.SetNumber(r, 1, static_cast<double>(k + 1));
+    const bool label_left_out = channel && LabelLeftOut(rows, k);
+    for (const auto& [column, spec_column] : columns) {
+      if (label_left_out && spec_column->field == "Label") {
+        problems.Note(Where::Sheet(sheet.name(), ColumnLetters(column) + std::to_string(r)),
+                      "the label " + FieldValueText(*ValueOf(rows, k, "Label")) + " of " + rows.table + ", Chan Num " +
+                          std::to_string(k + 1) + " begins with \"{\" but the channel is not hidden, which no "
+                          "conversion writes; the cell is left empty, so a conversion keeps the database's label");
+        continue;
+      }
+      SetValue(sheet, r, column, *ValueOf(rows, k, spec_column->field), spec_column->as);
+    }
+  }
+  return sheet;
+}
+
+}  // namespace
+
+PlantTables ReadPlantTables(SwitcherDatabase& db, Problems& problems) {
+  PlantTables t;
+  t.inputs = ReadTable(db, kSources, problems);
+  t.outputs = ReadTable(db, kDestinations, problems);
+  t.optos = ReadTable(db, kOpto, problems);
+  t.relays = ReadTable(db, kRelay, problems);
+  t.locations = ReadTable(db, kLocation, problems);
+  t.consoles = ReadTable(db, kConsoleName, problems);
+  t.sets = ReadTable(db, kRc, problems);
+  return t;
+}
+
+PlantCounts FullCounts(const PlantTables& t) {
+  auto largest = [](const TableRows& a, const TableRows& b) {
+    return static_cast<int>(std::max(a.records.size(), b.records.size())) - 1;
+  };
+  return {std::max(largest(t.inputs, t.optos), 0), std::max(largest(t.outputs, t.relays), 0)};
+}
+
+std::vector<OutSheet> TableSheets(const PlantTables& t, const PlantCounts& counts, Problems& problems) {
+  std::vector<OutSheet> sheets;
+  const auto inputs = static_cast<std::size_t>(counts.inputs) + 1;
+  const auto outputs = static_cast<std::size_t>(counts.outputs) + 1;
+  const std::pair<const SheetSpec*, std::pair<const TableRows*, std::size_t>> all[] = {
+      {&kSources, {&t.inputs, inputs}},     {&kDestinations, {&t.outputs, outputs}},
+      {&kOpto, {&t.optos, inputs}},         {&kRelay, {&t.relays, outputs}},
+      {&kLocation, {&t.locations, 527}},    {&kConsoleName, {&t.consoles, 257}},
+      {&kRc, {&t.sets, 257}}};
+  for (const auto& [spec, rows] : all) {
+    if (rows.first->readable) sheets.push_back(SheetOf(*spec, *rows.first, rows.second, problems));
+  }
+  return sheets;
+}
+
+}  // namespace kvr

@@ -1,0 +1,55 @@
+// The switcher database's seven tables read back as the sheets that give
+// them: "Sources", "Destinations", "Opto", "Relay", "Location",
+// "Console Name" and "RC", one row per record, each cell what a conversion
+// turns into the record's field (an index as its 1-based number, none as an
+// empty cell, texts as texts).
+#ifndef KVR_TABLES_TABLE_EXPORT_H_
+#define KVR_TABLES_TABLE_EXPORT_H_
+
+#include <string>
+#include <vector>
+
+#include "base/problems.h"
+#include "tables/switcher_database.h"
+#include "workbook/workbook_writer.h"
+
+namespace kvr {
+
+// The records of one table that a conversion can reach: keyed 1, 2, 3, ...
+// without a gap, each the first record of its key (a conversion writes the
+// first of two that share a key, and none after a gap).
+struct TableRows {
+  std::string table;
+  std::vector<std::string> fields;  // the fields a conversion writes that the table has
+  std::vector<std::vector<FieldValue>> records;  // records[k]: the record keyed k + 1, one value per field
+  bool readable = false;                         // the table could be read
+};
+
+struct PlantTables {
+  TableRows inputs, outputs, optos, relays, consoles, locations, sets;
+};
+
+// Reads the seven tables; a table that cannot be read is a problem naming
+// it, and gives no sheet.
+PlantTables ReadPlantTables(SwitcherDatabase& db, Problems& problems);
+
+// The System counts the channel sheets are written for: "Inputs" numbers
+// the rows of "Sources" and "Opto", "Outputs" those of "Destinations" and
+// "Relay" (count + 1 rows each, as far as the table has records).
+struct PlantCounts {
+  int inputs = 0;
+  int outputs = 0;
+};
+
+// The largest counts the tables allow: every reachable record.
+PlantCounts FullCounts(const PlantTables& tables);
+
+// The sheets of the tables that could be read, for `counts`. A label that
+// begins with "{" on a channel that is not hidden is left out (a conversion
+// would hide the channel), so that the database's label is kept; each such
+// label is noticed.
+std::vector<OutSheet> TableSheets(const PlantTables& tables, const PlantCounts& counts, Problems& problems);
+
+}  // namespace kvr
+
+#endif  // KVR_TABLES_TABLE_EXPORT_H_

@@ -1,0 +1,415 @@
+#include "workbook/workbook_writer.h"
+
+#include <xlsxwriter.h>
+#include <zip.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <memory>
+#include <pugixml.hpp>
+#include <sstream>
+
+#include "base/utf8.h"
+#include "workbook/cell_convert.h"
+
+namespace kvr {
+namespace {
+
+const OutCell kEmptyCell{};
+
+// Characters a reader takes into account when sizing a column: one per
+// UTF-8 character, the longest line of a text.
+std::size_t DisplayWidth(const OutCell& cell) {
+  if (cell.kind == OutCell::Kind::kNumber) {
+    char buffer[32];
+    const auto r = std::to_chars(buffer, buffer + sizeof buffer, cell.number);
+    return static_cast<std::size_t>(r.ptr - buffer);
+  }
+  std::size_t longest = 0;
+  std::string_view rest = cell.text;
+  while (true) {
+    const std::size_t end = rest.find('\n');
+    longest = std::max(longest, Utf8Length(rest.substr(0, end)));
+    if (end == std::string_view::npos) break;
+    rest.remove_prefix(end + 1);
+  }
+  return longest;
+}
+
+bool IsHex(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
+
+// A text as the package stores it: a literal "_xHHHH_" would be read as the
+// escape of a character, so its underscore is escaped itself ("_x005F_").
+std::string EscapePackageText(std::string_view text) {
+  if (text.find("_x") == std::string_view::npos) return std::string(text);
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '_' && i + 6 < text.size() && text[i + 1] == 'x' && IsHex(text[i + 2]) && IsHex(text[i + 3]) &&
+        IsHex(text[i + 4]) && IsHex(text[i + 5]) && text[i + 6] == '_') {
+      out += "_x005F";
+      continue;
+    }
+    out += text[i];
+  }
+  return out;
+}
+
+std::string NumberText(double v) {
+  char buffer[32];
+  const auto r = std::to_chars(buffer, buffer + sizeof buffer, v);
+  return std::string(buffer, r.ptr);
+}
+
+// --- .ods ---------------------------------------------------------------
+
+constexpr const char* kOfficeNs = "urn:oasis:names:tc:opendocument:xmlns:office:1.0";
+
+bool StorableInXml(unsigned char c) { return c >= 0x20 || c == '\t' || c == '\n'; }
+
+// One paragraph's text into `p`: blanks that a reader would collapse (a run,
+// or one at either end) as <text:s>, tabs as <text:tab>.
+void AppendParagraphText(pugi::xml_node p, std::string_view line) {
+  std::string run;
+  auto flush = [&] {
+    if (!run.empty()) p.append_child(pugi::node_pcdata).set_value(run.c_str());
+    run.clear();
+  };
+  for (std::size_t i = 0; i < line.size();) {
+    if (line[i] == '\t') {
+      flush();
+      p.append_child("text:tab");
+      ++i;
+      continue;
+    }
+    if (line[i] != ' ') {
+      run += line[i++];
+      continue;
+    }
+    std::size_t n = 0;
+    while (i + n < line.size() && line[i + n] == ' ') ++n;
+    const bool inner = i > 0 && i + n < line.size() && line[i - 1] != '\t' && line[i + n] != '\t';
+    if (n == 1 && inner) {
+      run += ' ';
+    } else {
+      flush();
+      pugi::xml_node s = p.append_child("text:s");
+      if (n > 1) s.append_attribute("text:c") = static_cast<unsigned>(n);
+    }
+    i += n;
+  }
+  flush();
+}
+
+void AppendCell(pugi::xml_node row, const OutCell& cell, int repeated) {
+  pugi::xml_node c = row.append_child("table:table-cell");
+  if (repeated > 1) c.append_attribute("table:number-columns-repeated") = repeated;
+  if (cell.kind == OutCell::Kind::kNumber) {
+    const std::string v = NumberText(cell.number);
+    c.append_attribute("office:value-type") = "float";
+    c.append_attribute("office:value") = v.c_str();
+    c.append_child("text:p").append_child(pugi::node_pcdata).set_value(v.c_str());
+  } else if (cell.kind == OutCell::Kind::kText) {
+    c.append_attribute("office:value-type") = "string";
+    std::string_view rest = cell.text;
+    while (true) {
+      const std::size_t end = rest.find('\n');
+      AppendParagraphText(c.append_child("text:p"), rest.substr(0, end));
+      if (end == std::string_view::npos) break;
+      rest.remove_prefix(end + 1);
+    }
+  }
+}
+
+std::string ContentXml(const std::vector<OutSheet>& sheets, std::vector<AlteredCell>& altered) {
+  pugi::xml_document doc;
+  pugi::xml_node root = doc.append_child("office:document-content");
+  root.append_attribute("xmlns:office") = kOfficeNs;
+  root.append_attribute("xmlns:style") = "urn:oasis:names:tc:opendocument:xmlns:style:1.0";
+  root.append_attribute("xmlns:text") = "urn:oasis:names:tc:opendocument:xmlns:text:1.0";
+  root.append_attribute("xmlns:table") = "urn:oasis:names:tc:opendocument:xmlns:table:1.0";
+  root.append_attribute("xmlns:fo") = "urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0";
+  root.append_attribute("office:version") = "1.2";
+  pugi::xml_node styles = root.append_child("office:automatic-styles");
+  pugi::xml_node spreadsheet = root.append_child("office:body").append_child("office:spreadsheet");
+  int style_count = 0;
+  for (const OutSheet& sheet : sheets) {
+    pugi::xml_node table = spreadsheet.append_child("table:table");
+    table.append_attribute("table:name") = sheet.name().c_str();
+    for (const double width : sheet.ColumnWidths()) {
+      const std::string name = "co" + std::to_string(++style_count);
+      pugi::xml_node style = styles.append_child("style:style");
+      style.append_attribute("style:name") = name.c_str();
+      style.append_attribute("style:family") = "table-column";
+      // About a tenth of an inch per character of the default font.
+      const std::string inches = NumberText(std::round((0.1 * width + 0.1) * 1000) / 1000) + "in";
+      style.append_child("style:table-column-properties").append_attribute("style:column-width") = inches.c_str();
+      table.append_child("table:table-column").append_attribute("table:style-name") = name.c_str();
+    }
+    for (int r = 1; r <= sheet.rows(); ++r) {
+      pugi::xml_node row = table.append_child("table:table-row");
+      int empties = 0;
+      for (int c = 1; c <= sheet.columns(); ++c) {
+        OutCell cell = sheet.at(r, c);
+        if (cell.kind == OutCell::Kind::kEmpty) {
+          ++empties;
+          continue;
+        }
+        if (empties > 0) AppendCell(row, kEmptyCell, empties);
+        empties = 0;
+        if (cell.kind == OutCell::Kind::kText &&
+            !std::all_of(cell.text.begin(), cell.text.end(), [](char ch) { return StorableInXml(static_cast<unsigned char>(ch)); })) {
+          std::string kept;
+          for (const char ch : cell.text) {
+            if (StorableInXml(static_cast<unsigned char>(ch))) kept += ch;
+            else kept += "\xEF\xBF\xBD";
+          }
+          cell.text = std::move(kept);
+          altered.push_back({sheet.name(), r, c});
+        }
+        AppendCell(row, cell, 1);
+      }
+    }
+  }
+  std::ostringstream out;
+  doc.save(out, "", pugi::format_raw, pugi::encoding_utf8);
+  return out.str();
+}
+
+void AppendConfigItem(pugi::xml_node parent, const char* name, const char* type, const std::string& value) {
+  pugi::xml_node item = parent.append_child("config:config-item");
+  item.append_attribute("config:name") = name;
+  item.append_attribute("config:type") = type;
+  item.append_child(pugi::node_pcdata).set_value(value.c_str());
+}
+
+// The view settings that freeze each sheet's heading rows.
+std::string SettingsXml(const std::vector<OutSheet>& sheets) {
+  pugi::xml_document doc;
+  pugi::xml_node root = doc.append_child("office:document-settings");
+  root.append_attribute("xmlns:office") = kOfficeNs;
+  root.append_attribute("xmlns:config") = "urn:oasis:names:tc:opendocument:xmlns:config:1.0";
+  root.append_attribute("office:version") = "1.2";
+  pugi::xml_node set = root.append_child("office:settings").append_child("config:config-item-set");
+  set.append_attribute("config:name") = "ooo:view-settings";
+  pugi::xml_node views = set.append_child("config:config-item-map-indexed");
+  views.append_attribute("config:name") = "Views";
+  pugi::xml_node view = views.append_child("config:config-item-map-entry");
+  AppendConfigItem(view, "ViewId", "string", "view1");
+  pugi::xml_node tables = view.append_child("config:config-item-map-named");
+  tables.append_attribute("config:name") = "Tables";
+  for (const OutSheet& sheet : sheets) {
+    if (sheet.frozen_rows() <= 0) continue;
+    pugi::xml_node entry = tables.append_child("config:config-item-map-entry");
+    entry.append_attribute("config:name") = sheet.name().c_str();
+    const std::string rows = std::to_string(sheet.frozen_rows());
+    AppendConfigItem(entry, "VerticalSplitMode", "short", "2");
+    AppendConfigItem(entry, "VerticalSplitPosition", "int", rows);
+    AppendConfigItem(entry, "ActiveSplitRange", "short", "2");
+    AppendConfigItem(entry, "PositionTop", "int", "0");
+    AppendConfigItem(entry, "PositionBottom", "int", rows);
+  }
+  std::ostringstream out;
+  doc.save(out, "", pugi::format_raw, pugi::encoding_utf8);
+  return out.str();
+}
+
+constexpr const char* kManifestXml =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<manifest:manifest xmlns:manifest=\"urn:oasis:names:tc:opendocument:xmlns:manifest:1.0\" manifest:version=\"1.2\">"
+    "<manifest:file-entry manifest:full-path=\"/\" manifest:version=\"1.2\" "
+    "manifest:media-type=\"application/vnd.oasis.opendocument.spreadsheet\"/>"
+    "<manifest:file-entry manifest:full-path=\"content.xml\" manifest:media-type=\"text/xml\"/>"
+    "<manifest:file-entry manifest:full-path=\"styles.xml\" manifest:media-type=\"text/xml\"/>"
+    "<manifest:file-entry manifest:full-path=\"settings.xml\" manifest:media-type=\"text/xml\"/>"
+    "</manifest:manifest>";
+
+constexpr const char* kStylesXml =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<office:document-styles xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
+    "office:version=\"1.2\"/>";
+
+}  // namespace
+
+void OutSheet::SetNumber(int row, int column, double value) {
+  OutCell& cell = Place(row, column);
+  cell.kind = OutCell::Kind::kNumber;
+  cell.number = value;
+  cell.text.clear();
+}
+
+void OutSheet::SetText(int row, int column, std::string text) {
+  if (text.empty()) {
+    if (row <= rows() && column <= columns_) Place(row, column) = OutCell{};
+    return;
+  }
+  OutCell& cell = Place(row, column);
+  cell.kind = OutCell::Kind::kText;
+  cell.text = std::move(text);
+}
+
+OutCell& OutSheet::Place(int row, int column) {
+  if (row > rows()) rows_.resize(static_cast<std::size_t>(row));
+  auto& cells = rows_[static_cast<std::size_t>(row - 1)];
+  if (column > static_cast<int>(cells.size())) cells.resize(static_cast<std::size_t>(column));
+  columns_ = std::max(columns_, column);
+  return cells[static_cast<std::size_t>(column - 1)];
+}
+
+const OutCell& OutSheet::at(int row, int column) const {
+  if (row < 1 || row > rows() || column < 1) return kEmptyCell;
+  const auto& cells = rows_[static_cast<std::size_t>(row - 1)];
+  return column <= static_cast<int>(cells.size()) ? cells[static_cast<std::size_t>(column - 1)] : kEmptyCell;
+}
+
+std::vector<double> OutSheet::ColumnWidths() const {
+  std::vector<std::size_t> longest(static_cast<std::size_t>(columns_), 0);
+  for (const auto& cells : rows_) {
+    for (std::size_t c = 0; c < cells.size(); ++c) longest[c] = std::max(longest[c], DisplayWidth(cells[c]));
+  }
+  std::vector<double> widths;
+  for (const std::size_t n : longest) widths.push_back(std::clamp(static_cast<double>(n) + 2, 6.0, 80.0));
+  return widths;
+}
+
+SheetGrid OutSheet::ToGrid() const {
+  SheetGridBuilder builder(name_, false);
+  for (int r = 1; r <= rows(); ++r) {
+    const auto& cells = rows_[static_cast<std::size_t>(r - 1)];
+    for (std::size_t c = 0; c < cells.size(); ++c) {
+      const OutCell& cell = cells[c];
+      const int column = static_cast<int>(c) + 1;
+      if (cell.kind == OutCell::Kind::kNumber) builder.AddNumber(r, column, cell.number);
+      else if (cell.kind == OutCell::Kind::kText) builder.AddText(r, column, builder.InternText(cell.text));
+    }
+  }
+  return std::move(builder).Build();
+}
+
+Status WriteXlsx(const std::vector<OutSheet>& sheets, const std::filesystem::path& path, std::time_t created,
+                 const std::filesystem::path& scratch) {
+  const std::string file = Utf8Path(path);
+  std::string tmpdir = Utf8Path(scratch);
+  lxw_workbook_options options{};
+  options.tmpdir = tmpdir.empty() ? nullptr : tmpdir.data();
+  lxw_workbook* book = workbook_new_opt(file.c_str(), &options);
+  if (book == nullptr) return Status::Error("cannot create " + file);
+  lxw_doc_properties properties{};
+  properties.created = created;
+  workbook_set_properties(book, &properties);
+  for (const OutSheet& sheet : sheets) {
+    lxw_worksheet* ws = workbook_add_worksheet(book, sheet.name().c_str());
+    if (ws == nullptr) {
+      workbook_close(book);
+      std::error_code ec;
+      std::filesystem::remove(path, ec);
+      return Status::Error("the sheet name \"" + sheet.name() + "\" cannot be used in a workbook");
+    }
+    const std::vector<double> widths = sheet.ColumnWidths();
+    for (std::size_t c = 0; c < widths.size(); ++c) {
+      worksheet_set_column(ws, static_cast<lxw_col_t>(c), static_cast<lxw_col_t>(c), widths[c], nullptr);
+    }
+    if (sheet.frozen_rows() > 0) worksheet_freeze_panes(ws, static_cast<lxw_row_t>(sheet.frozen_rows()), 0);
+    for (int r = 1; r <= sheet.rows(); ++r) {
+      for (int c = 1; c <= sheet.columns(); ++c) {
+        const OutCell& cell = sheet.at(r, c);
+        const auto row = static_cast<lxw_row_t>(r - 1);
+        const auto col = static_cast<lxw_col_t>(c - 1);
+        lxw_error e = LXW_NO_ERROR;
+        if (cell.kind == OutCell::Kind::kNumber) e = worksheet_write_number(ws, row, col, cell.number, nullptr);
+        else if (cell.kind == OutCell::Kind::kText) {
+          e = worksheet_write_string(ws, row, col, EscapePackageText(cell.text).c_str(), nullptr);
+        }
+        if (e != LXW_NO_ERROR) {
+          workbook_close(book);
+          std::error_code ec;
+          std::filesystem::remove(path, ec);
+          return Status::Error(sheet.name() + "!" + ColumnLetters(c) + std::to_string(r) + ": " + lxw_strerror(e));
+        }
+      }
+    }
+  }
+  if (const lxw_error e = workbook_close(book); e != LXW_NO_ERROR) {
+    std::error_code ec;
+    std::filesystem::remove(path, ec);
+    return Status::Error(std::string("cannot write ") + file + ": " + lxw_strerror(e));
+  }
+  return Status::Ok();
+}
+
+Status WriteOds(const std::vector<OutSheet>& sheets, const std::filesystem::path& path, std::time_t created,
+                std::vector<AlteredCell>& altered) {
+  const std::string file = Utf8Path(path);
+  // Each part's bytes stay alive until the archive is closed.
+  const std::vector<std::pair<const char*, std::string>> parts = {
+      {"mimetype", "application/vnd.oasis.opendocument.spreadsheet"},
+      {"META-INF/manifest.xml", kManifestXml},
+      {"content.xml", ContentXml(sheets, altered)},
+      {"styles.xml", kStylesXml},
+      {"settings.xml", SettingsXml(sheets)},
+  };
+  int error = 0;
+  zip_t* archive = zip_open(file.c_str(), ZIP_CREATE | ZIP_EXCL, &error);
+  if (archive == nullptr) {
+    zip_error_t e;
+    zip_error_init_with_code(&e, error);
+    const std::string why = zip_error_strerror(&e);
+    zip_error_fini(&e);
+    return Status::Error("cannot create " + file + ": " + why);
+  }
+  auto fail = [&](const std::string& why) {
+    zip_discard(archive);
+    std::error_code ec;
+    std::filesystem::remove(path, ec);
+    return Status::Error("cannot write " + file + ": " + why);
+  };
+  for (const auto& [name, bytes] : parts) {
+    zip_source_t* source = zip_source_buffer(archive, bytes.data(), bytes.size(), 0);
+    if (source == nullptr) return fail(zip_strerror(archive));
+    const zip_int64_t index = zip_file_add(archive, name, source, ZIP_FL_ENC_UTF_8);
+    if (index < 0) {
+      zip_source_free(source);
+      return fail(zip_strerror(archive));
+    }
+    // The media type comes first and uncompressed, so that a reader can tell
+    // the kind of file from its first bytes.
+    const auto i = static_cast<zip_uint64_t>(index);
+    if (zip_set_file_compression(archive, i, std::string_view(name) == "mimetype" ? ZIP_CM_STORE : ZIP_CM_DEFLATE, 0) != 0 ||
+        zip_file_set_mtime(archive, i, created, 0) != 0) {
+      return fail(zip_strerror(archive));
+    }
+  }
+  if (zip_close(archive) != 0) return fail(zip_strerror(archive));
+  return Status::Ok();
+}
+
+std::vector<std::string> GridDifferences(const OutSheet& written, const SheetGrid& read) {
+  std::vector<std::string> found;
+  const int rows = std::max(written.rows(), read.rows()), columns = std::max(written.columns(), read.columns());
+  for (int r = 1; r <= rows && found.size() < 5; ++r) {
+    for (int c = 1; c <= columns && found.size() < 5; ++c) {
+      const OutCell& want = written.at(r, c);
+      const Cell got = read.at(r, c);
+      const std::string name = ColumnLetters(c) + std::to_string(r);
+      switch (want.kind) {
+        case OutCell::Kind::kEmpty:
+          if (got.kind != CellKind::kEmpty) found.push_back(name + ": an empty cell reads back as a value");
+          break;
+        case OutCell::Kind::kNumber:
+          if (got.kind != CellKind::kNumber || got.number != want.number) {
+            found.push_back(name + ": the number " + NumberText(want.number) + " does not read back as written");
+          }
+          break;
+        case OutCell::Kind::kText:
+          if (got.kind != CellKind::kText || got.text != want.text) {
+            found.push_back(name + ": the text \"" + EscapeControls(want.text) + "\" reads back as \"" +
+                            EscapeControls(std::string(got.text)) + "\"");
+          }
+          break;
+      }
+    }
+  }
+  return found;
+}
+
+}  // namespace kvr

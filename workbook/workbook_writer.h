@@ -1,0 +1,84 @@
+// Writing a workbook: sheets of numbers and texts, each with its heading rows
+// frozen and its columns as wide as what they hold, saved as .xlsx (through
+// libxlsxwriter) or .ods (a zip of OpenDocument parts, through libzip and
+// pugixml). Saving is deterministic: the same sheets and creation time give
+// the same bytes.
+#ifndef KVR_WORKBOOK_WORKBOOK_WRITER_H_
+#define KVR_WORKBOOK_WORKBOOK_WRITER_H_
+
+#include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/status.h"
+#include "workbook/sheet_grid.h"
+
+namespace kvr {
+
+struct OutCell {
+  enum class Kind : std::uint8_t { kEmpty, kNumber, kText };
+  Kind kind = Kind::kEmpty;
+  double number = 0;
+  std::string text;
+};
+
+// One worksheet to be written; rows and columns count from 1.
+class OutSheet {
+ public:
+  explicit OutSheet(std::string name, int frozen_rows = 1) : name_(std::move(name)), frozen_rows_(frozen_rows) {}
+
+  void SetNumber(int row, int column, double value);
+  // An empty text leaves the cell empty: a reader sees no difference.
+  void SetText(int row, int column, std::string text);
+
+  const std::string& name() const { return name_; }
+  int frozen_rows() const { return frozen_rows_; }
+  int rows() const { return static_cast<int>(rows_.size()); }
+  int columns() const { return columns_; }
+  // The cell at (row, column); outside what was set, an empty cell.
+  const OutCell& at(int row, int column) const;
+  // Each column's width in characters: its longest cell, with a margin.
+  std::vector<double> ColumnWidths() const;
+
+  // The grid a reader gives for this sheet once written: its used range,
+  // the same cells.
+  SheetGrid ToGrid() const;
+
+ private:
+  OutCell& Place(int row, int column);
+
+  std::string name_;
+  int frozen_rows_;
+  int columns_ = 0;
+  std::vector<std::vector<OutCell>> rows_;
+};
+
+// A cell an .ods file cannot hold as given: its text had characters XML
+// does not carry (control characters other than tab and line feed), written
+// as U+FFFD instead.
+struct AlteredCell {
+  std::string sheet;
+  int row = 0;
+  int column = 0;
+};
+
+// Writes `sheets` as an .xlsx workbook at `path` (a new file), its document
+// created at `created`. Temporary files go to `scratch`.
+Status WriteXlsx(const std::vector<OutSheet>& sheets, const std::filesystem::path& path, std::time_t created,
+                 const std::filesystem::path& scratch);
+
+// Writes `sheets` as an .ods spreadsheet at `path` (a new file), its parts
+// dated `created`; cells it had to alter are added to `altered`.
+Status WriteOds(const std::vector<OutSheet>& sheets, const std::filesystem::path& path, std::time_t created,
+                std::vector<AlteredCell>& altered);
+
+// Where the grid `read` (of a written file) differs from what `written`
+// asked for: "B7: the text "a_x0041_" reads back as "aA"", at most a few.
+std::vector<std::string> GridDifferences(const OutSheet& written, const SheetGrid& read);
+
+}  // namespace kvr
+
+#endif  // KVR_WORKBOOK_WORKBOOK_WRITER_H_
