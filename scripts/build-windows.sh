@@ -23,21 +23,29 @@ jobs=${JOBS:-2}
 prefix=$cache/install
 toolchain=$root/cmake/mingw-w64.cmake
 
-fetch_sources() {
+# The private apt configuration that fetches Debian source packages.
+source_apt() {
   local src=$cache/../sources
-  [ -f "$src/.done" ] && return
   mkdir -p "$src/apt/lists/partial" "$src/apt/cache/archives/partial"
   local uri codename
   uri=$(awk '/^URIs:/ {print $2; exit}' /etc/apt/sources.list.d/debian.sources 2>/dev/null ||
         awk '/^deb / {print $2; exit}' /etc/apt/sources.list)
   codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
   echo "deb-src $uri $codename main" > "$src/apt/sources.list"
-  local apt=(-o "Dir::Etc::SourceList=$src/apt/sources.list" -o Dir::Etc::SourceParts=/dev/null
-             -o "Dir::State::Lists=$src/apt/lists" -o "Dir::Cache=$src/apt/cache")
-  apt-get "${apt[@]}" update -qq
-  (cd "$src" && for p in expat libzip pugixml sqlite3; do
-     apt-get "${apt[@]}" source --download-only -qq "$p/$codename" 2>/dev/null; done)
-  touch "$src/.done"
+  apt=(-o "Dir::Etc::SourceList=$src/apt/sources.list" -o Dir::Etc::SourceParts=/dev/null
+       -o "Dir::State::Lists=$src/apt/lists" -o "Dir::Cache=$src/apt/cache")
+  [ -n "$(ls "$src/apt/lists" 2>/dev/null | grep -v partial)" ] || apt-get "${apt[@]}" update -qq
+}
+
+fetch_sources() {  # package... (each fetched once)
+  local src=$cache/../sources codename p
+  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+  local apt=()
+  for p in "$@"; do
+    ls "$src/${p}"_*.orig.tar.* >/dev/null 2>&1 && continue
+    [ ${#apt[@]} -gt 0 ] || source_apt
+    (cd "$src" && apt-get "${apt[@]}" source --download-only -qq "$p/$codename" 2>/dev/null)
+  done
 }
 
 unpack() {  # package -> prints the folder its source tree unpacked into
@@ -64,7 +72,7 @@ build_dependencies() {
   [ -f "$prefix/.done" ] && return
   rm -rf "$cache/work" "$prefix"
   mkdir -p "$prefix/include" "$prefix/lib"
-  fetch_sources
+  fetch_sources expat libzip pugixml sqlite3
   # zlib: Debian's MinGW build.
   cp /usr/"$triple"/include/zlib.h /usr/"$triple"/include/zconf.h "$prefix/include/"
   cp /usr/"$triple"/lib/libz.a "$prefix/lib/"
@@ -112,8 +120,20 @@ install_packages() {
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
+# libxlsxwriter (the export's .xlsx writer), with its bundled minizip and
+# without its MD5 code; built on its own, so that an earlier cache gains it.
+build_xlsxwriter() {
+  [ -f "$prefix/lib/libxlsxwriter.a" ] && return
+  fetch_sources libxlsxwriter
+  mkdir -p "$cache/work"
+  cmake_dep "$(unpack libxlsxwriter)" -DUSE_NO_MD5=ON -DBUILD_TESTS=OFF -DBUILD_EXAMPLES=OFF \
+    -DZLIB_LIBRARY="$prefix/lib/libz.a" -DZLIB_INCLUDE_DIR="$prefix/include"
+  rm -rf "$cache/work"
+}
+
 install_packages
 build_dependencies
+build_xlsxwriter
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DKVR_MINGW_ARCH="$arch" \
   -DKVR_WINDOWS_DEPS="$prefix" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release \
   -DZLIB_LIBRARY="$prefix/lib/libz.a" -DZLIB_INCLUDE_DIR="$prefix/include" \
@@ -149,6 +169,7 @@ licence() {  # name source: a file, or SOURCE-PACKAGE.debian.tar.xz for its debi
 licence expat "expat_*.debian.tar.xz"
 licence libzip "libzip_*.debian.tar.xz"
 licence pugixml "pugixml_*.debian.tar.xz"
+licence libxlsxwriter "libxlsxwriter_*.debian.tar.xz"
 licence sqlite3 "sqlite3_*.debian.tar.xz"
 licence zlib /usr/share/doc/libz-mingw-w64-dev/copyright
 licence mingw-w64-runtime /usr/share/doc/mingw-w64-common/copyright

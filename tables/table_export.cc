@@ -5,6 +5,7 @@
 
 #include "base/index.h"
 #include "tables/label_table_writer.h"
+#include "tables/named_tables.h"
 
 namespace kvr {
 namespace {
@@ -185,24 +186,22 @@ PlantTables ReadPlantTables(SwitcherDatabase& db, Problems& problems) {
   return t;
 }
 
-PlantCounts FullCounts(const PlantTables& t) {
-  auto largest = [](const TableRows& a, const TableRows& b) {
-    return static_cast<int>(std::max(a.records.size(), b.records.size())) - 1;
-  };
-  return {std::max(largest(t.inputs, t.optos), 0), std::max(largest(t.outputs, t.relays), 0)};
+PlantRows FullRows(const PlantTables& t) {
+  return {t.inputs.records.size(), t.outputs.records.size(), t.optos.records.size(), t.relays.records.size()};
 }
 
-std::vector<OutSheet> TableSheets(const PlantTables& t, const PlantCounts& counts, Problems& problems) {
+std::vector<OutSheet> TableSheets(const PlantTables& t, const PlantRows& rows, Problems& problems) {
   std::vector<OutSheet> sheets;
-  const auto inputs = static_cast<std::size_t>(counts.inputs) + 1;
-  const auto outputs = static_cast<std::size_t>(counts.outputs) + 1;
   const std::pair<const SheetSpec*, std::pair<const TableRows*, std::size_t>> all[] = {
-      {&kSources, {&t.inputs, inputs}},     {&kDestinations, {&t.outputs, outputs}},
-      {&kOpto, {&t.optos, inputs}},         {&kRelay, {&t.relays, outputs}},
-      {&kLocation, {&t.locations, 527}},    {&kConsoleName, {&t.consoles, 257}},
-      {&kRc, {&t.sets, 257}}};
-  for (const auto& [spec, rows] : all) {
-    if (rows.first->readable) sheets.push_back(SheetOf(*spec, *rows.first, rows.second, problems));
+      {&kSources, {&t.inputs, rows.inputs}},
+      {&kDestinations, {&t.outputs, rows.outputs}},
+      {&kOpto, {&t.optos, rows.optos}},
+      {&kRelay, {&t.relays, rows.relays}},
+      {&kLocation, {&t.locations, std::tuple_size_v<LocationTable>}},
+      {&kConsoleName, {&t.consoles, std::tuple_size_v<ConsoleNameTable>}},
+      {&kRc, {&t.sets, std::tuple_size_v<RcSetTable>}}};
+  for (const auto& [spec, table] : all) {
+    if (table.first->readable) sheets.push_back(SheetOf(*spec, *table.first, table.second, problems));
   }
   return sheets;
 }

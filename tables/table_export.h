@@ -6,6 +6,7 @@
 #ifndef KVR_TABLES_TABLE_EXPORT_H_
 #define KVR_TABLES_TABLE_EXPORT_H_
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -33,22 +34,25 @@ struct PlantTables {
 // it, and gives no sheet.
 PlantTables ReadPlantTables(SwitcherDatabase& db, Problems& problems);
 
-// The System counts the channel sheets are written for: "Inputs" numbers
-// the rows of "Sources" and "Opto", "Outputs" those of "Destinations" and
-// "Relay" (count + 1 rows each, as far as the table has records).
-struct PlantCounts {
-  int inputs = 0;
-  int outputs = 0;
+// How many rows each channel sheet gives (its table's first records): the
+// System counts follow from them, "Inputs" one less than the longer of
+// "Sources" and "Opto", "Outputs" one less than the longer of
+// "Destinations" and "Relay". A sheet shorter than its count stops a
+// conversion's writing of its table there, as a gap in its numbers does.
+struct PlantRows {
+  std::size_t inputs = 0, outputs = 0, optos = 0, relays = 0;
+  int InputCount() const { return static_cast<int>(std::max(inputs, optos)) - 1; }
+  int OutputCount() const { return static_cast<int>(std::max(outputs, relays)) - 1; }
 };
 
-// The largest counts the tables allow: every reachable record.
-PlantCounts FullCounts(const PlantTables& tables);
+// Every reachable record of each table.
+PlantRows FullRows(const PlantTables& tables);
 
-// The sheets of the tables that could be read, for `counts`. A label that
-// begins with "{" on a channel that is not hidden is left out (a conversion
-// would hide the channel), so that the database's label is kept; each such
-// label is noticed.
-std::vector<OutSheet> TableSheets(const PlantTables& tables, const PlantCounts& counts, Problems& problems);
+// The sheets of the tables that could be read, with `rows` rows on the
+// channel sheets. A label that begins with "{" on a channel that is not
+// hidden is left out (a conversion would hide the channel), so that the
+// database's label is kept; each such label is noticed.
+std::vector<OutSheet> TableSheets(const PlantTables& tables, const PlantRows& rows, Problems& problems);
 
 }  // namespace kvr
 

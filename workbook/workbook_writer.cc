@@ -291,6 +291,9 @@ Status WriteXlsx(const std::vector<OutSheet>& sheets, const std::filesystem::pat
   const std::string file = Utf8Path(path);
   std::string tmpdir = Utf8Path(scratch);
   lxw_workbook_options options{};
+  // Rows go to the file as they are written (the sheets are written in row
+  // order), texts inline: memory stays flat whatever the plant's size.
+  options.constant_memory = LXW_TRUE;
   options.tmpdir = tmpdir.empty() ? nullptr : tmpdir.data();
   lxw_workbook* book = workbook_new_opt(file.c_str(), &options);
   if (book == nullptr) return Status::Error("cannot create " + file);

@@ -140,7 +140,10 @@ Plant ReadSources(const ExportRequest& request, Problems& problems, int& unreada
     } else {
       plant.con = *table;
       plant.con_bytes = *bytes;
-      plant.system_name = Utf8Path(request.con.stem());
+      // The file is named "<system>.con"; an empty system name gives ".con".
+      std::string name = Utf8Path(request.con.filename());
+      if (name.size() >= 4 && Lower(name.substr(name.size() - 4)) == ".con") name.resize(name.size() - 4);
+      plant.system_name = name;
       plant.modules = FindModuleFiles(request.con, *plant.system_name, problems);
       plant.newest = std::max(plant.newest, ModifiedAt(request.con));
       for (const ModuleSource& m : plant.modules) plant.newest = std::max(plant.newest, ModifiedAt(m.path));
@@ -180,7 +183,7 @@ Plant ReadSources(const ExportRequest& request, Problems& problems, int& unreada
 
 int ConsoleCountOf(const Plant& plant) { return plant.modules.empty() ? 0 : plant.modules.back().n; }
 
-OutSheet SystemSheet(const Plant& plant, const PlantCounts& counts) {
+OutSheet SystemSheet(const Plant& plant, const PlantRows& rows) {
   OutSheet sheet("System", 0);
   int row = 1;
   if (plant.system_name) {
@@ -189,20 +192,20 @@ OutSheet SystemSheet(const Plant& plant, const PlantCounts& counts) {
   }
   if (plant.tables) {
     sheet.SetText(row, 1, "Inputs");
-    sheet.SetNumber(row++, 2, counts.inputs);
+    sheet.SetNumber(row++, 2, rows.InputCount());
     sheet.SetText(row, 1, "Outputs");
-    sheet.SetNumber(row++, 2, counts.outputs);
+    sheet.SetNumber(row++, 2, rows.OutputCount());
   }
   sheet.SetText(row, 1, "Consoles");
   sheet.SetNumber(row, 2, ConsoleCountOf(plant));
   return sheet;
 }
 
-std::vector<OutSheet> SheetsFor(const Plant& plant, const PlantCounts& counts, bool big_switch, Problems& problems) {
+std::vector<OutSheet> SheetsFor(const Plant& plant, const PlantRows& rows, bool big_switch, Problems& problems) {
   std::vector<OutSheet> sheets;
-  sheets.push_back(SystemSheet(plant, counts));
+  sheets.push_back(SystemSheet(plant, rows));
   if (plant.tables) {
-    for (OutSheet& s : TableSheets(*plant.tables, counts, problems)) sheets.push_back(std::move(s));
+    for (OutSheet& s : TableSheets(*plant.tables, rows, problems)) sheets.push_back(std::move(s));
   }
   if (plant.con) {
     sheets.push_back(ConsoleConfigSheet(*plant.con));
@@ -270,51 +273,44 @@ int RecordNumber(const std::string& key) {
   return space == std::string::npos ? 0 : std::atoi(key.c_str() + space + 1);
 }
 
-// The counts that leave out the records at a table's end that a conversion
+// The rows that leave out the records at a table's end that a conversion
 // would change: such records were never converted (a conversion's own
-// records come back unchanged), so the sheets give no row for them and a
+// records come back unchanged), so their sheet stops before them and a
 // conversion of the export leaves them as they are. The aux numbering runs
-// over every record whatever the counts, so it plays no part here.
-PlantCounts TrimmedCounts(const PlantTables& tables, const PlantCounts& full, const std::vector<FieldChange>& changes,
-                          Problems& problems) {
-  auto count_for = [&](std::initializer_list<const TableRows*> group, int full_count) {
-    int limit = full_count + 1;
-    bool constrained = false;
-    for (const TableRows* rows : group) {
-      std::set<int> changed;
-      for (const FieldChange& c : changes) {
-        if (c.table == rows->table && c.field != "AuxId") changed.insert(RecordNumber(c.key));
-      }
-      int last = static_cast<int>(rows->records.size());
-      if (last == 0 || !changed.count(last)) continue;
-      while (last > 0 && changed.count(last)) --last;
-      if (!constrained || last < limit) limit = last;
-      constrained = true;
+// over every record whatever the rows, so it plays no part here.
+PlantRows TrimmedRows(const PlantTables& tables, const PlantRows& full, const std::vector<FieldChange>& changes,
+                      Problems& problems) {
+  auto rows_for = [&](const TableRows& rows, std::size_t given) {
+    std::set<std::size_t> changed;
+    for (const FieldChange& c : changes) {
+      if (c.table == rows.table && c.field != "AuxId") changed.insert(static_cast<std::size_t>(RecordNumber(c.key)));
     }
-    return limit - 1;
+    std::size_t last = given;
+    while (last > 0 && changed.count(last)) --last;
+    if (last < given) {
+      problems.Note(Where::Record(rows.table, ""),
+                    "records " + std::to_string(last + 1) + " to " + std::to_string(given) +
+                        " are not as a conversion writes them (never converted, it seems), so the sheet stops "
+                        "before them and a conversion of the workbook leaves them as they are");
+    }
+    return last;
   };
-  PlantCounts counts{count_for({&tables.inputs, &tables.optos}, full.inputs),
-                     count_for({&tables.outputs, &tables.relays}, full.outputs)};
-  auto note = [&](const TableRows& rows, int count, const char* key) {
-    const int first = count + 2, last = static_cast<int>(rows.records.size());
-    if (first > last) return;
-    problems.Note(Where::Record(rows.table, ""),
-                  "records " + std::to_string(first) + " to " + std::to_string(last) +
-                      " are not as a conversion writes them (never converted, it seems), so \"" + key + "\" is " +
-                      std::to_string(count) + " and the sheets give no row for them; a conversion of the workbook "
-                      "leaves them as they are");
-  };
-  note(tables.inputs, counts.inputs, "Inputs");
-  note(tables.optos, counts.inputs, "Inputs");
-  note(tables.outputs, counts.outputs, "Outputs");
-  note(tables.relays, counts.outputs, "Outputs");
-  return counts;
+  return {rows_for(tables.inputs, full.inputs), rows_for(tables.outputs, full.outputs),
+          rows_for(tables.optos, full.optos), rows_for(tables.relays, full.relays)};
 }
 
-// Each database value the workbook cannot give back, named by its record and field.
+// Each database value the workbook cannot give back, named by its record
+// and field. The aux numbering is said once per table: a database never
+// converted holds none of it, and any conversion renumbers every record.
 void ReportChanges(const std::vector<FieldChange>& changes, Problems& problems) {
   std::map<std::string, std::size_t> per_table;
+  std::map<std::string, std::pair<const FieldChange*, std::size_t>> aux;
   for (const FieldChange& c : changes) {
+    if (c.field == "AuxId") {
+      auto& [first, n] = aux[c.table];
+      if (n++ == 0) first = &c;
+      continue;
+    }
     if (++per_table[c.table] > kListed) continue;
     problems.Report(Where::Record(c.table, c.key),
                     "\"" + c.field + "\" holds " + FieldValueText(c.before) +
@@ -327,6 +323,14 @@ void ReportChanges(const std::vector<FieldChange>& changes, Problems& problems) 
                       std::to_string(n - kListed) + " more fields the workbook cannot give back, not listed",
                       ErrorCode::kDatabase);
     }
+  }
+  for (const auto& [table, first_and_count] : aux) {
+    const auto& [first, n] = first_and_count;
+    problems.Report(Where::Record(table, ""),
+                    "the aux numbering (\"AuxId\") of " + std::to_string(n) + " records is not the one a conversion "
+                    "gives, so a conversion of the workbook renumbers them (the first, " + first->key + ", holds " +
+                    FieldValueText(first->before) + " and gets " + FieldValueText(first->after) + ")",
+                    ErrorCode::kDatabase);
   }
 }
 
@@ -497,15 +501,16 @@ RunResult ExportPlant(const ExportRequest& request, OverwriteQuestion& question)
   (void)unreadable;
   if (plant.con && !plant.system_name) plant.system_name = "";
   Problems sheet_notes;  // said of the sheets as finally written
-  PlantCounts counts = plant.tables ? FullCounts(*plant.tables) : PlantCounts{};
-  std::vector<OutSheet> sheets = SheetsFor(plant, counts, request.big_switch, sheet_notes);
+  PlantRows rows = plant.tables ? FullRows(*plant.tables) : PlantRows{};
+  std::vector<OutSheet> sheets = SheetsFor(plant, rows, request.big_switch, sheet_notes);
   Replay replay = ReplayConversion(sheets, plant, request.big_switch);
   if (plant.tables && replay.database.database_read) {
-    const PlantCounts trimmed = TrimmedCounts(*plant.tables, counts, replay.database.changes, result.problems);
-    if (trimmed.inputs != counts.inputs || trimmed.outputs != counts.outputs) {
-      counts = trimmed;
+    const PlantRows trimmed = TrimmedRows(*plant.tables, rows, replay.database.changes, result.problems);
+    if (trimmed.inputs != rows.inputs || trimmed.outputs != rows.outputs || trimmed.optos != rows.optos ||
+        trimmed.relays != rows.relays) {
+      rows = trimmed;
       sheet_notes = Problems();
-      sheets = SheetsFor(plant, counts, request.big_switch, sheet_notes);
+      sheets = SheetsFor(plant, rows, request.big_switch, sheet_notes);
       replay = ReplayConversion(sheets, plant, request.big_switch);
     }
   }
