@@ -47,7 +47,7 @@ std::string EscapePackageText(std::string_view text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '_' && i + 6 < text.size() && text[i + 1] == 'x' && IsHex(text[i + 2]) && IsHex(text[i + 3]) &&
         IsHex(text[i + 4]) && IsHex(text[i + 5]) && text[i + 6] == '_') {
-      out += "_x005F";
+      out += "_x005F_";  // the underscore, escaped
       continue;
     }
     out += text[i];
