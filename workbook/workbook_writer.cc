@@ -16,12 +16,11 @@
 namespace kvr {
 namespace {
 
-const OutCell kEmptyCell{};
 
 // Characters a reader takes into account when sizing a column: one per
 // UTF-8 character, the longest line of a text.
-std::size_t DisplayWidth(const OutCell& cell) {
-  if (cell.kind == OutCell::Kind::kNumber) {
+std::size_t DisplayWidth(const Cell& cell) {
+  if (cell.kind == CellKind::kNumber) {
     char buffer[32];
     const auto r = std::to_chars(buffer, buffer + sizeof buffer, cell.number);
     return static_cast<std::size_t>(r.ptr - buffer);
@@ -67,113 +66,131 @@ constexpr const char* kOfficeNs = "urn:oasis:names:tc:opendocument:xmlns:office:
 
 bool StorableInXml(unsigned char c) { return c >= 0x20 || c == '\t' || c == '\n'; }
 
-// One paragraph's text into `p`: blanks that a reader would collapse (a run,
-// or one at either end) as <text:s>, tabs as <text:tab>.
-void AppendParagraphText(pugi::xml_node p, std::string_view line) {
-  std::string run;
-  auto flush = [&] {
-    if (!run.empty()) p.append_child(pugi::node_pcdata).set_value(run.c_str());
-    run.clear();
-  };
+// XML character data and attribute values, escaped.
+void AppendEscaped(std::string& out, std::string_view text) {
+  for (const char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      default: out += c;
+    }
+  }
+}
+
+// One paragraph's text: blanks that a reader would collapse (a run, or one
+// at either end) as <text:s>, tabs as <text:tab>.
+void AppendParagraph(std::string& out, std::string_view line) {
+  out += "<text:p>";
   for (std::size_t i = 0; i < line.size();) {
     if (line[i] == '\t') {
-      flush();
-      p.append_child("text:tab");
+      out += "<text:tab/>";
       ++i;
       continue;
     }
     if (line[i] != ' ') {
-      run += line[i++];
+      const std::size_t end = std::min(line.find_first_of(" \t", i), line.size());
+      AppendEscaped(out, line.substr(i, end - i));
+      i = end;
       continue;
     }
     std::size_t n = 0;
     while (i + n < line.size() && line[i + n] == ' ') ++n;
     const bool inner = i > 0 && i + n < line.size() && line[i - 1] != '\t' && line[i + n] != '\t';
-    if (n == 1 && inner) {
-      run += ' ';
-    } else {
-      flush();
-      pugi::xml_node s = p.append_child("text:s");
-      if (n > 1) s.append_attribute("text:c") = static_cast<unsigned>(n);
-    }
+    if (n == 1 && inner) out += ' ';
+    else if (n == 1) out += "<text:s/>";
+    else out += "<text:s text:c=\"" + std::to_string(n) + "\"/>";
     i += n;
   }
-  flush();
+  out += "</text:p>";
 }
 
-void AppendCell(pugi::xml_node row, const OutCell& cell, int repeated) {
-  pugi::xml_node c = row.append_child("table:table-cell");
-  if (repeated > 1) c.append_attribute("table:number-columns-repeated") = repeated;
-  if (cell.kind == OutCell::Kind::kNumber) {
+void AppendCell(std::string& out, const Cell& cell, int repeated) {
+  out += "<table:table-cell";
+  if (repeated > 1) out += " table:number-columns-repeated=\"" + std::to_string(repeated) + "\"";
+  if (cell.kind == CellKind::kNumber) {
     const std::string v = NumberText(cell.number);
-    c.append_attribute("office:value-type") = "float";
-    c.append_attribute("office:value") = v.c_str();
-    c.append_child("text:p").append_child(pugi::node_pcdata).set_value(v.c_str());
-  } else if (cell.kind == OutCell::Kind::kText) {
-    c.append_attribute("office:value-type") = "string";
+    out += " office:value-type=\"float\" office:value=\"" + v + "\"/>";  // the value alone: readers show it
+  } else if (cell.kind == CellKind::kText) {
+    out += " office:value-type=\"string\">";
     std::string_view rest = cell.text;
     while (true) {
       const std::size_t end = rest.find('\n');
-      AppendParagraphText(c.append_child("text:p"), rest.substr(0, end));
+      AppendParagraph(out, rest.substr(0, end));
       if (end == std::string_view::npos) break;
       rest.remove_prefix(end + 1);
     }
+    out += "</table:table-cell>";
+  } else {
+    out += "/>";
   }
 }
 
+bool Storable(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char ch) { return StorableInXml(static_cast<unsigned char>(ch)); });
+}
+
+// content.xml, written as a stream: a plant's sheets hold over a million cells.
 std::string ContentXml(const std::vector<OutSheet>& sheets, std::vector<AlteredCell>& altered) {
-  pugi::xml_document doc;
-  pugi::xml_node root = doc.append_child("office:document-content");
-  root.append_attribute("xmlns:office") = kOfficeNs;
-  root.append_attribute("xmlns:style") = "urn:oasis:names:tc:opendocument:xmlns:style:1.0";
-  root.append_attribute("xmlns:text") = "urn:oasis:names:tc:opendocument:xmlns:text:1.0";
-  root.append_attribute("xmlns:table") = "urn:oasis:names:tc:opendocument:xmlns:table:1.0";
-  root.append_attribute("xmlns:fo") = "urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0";
-  root.append_attribute("office:version") = "1.2";
-  pugi::xml_node styles = root.append_child("office:automatic-styles");
-  pugi::xml_node spreadsheet = root.append_child("office:body").append_child("office:spreadsheet");
+  std::string out = std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<office:document-content xmlns:office=\"") +
+                    kOfficeNs +
+                    "\" xmlns:style=\"urn:oasis:names:tc:opendocument:xmlns:style:1.0\""
+                    " xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\""
+                    " xmlns:table=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\""
+                    " xmlns:fo=\"urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0\" office:version=\"1.2\">"
+                    "<office:automatic-styles>";
+  // One column style per column of each sheet: about a tenth of an inch per
+  // character of the default font.
+  std::vector<std::vector<std::string>> style_names;
   int style_count = 0;
   for (const OutSheet& sheet : sheets) {
-    pugi::xml_node table = spreadsheet.append_child("table:table");
-    table.append_attribute("table:name") = sheet.name().c_str();
+    style_names.emplace_back();
     for (const double width : sheet.ColumnWidths()) {
       const std::string name = "co" + std::to_string(++style_count);
-      pugi::xml_node style = styles.append_child("style:style");
-      style.append_attribute("style:name") = name.c_str();
-      style.append_attribute("style:family") = "table-column";
-      // About a tenth of an inch per character of the default font.
-      const std::string inches = NumberText(std::round((0.1 * width + 0.1) * 1000) / 1000) + "in";
-      style.append_child("style:table-column-properties").append_attribute("style:column-width") = inches.c_str();
-      table.append_child("table:table-column").append_attribute("table:style-name") = name.c_str();
+      out += "<style:style style:name=\"" + name + "\" style:family=\"table-column\">"
+             "<style:table-column-properties style:column-width=\"" +
+             NumberText(std::round((0.1 * width + 0.1) * 1000) / 1000) + "in\"/></style:style>";
+      style_names.back().push_back(name);
     }
+  }
+  out += "</office:automatic-styles><office:body><office:spreadsheet>";
+  for (std::size_t i = 0; i < sheets.size(); ++i) {
+    const OutSheet& sheet = sheets[i];
+    out += "<table:table table:name=\"";
+    AppendEscaped(out, sheet.name());
+    out += "\">";
+    for (const std::string& name : style_names[i]) out += "<table:table-column table:style-name=\"" + name + "\"/>";
     for (int r = 1; r <= sheet.rows(); ++r) {
-      pugi::xml_node row = table.append_child("table:table-row");
+      out += "<table:table-row>";
       int empties = 0;
       for (int c = 1; c <= sheet.columns(); ++c) {
-        OutCell cell = sheet.at(r, c);
-        if (cell.kind == OutCell::Kind::kEmpty) {
+        const Cell cell = sheet.at(r, c);
+        if (cell.kind == CellKind::kEmpty) {
           ++empties;
           continue;
         }
-        if (empties > 0) AppendCell(row, kEmptyCell, empties);
+        if (empties > 0) AppendCell(out, Cell{}, empties);
         empties = 0;
-        if (cell.kind == OutCell::Kind::kText &&
-            !std::all_of(cell.text.begin(), cell.text.end(), [](char ch) { return StorableInXml(static_cast<unsigned char>(ch)); })) {
+        if (cell.kind == CellKind::kText && !Storable(cell.text)) {
           std::string kept;
           for (const char ch : cell.text) {
             if (StorableInXml(static_cast<unsigned char>(ch))) kept += ch;
             else kept += "\xEF\xBF\xBD";
           }
-          cell.text = std::move(kept);
           altered.push_back({sheet.name(), r, c});
+          AppendCell(out, Cell{CellKind::kText, 0, kept}, 1);
+        } else {
+          AppendCell(out, cell, 1);
         }
-        AppendCell(row, cell, 1);
       }
+      if (sheet.columns() == 0) out += "<table:table-cell/>";
+      out += "</table:table-row>";
     }
+    out += "</table:table>";
   }
-  std::ostringstream out;
-  doc.save(out, "", pugi::format_raw, pugi::encoding_utf8);
-  return out.str();
+  out += "</office:spreadsheet></office:body></office:document-content>";
+  return out;
 }
 
 void AppendConfigItem(pugi::xml_node parent, const char* name, const char* type, const std::string& value) {
@@ -232,23 +249,23 @@ constexpr const char* kStylesXml =
 }  // namespace
 
 void OutSheet::SetNumber(int row, int column, double value) {
-  OutCell& cell = Place(row, column);
-  cell.kind = OutCell::Kind::kNumber;
-  cell.number = value;
-  cell.text.clear();
+  Slot& slot = Place(row, column);
+  slot.kind = CellKind::kNumber;
+  slot.number = value;
 }
 
 void OutSheet::SetText(int row, int column, std::string text) {
   if (text.empty()) {
-    if (row <= rows() && column <= columns_) Place(row, column) = OutCell{};
+    if (row <= rows() && column <= columns_) Place(row, column) = Slot{};
     return;
   }
-  OutCell& cell = Place(row, column);
-  cell.kind = OutCell::Kind::kText;
-  cell.text = std::move(text);
+  Slot& slot = Place(row, column);
+  slot.kind = CellKind::kText;
+  slot.text = static_cast<std::uint32_t>(texts_.size());
+  texts_.push_back(std::move(text));
 }
 
-OutCell& OutSheet::Place(int row, int column) {
+OutSheet::Slot& OutSheet::Place(int row, int column) {
   if (row > rows()) rows_.resize(static_cast<std::size_t>(row));
   auto& cells = rows_[static_cast<std::size_t>(row - 1)];
   if (column > static_cast<int>(cells.size())) cells.resize(static_cast<std::size_t>(column));
@@ -256,16 +273,21 @@ OutCell& OutSheet::Place(int row, int column) {
   return cells[static_cast<std::size_t>(column - 1)];
 }
 
-const OutCell& OutSheet::at(int row, int column) const {
-  if (row < 1 || row > rows() || column < 1) return kEmptyCell;
+Cell OutSheet::at(int row, int column) const {
+  if (row < 1 || row > rows() || column < 1) return {};
   const auto& cells = rows_[static_cast<std::size_t>(row - 1)];
-  return column <= static_cast<int>(cells.size()) ? cells[static_cast<std::size_t>(column - 1)] : kEmptyCell;
+  if (column > static_cast<int>(cells.size())) return {};
+  const Slot& slot = cells[static_cast<std::size_t>(column - 1)];
+  if (slot.kind == CellKind::kText) return {CellKind::kText, 0, texts_[slot.text]};
+  return {slot.kind, slot.number, {}};
 }
 
 std::vector<double> OutSheet::ColumnWidths() const {
   std::vector<std::size_t> longest(static_cast<std::size_t>(columns_), 0);
-  for (const auto& cells : rows_) {
-    for (std::size_t c = 0; c < cells.size(); ++c) longest[c] = std::max(longest[c], DisplayWidth(cells[c]));
+  for (int r = 1; r <= rows(); ++r) {
+    for (int c = 1; c <= columns_; ++c) {
+      longest[static_cast<std::size_t>(c - 1)] = std::max(longest[static_cast<std::size_t>(c - 1)], DisplayWidth(at(r, c)));
+    }
   }
   std::vector<double> widths;
   for (const std::size_t n : longest) widths.push_back(std::clamp(static_cast<double>(n) + 2, 6.0, 80.0));
@@ -275,12 +297,10 @@ std::vector<double> OutSheet::ColumnWidths() const {
 SheetGrid OutSheet::ToGrid() const {
   SheetGridBuilder builder(name_, false);
   for (int r = 1; r <= rows(); ++r) {
-    const auto& cells = rows_[static_cast<std::size_t>(r - 1)];
-    for (std::size_t c = 0; c < cells.size(); ++c) {
-      const OutCell& cell = cells[c];
-      const int column = static_cast<int>(c) + 1;
-      if (cell.kind == OutCell::Kind::kNumber) builder.AddNumber(r, column, cell.number);
-      else if (cell.kind == OutCell::Kind::kText) builder.AddText(r, column, builder.InternText(cell.text));
+    for (int c = 1; c <= columns_; ++c) {
+      const Cell cell = at(r, c);
+      if (cell.kind == CellKind::kNumber) builder.AddNumber(r, c, cell.number);
+      else if (cell.kind == CellKind::kText) builder.AddText(r, c, builder.InternText(std::string(cell.text)));
     }
   }
   return std::move(builder).Build();
@@ -315,12 +335,12 @@ Status WriteXlsx(const std::vector<OutSheet>& sheets, const std::filesystem::pat
     if (sheet.frozen_rows() > 0) worksheet_freeze_panes(ws, static_cast<lxw_row_t>(sheet.frozen_rows()), 0);
     for (int r = 1; r <= sheet.rows(); ++r) {
       for (int c = 1; c <= sheet.columns(); ++c) {
-        const OutCell& cell = sheet.at(r, c);
+        const Cell cell = sheet.at(r, c);
         const auto row = static_cast<lxw_row_t>(r - 1);
         const auto col = static_cast<lxw_col_t>(c - 1);
         lxw_error e = LXW_NO_ERROR;
-        if (cell.kind == OutCell::Kind::kNumber) e = worksheet_write_number(ws, row, col, cell.number, nullptr);
-        else if (cell.kind == OutCell::Kind::kText) {
+        if (cell.kind == CellKind::kNumber) e = worksheet_write_number(ws, row, col, cell.number, nullptr);
+        else if (cell.kind == CellKind::kText) {
           e = worksheet_write_string(ws, row, col, EscapePackageText(cell.text).c_str(), nullptr);
         }
         if (e != LXW_NO_ERROR) {
@@ -391,23 +411,25 @@ std::vector<std::string> GridDifferences(const OutSheet& written, const SheetGri
   const int rows = std::max(written.rows(), read.rows()), columns = std::max(written.columns(), read.columns());
   for (int r = 1; r <= rows && found.size() < 5; ++r) {
     for (int c = 1; c <= columns && found.size() < 5; ++c) {
-      const OutCell& want = written.at(r, c);
+      const Cell want = written.at(r, c);
       const Cell got = read.at(r, c);
       const std::string name = ColumnLetters(c) + std::to_string(r);
       switch (want.kind) {
-        case OutCell::Kind::kEmpty:
+        case CellKind::kEmpty:
           if (got.kind != CellKind::kEmpty) found.push_back(name + ": an empty cell reads back as a value");
           break;
-        case OutCell::Kind::kNumber:
+        case CellKind::kNumber:
           if (got.kind != CellKind::kNumber || got.number != want.number) {
             found.push_back(name + ": the number " + NumberText(want.number) + " does not read back as written");
           }
           break;
-        case OutCell::Kind::kText:
+        case CellKind::kText:
           if (got.kind != CellKind::kText || got.text != want.text) {
-            found.push_back(name + ": the text \"" + EscapeControls(want.text) + "\" reads back as \"" +
+            found.push_back(name + ": the text \"" + EscapeControls(std::string(want.text)) + "\" reads back as \"" +
                             EscapeControls(std::string(got.text)) + "\"");
           }
+          break;
+        default:
           break;
       }
     }

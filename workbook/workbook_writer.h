@@ -18,13 +18,6 @@
 
 namespace kvr {
 
-struct OutCell {
-  enum class Kind : std::uint8_t { kEmpty, kNumber, kText };
-  Kind kind = Kind::kEmpty;
-  double number = 0;
-  std::string text;
-};
-
 // One worksheet to be written; rows and columns count from 1.
 class OutSheet {
  public:
@@ -38,8 +31,9 @@ class OutSheet {
   int frozen_rows() const { return frozen_rows_; }
   int rows() const { return static_cast<int>(rows_.size()); }
   int columns() const { return columns_; }
-  // The cell at (row, column); outside what was set, an empty cell.
-  const OutCell& at(int row, int column) const;
+  // The cell at (row, column) (empty, a number or a text); outside what was
+  // set, an empty cell. A text lives as long as the sheet.
+  Cell at(int row, int column) const;
   // Each column's width in characters: its longest cell, with a margin.
   std::vector<double> ColumnWidths() const;
 
@@ -48,12 +42,19 @@ class OutSheet {
   SheetGrid ToGrid() const;
 
  private:
-  OutCell& Place(int row, int column);
+  // 16 bytes a cell, the texts apart: a plant's sheets hold over a million cells.
+  struct Slot {
+    double number = 0;
+    std::uint32_t text = 0;
+    CellKind kind = CellKind::kEmpty;
+  };
+  Slot& Place(int row, int column);
 
   std::string name_;
   int frozen_rows_;
   int columns_ = 0;
-  std::vector<std::vector<OutCell>> rows_;
+  std::vector<std::vector<Slot>> rows_;
+  std::vector<std::string> texts_;
 };
 
 // A cell an .ods file cannot hold as given: its text had characters XML

@@ -514,6 +514,7 @@ RunResult ExportPlant(const ExportRequest& request, OverwriteQuestion& question)
       replay = ReplayConversion(sheets, plant, request.big_switch);
     }
   }
+  plant.tables.reset();  // the sheets hold what is written now
   result.problems.Append(sheet_notes);
   if (plant.database && !replay.database.database_read) {
     result.problems.Append(replay.database.problems);
