@@ -158,7 +158,8 @@ void LabelTableWriter(SwitcherDatabase& database, const LabelTableTarget& target
                     ErrorCode::kDatabase);
   }
   if (const auto& cuts = editor.cuts(); cuts.count > 0) {
-    problems.Note(Where::Record(std::string(target.table), ""),
+    // Placed on the first record cut, which the message names too.
+    problems.Note(Where::Record(std::string(target.table), cuts.key),
                   std::to_string(cuts.count) + (cuts.count == 1 ? " text was" : " texts were") +
                       " cut to the characters their field takes; the first, \"" + cuts.field + "\" of " + cuts.key +
                       ": \"" + cuts.whole + "\" is written as \"" + cuts.written + "\"");

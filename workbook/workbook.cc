@@ -92,7 +92,8 @@ std::optional<std::string> SheetMeant(std::string_view name, const std::vector<s
 
 SheetGrid MissingSheet(const Workbook& workbook, std::string_view name, Problems& problems) {
   const std::string wanted(name);
-  problems.Report(Where::Sheet(wanted), "the workbook has no sheet \"" + wanted + "\"; nothing read from it",
+  // No place: the sheet it would name does not exist.
+  problems.Report(Where(), "the workbook has no sheet \"" + wanted + "\"; nothing read from it",
                   ErrorCode::kSubscriptOutOfRange);
   if (const auto meant = SheetMeant(name, workbook.SheetNames())) {
     problems.Note(Where::Sheet(*meant), "this sheet is probably the \"" + wanted + "\" the run looked for, but "

@@ -97,7 +97,7 @@ TEST(WorkbookFixtureTest, MissingSheetIsAnEmptyGridAndAProblem) {
   EXPECT_EQ(grid.rows(), 0);
   EXPECT_EQ(grid.columns(), 0);
   ASSERT_EQ(problems.size(), 1u);
-  EXPECT_EQ(problems.list()[0].ToString(), "Sources: the workbook has no sheet \"Sources\"; nothing read from it");
+  EXPECT_EQ(problems.list()[0].ToString(), "the workbook has no sheet \"Sources\"; nothing read from it");
   EXPECT_EQ(problems.ErrorText(), ": Error #  9 - Subscript out of range");
 }
 

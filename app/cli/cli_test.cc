@@ -155,7 +155,7 @@ TEST_F(CommandLineRunTest, ConvertDryRunInspectAndExitStatuses) {
   EXPECT_EQ(r.status, kExitProblems);
   EXPECT_NE(r.err.find("problem: Sources!B2: 40000 under \"Location #\" does not fit a 16-bit number; Location of input 1 is written as 0"),
             std::string::npos);
-  EXPECT_NE(r.err.find("problem: Destinations: the workbook has no sheet \"Destinations\""), std::string::npos);
+  EXPECT_NE(r.err.find("problem: the workbook has no sheet \"Destinations\""), std::string::npos);
   EXPECT_NE(r.out.find("Completed with"), std::string::npos);
 }
 

@@ -1,5 +1,7 @@
 #include "app/core/database_phase.h"
 
+#include <random>
+
 #include <functional>
 #include <iterator>
 #include <utility>
@@ -8,7 +10,9 @@
 #include "base/interrupt.h"
 #include "base/utf8.h"
 #include "tables/connection_string.h"
+#include "app/core/plant_size.h"
 #include "tables/database_backup.h"
+#include "tables/new_database.h"
 
 namespace kvr {
 
@@ -168,6 +172,30 @@ void UpdateDatabase(const DatabaseTarget& target, Variables& vars, const SystemS
     return;
   }
   KeepChanges(db, back_up ? &backup : nullptr, ctx, place, result);
+}
+
+void ReportValuesAsConvertWould(Variables& vars, const SystemSettings& system, RunContext& ctx, Problems& problems) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path folder = fs::temp_directory_path(ec);
+  if (ec) return;  // nothing to add without a place for the scratch database
+  std::random_device random;
+  const fs::path scratch =
+      folder / PathFromUtf8(TemporaryFileName(folder / "kvrconversion-check.db",
+                                              (static_cast<unsigned long long>(random()) << 32) | random()));
+  try {
+    CreateSwitcherDatabase(scratch, DatabaseSizesFor(system, vars.inputs, vars.outputs, vars.locations,
+                                                     vars.console_names, vars.rc_sets));
+    auto db = OpenSqliteDatabase(scratch, DatabaseOptions{});
+    Problems said;
+    RunTableSteps(*db, vars, system, [](int) { return true; }, ctx, Utf8Path(scratch), said);
+    db->Rollback();
+    db.reset();
+    problems.Append(said);
+  } catch (const std::exception&) {
+    // The scratch database could not be made: check says what the sheets say.
+  }
+  fs::remove(scratch, ec);
 }
 
 }  // namespace kvr

@@ -45,6 +45,12 @@ class SheetProgress {
 void UpdateDatabase(const DatabaseTarget& target, Variables& vars, const SystemSettings& system, RunContext& ctx,
                     RunResult& result, SheetProgress* progress = nullptr);
 
+// What the table steps say of the values themselves (texts cut to their
+// fields, values a field does not take), against a new database of the
+// standard layout that fits the plant: what `check` says for `convert`
+// without a database. The scratch database is removed again.
+void ReportValuesAsConvertWould(Variables& vars, const SystemSettings& system, RunContext& ctx, Problems& problems);
+
 }  // namespace kvr
 
 #endif  // KVR_APP_CORE_DATABASE_PHASE_H_

@@ -48,15 +48,19 @@ Result<DatabaseSizes> DatabaseSizesFor(const std::filesystem::path& path) {
   } catch (const std::exception& e) {
     return Status::Error(e.what());
   }
+  return DatabaseSizesFor(system, sheets->inputs, sheets->outputs, sheets->locations, sheets->consoles, sheets->sets);
+}
+
+DatabaseSizes DatabaseSizesFor(const SystemSettings& system, const InputTable& inputs, const OutputTable& outputs,
+                               const LocationTable& locations, const ConsoleNameTable& consoles, const RcSetTable& sets) {
   DatabaseSizes sizes;
   // A channel sheet is read one row past its count: a plant may number one
   // channel more than "Inputs" or "Outputs" says.
-  sizes.inputs = Fitted(std::max<int>(system.InputCount, HighestNumber(sheets->inputs, &InputRecord::ChanNum)));
-  sizes.outputs = Fitted(std::max<int>(system.OutputCount, HighestNumber(sheets->outputs, &OutputRecord::ChanNum)));
-  sizes.consoles =
-      Fitted(std::max<int>(system.ConsoleCount, HighestNumber(sheets->consoles, &ConsoleNameEntry::consoleNumber)));
-  sizes.locations = Fitted(HighestNumber(sheets->locations, &LocationEntry::locationNumber));
-  sizes.sets = Fitted(HighestNumber(sheets->sets, &RcSetEntry::setNumber));
+  sizes.inputs = Fitted(std::max<int>(system.InputCount, HighestNumber(inputs, &InputRecord::ChanNum)));
+  sizes.outputs = Fitted(std::max<int>(system.OutputCount, HighestNumber(outputs, &OutputRecord::ChanNum)));
+  sizes.consoles = Fitted(std::max<int>(system.ConsoleCount, HighestNumber(consoles, &ConsoleNameEntry::consoleNumber)));
+  sizes.locations = Fitted(HighestNumber(locations, &LocationEntry::locationNumber));
+  sizes.sets = Fitted(HighestNumber(sets, &RcSetEntry::setNumber));
   return sizes;
 }
 

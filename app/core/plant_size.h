@@ -8,6 +8,11 @@
 #include "base/status.h"
 #include "tables/new_database.h"
 
+#include "tables/input_table.h"
+#include "tables/named_tables.h"
+#include "tables/output_table.h"
+#include "workbook/system_settings.h"
+
 namespace kvr {
 
 // The sizes the workbook at `path` needs: inputs and outputs the larger of
@@ -16,6 +21,10 @@ namespace kvr {
 // on "Console Name", locations and sets the highest numbers on "Location"
 // and "RC". Fails when the workbook cannot be opened.
 Result<DatabaseSizes> DatabaseSizesFor(const std::filesystem::path& path);
+
+// The same sizes from tables read already.
+DatabaseSizes DatabaseSizesFor(const SystemSettings& system, const InputTable& inputs, const OutputTable& outputs,
+                               const LocationTable& locations, const ConsoleNameTable& consoles, const RcSetTable& sets);
 
 }  // namespace kvr
 

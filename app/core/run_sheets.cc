@@ -93,12 +93,13 @@ void ReadRunSheets(const SheetSource& sheet, const SystemSettings& system, int l
 
 // The demo run's sheets after "System" (read by the caller into `demo`).
 void ReadDemoSheets(Workbook& workbook, DemoSystem& demo, Variables& vars, Problems& problems,
-                    SheetCounter& counter) {
+                    SheetCounter& counter, bool frames_required) {
   const std::vector<std::string> sheet_names = workbook.SheetNames();
   counter.Next("32QX");
   Step(problems, "32QX", [&] {
     if (!FindSheet(workbook, "32QX")) {
-      problems.Report(Where::Sheet("32QX"), "the workbook has no sheet \"32QX\"; no frames or slots written",
+      if (!frames_required) return;
+      problems.Report(Where(), "the workbook has no sheet \"32QX\"; no frames or slots written",
                       ErrorCode::kSubscriptOutOfRange);
       return;
     }
@@ -108,7 +109,7 @@ void ReadDemoSheets(Workbook& workbook, DemoSystem& demo, Variables& vars, Probl
     vars.consoles[static_cast<std::size_t>(i)].consoleIndex = static_cast<std::int16_t>(i);
     const std::string name = ConsoleSheetName(sheet_names, i + 1);
     if (name.empty()) {
-      problems.Report(Where::Sheet("Console #" + std::to_string(i + 1)),
+      problems.Report(Where(),
                       "the workbook has no sheet for console " + std::to_string(i + 1) +
                           " (\"Console #" + std::to_string(i + 1) + "\" or a lettered one); it and later consoles not read",
                       ErrorCode::kSubscriptOutOfRange);

@@ -53,7 +53,9 @@ void ReadRunSheets(const SheetSource& sheet, const SystemSettings& system, int l
 void ReportConsolesPastTable(const SystemSettings& system, int last_console, Problems& problems);
 
 // The demo run's sheets after "System" (read by the caller into `demo`).
-void ReadDemoSheets(Workbook& workbook, DemoSystem& demo, Variables& vars, Problems& problems, SheetCounter& counter);
+// Without `frames_required` a workbook without "32QX" reads no frames and says nothing of it.
+void ReadDemoSheets(Workbook& workbook, DemoSystem& demo, Variables& vars, Problems& problems, SheetCounter& counter,
+                    bool frames_required = true);
 DemoSystem DemoSystemFrom(const SystemSettings& s);
 
 // The crosspoint run's notice of an empty system name, which names its file.

@@ -291,6 +291,11 @@ void CrosspointExportRunBody(RunContext& ctx, std::unique_ptr<Workbook>& workboo
   });
 }
 
+void NoteOptionalSheet(const std::string& sheet, const std::string& run, Problems& problems) {
+  problems.Note(Where(), "the workbook has no sheet \"" + sheet + "\", which only " + run +
+                                       " reads; convert needs none of it");
+}
+
 // The sheet phases of all three runs, with nothing written: "System" once,
 // the conversion's sheets, the demo run's frame and console sheets, and
 // "Crosspoints".
@@ -313,18 +318,26 @@ void CheckRunBody(Variables& vars, RunContext& ctx, Workbook& workbook, RunResul
   // name no file, a 16-bit overflow, too many modules), judged without writing.
   ReportRefused(PrepareConsoleConfig({}, system.SystemName, vars.console_config, nullptr),
                 PrepareModuleFiles({}, system.SystemName, vars.consoles, system.ConsoleCount, nullptr), problems);
+  ReportValuesAsConvertWould(vars, system, ctx, problems);
 
   // The demo run reads the console sheets again by rules of its own; what it
   // finds at a place already reported adds nothing.
   vars.Clear();
   DemoSystem demo = DemoSystemFrom(system);
   Problems demo_problems;
-  ReadDemoSheets(workbook, demo, vars, demo_problems, counter);
+  ReadDemoSheets(workbook, demo, vars, demo_problems, counter, /*frames_required=*/false);
   problems.AppendNewPlaces(demo_problems);
 
+  // "32QX" and "Crosspoints" serve one run each: a plant that only converts
+  // has neither, and says so without a problem.
   counter.Next("Crosspoints");
-  Step(problems, "Crosspoints", [&] { ReadCrosspoints(OpenSheetGrid(workbook, "Crosspoints", problems), problems); });
-  NoteCrosspointFileName(system.SystemName, problems);
+  if (!FindSheet(workbook, "32QX")) NoteOptionalSheet("32QX", "demo-ini", problems);
+  if (!FindSheet(workbook, "Crosspoints")) {
+    NoteOptionalSheet("Crosspoints", "xpoints", problems);
+  } else {
+    Step(problems, "Crosspoints", [&] { ReadCrosspoints(OpenSheetGrid(workbook, "Crosspoints", problems), problems); });
+    NoteCrosspointFileName(system.SystemName, problems);
+  }
   counter.Done();
 }
 

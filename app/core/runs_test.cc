@@ -87,10 +87,15 @@ TEST_F(RunsTest, ConversionAsksForDatabaseThenWorkbookAndEndsCompleted) {
   EXPECT_EQ(r.written.size(), 2u);
   EXPECT_TRUE(std::filesystem::exists(out_ / "Studio A.con"));
   EXPECT_TRUE(std::filesystem::exists(out_ / "Desk.cns"));
-  // Missing sheets are problems, not silence.
-  std::vector<std::string> places;
-  for (const auto& p : r.problems.list()) places.push_back(p.place());
-  EXPECT_EQ(places, (std::vector<std::string>{"Destinations", "Opto", "Relay", "Console Name", "RC", "Console Config"}));
+  // Missing sheets are problems, not silence; they name no place, as the
+  // sheet they would name does not exist.
+  std::vector<std::string> said;
+  for (const auto& p : r.problems.list()) said.push_back(p.ToString());
+  std::vector<std::string> expected;
+  for (const char* sheet : {"Destinations", "Opto", "Relay", "Console Name", "RC", "Console Config"}) {
+    expected.push_back(std::string("the workbook has no sheet \"") + sheet + "\"; nothing read from it");
+  }
+  EXPECT_EQ(said, expected);
 }
 
 TEST_F(RunsTest, EarlyEndsWriteNothingAndLeaveTheStatus) {
@@ -243,7 +248,7 @@ TEST_F(RunsTest, DemoAndCrosspointRunsClearTheStatusFirst) {
   EXPECT_EQ(status_.shown, (std::vector<std::string>{"", "In Process", "Completed"}));
   EXPECT_EQ(testing::ReadBytes(out_ / "DemoSetup.ini").substr(0, 22), "[SYSTEM]\r\nName=Plant\r\n");
   ASSERT_EQ(r.problems.size(), 1u);  // no "32QX" sheet
-  EXPECT_EQ(r.problems.list()[0].place(), "32QX");
+  EXPECT_EQ(r.problems.list()[0].ToString(), "the workbook has no sheet \"32QX\"; no frames or slots written");
 
   chooser_ = ScriptedChooser();  // cancelled: the status was cleared, nothing more
   status_.shown.clear();
@@ -290,11 +295,16 @@ TEST_F(RunsTest, CheckReadsEverythingAndWritesNothing) {
   std::size_t at_d1 = 0, missing_32qx = 0;
   for (const auto& p : r.problems.list()) {
     at_d1 += p.place() == "'Console #1'!D1" ? 1 : 0;
-    missing_32qx += p.place() == "32QX" ? 1 : 0;
+    missing_32qx += p.message.find("\"32QX\"") != std::string::npos ? 1 : 0;
   }
-  for (const auto& n : r.problems.notices()) at_d1 += n.place() == "'Console #1'!D1" ? 1 : 0;
-  EXPECT_EQ(at_d1, 1u);        // the conversion's reader says it; the demo run's adds nothing
-  EXPECT_EQ(missing_32qx, 1u);  // the demo run's own sheet
+  for (const auto& n : r.problems.notices()) {
+    at_d1 += n.place() == "'Console #1'!D1" ? 1 : 0;
+    if (n.message.find("no sheet \"32QX\"") != std::string::npos) {
+      EXPECT_EQ(n.ToString(), "the workbook has no sheet \"32QX\", which only demo-ini reads; convert needs none of it");
+    }
+  }
+  EXPECT_EQ(at_d1, 1u);         // the conversion's reader says it; the demo run's adds nothing
+  EXPECT_EQ(missing_32qx, 0u);  // a plant that only converts has no "32QX": a notice, not a problem
   EXPECT_EQ(status_.shown, (std::vector<std::string>{"In Process", "Completed"}));
 
   // A console file the conversion would refuse is said, still without writing.
