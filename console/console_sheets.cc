@@ -4,6 +4,7 @@
 #include <optional>
 #include <vector>
 
+#include "base/nearest.h"
 #include "base/problems.h"
 #include "base/round16.h"
 #include "workbook/cell_convert.h"
@@ -159,7 +160,7 @@ class ModuleSheetReader {
       int v = 0;
       if (IsWholeNumber(s)) v = RoundToInt16(Val(s)).value_or(0);
       if (v == k + 1) ReadAssignmentRow(r, k++);
-      ReadMixMinusRow(r, *first);
+      if (!ReadMixMinusRow(r, *first) && v == 0) NoteRowSlip(r, *first);
     }
   }
 
@@ -205,8 +206,43 @@ class ModuleSheetReader {
     ForModuleColumns([&](int c, ModuleRecord& module, std::size_t m) {
       const auto mark = CellText(grid_, r, c);
       if (mark && (*mark == "Show" || *mark == "Yes")) mfd_bits_[m] |= bit;
+      else if (mark && (Folded(*mark) == "show" || Folded(*mark) == "yes")) {
+        problems_.Note(grid_.At(r, c), "the mark \"" + *mark + "\" is not \"Show\" or \"Yes\" (only case or blanks "
+                                           "differ), so \"" + std::string(TrimBlanks(CellText(grid_, r, 1).value_or(""))) +
+                                           "\" is not marked for module " + std::to_string(m));
+      }
       module.mfdMask = mfd_bits_[m];
     });
+  }
+
+  // A module type that differs from a keyword only by case or blanks reads
+  // as a blank module.
+  void NoteTypeSlip(int c, const std::string& typed, std::size_t m) {
+    if (typed.empty() || ModuleTypeFor(typed).code != 3999 || Folded(typed) == "blank") return;
+    for (const char* keyword : {"Input", "Control Rm", "CRM", "Studio Mon", "Remote Ctl", "Console Ctl", "CCM", "Return",
+                                "SLInput", "SLControl Rm", "SLCRM", "SLConsole Ctl", "SLCCM", "MInput", "MRCM", "MCRM",
+                                "MCCM"}) {
+      if (Folded(typed) != Folded(keyword)) continue;
+      problems_.Note(grid_.At(2, c), "the module type \"" + typed + "\" is not \"" + keyword +
+                                         "\" (only case or blanks differ), so module " + std::to_string(m) +
+                                         " is read as a blank module (3999) with no assignments");
+      return;
+    }
+  }
+
+  // A row label that differs from an MFD or mix-minus keyword only by case
+  // or blanks: the row is not read.
+  void NoteRowSlip(int r, std::string_view label) {
+    const std::string folded = Folded(label);
+    if (folded.empty()) return;
+    for (const char* keyword : {"MFD Router Control", "MFD Ch Mode", "MFD Ch Pan/Balance", "MFD Send Pre/Post",
+                                "MFD Mix-Minus", "MFD Rec Split & Pre/Post", "MFD Ch Phase", "Mix Minus On",
+                                "Mix Minus Off"}) {
+      if (folded.rfind(Folded(keyword), 0) != 0) continue;
+      problems_.Note(grid_.At(r, 1), "the row label \"" + std::string(label) + "\" is not \"" + keyword +
+                                         "\" (only case or blanks differ), so the row is not read");
+      return;
+    }
   }
 
   // Assignment k (0-based): its function from the row's label and the
@@ -227,6 +263,7 @@ class ModuleSheetReader {
           const ModuleType t = ModuleTypeFor(*type);
           module.moduleTypeCode = t.code;
           module.assignmentCount = t.assignments;
+          NoteTypeSlip(c, *type, m);
         }
       }
       FunctionAssignment& a = module.assignments[static_cast<std::size_t>(k)];
@@ -236,13 +273,14 @@ class ModuleSheetReader {
   }
 
   // A row headed "Mix Minus On"/"Mix Minus Off": each module's index.
-  void ReadMixMinusRow(int r, std::string_view label) {
+  bool ReadMixMinusRow(int r, std::string_view label) {
     const bool on = HeaderMatches(label, "Mix Minus On");
-    if (!on && !HeaderMatches(label, "Mix Minus Off")) return;
+    if (!on && !HeaderMatches(label, "Mix Minus Off")) return false;
     ForModuleColumns([&](int c, ModuleRecord& module, std::size_t m) {
       cells_.SetSubject("module " + std::to_string(m));
       cells_.IndexInto(r, c, on ? module.mixMinusOn : module.mixMinusOff, on ? "mixMinusOn" : "mixMinusOff");
     });
+    return true;
   }
 
   const SheetGrid& grid_;

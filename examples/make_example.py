@@ -137,7 +137,7 @@ def console_sheet(n):
     rows = [["Desk %d" % n, None, modules] + list(range(1, modules + 1))]
     rows.append(["Type", None, None] + [TYPES[(m + n) % len(TYPES)] for m in range(modules)])
     for keyword in ["MFD Router Control", "  MFD Ch Mode  ", "MFD Ch Pan/Balance", "MFD Proc", "MFD Ch Phase"]:
-        rows.append([keyword, None, None] + [rng.choice(["Show", "Yes", "", "show"]) for _ in range(modules)])
+        rows.append([keyword, None, None] + [rng.choice(["Show", "Yes", "", ""]) for _ in range(modules)])
     for k in range(1, 17):
         rows.append([k, LABELS[k - 1], None] + [rng.randint(0, INPUTS) for _ in range(modules)])
     rows.append(["Mix Minus On (PGM)", None, None] + [rng.randint(0, OUTPUTS) for _ in range(modules)])

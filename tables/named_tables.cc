@@ -2,6 +2,7 @@
 
 #include "base/problems.h"
 #include "base/utf8.h"
+#include "tables/column_rule.h"
 #include "tables/label_table_writer.h"
 #include "workbook/cell_convert.h"
 #include "workbook/cell_reader.h"
@@ -82,6 +83,7 @@ void ReadRemoteControlSheet(const SheetGrid& grid, RcSetTable& table, Problems& 
   // The slot of an "Opto"/"Relay" column: Val of the one character at
   // position 6 or 7 of its header, minus 1; outside 0..4 it stores nothing.
   std::vector<int> slot(columns.size(), -1);
+  int filled_by[2][5] = {};  // per kind and slot, the column that fills it
   for (int c = 2; c <= grid.columns(); ++c) {
     const int keyword = columns[static_cast<std::size_t>(c)];
     if (keyword != kOpto && keyword != kRelay) continue;
@@ -89,7 +91,27 @@ void ReadRemoteControlSheet(const SheetGrid& grid, RcSetTable& table, Problems& 
     const std::size_t position = keyword == kOpto ? 5 : 6;  // 0-based
     const std::string_view before = Utf8Prefix(header, position);
     const std::string_view ch = Utf8Prefix(std::string_view(header).substr(before.size()), 1);
-    slot[static_cast<std::size_t>(c)] = static_cast<int>(Val(ch)) - 1;
+    const int s = static_cast<int>(Val(ch)) - 1;
+    slot[static_cast<std::size_t>(c)] = s;
+    const char* kind = keyword == kOpto ? "Opto" : "Relay";
+    if (s < 0 || s > 4) {
+      // The slot digit the heading probably meant: the first digit 1 to 5 after the keyword.
+      const std::string rest = header.substr(std::string_view(kind).size());
+      const std::size_t digit = rest.find_first_of("12345");
+      std::string message = "the heading \"" + header + "\" names no " + Lower(kind) + " slot (the slot is the " +
+                            "character after \"" + kind + "\" and one separator, 1 to 5), so its column is not read";
+      if (digit != std::string::npos) message += std::string("; \"") + kind + " " + rest[digit] + "\" is probably meant";
+      problems.Note(grid.At(1, c), std::move(message));
+      continue;
+    }
+    int& before_column = filled_by[keyword == kOpto ? 0 : 1][s];
+    if (before_column != 0) {
+      problems.Note(grid.At(1, c), "the heading \"" + header + "\" fills " + Lower(kind) + " slot " +
+                                       std::to_string(s + 1) + " as \"" + CellText(grid, 1, before_column).value_or("") +
+                                       "\" in " + grid.CellName(1, before_column) +
+                                       " does; this later column's values are the ones stored");
+    }
+    before_column = c;
   }
   CellReader cells(grid, problems);
   ScanIntoTable(grid, table, cells, "set", problems, [&](RcSetEntry& e, int k, int r) {

@@ -80,13 +80,68 @@ class PassedRows {
   int first_ = 0, last_ = 0, first_number_ = 0, last_number_ = 0;
 };
 
+
+// The sheet's row number of grid row `row`.
+int SheetRow(const SheetGrid& grid, int row) { return grid.first_row() + row - 1; }
+
+// True when the row holds values past column 1: at least two, so that a
+// lone remark between blocks of channels does not count.
+bool HoldsValues(const SheetGrid& grid, int row) {
+  int values = 0;
+  for (int c = 2; c <= grid.columns() && values < 2; ++c) values += grid.at(row, c).kind != CellKind::kEmpty;
+  return values >= 2;
+}
+
+// Rows with values but nothing in column 1, met between rows the scan
+// took: noticed once the scan takes a row again (rows after the last
+// record are a sheet's own remarks).
+class UnnumberedRows {
+ public:
+  explicit UnnumberedRows(const SheetGrid& grid) : grid_(grid) {}
+  void Passed(int row) {
+    if (grid_.at(row, 1).kind != CellKind::kEmpty || !HoldsValues(grid_, row)) return;
+    if (!rows_.empty() && rows_.back().second == row - 1) rows_.back().second = row;
+    else rows_.emplace_back(row, row);
+  }
+  void Taken(Problems& problems) {
+    for (const auto& [first, last] : rows_) {
+      const bool one = first == last;
+      problems.Note(grid_.Span(first, 1, last, 1),
+                    (one ? "row " + std::to_string(SheetRow(grid_, first)) + " holds"
+                         : "rows " + std::to_string(SheetRow(grid_, first)) + " to " +
+                               std::to_string(SheetRow(grid_, last)) + " hold") +
+                        " values but no number in column " + ColumnLetters(grid_.first_column()) +
+                        ", so " + (one ? "it is" : "they are") + " passed over and nothing of " +
+                        (one ? "it" : "them") + " is read");
+    }
+    rows_.clear();
+  }
+  void Clear() { rows_.clear(); }
+
+ private:
+  const SheetGrid& grid_;
+  std::vector<std::pair<int, int>> rows_;
+};
+
+// A row numbered 0 just before the row numbered 1: the sheet probably
+// counts from 0, and every row lands one number below the one meant.
+bool NumberedZero(const SheetGrid& grid, int row) {
+  const Cell cell = grid.at(row, 1);
+  if (cell.kind == CellKind::kNumber) return cell.number == 0;
+  return cell.kind == CellKind::kText && cell.text.find_first_not_of(' ') != std::string_view::npos &&
+         cell.text.substr(cell.text.find_first_not_of(' ')).starts_with('0') &&
+         CellNumber(grid, row, 1).value_or(1) == 0 && !NumberReadingDoubt(grid, row, 1);
+}
+
 }  // namespace
 
 void ChannelRowScan(const SheetGrid& grid, ScanLimit limit, int count, Problems& problems,
                     const std::function<void(int index, int row)>& take, std::string_view count_key) {
   CellReader cells(grid, problems);
   PassedRows passed(grid);
+  UnnumberedRows unnumbered(grid);
   int counter = 0;
+  int zero_row = 0;  // the last row numbered 0 before the first record
   int r = 1;
   for (; r <= grid.rows(); ++r) {
     // An empty or plain-text first cell reads as 0 or as its leading number
@@ -94,8 +149,19 @@ void ChannelRowScan(const SheetGrid& grid, ScanLimit limit, int count, Problems&
     const auto number = cells.Number(r, 1, "channel number", "row passed over");
     if (!number || *number != counter + 1) {
       passed.Passed(r, number);
+      if (counter > 0) unnumbered.Passed(r);
+      if (counter == 0 && NumberedZero(grid, r)) zero_row = r;
+      else if (counter == 0 && grid.at(r, 1).kind != CellKind::kEmpty) zero_row = 0;
       continue;
     }
+    if (counter == 0 && zero_row != 0) {
+      problems.Note(grid.At(zero_row, 1),
+                    "row " + std::to_string(SheetRow(grid, zero_row)) + " is numbered 0, but numbers count from 1, "
+                    "so it is passed over and nothing of it is read; if the sheet counts from 0, every later row "
+                    "reaches the record one below the one meant (row " + std::to_string(SheetRow(grid, r)) +
+                    ", numbered 1, is the first record)");
+    }
+    unnumbered.Taken(problems);
     passed.End(counter + 1, r, problems);
     if (limit != ScanLimit::kIgnorePastCount || counter <= count) take(counter, r);
     else ReportRowBeyondTable(grid, r, counter, count + 1, problems);
@@ -137,10 +203,43 @@ std::optional<std::string_view> KeywordMeant(std::string_view heading, const std
   return best;
 }
 
+namespace {
+
+// How many columns of `row` (from column 2) begin with a keyword.
+int KeywordColumns(const SheetGrid& grid, int row, const std::vector<std::string_view>& keywords) {
+  int found = 0;
+  for (int c = 2; c <= grid.columns(); ++c) {
+    const std::string h = CellText(grid, row, c).value_or("");
+    found += std::any_of(keywords.begin(), keywords.end(), [&](std::string_view k) { return HeaderMatches(h, k); });
+  }
+  return found;
+}
+
+// Headings one or a few rows down, under a title row: row 1 matches no
+// keyword while a row below it matches two or more. The row, or 0.
+int HeadingsBelow(const SheetGrid& grid, const std::vector<std::string_view>& keywords) {
+  if (KeywordColumns(grid, 1, keywords) > 0) return 0;
+  for (int r = 2; r <= std::min(grid.rows(), 5); ++r) {
+    if (KeywordColumns(grid, r, keywords) >= std::min<int>(2, static_cast<int>(keywords.size()))) return r;
+  }
+  return 0;
+}
+
+}  // namespace
+
 std::vector<int> MatchHeaderColumns(const SheetGrid& grid, const std::vector<std::string_view>& keywords,
                                     Problems& problems, const KeywordFields& fields) {
   CellReader cells(grid, problems);
   std::vector<int> match(static_cast<std::size_t>(grid.columns()) + 1, -1);
+  if (const int below = HeadingsBelow(grid, keywords); below != 0) {
+    const std::string title = CellText(grid, 1, 1).value_or("");
+    problems.Note(grid.Span(1, 1, 1, grid.columns()),
+                  "the headings stand in row " + std::to_string(grid.first_row() + below - 1) +
+                      ", but they are read from the first row, row " + std::to_string(grid.first_row()) +
+                      (title.empty() ? std::string() : " (\"" + title + "\")") +
+                      ", which names no column: no column of this sheet is read");
+    return match;
+  }
   // The field each keyword fills, named by its first keyword; the column that filled it last.
   std::vector<int> field(keywords.size());
   for (std::size_t k = 0; k < keywords.size(); ++k) field[k] = static_cast<int>(k);
