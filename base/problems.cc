@@ -86,6 +86,15 @@ void Problems::Report(Where where, std::string message, ErrorCode code) {
   error_text_ = ": Error #  " + std::to_string(static_cast<int>(code)) + " - " +
                 ErrorDescription(code);
   list_.push_back(Problem{std::move(where), std::move(message), code});
+  last_ = EntryRef{false, list_.size() - 1};
+}
+
+void Problems::Amend(EntryRef entry, std::string_view part, std::string_view replacement) {
+  std::vector<Problem>& entries = entry.notice ? notices_ : list_;
+  if (entry.index >= entries.size()) return;
+  std::string& message = entries[entry.index].message;
+  const std::size_t at = message.find(part);
+  if (at != std::string::npos) message.replace(at, part.size(), replacement);
 }
 
 void Problems::Note(Where where, std::string message) {
@@ -104,9 +113,11 @@ void Problems::Note(Where where, std::string message) {
     } else {
       notices_[seen.summary - 1].message = std::move(text);
     }
+    last_.reset();
     return;
   }
   notices_.push_back(Notice{std::move(where), std::move(message), ErrorCode::kApplicationDefined});
+  last_ = EntryRef{true, notices_.size() - 1};
 }
 
 void Problems::Clear() {
@@ -114,6 +125,7 @@ void Problems::Clear() {
   notices_.clear();
   notices_per_place_.clear();
   error_text_.clear();
+  last_.reset();
 }
 
 }  // namespace kvr

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -89,6 +90,16 @@ class Problems {
   std::size_t size() const { return list_.size(); }
   const std::vector<Notice>& notices() const { return notices_; }
 
+  // The problem or notice stored last, while nothing else has been stored
+  // since; nullopt when the last notice was only counted (past the cap).
+  struct EntryRef {
+    bool notice = false;
+    std::size_t index = 0;
+  };
+  std::optional<EntryRef> LastStored() const { return last_; }
+  // Replaces `part` of the entry's message with `replacement`, where it occurs.
+  void Amend(EntryRef entry, std::string_view part, std::string_view replacement);
+
   // The most recent failure as ": Error #  6 - Overflow" (Str() gives a
   // non-negative number one leading blank); "" while nothing has failed.
   const std::string& ErrorText() const { return error_text_; }
@@ -110,6 +121,7 @@ class Problems {
   };
   std::map<std::string, NoticeCount> notices_per_place_;  // by sheet or table
   std::string error_text_;
+  std::optional<EntryRef> last_;
 };
 
 }  // namespace kvr

@@ -9,6 +9,9 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <optional>
+#include <string>
+#include <utility>
 #include <string_view>
 #include <vector>
 
@@ -32,10 +35,20 @@ struct ChannelSheetRules {
 // `fill(record, cells, row, column, keyword)` stores one cell; `keyword` is
 // the index into `keywords` of the column's first matching keyword. Rows
 // past the end of `table` fill nothing and are reported.
-template <typename Record, typename Fill>
+// What a record's write rules make of its fields, for the reports of a row:
+// `rules(record, field)` gives the value finally written and why, or nullopt
+// where the value read stands.
+struct NoRules {
+  template <typename Record>
+  std::optional<std::pair<std::string, std::string>> operator()(const Record&, std::string_view) const {
+    return std::nullopt;
+  }
+};
+
+template <typename Record, typename Fill, typename Rules = NoRules>
 void ReadChannelSheet(const SheetGrid& grid, const ChannelSheetRules& counted,
                       std::initializer_list<std::string_view> keywords, std::vector<Record>& table,
-                      Problems& problems, Fill fill) {
+                      Problems& problems, Fill fill, Rules rules = {}) {
   const std::vector<int> columns = MatchHeaderColumns(grid, keywords, problems, counted.fields);
   CellReader cells(grid, problems);
   ChannelRowScan(grid, counted.limit, counted.count, problems, [&](int k, int r) {
@@ -50,6 +63,7 @@ void ReadChannelSheet(const SheetGrid& grid, const ChannelSheetRules& counted,
       const int keyword = columns[static_cast<std::size_t>(c)];
       if (keyword >= 0) fill(record, cells, r, c, keyword);
     }
+    cells.EndRow([&](std::string_view field) { return rules(record, field); });
   }, counted.count_key);
 }
 

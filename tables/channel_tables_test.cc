@@ -228,3 +228,36 @@ TEST_F(ChannelTablesTest, RowsPastAFixedTableAreReported) {
 
 }  // namespace
 }  // namespace kvr
+
+namespace kvr {
+namespace {
+
+// A report that says what a field "is written as" says what the run writes:
+// a later column of the same field, a bus type, a label beginning with "{"
+// decide it after the cell was read.
+TEST(ConsequencesTest, WhatIsWrittenIsWhatTheRowFinallyGives) {
+  Problems problems;
+  OutputTable outputs;
+  ReadDestinations(MakeGrid("Destinations", {{"Chan", "Chan Label", "Utility-Fader", "Fader", "Bus Type #", "Mute", "Hidden"},
+                                             {1, "Out 1", 0.5, 1, 3, 0, 0},
+                                             {2, "Out 2", kEmpty, kEmpty, 14, "0 x", kEmpty},
+                                             {3, "{Spare}", kEmpty, kEmpty, 9, "1 x", "0 x"}}),
+                   2, outputs, problems);
+  std::vector<std::string> said;
+  for (const auto& n : problems.notices()) said.push_back(n.ToString());
+  const std::vector<std::string> expected = {
+      "Destinations!D1: the heading \"Fader\" fills the same field as \"Utility-Fader\" in C1; this later column's "
+      "values are the ones stored",
+      "Destinations!C2: 0.5 under \"Utility-Fader\" is not a whole number: it reads as 0; Fader of output 1 is not "
+      "written from this cell: the later column \"Fader\" in D decides it",
+      "Destinations!F3: \"0 x\" under \"Mute\" has text after its number: it reads as 0; Mute of output 2 is written "
+      "as 1 (bus type 14 sets it)",
+      "Destinations!F4: \"1 x\" under \"Mute\" has text after its number: it reads as 1; Mute of output 3 is written "
+      "as 1",
+      "Destinations!G4: \"0 x\" under \"Hidden\" has text after its number: it reads as 0; Hidden of output 3 is "
+      "written as 1 (the label \"{Spare}\" begins with \"{\")"};
+  EXPECT_EQ(said, expected);
+}
+
+}  // namespace
+}  // namespace kvr

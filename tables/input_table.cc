@@ -41,6 +41,10 @@ void ReadSources(const SheetGrid& grid, std::int16_t input_count, InputTable& ta
           case kRelayOff: cells.IndexInto(r, c, e.RelayOff, "RelayOff"); break;
           default: break;
         }
+      },
+      [](const InputRecord& e, std::string_view field) -> std::optional<std::pair<std::string, std::string>> {
+        if (field == "Hidden" && HidesChannel(e.Label)) return std::pair{std::string("1"), HiddenBy(e.Label)};
+        return std::nullopt;
       });
 }
 

@@ -90,6 +90,10 @@ void LabelTableWriter(SwitcherDatabase& database, const LabelTableTarget& target
 
 // A label beginning "{" marks a channel the switcher hides.
 inline bool HidesChannel(std::string_view label) { return !label.empty() && label.front() == '{'; }
+// Why a channel is hidden whatever its "Hidden" cell says: `the label "{Spare}" begins with "{"`.
+inline std::string HiddenBy(std::string_view label) {
+  return "the label \"" + std::string(label) + "\" begins with \"{\"";
+}
 
 // IsBlankText: "", " " or "0": texts that never overwrite a database value.
 bool IsBlankText(std::string_view text);

@@ -74,6 +74,15 @@ void ReadDestinations(const SheetGrid& grid, std::int16_t output_count, OutputTa
           case kMute: cells.NumberInto(r, c, e.Mute, "Mute"); break;
           default: break;
         }
+      },
+      [](const OutputRecord& e, std::string_view field) -> std::optional<std::pair<std::string, std::string>> {
+        const BusTypeControl forced = BusTypeControlTable(e.Type);
+        const std::string by_type = "bus type " + std::to_string(e.Type) + " sets it";
+        if (field == "Mute" && forced.mute) return std::pair{std::to_string(*forced.mute), by_type};
+        if (field == "Switch" && forced.sw) return std::pair{std::to_string(*forced.sw), by_type};
+        if (field == "Fader" && forced.fader) return std::pair{std::to_string(*forced.fader), by_type};
+        if (field == "Hidden" && HidesChannel(e.Label)) return std::pair{std::string("1"), HiddenBy(e.Label)};
+        return std::nullopt;
       });
 }
 

@@ -33,9 +33,48 @@ std::string CellReader::Described(int row, int column, const std::string& value,
   return out;
 }
 
-std::string CellReader::Outcome(std::string_view field, const std::string& value) const {
+std::string CellReader::Outcome(std::string_view field, const std::string& value) {
   if (subject_.empty()) return "\"" + std::string(field) + "\" stays " + value;
-  return std::string(field) + " of " + subject_ + " is written as " + value;
+  std::string said = std::string(field) + " of " + subject_ + " is written as " + value;
+  pending_.emplace(std::string(field), said);
+  return said;
+}
+
+void CellReader::KeepClaim(int row, int column) {
+  if (!pending_) return;
+  if (const auto entry = problems_.LastStored()) {
+    claims_.push_back({*entry, row, column, std::move(pending_->first), std::move(pending_->second)});
+  }
+  pending_.reset();
+}
+
+void CellReader::EndRow(const FinalRule& rule) {
+  for (const Claim& claim : claims_) {
+    // A later column of the row that stored the same field decides it.
+    int later = 0;
+    for (const auto& [column, field] : stored_) {
+      if (column > claim.column && field == claim.field) later = column;
+    }
+    if (later != 0) {
+      const std::string heading = Heading(claim.row, later);
+      problems_.Amend(claim.entry, claim.said,
+                      claim.said.substr(0, claim.said.find(" is written as ")) +
+                          " is not written from this cell: the later column" +
+                          (heading.empty() ? std::string() : " \"" + heading + "\"") + " in " +
+                          ColumnLetters(grid_.first_column() + later - 1) + " decides it");
+      continue;
+    }
+    if (!rule) continue;
+    if (const auto final = rule(claim.field)) {
+      const std::string head = claim.said.substr(0, claim.said.find(" is written as ") + 15);
+      if (claim.said != head + final->first) {
+        problems_.Amend(claim.entry, claim.said, head + final->first + " (" + final->second + ")");
+      }
+    }
+  }
+  claims_.clear();
+  stored_.clear();
+  pending_.reset();
 }
 
 void CellReader::Report(int row, int column, const std::string& value, const std::string& what,
@@ -44,10 +83,12 @@ void CellReader::Report(int row, int column, const std::string& value, const std
   if (consequence.empty()) message += "\"" + std::string(field) + "\" left unchanged";
   else message += consequence;
   problems_.Report(grid_.At(row, column), std::move(message), code);
+  KeepClaim(row, column);
 }
 
 void CellReader::NoteDoubtAs(int row, int column, const NumberDoubt& doubt, const std::string& outcome) {
   problems_.Note(grid_.At(row, column), Described(row, column, doubt.value, doubt.what) + ": " + outcome);
+  KeepClaim(row, column);
 }
 
 template <typename Consequence>
@@ -112,7 +153,10 @@ void CellReader::TextInto(int row, int column, std::string& field, std::string_v
     if (subject_.empty()) return "\"" + std::string(field_name) + "\" stays empty";
     return "nothing of it reaches " + std::string(field_name) + " of " + subject_;
   };
-  if (auto v = TextOr(row, column, field_name, kept)) field = std::move(*v);
+  if (auto v = TextOr(row, column, field_name, kept)) {
+    field = std::move(*v);
+    Stored(column, field_name);
+  }
 }
 
 void CellReader::NumberInto(int row, int column, std::int16_t& field, std::string_view field_name,
@@ -121,6 +165,7 @@ void CellReader::NumberInto(int row, int column, std::int16_t& field, std::strin
                                          CellNumber, "a 16-bit number");
   if (!v) return;
   field = stored != nullptr ? stored(*v) : *v;
+  Stored(column, field_name);
   NoteDoubt(row, column, [&] {
     return "it reads as " + std::to_string(*v) + (field == *v ? "" : ", stored as " + std::to_string(field)) + "; " +
            Outcome(field_name, std::to_string(field));
@@ -132,6 +177,7 @@ void CellReader::ByteInto(int row, int column, std::uint8_t& field, std::string_
                                          CellByte, "a byte (0 to 255)");
   if (!v) return;
   field = *v;
+  Stored(column, field_name);
   NoteDoubt(row, column, [&] { return "it reads as " + std::to_string(*v) + "; " + Outcome(field_name, std::to_string(field)); });
 }
 
@@ -139,6 +185,7 @@ void CellReader::IndexInto(int row, int column, std::int16_t& field, std::string
   const auto v = IndexOr(row, column, field_name, [&] { return Outcome(field_name, IndexText(field)); });
   if (!v) return;
   field = *v;
+  Stored(column, field_name);
   NoteDoubt(row, column, [&] {
     return "it reads as " + std::to_string(CellNumber(grid_, row, column).value_or(0)) + "; " +
            Outcome(field_name, IndexText(field));

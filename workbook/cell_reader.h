@@ -10,17 +10,17 @@
 
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "base/problems.h"
 #include "workbook/cell_convert.h"
 #include "workbook/sheet_grid.h"
 
 namespace kvr {
 
-class Problems;
-enum class ErrorCode : int;
 
 // Holds references to a grid and a problem list; both must outlive it.
 class CellReader {
@@ -35,7 +35,10 @@ class CellReader {
 
   // What the row being read describes ("input 19"); reports of the *Into
   // reads then say what that record's field becomes. Empty: none.
-  void SetSubject(std::string subject) { subject_ = std::move(subject); }
+  void SetSubject(std::string subject) {
+    EndRow();
+    subject_ = std::move(subject);
+  }
 
   // Each returns nullopt after reporting why the cell at 1-based (row,
   // column) cannot be read. `field` names what the value was meant for;
@@ -71,6 +74,19 @@ class CellReader {
   // The heading of the cell at (row, column), as typed; "" for none.
   std::string Heading(int row, int column) const;
 
+  // What a record's later rules do to a field once its row is read: the
+  // value finally written and why ("bus type 14 sets it"), or nullopt where
+  // the value read stands.
+  using FinalRule = std::function<std::optional<std::pair<std::string, std::string>>(std::string_view field)>;
+  // Ends the row: every report made for it that says what a field of the
+  // subject "is written as" is put right where a later column of the row
+  // stored that field again, or `rule` gives another value. Called by
+  // SetSubject (without rules) and when the reader goes.
+  void EndRow(const FinalRule& rule = nullptr);
+  ~CellReader() { EndRow(); }
+  CellReader(const CellReader&) = delete;
+  CellReader& operator=(const CellReader&) = delete;
+
  private:
   // The read by `convert`; on failure reported with `consequence()`, which is
   // built only then (reads are many, failures few).
@@ -87,15 +103,29 @@ class CellReader {
               std::string_view consequence, ErrorCode code);
   // `value`, then ` under "heading"` when the cell has one, then ` what`.
   std::string Described(int row, int column, const std::string& value, const std::string& what) const;
-  // "Type of input 19 is written as 0", or `"Type" stays 0` with no subject.
-  std::string Outcome(std::string_view field, const std::string& value) const;
+  // "Type of input 19 is written as 0", or `"Type" stays 0` with no subject;
+  // the first is a claim, kept with the report it goes into.
+  std::string Outcome(std::string_view field, const std::string& value);
+  // The report just made carries the claim Outcome formed, if any.
+  void KeepClaim(int row, int column);
+  void Stored(int column, std::string_view field) { stored_.emplace_back(column, field); }
 
   void NoteDoubtAs(int row, int column, const NumberDoubt& doubt, const std::string& outcome);
+
+  struct Claim {
+    Problems::EntryRef entry;
+    int row = 0, column = 0;
+    std::string field;
+    std::string said;  // "Fader of output 12 is written as 0"
+  };
 
   const SheetGrid& grid_;
   Problems& problems_;
   Headings headings_;
   std::string subject_;
+  std::optional<std::pair<std::string, std::string>> pending_;  // field and claim of the report being made
+  std::vector<Claim> claims_;                                  // of this row
+  std::vector<std::pair<int, std::string_view>> stored_;        // columns and fields stored in this row
 };
 
 template <typename Said>

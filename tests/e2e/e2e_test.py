@@ -14,6 +14,7 @@ workbook. --update rewrites the golden files from the .xlsx run.
 Prints "N passed, M failed" last; exits non-zero on any failure.
 """
 import os
+import re
 import shutil
 import signal
 import sqlite3
@@ -62,8 +63,8 @@ def dump_tables(db):
     return "".join(out)
 
 
-def new_database(folder):
-    db = os.path.join(folder, "Switcher.db")
+def new_database(folder, name="Switcher.db"):
+    db = os.path.join(folder, name)
     r = run(["new-database", "--database", db] + SIZES)
     assert r.returncode == 0, r.stderr
     return db
@@ -349,6 +350,22 @@ def test_notices_and_reports():
         report = validate_report(os.path.join(d, "convert.json"), "convert")
         places = [(n["sheet"], n.get("cells")) for n in report["notices"]]
         check(places == [(s, c) for s, c, _ in MISTAKE_NOTICES], "convert gives the same notices: %r" % places)
+        claims = check_claims(report, db)
+        check(claims[0] > 0 and not claims[1], "every \"... is written as V\" of %d holds in the database: %r" % claims)
+        # Cells whose values later columns and rules decide, on every row.
+        sys.path.insert(0, os.path.join(ROOT, "bench"))
+        import make_workbook
+        decided = os.path.join(d, "decided.xlsx")
+        rows = [["Chan", "Chan Label", "Utility-Fader", "Fader", "Bus Type #", "Mute", "Switch", "Hidden"]]
+        for i in range(1, 101):
+            rows.append([i, "{Sp %d" % i if i % 3 == 0 else "Out %d" % i, "0.5", i % 2, i % 22, "1 x", "0 x",
+                         "0 x" if i % 3 == 0 else "1"])
+        make_workbook.write_workbook(decided, [("System", [["Name:", "D"], ["Outputs", 99]]), ("Destinations", rows)])
+        db2 = new_database(d, "decided.db")
+        run(["convert", "--database", db2, "--workbook", decided, "--output-dir", os.path.join(d, "decided"),
+             "--report", os.path.join(d, "decided.json")])
+        claims = check_claims(validate_report(os.path.join(d, "decided.json"), "decided"), db2)
+        check(claims[0] >= 50 and not claims[1], "later columns and rules (a hundred notices listed): %d claims, false: %r" % (claims[0], claims[1][:3]))
         desks = ["Desk %d.cns" % n for n in range(1, 7)]
         check(sorted(os.listdir(out)) == [".con"] + desks and r.stdout.count("wrote ") == 7,
               "an empty system name names the console file \".con\"")
@@ -380,6 +397,30 @@ def test_notices_and_reports():
         report = validate_report(os.path.join(d, "missing.json"), "a run that did not run")
         check(r.returncode == 2 and report["outcome"] == "not run" and "database not found" in report["reason"],
               "a run that cannot start still reports why")
+
+
+CLAIM = re.compile(r'(\w+) of (input|output|opto|relay|location|set) (\d+) is written as (-?\d+|"[^"]*")')
+CLAIM_TABLES = {"input": "InptAlphas", "output": "OutptAlphas", "opto": "OptoAlphas", "relay": "RelayAlphas",
+                "location": "LocationAlphas", "set": "OptoRelaySets"}
+
+
+def check_claims(report, db):
+    """Every report that says what a database field "is written as" must be
+    true of the database the run wrote: (claims checked, those that are not)."""
+    con = sqlite3.connect(db)
+    checked, false = 0, []
+    for entry in report["problems"] + report["notices"]:
+        for field, subject, number, value in CLAIM.findall(entry["message"]):
+            key = "SetNum" if subject == "set" else "Chan Num"
+            row = con.execute('SELECT "%s" FROM "%s" WHERE "%s" = ?' % (field, CLAIM_TABLES[subject], key),
+                              (int(number),)).fetchone()
+            written = None if row is None else row[0]
+            expected = value[1:-1] if value.startswith('"') else int(value)
+            checked += 1
+            if written != expected:
+                false.append((entry["message"], written))
+    con.close()
+    return checked, false
 
 
 def main():
