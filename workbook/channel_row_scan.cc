@@ -1,6 +1,7 @@
 #include "workbook/channel_row_scan.h"
 
 #include <algorithm>
+#include <cctype>
 #include <optional>
 #include <string>
 
@@ -184,19 +185,51 @@ void ReportRowBeyondTable(const SheetGrid& grid, int row, int index, std::size_t
                   ErrorCode::kSubscriptOutOfRange);
 }
 
+namespace {
+
+// True when `a` and `b` differ only in digits: "Meter #6" and "Meter #1"
+// name different things, and neither is a slip of the other.
+bool DifferOnlyInDigits(std::string_view a, std::string_view b) {
+  if (a.size() != b.size() || a == b) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i] && !(std::isdigit(static_cast<unsigned char>(a[i])) && std::isdigit(static_cast<unsigned char>(b[i])))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string Digits(std::string_view s) {
+  std::string digits;
+  for (const char c : s) {
+    if (std::isdigit(static_cast<unsigned char>(c))) digits += c;
+  }
+  return digits;
+}
+
+}  // namespace
+
 std::optional<std::string_view> KeywordMeant(std::string_view heading, const std::vector<std::string_view>& keywords) {
   const std::string h = Folded(heading);
   if (h.empty()) return std::nullopt;
   std::optional<std::string_view> best;
-  std::size_t best_score = 3;  // 0: a fold of it; 1: one holds the other; 2: a slip of a key or two
+  // 0: one begins the other once case and blanks are set aside (the longest
+  // such keyword is the most specific); 1: one holds the other; 2: a slip of
+  // a key or two.
+  std::size_t best_score = 3, best_length = 0;
   for (const std::string_view keyword : keywords) {
     const std::string k = Folded(keyword);
+    if (DifferOnlyInDigits(h.substr(0, k.size()), k)) continue;
     std::size_t score = 3;
-    if (h.rfind(k, 0) == 0) score = 0;
+    if (h.rfind(k, 0) == 0 || (h.size() >= 4 && k.rfind(h, 0) == 0)) score = 0;
     else if ((h.size() >= 4 && k.find(h) != std::string::npos) || h.find(k) != std::string::npos) score = 1;
-    else if (EditDistance(h.substr(0, k.size()), k) <= (k.size() >= 6 ? 2u : 1u)) score = 2;
-    if (score < best_score) {
+    else if (EditDistance(h.substr(0, k.size()), k) <= (k.size() >= 6 ? 2u : 1u) &&
+             Digits(h.substr(0, k.size())) == Digits(k)) {
+      score = 2;  // a slip, but never one that changes a number
+    }
+    if (score < best_score || (score == best_score && score == 0 && k.size() > best_length)) {
       best_score = score;
+      best_length = k.size();
       best = keyword;
     }
   }
@@ -245,20 +278,38 @@ std::vector<int> MatchHeaderColumns(const SheetGrid& grid, const std::vector<std
   for (std::size_t k = 0; k < keywords.size(); ++k) field[k] = static_cast<int>(k);
   for (const auto& [first, second] : fields.same_field) field[static_cast<std::size_t>(second)] = first;
   std::vector<int> filled_by(keywords.size(), 0);
+  std::vector<std::optional<std::string>> headers(static_cast<std::size_t>(grid.columns()) + 1);
   for (int c = 2; c <= grid.columns(); ++c) {
-    const auto header = cells.Text(1, c, "header", "column ignored");
-    if (!header) continue;
+    headers[static_cast<std::size_t>(c)] = cells.Text(1, c, "header", "column ignored");
+    if (!headers[static_cast<std::size_t>(c)]) continue;
     for (std::size_t k = 0; k < keywords.size(); ++k) {
-      if (HeaderMatches(*header, keywords[k])) {
+      if (HeaderMatches(*headers[static_cast<std::size_t>(c)], keywords[k])) {
         match[static_cast<std::size_t>(c)] = static_cast<int>(k);
         break;
       }
     }
+  }
+  // A heading that matches nothing is told the keyword probably meant, of
+  // those no other column fills: one that has a column already would only
+  // be a second column of the same field.
+  std::vector<std::string_view> free_keywords;
+  for (std::size_t k = 0; k < keywords.size(); ++k) {
+    const bool repeatable = std::find(fields.repeatable.begin(), fields.repeatable.end(), static_cast<int>(k)) !=
+                            fields.repeatable.end();
+    if (repeatable || std::find(match.begin(), match.end(), static_cast<int>(k)) == match.end()) {
+      free_keywords.push_back(keywords[k]);
+    }
+  }
+  for (int c = 2; c <= grid.columns(); ++c) {
+    const auto& header = headers[static_cast<std::size_t>(c)];
+    if (!header) continue;
     const int k = match[static_cast<std::size_t>(c)];
     if (k < 0) {
       if (header->find_first_not_of(" \t\n") == std::string::npos) continue;
       std::string message = "the heading \"" + *header + "\" begins with no keyword of this sheet, so its column is not read";
-      if (const auto meant = KeywordMeant(*header, keywords)) message += "; \"" + std::string(*meant) + "\" is probably meant";
+      if (const auto meant = KeywordMeant(*header, free_keywords)) {
+        message += "; \"" + std::string(*meant) + "\" is probably meant";
+      }
       problems.Note(grid.At(1, c), std::move(message));
       continue;
     }

@@ -117,6 +117,19 @@ TEST(NoticesTest, HeadingsThatMatchNoKeywordOrRepeatOne) {
                 "Sources!H1: the heading \"Cue Off\" is read as \"Cue\", as \"Cue On\" in G1 is; this later column's "
                 "values are the ones stored",
                 "Sources!I1: the heading \"Chan Lable" + none + "; \"Chan Label\" is probably meant"}));
+  // What is probably meant is never a keyword another column fills, nor a
+  // keyword that differs only in a number; of two, the more specific.
+  Problems meant;
+  MatchHeaderColumns(MakeGrid("Sources", {{"Chan", " Opto Off LED", "Opto Off LE", "OptoOff"}}),
+                     {"OptoOn", "OptoOff", "Opto Off LED"}, meant);
+  EXPECT_EQ(Notices(meant),
+            (std::vector<std::string>{"Sources!B1: the heading \" Opto Off LED" + none + "; \"Opto Off LED\" is probably meant",
+                                      "Sources!C1: the heading \"Opto Off LE" + none + "; \"Opto Off LED\" is probably meant"}));
+  Problems meters;
+  MatchHeaderColumns(MakeGrid("Console Config", {{"Console", "Meter #1", "Meter #6", "Meter #l"}}),
+                     {"Meter #1", "Meter #2", "Meter #3", "Meter #4", "Meter #5"}, meters);
+  EXPECT_EQ(Notices(meters), (std::vector<std::string>{"'Console Config'!C1: the heading \"Meter #6" + none,
+                                                       "'Console Config'!D1: the heading \"Meter #l" + none}));
   // Keywords whose columns each have a place of their own may repeat.
   Problems rc;
   MatchHeaderColumns(MakeGrid("RC", {{"Set", "Opto 1", "Opto 2"}}), {"Set Name", "Opto"}, rc, {{1}, {}});
