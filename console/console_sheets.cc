@@ -142,7 +142,7 @@ namespace {
 class ModuleSheetReader {
  public:
   ModuleSheetReader(const SheetGrid& grid, ConsoleRecord& console, bool big_switch, Problems& problems)
-      : grid_(grid), cells_(grid, problems, CellReader::Headings::kNone), console_(console), big_switch_(big_switch), problems_(problems) {}
+      : grid_(grid), cells_(grid, problems, CellReader::Headings::kModules), console_(console), big_switch_(big_switch), problems_(problems) {}
 
   void Read() {
     cells_.TextInto(1, 1, console_.consoleName, "consoleName");

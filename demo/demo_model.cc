@@ -129,7 +129,7 @@ void ReadDemoConsoleSheet(const SheetGrid& grid, int n, ConsoleTable& consoles, 
     return;
   }
   ConsoleRecord& console = consoles[static_cast<std::size_t>(n - 1)];
-  CellReader cells(grid, problems);
+  CellReader cells(grid, problems, CellReader::Headings::kModules);
   console.consoleIndex = static_cast<std::int16_t>(n - 1);
   cells.TextInto(1, 1, console.consoleName, "consoleName");
   // Column 1 of row 1 holds the console's name, so the module numbers are
@@ -156,6 +156,7 @@ void ReadDemoConsoleSheet(const SheetGrid& grid, int n, ConsoleTable& consoles, 
       continue;
     }
     ModuleRecord& module = console.modules[static_cast<std::size_t>(*m)];
+    cells.SetSubject("module " + std::to_string(*m + 1));
     cells.TextInto(2, c, module.moduleTypeText, "moduleTypeText");
     if (device_row != 0) {
       cells.NumberInto(device_row, c, module.deviceId, "deviceId");

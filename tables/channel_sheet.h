@@ -51,9 +51,10 @@ void ReadChannelSheet(const SheetGrid& grid, const ChannelSheetRules& counted,
                       Problems& problems, Fill fill, Rules rules = {}) {
   const std::vector<int> columns = MatchHeaderColumns(grid, keywords, problems, counted.fields);
   CellReader cells(grid, problems);
+  RowsBeyondTable beyond(grid, table.size(), CountCause(counted.count_key, counted.count));
   ChannelRowScan(grid, counted.limit, counted.count, problems, [&](int k, int r) {
     if (static_cast<std::size_t>(k) >= table.size()) {
-      ReportRowBeyondTable(grid, r, k, table.size(), problems);
+      beyond.Add(r, k);
       return;
     }
     cells.SetSubject(std::string(counted.noun) + " " + std::to_string(k + 1));
@@ -65,6 +66,7 @@ void ReadChannelSheet(const SheetGrid& grid, const ChannelSheetRules& counted,
     }
     cells.EndRow([&](std::string_view field) { return rules(record, field); });
   }, counted.count_key);
+  beyond.Report(problems);
 }
 
 // LabelTableWriter over `table` with count `count`; `assign(record, editor)`

@@ -178,9 +178,10 @@ TEST_F(ChannelTablesTest, OptoAndRelayIgnoreRowsPastTheTable) {
             "1|Opto nam|0|16383|0\n2||16383|1|0\n3|c|2|2|0\n4||0|0|0\n"
             "1|Relay 1|0|0|0\n2||0|0|0\n3||0|0|0");
   // Opto rows for numbers 4 and 5 found no place in a table of 3 entries.
-  ASSERT_EQ(problems_.size(), 2u);
-  EXPECT_EQ(problems_.list()[0].ToString(), "Opto!A5: row for number 4 lies beyond the table (3 entries); nothing stored");
-  EXPECT_EQ(problems_.list()[1].place(), "Opto!A6");
+  ASSERT_EQ(problems_.size(), 1u);
+  EXPECT_EQ(problems_.list()[0].ToString(),
+            "Opto!A5:A6: \"Inputs\" on the System sheet is 2, so the table holds 3 entries: rows 5 to 6 (numbered 4 to "
+            "5) lie beyond it, and nothing of them is stored");
 }
 
 TEST_F(ChannelTablesTest, LocationsConsolesAndSets) {
@@ -223,7 +224,8 @@ TEST_F(ChannelTablesTest, RowsPastAFixedTableAreReported) {
   EXPECT_EQ(consoles[256].consoleLabel, "c257");
   ASSERT_EQ(problems_.size(), 1u);
   EXPECT_EQ(problems_.list()[0].ToString(),
-            "'Console Name'!A259: row for number 258 lies beyond the table (257 entries); nothing stored");
+            "'Console Name'!A259: the table holds 257 entries: row 259 (numbered 258) lies beyond it, and nothing of it "
+            "is stored");
 }
 
 }  // namespace

@@ -21,14 +21,16 @@ constexpr const char* kRelayFields[] = {"Relay1", "Relay2", "Relay3", "Relay4", 
 template <typename Table, typename Fill>
 void ScanIntoTable(const SheetGrid& grid, Table& table, CellReader& cells, std::string_view noun, Problems& problems,
                    Fill fill) {
+  RowsBeyondTable beyond(grid, table.size());
   ChannelRowScan(grid, ScanLimit::kNoCount, 0, problems, [&](int k, int r) {
     if (static_cast<std::size_t>(k) >= table.size()) {
-      ReportRowBeyondTable(grid, r, k, table.size(), problems);
+      beyond.Add(r, k);
       return;
     }
     cells.SetSubject(std::string(noun) + " " + std::to_string(k + 1));
     fill(table[static_cast<std::size_t>(k)], k, r);
   });
+  beyond.Report(problems);
 }
 
 // Locations and console names share one shape: a number, a name from the

@@ -1,5 +1,7 @@
 #include "workbook/cell_reader.h"
 
+#include <cctype>
+
 #include "base/problems.h"
 #include "workbook/cell_convert.h"
 
@@ -19,7 +21,7 @@ std::string IndexText(std::int16_t index) {
 }
 
 std::string CellReader::Heading(int row, int column) const {
-  if (headings_ == Headings::kNone) return {};
+  if (headings_ == Headings::kNone || headings_ == Headings::kModules) return {};
   const bool row1 = headings_ == Headings::kRow1;
   if (row1 ? row == 1 : column == 1) return {};
   return CellText(grid_, row1 ? 1 : row, row1 ? column : 1).value_or("");
@@ -27,6 +29,18 @@ std::string CellReader::Heading(int row, int column) const {
 
 std::string CellReader::Described(int row, int column, const std::string& value, const std::string& what) const {
   std::string out = value;
+  if (headings_ == Headings::kModules && row > 1 && column > 1) {
+    // "in the row "Device ID:" under module 2": what the engineer sees there.
+    std::string label = CellText(grid_, row, 1).value_or("");
+    label.erase(0, label.find_first_not_of(' '));
+    label.erase(label.find_last_not_of(' ') + 1);
+    // An assignment row is named by its number in what the subject says.
+    if (!label.empty() && !std::isdigit(static_cast<unsigned char>(label.front()))) out += " in the row \"" + label + "\"";
+    const std::string module = CellText(grid_, 1, column).value_or("");
+    if (!module.empty() && column > 2) out += " under module " + module;
+    if (!what.empty()) out += " " + what;
+    return out;
+  }
   const std::string heading = Heading(row, column);
   if (heading.find_first_not_of(' ') != std::string::npos) out += " under \"" + heading + "\"";
   if (!what.empty()) out += " " + what;

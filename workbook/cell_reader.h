@@ -26,9 +26,10 @@ namespace kvr {
 class CellReader {
  public:
   // Where a cell's heading stands: in row 1 of its column (sheets of named
-  // columns), or in column 1 of its row (sheets of keyed rows).
-  // kNone: the sheet has no headings a value stands under.
-  enum class Headings { kRow1, kColumn1, kNone };
+  // columns), or in column 1 of its row (sheets of keyed rows); kModules: a
+  // console's module sheet, whose cells stand in a labelled row under a
+  // module number. kNone: the sheet has no headings a value stands under.
+  enum class Headings { kRow1, kColumn1, kModules, kNone };
 
   CellReader(const SheetGrid& grid, Problems& problems, Headings headings = Headings::kRow1)
       : grid_(grid), problems_(problems), headings_(headings) {}

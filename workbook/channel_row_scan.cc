@@ -141,6 +141,7 @@ void ChannelRowScan(const SheetGrid& grid, ScanLimit limit, int count, Problems&
   CellReader cells(grid, problems);
   PassedRows passed(grid);
   UnnumberedRows unnumbered(grid);
+  RowsBeyondTable beyond(grid, static_cast<std::size_t>(std::max(count + 1, 0)), CountCause(count_key, count));
   int counter = 0;
   int zero_row = 0;  // the last row numbered 0 before the first record
   int r = 1;
@@ -165,10 +166,11 @@ void ChannelRowScan(const SheetGrid& grid, ScanLimit limit, int count, Problems&
     unnumbered.Taken(problems);
     passed.End(counter + 1, r, problems);
     if (limit != ScanLimit::kIgnorePastCount || counter <= count) take(counter, r);
-    else ReportRowBeyondTable(grid, r, counter, count + 1, problems);
+    else beyond.Add(r, counter);
     ++counter;
     if (limit == ScanLimit::kStopAfterCount && counter > count) break;
   }
+  beyond.Report(problems);
   if (r <= grid.rows()) {  // stopped at its count: numbered rows after it are never read
     PassedRows rest(grid);
     for (int row = r + 1; row <= grid.rows(); ++row) rest.Passed(row, CellNumber(grid, row, 1));
@@ -178,11 +180,33 @@ void ChannelRowScan(const SheetGrid& grid, ScanLimit limit, int count, Problems&
   }
 }
 
-void ReportRowBeyondTable(const SheetGrid& grid, int row, int index, std::size_t entries, Problems& problems) {
-  problems.Report(grid.At(row, 1),
-                  "row for number " + std::to_string(index + 1) + " lies beyond the table (" +
-                      std::to_string(entries) + " entries); nothing stored",
+void RowsBeyondTable::Add(int row, int index) {
+  if (first_row_ == 0) {
+    first_row_ = row;
+    first_index_ = index;
+  }
+  last_row_ = row;
+  last_index_ = index;
+}
+
+void RowsBeyondTable::Report(Problems& problems) {
+  if (first_row_ == 0) return;
+  const bool one = first_row_ == last_row_;
+  const std::string entries = std::to_string(entries_) + (entries_ == 1 ? " entry" : " entries");
+  const std::string cause = why_.empty() ? "the table holds " + entries : why_ + ", so the table holds " + entries;
+  const std::string rows =
+      one ? "row " + std::to_string(SheetRow(grid_, first_row_)) + " (numbered " + std::to_string(first_index_ + 1) + ") lies"
+          : "rows " + std::to_string(SheetRow(grid_, first_row_)) + " to " + std::to_string(SheetRow(grid_, last_row_)) +
+                " (numbered " + std::to_string(first_index_ + 1) + " to " + std::to_string(last_index_ + 1) + ") lie";
+  problems.Report(grid_.Span(first_row_, 1, last_row_, 1),
+                  cause + ": " + rows + " beyond it, and nothing of " + (one ? "it" : "them") + " is stored",
                   ErrorCode::kSubscriptOutOfRange);
+  first_row_ = 0;
+}
+
+std::string CountCause(std::string_view count_key, int count) {
+  if (count_key.empty()) return {};
+  return "\"" + std::string(count_key) + "\" on the System sheet is " + std::to_string(count);
 }
 
 namespace {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <initializer_list>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -38,9 +39,26 @@ enum class ScanLimit {
 void ChannelRowScan(const SheetGrid& grid, ScanLimit limit, int count, Problems& problems,
                     const std::function<void(int index, int row)>& take, std::string_view count_key = {});
 
-// Reports that the row which qualified as record `index` found no place in a
-// table of `entries` entries, so nothing of it is stored.
-void ReportRowBeyondTable(const SheetGrid& grid, int row, int index, std::size_t entries, Problems& problems);
+// Rows that qualified as records past the end of a table of `entries`
+// entries: nothing of them is stored. Reported once, as one range, with the
+// cause first: `why` (`"Outputs" on the System sheet is 0`), or the table's
+// fixed size.
+class RowsBeyondTable {
+ public:
+  RowsBeyondTable(const SheetGrid& grid, std::size_t entries, std::string why = {})
+      : grid_(grid), entries_(entries), why_(std::move(why)) {}
+  void Add(int row, int index);
+  void Report(Problems& problems);
+
+ private:
+  const SheetGrid& grid_;
+  std::size_t entries_;
+  std::string why_;
+  int first_row_ = 0, last_row_ = 0, first_index_ = 0, last_index_ = 0;
+};
+
+// `"Inputs" on the System sheet is 63`, for a table counted by `count_key`.
+std::string CountCause(std::string_view count_key, int count);
 
 // How a sheet's keywords map to its fields, for noticing columns that
 // overwrite one another. By default each keyword fills a field of its own.

@@ -54,11 +54,13 @@ TEST(ChannelRowScanTest, CountLimitsStopOrIgnore) {
   EXPECT_EQ(Scan(grid, ScanLimit::kStopAfterCount, 2, problems).size(), 3u);
   EXPECT_EQ(Scan(grid, ScanLimit::kNoCount, 1, problems).size(), 4u);
   EXPECT_TRUE(problems.empty());
-  // Ignoring past the count reports each row that found no place.
+  // Ignoring past the count reports the rows that found no place, as one
+  // range, the cause first.
   EXPECT_EQ(Scan(grid, ScanLimit::kIgnorePastCount, 1, problems), (P{{0, 2}, {1, 3}}));
-  ASSERT_EQ(problems.size(), 2u);
-  EXPECT_EQ(problems.list()[0].ToString(), "S!A4: row for number 3 lies beyond the table (2 entries); nothing stored");
-  EXPECT_EQ(problems.list()[1].place(), "S!A5");
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems.list()[0].ToString(),
+            "S!A4:A5: the table holds 2 entries: rows 4 to 5 (numbered 3 to 4) lie beyond it, and nothing of them is "
+            "stored");
 }
 
 // The unreadable first cell must not let the row through as the next channel.

@@ -8,6 +8,7 @@
 #include "app/core/variables.h"
 #include "base/problems.h"
 #include "console/console_sheets.h"
+#include "demo/demo_model.h"
 #include "tests/grid_maker.h"
 #include "xpoints/crosspoints.h"
 
@@ -67,8 +68,18 @@ TEST(MessagesTest, EachReaderNamesTheRecordAndWhatIsWritten) {
   ReadConsoleModuleSheet(MakeGrid("Console #1", {{"Desk", testing::kEmpty, 1, 1}, {"Type", testing::kEmpty,
                                                   testing::kEmpty, "Input"}, {1, "Src Sel", testing::kEmpty, "12 x"}}),
                          1, false, vars->consoles, p);
-  EXPECT_EQ(Said(p).second, "'Console #1'!D3: \"12 x\" has text after its number: it reads as 12; targetIndex of "
-                            "assignment 1 of module 1 is written as 11");
+  EXPECT_EQ(Said(p).second, "'Console #1'!D3: \"12 x\" under module 1 has text after its number: it reads as 12; "
+                            "targetIndex of assignment 1 of module 1 is written as 11");
+
+  // The demo run's rows are named by their labels, the module by its number.
+  p.Clear();
+  ReadDemoConsoleSheet(MakeGrid("Console #1", {{"Desk", testing::kEmpty, 2, 1, 2},
+                                               {"Type", testing::kEmpty, testing::kEmpty, "Input", "Input"},
+                                               {"Device ID:", testing::kEmpty, testing::kEmpty, 101, 102},
+                                               {"MFD Ch Mode", testing::kEmpty, testing::kEmpty, "Show", 7}}),
+                       1, vars->consoles, p);
+  EXPECT_EQ(Said(p).second, "'Console #1'!D4: \"Show\" in the row \"MFD Ch Mode\" under module 1 is not a number: it "
+                            "reads as 0; templateId of module 1 is written as 0");
 }
 
 }  // namespace
