@@ -1,5 +1,8 @@
 #include "base/problems.h"
 
+#include <algorithm>
+
+
 #include <cctype>
 #include <set>
 #include <utility>
@@ -23,6 +26,23 @@ const char* ErrorDescription(ErrorCode code) {
     case ErrorCode::kDatabase: return "Database error";
   }
   return "Unknown error";
+}
+
+const char* TagOf(ErrorCode code) {
+  switch (code) {
+    case ErrorCode::kOverflow: return "value-too-large";
+    case ErrorCode::kSubscriptOutOfRange: return "out-of-range";
+    case ErrorCode::kTypeMismatch: return "error-value";
+    case ErrorCode::kFileNotFound: return "file-not-found";
+    case ErrorCode::kFileAlreadyOpen: return "file-in-use";
+    case ErrorCode::kDiskFull: return "disk-full";
+    case ErrorCode::kPermissionDenied: return "permission-denied";
+    case ErrorCode::kPathFileAccess: return "file-access";
+    case ErrorCode::kInvalidFormat: return "invalid-format";
+    case ErrorCode::kApplicationDefined: return "failed";
+    case ErrorCode::kDatabase: return "database";
+  }
+  return "failed";
 }
 
 Where Where::Sheet(std::string sheet, std::string cells) {
@@ -67,7 +87,7 @@ std::string Problem::ToString() const {
 
 void Problems::Append(const Problems& later) {
   for (const Problem& p : later.list_) Report(p);
-  for (const Notice& n : later.notices_) Note(n.where, n.message);
+  for (const Notice& n : later.notices_) CarryOver(n, later.UnlistedAt(n));
 }
 
 void Problems::AppendNewPlaces(const Problems& later) {
@@ -78,14 +98,15 @@ void Problems::AppendNewPlaces(const Problems& later) {
     if (known.count(p.place()) == 0) Report(p);
   }
   for (const Notice& n : later.notices_) {
-    if (known.count(n.place()) == 0) Note(n.where, n.message);
+    if (known.count(n.place()) == 0) CarryOver(n, later.UnlistedAt(n));
   }
 }
 
-void Problems::Report(Where where, std::string message, ErrorCode code) {
+void Problems::Report(Where where, std::string message, ErrorCode code, std::string tag) {
   error_text_ = ": Error #  " + std::to_string(static_cast<int>(code)) + " - " +
                 ErrorDescription(code);
-  list_.push_back(Problem{std::move(where), std::move(message), code});
+  if (tag.empty()) tag = TagOf(code);
+  list_.push_back(Problem{std::move(where), std::move(message), code, std::move(tag)});
   last_ = EntryRef{false, list_.size() - 1};
 }
 
@@ -97,27 +118,57 @@ void Problems::Amend(EntryRef entry, std::string_view part, std::string_view rep
   if (at != std::string::npos) message.replace(at, part.size(), replacement);
 }
 
-void Problems::Note(Where where, std::string message) {
-  const std::string group = !where.sheet.empty() ? "sheet " + where.sheet : "table " + where.table + where.other;
-  NoticeCount& seen = notices_per_place_[group];
-  ++seen.count;
-  if (seen.count > kNoticesPerPlace) {
-    Where whole = where;
-    whole.cells.clear();
-    whole.key.clear();
-    const std::string more = std::to_string(seen.count - kNoticesPerPlace);
-    std::string text = more + " more " + (seen.count - kNoticesPerPlace == 1 ? "notice" : "notices") + " here, not listed";
-    if (seen.summary == 0) {
-      seen.summary = notices_.size() + 1;
-      notices_.push_back(Notice{std::move(whole), std::move(text), ErrorCode::kApplicationDefined});
-    } else {
-      notices_[seen.summary - 1].message = std::move(text);
-    }
-    last_.reset();
+void Problems::Note(Where where, std::string message, std::string tag) {
+  NoticeCount& seen = notices_per_place_[GroupOf(where)];
+  if (++seen.count > kNoticesPerPlace) {
+    CountUnlisted(std::move(where), seen);
     return;
   }
-  notices_.push_back(Notice{std::move(where), std::move(message), ErrorCode::kApplicationDefined});
+  notices_.push_back(Notice{std::move(where), std::move(message), ErrorCode::kApplicationDefined, std::move(tag)});
   last_ = EntryRef{true, notices_.size() - 1};
+}
+
+std::string Problems::GroupOf(const Where& where) {
+  return !where.sheet.empty() ? "sheet " + where.sheet : "table " + where.table + where.other;
+}
+
+// The notice that counts the unlisted ones of a place, made or brought up to date.
+void Problems::CountUnlisted(Where where, NoticeCount& seen) {
+  where.cells.clear();
+  where.key.clear();
+  const std::size_t more = seen.count - kNoticesPerPlace;
+  std::string text = std::to_string(more) + " more " + (more == 1 ? "notice" : "notices") + " here, not listed";
+  if (seen.summary == 0) {
+    seen.summary = notices_.size() + 1;
+    notices_.push_back(Notice{std::move(where), std::move(text), ErrorCode::kApplicationDefined, kUnlistedTag});
+  } else {
+    notices_[seen.summary - 1].message = std::move(text);
+  }
+  last_.reset();
+}
+
+void Problems::CarryOver(const Notice& n, std::size_t unlisted) {
+  if (n.tag != kUnlistedTag) {
+    Note(n.where, n.message, n.tag);
+    return;
+  }
+  NoticeCount& seen = notices_per_place_[GroupOf(n.where)];
+  seen.count = std::max(seen.count, kNoticesPerPlace) + unlisted;
+  CountUnlisted(n.where, seen);
+}
+
+std::size_t Problems::UnlistedAt(const Notice& n) const {
+  if (n.tag != kUnlistedTag) return 0;
+  const auto it = notices_per_place_.find(GroupOf(n.where));
+  return it == notices_per_place_.end() || it->second.count < kNoticesPerPlace ? 0 : it->second.count - kNoticesPerPlace;
+}
+
+std::vector<std::pair<std::string, std::size_t>> Problems::Unlisted() const {
+  std::vector<std::pair<std::string, std::size_t>> unlisted;
+  for (const auto& [group, seen] : notices_per_place_) {
+    if (seen.summary != 0) unlisted.emplace_back(notices_[seen.summary - 1].place(), seen.count - kNoticesPerPlace);
+  }
+  return unlisted;
 }
 
 void Problems::Clear() {

@@ -32,6 +32,8 @@ enum class ErrorCode : int {
 
 // The words ErrorText shows for an error number ("Overflow", ...).
 const char* ErrorDescription(ErrorCode code);
+// The tag of a problem that has none of its own: "value-too-large", "database", ...
+const char* TagOf(ErrorCode code);
 
 // Where a report points: cells of a worksheet, a record of a database table,
 // or anything else by name (a file, a step). Built from a plain string, it is
@@ -60,6 +62,9 @@ struct Problem {
   Where where;
   std::string message;  // plain words: what failed and what reaches the outputs
   ErrorCode code = ErrorCode::kApplicationDefined;
+  // The stable, machine-readable kind a report names it by ("sheet-missing",
+  // "number-doubt"); listed in docs/report.md.
+  std::string tag;
 
   std::string place() const { return where.ToString(); }  // may be empty
 
@@ -80,10 +85,18 @@ class Problems {
   // stays readable (and a hostile one stays small).
   static constexpr std::size_t kNoticesPerPlace = 100;
 
-  void Report(Where where, std::string message, ErrorCode code = ErrorCode::kApplicationDefined);
+  // Without a tag a problem is tagged by its error number (TagOf).
+  void Report(Where where, std::string message, ErrorCode code = ErrorCode::kApplicationDefined,
+              std::string tag = {});
   // Records a problem made beforehand (a file judged before it is saved).
-  void Report(const Problem& problem) { Report(problem.where, problem.message, problem.code); }
-  void Note(Where where, std::string message);
+  void Report(const Problem& problem) { Report(problem.where, problem.message, problem.code, problem.tag); }
+  void Note(Where where, std::string message, std::string tag = "notice");
+
+  // The tag of the notice that counts those past kNoticesPerPlace.
+  static constexpr const char* kUnlistedTag = "notices-unlisted";
+  // How many notices of each place went unlisted: the place as the counting
+  // notice names it, and the count.
+  std::vector<std::pair<std::string, std::size_t>> Unlisted() const;
 
   const std::vector<Problem>& list() const { return list_; }
   bool empty() const { return list_.empty(); }
@@ -120,6 +133,11 @@ class Problems {
     std::size_t summary = 0;  // index of the notice that counts those past the limit
   };
   std::map<std::string, NoticeCount> notices_per_place_;  // by sheet or table
+  static std::string GroupOf(const Where& where);
+  void CountUnlisted(Where where, NoticeCount& seen);
+  // Notes `n` of another list here; a counting notice adds `unlisted` to this place's count.
+  void CarryOver(const Notice& n, std::size_t unlisted);
+  std::size_t UnlistedAt(const Notice& n) const;
   std::string error_text_;
   std::optional<EntryRef> last_;
 };

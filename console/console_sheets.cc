@@ -209,7 +209,7 @@ class ModuleSheetReader {
       else if (mark && (Folded(*mark) == "show" || Folded(*mark) == "yes")) {
         problems_.Note(grid_.At(r, c), "the mark \"" + *mark + "\" is not \"Show\" or \"Yes\" (only case or blanks "
                                            "differ), so \"" + std::string(TrimBlanks(CellText(grid_, r, 1).value_or(""))) +
-                                           "\" is not marked for module " + std::to_string(m));
+                                           "\" is not marked for module " + std::to_string(m), "mfd-mark-case");
       }
       module.mfdMask = mfd_bits_[m];
     });
@@ -225,7 +225,7 @@ class ModuleSheetReader {
       if (Folded(typed) != Folded(keyword)) continue;
       problems_.Note(grid_.At(2, c), "the module type \"" + typed + "\" is not \"" + keyword +
                                          "\" (only case or blanks differ), so module " + std::to_string(m) +
-                                         " is read as a blank module (3999) with no assignments");
+                                         " is read as a blank module (3999) with no assignments", "module-type-case");
       return;
     }
   }
@@ -240,7 +240,7 @@ class ModuleSheetReader {
                                 "Mix Minus Off"}) {
       if (folded.rfind(Folded(keyword), 0) != 0) continue;
       problems_.Note(grid_.At(r, 1), "the row label \"" + std::string(label) + "\" is not \"" + keyword +
-                                         "\" (only case or blanks differ), so the row is not read");
+                                         "\" (only case or blanks differ), so the row is not read", "row-label-case");
       return;
     }
   }

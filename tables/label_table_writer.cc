@@ -162,7 +162,7 @@ void LabelTableWriter(SwitcherDatabase& database, const LabelTableTarget& target
     problems.Note(Where::Record(std::string(target.table), cuts.key),
                   std::to_string(cuts.count) + (cuts.count == 1 ? " text was" : " texts were") +
                       " cut to the characters their field takes; the first, \"" + cuts.field + "\" of " + cuts.key +
-                      ": \"" + cuts.whole + "\" is written as \"" + cuts.written + "\"");
+                      ": \"" + cuts.whole + "\" is written as \"" + cuts.written + "\"", "text-cut");
   }
   if (after) {
     after(*records);

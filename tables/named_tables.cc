@@ -103,7 +103,7 @@ void ReadRemoteControlSheet(const SheetGrid& grid, RcSetTable& table, Problems& 
       std::string message = "the heading \"" + header + "\" names no " + Lower(kind) + " slot (the slot is the " +
                             "character after \"" + kind + "\" and one separator, 1 to 5), so its column is not read";
       if (digit != std::string::npos) message += std::string("; \"") + kind + " " + rest[digit] + "\" is probably meant";
-      problems.Note(grid.At(1, c), std::move(message));
+      problems.Note(grid.At(1, c), std::move(message), "rc-heading-no-slot");
       continue;
     }
     int& before_column = filled_by[keyword == kOpto ? 0 : 1][s];
@@ -111,7 +111,7 @@ void ReadRemoteControlSheet(const SheetGrid& grid, RcSetTable& table, Problems& 
       problems.Note(grid.At(1, c), "the heading \"" + header + "\" fills " + Lower(kind) + " slot " +
                                        std::to_string(s + 1) + " as \"" + CellText(grid, 1, before_column).value_or("") +
                                        "\" in " + grid.CellName(1, before_column) +
-                                       " does; this later column's values are the ones stored");
+                                       " does; this later column's values are the ones stored", "rc-slot-repeated");
     }
     before_column = c;
   }

@@ -163,7 +163,7 @@ OutSheet SheetOf(const SheetSpec& spec, const TableRows& rows, std::size_t row_c
         problems.Note(Where::Sheet(sheet.name(), ColumnLetters(column) + std::to_string(r)),
                       "the label " + FieldValueText(*ValueOf(rows, k, "Label")) + " of " + rows.table + ", Chan Num " +
                           std::to_string(k + 1) + " begins with \"{\" but the channel is not hidden, which no "
-                          "conversion writes; the cell is left empty, so a conversion keeps the database's label");
+                          "conversion writes; the cell is left empty, so a conversion keeps the database's label", "export-label-left-out");
         continue;
       }
       SetValue(sheet, r, column, *ValueOf(rows, k, spec_column->field), spec_column->as);

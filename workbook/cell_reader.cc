@@ -101,7 +101,7 @@ void CellReader::Report(int row, int column, const std::string& value, const std
 }
 
 void CellReader::NoteDoubtAs(int row, int column, const NumberDoubt& doubt, const std::string& outcome) {
-  problems_.Note(grid_.At(row, column), Described(row, column, doubt.value, doubt.what) + ": " + outcome);
+  problems_.Note(grid_.At(row, column), Described(row, column, doubt.value, doubt.what) + ": " + outcome, "number-doubt");
   KeepClaim(row, column);
 }
 

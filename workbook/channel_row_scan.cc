@@ -49,7 +49,7 @@ class PassedRows {
         message += ", which never came: nothing of them was read, and no record from number " +
                    std::to_string(awaited) + " on is written";
       }
-      problems.Note(grid_.Span(first_, 1, last_, 1), std::move(message));
+      problems.Note(grid_.Span(first_, 1, last_, 1), std::move(message), "rows-passed-over");
     }
     first_ = last_ = first_number_ = last_number_ = 0;
   }
@@ -62,7 +62,7 @@ class PassedRows {
     problems.Note(grid_.Span(first_, 1, last_, 1),
                   Rows() + " never read: " + key + " on the System sheet is " + std::to_string(last - 1) +
                       ", so the scan stopped after number " + std::to_string(last) + " in row " +
-                      std::to_string(Row(stop_row)));
+                      std::to_string(Row(stop_row)), "rows-past-count");
   }
 
   static std::string Range(int a, int b) { return a == b ? std::to_string(a) : std::to_string(a) + " to " + std::to_string(b); }
@@ -113,7 +113,7 @@ class UnnumberedRows {
                                std::to_string(SheetRow(grid_, last)) + " hold") +
                         " values but no number in column " + ColumnLetters(grid_.first_column()) +
                         ", so " + (one ? "it is" : "they are") + " passed over and nothing of " +
-                        (one ? "it" : "them") + " is read");
+                        (one ? "it" : "them") + " is read", "row-without-number");
     }
     rows_.clear();
   }
@@ -161,7 +161,7 @@ void ChannelRowScan(const SheetGrid& grid, ScanLimit limit, int count, Problems&
                     "row " + std::to_string(SheetRow(grid, zero_row)) + " is numbered 0, but numbers count from 1, "
                     "so it is passed over and nothing of it is read; if the sheet counts from 0, every later row "
                     "reaches the record one below the one meant (row " + std::to_string(SheetRow(grid, r)) +
-                    ", numbered 1, is the first record)");
+                    ", numbered 1, is the first record)", "numbered-from-zero");
     }
     unnumbered.Taken(problems);
     passed.End(counter + 1, r, problems);
@@ -200,7 +200,7 @@ void RowsBeyondTable::Report(Problems& problems) {
                 " (numbered " + std::to_string(first_index_ + 1) + " to " + std::to_string(last_index_ + 1) + ") lie";
   problems.Report(grid_.Span(first_row_, 1, last_row_, 1),
                   cause + ": " + rows + " beyond it, and nothing of " + (one ? "it" : "them") + " is stored",
-                  ErrorCode::kSubscriptOutOfRange);
+                  ErrorCode::kSubscriptOutOfRange, "rows-beyond-table");
   first_row_ = 0;
 }
 
@@ -294,7 +294,7 @@ std::vector<int> MatchHeaderColumns(const SheetGrid& grid, const std::vector<std
                   "the headings stand in row " + std::to_string(grid.first_row() + below - 1) +
                       ", but they are read from the first row, row " + std::to_string(grid.first_row()) +
                       (title.empty() ? std::string() : " (\"" + title + "\")") +
-                      ", which names no column: no column of this sheet is read");
+                      ", which names no column: no column of this sheet is read", "headings-below-title");
     return match;
   }
   // The field each keyword fills, named by its first keyword; the column that filled it last.
@@ -334,7 +334,7 @@ std::vector<int> MatchHeaderColumns(const SheetGrid& grid, const std::vector<std
       if (const auto meant = KeywordMeant(*header, free_keywords)) {
         message += "; \"" + std::string(*meant) + "\" is probably meant";
       }
-      problems.Note(grid.At(1, c), std::move(message));
+      problems.Note(grid.At(1, c), std::move(message), "heading-unknown");
       continue;
     }
     if (std::find(fields.repeatable.begin(), fields.repeatable.end(), k) != fields.repeatable.end()) continue;
@@ -347,7 +347,7 @@ std::vector<int> MatchHeaderColumns(const SheetGrid& grid, const std::vector<std
                         (k_before == k ? "is read as \"" + std::string(keywords[static_cast<std::size_t>(k)]) + "\", as " +
                                              earlier + " is"
                                        : "fills the same field as " + earlier) +
-                        "; this later column's values are the ones stored");
+                        "; this later column's values are the ones stored", "heading-repeats-field");
     }
     before = c;
   }

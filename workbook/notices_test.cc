@@ -72,6 +72,13 @@ TEST(NoticesTest, ManyOnOneSheetAreCounted) {
   ASSERT_EQ(problems.notices().size(), Problems::kNoticesPerPlace + 2);
   EXPECT_EQ(problems.notices()[100].ToString(), "Sources: 50 more notices here, not listed");
   EXPECT_EQ(problems.notices()[101].ToString(), "Destinations!B1: another sheet");
+  EXPECT_EQ(problems.Unlisted(), (std::vector<std::pair<std::string, std::size_t>>{{"Sources", 50}}));
+  // Carried into another list, the count stays a count, and adds up.
+  Problems all;
+  all.Append(problems);
+  all.Append(problems);
+  EXPECT_EQ(all.Unlisted(), (std::vector<std::pair<std::string, std::size_t>>{{"Sources", 200}}));
+  EXPECT_EQ(all.notices()[100].tag, Problems::kUnlistedTag);
 }
 
 TEST(NoticesTest, RowsTheScanPassesOver) {

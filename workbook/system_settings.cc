@@ -18,7 +18,7 @@ void NoteKeyMeant(const SheetGrid& grid, int row, const std::string& key, Proble
   if (!meant) return;
   problems.Note(grid.At(row, 1), "the key \"" + key + "\" is not \"" + std::string(*meant) +
                                      "\" (keys are read exactly, \"Name:\" whole and the others as the start of the "
-                                     "key), so this row is ignored");
+                                     "key), so this row is ignored", "system-key-near");
 }
 
 }  // namespace

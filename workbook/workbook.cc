@@ -94,10 +94,10 @@ SheetGrid MissingSheet(const Workbook& workbook, std::string_view name, Problems
   const std::string wanted(name);
   // No place: the sheet it would name does not exist.
   problems.Report(Where(), "the workbook has no sheet \"" + wanted + "\"; nothing read from it",
-                  ErrorCode::kSubscriptOutOfRange);
+                  ErrorCode::kSubscriptOutOfRange, "sheet-missing");
   if (const auto meant = SheetMeant(name, workbook.SheetNames())) {
     problems.Note(Where::Sheet(*meant), "this sheet is probably the \"" + wanted + "\" the run looked for, but "
-                                        "sheets are found by their exact name (only case aside), so it was not read");
+                                        "sheets are found by their exact name (only case aside), so it was not read", "sheet-name-near");
   }
   return {};
 }

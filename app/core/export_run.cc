@@ -103,7 +103,7 @@ std::vector<ModuleSource> FindModuleFiles(const fs::path& con, const std::string
     for (std::size_t i = 1; i < candidates.size(); ++i) {
       problems.Note(Utf8Path(candidates[i].path),
                     "also a module file of console " + std::to_string(n) + "; " +
-                        Utf8Path(candidates.front().path.filename()) + " is taken instead");
+                        Utf8Path(candidates.front().path.filename()) + " is taken instead", "export-module-file-passed-over");
     }
     chosen.push_back(std::move(candidates.front()));
   }
@@ -168,13 +168,13 @@ Plant ReadSources(const ExportRequest& request, Problems& problems, int& unreada
       if (!named) {
         problems.Note(Utf8Path(request.crosspoints),
                       "is not named \"<system> Crosspoints.xpt\", so it tells no system name; the crosspoint run "
-                      "of the workbook writes \"" + plant.system_name.value_or("") + " Crosspoints.xpt\"");
+                      "of the workbook writes \"" + plant.system_name.value_or("") + " Crosspoints.xpt\"", "export-crosspoint-file-name");
       } else if (!plant.system_name) {
         plant.system_name = name;
       } else if (*plant.system_name != name) {
         problems.Note(Utf8Path(request.crosspoints),
                       "is named for the system \"" + name + "\", the console configuration file for \"" +
-                          *plant.system_name + "\"; the workbook names the system \"" + *plant.system_name + "\"");
+                          *plant.system_name + "\"; the workbook names the system \"" + *plant.system_name + "\"", "export-crosspoint-file-name");
       }
     }
   }
@@ -291,7 +291,7 @@ PlantRows TrimmedRows(const PlantTables& tables, const PlantRows& full, const st
       problems.Note(Where::Record(rows.table, ""),
                     "records " + std::to_string(last + 1) + " to " + std::to_string(given) +
                         " are not as a conversion writes them (never converted, it seems), so the sheet stops "
-                        "before them and a conversion of the workbook leaves them as they are");
+                        "before them and a conversion of the workbook leaves them as they are", "export-records-unconverted");
     }
     return last;
   };
@@ -315,7 +315,7 @@ void ReportChanges(const std::vector<FieldChange>& changes, Problems& problems) 
     problems.Report(Where::Record(c.table, c.key),
                     "\"" + c.field + "\" holds " + FieldValueText(c.before) +
                         ", which no cell of the workbook gives: a conversion of it writes " + FieldValueText(c.after),
-                    ErrorCode::kDatabase);
+                    ErrorCode::kDatabase, "export-value-not-given-back");
   }
   for (const auto& [table, n] : per_table) {
     if (n > kListed) {
@@ -336,7 +336,8 @@ void ReportChanges(const std::vector<FieldChange>& changes, Problems& problems) 
 
 void ReportFileDifferences(const fs::path& path, const std::vector<std::string>& differences, Problems& problems) {
   for (const std::string& d : differences) {
-    problems.Report(Utf8Path(path), d + ": no sheet cell gives the file's value", ErrorCode::kInvalidFormat);
+    problems.Report(Utf8Path(path), d + ": no sheet cell gives the file's value", ErrorCode::kInvalidFormat,
+                    "export-value-not-given-back");
   }
 }
 
@@ -364,7 +365,7 @@ void CheckFiles(const Plant& plant, const Replay& replay, const std::vector<OutS
       if (const int other = CodesOfOtherBigSwitch(m.console, request.big_switch); other > 0) {
         problems.Note(Utf8Path(m.path), std::to_string(other) + " function codes are those of a conversion " +
                                             (request.big_switch ? "without" : "with") + " --big-switch; export " +
-                                            (request.big_switch ? "without it" : "with it") + " to give them back");
+                                            (request.big_switch ? "without it" : "with it") + " to give them back", "export-big-switch");
       }
     }
     for (int n = 1, i = 0; n <= ConsoleCountOf(plant); ++n) {

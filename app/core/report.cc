@@ -30,6 +30,7 @@ Json EntryJson(const Problem& p, const char* kind) {
   if (!w.table.empty()) e["table"] = w.table;
   if (!w.key.empty()) e["key"] = w.key;
   e["message"] = p.message;
+  e["code"] = p.tag;
   if (std::string_view(kind) == "problem") e["error"] = static_cast<int>(p.code);
   return e;
 }
@@ -92,9 +93,14 @@ std::string ReportJson(const RunInputs& inputs, const RunResult& result, int exi
   doc["exit_status"] = exit_status;
   Json problems = Json::array(), notices = Json::array();
   for (const auto& p : result.problems.list()) problems.push_back(EntryJson(p, "problem"));
-  for (const auto& n : result.problems.notices()) notices.push_back(EntryJson(n, "notice"));
+  for (const auto& n : result.problems.notices()) {
+    if (n.tag != Problems::kUnlistedTag) notices.push_back(EntryJson(n, "notice"));  // counted below instead
+  }
   doc["problems"] = std::move(problems);
   doc["notices"] = std::move(notices);
+  Json unlisted = Json::array();
+  for (const auto& [place, count] : result.problems.Unlisted()) unlisted.push_back(Json{{"place", place}, {"count", count}});
+  doc["notices_unlisted"] = std::move(unlisted);
   Json tables = Json::array();
   for (const auto& [table, count] : TablesOf(inputs, result)) {
     tables.push_back(Json{{"table", table}, {"records_changed", count.records}, {"fields_changed", count.fields}});

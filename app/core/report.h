@@ -16,7 +16,7 @@
 
 namespace kvr {
 
-inline constexpr int kReportSchema = 1;
+inline constexpr int kReportSchema = 2;
 
 // Exit statuses.
 inline constexpr int kExitOk = 0;        // completed with no problem (and, when strict, no notice)

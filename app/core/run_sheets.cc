@@ -17,7 +17,7 @@ void NoteSystemOutcome(const SystemSettings& system, const Workbook& workbook, P
     problems.Note(Where::Sheet("System"),
                   "the system name is empty (no \"Name:\" row, or nothing beside it), so the console configuration "
                   "file is named \".con\" (hidden on many systems) and a console without a name gets the module "
-                  "file \" Console N.cns\"");
+                  "file \" Console N.cns\"", "system-name-empty");
   }
   std::vector<int> unread;
   for (int n = std::max<int>(system.ConsoleCount, 0) + 1; n < static_cast<int>(kConsoles); ++n) {
@@ -29,7 +29,7 @@ void NoteSystemOutcome(const SystemSettings& system, const Workbook& workbook, P
                       (unread.size() == 1 ? " \"Console #" + std::to_string(unread.front()) + "\" is"
                                           : "s \"Console #" + std::to_string(unread.front()) + "\" to \"Console #" +
                                                 std::to_string(unread.back()) + "\" are") +
-                      " not read and no module file is written for " + (unread.size() == 1 ? "it" : "them"));
+                      " not read and no module file is written for " + (unread.size() == 1 ? "it" : "them"), "console-sheets-unread");
   }
 }
 
@@ -100,7 +100,7 @@ void ReadDemoSheets(Workbook& workbook, DemoSystem& demo, Variables& vars, Probl
     if (!FindSheet(workbook, "32QX")) {
       if (!frames_required) return;
       problems.Report(Where(), "the workbook has no sheet \"32QX\"; no frames or slots written",
-                      ErrorCode::kSubscriptOutOfRange);
+                      ErrorCode::kSubscriptOutOfRange, "sheet-missing");
       return;
     }
     demo.FrameCount = ReadFrameSheet(OpenSheetGrid(workbook, "32QX", problems), vars.frames, vars.consoles, problems);
@@ -112,7 +112,7 @@ void ReadDemoSheets(Workbook& workbook, DemoSystem& demo, Variables& vars, Probl
       problems.Report(Where(),
                       "the workbook has no sheet for console " + std::to_string(i + 1) +
                           " (\"Console #" + std::to_string(i + 1) + "\" or a lettered one); it and later consoles not read",
-                      ErrorCode::kSubscriptOutOfRange);
+                      ErrorCode::kSubscriptOutOfRange, "sheet-missing");
       break;
     }
     StopIfInterrupted();
@@ -130,7 +130,7 @@ DemoSystem DemoSystemFrom(const SystemSettings& s) {
 void NoteCrosspointFileName(const std::string& system_name, Problems& problems) {
   if (!system_name.empty()) return;
   problems.Note(Where::Sheet("System"), "the system name is empty (no \"Name:\" row, or nothing beside it), so "
-                                        "the crosspoint file is named \" Crosspoints.xpt\"");
+                                        "the crosspoint file is named \" Crosspoints.xpt\"", "system-name-empty");
 }
 
 }  // namespace kvr

@@ -293,7 +293,7 @@ void CrosspointExportRunBody(RunContext& ctx, std::unique_ptr<Workbook>& workboo
 
 void NoteOptionalSheet(const std::string& sheet, const std::string& run, Problems& problems) {
   problems.Note(Where(), "the workbook has no sheet \"" + sheet + "\", which only " + run +
-                                       " reads; convert needs none of it");
+                                       " reads; convert needs none of it", "sheet-missing-optional");
 }
 
 // The sheet phases of all three runs, with nothing written: "System" once,

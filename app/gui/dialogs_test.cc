@@ -120,7 +120,7 @@ class DialogsTest : public QObject {
     QVERIFY(text.find("database: " + File("details.db").toStdString()) != std::string::npos);
     QVERIFY(text.rfind("KVR Conversion ", 0) == 0);
     const auto json = QJsonDocument::fromJson(QByteArray::fromStdString(Bytes(dir_ / "report.json"))).object();
-    QCOMPARE(json["schema"].toInt(), 1);
+    QCOMPARE(json["schema"].toInt(), 2);
     QCOMPARE(json["command"].toString(), QString("convert"));
     std::filesystem::rename(out, dir_ / "details-moved");
     details->OpenFolder();
