@@ -13,7 +13,7 @@ namespace {
 PreparedFile Refused(std::filesystem::path path, Where where, std::string message, ErrorCode code) {
   PreparedFile f;
   f.path = std::move(path);
-  f.refused = Problem{std::move(where), std::move(message), code};
+  f.refused = Problem{std::move(where), std::move(message), code, TagOf(code)};
   return f;
 }
 

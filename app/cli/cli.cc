@@ -89,6 +89,18 @@ int Finish(const RunRecord& record, std::ostream& out, std::ostream& err) {
   return record.exit_status;
 }
 
+// Saves the JSON report when --report asked for one, with the exit status
+// the run ends with; one that cannot be written makes that at least 1.
+int WithReport(RunRecord& record, int exit_status, const std::string& report, std::ostream& err) {
+  if (report.empty()) return exit_status;
+  record.exit_status = exit_status;
+  if (const Status written = record.SaveJsonReport(PathFromUtf8(report)); !written.ok()) {
+    err << "kvrconversion: report " << report << " not written: " << written.why() << '\n';
+    return std::max(exit_status, kExitProblems);
+  }
+  return exit_status;
+}
+
 void PrintDryRun(const RunRecord& record, bool verbose, std::ostream& out) {
   const RunResult& result = record.result;
   out << "dry run: nothing was written\n";
@@ -198,15 +210,7 @@ int RunExport(CLI::App&, const Options& o, std::ostream& out, std::ostream& err)
                            : kExitProblems;
   // A workbook that could not be written at all is a run that came to nothing.
   if (record.result.outcome == RunResult::Outcome::kCompleted && !wrote && !kept) record.exit_status = kExitNotRun;
-  int exit_status = Finish(record, out, err);
-  if (record.result.outcome == RunResult::Outcome::kCompleted && !wrote && !kept) exit_status = kExitNotRun;
-  if (o.report.empty()) return exit_status;
-  record.exit_status = exit_status;
-  if (const Status written = record.SaveJsonReport(report); !written.ok()) {
-    err << "kvrconversion: report " << o.report << " not written: " << written.why() << '\n';
-    return std::max(exit_status, kExitProblems);
-  }
-  return exit_status;
+  return WithReport(record, Finish(record, out, err), o.report, err);
 }
 
 // One command: its name, what it does, examples, its options, and how it runs.
@@ -448,14 +452,7 @@ int RunConversionCommand(CLI::App& command, const Options& o, std::ostream& out,
 
   RunRecord record = RunInOutputFolder(run, ctx, question, progress, given, out, err);
   if (o.dry_run && record.result.outcome == RunResult::Outcome::kCompleted) PrintDryRun(record, o.verbose, out);
-  const int exit_status = Finish(record, out, err);
-  if (o.report.empty()) return exit_status;
-  record.exit_status = exit_status;
-  if (const Status written = record.SaveJsonReport(report); !written.ok()) {
-    err << "kvrconversion: report " << o.report << " not written: " << written.why() << '\n';
-    return std::max(exit_status, kExitProblems);
-  }
-  return exit_status;
+  return WithReport(record, Finish(record, out, err), o.report, err);
 }
 
 }  // namespace
