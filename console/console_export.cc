@@ -87,12 +87,13 @@ int AssignmentRows(const ConsoleRecord& console) {
   return rows;
 }
 
+// The field at `offset` of a module record, as the module sheet names it.
 std::string FieldOfModuleOffset(std::size_t offset) {
-  if (offset == 0) return "moduleTypeCode";
-  if (offset == 28) return "mixMinusOn";
-  if (offset == 30) return "mixMinusOff";
-  if (offset == 34 || offset == 36) return "mfdMask";
-  if (offset == 38) return "assignmentCount";
+  if (offset == 0) return "module type";
+  if (offset == 28) return "Mix Minus On";
+  if (offset == 30) return "Mix Minus Off";
+  if (offset == 34 || offset == 36) return "MFD functions";
+  if (offset == 38) return "assignment count";
   if (offset >= 40) {
     const std::size_t k = (offset - 40) / 4;
     return "assignment " + std::to_string(k + 1) + ((offset - 40) % 4 == 0 ? " function code" : " target");

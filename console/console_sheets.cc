@@ -83,6 +83,9 @@ std::int16_t FunctionCodeFor(std::int16_t module_type, std::string_view label, b
   }
 }
 
+// Each meter a field of its own in reports, named as its column is.
+constexpr const char* kMeterNames[] = {"Meter #1", "Meter #2", "Meter #3", "Meter #4", "Meter #5"};
+
 void ReadConsoleConfigSheet(const SheetGrid& grid, ConsoleConfigTable& table, Problems& problems) {
   enum Keyword { kLocation, kMic, kMonitor, kCueSpkr, kCueBus, kTalkback, kHpOutput, kHpBus, kDimValue,
                  kSourceSelect, kCancelCue, kCueType, kFader, kTimerStart, kTimerStop, kTimerHold, kTimerReset,
@@ -106,26 +109,26 @@ void ReadConsoleConfigSheet(const SheetGrid& grid, ConsoleConfigTable& table, Pr
     for (int c = 2; c <= grid.columns(); ++c) {
       const int keyword = columns[static_cast<std::size_t>(c)];
       switch (keyword) {
-        case kLocation: cells.IndexInto(r, c, rec.location, "location"); break;
-        case kMic: cells.IndexInto(r, c, rec.mic, "mic"); break;
-        case kMonitor: cells.IndexInto(r, c, rec.monitor, "monitor"); break;
-        case kCueSpkr: cells.IndexInto(r, c, rec.cueSpeaker, "cueSpeaker"); break;
-        case kCueBus: cells.IndexInto(r, c, rec.cueBus, "cueBus"); break;
-        case kTalkback: cells.IndexInto(r, c, rec.talkback, "talkback"); break;
-        case kHpOutput: cells.IndexInto(r, c, rec.hpOutput, "hpOutput"); break;
-        case kHpBus: cells.IndexInto(r, c, rec.hpBus, "hpBus"); break;
-        case kDimValue: cells.ByteInto(r, c, rec.dimValue, "dimValue"); break;
-        case kSourceSelect: cells.NumberInto(r, c, rec.sourceSelect, "sourceSelect"); break;
-        case kCancelCue: cells.NumberInto(r, c, rec.cancelCue, "cancelCue"); break;
-        case kCueType: cells.NumberInto(r, c, rec.cueType, "cueType"); break;
-        case kFader: cells.NumberInto(r, c, rec.fader, "fader"); break;
-        case kTimerStart: cells.IndexInto(r, c, rec.timerStart, "timerStart"); break;
-        case kTimerStop: cells.IndexInto(r, c, rec.timerStop, "timerStop"); break;
-        case kTimerHold: cells.IndexInto(r, c, rec.timerHold, "timerHold"); break;
-        case kTimerReset: cells.IndexInto(r, c, rec.timerReset, "timerReset"); break;
-        case kTimerExternal: cells.IndexInto(r, c, rec.timerExternal, "timerExternal"); break;
+        case kLocation: cells.IndexInto(r, c, rec.location, "Location #"); break;
+        case kMic: cells.IndexInto(r, c, rec.mic, "Mic"); break;
+        case kMonitor: cells.IndexInto(r, c, rec.monitor, "Monitor"); break;
+        case kCueSpkr: cells.IndexInto(r, c, rec.cueSpeaker, "Cue Spkr"); break;
+        case kCueBus: cells.IndexInto(r, c, rec.cueBus, "Cue Bus"); break;
+        case kTalkback: cells.IndexInto(r, c, rec.talkback, "Talkback"); break;
+        case kHpOutput: cells.IndexInto(r, c, rec.hpOutput, "HP Output"); break;
+        case kHpBus: cells.IndexInto(r, c, rec.hpBus, "HP Bus"); break;
+        case kDimValue: cells.ByteInto(r, c, rec.dimValue, "Dim Value"); break;
+        case kSourceSelect: cells.NumberInto(r, c, rec.sourceSelect, "Source Select"); break;
+        case kCancelCue: cells.NumberInto(r, c, rec.cancelCue, "Cancel Cue"); break;
+        case kCueType: cells.NumberInto(r, c, rec.cueType, "Cue Type"); break;
+        case kFader: cells.NumberInto(r, c, rec.fader, "Fader"); break;
+        case kTimerStart: cells.IndexInto(r, c, rec.timerStart, "Timer Start"); break;
+        case kTimerStop: cells.IndexInto(r, c, rec.timerStop, "Timer Stop"); break;
+        case kTimerHold: cells.IndexInto(r, c, rec.timerHold, "Timer Hold"); break;
+        case kTimerReset: cells.IndexInto(r, c, rec.timerReset, "Timer Reset"); break;
+        case kTimerExternal: cells.IndexInto(r, c, rec.timerExternal, "Timer External"); break;
         case kMeter1: case kMeter2: case kMeter3: case kMeter4: case kMeter5:
-          cells.IndexInto(r, c, rec.meters[static_cast<std::size_t>(keyword - kMeter1)], "meters");
+          cells.IndexInto(r, c, rec.meters[static_cast<std::size_t>(keyword - kMeter1)], kMeterNames[keyword - kMeter1]);
           break;
         default: break;
       }
@@ -145,7 +148,7 @@ class ModuleSheetReader {
       : grid_(grid), cells_(grid, problems, CellReader::Headings::kModules), console_(console), big_switch_(big_switch), problems_(problems) {}
 
   void Read() {
-    cells_.TextInto(1, 1, console_.consoleName, "consoleName");
+    cells_.TextInto(1, 1, console_.consoleName, "the console name");
     ReadModuleColumns();
     int k = 0;  // assignments read so far
     for (int r = 1; r <= grid_.rows(); ++r) {
@@ -172,7 +175,7 @@ class ModuleSheetReader {
   void ReadModuleColumns() {
     std::int16_t max_module = 1;
     for (int x = 3; x <= grid_.columns(); ++x) {
-      if (auto v = cells_.Number(1, x, "moduleCount")) max_module = std::max(max_module, *v);
+      if (auto v = cells_.Number(1, x, "the module count")) max_module = std::max(max_module, *v);
     }
     console_.moduleCount = max_module;
     mfd_bits_.assign(static_cast<std::size_t>(max_module) + 1, 0);
@@ -259,7 +262,7 @@ class ModuleSheetReader {
     ForModuleColumns([&](int c, ModuleRecord& module, std::size_t m) {
       cells_.SetSubject("assignment " + std::to_string(k + 1) + " of module " + std::to_string(m));
       if (k == 0) {
-        if (auto type = cells_.Text(2, c, "moduleTypeCode")) {
+        if (auto type = cells_.Text(2, c, "the module type")) {
           const ModuleType t = ModuleTypeFor(*type);
           module.moduleTypeCode = t.code;
           module.assignmentCount = t.assignments;
@@ -267,7 +270,7 @@ class ModuleSheetReader {
         }
       }
       FunctionAssignment& a = module.assignments[static_cast<std::size_t>(k)];
-      cells_.IndexInto(r, c, a.targetIndex, "targetIndex");
+      cells_.IndexInto(r, c, a.targetIndex, "the target");
       a.functionCode = FunctionCodeFor(module.moduleTypeCode, label, big_switch_);
     });
   }
@@ -278,7 +281,7 @@ class ModuleSheetReader {
     if (!on && !HeaderMatches(label, "Mix Minus Off")) return false;
     ForModuleColumns([&](int c, ModuleRecord& module, std::size_t m) {
       cells_.SetSubject("module " + std::to_string(m));
-      cells_.IndexInto(r, c, on ? module.mixMinusOn : module.mixMinusOff, on ? "mixMinusOn" : "mixMinusOff");
+      cells_.IndexInto(r, c, on ? module.mixMinusOn : module.mixMinusOff, on ? "Mix Minus On" : "Mix Minus Off");
     });
     return true;
   }

@@ -131,12 +131,12 @@ void ReadDemoConsoleSheet(const SheetGrid& grid, int n, ConsoleTable& consoles, 
   ConsoleRecord& console = consoles[static_cast<std::size_t>(n - 1)];
   CellReader cells(grid, problems, CellReader::Headings::kModules);
   console.consoleIndex = static_cast<std::int16_t>(n - 1);
-  cells.TextInto(1, 1, console.consoleName, "consoleName");
+  cells.TextInto(1, 1, console.consoleName, "the console name");
   // Column 1 of row 1 holds the console's name, so the module numbers are
   // taken from column 2 on.
   std::int16_t count = 1;
   for (int c = 2; c <= grid.columns(); ++c) {
-    if (auto v = cells.Number(1, c, "moduleCount")) count = std::max(count, *v);
+    if (auto v = cells.Number(1, c, "the module count")) count = std::max(count, *v);
   }
   console.moduleCount = count;
   int device_row = 0;
@@ -157,10 +157,10 @@ void ReadDemoConsoleSheet(const SheetGrid& grid, int n, ConsoleTable& consoles, 
     }
     ModuleRecord& module = console.modules[static_cast<std::size_t>(*m)];
     cells.SetSubject("module " + std::to_string(*m + 1));
-    cells.TextInto(2, c, module.moduleTypeText, "moduleTypeText");
+    cells.TextInto(2, c, module.moduleTypeText, "Type");
     if (device_row != 0) {
-      cells.NumberInto(device_row, c, module.deviceId, "deviceId");
-      cells.NumberInto(device_row + 1, c, module.templateId, "templateId");
+      cells.NumberInto(device_row, c, module.deviceId, "ID");
+      cells.NumberInto(device_row + 1, c, module.templateId, "Template");
     }
   }
 }

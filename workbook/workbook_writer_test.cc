@@ -169,7 +169,7 @@ TEST(ConsoleExportTest, DifferencesNameTheConsoleModuleAndField) {
   console.modules[2].mixMinusOff = 4;
   const auto found = ModuleFileDifferences(file, *EncodeModuleFile(console), 5);
   ASSERT_EQ(found.size(), 1u);
-  EXPECT_EQ(found[0], "module 2, mixMinusOff: 16383 in the file, 4 from the sheet");
+  EXPECT_EQ(found[0], "module 2, Mix Minus Off: 16383 in the file, 4 from the sheet");
   ConsoleConfigTable table{};
   const std::string con = *EncodeConsoleConfigFile(table);
   table[2].meters[5] = 9;

@@ -51,10 +51,16 @@ TEST(MessagesTest, EachReaderNamesTheRecordAndWhatIsWritten) {
   p.Clear();
   ReadConsoleConfigSheet(MakeGrid("Console Config", {{"Console", "Mic", "Dim Value"}, {1, 2.5, 300}}),
                          vars->console_config, p);
-  EXPECT_EQ(Said(p).first, "'Console Config'!C2: 300 under \"Dim Value\" does not fit a byte (0 to 255); dimValue "
+  EXPECT_EQ(Said(p).first, "'Console Config'!C2: 300 under \"Dim Value\" does not fit a byte (0 to 255); Dim Value "
                            "of console 1 is written as 0");
-  EXPECT_EQ(Said(p).second, "'Console Config'!B2: 2.5 under \"Mic\" is not a whole number: it reads as 2; mic of "
+  EXPECT_EQ(Said(p).second, "'Console Config'!B2: 2.5 under \"Mic\" is not a whole number: it reads as 2; Mic of "
                             "console 1 is written as 1");
+  // Each meter is a field of its own: a later meter's column decides nothing of this one.
+  p.Clear();
+  ReadConsoleConfigSheet(MakeGrid("Console Config", {{"Console", "Meter #1", "Meter #2"}, {1, "2 x", 3}}),
+                         vars->console_config, p);
+  EXPECT_EQ(Said(p).second, "'Console Config'!B2: \"2 x\" under \"Meter #1\" has text after its number: it reads as 2; "
+                            "Meter #1 of console 1 is written as 1");
 
   p.Clear();
   ReadCrosspoints(MakeGrid("Crosspoints", {{"P-Level", "Source", "Destination"}, {"1.5", 2, 40000}}), p);
@@ -69,7 +75,7 @@ TEST(MessagesTest, EachReaderNamesTheRecordAndWhatIsWritten) {
                                                   testing::kEmpty, "Input"}, {1, "Src Sel", testing::kEmpty, "12 x"}}),
                          1, false, vars->consoles, p);
   EXPECT_EQ(Said(p).second, "'Console #1'!D3: \"12 x\" under module 1 has text after its number: it reads as 12; "
-                            "targetIndex of assignment 1 of module 1 is written as 11");
+                            "the target of assignment 1 of module 1 is written as 11");
 
   // The demo run's rows are named by their labels, the module by its number.
   p.Clear();
@@ -79,7 +85,7 @@ TEST(MessagesTest, EachReaderNamesTheRecordAndWhatIsWritten) {
                                                {"MFD Ch Mode", testing::kEmpty, testing::kEmpty, "Show", 7}}),
                        1, vars->consoles, p);
   EXPECT_EQ(Said(p).second, "'Console #1'!D4: \"Show\" in the row \"MFD Ch Mode\" under module 1 is not a number: it "
-                            "reads as 0; templateId of module 1 is written as 0");
+                            "reads as 0; Template of module 1 is written as 0");
 }
 
 }  // namespace
