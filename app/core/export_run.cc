@@ -16,6 +16,7 @@
 #include "console/con_format.h"
 #include "console/console_export.h"
 #include "console/disk_work.h"
+#include "tables/column_rule.h"
 #include "tables/connection_string.h"
 #include "tables/database_target.h"
 #include "tables/table_export.h"
@@ -51,11 +52,6 @@ struct Plant {
   std::optional<std::string> system_name;
   std::time_t newest = 0;  // the newest source file's time
 };
-
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
-  return s;
-}
 
 std::time_t ModifiedAt(const fs::path& path) {
   std::error_code ec;
@@ -111,13 +107,12 @@ std::vector<ModuleSource> FindModuleFiles(const fs::path& con, const std::string
 }
 
 // Reads each source given; one that cannot be read is a problem naming it.
-Plant ReadSources(const ExportRequest& request, Problems& problems, int& unreadable) {
+Plant ReadSources(const ExportRequest& request, Problems& problems) {
   Plant plant;
   if (!request.database.empty()) {
     const auto target = LocateDatabase(request.database);
     if (!target.ok()) {
       problems.Report(RedactDatabaseArgument(request.database), target.why(), ErrorCode::kDatabase);
-      ++unreadable;
     } else {
       try {
         auto db = OpenDatabase(*target, DatabaseOptions{});
@@ -127,7 +122,6 @@ Plant ReadSources(const ExportRequest& request, Problems& problems, int& unreada
         if (target->file()) plant.newest = std::max(plant.newest, ModifiedAt(PathFromUtf8(target->where)));
       } catch (const std::exception& e) {
         problems.Report(target->Shown(), std::string("cannot be read: ") + e.what(), ErrorCode::kDatabase);
-        ++unreadable;
       }
     }
   }
@@ -136,7 +130,6 @@ Plant ReadSources(const ExportRequest& request, Problems& problems, int& unreada
     const auto table = bytes.ok() ? DecodeConsoleConfigFile(*bytes) : Result<ConsoleConfigTable>(bytes.status());
     if (!table.ok()) {
       problems.Report(Utf8Path(request.con), "cannot be read: " + table.why(), ErrorCode::kInvalidFormat);
-      ++unreadable;
     } else {
       plant.con = *table;
       plant.con_bytes = *bytes;
@@ -155,7 +148,6 @@ Plant ReadSources(const ExportRequest& request, Problems& problems, int& unreada
         bytes.ok() ? DecodeCrosspointFile(*bytes) : Result<std::vector<CrosspointRecord>>(bytes.status());
     if (!records.ok()) {
       problems.Report(Utf8Path(request.crosspoints), "cannot be read: " + records.why(), ErrorCode::kInvalidFormat);
-      ++unreadable;
     } else {
       plant.crosspoints = *records;
       plant.xpt_bytes = *bytes;
@@ -492,14 +484,12 @@ RunResult ExportPlant(const ExportRequest& request, OverwriteQuestion& question)
     result.reason = *why;
     return result;
   }
-  int unreadable = 0;
-  Plant plant = ReadSources(request, result.problems, unreadable);
+  Plant plant = ReadSources(request, result.problems);
   if (!plant.tables && !plant.con && !plant.crosspoints) {
     result.outcome = RunResult::Outcome::kNotRun;
     result.reason = "no source could be read; nothing was written";
     return result;
   }
-  (void)unreadable;
   if (plant.con && !plant.system_name) plant.system_name = "";
   Problems sheet_notes;  // said of the sheets as finally written
   PlantRows rows = plant.tables ? FullRows(*plant.tables) : PlantRows{};
