@@ -26,6 +26,7 @@ struct SheetSpec {
   std::string_view table;
   std::string_view key;
   std::vector<ColumnSpec> columns;
+  bool label_hides = false;  // a label beginning with "{" hides the channel (Sources, Destinations)
 };
 
 // The headings are the keywords the conversion reads each field under.
@@ -37,7 +38,8 @@ const SheetSpec kSources{
      {"IFB", "IFB", As::kNumber}, {"Timer Restart", "Timer", As::kNumber}, {"GPI", "GPI", As::kNumber},
      {"OptoOn", "OptoOn", As::kIndex}, {"OptoOff", "OptoOff", As::kIndex}, {"OptoCough", "OptoCough", As::kIndex},
      {"Cue", "CueOn", As::kIndex}, {"Opto Off LED", "CueOff", As::kIndex}, {"GPO", "GPO", As::kNumber},
-     {"RelayOn", "RelayOn", As::kIndex}, {"RelayOff", "RelayOff", As::kIndex}}};
+     {"RelayOn", "RelayOn", As::kIndex}, {"RelayOff", "RelayOff", As::kIndex}},
+    true};
 
 const SheetSpec kDestinations{
     "Destinations", "Chan Num", "OutptAlphas", "Chan Num",
@@ -46,7 +48,8 @@ const SheetSpec kDestinations{
      {"Bus Type #", "Type", As::kNumber}, {"AssocOutput", "AssocOutput", As::kIndex},
      {"AssocRelay", "AssocRelay", As::kIndex}, {"RelayControl", "RelayControl", As::kNumber},
      {"RelayType", "RelayType", As::kNumber}, {"Switch", "Switch", As::kNumber}, {"Fader", "Fader", As::kNumber},
-     {"Mute", "Mute", As::kNumber}}};
+     {"Mute", "Mute", As::kNumber}},
+    true};
 
 const SheetSpec kOpto{"Opto", "Chan Num", "OptoAlphas", "Chan Num",
                       {{"Name", "Label", As::kText}, {"Notes", "Notes", As::kText}, {"Type", "Type", As::kNumber},
@@ -153,11 +156,10 @@ OutSheet SheetOf(const SheetSpec& spec, const TableRows& rows, std::size_t row_c
     sheet.SetText(1, c, std::string(column.heading));
     columns.emplace_back(c++, &column);
   }
-  const bool channel = &spec == &kSources || &spec == &kDestinations;
   for (std::size_t k = 0; k < std::min(row_count, rows.records.size()); ++k) {
     const int r = static_cast<int>(k) + 2;
     sheet.SetNumber(r, 1, static_cast<double>(k + 1));
-    const bool label_left_out = channel && LabelLeftOut(rows, k);
+    const bool label_left_out = spec.label_hides && LabelLeftOut(rows, k);
     for (const auto& [column, spec_column] : columns) {
       if (label_left_out && spec_column->field == "Label") {
         problems.Note(Where::Sheet(sheet.name(), ColumnLetters(column) + std::to_string(r)),
