@@ -264,6 +264,21 @@ def failure_paths(work):
     check(r.returncode == 0 and open(out, "rb").read() == before, "two exports of one database give the same bytes")
     leftovers = [f for f in os.listdir(work) if f.endswith(".tmp")]
     check(not leftovers, "no temporary file is left behind", str(leftovers))
+    # A label beginning with "{" on a channel that is not hidden is what a
+    # conversion leaves when its label cell was empty: the export leaves the
+    # cell empty too, so converting it keeps the label and the channel unhidden.
+    kept = os.path.join(work, "kept.db")
+    shutil.copy(d0, kept)
+    con = sqlite3.connect(kept)
+    con.execute("""UPDATE InptAlphas SET Label = '{Spare}', LocalLabel = '{Spare}', Hidden = 0 WHERE "Chan Num" = 3""")
+    con.commit()
+    con.close()
+    back = os.path.join(work, "kept.xlsx")
+    r = run("export", "--workbook", back, "--database", kept)
+    dry = run("convert", "--database", kept, "--workbook", back, "--dry-run")
+    check(r.returncode == 0 and "begins with \"{\" but the channel is not hidden" in r.stderr and
+          "InptAlphas: 0 record(s), 0 field(s) would change" in dry.stdout,
+          "a label that would hide its channel is left to the database", r.stderr + dry.stdout)
     report = os.path.join(work, "export.json")
     r = run("export", "--workbook", out, "--database", d0, "--yes", "--report", report)
     check(r.returncode == 0 and '"command": "export"' in open(report).read(), "--report writes the export's report")
