@@ -107,28 +107,48 @@ Statement::Statement(SQLHDBC dbc, const std::string& sql, SQLULEN timeout_s) : s
   stmt_.Check(SQLPrepareW(stmt_.get(), w.data(), static_cast<SQLINTEGER>(w.size())), "cannot prepare " + sql);
 }
 
+void Statement::Put(std::size_t i, const FieldValue& value) {
+  Buffer& b = buffers_[i];
+  const auto n = static_cast<SQLUSMALLINT>(i + 1);
+  auto bind_number = [&] {
+    b.kind = Buffer::kNumber;
+    stmt_.Check(SQLBindParameter(stmt_.get(), n, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &b.number, 0, &b.length),
+                "cannot bind a value");
+  };
+  if (const auto* v = std::get_if<std::int64_t>(&value)) {
+    if (b.kind != Buffer::kNumber) bind_number();
+    b.number = static_cast<SQLINTEGER>(*v);  // switcher fields are 16-bit, keys too
+    b.length = 0;
+    return;
+  }
+  const auto* s = std::get_if<std::string>(&value);
+  if (s == nullptr) {  // Null: a buffer bound for either kind takes it
+    if (b.kind == Buffer::kUnbound) bind_number();
+    b.length = SQL_NULL_DATA;
+    return;
+  }
+  const WString w = Wide(*s);
+  if (b.kind != Buffer::kText || w.size() > b.room) {
+    b.kind = Buffer::kText;
+    b.room = std::max<std::size_t>({w.size(), 2 * b.room, 16});
+    b.text.assign(b.room + 1, 0);
+    stmt_.Check(SQLBindParameter(stmt_.get(), n, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR, b.room, 0, b.text.data(),
+                                 static_cast<SQLLEN>((b.room + 1) * sizeof(SQLWCHAR)), &b.length),
+                "cannot bind a value");
+  }
+  std::copy(w.begin(), w.end(), b.text.begin());
+  b.text[w.size()] = 0;
+  b.length = static_cast<SQLLEN>(w.size() * sizeof(SQLWCHAR));
+}
+
 void Statement::Execute(const std::vector<FieldValue>& params) {
   SQLFreeStmt(stmt_.get(), SQL_CLOSE);
-  SQLFreeStmt(stmt_.get(), SQL_RESET_PARAMS);
-  buffers_.assign(params.size(), Buffer{});
-  for (std::size_t i = 0; i < params.size(); ++i) {
-    Buffer& b = buffers_[i];
-    const auto n = static_cast<SQLUSMALLINT>(i + 1);
-    SQLRETURN rc;
-    if (const auto* v = std::get_if<std::int64_t>(&params[i])) {
-      b.number = static_cast<SQLINTEGER>(*v);  // switcher fields are 16-bit, keys too
-      rc = SQLBindParameter(stmt_.get(), n, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &b.number, 0, nullptr);
-    } else if (const auto* s = std::get_if<std::string>(&params[i])) {
-      b.text = Wide(*s);
-      b.length = static_cast<SQLLEN>(b.text.size() * sizeof(SQLWCHAR));
-      rc = SQLBindParameter(stmt_.get(), n, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR,
-                            std::max<SQLULEN>(b.text.size(), 1), 0, b.text.data(), b.length, &b.length);
-    } else {
-      b.length = SQL_NULL_DATA;
-      rc = SQLBindParameter(stmt_.get(), n, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &b.number, 0, &b.length);
-    }
-    stmt_.Check(rc, "cannot bind a value");
+  if (params.size() != buffers_.size()) {
+    SQLFreeStmt(stmt_.get(), SQL_RESET_PARAMS);
+    buffers_.clear();  // the bound buffers must not move: sized once
+    buffers_.resize(params.size());
   }
+  for (std::size_t i = 0; i < params.size(); ++i) Put(i, params[i]);
   const SQLRETURN rc = SQLExecute(stmt_.get());
   if (rc != SQL_NO_DATA) stmt_.Check(rc, "cannot run " + sql_);
 }
@@ -160,6 +180,7 @@ bool Statement::ExecuteArray(const std::vector<std::vector<FieldValue>>& rows, s
   SQLHSTMT stmt = stmt_.get();
   SQLFreeStmt(stmt, SQL_CLOSE);
   SQLFreeStmt(stmt, SQL_RESET_PARAMS);
+  buffers_.clear();
   SQLULEN size = 0;
   if (!Ok(SQLSetStmtAttrW(stmt, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(count), 0)) ||
       !Ok(SQLGetStmtAttrW(stmt, SQL_ATTR_PARAMSET_SIZE, &size, 0, nullptr)) || size != count) {

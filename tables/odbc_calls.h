@@ -70,7 +70,9 @@ class Statement {
   Statement(SQLHDBC dbc, const std::string& sql, SQLULEN timeout_s);
 
   // Runs the statement with one set of parameters; the previous result is
-  // closed first.
+  // closed first. The parameters stay bound from one run to the next while
+  // their kinds allow: a statement run many times with thousands of
+  // parameters binds them once.
   void Execute(const std::vector<FieldValue>& params);
 
   // Runs the statement once per row of `rows` (each a set of parameters),
@@ -97,11 +99,18 @@ class Statement {
   SQLLEN RowCount();
 
  private:
+  // A bound parameter's room: a number, or a text of up to `room` UTF-16
+  // units (the buffer holds a terminator more).
   struct Buffer {
+    enum Kind : unsigned char { kUnbound, kNumber, kText } kind = kUnbound;
     SQLINTEGER number = 0;
-    WString text;
+    std::vector<SQLWCHAR> text;
+    std::size_t room = 0;
     SQLLEN length = 0;
   };
+  // Puts `value` in parameter `i`'s buffer, binding it anew where the bound
+  // buffer cannot take it.
+  void Put(std::size_t i, const FieldValue& value);
   // Runs up to `count` rows from `first` in one call; false when the driver
   // takes no parameter arrays (nothing was run).
   bool ExecuteArray(const std::vector<std::vector<FieldValue>>& rows, std::size_t first, std::size_t count,

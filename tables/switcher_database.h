@@ -167,6 +167,9 @@ struct DatabaseOptions {
   // ODBC: records read, and updates sent, in one call where the driver
   // allows (block cursors, parameter arrays); 1 reads and writes one at a time.
   std::size_t rows_per_call = 512;
+  // ODBC: where the engine takes it, several records written in one
+  // statement joined to their values; false writes them by parameter arrays.
+  bool join_updates = true;
 };
 
 // Opens a SQLite switcher database for update and begins the transaction.
