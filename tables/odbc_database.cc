@@ -184,6 +184,10 @@ class OdbcRecordset : public BufferedRecordset {
   // Writes `records` in one statement that joins each to its values; false
   // when the engine refused the statement (nothing of it was written).
   bool SendJoined(const JoinedShape& shape, const std::vector<std::size_t>& records);
+  // Writes `records` in joined statements of one shape, as many as it takes.
+  void SendJoinedInChunks(const std::vector<std::size_t>& records);
+  // `records` by the set of columns each changes, in key order within each.
+  std::map<std::vector<std::size_t>, std::vector<std::size_t>> ByColumns(const std::vector<std::size_t>& records) const;
   // Writes `records` a statement per set of columns they change.
   void SendGrouped(const std::vector<std::size_t>& records);
   // Writes `records`, which all change `changed`.
@@ -596,6 +600,9 @@ FieldValue OdbcRecordset::Pending(std::size_t record, std::size_t column) {
 // (SQLite 32766, PostgreSQL 65535), but PostgreSQL's ODBC driver (13.02)
 // loses the connection with some 8000, and longer statements gain nothing.
 constexpr std::size_t kParametersPerStatement = 4000;
+// Records that change the same columns are written in statements of their
+// own shape from this many on.
+constexpr std::size_t kRecordsForOwnShape = 128;
 
 OdbcRecordset::JoinedShape OdbcRecordset::ShapeOf(const std::vector<std::size_t>& records) const {
   JoinedShape shape;
@@ -678,7 +685,22 @@ bool OdbcRecordset::SendJoined(const JoinedShape& shape, const std::vector<std::
   return true;
 }
 
-void OdbcRecordset::SendGrouped(const std::vector<std::size_t>& records) {
+void OdbcRecordset::SendJoinedInChunks(const std::vector<std::size_t>& records) {
+  const JoinedShape shape = ShapeOf(records);
+  const std::size_t per_statement = JoinedPerStatement(shape);
+  for (std::size_t first = 0; first < records.size(); first += per_statement) {
+    const auto from = records.begin() + static_cast<std::ptrdiff_t>(first);
+    const std::vector<std::size_t> chunk(from, from + static_cast<std::ptrdiff_t>(
+                                                         std::min(per_statement, records.size() - first)));
+    // A value the database refuses (a constraint, a trigger) fails the
+    // whole statement: its records are written again by their columns,
+    // which tells which of them failed.
+    if (!SendJoined(shape, chunk)) SendGrouped(chunk);
+  }
+}
+
+std::map<std::vector<std::size_t>, std::vector<std::size_t>> OdbcRecordset::ByColumns(
+    const std::vector<std::size_t>& records) const {
   std::map<std::vector<std::size_t>, std::vector<std::size_t>> by_columns;
   for (const std::size_t r : records) {
     std::vector<std::size_t> changed;
@@ -687,7 +709,11 @@ void OdbcRecordset::SendGrouped(const std::vector<std::size_t>& records) {
     }
     by_columns[changed].push_back(r);
   }
-  for (const auto& [changed, group] : by_columns) {
+  return by_columns;
+}
+
+void OdbcRecordset::SendGrouped(const std::vector<std::size_t>& records) {
+  for (const auto& [changed, group] : ByColumns(records)) {
     for (std::size_t first = 0; first < group.size(); first += db_.RowsPerCall()) {
       const auto from = group.begin() + static_cast<std::ptrdiff_t>(first);
       SendColumns(changed, {from, from + static_cast<std::ptrdiff_t>(std::min(db_.RowsPerCall(), group.size() - first))});
@@ -760,17 +786,16 @@ void OdbcRecordset::SendPending() {
   if (!joined) {
     SendGrouped(records);
   } else {
-    const JoinedShape shape = ShapeOf(records);
-    const std::size_t per_statement = JoinedPerStatement(shape);
-    for (std::size_t first = 0; first < records.size(); first += per_statement) {
-      const auto from = records.begin() + static_cast<std::ptrdiff_t>(first);
-      const std::vector<std::size_t> chunk(from, from + static_cast<std::ptrdiff_t>(
-                                                           std::min(per_statement, records.size() - first)));
-      // A value the database refuses (a constraint, a trigger) fails the
-      // whole statement: its records are written again by their columns,
-      // which tells which of them failed.
-      if (!SendJoined(shape, chunk)) SendGrouped(chunk);
+    // Records that change the same fields, enough of them, are written in
+    // statements of their own that carry no flags (the aux numbering of a
+    // large table beside a small plant's merge); the rest share one shape.
+    std::vector<std::size_t> rest;
+    for (const auto& [changed, group] : ByColumns(records)) {
+      if (group.size() >= kRecordsForOwnShape) SendJoinedInChunks(group);
+      else rest.insert(rest.end(), group.begin(), group.end());
     }
+    std::sort(rest.begin(), rest.end());
+    if (!rest.empty()) SendJoinedInChunks(rest);
   }
   DropPending();
 }
