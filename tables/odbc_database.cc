@@ -63,7 +63,8 @@ std::size_t ReadWidth(const ColumnRule& rule) {
 // kept compactly (a large table has a million fields).
 class TableImage {
  public:
-  explicit TableImage(std::size_t columns) : columns_(columns) {}
+  // An image of `rows` records of `columns` fields each, its room taken at once.
+  TableImage(std::size_t columns, std::size_t rows) : columns_(columns) { cells_.reserve(columns * rows); }
   std::size_t rows() const { return columns_ == 0 ? 0 : cells_.size() / columns_; }
   void Append(const CellText& text, bool whole, const ColumnRule& rule) {
     cells_.emplace_back();
@@ -171,12 +172,13 @@ class OdbcRecordset : public BufferedRecordset {
   // The value `record` is to be given in `column`, from the image.
   FieldValue Pending(std::size_t record, std::size_t column);
   // The columns a statement joined to its values writes: every column a
-  // pending record changes, with a flag where not all of them do. One shape
-  // for all the table's pending records lets them share one statement.
+  // record of its changes, each with a flag where not all of them do; the
+  // flags are bits of masks, one mask a record for every 30 flags.
   struct JoinedShape {
     std::vector<std::size_t> columns;
-    std::vector<bool> flagged;
-    std::size_t parameters = 1;  // per record: its address, values and flags
+    std::vector<int> flag;  // per column: its flag, or -1 where every record changes it
+    std::size_t masks = 0;
+    std::size_t parameters = 1;  // per record: its address, masks and values
   };
   JoinedShape ShapeOf(const std::vector<std::size_t>& records) const;
   // How many records one joined statement writes.
@@ -441,8 +443,8 @@ class OdbcDatabase : public SwitcherDatabase {
   std::unique_ptr<TableImage> ReadRange(const std::string& select, const std::string& order,
                                         const std::vector<std::size_t>& widths, const std::vector<ColumnRule>& columns,
                                         const OdbcRecordset::Range& range, const std::string& table) {
-    auto image = std::make_unique<TableImage>(columns.size());
     const std::size_t expected = range.end - range.first;
+    auto image = std::make_unique<TableImage>(columns.size(), expected);
     Cached(select + range.where + order)
         .ReadAll(range.params, widths, RowsPerCall(), [&](const std::vector<CellText>& cells, const std::vector<bool>& whole) {
           if (image->rows() >= expected) return;  // counted below
@@ -600,20 +602,24 @@ FieldValue OdbcRecordset::Pending(std::size_t record, std::size_t column) {
 // (SQLite 32766, PostgreSQL 65535), but PostgreSQL's ODBC driver (13.02)
 // loses the connection with some 8000, and longer statements gain nothing.
 constexpr std::size_t kParametersPerStatement = 4000;
+// Flags a mask parameter holds: bits of a positive 32-bit integer.
+constexpr int kFlagsPerMask = 30;
 // Records that change the same columns are written in statements of their
 // own shape from this many on.
-constexpr std::size_t kRecordsForOwnShape = 128;
+constexpr std::size_t kRecordsForOwnShape = 2048;
 
 OdbcRecordset::JoinedShape OdbcRecordset::ShapeOf(const std::vector<std::size_t>& records) const {
   JoinedShape shape;
+  int flags = 0;
   for (std::size_t c = 0; c < columns().size(); ++c) {
     std::size_t n = 0;
     for (const std::size_t r : records) n += Dirty(r, c) ? 1 : 0;
     if (n == 0) continue;
     shape.columns.push_back(c);
-    shape.flagged.push_back(n != records.size());
-    shape.parameters += n != records.size() ? 2 : 1;
+    shape.flag.push_back(n == records.size() ? -1 : flags++);
   }
+  shape.masks = static_cast<std::size_t>((flags + kFlagsPerMask - 1) / kFlagsPerMask);
+  shape.parameters = 1 + shape.masks + shape.columns.size();
   return shape;
 }
 
@@ -632,8 +638,14 @@ bool OdbcRecordset::SendJoined(const JoinedShape& shape, const std::vector<std::
     return "CAST(? AS INTEGER)";
   };
   const ColumnRule number = IntegerRule("");
+  // A VALUES list's columns are named column1, column2, ...: the address,
+  // the masks, then the values.
   std::string set, first_row = "(" + typed(number), row = "(?";
-  std::size_t v = 2;  // a VALUES list's columns are named column1, column2, ...
+  for (std::size_t m = 0; m < shape.masks; ++m) {
+    first_row += "," + typed(number);
+    row += ",?";
+  }
+  std::size_t v = 2 + shape.masks;
   for (std::size_t j = 0; j < shape.columns.size(); ++j) {
     const ColumnRule& rule = columns()[shape.columns[j]];
     const std::string name = db_.Quote(rule.name);
@@ -641,10 +653,9 @@ bool OdbcRecordset::SendJoined(const JoinedShape& shape, const std::vector<std::
     set += (j == 0 ? "" : ",") + name + "=";
     first_row += "," + typed(rule);
     row += ",?";
-    if (shape.flagged[j]) {
-      set += "CASE WHEN v.column" + std::to_string(v++) + "=1 THEN " + value + " ELSE " + table + "." + name + " END";
-      first_row += "," + typed(number);
-      row += ",?";
+    if (const int f = shape.flag[j]; f >= 0) {
+      set += "CASE WHEN (v.column" + std::to_string(2 + f / kFlagsPerMask) + " & " +
+             std::to_string(1 << (f % kFlagsPerMask)) + ")<>0 THEN " + value + " ELSE " + table + "." + name + " END";
     } else {
       set += value;
     }
@@ -661,10 +672,15 @@ bool OdbcRecordset::SendJoined(const JoinedShape& shape, const std::vector<std::
     low = std::min(low, at);
     high = std::max(high, at);
     params.push_back(at);
+    const std::size_t masks_at = params.size();
+    params.resize(params.size() + shape.masks, std::int64_t{0});
     for (std::size_t j = 0; j < shape.columns.size(); ++j) {
       const bool dirty = Dirty(r, shape.columns[j]);
       params.push_back(dirty ? Pending(r, shape.columns[j]) : FieldValue{});
-      if (shape.flagged[j]) params.push_back(std::int64_t{dirty ? 1 : 0});
+      if (const int f = shape.flag[j]; f >= 0 && dirty) {
+        std::get<std::int64_t>(params[masks_at + static_cast<std::size_t>(f / kFlagsPerMask)]) |= std::int64_t{1}
+                                                                                                   << (f % kFlagsPerMask);
+      }
     }
   }
   // The range of addresses lets the engine find the records by its index
