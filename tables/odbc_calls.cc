@@ -271,7 +271,7 @@ bool Statement::ExecuteArray(const std::vector<std::vector<FieldValue>>& rows, s
 
 void Statement::ReadAll(const std::vector<FieldValue>& params, const std::vector<std::size_t>& widths,
                         std::size_t per_call,
-                        const std::function<void(const std::vector<CellText>&, const std::vector<bool>&)>& row) {
+                        const std::function<void(const std::vector<FieldValue>&, const std::vector<bool>&)>& row) {
   SQLHSTMT stmt = stmt_.get();
   SQLFreeStmt(stmt, SQL_CLOSE);
   SQLFreeStmt(stmt, SQL_UNBIND);
@@ -286,18 +286,27 @@ void Statement::ReadAll(const std::vector<FieldValue>& params, const std::vector
   SetAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, static_cast<void*>(&fetched));
   SetAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, static_cast<void*>(status.data()));
   struct Column {
-    std::size_t room;  // characters, its terminator included
+    std::size_t room;  // characters, its terminator included; 0 for a number
     std::vector<SQLWCHAR> texts;
+    std::vector<SQLBIGINT> numbers;
     std::vector<SQLLEN> lengths;
   };
   std::vector<Column> columns(widths.size());
   for (std::size_t c = 0; c < widths.size(); ++c) {
     Column& col = columns[c];
+    col.lengths.assign(block, 0);
+    const auto n = static_cast<SQLUSMALLINT>(c + 1);
+    if (widths[c] == 0) {
+      col.room = 0;
+      col.numbers.assign(block, 0);
+      stmt_.Check(SQLBindCol(stmt, n, SQL_C_SBIGINT, col.numbers.data(), sizeof(SQLBIGINT), col.lengths.data()),
+                  "cannot read " + sql_);
+      continue;
+    }
     col.room = widths[c] + 1;
     col.texts.assign(block * col.room, 0);
-    col.lengths.assign(block, 0);
-    stmt_.Check(SQLBindCol(stmt, static_cast<SQLUSMALLINT>(c + 1), SQL_C_WCHAR, col.texts.data(),
-                           static_cast<SQLLEN>(col.room * sizeof(SQLWCHAR)), col.lengths.data()),
+    stmt_.Check(SQLBindCol(stmt, n, SQL_C_WCHAR, col.texts.data(), static_cast<SQLLEN>(col.room * sizeof(SQLWCHAR)),
+                           col.lengths.data()),
                 "cannot read " + sql_);
   }
   auto reset = [&] {
@@ -309,7 +318,7 @@ void Statement::ReadAll(const std::vector<FieldValue>& params, const std::vector
   };
   try {
     Execute(params);
-    std::vector<CellText> cells(widths.size());
+    std::vector<FieldValue> cells(widths.size());
     std::vector<bool> whole(widths.size());
     for (;;) {
       const SQLRETURN rc = SQLFetch(stmt);
@@ -322,9 +331,11 @@ void Statement::ReadAll(const std::vector<FieldValue>& params, const std::vector
           const SQLLEN length = col.lengths[r];
           whole[c] = true;
           if (length == SQL_NULL_DATA) {
-            cells[c].reset();
+            cells[c] = std::monostate{};
+          } else if (col.room == 0) {
+            cells[c] = std::int64_t{col.numbers[r]};
           } else if (length == SQL_NO_TOTAL || length >= static_cast<SQLLEN>(col.room * sizeof(SQLWCHAR))) {
-            cells[c].reset();  // longer than its room: read alone
+            cells[c] = std::monostate{};  // longer than its room: read alone
             whole[c] = false;
           } else {
             cells[c] = Narrow(col.texts.data() + r * col.room, static_cast<std::size_t>(length) / sizeof(SQLWCHAR));

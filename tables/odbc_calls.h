@@ -87,11 +87,11 @@ class Statement {
 
   // Runs the statement with `params` and hands `row` every row of its result, a block of
   // up to `per_call` rows fetched at a time where the driver offers block
-  // cursors. Columns are read as text: `widths` gives each column's room in
-  // characters; a value longer than that is handed as nullopt with
-  // `whole` false, for the caller to read alone.
+  // cursors. A column of width 0 is read as a whole number; the others as
+  // text, `widths` giving each one's room in characters: a value longer than
+  // that is handed as Null with `whole` false, for the caller to read alone.
   void ReadAll(const std::vector<FieldValue>& params, const std::vector<std::size_t>& widths, std::size_t per_call,
-               const std::function<void(const std::vector<CellText>& cells, const std::vector<bool>& whole)>& row);
+               const std::function<void(const std::vector<FieldValue>& cells, const std::vector<bool>& whole)>& row);
 
   bool Fetch();
   // Column `column` (1-based) of the fetched row, read as text; Null as such.

@@ -17,7 +17,6 @@
 namespace kvr {
 namespace {
 
-using odbc::CellText;
 using odbc::Diagnose;
 using odbc::Diagnostics;
 using odbc::Handle;
@@ -27,14 +26,15 @@ using odbc::Statement;
 using odbc::Wide;
 using odbc::WString;
 
-FieldValue FromText(const std::optional<std::string>& text, const ColumnRule& rule) {
-  if (!text) return std::monostate{};
-  if (rule.kind != ColumnRule::kText) {
-    std::int64_t n = 0;
-    const auto r = std::from_chars(text->data(), text->data() + text->size(), n);
-    if (!text->empty() && r.ec == std::errc() && r.ptr == text->data() + text->size()) return n;
-  }
-  return *text;
+// A value as read: a number stands; a text is a number where its column
+// holds numbers and the whole text is one.
+FieldValue FromCell(const FieldValue& cell, const ColumnRule& rule) {
+  const auto* text = std::get_if<std::string>(&cell);
+  if (text == nullptr || rule.kind == ColumnRule::kText) return cell;
+  std::int64_t n = 0;
+  const auto r = std::from_chars(text->data(), text->data() + text->size(), n);
+  if (!text->empty() && r.ec == std::errc() && r.ptr == text->data() + text->size()) return n;
+  return cell;
 }
 
 ColumnRule RuleForSqlType(std::string name, SQLSMALLINT type, SQLINTEGER size) {
@@ -51,9 +51,10 @@ ColumnRule RuleForSqlType(std::string name, SQLSMALLINT type, SQLINTEGER size) {
 }
 
 // The room, in characters, a column's values are read into a block at a
-// time; a longer value is read alone.
-std::size_t ReadWidth(const ColumnRule& rule) {
-  if (rule.kind == ColumnRule::kInteger) return 24;
+// time; a longer value is read alone. 0: an integer column read as a number,
+// where the engine keeps every value to its column's type (`typed`).
+std::size_t ReadWidth(const ColumnRule& rule, bool typed) {
+  if (rule.kind == ColumnRule::kInteger) return typed ? 0 : 24;
   // Room for surrogate pairs too; a longer field (a memo) is read alone.
   if (rule.kind == ColumnRule::kText && rule.max_chars > 0) return std::min<std::size_t>(2 * rule.max_chars, 256);
   return 256;
@@ -66,10 +67,10 @@ class TableImage {
   // An image of `rows` records of `columns` fields each, its room taken at once.
   TableImage(std::size_t columns, std::size_t rows) : columns_(columns) { cells_.reserve(columns * rows); }
   std::size_t rows() const { return columns_ == 0 ? 0 : cells_.size() / columns_; }
-  void Append(const CellText& text, bool whole, const ColumnRule& rule) {
+  void Append(const FieldValue& cell, bool whole, const ColumnRule& rule) {
     cells_.emplace_back();
     if (!whole) cells_.back().kind = Cell::kUnknown;
-    else Put(cells_.back(), FromText(text, rule));
+    else Put(cells_.back(), FromCell(cell, rule));
   }
   bool Known(std::size_t row, std::size_t column) const { return At(row, column).kind != Cell::kUnknown; }
   FieldValue Get(std::size_t row, std::size_t column) const {
@@ -322,7 +323,9 @@ class OdbcDatabase : public SwitcherDatabase {
     int major = 0, minor = 0;
     return std::sscanf(dbms_version_.c_str(), "%d.%d", &major, &minor) == 2 && (major > 3 || (major == 3 && minor >= 33));
   }
-  SQLHDBC connection() const { return dbc_->get(); }
+  // False for SQLite, which keeps any value in any column: its integer
+  // columns are read as text, so that a text stored there reads as itself.
+  bool KeepsTypes() const { return dbms_.rfind("SQLite", 0) != 0; }
   // Runs one statement that takes no parameters.
   void Run(const std::string& sql) { Statement(dbc_->get(), sql, Timeout()).Execute({}); }
   std::size_t RowsPerCall() const { return std::max<std::size_t>(options_.rows_per_call, 1); }
@@ -392,10 +395,12 @@ class OdbcDatabase : public SwitcherDatabase {
                 Timeout());
     const ColumnRule row_id_rule = IntegerRule(row_id);
     const std::size_t k = row_id.empty() ? 0 : 1;
-    s.ReadAll({}, std::vector<std::size_t>(k + 1, ReadWidth(key)), RowsPerCall(),
-              [&](const std::vector<CellText>& cells, const std::vector<bool>&) {
-                if (k == 1) contents.row_ids.push_back(FromText(cells[0], row_id_rule));
-                contents.keys.push_back(FromText(cells[k], key));
+    std::vector<std::size_t> widths(k + 1, ReadWidth(key, KeepsTypes()));
+    if (k == 1) widths[0] = ReadWidth(row_id_rule, false);  // a row identifier need not be a number
+    s.ReadAll({}, widths, RowsPerCall(),
+              [&](const std::vector<FieldValue>& cells, const std::vector<bool>&) {
+                if (k == 1) contents.row_ids.push_back(FromCell(cells[0], row_id_rule));
+                contents.keys.push_back(FromCell(cells[k], key));
               });
   }
 
@@ -409,7 +414,7 @@ class OdbcDatabase : public SwitcherDatabase {
     contents.select = "SELECT ";
     for (std::size_t c = 0; c < columns.size(); ++c) {
       contents.select += (c == 0 ? "" : ", ") + Quote(columns[c].name);
-      contents.widths.push_back(ReadWidth(columns[c]));
+      contents.widths.push_back(ReadWidth(columns[c], KeepsTypes()));
     }
     contents.select += " FROM " + Quote(table) + " WHERE " + Quote(key);
     contents.order = OrderBy(key, contents.row_id);
@@ -446,7 +451,7 @@ class OdbcDatabase : public SwitcherDatabase {
     const std::size_t expected = range.end - range.first;
     auto image = std::make_unique<TableImage>(columns.size(), expected);
     Cached(select + range.where + order)
-        .ReadAll(range.params, widths, RowsPerCall(), [&](const std::vector<CellText>& cells, const std::vector<bool>& whole) {
+        .ReadAll(range.params, widths, RowsPerCall(), [&](const std::vector<FieldValue>& cells, const std::vector<bool>& whole) {
           if (image->rows() >= expected) return;  // counted below
           for (std::size_t c = 0; c < columns.size(); ++c) image->Append(cells[c], whole[c], columns[c]);
         });
@@ -565,7 +570,8 @@ FieldValue OdbcRecordset::Stored(std::size_t column) {
   Statement& select = db_.Cached("SELECT " + db_.Quote(columns()[column].name) + " FROM " + db_.Quote(table()) + WhereClause());
   select.Execute({Address(record)});
   if (!select.Fetch()) throw DatabaseError("the record has gone");
-  FieldValue v = FromText(select.Text(1), columns()[column]);
+  const auto text = select.Text(1);
+  FieldValue v = text ? FromCell(*text, columns()[column]) : FieldValue{};
   image.Set(row, column, v);
   return v;
 }
