@@ -469,6 +469,58 @@ TEST_P(EnginesTest, RefusedValuesFailOnlyTheirRecords) {
   }
 }
 
+// A table of 35 fields, each record changing its own 4 in 11 of them: more
+// fields written by only some records than one mask of flags holds.
+TEST_P(EnginesTest, ManyFieldsChangedBySomeRecords) {
+  constexpr int kFields = 35, kRecords = 200;
+  auto changes = [](int k, int f) { return (k + 7 * f) % 11 < 4; };
+  for (const WritePath& path : kWritePaths) {
+    SCOPED_TRACE(path.name);
+    Sql("DROP TABLE IF EXISTS \"Plain\"");
+    std::string create = "CREATE TABLE \"Plain\" (\"Chan Num\" SMALLINT NOT NULL PRIMARY KEY";
+    for (int f = 0; f < kFields; ++f) create += ", \"F" + std::to_string(f) + "\" INTEGER";
+    Sql(create + ")");
+    std::string insert = "INSERT INTO \"Plain\" (\"Chan Num\"";
+    for (int f = 0; f < kFields; ++f) insert += ", \"F" + std::to_string(f) + "\"";
+    insert += ") VALUES ";
+    for (int k = 1; k <= kRecords; ++k) {
+      insert += (k == 1 ? "(" : ",(") + std::to_string(k);
+      for (int f = 0; f < kFields; ++f) insert += ", -1";
+      insert += ")";
+    }
+    Sql(insert);
+    {
+      auto db = Open(database_, OptionsFor(path));
+      auto records = db->OpenRecordset("Plain", "Chan Num");
+      for (records->MoveFirst(); !records->AtEnd(); records->MoveNext()) {
+        const auto k = static_cast<int>(std::get<std::int64_t>(records->Key()));
+        records->Edit();
+        for (int f = 0; f < kFields; ++f) {
+          if (changes(k, f)) records->Assign("F" + std::to_string(f), std::int64_t{k * 100 + f});
+        }
+        records->Update();
+      }
+      records->Flush([](const Where& place, const std::string& why) { ADD_FAILURE() << place.ToString() << ": " << why; });
+      records.reset();
+      db->Commit();
+    }
+    auto db = Open(database_, DatabaseOptions{});
+    auto records = db->OpenRecordset("Plain", "Chan Num");
+    int wrong = 0;
+    for (records->MoveFirst(); !records->AtEnd(); records->MoveNext()) {
+      const auto k = static_cast<int>(std::get<std::int64_t>(records->Key()));
+      for (int f = 0; f < kFields; ++f) {
+        const std::int64_t want = changes(k, f) ? k * 100 + f : -1;
+        if (records->Field("F" + std::to_string(f)) != FieldValue{want} && ++wrong <= 5) {
+          ADD_FAILURE() << "Chan Num " << k << ", F" << f << ": " << FieldValueText(records->Field("F" + std::to_string(f)));
+        }
+      }
+    }
+    db->Rollback();
+    EXPECT_EQ(wrong, 0);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(AllEngines, EnginesTest,
                          ::testing::Values(Engine::kSqlite, Engine::kOdbcSqlite, Engine::kOdbcPostgres), EngineName);
 
