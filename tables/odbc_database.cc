@@ -170,6 +170,12 @@ class OdbcRecordset : public BufferedRecordset {
   // record's row in it.
   TableImage& Image(std::size_t record, std::size_t& row);
   bool Dirty(std::size_t record, std::size_t column) const { return dirty_[record * columns().size() + column]; }
+  bool AnyDirty(std::size_t record) const {
+    for (std::size_t c = 0; c < columns().size(); ++c) {
+      if (Dirty(record, c)) return true;
+    }
+    return false;
+  }
   // The value `record` is to be given in `column`, from the image.
   FieldValue Pending(std::size_t record, std::size_t column);
   // The columns a statement joined to its values writes: every column a
@@ -590,9 +596,7 @@ void OdbcRecordset::Write(const Assignments& assignments) {
   std::size_t image_row = 0;
   TableImage& image = Image(record, image_row);
   if (dirty_.empty()) dirty_.assign(RecordCount() * columns().size(), false);
-  bool already = false;
-  for (std::size_t c = 0; c < columns().size(); ++c) already = already || Dirty(record, c);
-  if (!already) ++dirty_records_;
+  if (!AnyDirty(record)) ++dirty_records_;
   for (const auto& [column, value] : written) {
     image.Set(image_row, column, *value);
     dirty_[record * columns().size() + column] = true;
@@ -793,12 +797,7 @@ void OdbcRecordset::SendPending() {
   std::vector<std::size_t> records;
   records.reserve(dirty_records_);
   for (std::size_t r = 0; r < RecordCount(); ++r) {
-    for (std::size_t c = 0; c < columns().size(); ++c) {
-      if (Dirty(r, c)) {
-        records.push_back(r);
-        break;
-      }
-    }
+    if (AnyDirty(r)) records.push_back(r);
   }
   // A statement joined to its values addresses records by a number.
   bool joined = db_.JoinsUpdates();
