@@ -143,7 +143,9 @@ void LabelTableWriter(SwitcherDatabase& database, const LabelTableTarget& target
   auto failed = [&](const Where& place, const std::string& why) {
     problems.Report(place, "record not updated: " + why, ErrorCode::kDatabase);
   };
-  records->Flush(failed);
+  // A numbering that follows walks the same records: what the merge left
+  // pending is sent with it, so a record both change is written once.
+  if (!after) records->Flush(failed);
   int unmatched = 0, first_key = 0;
   for (int k = i; k <= last; ++k) {
     if (key(k) == 0) continue;
