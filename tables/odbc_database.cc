@@ -189,10 +189,12 @@ class OdbcRecordset : public BufferedRecordset {
   };
   JoinedShape ShapeOf(const std::vector<std::size_t>& records) const;
   // How many records one joined statement writes.
-  std::size_t JoinedPerStatement(const JoinedShape& shape) const;
-  // Writes `records` in one statement that joins each to its values; false
-  // when the engine refused the statement (nothing of it was written).
-  bool SendJoined(const JoinedShape& shape, const std::vector<std::size_t>& records);
+  std::size_t JoinedPerStatement(const JoinedShape& shape, bool pack) const;
+  // Writes `records` in one statement that joins each to its values (with
+  // `pack`, each record's numbers in one array); false when the engine
+  // refused the statement or it could not be made (nothing of it was
+  // written).
+  bool SendJoined(const JoinedShape& shape, const std::vector<std::size_t>& records, bool pack);
   // Writes `records` in joined statements of one shape, as many as it takes.
   void SendJoinedInChunks(const std::vector<std::size_t>& records);
   // `records` by the set of columns each changes, in key order within each.
@@ -329,6 +331,9 @@ class OdbcDatabase : public SwitcherDatabase {
     int major = 0, minor = 0;
     return std::sscanf(dbms_version_.c_str(), "%d.%d", &major, &minor) == 2 && (major > 3 || (major == 3 && minor >= 33));
   }
+  // True where a joined statement takes a record's numbers in one array
+  // parameter.
+  bool PacksNumbers() const { return dbms_ == "PostgreSQL" && options_.pack_numbers; }
   // False for SQLite, which keeps any value in any column: its integer
   // columns are read as text, so that a text stored there reads as itself.
   bool KeepsTypes() const { return dbms_.rfind("SQLite", 0) != 0; }
@@ -633,13 +638,19 @@ OdbcRecordset::JoinedShape OdbcRecordset::ShapeOf(const std::vector<std::size_t>
   return shape;
 }
 
-std::size_t OdbcRecordset::JoinedPerStatement(const JoinedShape& shape) const {
-  return std::max<std::size_t>(1, std::min(db_.RowsPerCall(), (kParametersPerStatement - 2) / shape.parameters));
+std::size_t OdbcRecordset::JoinedPerStatement(const JoinedShape& shape, bool pack) const {
+  std::size_t parameters = shape.parameters;
+  if (pack) {
+    parameters = 1;
+    for (const std::size_t c : shape.columns) parameters += columns()[c].kind == ColumnRule::kInteger ? 0 : 1;
+  }
+  return std::max<std::size_t>(1, std::min(db_.RowsPerCall(), (kParametersPerStatement - 2) / parameters));
 }
 
-bool OdbcRecordset::SendJoined(const JoinedShape& shape, const std::vector<std::size_t>& records) {
+bool OdbcRecordset::SendJoined(const JoinedShape& shape, const std::vector<std::size_t>& records, bool pack) {
   const std::string table = db_.Quote(this->table());
   const std::string address = table + "." + db_.Quote(row_id_.empty() ? columns()[key_column_].name : row_id_);
+  auto packed = [&](const ColumnRule& rule) { return pack && rule.kind == ColumnRule::kInteger; };
   // The first row gives each column of the list its type: engines that
   // infer a parameter's type from its place would take them all for texts.
   auto typed = [&](const ColumnRule& rule) -> std::string {
@@ -648,23 +659,34 @@ bool OdbcRecordset::SendJoined(const JoinedShape& shape, const std::vector<std::
     return "CAST(? AS INTEGER)";
   };
   const ColumnRule number = IntegerRule("");
-  // A VALUES list's columns are named column1, column2, ...: the address,
-  // the masks, then the values.
-  std::string set, first_row = "(" + typed(number), row = "(?";
+  // A VALUES list's columns are named column1, column2, ...: the address
+  // (or the numbers), the masks, then the values.
+  std::string first_row = pack ? "(CAST(? AS BIGINT[])" : "(" + typed(number), row = "(?";
+  std::size_t next_column = 2, next_element = 2;
+  auto place = [&](bool in_array) {
+    if (in_array) return "v.column1[" + std::to_string(next_element++) + "]";
+    return "v.column" + std::to_string(next_column++);
+  };
+  std::vector<std::string> masks;
   for (std::size_t m = 0; m < shape.masks; ++m) {
-    first_row += "," + typed(number);
-    row += ",?";
+    masks.push_back(place(pack));
+    if (!pack) {
+      first_row += "," + typed(number);
+      row += ",?";
+    }
   }
-  std::size_t v = 2 + shape.masks;
+  std::string set;
   for (std::size_t j = 0; j < shape.columns.size(); ++j) {
     const ColumnRule& rule = columns()[shape.columns[j]];
     const std::string name = db_.Quote(rule.name);
-    const std::string value = "v.column" + std::to_string(v++);
+    const std::string value = place(packed(rule));
     set += (j == 0 ? "" : ",") + name + "=";
-    first_row += "," + typed(rule);
-    row += ",?";
+    if (!packed(rule)) {
+      first_row += "," + typed(rule);
+      row += ",?";
+    }
     if (const int f = shape.flag[j]; f >= 0) {
-      set += "CASE WHEN (v.column" + std::to_string(2 + f / kFlagsPerMask) + " & " +
+      set += "CASE WHEN (" + masks[static_cast<std::size_t>(f / kFlagsPerMask)] + " & " +
              std::to_string(1 << (f % kFlagsPerMask)) + ")<>0 THEN " + value + " ELSE " + table + "." + name + " END";
     } else {
       set += value;
@@ -675,33 +697,51 @@ bool OdbcRecordset::SendJoined(const JoinedShape& shape, const std::vector<std::
   std::string values = first_row;
   for (std::size_t i = 1; i < records.size(); ++i) values += "," + row;
   std::vector<FieldValue> params;
-  params.reserve(records.size() * shape.parameters + 2);
+  params.reserve(records.size() * (pack ? 1 + shape.columns.size() : shape.parameters) + 2);
+  std::vector<std::int64_t> mask(shape.masks);
+  std::string numbers;
   FieldValue low = Address(records.front()), high = low;
   for (const std::size_t r : records) {
     const FieldValue at = Address(r);
     low = std::min(low, at);
     high = std::max(high, at);
-    params.push_back(at);
-    const std::size_t masks_at = params.size();
-    params.resize(params.size() + shape.masks, std::int64_t{0});
+    std::fill(mask.begin(), mask.end(), 0);
     for (std::size_t j = 0; j < shape.columns.size(); ++j) {
-      const bool dirty = Dirty(r, shape.columns[j]);
-      params.push_back(dirty ? Pending(r, shape.columns[j]) : FieldValue{});
-      if (const int f = shape.flag[j]; f >= 0 && dirty) {
-        std::get<std::int64_t>(params[masks_at + static_cast<std::size_t>(f / kFlagsPerMask)]) |= std::int64_t{1}
-                                                                                                   << (f % kFlagsPerMask);
+      if (const int f = shape.flag[j]; f >= 0 && Dirty(r, shape.columns[j])) {
+        mask[static_cast<std::size_t>(f / kFlagsPerMask)] |= std::int64_t{1} << (f % kFlagsPerMask);
       }
+    }
+    if (pack) {
+      numbers = "{" + FieldValueText(at);
+      for (const std::int64_t m : mask) numbers += "," + std::to_string(m);
+      for (const std::size_t c : shape.columns) {
+        if (!packed(columns()[c])) continue;
+        const FieldValue v = Dirty(r, c) ? Pending(r, c) : FieldValue{};
+        // Values are made numbers before they are written to an integer
+        // field; were a text ever to come, it is not put into the array
+        // but written by the statements that bind each value alone.
+        if (std::holds_alternative<std::string>(v)) return false;
+        numbers += "," + (std::holds_alternative<std::int64_t>(v) ? FieldValueText(v) : std::string("NULL"));
+      }
+      params.emplace_back(numbers + "}");
+    } else {
+      params.push_back(at);
+      params.insert(params.end(), mask.begin(), mask.end());
+    }
+    for (const std::size_t c : shape.columns) {
+      if (!packed(columns()[c])) params.push_back(Dirty(r, c) ? Pending(r, c) : FieldValue{});
     }
   }
   // The range of addresses lets the engine find the records by its index
   // instead of reading the whole table to join them.
   params.push_back(low);
   params.push_back(high);
+  const std::string joined_address = pack ? "v.column1[1]" : "v.column1";
   try {
     // Statements of one shape and size are prepared once: the engine plans
     // them once.
-    db_.Cached("UPDATE " + table + " SET " + set + " FROM (VALUES " + values + ") AS v WHERE " + address +
-               "=v.column1 AND " + address + " BETWEEN ? AND ?")
+    db_.Cached("UPDATE " + table + " SET " + set + " FROM (VALUES " + values + ") AS v WHERE " + address + "=" +
+               joined_address + " AND " + address + " BETWEEN ? AND ?")
         .Execute(params);
   } catch (const DatabaseFailure&) {
     throw;
@@ -713,7 +753,12 @@ bool OdbcRecordset::SendJoined(const JoinedShape& shape, const std::vector<std::
 
 void OdbcRecordset::SendJoinedInChunks(const std::vector<std::size_t>& records) {
   const JoinedShape shape = ShapeOf(records);
-  const std::size_t per_statement = JoinedPerStatement(shape);
+  // Where the engine has arrays, a record's address, masks and integer
+  // values travel in one parameter ("{17,4,-1,NULL}", column1 of the list),
+  // read back by position: its ODBC driver converts each parameter on its
+  // own, and a record of the largest tables has some thirty.
+  const bool pack = db_.PacksNumbers();
+  const std::size_t per_statement = JoinedPerStatement(shape, pack);
   for (std::size_t first = 0; first < records.size(); first += per_statement) {
     const auto from = records.begin() + static_cast<std::ptrdiff_t>(first);
     const std::vector<std::size_t> chunk(from, from + static_cast<std::ptrdiff_t>(
@@ -721,7 +766,7 @@ void OdbcRecordset::SendJoinedInChunks(const std::vector<std::size_t>& records) 
     // A value the database refuses (a constraint, a trigger) fails the
     // whole statement: its records are written again by their columns,
     // which tells which of them failed.
-    if (!SendJoined(shape, chunk)) SendGrouped(chunk);
+    if (!SendJoined(shape, chunk, pack)) SendGrouped(chunk);
   }
 }
 

@@ -170,6 +170,9 @@ struct DatabaseOptions {
   // ODBC: where the engine takes it, several records written in one
   // statement joined to their values; false writes them by parameter arrays.
   bool join_updates = true;
+  // ODBC: where the engine has arrays, a joined statement takes each
+  // record's numbers in one array parameter; false binds each alone.
+  bool pack_numbers = true;
 };
 
 // Opens a SQLite switcher database for update and begins the transaction.
