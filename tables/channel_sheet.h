@@ -76,7 +76,7 @@ template <typename Table, typename Assign>
 void WriteChannelTable(SwitcherDatabase& database, std::string_view table_name, Table& table, int count,
                        Problems& problems, Assign assign, const std::function<void(Recordset&)>& after = nullptr) {
   LabelTableWriter(
-      database, {table_name, "Chan Num", count, static_cast<int>(table.size())},
+      database, {table_name, kChannelKeyField, count, static_cast<int>(table.size())},
       [&](int i) { return table[static_cast<std::size_t>(i)].ChanNum; },
       [&](int i, RecordEditor& rec) { assign(table[static_cast<std::size_t>(i)], rec); }, problems, after);
 }

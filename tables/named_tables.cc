@@ -57,7 +57,7 @@ void WriteNames(SwitcherDatabase& database, std::string_view table_name, const s
                 std::int16_t Entry::*number, std::string Entry::*label, std::string Entry::*notes,
                 Problems& problems) {
   LabelTableWriter(
-      database, {table_name, "Chan Num", std::nullopt, static_cast<int>(table.size())},
+      database, {table_name, kChannelKeyField, std::nullopt, static_cast<int>(table.size())},
       [&](int i) { return table[static_cast<std::size_t>(i)].*number; },
       [&](int i, RecordEditor& rec) {
         const Entry& e = table[static_cast<std::size_t>(i)];

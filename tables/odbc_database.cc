@@ -151,6 +151,8 @@ class OdbcRecordset : public BufferedRecordset {
   ~OdbcRecordset() override;
 
   void Flush(const FailedRecord& failed) override;
+  // Reads the ranges that hold the first `records` records, until `enough()`.
+  void ReadAhead(std::size_t records, const std::function<bool()>& enough);
   // Sends the pending updates; what fails is kept for the next Flush.
   void SendPending();
   // Forgets the pending updates (the transaction was rolled back).
@@ -250,6 +252,7 @@ class OdbcDatabase : public SwitcherDatabase {
   }
 
   ~OdbcDatabase() override {
+    ahead_.clear();
     for (OdbcRecordset* r : open_) r->DropPending();
     cache_.clear();
     if (in_transaction_) Rollback();
@@ -257,6 +260,34 @@ class OdbcDatabase : public SwitcherDatabase {
   }
 
   std::unique_ptr<Recordset> OpenRecordset(std::string_view table, std::string_view key_field) override {
+    if (auto it = ahead_.find(AheadName(table, key_field)); it != ahead_.end()) {
+      std::unique_ptr<Recordset> records = std::move(it->second);
+      ahead_.erase(it);
+      return records;
+    }
+    return OpenNow(table, key_field);
+  }
+
+  // Reading a range costs a round trip to the server and the driver's
+  // conversions: done while the caller waits for something else, it is
+  // off the run's way.
+  void ReadAhead(std::string_view table, std::string_view key_field, std::size_t records,
+                 const std::function<bool()>& enough) override {
+    if (!in_transaction_) return;
+    const std::string name = AheadName(table, key_field);
+    try {
+      auto it = ahead_.find(name);
+      if (it == ahead_.end()) {
+        if (enough()) return;
+        it = ahead_.emplace(name, OpenNow(table, key_field)).first;
+      }
+      it->second->ReadAhead(records, enough);
+    } catch (const DatabaseError&) {
+      // Opened for its step, the table meets the same error, which the step reports.
+    }
+  }
+
+  std::unique_ptr<OdbcRecordset> OpenNow(std::string_view table, std::string_view key_field) {
     const std::string actual = FindTable(table);
     std::vector<ColumnRule> columns = ReadColumns(actual);
     const auto key = std::find_if(columns.begin(), columns.end(),
@@ -274,6 +305,7 @@ class OdbcDatabase : public SwitcherDatabase {
 
   void Commit() override {
     if (!in_transaction_) throw DatabaseError("no transaction to commit");
+    ahead_.clear();  // read ahead for a step that never came
     // Updates still pending are sent first; one that fails keeps nothing.
     std::string failure = std::move(late_failure_);
     for (OdbcRecordset* r : open_) {
@@ -297,6 +329,7 @@ class OdbcDatabase : public SwitcherDatabase {
 
   void Rollback() override {
     if (!in_transaction_) return;
+    ahead_.clear();
     for (OdbcRecordset* r : open_) r->DropPending();
     late_failure_.clear();
     cache_.clear();
@@ -354,6 +387,10 @@ class OdbcDatabase : public SwitcherDatabase {
   }
 
  private:
+  static std::string AheadName(std::string_view table, std::string_view key_field) {
+    return Lower(table) + '\n' + Lower(key_field);
+  }
+
   // A text SQLGetInfo gives of the connection; "" where the driver gives none.
   std::string Info(SQLUSMALLINT what) const {
     SQLWCHAR text[64] = {};
@@ -508,6 +545,7 @@ class OdbcDatabase : public SwitcherDatabase {
   ChangeLog changes_{options_.count_changes, options_.track_changes};
   std::set<OdbcRecordset*> open_;
   std::string late_failure_;
+  std::map<std::string, std::unique_ptr<OdbcRecordset>> ahead_;  // read ahead, by AheadName; open, in open_
 };
 
 OdbcRecordset::OdbcRecordset(OdbcDatabase& db, std::string table, std::string key_field, std::vector<ColumnRule> columns,
@@ -569,6 +607,15 @@ TableImage& OdbcRecordset::Image(std::size_t record, std::size_t& row) {
   if (!range.image) range.image = db_.ReadRange(select_, order_, widths_, columns(), range, table());
   row = record - range.first;
   return *range.image;
+}
+
+void OdbcRecordset::ReadAhead(std::size_t records, const std::function<bool()>& enough) {
+  for (Range& range : ranges_) {
+    if (range.first >= records) return;
+    if (range.image) continue;
+    if (enough()) return;
+    range.image = db_.ReadRange(select_, order_, widths_, columns(), range, table());
+  }
 }
 
 FieldValue OdbcRecordset::Stored(std::size_t column) {

@@ -27,6 +27,8 @@ namespace kvr {
 // The seven tables a conversion updates, in the order of its steps.
 inline constexpr std::array<std::string_view, 7> kSwitcherTables = {
     "InptAlphas", "OutptAlphas", "OptoAlphas", "RelayAlphas", "ConsoleAlphas", "LocationAlphas", "OptoRelaySets"};
+// The field each of them is keyed by.
+inline constexpr std::string_view kChannelKeyField = "Chan Num";
 
 // A field value: Null, a whole number or text.
 using FieldValue = std::variant<std::monostate, std::int64_t, std::string>;
@@ -144,6 +146,17 @@ class SwitcherDatabase {
   // this database: it must not outlive the database, and must not be used
   // after Commit or Rollback, which end the transaction it belongs to.
   virtual std::unique_ptr<Recordset> OpenRecordset(std::string_view table, std::string_view key_field) = 0;
+
+  // Reads ahead what OpenRecordset(table, key_field) is to serve: the
+  // fields of its first `records` records in key order, stopping as soon as
+  // `enough()` is true between reads. For a caller with time to spare before
+  // it needs the table; an engine whose reads cost little reads nothing
+  // ahead. A table that cannot be read is left for OpenRecordset to report;
+  // throws DatabaseFailure when the database itself fails.
+  virtual void ReadAhead(std::string_view table, std::string_view key_field, std::size_t records,
+                         const std::function<bool()>& enough) {
+    (void)table, (void)key_field, (void)records, (void)enough;
+  }
 
   virtual void Commit() = 0;  // throws DatabaseError; nothing is then changed
   virtual void Rollback() = 0;

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <iterator>
+#include <limits>
 #include <utility>
 
 #include "app/core/step.h"
@@ -32,6 +33,11 @@ void SheetProgress::Abort() {
   changed_.notify_all();
 }
 
+bool SheetProgress::Passed(int stage) {
+  std::lock_guard lock(mutex_);
+  return aborted_ || reached_ >= stage;
+}
+
 bool SheetProgress::WaitFor(int stage) {
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [&] { return aborted_ || reached_ >= stage; });
@@ -54,29 +60,50 @@ Result<std::unique_ptr<SwitcherDatabase>> OpenForUpdate(const DatabaseTarget& ta
 
 enum class StepsEnded { kAll, kStopped, kFailed };
 
-// The seven table steps, each once its sheet is read (`ready(stage)` false:
-// the sheet phase was aborted). kStopped: the sheet phase ended early or a
-// stop was asked for; kFailed: the database failed (reported at `place`).
-StepsEnded RunTableSteps(SwitcherDatabase& db, Variables& vars, const SystemSettings& system,
-                         const std::function<bool(int)>& ready, RunContext& ctx, const std::string& place,
-                         Problems& problems) {
-  const std::pair<int, std::function<void()>> steps[] = {
-      {kSources, [&] { WriteInptAlphas(db, vars.inputs, system.InputCount, problems); }},
-      {kDestinations, [&] { WriteOutptAlphas(db, vars.outputs, system.OutputCount, problems); }},
-      {kOpto, [&] { WriteOptoAlphas(db, vars.optos, system.InputCount, problems); }},
-      {kRelay, [&] { WriteRelayAlphas(db, vars.relays, system.OutputCount, problems); }},
-      {kConsoleName, [&] { WriteConsoleAlphas(db, vars.console_names, problems); }},
-      {kLocation, [&] { WriteLocationAlphas(db, vars.locations, problems); }},
-      {kRc, [&] { WriteOptoRelaySets(db, vars.rc_sets, problems); }},
+// The seven table steps, each once its sheet is read (with `progress`; else
+// the sheets are all read). kStopped: the sheet phase ended early or a stop
+// was asked for; kFailed: the database failed (reported at `place`).
+StepsEnded RunTableSteps(SwitcherDatabase& db, Variables& vars, const SystemSettings& system, SheetProgress* progress,
+                         RunContext& ctx, const std::string& place, Problems& problems) {
+  // How many records of its table each step reads, in key order: those its
+  // count reaches, all of the outputs (the aux numbering walks them), none
+  // worth reading ahead of the small tables.
+  auto counted = [](std::int16_t count) { return static_cast<std::size_t>(std::max<int>(count, 0)) + 1; };
+  const std::size_t all = std::numeric_limits<std::size_t>::max();
+  struct TableStep {
+    int stage;
+    std::size_t reads;
+    std::function<void()> write;
+  };
+  const TableStep steps[] = {
+      {kSources, counted(system.InputCount), [&] { WriteInptAlphas(db, vars.inputs, system.InputCount, problems); }},
+      {kDestinations, all, [&] { WriteOutptAlphas(db, vars.outputs, system.OutputCount, problems); }},
+      {kOpto, counted(system.InputCount), [&] { WriteOptoAlphas(db, vars.optos, system.InputCount, problems); }},
+      {kRelay, counted(system.OutputCount), [&] { WriteRelayAlphas(db, vars.relays, system.OutputCount, problems); }},
+      {kConsoleName, 0, [&] { WriteConsoleAlphas(db, vars.console_names, problems); }},
+      {kLocation, 0, [&] { WriteLocationAlphas(db, vars.locations, problems); }},
+      {kRc, 0, [&] { WriteOptoRelaySets(db, vars.rc_sets, problems); }},
   };
   static_assert(std::size(steps) == kSwitcherTables.size());
   try {
     for (std::size_t i = 0; i < std::size(steps); ++i) {
-      if (!ready(steps[i].first) || InterruptRequested()) return StepsEnded::kStopped;
+      // While a step waits for its sheet, the database reads ahead what
+      // this step and the next will read: a database on a server answers
+      // each read in a round trip, and would otherwise keep the run waiting
+      // once the sheets are read.
+      if (progress != nullptr) {
+        auto enough = [&] { return progress->Passed(steps[i].stage) || InterruptRequested(); };
+        for (std::size_t j = i; j < std::size(steps) && !enough(); ++j) {
+          if (steps[j].reads > 0) db.ReadAhead(kSwitcherTables[j], kChannelKeyField, steps[j].reads, enough);
+        }
+      }
+      if ((progress != nullptr && !progress->WaitFor(steps[i].stage)) || InterruptRequested()) {
+        return StepsEnded::kStopped;
+      }
       if (ctx.progress != nullptr) {
         ctx.progress->Table(static_cast<int>(i) + 1, static_cast<int>(std::size(steps)), kSwitcherTables[i]);
       }
-      Step(problems, std::string(kSwitcherTables[i]), steps[i].second);
+      Step(problems, std::string(kSwitcherTables[i]), steps[i].write);
     }
   } catch (const DatabaseFailure& e) {
     problems.Report(place, std::string("the database could not be updated (") + e.what() +
@@ -152,8 +179,7 @@ void UpdateDatabase(const DatabaseTarget& target, Variables& vars, const SystemS
       return;
     }
   }
-  auto ready = [&](int stage) { return progress == nullptr || progress->WaitFor(stage); };
-  if (RunTableSteps(db, vars, system, ready, ctx, place, problems) != StepsEnded::kAll) {
+  if (RunTableSteps(db, vars, system, progress, ctx, place, problems) != StepsEnded::kAll) {
     db.Rollback();
     result.interrupted = InterruptRequested();
     return;
@@ -166,7 +192,7 @@ void UpdateDatabase(const DatabaseTarget& target, Variables& vars, const SystemS
     return;
   }
   // The last safe point: past it the changes are kept and the files written.
-  if (!ready(kAllSheets) || InterruptRequested()) {
+  if ((progress != nullptr && !progress->WaitFor(kAllSheets)) || InterruptRequested()) {
     db.Rollback();
     result.interrupted = InterruptRequested();
     return;
@@ -188,7 +214,7 @@ void ReportValuesAsConvertWould(Variables& vars, const SystemSettings& system, R
                                                      vars.console_names, vars.rc_sets));
     auto db = OpenSqliteDatabase(scratch, DatabaseOptions{});
     Problems said;
-    RunTableSteps(*db, vars, system, [](int) { return true; }, ctx, Utf8Path(scratch), said);
+    RunTableSteps(*db, vars, system, nullptr, ctx, Utf8Path(scratch), said);
     db->Rollback();
     db.reset();
     problems.Append(said);

@@ -30,6 +30,9 @@ class SheetProgress {
   void Abort();
   // Waits until `stage` is reached: true, or the sheet phase was aborted: false.
   bool WaitFor(int stage);
+  // True once `stage` is reached or the sheet phase was aborted: nothing
+  // more to wait for.
+  bool Passed(int stage);
 
  private:
   std::mutex mutex_;
