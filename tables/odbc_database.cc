@@ -65,48 +65,54 @@ std::size_t ReadWidth(const ColumnRule& rule, bool typed) {
 class TableImage {
  public:
   // An image of `rows` records of `columns` fields each, its room taken at once.
-  TableImage(std::size_t columns, std::size_t rows) : columns_(columns) { cells_.reserve(columns * rows); }
+  TableImage(std::size_t columns, std::size_t rows) : columns_(columns) {
+    cells_.reserve(columns * rows);
+    kinds_.reserve(columns * rows);
+  }
   std::size_t rows() const { return columns_ == 0 ? 0 : cells_.size() / columns_; }
   void Append(const FieldValue& cell, bool whole, const ColumnRule& rule) {
     cells_.emplace_back();
-    if (!whole) cells_.back().kind = Cell::kUnknown;
-    else Put(cells_.back(), FromCell(cell, rule));
+    kinds_.push_back(kUnknown);
+    if (whole) Put(cells_.size() - 1, FromCell(cell, rule));
   }
-  bool Known(std::size_t row, std::size_t column) const { return At(row, column).kind != Cell::kUnknown; }
+  bool Known(std::size_t row, std::size_t column) const { return kinds_[row * columns_ + column] != kUnknown; }
   FieldValue Get(std::size_t row, std::size_t column) const {
-    const Cell& c = At(row, column);
-    switch (c.kind) {
-      case Cell::kNumber: return c.number;
-      case Cell::kText: return texts_.substr(c.text.offset, c.text.length);
+    const std::size_t i = row * columns_ + column;
+    const Cell& c = cells_[i];
+    switch (kinds_[i]) {
+      case kNumber: return c.number;
+      case kText: return texts_.substr(c.text.offset, c.text.length);
       default: return std::monostate{};
     }
   }
-  void Set(std::size_t row, std::size_t column, const FieldValue& v) { Put(cells_[row * columns_ + column], v); }
+  void Set(std::size_t row, std::size_t column, const FieldValue& v) { Put(row * columns_ + column, v); }
 
  private:
-  struct Cell {  // 16 bytes: a number or where its text lies in texts_
-    union {
-      std::int64_t number = 0;
-      struct {
-        std::uint32_t offset, length;
-      } text;
-    };
-    enum Kind : std::uint8_t { kNull, kNumber, kText, kUnknown } kind = kNull;
+  // 8 bytes a field and 1 for its kind (a large table has a million
+  // fields, and two may be read ahead while the workbook is in memory too).
+  union Cell {
+    std::int64_t number = 0;
+    struct {
+      std::uint32_t offset, length;
+    } text;  // where the text lies in texts_
   };
-  const Cell& At(std::size_t row, std::size_t column) const { return cells_[row * columns_ + column]; }
-  void Put(Cell& c, const FieldValue& v) {
+  enum Kind : std::uint8_t { kNull, kNumber, kText, kUnknown };
+  void Put(std::size_t i, const FieldValue& v) {
+    Cell& c = cells_[i];
     c = Cell{};
+    kinds_[i] = kNull;
     if (const auto* n = std::get_if<std::int64_t>(&v)) {
       c.number = *n;
-      c.kind = Cell::kNumber;
+      kinds_[i] = kNumber;
     } else if (const auto* t = std::get_if<std::string>(&v)) {
       c.text = {static_cast<std::uint32_t>(texts_.size()), static_cast<std::uint32_t>(t->size())};
-      c.kind = Cell::kText;
+      kinds_[i] = kText;
       texts_ += *t;
     }
   }
   std::size_t columns_;
   std::vector<Cell> cells_;
+  std::vector<Kind> kinds_;
   std::string texts_;
 };
 
