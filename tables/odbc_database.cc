@@ -64,16 +64,13 @@ std::size_t ReadWidth(const ColumnRule& rule, bool typed) {
 // kept compactly (a large table has a million fields).
 class TableImage {
  public:
-  // An image of `rows` records of `columns` fields each, its room taken at once.
-  TableImage(std::size_t columns, std::size_t rows) : columns_(columns) {
-    cells_.reserve(columns * rows);
-    kinds_.reserve(columns * rows);
-  }
-  std::size_t rows() const { return columns_ == 0 ? 0 : cells_.size() / columns_; }
-  void Append(const FieldValue& cell, bool whole, const ColumnRule& rule) {
-    cells_.emplace_back();
-    kinds_.push_back(kUnknown);
-    if (whole) Put(cells_.size() - 1, FromCell(cell, rule));
+  // An image of `rows` records of `columns` fields each, every field unknown
+  // until read.
+  TableImage(std::size_t columns, std::size_t rows)
+      : columns_(columns), cells_(columns * rows), kinds_(columns * rows, kUnknown) {}
+  // A field as read: unknown still where the read could not hold it whole.
+  void Fill(std::size_t row, std::size_t column, const FieldValue& cell, bool whole, const ColumnRule& rule) {
+    if (whole) Put(row * columns_ + column, FromCell(cell, rule));
   }
   bool Known(std::size_t row, std::size_t column) const { return kinds_[row * columns_ + column] != kUnknown; }
   FieldValue Get(std::size_t row, std::size_t column) const {
@@ -143,12 +140,13 @@ class OdbcRecordset : public BufferedRecordset {
     std::string where;
     std::vector<FieldValue> params;
     std::unique_ptr<TableImage> image;  // once read
+    std::vector<bool> read;             // per column: read into the image
   };
   struct Contents {
     std::vector<FieldValue> keys;
     std::string row_id;                 // the row identifier's column; "" to address by key
     std::vector<FieldValue> row_ids;    // per record, when there is one
-    std::string select, order;          // the fields' query, less its range
+    std::string from, order;            // the fields' query, less its fields and range
     std::vector<std::size_t> widths;    // each field's room when read
     std::vector<Range> ranges;
   };
@@ -156,6 +154,7 @@ class OdbcRecordset : public BufferedRecordset {
                 std::size_t key_column, Contents contents);
   ~OdbcRecordset() override;
 
+  void MoveFirst() override;
   void Flush(const FailedRecord& failed) override;
   // Reads the ranges that hold the first `records` records, until `enough()`.
   void ReadAhead(std::size_t records, const std::function<bool()>& enough);
@@ -174,9 +173,17 @@ class OdbcRecordset : public BufferedRecordset {
  private:
   std::string WhereClause() const;
   FieldValue Address(std::size_t record) const;
+  Range& RangeOf(std::size_t record);
   // The image that holds `record`, read when first needed; `row` is the
   // record's row in it.
   TableImage& Image(std::size_t record, std::size_t& row);
+  // Reads the fields `which` of the records of `range` into its image.
+  void Read(Range& range, const std::vector<std::size_t>& which);
+  // The fields a range is read with: every field on the first walk over
+  // the records; on a later walk (the aux numbering after the merge), those
+  // this walk has asked for, so that it reads two fields of the records
+  // the first walk did not reach, not all of them.
+  std::vector<std::size_t> Wanted() const;
   bool Dirty(std::size_t record, std::size_t column) const { return dirty_[record * columns().size() + column]; }
   bool AnyDirty(std::size_t record) const {
     for (std::size_t c = 0; c < columns().size(); ++c) {
@@ -217,8 +224,10 @@ class OdbcRecordset : public BufferedRecordset {
   std::size_t key_column_;
   std::string row_id_;
   std::vector<FieldValue> row_ids_;
-  std::string select_, order_;
+  std::string from_, order_;
   std::vector<std::size_t> widths_;
+  bool walked_ = false, narrow_ = false;  // a walk began; a later one, reading what it asks for
+  std::vector<bool> wanted_;              // per column: asked for on this later walk
   std::vector<Range> ranges_;
   std::vector<std::string> unaddressable_;  // per record: why it cannot be written alone ("" when it can)
   std::vector<bool> dirty_;  // per record and column: changed and not yet sent
@@ -465,12 +474,8 @@ class OdbcDatabase : public SwitcherDatabase {
   void PlanRanges(const std::string& table, const std::vector<ColumnRule>& columns, const std::string& key,
                   OdbcRecordset::Contents& contents) const {
     const std::vector<FieldValue>& keys = contents.keys;
-    contents.select = "SELECT ";
-    for (std::size_t c = 0; c < columns.size(); ++c) {
-      contents.select += (c == 0 ? "" : ", ") + Quote(columns[c].name);
-      contents.widths.push_back(ReadWidth(columns[c], KeepsTypes()));
-    }
-    contents.select += " FROM " + Quote(table) + " WHERE " + Quote(key);
+    for (const ColumnRule& column : columns) contents.widths.push_back(ReadWidth(column, KeepsTypes()));
+    contents.from = " FROM " + Quote(table) + " WHERE " + Quote(key);
     contents.order = OrderBy(key, contents.row_id);
     // The first ranges are short and each is twice the last, up to 4096
     // records: a plant of a few hundred channels reads little more than its
@@ -498,19 +503,29 @@ class OdbcDatabase : public SwitcherDatabase {
   }
 
  public:
-  // The fields of the records of `range`.
-  std::unique_ptr<TableImage> ReadRange(const std::string& select, const std::string& order,
-                                        const std::vector<std::size_t>& widths, const std::vector<ColumnRule>& columns,
-                                        const OdbcRecordset::Range& range, const std::string& table) {
+  // Reads `range` with `select` (its fields `which`, then its range) into its image.
+  void ReadRange(const std::string& select, const std::vector<std::size_t>& which,
+                 const std::vector<std::size_t>& widths, const std::vector<ColumnRule>& columns,
+                 OdbcRecordset::Range& range, const std::string& table) {
     const std::size_t expected = range.end - range.first;
-    auto image = std::make_unique<TableImage>(columns.size(), expected);
-    Cached(select + range.where + order)
-        .ReadAll(range.params, widths, RowsPerCall(), [&](const std::vector<FieldValue>& cells, const std::vector<bool>& whole) {
-          if (image->rows() >= expected) return;  // counted below
-          for (std::size_t c = 0; c < columns.size(); ++c) image->Append(cells[c], whole[c], columns[c]);
-        });
-    if (image->rows() != expected) throw DatabaseFailure("table " + table + " changed while it was read");
-    return image;
+    if (!range.image) {
+      range.image = std::make_unique<TableImage>(columns.size(), expected);
+      range.read.assign(columns.size(), false);
+    }
+    std::vector<std::size_t> read_widths;
+    for (const std::size_t c : which) read_widths.push_back(widths[c]);
+    std::size_t row = 0;
+    Cached(select).ReadAll(range.params, read_widths, RowsPerCall(),
+                           [&](const std::vector<FieldValue>& cells, const std::vector<bool>& whole) {
+                             if (row < expected) {
+                               for (std::size_t i = 0; i < which.size(); ++i) {
+                                 range.image->Fill(row, which[i], cells[i], whole[i], columns[which[i]]);
+                               }
+                             }
+                             ++row;
+                           });
+    if (row != expected) throw DatabaseFailure("table " + table + " changed while it was read");
+    for (const std::size_t c : which) range.read[c] = true;
   }
 
  private:
@@ -558,7 +573,7 @@ OdbcRecordset::OdbcRecordset(OdbcDatabase& db, std::string table, std::string ke
                              std::size_t key_column, Contents contents)
     : BufferedRecordset(std::move(table), std::move(key_field), std::move(columns), std::move(contents.keys)),
       db_(db), key_column_(key_column), row_id_(std::move(contents.row_id)), row_ids_(std::move(contents.row_ids)),
-      select_(std::move(contents.select)), order_(std::move(contents.order)),
+      from_(std::move(contents.from)), order_(std::move(contents.order)),
       widths_(std::move(contents.widths)), ranges_(std::move(contents.ranges)) {
   if (row_id_.empty()) MarkUnaddressable();
   db_.Opened(this);
@@ -606,13 +621,42 @@ FieldValue OdbcRecordset::Address(std::size_t record) const {
   return row_id_.empty() ? KeyOf(record) : row_ids_[record];
 }
 
-TableImage& OdbcRecordset::Image(std::size_t record, std::size_t& row) {
+OdbcRecordset::Range& OdbcRecordset::RangeOf(std::size_t record) {
   const auto after = std::upper_bound(ranges_.begin(), ranges_.end(), record,
                                       [](std::size_t r, const Range& range) { return r < range.first; });
-  Range& range = *(after - 1);
-  if (!range.image) range.image = db_.ReadRange(select_, order_, widths_, columns(), range, table());
+  return *(after - 1);
+}
+
+TableImage& OdbcRecordset::Image(std::size_t record, std::size_t& row) {
+  Range& range = RangeOf(record);
+  if (!range.image) Read(range, Wanted());
   row = record - range.first;
   return *range.image;
+}
+
+void OdbcRecordset::Read(Range& range, const std::vector<std::size_t>& which) {
+  std::string select = "SELECT ";
+  for (std::size_t i = 0; i < which.size(); ++i) select += (i == 0 ? "" : ", ") + db_.Quote(columns()[which[i]].name);
+  db_.ReadRange(select + from_ + range.where + order_, which, widths_, columns(), range, table());
+}
+
+std::vector<std::size_t> OdbcRecordset::Wanted() const {
+  std::vector<std::size_t> which;
+  for (std::size_t c = 0; c < columns().size(); ++c) {
+    if (!narrow_ || wanted_[c]) which.push_back(c);
+  }
+  return which;
+}
+
+void OdbcRecordset::MoveFirst() {
+  BufferedRecordset::MoveFirst();
+  if (walked_ && !narrow_) {
+    narrow_ = true;
+    wanted_.assign(columns().size(), false);
+  } else if (narrow_) {
+    std::fill(wanted_.begin(), wanted_.end(), false);
+  }
+  walked_ = true;
 }
 
 void OdbcRecordset::ReadAhead(std::size_t records, const std::function<bool()>& enough) {
@@ -620,14 +664,16 @@ void OdbcRecordset::ReadAhead(std::size_t records, const std::function<bool()>& 
     if (range.first >= records) return;
     if (range.image) continue;
     if (enough()) return;
-    range.image = db_.ReadRange(select_, order_, widths_, columns(), range, table());
+    Read(range, Wanted());
   }
 }
 
 FieldValue OdbcRecordset::Stored(std::size_t column) {
   const std::size_t record = position();
+  if (narrow_) wanted_[column] = true;
   std::size_t row = 0;
   TableImage& image = Image(record, row);
+  if (Range& range = RangeOf(record); !range.read[column]) Read(range, {column});  // a field this walk had not asked for
   if (image.Known(row, column)) return image.Get(row, column);
   // A value too long to read with the others is read alone.
   if (!unaddressable_.empty() && !unaddressable_[record].empty()) throw DatabaseError(unaddressable_[record]);
