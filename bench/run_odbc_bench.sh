@@ -40,6 +40,7 @@ drop_pg() {
 timed() {
   local label=$1
   shift
+  sync  # no run pays for flushing what an earlier one left unwritten
   /usr/bin/time -o "$work/time" -f "%e %M" "$@" >/dev/null 2>"$work/err" || { echo "$label failed:"; head -n 3 "$work/err"; }
   if grep -q "^problem" "$work/err"; then echo "$label reported problems:"; grep "^problem" "$work/err" | head -n 3; fi
   cat "$work/time" >>"$work/$label"
