@@ -31,7 +31,7 @@ using odbc::WString;
 // The SQLite ODBC driver runs on the process's SQLite library, which by
 // default takes a global lock on every allocation to keep memory statistics
 // nothing here reads; the driver allocates for every value it binds and
-// reads, and those locks were a sixth of the largest plant's conversion
+// reads, and those locks were a tenth of the largest plant's conversion
 // through it. SQLite takes the setting only before its first use: at load.
 [[maybe_unused]] const bool kSqliteMemoryStatisticsOff = [] { return sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK; }();
 
@@ -517,22 +517,28 @@ class OdbcDatabase : public SwitcherDatabase {
                  const std::vector<std::size_t>& widths, const std::vector<ColumnRule>& columns,
                  OdbcRecordset::Range& range, const std::string& table) {
     const std::size_t expected = range.end - range.first;
-    if (!range.image) {
+    const bool first_read = !range.image;
+    if (first_read) {
       range.image = std::make_unique<TableImage>(columns.size(), expected);
       range.read.assign(columns.size(), false);
     }
     std::vector<std::size_t> read_widths;
     for (const std::size_t c : which) read_widths.push_back(widths[c]);
     std::size_t row = 0;
-    Cached(select).ReadAll(range.params, read_widths, RowsPerCall(),
-                           [&](const std::vector<FieldValue>& cells, const std::vector<bool>& whole) {
-                             if (row < expected) {
-                               for (std::size_t i = 0; i < which.size(); ++i) {
-                                 range.image->Fill(row, which[i], cells[i], whole[i], columns[which[i]]);
+    try {
+      Cached(select).ReadAll(range.params, read_widths, RowsPerCall(),
+                             [&](const std::vector<FieldValue>& cells, const std::vector<bool>& whole) {
+                               if (row < expected) {
+                                 for (std::size_t i = 0; i < which.size(); ++i) {
+                                   range.image->Fill(row, which[i], cells[i], whole[i], columns[which[i]]);
+                                 }
                                }
-                             }
-                             ++row;
-                           });
+                               ++row;
+                             });
+    } catch (const DatabaseError&) {
+      if (first_read) range.image.reset();  // the range is read again when next needed
+      throw;
+    }
     if (row != expected) throw DatabaseFailure("table " + table + " changed while it was read");
     for (const std::size_t c : which) range.read[c] = true;
   }
@@ -653,6 +659,9 @@ std::vector<std::size_t> OdbcRecordset::Wanted() const {
   std::vector<std::size_t> which;
   for (std::size_t c = 0; c < columns().size(); ++c) {
     if (!narrow_ || wanted_[c]) which.push_back(c);
+  }
+  if (which.empty()) {  // nothing asked for yet: every field
+    for (std::size_t c = 0; c < columns().size(); ++c) which.push_back(c);
   }
   return which;
 }
