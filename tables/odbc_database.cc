@@ -822,6 +822,9 @@ bool OdbcRecordset::SendJoined(const JoinedShape& shape, const std::vector<std::
     const FieldValue at = Address(r);
     low = std::min(low, at);
     high = std::max(high, at);
+    std::size_t row = 0;
+    const TableImage& image = Image(r, row);  // the record's values, found once
+    auto value = [&](std::size_t c) { return Dirty(r, c) ? image.Get(row, c) : FieldValue{}; };
     std::fill(mask.begin(), mask.end(), 0);
     for (std::size_t j = 0; j < shape.columns.size(); ++j) {
       if (const int f = shape.flag[j]; f >= 0 && Dirty(r, shape.columns[j])) {
@@ -833,7 +836,7 @@ bool OdbcRecordset::SendJoined(const JoinedShape& shape, const std::vector<std::
       for (const std::int64_t m : mask) numbers += "," + std::to_string(m);
       for (const std::size_t c : shape.columns) {
         if (!packed(columns()[c])) continue;
-        const FieldValue v = Dirty(r, c) ? Pending(r, c) : FieldValue{};
+        const FieldValue v = value(c);
         // Values are made numbers before they are written to an integer
         // field; were a text ever to come, it is not put into the array
         // but written by the statements that bind each value alone.
@@ -846,7 +849,7 @@ bool OdbcRecordset::SendJoined(const JoinedShape& shape, const std::vector<std::
       params.insert(params.end(), mask.begin(), mask.end());
     }
     for (const std::size_t c : shape.columns) {
-      if (!packed(columns()[c])) params.push_back(Dirty(r, c) ? Pending(r, c) : FieldValue{});
+      if (!packed(columns()[c])) params.push_back(value(c));
     }
   }
   // The range of addresses lets the engine find the records by its index

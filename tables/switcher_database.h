@@ -27,7 +27,7 @@ namespace kvr {
 // The seven tables a conversion updates, in the order of its steps.
 inline constexpr std::array<std::string_view, 7> kSwitcherTables = {
     "InptAlphas", "OutptAlphas", "OptoAlphas", "RelayAlphas", "ConsoleAlphas", "LocationAlphas", "OptoRelaySets"};
-// The field each of them is keyed by.
+// The field all of them but OptoRelaySets ("SetNum") are keyed by.
 inline constexpr std::string_view kChannelKeyField = "Chan Num";
 
 // A field value: Null, a whole number or text.
