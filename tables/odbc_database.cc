@@ -383,17 +383,17 @@ class OdbcDatabase : public SwitcherDatabase {
   // known to take it (SQLite from 3.33), unless one row a call is asked for.
   bool JoinsUpdates() const {
     if (!options_.join_updates || RowsPerCall() < 2) return false;
-    if (dbms_ == "PostgreSQL") return true;
+    if (Postgres()) return true;
     if (dbms_.rfind("SQLite", 0) != 0) return false;
     int major = 0, minor = 0;
     return std::sscanf(dbms_version_.c_str(), "%d.%d", &major, &minor) == 2 && (major > 3 || (major == 3 && minor >= 33));
   }
   // True where a joined statement takes a record's numbers in one array
   // parameter.
-  bool PacksNumbers() const { return dbms_ == "PostgreSQL" && options_.pack_numbers; }
+  bool PacksNumbers() const { return Postgres() && options_.pack_numbers; }
+  bool Postgres() const { return dbms_ == "PostgreSQL"; }
   // False for SQLite, which keeps any value in any column: its integer
   // columns are read as text, so that a text stored there reads as itself.
-  const std::string& Dbms() const { return dbms_; }
   bool KeepsTypes() const { return dbms_.rfind("SQLite", 0) != 0; }
   // Runs one statement that takes no parameters.
   void Run(const std::string& sql) { Statement(dbc_->get(), sql, Timeout()).Execute({}); }
@@ -1051,7 +1051,7 @@ void CreateOdbcSwitcherDatabase(const std::string& connection, const DatabaseSiz
   // free (the first conversion's updates then stay on their pages and need
   // no new index entries, half the server's time), and the key's index is
   // built once the records are in, faster than entry by entry.
-  const bool postgres = db->Dbms() == "PostgreSQL";
+  const bool postgres = db->Postgres();
   for (const TableDef& t : SwitcherSchema(sizes)) {
     std::string sql = "CREATE TABLE " + db->Quote(t.name) + " (" + db->Quote(t.key) + " SMALLINT NOT NULL";
     if (!postgres) sql += " PRIMARY KEY";
@@ -1074,12 +1074,12 @@ void CreateOdbcSwitcherDatabase(const std::string& connection, const DatabaseSiz
       db->Run("INSERT INTO " + table + " (" + key + ") SELECT generate_series(1, " + std::to_string(t.records) + ")");
     } else if (t.records > 0) {
       db->Run("INSERT INTO " + table + " (" + key + ") VALUES (1)");
-    }
-    for (int have = postgres ? t.records : 1; have < t.records;) {
-      const int add = std::min(have, t.records - have);
-      db->Run("INSERT INTO " + table + " (" + key + ") SELECT " + key + " + " + std::to_string(have) + " FROM " + table +
-              " WHERE " + key + " <= " + std::to_string(add));
-      have += add;
+      for (int have = 1; have < t.records;) {
+        const int add = std::min(have, t.records - have);
+        db->Run("INSERT INTO " + table + " (" + key + ") SELECT " + key + " + " + std::to_string(have) + " FROM " +
+                table + " WHERE " + key + " <= " + std::to_string(add));
+        have += add;
+      }
     }
     if (postgres) db->Run("ALTER TABLE " + table + " ADD PRIMARY KEY (" + key + ")");
   }
