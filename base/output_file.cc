@@ -6,6 +6,7 @@
 #include <fstream>
 #include <random>
 #include <set>
+#include <utility>
 
 #include "base/file_platform.h"
 #include "base/utf8.h"
@@ -51,10 +52,6 @@ std::filesystem::path FolderOf(const std::filesystem::path& target) {
   return folder.empty() ? std::filesystem::path(".") : folder;
 }
 
-platform::TempFile ToTemp(int fd, const std::filesystem::path& named) {
-  return platform::TempFile{fd, named};
-}
-
 }  // namespace
 
 std::string TemporaryFileName(const std::filesystem::path& target, unsigned long long tag) {
@@ -64,10 +61,7 @@ std::string TemporaryFileName(const std::filesystem::path& target, unsigned long
 }
 
 OutputBatch::~OutputBatch() {
-  for (Staged& s : staged_) {
-    platform::TempFile file = ToTemp(s.fd, s.named);
-    platform::Discard(file);
-  }
+  for (Staged& s : staged_) platform::Discard(s.file);
 }
 
 Status OutputBatch::Stage(const std::filesystem::path& target, std::string_view bytes, std::string what) {
@@ -79,7 +73,7 @@ Status OutputBatch::Stage(const std::filesystem::path& target, std::string_view 
     platform::Discard(file);
     return s;
   }
-  staged_.push_back(Staged{target, std::move(what), static_cast<int>(file.handle), file.named});
+  staged_.push_back(Staged{target, std::move(what), std::move(file)});
   return Status::Ok();
 }
 
@@ -90,21 +84,17 @@ Status OutputBatch::Adopt(const std::filesystem::path& target, const std::filesy
     std::filesystem::remove(named, ec);
     return s;
   }
-  staged_.push_back(Staged{target, std::move(what), static_cast<int>(file.handle), file.named});
+  staged_.push_back(Staged{target, std::move(what), std::move(file)});
   return Status::Ok();
 }
 
 Status OutputBatch::MatchPermissions(const std::filesystem::path& like) {
-  if (staged_.empty() || staged_.back().fd < 0) return Status::Error("nothing staged");
-  return platform::CopyPermissions(ToTemp(staged_.back().fd, staged_.back().named), like);
+  if (staged_.empty() || staged_.back().file.handle == -1) return Status::Error("nothing staged");
+  return platform::CopyPermissions(staged_.back().file, like);
 }
 
 void OutputBatch::Drop(std::size_t index) {
-  if (index >= staged_.size() || staged_[index].fd < 0) return;
-  platform::TempFile file = ToTemp(staged_[index].fd, staged_[index].named);
-  platform::Discard(file);
-  staged_[index].fd = -1;
-  staged_[index].named.clear();
+  if (index < staged_.size()) platform::Discard(staged_[index].file);
 }
 
 std::vector<OutputBatch::Failure> OutputBatch::Commit() {
@@ -112,8 +102,8 @@ std::vector<OutputBatch::Failure> OutputBatch::Commit() {
   std::vector<platform::TempFile> files;
   std::vector<Staged> staged;
   for (Staged& s : staged_) {
-    if (s.fd < 0) continue;  // dropped
-    files.push_back(ToTemp(s.fd, s.named));
+    if (s.file.handle == -1) continue;  // dropped
+    files.push_back(std::exchange(s.file, {}));
     staged.push_back(std::move(s));
   }
   staged_.clear();

@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/file_platform.h"
 #include "base/status.h"
 
 namespace kvr {
@@ -75,8 +76,7 @@ class OutputBatch {
   struct Staged {
     std::filesystem::path target;
     std::string what;
-    int fd = -1;                  // the open temporary file
-    std::filesystem::path named;  // its name, when the platform gave it one
+    platform::TempFile file;  // the open temporary file; no handle once dropped
   };
   std::vector<Staged> staged_;
 };
