@@ -1,5 +1,6 @@
 #include "tables/connection_string.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace kvr {
@@ -64,13 +65,78 @@ bool IsPasswordKey(std::string_view key) {
   return folded.find("pwd") != std::string::npos || folded.find("pass") != std::string::npos;
 }
 
+bool HasConnectionKey(std::string_view connection, std::string_view key) {
+  for (const ConnectionAttribute& a : SplitConnectionString(connection)) {
+    if (!a.assigned) continue;
+    const std::string_view k = Trimmed(a.key);
+    if (k.size() == key.size() &&
+        std::equal(k.begin(), k.end(), key.begin(), [](char x, char y) {
+          return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+        })) {
+      return true;
+    }
+  }
+  return false;
+}
+
+namespace {
+
+bool IsKeyChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '-' || c == '.'; }
+
+// Where a nested option's value that starts at `i` ends: a quoted value
+// ('...' with \' inside, as libpq's option lists write it) at its closing
+// quote, a braced one at its closing brace, any other at a blank, ';', ','
+// or '}'.
+std::size_t NestedValueEnd(std::string_view s, std::size_t i) {
+  if (i < s.size() && s[i] == '\'') {
+    for (++i; i < s.size(); ++i) {
+      if (s[i] == '\\') {
+        ++i;
+      } else if (s[i] == '\'') {
+        return i + 1;
+      }
+    }
+    return s.size();
+  }
+  if (i < s.size() && s[i] == '{') return ValueEnd(s, i);
+  while (i < s.size() && !IsBlank(s[i]) && s[i] != ';' && s[i] != ',' && s[i] != '}') ++i;
+  return i;
+}
+
+// `value` with the value of every password option inside it replaced: a
+// driver may take a list of options of its own in one attribute
+// ("pqopt={password=... sslmode=require}"), whatever that attribute's name.
+std::string RedactNested(std::string_view value) {
+  std::string out;
+  std::size_t copied = 0;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    if (value[i] != '=') continue;
+    std::size_t key_end = i;
+    while (key_end > 0 && IsBlank(value[key_end - 1])) --key_end;
+    std::size_t key_begin = key_end;
+    while (key_begin > 0 && IsKeyChar(value[key_begin - 1])) --key_begin;
+    if (key_begin == key_end || !IsPasswordKey(value.substr(key_begin, key_end - key_begin))) continue;
+    std::size_t begin = i + 1;
+    while (begin < value.size() && IsBlank(value[begin])) ++begin;
+    const std::size_t end = NestedValueEnd(value, begin);
+    out.append(value.substr(copied, begin - copied));
+    out += "***";
+    copied = end;
+    i = end == 0 ? 0 : end - 1;
+  }
+  out.append(value.substr(copied));
+  return out;
+}
+
+}  // namespace
+
 std::string RedactConnectionString(std::string_view connection) {
   std::string out;
   std::size_t copied = 0;
   for (const ConnectionAttribute& a : SplitConnectionString(connection)) {
-    if (!a.assigned || !IsPasswordKey(a.key)) continue;
+    if (!a.assigned) continue;
     out.append(connection.substr(copied, a.value_begin - copied));
-    out += "***";
+    out += IsPasswordKey(a.key) ? std::string("***") : RedactNested(a.value);
     copied = a.end;
   }
   out.append(connection.substr(copied));

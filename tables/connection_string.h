@@ -46,7 +46,12 @@ std::vector<ConnectionAttribute> SplitConnectionString(std::string_view connecti
 // or any key whose name holds "pass" or "pwd" (case and blanks aside).
 bool IsPasswordKey(std::string_view key);
 
-// `connection` with the value of every password key replaced by "***".
+// True when `connection` gives a value for `key` (case and blanks aside).
+bool HasConnectionKey(std::string_view connection, std::string_view key);
+
+// `connection` with the value of every password key replaced by "***",
+// password options inside another attribute's value included
+// ("pqopt={password=***}").
 std::string RedactConnectionString(std::string_view connection);
 
 // A --database value as it may be shown: a connection string redacted, a

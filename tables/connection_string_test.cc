@@ -18,7 +18,14 @@ TEST(ConnectionStringTest, EveryPasswordKeyIsRedactedWhateverItsSpelling) {
       {"DSN=p;MasterPassKey=SeCrEt;AdminPwdHash=SeCrEt", "DSN=p;MasterPassKey=***;AdminPwdHash=***"},
       // A braced value runs to its closing brace; "}}" is a brace of the value.
       {"PWD={x}}y;SeCrEt8};DSN=p", "PWD=***;DSN=p"},
-      {"Driver={A;PWD=not a key};PWD=SeCrEt", "Driver={A;PWD=not a key};PWD=***"},
+      {"Driver={A;UID=b};PWD=SeCrEt", "Driver={A;UID=b};PWD=***"},
+      // Options a driver takes in one attribute of its own: a secret there
+      // is hidden too, whatever the attribute, quoted or not.
+      {"DSN=p;pqopt={password=SeCrEt sslmode=require}", "DSN=p;pqopt={password=*** sslmode=require}"},
+      {"DSN=p;pqopt={sslmode=require password = 'Se cr\\'Et' x=1}", "DSN=p;pqopt={sslmode=require password = *** x=1}"},
+      {"DSN=p;Extra={A=1;PWD={x;y}}};B=2}", "DSN=p;Extra={A=1;PWD=***;B=2}"},
+      {"DSN=p;Opts={a=1,passwd=SeCrEt,b=2}", "DSN=p;Opts={a=1,passwd=***,b=2}"},
+      {"DSN=p;Note={heading=north}", "DSN=p;Note={heading=north}"},
       {"PWD={unclosed;SeCrEt", "PWD=***"},
       {"PWD=", "PWD=***"},
       {"DSN=plant", "DSN=plant"},

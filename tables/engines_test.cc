@@ -14,6 +14,9 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
+#include <future>
+#include <chrono>
 
 #include <gtest/gtest.h>
 
@@ -660,6 +663,119 @@ TEST_P(EnginesTest, ALaterWalkReadsWhatItAsksFor) {
   }
   db->Rollback();
   EXPECT_EQ(wrong, 0);
+}
+
+// One run's work on the database, as a conversion does it: open, read
+// records 1 and 2, write the fields where its plant differs from what it
+// read, keep the changes. False when the run did not keep its plant whole
+// (refused at open, a record not written, the commit refused).
+struct PlantState {
+  std::string label;
+  std::int64_t hidden;
+};
+bool WritePlant(SwitcherDatabase& db, const PlantState& plant) {
+  bool whole = true;
+  try {
+    auto records = db.OpenRecordset("InptAlphas", "Chan Num");
+    int n = 0;
+    for (records->MoveFirst(); !records->AtEnd() && n < 2; records->MoveNext(), ++n) {
+      records->Edit();
+      if (records->Field("Label") != FieldValue{plant.label}) records->Assign("Label", plant.label);
+      if (records->Field("Hidden") != FieldValue{plant.hidden}) records->Assign("Hidden", plant.hidden);
+      records->Update();
+    }
+    records->Flush([&](const Where&, const std::string&) { whole = false; });
+    records.reset();
+    if (!whole) {
+      db.Rollback();
+      return false;
+    }
+    db.Commit();
+    return true;
+  } catch (const DatabaseError&) {
+  } catch (const DatabaseFailure&) {
+  }
+  db.Rollback();
+  return false;
+}
+
+// Two runs into one database at once, the second starting at several points
+// of the first: each ends with its plant kept whole or with nothing kept,
+// and the database holds one plant or the other, never fields of both.
+TEST_P(EnginesTest, ConcurrentRunsLeaveOnePlantOrTheOther) {
+  const PlantState a{"Plant A", 1}, b{"Plant B", 0};
+  for (int offset = 0; offset < 3; ++offset) {
+    SCOPED_TRACE("offset " + std::to_string(offset));
+    if (GetParam() == Engine::kOdbcPostgres) DropTables();
+    std::filesystem::remove(File("sw.db"));
+    Create(DatabaseSizes{2, 1, 1, 1, 1});
+    DatabaseOptions options{false, 3000};
+    std::unique_ptr<SwitcherDatabase> first = Open(database_, options);
+    std::future<bool> second;
+    auto start_second = [&] {
+      second = std::async(std::launch::async, [&] {
+        std::unique_ptr<SwitcherDatabase> db;
+        try {
+          db = Open(database_, options);
+        } catch (const DatabaseError&) {
+          return false;  // refused: the other run holds the database
+        } catch (const DatabaseFailure&) {
+          return false;
+        }
+        return WritePlant(*db, b);
+      });
+    };
+    // 0: the second run starts before the first reads; 1: after it has
+    // written, before it keeps; 2: just before it keeps.
+    if (offset == 0) start_second();
+    std::this_thread::sleep_for(std::chrono::milliseconds(offset == 0 ? 200 : 0));
+    if (offset == 1) start_second();
+    bool first_kept = false;
+    {
+      bool whole = true;
+      try {
+        auto records = first->OpenRecordset("InptAlphas", "Chan Num");
+        int n = 0;
+        for (records->MoveFirst(); !records->AtEnd() && n < 2; records->MoveNext(), ++n) {
+          records->Edit();
+          records->Assign("Label", a.label);
+          records->Assign("Hidden", a.hidden);
+          records->Update();
+        }
+        records->Flush([&](const Where&, const std::string&) { whole = false; });
+        if (offset == 2) start_second();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        records.reset();
+        if (whole) {
+          first->Commit();
+          first_kept = true;
+        }
+      } catch (const DatabaseError&) {
+      } catch (const DatabaseFailure&) {
+      }
+      if (!first_kept) first->Rollback();
+      first.reset();
+    }
+    const bool second_kept = second.get();
+    const std::string dump = Dump();
+    const bool holds_a = dump.find("\n1|\"Plant A\"|\"\"|0|0|0|0|0|0|0|1|") != std::string::npos &&
+                         dump.find("\n2|\"Plant A\"|\"\"|0|0|0|0|0|0|0|1|") != std::string::npos;
+    const bool holds_b = dump.find("\n1|\"Plant B\"|\"\"|0|0|0|0|0|0|0|0|") != std::string::npos &&
+                         dump.find("\n2|\"Plant B\"|\"\"|0|0|0|0|0|0|0|0|") != std::string::npos;
+    EXPECT_TRUE(first_kept || second_kept);
+    EXPECT_TRUE(holds_a || holds_b) << dump.substr(0, 200);
+    if (!second_kept) {
+      EXPECT_TRUE(holds_a) << dump.substr(0, 200);
+    }
+    if (!first_kept) {
+      EXPECT_TRUE(holds_b) << dump.substr(0, 200);
+    }
+    // SQLite locks the file for the first run from its start: the second
+    // waits for it to end, then reads what it kept and keeps its own plant.
+    if (GetParam() != Engine::kOdbcPostgres) {
+      EXPECT_TRUE(first_kept && second_kept && holds_b) << dump.substr(0, 200);
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(AllEngines, EnginesTest,

@@ -88,7 +88,12 @@ void SetAttr(SQLHSTMT stmt, SQLINTEGER attribute, void* pointer) { SQLSetStmtAtt
 
 void Fail(SQLSMALLINT type, SQLHANDLE handle, const std::string& what) {
   const Diagnostics d = Diagnose(type, handle);
-  const std::string message = what + ": " + d.text;
+  std::string message = what + ": " + d.text;
+  // A serialization failure or deadlock: another run or program changed
+  // the records this run read; run again on what it kept.
+  if (d.state.rfind("40", 0) == 0 && d.state != "40003") {
+    message += " - another program changed the same records during this run; run it again";
+  }
   if (IsDatabaseFailure(d.state)) throw DatabaseFailure(message);
   throw DatabaseError(message);
 }

@@ -249,30 +249,45 @@ class OdbcDatabase : public SwitcherDatabase {
   OdbcDatabase(const std::string& connection, const DatabaseOptions& options)
       : options_(options), env_(SQL_HANDLE_ENV, SQL_NULL_HANDLE) {
     SQLSetEnvAttr(env_.get(), SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-    dbc_.emplace(SQL_HANDLE_DBC, env_.get());
-    SQLSetConnectAttrW(dbc_->get(), SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(SQLULEN{10}), 0);
-    WString w = Wide(connection);
-    SQLWCHAR out[1024];
-    SQLSMALLINT out_length = 0;
-    const SQLRETURN rc = SQLDriverConnectW(dbc_->get(), nullptr, w.data(), static_cast<SQLSMALLINT>(w.size()), out,
-                                           1024, &out_length, SQL_DRIVER_NOPROMPT);
-    if (!Ok(rc)) {
-      const Diagnostics d = Diagnose(SQL_HANDLE_DBC, dbc_->get());
-      throw DatabaseError("cannot connect to " + RedactConnectionString(connection) + ": " + d.text);
+    Connect(connection, connection);
+    dbms_ = Info(SQL_DBMS_NAME);
+    dbms_version_ = Info(SQL_DBMS_VER);
+    // The SQLite ODBC driver waits for another program's lock as long as its
+    // own Timeout= attribute says, 100 s unless the connection string gives
+    // one, and takes no query timeout: unless given, the program's own wait.
+    if (Sqlite() && !HasConnectionKey(connection, "Timeout")) {
+      SQLDisconnect(dbc_->get());
+      connected_ = false;
+      std::string bounded = connection;
+      if (!bounded.empty() && bounded.back() != ';') bounded += ';';
+      Connect(bounded + "Timeout=" + std::to_string(LockWaitMs()) + ";", connection);
     }
-    connected_ = true;
-    dbc_->Check(SQLSetConnectAttrW(dbc_->get(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF),
-                                   SQL_IS_UINTEGER),
-                "the database offers no transactions");
-    in_transaction_ = true;
+    BeginTransaction();
     SQLWCHAR quote[8] = {};
     SQLSMALLINT quote_length = 0;
     if (Ok(SQLGetInfoW(dbc_->get(), SQL_IDENTIFIER_QUOTE_CHAR, quote, sizeof quote, &quote_length))) {
       quote_ = Narrow(quote, static_cast<std::size_t>(quote_length) / sizeof(SQLWCHAR));
     }
     if (quote_ == " ") quote_.clear();  // the driver quotes no identifiers
-    dbms_ = Info(SQL_DBMS_NAME);
-    dbms_version_ = Info(SQL_DBMS_VER);
+    // The query timeout does not reach the driver's catalogue queries, which
+    // wait for a table another program has locked as long as it holds it:
+    // PostgreSQL's own lock timeout bounds every wait for a lock.
+    if (Postgres()) Run("SET lock_timeout = " + std::to_string(LockWaitMs()));
+    // SQLite locks the whole file. A run that read under a shared lock and
+    // then wanted to write would meet another run doing the same, and each
+    // would wait for the other until one gave up: the write lock is taken
+    // first, by a statement that writes nothing, so that a second run waits
+    // for the first to end (as with a SQLite file directly) and then reads
+    // what it kept. A database without the table has its step report it.
+    if (Sqlite()) {
+      try {
+        Run("DELETE FROM " + Quote(kSwitcherTables.front()) + " WHERE 1=0");
+      } catch (const DatabaseError& e) {
+        if (std::string(e.what()).find("no such table") == std::string::npos) {
+          throw DatabaseError(RedactConnectionString(connection) + " is locked by another program; nothing was changed");
+        }
+      }
+    }
   }
 
   ~OdbcDatabase() override {
@@ -384,7 +399,7 @@ class OdbcDatabase : public SwitcherDatabase {
   bool JoinsUpdates() const {
     if (!options_.join_updates || RowsPerCall() < 2) return false;
     if (Postgres()) return true;
-    if (dbms_.rfind("SQLite", 0) != 0) return false;
+    if (!Sqlite()) return false;
     int major = 0, minor = 0;
     return std::sscanf(dbms_version_.c_str(), "%d.%d", &major, &minor) == 2 && (major > 3 || (major == 3 && minor >= 33));
   }
@@ -392,9 +407,10 @@ class OdbcDatabase : public SwitcherDatabase {
   // parameter.
   bool PacksNumbers() const { return Postgres() && options_.pack_numbers; }
   bool Postgres() const { return dbms_ == "PostgreSQL"; }
+  bool Sqlite() const { return dbms_.rfind("SQLite", 0) == 0; }
   // False for SQLite, which keeps any value in any column: its integer
   // columns are read as text, so that a text stored there reads as itself.
-  bool KeepsTypes() const { return dbms_.rfind("SQLite", 0) != 0; }
+  bool KeepsTypes() const { return !Sqlite(); }
   // Runs one statement that takes no parameters.
   void Run(const std::string& sql) { Statement(dbc_->get(), sql, Timeout()).Execute({}); }
   std::size_t RowsPerCall() const { return std::max<std::size_t>(options_.rows_per_call, 1); }
@@ -414,6 +430,45 @@ class OdbcDatabase : public SwitcherDatabase {
  private:
   static std::string AheadName(std::string_view table, std::string_view key_field) {
     return Lower(table) + '\n' + Lower(key_field);
+  }
+
+  int LockWaitMs() const { return std::max(1, options_.lock_wait_ms); }
+
+  // Connects with `connection`; `shown` is what a failure names (redacted).
+  void Connect(const std::string& connection, const std::string& shown) {
+    dbc_.reset();
+    dbc_.emplace(SQL_HANDLE_DBC, env_.get());
+    SQLSetConnectAttrW(dbc_->get(), SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(SQLULEN{10}), 0);
+    WString w = Wide(connection);
+    SQLWCHAR out[1024];
+    SQLSMALLINT out_length = 0;
+    const SQLRETURN rc = SQLDriverConnectW(dbc_->get(), nullptr, w.data(), static_cast<SQLSMALLINT>(w.size()), out,
+                                           1024, &out_length, SQL_DRIVER_NOPROMPT);
+    if (!Ok(rc)) {
+      const Diagnostics d = Diagnose(SQL_HANDLE_DBC, dbc_->get());
+      throw DatabaseError("cannot connect to " + RedactConnectionString(shown) + ": " + d.text);
+    }
+    connected_ = true;
+  }
+
+  // Turns autocommit off: from here on every statement belongs to the run's
+  // one transaction.
+  void BeginTransaction() {
+    // A run must read and write one state of the database: two runs at
+    // once would otherwise each write the fields where its plant differs
+    // from what it read, and a record would end with fields of both.
+    // Serializable transactions make the engine refuse the later of two
+    // that overlap (or, where it locks, keep it waiting) instead.
+    SQLUINTEGER isolation = 0;
+    if (Ok(SQLGetInfoW(dbc_->get(), SQL_TXN_ISOLATION_OPTION, &isolation, sizeof isolation, nullptr)) &&
+        (isolation & SQL_TXN_SERIALIZABLE) != 0) {
+      SQLSetConnectAttrW(dbc_->get(), SQL_ATTR_TXN_ISOLATION, reinterpret_cast<SQLPOINTER>(SQLULEN{SQL_TXN_SERIALIZABLE}),
+                         SQL_IS_UINTEGER);
+    }
+    dbc_->Check(SQLSetConnectAttrW(dbc_->get(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF),
+                                   SQL_IS_UINTEGER),
+                "the database offers no transactions");
+    in_transaction_ = true;
   }
 
   // A text SQLGetInfo gives of the connection; "" where the driver gives none.

@@ -44,8 +44,13 @@ DatabaseKind DetectDatabaseKind(const std::filesystem::path& path) {
   return DatabaseKind::kOther;
 }
 
-namespace {
+std::filesystem::path JournalOf(const std::filesystem::path& database) {
+  std::filesystem::path journal = database;
+  journal += "-journal";
+  return journal;
+}
 
+namespace {
 
 std::string Quote(std::string_view name) {
   std::string q = "\"";
@@ -149,7 +154,8 @@ class SqliteRecordset : public BufferedRecordset {
 
 class SqliteDatabase : public SwitcherDatabase {
  public:
-  SqliteDatabase(const std::filesystem::path& path, const DatabaseOptions& options) : options_(options) {
+  SqliteDatabase(const std::filesystem::path& path, const DatabaseOptions& options)
+      : path_(path), options_(options) {
     const std::string file = Utf8Path(path);
     if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
       const std::string why = db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory";
@@ -170,11 +176,7 @@ class SqliteDatabase : public SwitcherDatabase {
     in_transaction_ = true;
   }
 
-  ~SqliteDatabase() override {
-    cache_.clear();
-    if (in_transaction_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-    sqlite3_close(db_);
-  }
+  ~SqliteDatabase() override { Rollback(); }
 
   std::unique_ptr<Recordset> OpenRecordset(std::string_view table, std::string_view key_field) override {
     // Table and field names match without regard to case, as Jet's names do.
@@ -219,17 +221,25 @@ class SqliteDatabase : public SwitcherDatabase {
     if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
       const std::string why = sqlite3_errmsg(db_);
       Rollback();
-      throw DatabaseError("the changes could not be saved (" + why + "); nothing was changed");
+      throw DatabaseError("the changes could not be saved (" + why + "); " +
+                          (left_over_.empty() ? "nothing was changed" : left_over_));
     }
     in_transaction_ = false;
+    sqlite3_close(db_);
+    db_ = nullptr;
   }
 
   void Rollback() override {
-    if (!in_transaction_) return;
+    if (db_ == nullptr) return;
     cache_.clear();
-    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    if (in_transaction_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     in_transaction_ = false;
+    sqlite3_close(db_);
+    db_ = nullptr;
+    FinishRollback();
   }
+
+  std::string LeftOver() const override { return left_over_; }
 
   const ChangeLog& Changes() const override { return changes_; }
 
@@ -251,6 +261,33 @@ class SqliteDatabase : public SwitcherDatabase {
     }
   }
 
+  // After a failure of the file itself (a full disk, an I/O error) SQLite
+  // cannot put the file back at once: it stays as far as the writes got,
+  // with the journal of its earlier contents beside it, until the file is
+  // next opened. Opening it again here completes the rollback before the
+  // run ends; where even that fails, left_over_ says what state the file is
+  // in and what restores it.
+  void FinishRollback() {
+    const std::filesystem::path journal = JournalOf(path_);
+    std::error_code ec;
+    if (!std::filesystem::exists(journal, ec) || std::filesystem::file_size(journal, ec) == 0) return;
+    sqlite3* again = nullptr;
+    if (sqlite3_open_v2(Utf8Path(path_).c_str(), &again, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) ==
+        SQLITE_OK) {
+      sqlite3_busy_timeout(again, options_.lock_wait_ms);
+      // The first read of a file with a hot journal beside it plays the journal back.
+      sqlite3_exec(again, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+    }
+    sqlite3_close(again);
+    if (std::filesystem::exists(journal, ec) && std::filesystem::file_size(journal, ec) > 0) {
+      left_over_ = "the file was left partly written, with the journal " + Utf8Path(journal.filename()) +
+                   " beside it that restores it unchanged the next time it is opened: keep the two together "
+                   "(do not move, copy or delete either alone) and open the database once space is free";
+    }
+  }
+
+  std::filesystem::path path_;
+  std::string left_over_;
   sqlite3* db_ = nullptr;
   DatabaseOptions options_;
   bool in_transaction_ = false;

@@ -160,6 +160,10 @@ class SwitcherDatabase {
 
   virtual void Commit() = 0;  // throws DatabaseError; nothing is then changed
   virtual void Rollback() = 0;
+  // After Rollback: "" when the database holds nothing of the transaction;
+  // else what state it was left in and what restores it (a file whose
+  // rollback the engine could only leave to its next open).
+  virtual std::string LeftOver() const { return ""; }
 
   // The changes made so far: counted per table when opened with
   // count_changes, and listed one by one too with track_changes.
@@ -187,6 +191,11 @@ struct DatabaseOptions {
   // record's numbers in one array parameter; false binds each alone.
   bool pack_numbers = true;
 };
+
+// The rollback journal SQLite keeps beside `database` while a transaction
+// writes: left behind by a run that was killed, it restores the file at its
+// next open and belongs to that file alone.
+std::filesystem::path JournalOf(const std::filesystem::path& database);
 
 // Opens a SQLite switcher database for update and begins the transaction.
 // Throws DatabaseError: not a database, locked by another program (after

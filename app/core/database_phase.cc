@@ -106,8 +106,12 @@ StepsEnded RunTableSteps(SwitcherDatabase& db, Variables& vars, const SystemSett
       Step(problems, std::string(kSwitcherTables[i]), steps[i].write);
     }
   } catch (const DatabaseFailure& e) {
-    problems.Report(place, std::string("the database could not be updated (") + e.what() +
-                               "); nothing in it was changed",
+    // Rolled back before it is said: what the message claims of the
+    // database must be true of it as it stands.
+    db.Rollback();
+    const std::string left = db.LeftOver();
+    problems.Report(place, std::string("the database could not be updated (") + e.what() + "); " +
+                               (left.empty() ? "nothing in it was changed" : left),
                     ErrorCode::kDatabase);
     return StepsEnded::kFailed;
   }
