@@ -59,9 +59,23 @@ void CreateSwitcherDatabase(const std::filesystem::path& path, const DatabaseSiz
   for (int n : {sizes.inputs, sizes.outputs, sizes.consoles, sizes.locations, sizes.sets}) {
     if (n < 0 || n > 32767) throw DatabaseError("a table size must lie in 0 to 32767");
   }
+  if (path.empty()) throw DatabaseError("no database file given");
   std::error_code ec;
-  if (std::filesystem::exists(path, ec)) {
+  if (std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
     throw DatabaseError(Utf8Path(path) + " already exists; new-database never overwrites a file");
+  }
+  // A journal (or write-ahead log) left beside the name by a run that was
+  // stopped belongs to the database that stood there: SQLite would play it
+  // into the new file at its first open and damage it.
+  for (const char* suffix : {"-journal", "-wal", "-shm"}) {
+    std::filesystem::path leftover = path;
+    leftover += suffix;
+    if (std::filesystem::exists(std::filesystem::symlink_status(leftover, ec))) {
+      throw DatabaseError("cannot create " + Utf8Path(path) + ": " + Utf8Path(leftover.filename()) +
+                          " lies beside it, left by a database of that name whose run was stopped; it would be "
+                          "played into the new file. Put that database back to have it restored, or remove " +
+                          Utf8Path(leftover.filename()) + " if it is no longer wanted");
+    }
   }
   // Built in memory and written whole, so a full disk or a kill never leaves
   // a partial database or a journal behind.
@@ -102,7 +116,7 @@ void CreateSwitcherDatabase(const std::filesystem::path& path, const DatabaseSiz
     throw DatabaseError("cannot create " + Utf8Path(path) + ": " + e.what());
   }
   sqlite3_close(db);
-  if (std::filesystem::exists(path, ec)) {
+  if (std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
     throw DatabaseError(Utf8Path(path) + " already exists; new-database never overwrites a file");
   }
   if (const Status s = WriteFileAtomically(path, bytes); !s.ok()) {

@@ -7,6 +7,8 @@
 #include <unistd.h>
 #endif
 
+#include <filesystem>
+
 #include <gtest/gtest.h>
 
 #include "base/problems.h"
@@ -200,6 +202,167 @@ TEST_F(DatabaseTest, KilledMidPhaseChangesNothing) {
   }
 }
 #endif
+
+// A disk that fills: a VFS over the platform's whose files may grow by
+// `room` bytes in all, a deleted or shortened file giving its bytes back.
+// A write past that fails as on a full disk; `broken` fails every write.
+class FullDisk {
+ public:
+  FullDisk(long long room) {
+    base_ = sqlite3_vfs_find(nullptr);
+    vfs_ = *base_;
+    vfs_.zName = "kvr-full-disk";
+    vfs_.szOsFile = static_cast<int>(sizeof(File)) + base_->szOsFile;
+    vfs_.xOpen = &Open;
+    vfs_.xDelete = &Delete;
+    room_ = room;
+    broken_ = false;
+    sqlite3_vfs_register(&vfs_, 1);
+  }
+  ~FullDisk() {
+    sqlite3_vfs_unregister(&vfs_);
+    sqlite3_vfs_register(base_, 1);
+  }
+  void Break() { broken_ = true; }
+
+ private:
+  struct File {
+    sqlite3_file file;
+    sqlite3_file* real() { return reinterpret_cast<sqlite3_file*>(this + 1); }
+  };
+  static File* Of(sqlite3_file* f) { return reinterpret_cast<File*>(f); }
+  static int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* f, int flags, int* out_flags) {
+    File* file = Of(f);
+    file->file.pMethods = nullptr;
+    const int rc = base_->xOpen(base_, name, file->real(), flags, out_flags);
+    if (rc == SQLITE_OK) file->file.pMethods = &kMethods;
+    return rc;
+  }
+  static int Delete(sqlite3_vfs*, const char* name, int sync) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(name, ec);
+    const int rc = base_->xDelete(base_, name, sync);
+    if (rc == SQLITE_OK && !ec) room_ += static_cast<long long>(size);
+    return rc;
+  }
+  static sqlite3_int64 Size(sqlite3_file* f) {
+    sqlite3_int64 size = 0;
+    Of(f)->real()->pMethods->xFileSize(Of(f)->real(), &size);
+    return size;
+  }
+  static int Write(sqlite3_file* f, const void* data, int amount, sqlite3_int64 offset) {
+    if (broken_) return SQLITE_IOERR_WRITE;
+    const sqlite3_int64 growth = offset + amount - Size(f);
+    if (growth > 0) {
+      if (growth > room_) return SQLITE_FULL;
+      room_ -= growth;
+    }
+    return Of(f)->real()->pMethods->xWrite(Of(f)->real(), data, amount, offset);
+  }
+  static int Truncate(sqlite3_file* f, sqlite3_int64 size) {
+    if (broken_) return SQLITE_IOERR_TRUNCATE;
+    const sqlite3_int64 before = Size(f);
+    const int rc = Of(f)->real()->pMethods->xTruncate(Of(f)->real(), size);
+    if (rc == SQLITE_OK && before > size) room_ += before - size;
+    return rc;
+  }
+  static int Close(sqlite3_file* f) { return Of(f)->real()->pMethods->xClose(Of(f)->real()); }
+  static int Read(sqlite3_file* f, void* p, int n, sqlite3_int64 o) {
+    return Of(f)->real()->pMethods->xRead(Of(f)->real(), p, n, o);
+  }
+  static int Sync(sqlite3_file* f, int flags) { return Of(f)->real()->pMethods->xSync(Of(f)->real(), flags); }
+  static int FileSize(sqlite3_file* f, sqlite3_int64* size) {
+    return Of(f)->real()->pMethods->xFileSize(Of(f)->real(), size);
+  }
+  static int Lock(sqlite3_file* f, int l) { return Of(f)->real()->pMethods->xLock(Of(f)->real(), l); }
+  static int Unlock(sqlite3_file* f, int l) { return Of(f)->real()->pMethods->xUnlock(Of(f)->real(), l); }
+  static int CheckLock(sqlite3_file* f, int* out) {
+    return Of(f)->real()->pMethods->xCheckReservedLock(Of(f)->real(), out);
+  }
+  static int Control(sqlite3_file* f, int op, void* arg) {
+    return Of(f)->real()->pMethods->xFileControl(Of(f)->real(), op, arg);
+  }
+  static int SectorSize(sqlite3_file* f) { return Of(f)->real()->pMethods->xSectorSize(Of(f)->real()); }
+  static int Characteristics(sqlite3_file* f) {
+    return Of(f)->real()->pMethods->xDeviceCharacteristics(Of(f)->real());
+  }
+  static constexpr sqlite3_io_methods kMethods = {1,    &Close,      &Read,        &Write,          &Truncate,
+                                                  &Sync, &FileSize, &Lock,        &Unlock,         &CheckLock,
+                                                  &Control, &SectorSize, &Characteristics};
+  static inline sqlite3_vfs* base_ = nullptr;
+  static inline sqlite3_vfs vfs_{};
+  static inline long long room_ = 0;
+  static inline bool broken_ = false;
+};
+
+// Updates that fill the disk, at many sizes of free room: when the run says
+// nothing was changed, the file alone (its journal aside) holds exactly what
+// it held before, and the next run works. A disk that fails even the
+// rollback leaves a run that says so and names the journal that restores it.
+TEST_F(DatabaseTest, AFullDiskLeavesTheFileAsItWas) {
+  const auto path = File("full.db");
+  CreateSwitcherDatabase(path, DatabaseSizes{3000, 1, 1, 1, 1});
+  // A page cache smaller than the changes spills them into the file in the
+  // middle of the transaction, as a large plant's update does.
+  Exec(path, "PRAGMA default_cache_size=20;");
+  const std::string before = testing::ReadBytes(path);
+  auto fill = [&](SwitcherDatabase& db) {
+    auto records = db.OpenRecordset("InptAlphas", "Chan Num");
+    for (records->MoveFirst(); !records->AtEnd(); records->MoveNext()) {
+      records->Edit();
+      records->Assign("Label", std::string("Full 123"));
+      records->Assign("LocalLabel", std::string("Disk 456"));
+      records->Update();
+    }
+  };
+  int failed = 0, kept = 0;
+  for (long long room = 4096; room <= 400 * 1024; room = room * 5 / 4) {
+    SCOPED_TRACE("room " + std::to_string(room));
+    testing::WriteBytes(path, before);
+    std::string said;
+    {
+      FullDisk disk(room);
+      auto db = OpenSqliteDatabase(path, {});
+      try {
+        fill(*db);
+        db->Commit();
+        ++kept;
+        continue;
+      } catch (const DatabaseFailure&) {
+        db->Rollback();
+        said = db->LeftOver();
+      } catch (const DatabaseError& e) {
+        said = e.what();
+      }
+    }
+    ++failed;
+    EXPECT_EQ(said.find("partly written"), std::string::npos) << said;
+    EXPECT_FALSE(std::filesystem::exists(JournalOf(path)));
+    EXPECT_TRUE(testing::ReadBytes(path) == before);
+    auto db = OpenSqliteDatabase(path, {});
+    EXPECT_NO_THROW(fill(*db));
+    EXPECT_NO_THROW(db->Commit());
+  }
+  EXPECT_GT(failed, 10);
+  EXPECT_GT(kept, 0);
+
+  // The rollback itself cannot write: the file is left with its journal,
+  // the run says so, and the next open restores it.
+  testing::WriteBytes(path, before);
+  {
+    FullDisk disk(90 * 1024);  // the changes spill into the file before the disk fills
+    auto db = OpenSqliteDatabase(path, {});
+    EXPECT_THROW(fill(*db), DatabaseFailure);
+    disk.Break();
+    db->Rollback();
+    EXPECT_NE(db->LeftOver().find("full.db-journal"), std::string::npos) << db->LeftOver();
+  }
+  EXPECT_TRUE(std::filesystem::exists(JournalOf(path)));
+  OpenSqliteDatabase(path, {})->Rollback();  // the next run's open
+  EXPECT_FALSE(std::filesystem::exists(JournalOf(path)));
+  EXPECT_EQ(Query(path, "PRAGMA integrity_check"), "ok");
+  EXPECT_TRUE(testing::ReadBytes(path) == before);
+}
 
 TEST_F(DatabaseTest, KindIsToldByTheFirstBytes) {
   EXPECT_EQ(DetectDatabaseKind(db_path_), DatabaseKind::kSqlite);

@@ -147,6 +147,10 @@ int RunConversionCommand(CLI::App& command, const Options& o, std::ostream& out,
 // any size given still taking precedence.
 int RunNewDatabase(CLI::App& command, const Options& o, std::ostream& out, std::ostream& err) {
   DatabaseSizes sizes = o.sizes;
+  if (command.count("--workbook") > 0 && o.sizes_from.empty()) {
+    err << "kvrconversion: no workbook given to --workbook\n";
+    return kExitNotRun;
+  }
   if (!o.sizes_from.empty()) {
     const Result<DatabaseSizes> plant = DatabaseSizesFor(PathFromUtf8(o.sizes_from));
     if (!plant.ok()) {

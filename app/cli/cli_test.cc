@@ -269,6 +269,30 @@ TEST_F(CommandLineInputsTest, NewDatabaseOnAFullDiskLeavesNothing) {
 }
 #endif
 
+// new-database makes no file where a stopped run's journal or log of a
+// database of that name lies (SQLite would play it into the new file), and
+// names what is missing when an option is given empty.
+TEST_F(CommandLineInputsTest, NewDatabaseRefusesAJournalLeftBesideItsName) {
+  const std::string db = File("sw.db").string();
+  for (const char* leftover : {"-journal", "-wal", "-shm"}) {
+    testing::WriteBytes(db + leftover, "left by a killed run");
+    const auto r = RunCli({"new-database", "--database", db.c_str()});
+    EXPECT_EQ(r.status, kExitNotRun) << leftover;
+    EXPECT_NE(r.err.find(std::string("sw.db") + leftover + " lies beside it"), std::string::npos) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(db)) << leftover;
+    std::filesystem::remove(db + leftover);
+  }
+  EXPECT_EQ(RunCli({"new-database", "--database", db.c_str()}).status, kExitOk);
+
+  auto r = RunCli({"new-database", "--database", ""});
+  EXPECT_EQ(r.status, kExitNotRun);
+  EXPECT_NE(r.err.find("no database file given"), std::string::npos) << r.err;
+  r = RunCli({"new-database", "--database", File("other.db").string().c_str(), "--workbook", ""});
+  EXPECT_EQ(r.status, kExitNotRun);
+  EXPECT_NE(r.err.find("no workbook given"), std::string::npos) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(File("other.db")));
+}
+
 // Text from a workbook never splits a problem line: control characters are
 // written out.
 TEST_F(CommandLineInputsTest, ProblemLinesEscapeControlCharacters) {
