@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include "app/core/runs.h"
+#include "base/interrupt.h"
 #include "base/utf8.h"
 #include "tables/new_database.h"
 #include "tables/odbc_database.h"
@@ -776,6 +777,55 @@ TEST_P(EnginesTest, ConcurrentRunsLeaveOnePlantOrTheOther) {
       EXPECT_TRUE(first_kept && second_kept && holds_b) << dump.substr(0, 200);
     }
   }
+}
+
+// A record another program holds locked: the run gives up after its lock
+// wait, and a stop asked for while it waits ends the wait within a second;
+// either way it rolls back and the holder's work is untouched.
+TEST_P(EnginesTest, LockWaitsAreBoundedAndAStopEndsThem) {
+  Create(DatabaseSizes{2, 1, 1, 1, 1});
+  auto holder = Open(database_, DatabaseOptions{false, 1000});
+  {
+    auto records = holder->OpenRecordset("InptAlphas", "Chan Num");
+    records->MoveFirst();
+    records->Edit();
+    records->Assign("Label", std::string("held"));
+    records->Update();
+    records->Flush([](const Where&, const std::string&) {});
+  }
+  using Clock = std::chrono::steady_clock;
+  auto write = [&](int wait_ms) {
+    const auto start = Clock::now();
+    try {
+      auto db = Open(database_, DatabaseOptions{false, wait_ms});
+      auto records = db->OpenRecordset("InptAlphas", "Chan Num");
+      records->MoveFirst();
+      records->Edit();
+      records->Assign("Label", std::string("waited"));
+      records->Update();
+      records->Flush([](const Where&, const std::string&) {});
+      records.reset();
+      db->Commit();
+      ADD_FAILURE() << "wrote over a held lock";
+    } catch (const DatabaseError&) {
+    } catch (const DatabaseFailure&) {
+    }
+    return std::chrono::duration<double>(Clock::now() - start).count();
+  };
+  const double gave_up = write(1000);
+  EXPECT_GE(gave_up, 0.9);
+  EXPECT_LT(gave_up, 2.0 + 1.0);
+  auto waiting = std::async(std::launch::async, [&] { return write(30000); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const auto asked = Clock::now();
+  RequestInterrupt();
+  EXPECT_EQ(waiting.wait_for(std::chrono::seconds(3)), std::future_status::ready);
+  waiting.get();
+  ClearInterrupt();
+  EXPECT_LT(std::chrono::duration<double>(Clock::now() - asked).count(), 1.0);
+  holder->Commit();
+  holder.reset();
+  EXPECT_NE(Dump().find("\n1|\"held\"|"), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(AllEngines, EnginesTest,

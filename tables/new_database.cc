@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "base/interrupt.h"
 #include "base/utf8.h"
 #include "base/output_file.h"
 #include "tables/switcher_database.h"
@@ -116,6 +117,7 @@ void CreateSwitcherDatabase(const std::filesystem::path& path, const DatabaseSiz
     throw DatabaseError("cannot create " + Utf8Path(path) + ": " + e.what());
   }
   sqlite3_close(db);
+  StopIfInterrupted();  // nothing is made
   if (std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
     throw DatabaseError(Utf8Path(path) + " already exists; new-database never overwrites a file");
   }

@@ -1,6 +1,13 @@
 #include "tables/odbc_calls.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "base/interrupt.h"
 
 #include "base/utf8.h"
 
@@ -98,12 +105,67 @@ void Fail(SQLSMALLINT type, SQLHANDLE handle, const std::string& what) {
   throw DatabaseError(message);
 }
 
+namespace {
+
+// A stop asked for while a statement runs cancels it (SQLCancel, which ODBC
+// lets another thread call on a statement busy in a call): a driver waiting
+// for a lock or a server answers within a tenth of a second instead of at
+// the end of its wait. Every statement handle is known here while it lives.
+class CancelWatch {
+ public:
+  static CancelWatch& Get() {
+    static CancelWatch watch;
+    return watch;
+  }
+  void Add(SQLHANDLE stmt) {
+    std::lock_guard lock(mutex_);
+    statements_.insert(stmt);
+    if (!thread_.joinable()) thread_ = std::thread([this] { Watch(); });
+  }
+  void Remove(SQLHANDLE stmt) {
+    std::lock_guard lock(mutex_);
+    statements_.erase(stmt);
+  }
+  ~CancelWatch() {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  void Watch() {
+    std::unique_lock lock(mutex_);
+    while (!stop_) {
+      wake_.wait_for(lock, std::chrono::milliseconds(100));
+      if (!InterruptRequested()) continue;
+      // Every tick: a statement cancelled before its call began would
+      // otherwise go on to wait unhindered. On one idle, SQLCancel only
+      // closes its cursor, and the run is stopping.
+      for (SQLHANDLE stmt : statements_) SQLCancel(stmt);
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::set<SQLHANDLE> statements_;
+  bool stop_ = false;
+  std::thread thread_;
+};
+
+}  // namespace
+
 Handle::Handle(SQLSMALLINT type, SQLHANDLE parent) : type_(type) {
   if (!Ok(SQLAllocHandle(type, parent, &handle_))) throw DatabaseError("the ODBC driver manager has no room");
+  if (type_ == SQL_HANDLE_STMT) CancelWatch::Get().Add(handle_);
 }
 
 Handle::~Handle() {
-  if (handle_ != SQL_NULL_HANDLE) SQLFreeHandle(type_, handle_);
+  if (handle_ == SQL_NULL_HANDLE) return;
+  if (type_ == SQL_HANDLE_STMT) CancelWatch::Get().Remove(handle_);
+  SQLFreeHandle(type_, handle_);
 }
 
 Statement::Statement(SQLHDBC dbc, const std::string& sql, SQLULEN timeout_s) : sql_(sql), stmt_(SQL_HANDLE_STMT, dbc) {

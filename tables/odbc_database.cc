@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <map>
@@ -11,6 +12,7 @@
 
 #include <sqlite3.h>
 
+#include "base/interrupt.h"
 #include "base/utf8.h"
 #include "tables/buffered_recordset.h"
 #include "tables/column_rule.h"
@@ -255,12 +257,15 @@ class OdbcDatabase : public SwitcherDatabase {
     // The SQLite ODBC driver waits for another program's lock as long as its
     // own Timeout= attribute says, 100 s unless the connection string gives
     // one, and takes no query timeout: unless given, the program's own wait.
-    if (Sqlite() && !HasConnectionKey(connection, "Timeout")) {
+    // Its wait cannot be cut short by a stop either: this program then waits
+    // in short tries of its own, and looks for a stop between them.
+    const bool own_wait = Sqlite() && !HasConnectionKey(connection, "Timeout");
+    if (own_wait) {
       SQLDisconnect(dbc_->get());
       connected_ = false;
       std::string bounded = connection;
       if (!bounded.empty() && bounded.back() != ';') bounded += ';';
-      Connect(bounded + "Timeout=" + std::to_string(LockWaitMs()) + ";", connection);
+      Connect(bounded + "Timeout=" + std::to_string(kSqliteTryMs) + ";", connection);
     }
     BeginTransaction();
     SQLWCHAR quote[8] = {};
@@ -279,15 +284,7 @@ class OdbcDatabase : public SwitcherDatabase {
     // first, by a statement that writes nothing, so that a second run waits
     // for the first to end (as with a SQLite file directly) and then reads
     // what it kept. A database without the table has its step report it.
-    if (Sqlite()) {
-      try {
-        Run("DELETE FROM " + Quote(kSwitcherTables.front()) + " WHERE 1=0");
-      } catch (const DatabaseError& e) {
-        if (std::string(e.what()).find("no such table") == std::string::npos) {
-          throw DatabaseError(RedactConnectionString(connection) + " is locked by another program; nothing was changed");
-        }
-      }
-    }
+    if (Sqlite()) ClaimSqliteWriteLock(connection, own_wait);
   }
 
   ~OdbcDatabase() override {
@@ -433,6 +430,35 @@ class OdbcDatabase : public SwitcherDatabase {
   }
 
   int LockWaitMs() const { return std::max(1, options_.lock_wait_ms); }
+
+  // How long one try for a SQLite lock lasts where this program waits itself.
+  static constexpr int kSqliteTryMs = 100;
+
+  // Takes SQLite's write lock by a statement that writes nothing: in tries
+  // of kSqliteTryMs up to the lock wait, a stop ending the wait, where
+  // `own_wait`; else in one try, as long as the connection string's
+  // Timeout= says. Once held, only the commit waits (for readers to end),
+  // up to the lock wait.
+  void ClaimSqliteWriteLock(const std::string& connection, bool own_wait) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(LockWaitMs());
+    for (;;) {
+      std::string why;
+      try {
+        Run("DELETE FROM " + Quote(kSwitcherTables.front()) + " WHERE 1=0");
+        break;
+      } catch (const DatabaseError& e) {
+        why = e.what();
+      } catch (const DatabaseFailure& e) {
+        why = e.what();
+      }
+      if (why.find("no such table") != std::string::npos) break;  // its step reports it
+      if (!own_wait || InterruptRequested() || Clock::now() >= deadline) {
+        throw DatabaseError(RedactConnectionString(connection) + " is locked by another program; nothing was changed");
+      }
+    }
+    if (own_wait) Run("PRAGMA busy_timeout = " + std::to_string(LockWaitMs()));
+  }
 
   // Connects with `connection`; `shown` is what a failure names (redacted).
   void Connect(const std::string& connection, const std::string& shown) {
@@ -1108,6 +1134,7 @@ void CreateOdbcSwitcherDatabase(const std::string& connection, const DatabaseSiz
   // built once the records are in, faster than entry by entry.
   const bool postgres = db->Postgres();
   for (const TableDef& t : SwitcherSchema(sizes)) {
+    StopIfInterrupted();  // the tables made so far are rolled back with the rest
     std::string sql = "CREATE TABLE " + db->Quote(t.name) + " (" + db->Quote(t.key) + " SMALLINT NOT NULL";
     if (!postgres) sql += " PRIMARY KEY";
     for (const auto& [name, type] : t.fields) {
@@ -1138,6 +1165,7 @@ void CreateOdbcSwitcherDatabase(const std::string& connection, const DatabaseSiz
     }
     if (postgres) db->Run("ALTER TABLE " + table + " ADD PRIMARY KEY (" + key + ")");
   }
+  StopIfInterrupted();
   db->Commit();
 }
 

@@ -18,6 +18,7 @@
 #include <optional>
 #include <unordered_map>
 
+#include "base/interrupt.h"
 #include "base/utf8.h"
 #include "tables/buffered_recordset.h"
 #include "tables/column_rule.h"
@@ -59,6 +60,25 @@ std::string Quote(std::string_view name) {
     if (c == '"') q += '"';
   }
   return q + "\"";
+}
+
+// Another program's lock is waited for up to `wait_ms`, and a stop asked for
+// ends the wait, or a statement that runs long, within a few milliseconds:
+// the statement then fails with SQLITE_BUSY or SQLITE_INTERRUPT and the run
+// rolls back.
+// `wait_ms` must outlive the connection.
+void WaitForLocks(sqlite3* db, const int* wait_ms) {
+  struct Wait {
+    static int Busy(void* limit, int tries) {
+      constexpr int kStepMs = 10;
+      if (InterruptRequested() || tries * kStepMs >= *static_cast<const int*>(limit)) return 0;
+      sqlite3_sleep(kStepMs);
+      return 1;
+    }
+    static int Progress(void*) { return InterruptRequested() ? 1 : 0; }
+  };
+  sqlite3_busy_handler(db, &Wait::Busy, const_cast<int*>(wait_ms));
+  sqlite3_progress_handler(db, 10000, &Wait::Progress, nullptr);
 }
 
 class Statement {
@@ -162,7 +182,7 @@ class SqliteDatabase : public SwitcherDatabase {
       sqlite3_close(db_);
       throw DatabaseError("cannot open " + file + ": " + why);
     }
-    sqlite3_busy_timeout(db_, options.lock_wait_ms);
+    WaitForLocks(db_, &options_.lock_wait_ms);
     try {
       Exec("BEGIN IMMEDIATE");
     } catch (const DatabaseError& e) {
@@ -274,6 +294,7 @@ class SqliteDatabase : public SwitcherDatabase {
     sqlite3* again = nullptr;
     if (sqlite3_open_v2(Utf8Path(path_).c_str(), &again, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) ==
         SQLITE_OK) {
+      // Not cut short by a stop: this completes the stop's rollback.
       sqlite3_busy_timeout(again, options_.lock_wait_ms);
       // The first read of a file with a hot journal beside it plays the journal back.
       sqlite3_exec(again, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);

@@ -170,8 +170,11 @@ int RunNewDatabase(CLI::App& command, const Options& o, std::ostream& out, std::
     if (location.odbc()) CreateOdbcSwitcherDatabase(location.value, sizes);
     else CreateSwitcherDatabase(PathFromUtf8(location.value), sizes);
   } catch (const std::exception& e) {
+    if (InterruptRequested()) return Interrupted("nothing was created", err);
     err << "kvrconversion: " << e.what() << '\n';
     return kExitNotRun;
+  } catch (const RunInterrupted&) {
+    return Interrupted("nothing was created", err);
   }
   out << "created " << RedactDatabaseArgument(o.database) << " with " << sizes.inputs << " inputs, " << sizes.outputs
       << " outputs, " << sizes.consoles << " consoles, " << sizes.locations << " locations and " << sizes.sets

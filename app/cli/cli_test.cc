@@ -18,6 +18,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/cli/terminal.h"
+#include "base/interrupt.h"
 #include "tests/test_util.h"
 #include "tests/workbook_files.h"
 
@@ -291,6 +292,27 @@ TEST_F(CommandLineInputsTest, NewDatabaseRefusesAJournalLeftBesideItsName) {
   EXPECT_EQ(r.status, kExitNotRun);
   EXPECT_NE(r.err.find("no workbook given"), std::string::npos) << r.err;
   EXPECT_FALSE(std::filesystem::exists(File("other.db")));
+}
+
+// A stop asked for before a command's first safe point ends every command
+// with 130, having printed nothing and made nothing.
+TEST_F(CommandLineInputsTest, EveryCommandStopsAtItsFirstSafePoint) {
+  const std::string db = File("sw.db").string(), plant = std::string(KVR_EXAMPLES_DIR) + "/plant.xlsx";
+  const std::vector<std::vector<const char*>> commands = {
+      {"sheet", "--workbook", plant.c_str(), "--sheet", "Sources"},
+      {"system", "--workbook", plant.c_str()},
+      {"new-database", "--database", db.c_str()},
+      {"new-database", "--database", db.c_str(), "--workbook", plant.c_str()},
+  };
+  for (const auto& command : commands) {
+    RequestInterrupt();
+    const auto r = RunCli(command);
+    ClearInterrupt();
+    EXPECT_EQ(r.status, kExitInterrupted) << command[0] << r.err;
+    EXPECT_EQ(r.out, "") << command[0];
+    EXPECT_NE(r.err.find("interrupted: nothing was"), std::string::npos) << r.err;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 0) << command[0];
+  }
 }
 
 // Text from a workbook never splits a problem line: control characters are

@@ -7,6 +7,7 @@
 #include <ostream>
 
 #include "app/core/report.h"
+#include "base/interrupt.h"
 #include "base/output_file.h"
 #include "base/utf8.h"
 #include "console/con_format.h"
@@ -25,6 +26,13 @@ void PrintProblems(const Problems& problems, std::ostream& err) {
 }
 
 
+int Interrupted(const std::string& what, std::ostream& err) {
+  err << "kvrconversion: interrupted: " << what << '\n';
+  return kExitInterrupted;
+}
+
+// sheet and system print once the workbook is read: a stop asked for while
+// it was read prints nothing.
 int RunSheet(const std::string& workbook_path, const std::string& sheet, std::ostream& out, std::ostream& err) {
   try {
     auto workbook = OpenWorkbook(PathFromUtf8(workbook_path));
@@ -33,7 +41,9 @@ int RunSheet(const std::string& workbook_path, const std::string& sheet, std::os
       err << "kvrconversion: " << workbook_path << " has no sheet \"" << sheet << "\"\n";
       return kExitNotRun;
     }
+    if (InterruptRequested()) return Interrupted("nothing was printed", err);
     const SheetGrid grid = workbook->ReadSheet(*index);
+    if (InterruptRequested()) return Interrupted("nothing was printed", err);
     nlohmann::ordered_json cells = nlohmann::ordered_json::array();
     for (int r = 1; r <= grid.rows(); ++r) {
       nlohmann::ordered_json row = nlohmann::ordered_json::array();
@@ -50,6 +60,7 @@ int RunSheet(const std::string& workbook_path, const std::string& sheet, std::os
     out << doc.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
     return kExitOk;
   } catch (const std::exception& e) {
+    if (InterruptRequested()) return Interrupted("nothing was printed", err);
     err << "kvrconversion: " << e.what() << '\n';
     return kExitNotRun;
   }
@@ -62,9 +73,11 @@ int RunSystem(const std::string& workbook_path, std::ostream& out, std::ostream&
     auto workbook = OpenWorkbook(PathFromUtf8(workbook_path));
     s = ReadSystemSettings(OpenSheetGrid(*workbook, "System", problems), problems);
   } catch (const std::exception& e) {
+    if (InterruptRequested()) return Interrupted("nothing was printed", err);
     err << "kvrconversion: " << e.what() << '\n';
     return kExitNotRun;
   }
+  if (InterruptRequested()) return Interrupted("nothing was printed", err);
   out << "SystemName: " << s.SystemName << '\n'
       << "InputCount: " << s.InputCount << '\n'
       << "OutputCount: " << s.OutputCount << '\n'

@@ -15,6 +15,10 @@ int RunSheet(const std::string& workbook_path, const std::string& sheet, std::os
 int RunSystem(const std::string& workbook_path, std::ostream& out, std::ostream& err);
 int RunInspect(const std::string& path, std::ostream& out, std::ostream& err);
 
+// A command stopped by Ctrl-C (or SIGTERM, SIGHUP) at a safe point: says
+// "interrupted: <what>" and gives exit status 130.
+int Interrupted(const std::string& what, std::ostream& err);
+
 // The problems, then the notices, one per line.
 void PrintProblems(const Problems& problems, std::ostream& err);
 
