@@ -120,6 +120,13 @@ std::vector<OutputBatch::Failure> OutputBatch::Commit() {
   std::set<std::filesystem::path> folders;
   for (std::size_t i = 0; i < files.size(); ++i) {
     const std::filesystem::path folder = FolderOf(staged[i].target);
+    // A device, FIFO or folder standing at the name is never replaced by a
+    // file: whatever reads or writes there goes on doing so.
+    if (const Occupant there = OccupantOf(staged[i].target); there.kind == Occupant::kNotAFile) {
+      platform::Discard(files[i]);
+      failures.push_back({staged[i].target, staged[i].what, "it " + there.why + ", and is never replaced"});
+      continue;
+    }
     if (const Status s = platform::PutInPlace(files[i], folder, TemporaryFileName(staged[i].target, RandomTag()),
                                               staged[i].target);
         !s.ok()) {
@@ -174,6 +181,22 @@ Status CheckFileNameComponent(std::string_view name) {
 bool RegularFileExists(const std::filesystem::path& path) {
   std::error_code ec;
   return std::filesystem::is_regular_file(path, ec);
+}
+
+Occupant OccupantOf(const std::filesystem::path& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::file_status link = fs::symlink_status(path, ec);
+  if (!fs::exists(link)) return {};
+  const fs::file_status target = fs::status(path, ec);
+  if (fs::is_symlink(link) && !fs::exists(target)) return {Occupant::kFile, ""};  // points nowhere
+  if (fs::is_regular_file(target)) return {Occupant::kFile, ""};
+  if (fs::is_directory(target)) return {Occupant::kNotAFile, "is a folder, not a file"};
+  if (fs::is_fifo(target)) return {Occupant::kNotAFile, "is a FIFO, not a regular file"};
+  if (fs::is_character_file(target) || fs::is_block_file(target)) {
+    return {Occupant::kNotAFile, "is a device, not a regular file"};
+  }
+  return {Occupant::kNotAFile, "is not a regular file"};
 }
 
 std::optional<UnreadableFile> UnreadableFileReason(const std::filesystem::path& path) {

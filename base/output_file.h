@@ -99,6 +99,16 @@ Status CheckFileNameComponent(std::string_view name);
 // True when a regular file (not a folder) exists at `path`.
 bool RegularFileExists(const std::filesystem::path& path);
 
+// What stands where an output is to be put: kFile where writing would
+// replace something the user may want kept, asked about first (a regular
+// file, or a symbolic link, one that points nowhere too); kNotAFile where
+// an output is never put (a folder, a device, a FIFO, a socket), with `why`.
+struct Occupant {
+  enum Kind { kNothing, kFile, kNotAFile } kind = kNothing;
+  std::string why;  // kNotAFile: "is a FIFO, not a regular file"
+};
+Occupant OccupantOf(const std::filesystem::path& path);
+
 // Why `path` cannot be read as an input file: it does not exist (`missing`),
 // or it is a folder, a FIFO, a device or a socket, or cannot be opened
 // (`why`: "is a folder, not a file"); nullopt when it is a readable regular

@@ -1,5 +1,9 @@
 // The console sheets, the byte layouts of the .con and .cns files, and the
 // writers' overwrite question and mended faults.
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include <gtest/gtest.h>
 
 #include "base/little_endian.h"
@@ -400,11 +404,46 @@ TEST_F(DiskWorkTest, FileThatCannotBeCreatedIsReportedAndNothingElseMoves) {
   ScriptedQuestion yes(true);
   EXPECT_TRUE(SaveCon("S", *table, yes).empty());
   ASSERT_EQ(problems_.size(), 1u);
-  EXPECT_NE(problems_.list()[0].message.find("cannot replace the file"), std::string::npos);
+  EXPECT_NE(problems_.list()[0].message.find("is a folder, not a file, and is never replaced"), std::string::npos);
   EXPECT_TRUE(std::filesystem::is_directory(File("S.con")));
   EXPECT_EQ(testing::ReadBytes(File("Desk 1.cns")), "earlier");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 2);  // no temporary file left
 }
+
+#ifndef _WIN32  // FIFOs and symbolic links as POSIX has them
+// What No protects it protects whatever stands at the name: a symbolic link
+// that points nowhere is asked about like a file; a FIFO or a folder is
+// never replaced, asked about or not, and the problem says why.
+TEST_F(DiskWorkTest, WhatStandsAtANameIsProtectedWhateverItIs) {
+  auto table = std::make_unique<ConsoleConfigTable>();
+  std::filesystem::create_symlink(File("gone.con"), File("Studio A.con"));
+  ASSERT_EQ(::mkfifo(File("Desk 1.cns").c_str(), 0600), 0);
+  std::filesystem::create_directory(File("Studio A Console 2.cns"));
+  ScriptedQuestion no(false);
+  EXPECT_TRUE(SaveCon("Studio A", *table, no).empty());
+  EXPECT_EQ(no.asked.size(), 1u);
+  EXPECT_TRUE(std::filesystem::is_symlink(File("Studio A.con")));
+  ScriptedQuestion yes(true);
+  const auto written = SaveModules(yes);
+  ASSERT_EQ(written.size(), 1u);
+  EXPECT_EQ(written[0].filename(), "Studio A Console 3.cns");
+  EXPECT_TRUE(yes.asked.empty());
+  EXPECT_TRUE(std::filesystem::is_fifo(File("Desk 1.cns")));
+  EXPECT_TRUE(std::filesystem::is_directory(File("Studio A Console 2.cns")));
+  ASSERT_EQ(problems_.size(), 2u);
+  EXPECT_NE(problems_.list()[0].message.find("is a FIFO, not a regular file, and is never replaced"),
+            std::string::npos) << problems_.list()[0].message;
+  EXPECT_NE(problems_.list()[1].message.find("is a folder"), std::string::npos);
+  // A batch staged before a FIFO came to stand there does not replace it.
+  OutputBatch batch;
+  ASSERT_TRUE(batch.Stage(File("late.ini"), "x").ok());
+  ASSERT_EQ(::mkfifo(File("late.ini").c_str(), 0600), 0);
+  const auto failures = batch.Commit();
+  ASSERT_EQ(failures.size(), 1u);
+  EXPECT_TRUE(std::filesystem::is_fifo(File("late.ini")));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 5);  // no temporary left
+}
+#endif
 
 #ifndef _WIN32  // folder permissions as POSIX has them
 TEST_F(DiskWorkTest, UnwritableFolderLeavesEarlierFilesAndIsReported) {

@@ -109,6 +109,19 @@ void Record(std::vector<FileOutcome>* outcomes, const std::filesystem::path& pat
 
 constexpr const char* kDeclined = "it exists, and replacing it was declined";
 
+// True (and reported) when what stands at the file's name is no file an
+// output may replace: a device, a FIFO, a folder.
+bool NeverReplaced(const PreparedFile& file, OutputBatch& batch, const char* what, Problems& problems,
+                   std::vector<FileOutcome>* outcomes) {
+  const Occupant there = OccupantOf(file.path);
+  if (there.kind != Occupant::kNotAFile) return false;
+  Drop(file, batch);
+  const std::string why = "it " + there.why + ", and is never replaced";
+  problems.Report(Utf8Path(file.path), std::string(what) + " not written: " + why, ErrorCode::kPathFileAccess);
+  Record(outcomes, file.path, FileOutcome::kNotWritten, why);
+  return true;
+}
+
 }  // namespace
 
 std::filesystem::path SaveConsoleConfig(const PreparedFile& file, OverwriteQuestion& question, OutputBatch& batch,
@@ -118,7 +131,8 @@ std::filesystem::path SaveConsoleConfig(const PreparedFile& file, OverwriteQuest
     Record(outcomes, file.path, FileOutcome::kNotWritten, file.refused->message);
     return {};
   }
-  if (RegularFileExists(file.path) &&
+  if (NeverReplaced(file, batch, "console configuration file", problems, outcomes)) return {};
+  if (OccupantOf(file.path).kind == Occupant::kFile &&
       !question.Ask(OverwriteQuestionText(Utf8Path(file.path)), kOverwriteQuestionTitle)) {
     Drop(file, batch);  // the user kept the existing file
     Record(outcomes, file.path, FileOutcome::kKept, kDeclined);
@@ -147,13 +161,15 @@ std::vector<std::filesystem::path> SaveModuleConfig(const std::vector<PreparedFi
       if (file.last) break;
       continue;
     }
-    if ((accepted.count(file.path) != 0 || RegularFileExists(file.path)) && !overwrite_all) {
+    if (accepted.count(file.path) == 0 && NeverReplaced(file, batch, "module file", problems, outcomes)) continue;
+    if ((accepted.count(file.path) != 0 || OccupantOf(file.path).kind == Occupant::kFile) && !overwrite_all) {
       if (!question.Ask(OverwriteQuestionText(Utf8Path(file.path)), kOverwriteQuestionTitle)) {
         Record(outcomes, file.path, FileOutcome::kKept, kDeclined);
         for (std::size_t k = i; k < files.size(); ++k) {
           Drop(files[k], batch);
           if (k > i) {
-            Record(outcomes, files[k].path, RegularFileExists(files[k].path) ? FileOutcome::kKept : FileOutcome::kNotWritten,
+            Record(outcomes, files[k].path,
+                   OccupantOf(files[k].path).kind != Occupant::kNothing ? FileOutcome::kKept : FileOutcome::kNotWritten,
                    "the saving of module files ended where replacing " + Utf8Path(file.path.filename()) +
                        " was declined");
           }

@@ -439,7 +439,7 @@ void WriteWorkbook(const std::vector<OutSheet>& sheets, const Plant& plant, cons
   } catch (const std::exception& e) {
     return not_written(std::string("the written workbook does not read back: ") + e.what());
   }
-  if (RegularFileExists(target) && !question.Ask(OverwriteQuestionText(Utf8Path(target)), kOverwriteQuestionTitle)) {
+  if (OccupantOf(target).kind == Occupant::kFile && !question.Ask(OverwriteQuestionText(Utf8Path(target)), kOverwriteQuestionTitle)) {
     std::error_code ec;
     fs::remove(temporary, ec);
     result.files.push_back({target, FileOutcome::kKept, "not replaced"});
