@@ -79,21 +79,41 @@ std::string SanitizeUtf8(std::string_view text) {
 }
 
 std::string EscapeControls(std::string_view text) {
+  static const char kHex[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(text.size());
-  for (const char c : text) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '\n') out += "\\n";
-    else if (c == '\r') out += "\\r";
-    else if (c == '\t') out += "\\t";
-    else if (u < 0x20 || u == 0x7F) {
-      static const char kHex[] = "0123456789ABCDEF";
+  for (std::size_t i = 0; i < text.size();) {
+    const auto u = static_cast<unsigned char>(text[i]);
+    const std::size_t n = SequenceLength(text, i);
+    if (n == 0) {
+      // A byte that is no part of a character: shown as its value, never
+      // handed to the terminal to make of it what it will.
       out += "\\x";
       out += kHex[u >> 4];
       out += kHex[u & 15];
-    } else {
-      out += c;
+      ++i;
+      continue;
     }
+    const char32_t cp = n == 2 ? ((u & 0x1Fu) << 6) | (static_cast<unsigned char>(text[i + 1]) & 0x3Fu) : u;
+    if (u == '\n') {
+      out += "\\n";
+    } else if (u == '\r') {
+      out += "\\r";
+    } else if (u == '\t') {
+      out += "\\t";
+    } else if (u < 0x20 || u == 0x7F) {
+      out += "\\x";
+      out += kHex[u >> 4];
+      out += kHex[u & 15];
+    } else if (n == 2 && cp >= 0x80 && cp <= 0x9F) {
+      // C1 controls: a terminal takes U+009B as the start of a command.
+      out += "\\u00";
+      out += kHex[cp >> 4];
+      out += kHex[cp & 15];
+    } else {
+      out.append(text.substr(i, n));
+    }
+    i += n;
   }
   return out;
 }

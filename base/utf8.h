@@ -31,8 +31,9 @@ std::string Utf8Path(const std::filesystem::path& path);
 std::filesystem::path PathFromUtf8(std::string_view text);
 
 // `text` with its control characters written out ("\n", "\r", "\t",
-// "\x1B"), so that text from a workbook never splits or rewrites a line of
-// a report.
+// "\x1B", C1 controls as "\u009B") and each byte of an ill-formed sequence
+// as "\xFF", so that text from a workbook or a database never splits or
+// rewrites a line of a report or drives the terminal.
 std::string EscapeControls(std::string_view text);
 
 }  // namespace kvr

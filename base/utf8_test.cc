@@ -24,5 +24,13 @@ TEST(Utf8Test, IllFormedInputBecomesReplacementCharacters) {
   EXPECT_EQ(s, "\xEF\xBF\xBD");
 }
 
+TEST(Utf8Test, EscapedTextDrivesNoTerminal) {
+  EXPECT_EQ(EscapeControls("a\nb\tc\x1B[2J"), "a\\nb\\tc\\x1B[2J");
+  EXPECT_EQ(EscapeControls("Mic \xC2\x9B" "31m"), "Mic \\u009B31m");  // U+009B, a C1 control
+  EXPECT_EQ(EscapeControls("caf\xC3\xA9 \xC2\xA0x"), "caf\xC3\xA9 \xC2\xA0x");  // é and U+00A0 stay
+  EXPECT_EQ(EscapeControls("bad \xFF\xC3"), "bad \\xFF\\xC3");  // no character at all
+  EXPECT_EQ(EscapeControls("\xE2\x82\xAC"), "\xE2\x82\xAC");
+}
+
 }  // namespace
 }  // namespace kvr
