@@ -54,6 +54,10 @@ std::filesystem::path FolderOf(const std::filesystem::path& target) {
 
 }  // namespace
 
+void RemoveTemporariesOf(const std::filesystem::path& target) {
+  platform::RemoveMatching(FolderOf(target), &IsTempNameOf, TempStem(target));
+}
+
 std::string TemporaryFileName(const std::filesystem::path& target, unsigned long long tag) {
   char hex[kTagDigits + 1];
   std::snprintf(hex, sizeof hex, "%016llx", tag);
@@ -66,7 +70,7 @@ OutputBatch::~OutputBatch() {
 
 Status OutputBatch::Stage(const std::filesystem::path& target, std::string_view bytes, std::string what) {
   const std::filesystem::path folder = FolderOf(target);
-  platform::RemoveMatching(folder, &IsTempNameOf, TempStem(target));
+  RemoveTemporariesOf(target);
   platform::TempFile file;
   if (Status s = platform::CreateTemp(folder, TemporaryFileName(target, RandomTag()), file); !s.ok()) return s;
   if (Status s = platform::WriteAll(file, bytes); !s.ok()) {

@@ -81,6 +81,11 @@ class OutputBatch {
   std::vector<Staged> staged_;
 };
 
+// Removes the temporary files named for `target` (TemporaryFileName) that
+// runs stopped by a kill left beside it. For a caller that holds `target`
+// against other runs, so that no live run's temporary is among them.
+void RemoveTemporariesOf(const std::filesystem::path& target);
+
 // A batch of one file: stages and commits `bytes` for `target`. On failure
 // an earlier `target` is left as it was.
 Status WriteFileAtomically(const std::filesystem::path& target, std::string_view bytes);

@@ -100,13 +100,33 @@ fs::path BackupPathFor(const fs::path& database) {
   return backup;
 }
 
+namespace {
+
+fs::path EarlierPathFor(const fs::path& backup) {
+  return backup.parent_path() / ("." + Utf8Path(backup.filename()) + ".earlier");
+}
+
+}  // namespace
+
+void DatabaseBackup::TidyAfterKilledRun(const fs::path& database, bool kept) {
+  const fs::path backup = BackupPathFor(database), earlier = EarlierPathFor(backup);
+  RemoveTemporariesOf(backup);
+  if (!IsRegularFile(earlier)) return;
+  std::error_code ec;
+  if (kept && IsRegularFile(backup)) {
+    fs::remove(earlier, ec);
+  } else {
+    fs::rename(earlier, backup, ec);
+  }
+}
+
 DatabaseBackup::~DatabaseBackup() {
   if (state_ == State::kInPlace) Undo();
 }
 
 Status DatabaseBackup::Stage(const fs::path& database, DatabaseKind kind) {
   backup_ = BackupPathFor(database);
-  earlier_ = backup_.parent_path() / ("." + Utf8Path(backup_.filename()) + ".earlier");
+  earlier_ = EarlierPathFor(backup_);
   const fs::path copy = backup_.parent_path() / TemporaryFileName(backup_, std::random_device{}());
   Status s = CreatePrivate(copy);
   if (s.ok()) s = kind == DatabaseKind::kSqlite ? CopySqlite(Utf8Path(database), copy) : CopyBytes(database, copy);

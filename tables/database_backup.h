@@ -34,6 +34,15 @@ class DatabaseBackup {
   DatabaseBackup(const DatabaseBackup&) = delete;
   DatabaseBackup& operator=(const DatabaseBackup&) = delete;
 
+  // What a run killed while it kept its changes left beside `database`:
+  // the earlier backup set aside under its hidden name, and temporary
+  // copies. `kept` tells whether that run's changes were kept: where they
+  // were not, the backup it put in place is of the database as it still
+  // is, and the earlier one is put back; where they were, the earlier one
+  // is removed, as that run would have. Called before the database is
+  // opened (a SQLite journal left beside it says the changes were not kept).
+  static void TidyAfterKilledRun(const std::filesystem::path& database, bool kept);
+
   // Copies the database file at `database`: a SQLite file through SQLite's
   // online backup, read on a connection of its own; a Jet file byte for
   // byte (the open transaction keeps its writers out).

@@ -19,6 +19,7 @@
 
 #include "app/cli/terminal.h"
 #include "base/interrupt.h"
+#include "tables/switcher_database.h"
 #include "tests/test_util.h"
 #include "tests/workbook_files.h"
 
@@ -244,6 +245,47 @@ TEST_F(CommandLineInputsTest, NonFilesAreRefusedPlainly) {
     const auto r = RunCli(c.args);
     EXPECT_EQ(r.status, kExitNotRun) << c.args[0] << " " << c.args[1];
     EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+  }
+}
+#endif
+
+#ifndef _WIN32  // a POSIX process: fork, signals
+// A run killed after it set the earlier backup aside but before its changes
+// were kept (its journal is left beside the database): the next run puts
+// that backup back, where it serves as before, and clears the killed run's
+// temporary copies; a run killed once its changes were kept (no journal)
+// has its set-aside backup removed, as it would have.
+TEST_F(CommandLineInputsTest, AKilledRunsEarlierBackupIsPutBack) {
+  const std::string db = File("Switcher.db").string(), out = dir_.string();
+  const std::string plant = std::string(KVR_EXAMPLES_DIR) + "/plant.xlsx";
+  ASSERT_EQ(RunCli({"new-database", "--database", db.c_str(), "--workbook", plant.c_str()}).status, kExitOk);
+  for (const bool kept : {false, true}) {
+    SCOPED_TRACE(kept ? "changes kept" : "changes not kept");
+    testing::WriteBytes(File(".Switcher.db.bak.earlier"), "the earlier backup");
+    testing::WriteBytes(File("Switcher.db.bak"), "the killed run's backup");
+    testing::WriteBytes(File(".Switcher.db.bak.0123456789abcdef.tmp"), "a killed run's copy");
+    if (!kept) {
+      const pid_t child = fork();
+      ASSERT_GE(child, 0);
+      if (child == 0) {
+        auto open = OpenSqliteDatabase(db, {});
+        auto records = open->OpenRecordset("InptAlphas", "Chan Num");
+        records->MoveFirst();
+        records->Edit();
+        records->Assign("Label", std::string("killed"));
+        records->Update();
+        ::kill(::getpid(), SIGKILL);
+      }
+      int status = 0;
+      waitpid(child, &status, 0);
+      ASSERT_TRUE(std::filesystem::exists(JournalOf(db)));
+    }
+    const auto r = RunCli({"convert", "--database", db.c_str(), "--workbook", plant.c_str(), "--output-dir",
+                           out.c_str(), "--no-backup", "--yes"});
+    EXPECT_EQ(r.status, kExitOk) << r.err;
+    EXPECT_EQ(testing::ReadBytes(File("Switcher.db.bak")), kept ? "the killed run's backup" : "the earlier backup");
+    EXPECT_FALSE(std::filesystem::exists(File(".Switcher.db.bak.earlier")));
+    EXPECT_FALSE(std::filesystem::exists(File(".Switcher.db.bak.0123456789abcdef.tmp")));
   }
 }
 #endif

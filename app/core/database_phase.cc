@@ -165,6 +165,11 @@ void UpdateDatabase(const DatabaseTarget& target, Variables& vars, const SystemS
   // Where problems with the database as a whole are placed: its file, or its
   // connection string without a password.
   const std::string place = target.file() ? target.where : RedactConnectionString(target.where);
+  // Sampled before the open plays it back: a journal beside a SQLite file
+  // says the last run was killed before its changes were kept.
+  const bool back_up = ctx.backup && !ctx.dry_run && target.file();
+  const bool journal_left =
+      target.kind == DatabaseKind::kSqlite && std::filesystem::exists(JournalOf(PathFromUtf8(target.where)));
   auto opened = OpenForUpdate(target, options);
   if (!opened.ok()) {
     problems.Report(place, opened.why(), ErrorCode::kDatabase);
@@ -173,8 +178,10 @@ void UpdateDatabase(const DatabaseTarget& target, Variables& vars, const SystemS
   SwitcherDatabase& db = **opened;
   // The backup is taken now, while the transaction keeps other writers out
   // and before the first change; it is put in place just before the commit.
+  // The open transaction holds the database: no other run is keeping a
+  // backup of it now, and what its backups left is a killed run's.
+  if (target.file() && !ctx.dry_run) DatabaseBackup::TidyAfterKilledRun(PathFromUtf8(target.where), !journal_left);
   DatabaseBackup backup;
-  const bool back_up = ctx.backup && !ctx.dry_run && target.file();
   if (back_up) {
     if (const Status s = backup.Stage(PathFromUtf8(target.where), target.kind); !s.ok()) {
       db.Rollback();
