@@ -113,6 +113,12 @@ class Statement {
       case SQLITE_CONSTRAINT: case SQLITE_MISMATCH: case SQLITE_TOOBIG: case SQLITE_RANGE:
         throw DatabaseError(sqlite3_errmsg(db_));
       default:
+        if (sqlite3_extended_errcode(db_) == SQLITE_READONLY_DIRECTORY) {
+          throw DatabaseFailure(
+              "the folder the database lies in cannot be written, and SQLite keeps the journal of the file's earlier "
+              "contents there while it changes it: allow writing in that folder, or move the database to one that "
+              "allows it");
+        }
         throw DatabaseFailure(sqlite3_errmsg(db_));
     }
   }

@@ -173,6 +173,49 @@ TEST_F(DatabaseTest, LockedDatabaseIsWaitedForThenRefused) {
   EXPECT_NO_THROW(OpenSqliteDatabase(db_path_, {false, 200}));
 }
 
+#ifndef _WIN32  // a POSIX process: fork, and a user the folder's permissions bind
+// A writable database in a folder that takes no new file: SQLite cannot
+// make its journal, and the failure says that, not that the database is
+// read-only.
+TEST_F(DatabaseTest, AFolderThatTakesNoJournalIsNamed) {
+  const auto folder = File("locked");
+  std::filesystem::create_directory(folder);
+  const auto path = folder / "sw.db";
+  CreateSwitcherDatabase(path, DatabaseSizes{2, 1, 1, 1, 1});
+  std::filesystem::permissions(path, std::filesystem::perms::all & ~std::filesystem::perms::others_exec &
+                                         ~std::filesystem::perms::group_exec & ~std::filesystem::perms::owner_exec);
+  std::filesystem::permissions(folder, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec |
+                                           std::filesystem::perms::group_read | std::filesystem::perms::group_exec |
+                                           std::filesystem::perms::others_read | std::filesystem::perms::others_exec);
+  std::filesystem::permissions(dir_, std::filesystem::perms::others_exec | std::filesystem::perms::group_exec,
+                               std::filesystem::perm_options::add);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::geteuid() == 0 && ::setuid(65534) != 0) _exit(3);  // root writes anyway: as nobody
+    try {
+      auto db = OpenSqliteDatabase(path, {});
+      auto records = db->OpenRecordset("InptAlphas", "Chan Num");
+      records->MoveFirst();
+      records->Edit();
+      records->Assign("Label", std::string("x"));
+      records->Update();
+      db->Commit();
+    } catch (const DatabaseFailure& e) {
+      _exit(std::string(e.what()).find("the folder the database lies in cannot be written") == 0 ? 0 : 4);
+    } catch (const std::exception&) {
+      _exit(5);
+    }
+    _exit(6);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+#endif
+
 #ifndef _WIN32  // a POSIX process: fork, signals, resource limits, FIFOs
 // A process killed in the middle of the database phase leaves the database
 // exactly as it was: the updates belong to one uncommitted transaction.
@@ -288,7 +331,8 @@ class FullDisk {
   }
   static constexpr sqlite3_io_methods kMethods = {1,    &Close,      &Read,        &Write,          &Truncate,
                                                   &Sync, &FileSize, &Lock,        &Unlock,         &CheckLock,
-                                                  &Control, &SectorSize, &Characteristics};
+                                                  &Control, &SectorSize, &Characteristics, nullptr, nullptr,
+                                                  nullptr, nullptr, nullptr, nullptr};
   static inline sqlite3_vfs* base_ = nullptr;
   static inline sqlite3_vfs vfs_{};
   static inline long long room_ = 0;
