@@ -27,6 +27,7 @@ BusTypeControl BusTypeControlTable(std::int16_t type) {
 void NumberAuxOutputs(Recordset& records, Problems& problems) {
   RecordEditor editor(records, problems);
   std::int16_t aux = 1;
+  std::string reported;  // the place last reported: records that share a key fail alike, and are said once
   for (records.MoveFirst(); !records.AtEnd(); records.MoveNext()) {
     const auto type = editor.Number("Type");  // a record without a number is no aux output
     try {
@@ -35,7 +36,10 @@ void NumberAuxOutputs(Recordset& records, Problems& problems) {
       else editor.SetNumber("AuxId", NoIndex);
       records.Update();
     } catch (const DatabaseError& e) {
-      problems.Report(records.Place(), std::string("\"AuxId\" not written: ") + e.what(), ErrorCode::kDatabase);
+      const Where place = records.Place();
+      if (place.ToString() == reported) continue;
+      reported = place.ToString();
+      problems.Report(place, std::string("\"AuxId\" not written: ") + e.what(), ErrorCode::kDatabase);
     }
   }
 }
