@@ -828,6 +828,42 @@ TEST_P(EnginesTest, LockWaitsAreBoundedAndAStopEndsThem) {
   EXPECT_NE(Dump().find("\n1|\"held\"|"), std::string::npos);
 }
 
+// A whole table locked by another session (PostgreSQL): the driver's own
+// catalogue queries would wait for it as long as it is held; the run gives
+// up after its lock wait, and a stop ends the wait within a second.
+TEST_P(EnginesTest, ATableLockedElsewhereIsWaitedForBoundedly) {
+  if (GetParam() != Engine::kOdbcPostgres) GTEST_SKIP() << "a table lock of a server's session";
+  Create(DatabaseSizes{2, 1, 1, 1, 1});
+  const std::string holder = std::string("psql -q -h '") + KVR_TEST_POSTGRES_DIR +
+                             "' -U kvr -d switcher -c 'BEGIN; LOCK TABLE \"InptAlphas\"; SELECT pg_sleep(4); COMMIT;'"
+                             " >/dev/null 2>&1 &";
+  ASSERT_EQ(std::system(holder.c_str()), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  using Clock = std::chrono::steady_clock;
+  auto open = [&](int wait_ms) {
+    const auto start = Clock::now();
+    try {
+      auto db = Open(database_, DatabaseOptions{false, wait_ms});
+      db->OpenRecordset("InptAlphas", "Chan Num");
+      ADD_FAILURE() << "read a table another session holds locked";
+    } catch (const DatabaseError& e) {
+      EXPECT_NE(std::string(e.what()).find("is locked by another program"), std::string::npos) << e.what();
+    } catch (const DatabaseFailure& e) {
+      EXPECT_TRUE(InterruptRequested()) << e.what();
+    }
+    return std::chrono::duration<double>(Clock::now() - start).count();
+  };
+  EXPECT_LT(open(1000), 1.0 + 1.0);
+  auto waiting = std::async(std::launch::async, [&] { return open(30000); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const auto asked = Clock::now();
+  RequestInterrupt();
+  EXPECT_EQ(waiting.wait_for(std::chrono::seconds(3)), std::future_status::ready);
+  waiting.get();
+  ClearInterrupt();
+  EXPECT_LT(std::chrono::duration<double>(Clock::now() - asked).count(), 1.0);
+}
+
 // Two outputs that share a key on an engine that addresses records by their
 // key: neither is written, and the aux numbering says so once for the key.
 TEST_P(EnginesTest, RecordsSharingAKeyAreReportedOnce) {

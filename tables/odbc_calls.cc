@@ -82,8 +82,9 @@ namespace {
 
 bool IsDatabaseFailure(const std::string& state) {
   const std::string_view c = std::string_view(state).substr(0, 2);
+  // 55P03: a lock not granted within the lock timeout (PostgreSQL).
   return c == "08" || c == "25" || c == "40" || c == "53" || c == "57" || c == "58" || state == "HYT00" ||
-         state == "HYT01" || state == "HY001" || state == "HY008";
+         state == "HYT01" || state == "HY001" || state == "HY008" || state == "55P03";
 }
 
 void SetAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLULEN value) {

@@ -277,7 +277,10 @@ class OdbcDatabase : public SwitcherDatabase {
     // The query timeout does not reach the driver's catalogue queries, which
     // wait for a table another program has locked as long as it holds it:
     // PostgreSQL's own lock timeout bounds every wait for a lock.
-    if (Postgres()) Run("SET lock_timeout = " + std::to_string(LockWaitMs()));
+    if (Postgres()) {
+      Run("SET lock_timeout = " + std::to_string(LockWaitMs()));
+      ClaimPostgresTables(connection);
+    }
     // SQLite locks the whole file. A run that read under a shared lock and
     // then wanted to write would meet another run doing the same, and each
     // would wait for the other until one gave up: the write lock is taken
@@ -430,6 +433,42 @@ class OdbcDatabase : public SwitcherDatabase {
   }
 
   int LockWaitMs() const { return std::max(1, options_.lock_wait_ms); }
+
+  // The driver runs its catalogue queries on statements of its own, which
+  // a cancel of this program's statements does not reach, and they wait for
+  // a table that another session holds locked: the run first takes the lock
+  // an update takes (ROW EXCLUSIVE, which other runs' updates share) on
+  // each switcher table there is, in a statement of its own, bounded by the
+  // lock timeout and ended by a stop. Held to the end of the transaction,
+  // it lets no other session take the table from under the run.
+  void ClaimPostgresTables(const std::string& connection) {
+    std::string names;
+    for (const std::string_view t : kSwitcherTables) {
+      names += std::string(names.empty() ? "" : ", ") + "'" + Lower(std::string(t)) + "'";
+    }
+    std::vector<std::string> present;
+    {
+      Statement list(dbc_->get(),
+                     "SELECT c.relname FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n ON n.oid = "
+                     "c.relnamespace WHERE c.relkind IN ('r', 'p') AND n.nspname = current_schema() AND "
+                     "lower(c.relname) IN (" + names + ")",
+                     Timeout());
+      list.Execute({});
+      while (list.Fetch()) {
+        if (const odbc::CellText name = list.Text(1)) present.push_back(Quote(*name));
+      }
+    }
+    if (present.empty()) return;
+    std::string sql = "LOCK TABLE ";
+    for (std::size_t i = 0; i < present.size(); ++i) sql += (i == 0 ? "" : ", ") + present[i];
+    try {
+      Run(sql + " IN ROW EXCLUSIVE MODE");
+    } catch (const DatabaseFailure& e) {
+      if (InterruptRequested()) throw;
+      throw DatabaseError(RedactConnectionString(connection) + " is locked by another program (" + e.what() +
+                          "); nothing was changed");
+    }
+  }
 
   // How long one try for a SQLite lock lasts where this program waits itself.
   static constexpr int kSqliteTryMs = 100;
