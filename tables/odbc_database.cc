@@ -279,7 +279,7 @@ class OdbcDatabase : public SwitcherDatabase {
     // PostgreSQL's own lock timeout bounds every wait for a lock.
     if (Postgres()) {
       Run("SET lock_timeout = " + std::to_string(LockWaitMs()));
-      ClaimPostgresTables(connection);
+      ClaimPostgresTables();
     }
     // SQLite locks the whole file. A run that read under a shared lock and
     // then wanted to write would meet another run doing the same, and each
@@ -287,7 +287,7 @@ class OdbcDatabase : public SwitcherDatabase {
     // first, by a statement that writes nothing, so that a second run waits
     // for the first to end (as with a SQLite file directly) and then reads
     // what it kept. A database without the table has its step report it.
-    if (Sqlite()) ClaimSqliteWriteLock(connection, own_wait);
+    if (Sqlite()) ClaimSqliteWriteLock(own_wait);
   }
 
   ~OdbcDatabase() override {
@@ -441,7 +441,7 @@ class OdbcDatabase : public SwitcherDatabase {
   // each switcher table there is, in a statement of its own, bounded by the
   // lock timeout and ended by a stop. Held to the end of the transaction,
   // it lets no other session take the table from under the run.
-  void ClaimPostgresTables(const std::string& connection) {
+  void ClaimPostgresTables() {
     std::string names;
     for (const std::string_view t : kSwitcherTables) {
       names += std::string(names.empty() ? "" : ", ") + "'" + Lower(std::string(t)) + "'";
@@ -465,7 +465,7 @@ class OdbcDatabase : public SwitcherDatabase {
       Run(sql + " IN ROW EXCLUSIVE MODE");
     } catch (const DatabaseFailure& e) {
       if (InterruptRequested()) throw;
-      throw DatabaseError(RedactConnectionString(connection) + " is locked by another program (" + e.what() +
+      throw DatabaseError("the database is locked by another program (" + std::string(e.what()) +
                           "); nothing was changed");
     }
   }
@@ -478,7 +478,7 @@ class OdbcDatabase : public SwitcherDatabase {
   // `own_wait`; else in one try, as long as the connection string's
   // Timeout= says. Once held, only the commit waits (for readers to end),
   // up to the lock wait.
-  void ClaimSqliteWriteLock(const std::string& connection, bool own_wait) {
+  void ClaimSqliteWriteLock(bool own_wait) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(LockWaitMs());
     for (;;) {
@@ -493,7 +493,7 @@ class OdbcDatabase : public SwitcherDatabase {
       }
       if (why.find("no such table") != std::string::npos) break;  // its step reports it
       if (!own_wait || InterruptRequested() || Clock::now() >= deadline) {
-        throw DatabaseError(RedactConnectionString(connection) + " is locked by another program; nothing was changed");
+        throw DatabaseError("the database is locked by another program; nothing was changed");
       }
     }
     if (own_wait) Run("PRAGMA busy_timeout = " + std::to_string(LockWaitMs()));
