@@ -864,6 +864,30 @@ TEST_P(EnginesTest, ATableLockedElsewhereIsWaitedForBoundedly) {
   EXPECT_LT(std::chrono::duration<double>(Clock::now() - asked).count(), 1.0);
 }
 
+// new-database stopped on its way makes nothing: the tables made so far go
+// with the transaction.
+TEST_P(EnginesTest, NewDatabaseStoppedMakesNoTable) {
+  RequestInterrupt();
+  bool stopped = false;
+  try {
+    Create(DatabaseSizes{});
+  } catch (const RunInterrupted&) {
+    stopped = true;
+  } catch (const DatabaseFailure&) {
+    stopped = true;  // a statement cancelled by the stop
+  }
+  ClearInterrupt();
+  EXPECT_TRUE(stopped);
+  if (GetParam() == Engine::kSqlite) {
+    EXPECT_FALSE(std::filesystem::exists(File("sw.db")));
+  } else {
+    auto db = Open(database_, DatabaseOptions{});
+    for (const std::string_view t : kSwitcherTables) {
+      EXPECT_THROW(db->OpenRecordset(t, t == "OptoRelaySets" ? "SetNum" : "Chan Num"), DatabaseError) << t;
+    }
+  }
+}
+
 // Two outputs that share a key on an engine that addresses records by their
 // key: neither is written, and the aux numbering says so once for the key.
 TEST_P(EnginesTest, RecordsSharingAKeyAreReportedOnce) {

@@ -274,7 +274,7 @@ class FullDisk {
     sqlite3_file* real() { return reinterpret_cast<sqlite3_file*>(this + 1); }
   };
   static File* Of(sqlite3_file* f) { return reinterpret_cast<File*>(f); }
-  static int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* f, int flags, int* out_flags) {
+  static int Open(sqlite3_vfs*, const char* name, sqlite3_file* f, int flags, int* out_flags) {
     File* file = Of(f);
     file->file.pMethods = nullptr;
     const int rc = base_->xOpen(base_, name, file->real(), flags, out_flags);
