@@ -888,6 +888,69 @@ TEST_P(EnginesTest, NewDatabaseStoppedMakesNoTable) {
   }
 }
 
+// Texts of every length around the limits drivers set for a text parameter,
+// written in one walk so that each longer one binds its parameter anew, on
+// every write path; row identifiers past 32 bits (SQLite's rowid); and a
+// record a trigger keeps from being updated, which is reported, not
+// counted as written.
+TEST_P(EnginesTest, EveryTextReachesItsRecordExactly) {
+  const std::vector<std::size_t> lengths = {0, 129, 255, 256, 300, 70000, 3, 140, 12};
+  const std::size_t skipped = 8;  // the trigger's record
+  for (const WritePath& path : kWritePaths) {
+    SCOPED_TRACE(path.name);
+    Sql("DROP TABLE IF EXISTS \"Plain\"");
+    Sql("CREATE TABLE \"Plain\" (\"Chan Num\" SMALLINT, \"Notes\" TEXT)");
+    std::string insert = "INSERT INTO \"Plain\" (\"Chan Num\", \"Notes\") VALUES ";
+    for (std::size_t k = 1; k <= lengths.size(); ++k) insert += (k == 1 ? "(" : ",(") + std::to_string(k) + ", 'old')";
+    Sql(insert);
+    if (GetParam() == Engine::kOdbcPostgres) {
+      Sql("CREATE OR REPLACE FUNCTION kvr_skip() RETURNS trigger AS $$ BEGIN RETURN NULL; END $$ LANGUAGE plpgsql");
+      Sql("CREATE TRIGGER kvr_skip BEFORE UPDATE ON \"Plain\" FOR EACH ROW WHEN (OLD.\"Chan Num\" = " +
+          std::to_string(skipped) + ") EXECUTE FUNCTION kvr_skip()");
+    } else {
+      Sql("UPDATE \"Plain\" SET rowid = rowid + 3000000000");  // past 2^31, past 2^32 too
+      Sql("CREATE TRIGGER kvr_skip BEFORE UPDATE ON \"Plain\" WHEN OLD.\"Chan Num\" = " + std::to_string(skipped) +
+          " BEGIN SELECT RAISE(IGNORE); END");
+    }
+    auto text = [](std::size_t k, std::size_t n) {
+      std::string t;
+      for (std::size_t i = 0; i < n; ++i) t += static_cast<char>('a' + (k + i) % 26);
+      return n == 0 ? t : t.replace(0, 1, "\xC3\x9C");  // a character of two bytes first
+    };
+    auto db = Open(database_, OptionsFor(path));
+    auto records = db->OpenRecordset("Plain", "Chan Num");
+    std::vector<std::string> refused;
+    for (records->MoveFirst(); !records->AtEnd(); records->MoveNext()) {
+      const auto k = static_cast<std::size_t>(std::get<std::int64_t>(records->Key()));
+      records->Edit();
+      records->Assign("Notes", text(k, lengths[k - 1]));
+      try {
+        records->Update();
+      } catch (const DatabaseError& e) {
+        refused.push_back(FieldValueText(records->Key()) + ": " + e.what());
+      }
+    }
+    records->Flush([&](const Where& place, const std::string& why) { refused.push_back(place.ToString() + ": " + why); });
+    records.reset();
+    db->Commit();
+    ASSERT_EQ(refused.size(), 1u);
+    EXPECT_NE(refused[0].find("8"), std::string::npos) << refused[0];
+    EXPECT_NE(refused[0].find(kReachedNoRecord), std::string::npos) << refused[0];
+
+    db = Open(database_, DatabaseOptions{});
+    records = db->OpenRecordset("Plain", "Chan Num");
+    for (records->MoveFirst(); !records->AtEnd(); records->MoveNext()) {
+      const auto k = static_cast<std::size_t>(std::get<std::int64_t>(records->Key()));
+      const std::string want = k == skipped ? "old" : text(k, lengths[k - 1]);
+      const FieldValue got = records->Field("Notes");
+      const std::string* got_text = std::get_if<std::string>(&got);
+      EXPECT_TRUE(got_text != nullptr && *got_text == want)
+          << "Chan Num " << k << ": " << (got_text ? got_text->size() : 0) << " bytes, " << want.size() << " meant";
+    }
+    db->Rollback();
+  }
+}
+
 // Two outputs that share a key on an engine that addresses records by their
 // key: neither is written, and the aux numbering says so once for the key.
 TEST_P(EnginesTest, RecordsSharingAKeyAreReportedOnce) {

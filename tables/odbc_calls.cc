@@ -178,31 +178,47 @@ Statement::Statement(SQLHDBC dbc, const std::string& sql, SQLULEN timeout_s) : s
 void Statement::Put(std::size_t i, const FieldValue& value) {
   Buffer& b = buffers_[i];
   const auto n = static_cast<SQLUSMALLINT>(i + 1);
-  auto bind_number = [&] {
-    b.kind = Buffer::kNumber;
-    stmt_.Check(SQLBindParameter(stmt_.get(), n, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &b.number, 0, &b.length),
+  // The buffer a parameter is bound to stays where it is until the driver
+  // has taken another: a bind the driver refuses leaves the earlier one
+  // bound and its memory whole, never freed under the driver.
+  auto bind_number = [&](Buffer::Kind kind) {
+    const bool wide = kind == Buffer::kWideNumber;
+    stmt_.Check(SQLBindParameter(stmt_.get(), n, SQL_PARAM_INPUT, wide ? SQL_C_SBIGINT : SQL_C_SLONG,
+                                 wide ? SQL_BIGINT : SQL_INTEGER, 0, 0,
+                                 wide ? static_cast<void*>(&b.wide) : static_cast<void*>(&b.number), 0, &b.length),
                 "cannot bind a value");
+    b.kind = kind;
   };
   if (const auto* v = std::get_if<std::int64_t>(&value)) {
-    if (b.kind != Buffer::kNumber) bind_number();
-    b.number = static_cast<SQLINTEGER>(*v);  // switcher fields are 16-bit, keys too
+    // Switcher fields and keys are 16-bit; a row identifier may be wider
+    // (SQLite's rowid), and is bound as wide as it is, never cut.
+    const bool fits = *v >= INT32_MIN && *v <= INT32_MAX;
+    const Buffer::Kind kind = fits ? Buffer::kNumber : Buffer::kWideNumber;
+    if (b.kind != kind) bind_number(kind);
+    b.number = fits ? static_cast<SQLINTEGER>(*v) : 0;
+    b.wide = *v;
     b.length = 0;
     return;
   }
   const auto* s = std::get_if<std::string>(&value);
   if (s == nullptr) {  // Null: a buffer bound for either kind takes it
-    if (b.kind == Buffer::kUnbound) bind_number();
+    if (b.kind == Buffer::kUnbound) bind_number(Buffer::kNumber);
     b.length = SQL_NULL_DATA;
     return;
   }
   const WString w = Wide(*s);
   if (b.kind != Buffer::kText || w.size() > b.room) {
-    b.kind = Buffer::kText;
-    b.room = std::max<std::size_t>({w.size(), 2 * b.room, 16});
-    b.text.assign(b.room + 1, 0);
-    stmt_.Check(SQLBindParameter(stmt_.get(), n, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR, b.room, 0, b.text.data(),
-                                 static_cast<SQLLEN>((b.room + 1) * sizeof(SQLWCHAR)), &b.length),
+    const std::size_t room = std::max<std::size_t>({w.size(), 2 * b.room, 16});
+    std::vector<SQLWCHAR> text(room + 1, 0);
+    // Past 255 characters a text goes as a long text: drivers refuse a
+    // VARCHAR parameter longer than their own VARCHAR.
+    stmt_.Check(SQLBindParameter(stmt_.get(), n, SQL_PARAM_INPUT, SQL_C_WCHAR,
+                                 room > kLongTextAfter ? SQL_WLONGVARCHAR : SQL_WVARCHAR, room, 0, text.data(),
+                                 static_cast<SQLLEN>((room + 1) * sizeof(SQLWCHAR)), &b.length),
                 "cannot bind a value");
+    b.text.swap(text);  // the earlier buffer is freed only now, no longer bound
+    b.room = room;
+    b.kind = Buffer::kText;
   }
   std::copy(w.begin(), w.end(), b.text.begin());
   b.text[w.size()] = 0;
@@ -226,7 +242,9 @@ void Statement::ExecuteOne(const std::vector<FieldValue>& params, const std::fun
     Execute(params);
   } catch (const DatabaseError& e) {
     failed(e.what());
+    return;
   }
+  if (RowCount() == 0) failed(kReachedNoRecord);
 }
 
 void Statement::ExecuteRows(const std::vector<std::vector<FieldValue>>& rows, std::size_t per_call,
@@ -267,6 +285,7 @@ bool Statement::ExecuteArray(const std::vector<std::vector<FieldValue>>& rows, s
   // Column-wise arrays, one per parameter: numbers, or texts of the widest's room.
   struct Column {
     std::vector<SQLINTEGER> numbers;
+    std::vector<SQLBIGINT> wide_numbers;
     std::vector<SQLWCHAR> texts;
     std::vector<SQLLEN> lengths;
   };
@@ -279,15 +298,25 @@ bool Statement::ExecuteArray(const std::vector<std::vector<FieldValue>>& rows, s
     for (std::size_t r = 0; r < count; ++r) text |= std::holds_alternative<std::string>(rows[first + r][p]);
     SQLRETURN rc;
     if (!text) {
-      c.numbers.assign(count, 0);
+      // 32-bit where every value fits (some drivers take no 64-bit
+      // parameter), else 64-bit: a row identifier is never cut.
+      bool fits = true;
+      c.wide_numbers.assign(count, 0);
       for (std::size_t r = 0; r < count; ++r) {
         if (const auto* v = std::get_if<std::int64_t>(&rows[first + r][p])) {
-          c.numbers[r] = static_cast<SQLINTEGER>(*v);
+          c.wide_numbers[r] = *v;
           c.lengths[r] = 0;
+          fits &= *v >= INT32_MIN && *v <= INT32_MAX;
         }
       }
-      rc = SQLBindParameter(stmt, static_cast<SQLUSMALLINT>(p + 1), SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0,
-                            c.numbers.data(), 0, c.lengths.data());
+      if (fits) {
+        c.numbers.assign(c.wide_numbers.begin(), c.wide_numbers.end());
+        rc = SQLBindParameter(stmt, static_cast<SQLUSMALLINT>(p + 1), SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0,
+                              c.numbers.data(), 0, c.lengths.data());
+      } else {
+        rc = SQLBindParameter(stmt, static_cast<SQLUSMALLINT>(p + 1), SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0,
+                              0, c.wide_numbers.data(), 0, c.lengths.data());
+      }
     } else {
       std::vector<WString> wide(count);
       std::size_t width = 1;
@@ -303,8 +332,9 @@ bool Statement::ExecuteArray(const std::vector<std::vector<FieldValue>>& rows, s
         std::copy(wide[r].begin(), wide[r].end(), c.texts.begin() + static_cast<std::ptrdiff_t>(r * (width + 1)));
         c.lengths[r] = static_cast<SQLLEN>(wide[r].size() * sizeof(SQLWCHAR));
       }
-      rc = SQLBindParameter(stmt, static_cast<SQLUSMALLINT>(p + 1), SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR, width,
-                            0, c.texts.data(), static_cast<SQLLEN>((width + 1) * sizeof(SQLWCHAR)), c.lengths.data());
+      rc = SQLBindParameter(stmt, static_cast<SQLUSMALLINT>(p + 1), SQL_PARAM_INPUT, SQL_C_WCHAR,
+                            width > kLongTextAfter ? SQL_WLONGVARCHAR : SQL_WVARCHAR, width, 0, c.texts.data(),
+                            static_cast<SQLLEN>((width + 1) * sizeof(SQLWCHAR)), c.lengths.data());
     }
     if (!Ok(rc)) {
       reset();
@@ -329,6 +359,14 @@ bool Statement::ExecuteArray(const std::vector<std::vector<FieldValue>>& rows, s
   std::vector<std::size_t> again;
   for (std::size_t r = 0; r < count && rc == SQL_SUCCESS_WITH_INFO; ++r) {
     if (status[r] == SQL_PARAM_ERROR) again.push_back(r);
+  }
+  // Each row updates one record: a total short of the rows run means some
+  // reached none, and each is run alone to learn which.
+  SQLLEN affected = -1;
+  if (!Ok(SQLRowCount(stmt, &affected))) affected = -1;
+  if (affected >= 0 && static_cast<std::size_t>(affected) < count - again.size()) {
+    again.clear();
+    for (std::size_t r = 0; r < count; ++r) again.push_back(r);
   }
   reset();
   for (const std::size_t r : again) {
@@ -449,7 +487,7 @@ CellText Statement::Text(SQLUSMALLINT column) {
 
 SQLLEN Statement::RowCount() {
   SQLLEN n = -1;
-  SQLRowCount(stmt_.get(), &n);
+  if (!Ok(SQLRowCount(stmt_.get(), &n))) return -1;
   return n;
 }
 

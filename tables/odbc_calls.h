@@ -65,6 +65,10 @@ class Handle {
 // One value as a statement reads it: Null, or the driver's text of it.
 using CellText = std::optional<std::string>;
 
+// The longest text sent as a VARCHAR parameter; longer ones go as long
+// texts (SQL_WLONGVARCHAR).
+inline constexpr std::size_t kLongTextAfter = 255;
+
 class Statement {
  public:
   Statement(SQLHDBC dbc, const std::string& sql, SQLULEN timeout_s);
@@ -75,9 +79,10 @@ class Statement {
   // parameters binds them once.
   void Execute(const std::vector<FieldValue>& params);
 
-  // Runs the statement once per row of `rows` (each a set of parameters),
-  // up to `per_call` rows in one call where the driver takes parameter
-  // arrays. `failed(row, why)` hears of each row that could not be run; a
+  // Runs the statement, an UPDATE of one record a row, once per row of
+  // `rows` (each a set of parameters), up to `per_call` rows in one call
+  // where the driver takes parameter arrays. `failed(row, why)` hears of
+  // each row that could not be run or reached no record; a
   // failure of the database itself throws DatabaseFailure. Where a driver
   // does not say which rows of an array failed, each is run again alone to
   // learn it: the statement must do the same when run twice (an UPDATE), or
@@ -102,8 +107,9 @@ class Statement {
   // A bound parameter's room: a number, or a text of up to `room` UTF-16
   // units (the buffer holds a terminator more).
   struct Buffer {
-    enum Kind : unsigned char { kUnbound, kNumber, kText } kind = kUnbound;
+    enum Kind : unsigned char { kUnbound, kNumber, kWideNumber, kText } kind = kUnbound;
     SQLINTEGER number = 0;
+    SQLBIGINT wide = 0;
     std::vector<SQLWCHAR> text;
     std::size_t room = 0;
     SQLLEN length = 0;

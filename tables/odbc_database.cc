@@ -981,9 +981,13 @@ bool OdbcRecordset::SendJoined(const JoinedShape& shape, const std::vector<std::
   try {
     // Statements of one shape and size are prepared once: the engine plans
     // them once.
-    db_.Cached("UPDATE " + table + " SET " + set + " FROM (VALUES " + values + ") AS v WHERE " + address + "=" +
-               joined_address + " AND " + address + " BETWEEN ? AND ?")
-        .Execute(params);
+    Statement& update = db_.Cached("UPDATE " + table + " SET " + set + " FROM (VALUES " + values + ") AS v WHERE " +
+                                   address + "=" + joined_address + " AND " + address + " BETWEEN ? AND ?");
+    update.Execute(params);
+    // Fewer records updated than sent: some were not found at their
+    // address; written again by their columns, each tells whether it was.
+    const SQLLEN affected = update.RowCount();
+    if (affected >= 0 && static_cast<std::size_t>(affected) < records.size()) return false;
   } catch (const DatabaseFailure&) {
     throw;
   } catch (const DatabaseError&) {
@@ -1067,7 +1071,12 @@ void OdbcRecordset::SendColumns(const std::vector<std::size_t>& changed, const s
         params.push_back(Address(group[i]));
       }
       try {
-        db_.Cached(set + " WHERE " + address + " IN (" + in + ")").Execute(params);
+        Statement& update = db_.Cached(set + " WHERE " + address + " IN (" + in + ")");
+        update.Execute(params);
+        const SQLLEN affected = update.RowCount();
+        if (affected >= 0 && static_cast<std::size_t>(affected) < end - first) {
+          for (std::size_t i = first; i < end; ++i) send_alone(values, group[i]);  // each alone tells which was not found
+        }
       } catch (const DatabaseError&) {
         for (std::size_t i = first; i < end; ++i) send_alone(values, group[i]);  // each alone tells which failed
       }

@@ -276,6 +276,7 @@ class SqliteDatabase : public SwitcherDatabase {
     return *it->second;
   }
   ChangeLog& changes() { return changes_; }
+  sqlite3* handle() const { return db_; }
 
  private:
   void Exec(const char* sql) {
@@ -358,6 +359,9 @@ void SqliteRecordset::Write(const Assignments& assignments) {
   for (const auto& p : assignments) update.Bind(index++, p.second);
   update.Bind(index, rowid);
   update.Step();
+  // A trigger may keep a record from being updated: that is said, not
+  // counted as written.
+  if (sqlite3_changes(db_.handle()) == 0) throw DatabaseError(kReachedNoRecord);
 }
 
 }  // namespace

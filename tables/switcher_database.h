@@ -52,6 +52,10 @@ class DatabaseFailure : public std::runtime_error {
   explicit DatabaseFailure(const std::string& what) : std::runtime_error(what) {}
 };
 
+// Why an update that reached no record was not written: its record is gone
+// from its address, or a trigger kept it as it was.
+inline constexpr const char* kReachedNoRecord = "the database found no record at its address, so it was not updated";
+
 // One change as a dry run records it.
 struct FieldChange {
   std::string table;
