@@ -22,9 +22,24 @@ std::vector<CrosspointRecord> ReadCrosspoints(const SheetGrid& grid, Problems& p
   }
   CellReader cells(grid, problems);
   std::vector<CrosspointRecord> records;
+  constexpr std::size_t kMaxCrosspoints = 32767;  // the file's count is 16-bit
   for (int r = 2; r <= grid.rows(); ++r) {
     const auto first = cells.Text(r, 1, "crosspoint", "row skipped");
     if (!first || first->empty()) continue;
+    if (records.size() == kMaxCrosspoints) {
+      // A crosspoint past the last the file holds: said at the first one
+      // left out, with how many are.
+      int left_out = 0;
+      for (int later = r; later <= grid.rows(); ++later) {
+        const auto text = CellText(grid, later, 1);
+        left_out += text && !text->empty() ? 1 : 0;
+      }
+      problems.Report(grid.At(r, 1),
+                      "the crosspoint file holds at most 32767 crosspoints; this row and the " +
+                          std::to_string(left_out - 1) + " crosspoint rows after it are left out",
+                      ErrorCode::kOverflow);
+      break;
+    }
     CrosspointRecord rec;
     cells.SetSubject("crosspoint " + std::to_string(records.size() + 1));
     for (int c = 1; c <= grid.columns(); ++c) {
@@ -39,11 +54,6 @@ std::vector<CrosspointRecord> ReadCrosspoints(const SheetGrid& grid, Problems& p
       }
     }
     records.push_back(rec);
-    if (records.size() == 32767) {
-      problems.Report(grid.At(r, 1), "the crosspoint file holds at most 32767 crosspoints; later rows ignored",
-                      ErrorCode::kOverflow);
-      break;
-    }
   }
   return records;
 }

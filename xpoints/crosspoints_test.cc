@@ -58,5 +58,26 @@ TEST(CrosspointsTest, SystemNameAndInspect) {
   EXPECT_FALSE(DescribeCrosspointFile("").ok());
 }
 
+// The file holds 32767 crosspoints: exactly that many is no problem; more
+// names the first row left out and how many are.
+TEST(CrosspointsTest, AFullFileIsNoProblemAndMoreNamesWhatIsLeftOut) {
+  for (const int rows : {32767, 32770}) {
+    std::vector<std::vector<testing::V>> cells = {{"P-Level", "Source", "Destination"}};
+    for (int k = 1; k <= rows; ++k) cells.push_back({1, k % 100 + 1, k % 50 + 1});
+    cells.push_back({kEmpty, kEmpty, kEmpty});  // a blank row at the end is no crosspoint
+    Problems problems;
+    const auto records = ReadCrosspoints(MakeGrid("Crosspoints", cells), problems);
+    EXPECT_EQ(records.size(), 32767u);
+    if (rows == 32767) {
+      EXPECT_TRUE(problems.empty()) << problems.list()[0].ToString();
+    } else {
+      ASSERT_EQ(problems.size(), 1u);
+      EXPECT_EQ(problems.list()[0].ToString(),
+                "Crosspoints!A32769: the crosspoint file holds at most 32767 crosspoints; this row and the 2 "
+                "crosspoint rows after it are left out");
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kvr
