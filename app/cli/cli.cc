@@ -195,9 +195,12 @@ int RunExport(CLI::App&, const Options& o, std::ostream& out, std::ostream& err)
     std::vector<ProtectedFile> files = {{request.workbook, "the workbook it writes"},
                                         {request.con, "a file it reads"},
                                         {request.crosspoints, "a file it reads"}};
-    if (!ParseDatabaseLocation(o.database).odbc()) files.push_back({PathFromUtf8(o.database), "the database"});
+    for (ProtectedFile& f : DatabaseFilesOf(o.database)) files.push_back(std::move(f));
     std::erase_if(files, [](const ProtectedFile& f) { return f.path.empty(); });
-    if (const Status target = CheckReportTarget(report, "export", files, fs::path()); !target.ok()) {
+    // The module files export reads lie beside the .con it is given.
+    const fs::path modules = request.con.empty() ? fs::path() : request.con.parent_path().empty() ? fs::path(".")
+                                                                                                  : request.con.parent_path();
+    if (const Status target = CheckReportTarget(report, "export", files, modules); !target.ok()) {
       err << "kvrconversion: the report cannot be written to " << o.report << ": " << target.why()
           << "; nothing was run\n";
       return kExitNotRun;

@@ -357,6 +357,54 @@ TEST_F(CommandLineInputsTest, EveryCommandStopsAtItsFirstSafePoint) {
   }
 }
 
+// export keeps convert's promises: its report never takes the place of a
+// file it reads or protects, however the database is named; a stop before
+// the workbook is put in place leaves OUT and the folder as they were; what
+// stands at OUT is asked about or never replaced as for convert's files.
+TEST_F(CommandLineInputsTest, ExportProtectsWhatItReadsAndStopsCleanly) {
+  const std::string db = File("sw.db").string(), plant = std::string(KVR_EXAMPLES_DIR) + "/plant.xlsx";
+  const std::string out = File("out").string(), con = File("out/Plant A.con").string();
+  ASSERT_EQ(RunCli({"new-database", "--database", db.c_str(), "--workbook", plant.c_str()}).status, kExitOk);
+  ASSERT_EQ(RunCli({"convert", "--database", db.c_str(), "--workbook", plant.c_str(), "--output-dir", out.c_str()})
+                .status,
+            kExitOk);
+  const std::string odbc = "odbc:Driver={SQLite3};Database=" + db + ";";
+  const std::string wb = File("back.xlsx").string();
+  const std::vector<std::pair<std::string, std::string>> protected_reports = {
+      {db, db}, {db, db + ".bak"}, {odbc, db}, {db, File("out/Desk 1.cns").string()}, {db, con}};
+  for (const auto& [database, report] : protected_reports) {
+    const auto r = RunCli({"export", "--workbook", wb.c_str(), "--database", database.c_str(), "--con", con.c_str(),
+                           "--report", report.c_str()});
+    EXPECT_EQ(r.status, kExitNotRun) << report;
+    EXPECT_NE(r.err.find("the report cannot be written"), std::string::npos) << r.err;
+  }
+  // OUT that is a file a connection string names.
+  auto r = RunCli({"export", "--workbook", File("named.xlsx").string().c_str(), "--database",
+                   ("odbc:Driver={SQLite3};Database=" + File("named.xlsx").string()).c_str()});
+  EXPECT_EQ(r.status, kExitNotRun);
+  EXPECT_NE(r.err.find("is a source of the export"), std::string::npos) << r.err;
+
+  testing::WriteBytes(wb, "the earlier workbook");
+  RequestInterrupt();
+  r = RunCli({"export", "--workbook", wb.c_str(), "--database", db.c_str(), "--con", con.c_str(), "--yes"});
+  ClearInterrupt();
+  EXPECT_EQ(r.status, kExitInterrupted) << r.err;
+  EXPECT_EQ(testing::ReadBytes(wb), "the earlier workbook");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 4) << "a temporary file left";  // sw.db, its .bak, out, back.xlsx
+
+#ifndef _WIN32
+  std::filesystem::remove(wb);
+  std::filesystem::create_symlink(File("nowhere.xlsx"), wb);
+  r = RunCli({"export", "--workbook", wb.c_str(), "--database", db.c_str(), "--no"});
+  EXPECT_TRUE(std::filesystem::is_symlink(wb)) << r.err;
+  std::filesystem::remove(wb);
+  ASSERT_EQ(::mkfifo(wb.c_str(), 0600), 0);
+  r = RunCli({"export", "--workbook", wb.c_str(), "--database", db.c_str(), "--yes"});
+  EXPECT_TRUE(std::filesystem::is_fifo(wb));
+  EXPECT_NE(r.err.find("is a FIFO, not a regular file, and is never replaced"), std::string::npos) << r.err;
+#endif
+}
+
 // Text from a workbook never splits a problem line: control characters are
 // written out.
 TEST_F(CommandLineInputsTest, ProblemLinesEscapeControlCharacters) {

@@ -11,6 +11,8 @@
 #include "app/core/database_phase.h"
 #include "app/core/run_sheets.h"
 #include "app/core/variables.h"
+#include "app/core/report_target.h"
+#include "base/interrupt.h"
 #include "base/output_file.h"
 #include "base/utf8.h"
 #include "console/con_format.h"
@@ -411,6 +413,7 @@ void WriteWorkbook(const std::vector<OutSheet>& sheets, const Plant& plant, cons
   Problems& problems = result.problems;
   const fs::path& target = request.workbook;
   const bool ods = Lower(Utf8Path(target.extension())) == ".ods";
+  RemoveTemporariesOf(target);  // what an export stopped by a kill left
   std::random_device random;
   const fs::path temporary =
       target.parent_path() / PathFromUtf8(TemporaryFileName(target, (static_cast<unsigned long long>(random()) << 32) | random()));
@@ -439,7 +442,13 @@ void WriteWorkbook(const std::vector<OutSheet>& sheets, const Plant& plant, cons
   } catch (const std::exception& e) {
     return not_written(std::string("the written workbook does not read back: ") + e.what());
   }
-  if (OccupantOf(target).kind == Occupant::kFile && !question.Ask(OverwriteQuestionText(Utf8Path(target)), kOverwriteQuestionTitle)) {
+  if (InterruptRequested()) {  // the last safe point: nothing is in place yet
+    std::error_code ec;
+    fs::remove(temporary, ec);
+    throw RunInterrupted{};
+  }
+  if (OccupantOf(target).kind == Occupant::kFile &&
+      !question.Ask(OverwriteQuestionText(Utf8Path(target)), kOverwriteQuestionTitle)) {
     std::error_code ec;
     fs::remove(temporary, ec);
     result.files.push_back({target, FileOutcome::kKept, "not replaced"});
@@ -461,9 +470,9 @@ std::optional<std::string> Refusal(const ExportRequest& request) {
   if (ext != ".xlsx" && ext != ".ods") return "the workbook to write must end in .xlsx or .ods";
   std::error_code ec;
   const fs::path out = fs::weakly_canonical(fs::absolute(request.workbook, ec), ec);
-  const fs::path database =
-      ParseDatabaseLocation(request.database).odbc() ? fs::path() : PathFromUtf8(request.database);
-  for (const fs::path& source : {request.con, request.crosspoints, database}) {
+  std::vector<fs::path> sources = {request.con, request.crosspoints};
+  for (const ProtectedFile& f : DatabaseFilesOf(request.database)) sources.push_back(f.path);  // its backup too
+  for (const fs::path& source : sources) {
     if (source.empty()) continue;
     if (fs::weakly_canonical(fs::absolute(source, ec), ec) == out) {
       return Utf8Path(request.workbook) + " is a source of the export; it would be replaced by its own export";
@@ -475,20 +484,16 @@ std::optional<std::string> Refusal(const ExportRequest& request) {
   return std::nullopt;
 }
 
-}  // namespace
-
-RunResult ExportPlant(const ExportRequest& request, OverwriteQuestion& question) {
-  RunResult result;
-  if (const auto why = Refusal(request)) {
-    result.outcome = RunResult::Outcome::kNotRun;
-    result.reason = *why;
-    return result;
-  }
+// The export proper: stops at its safe points (once the sources are read,
+// once the sheets are proved, before the workbook is put in place) by
+// throwing RunInterrupted.
+void ExportSources(const ExportRequest& request, OverwriteQuestion& question, RunResult& result) {
   Plant plant = ReadSources(request, result.problems);
+  StopIfInterrupted();
   if (!plant.tables && !plant.con && !plant.crosspoints) {
     result.outcome = RunResult::Outcome::kNotRun;
     result.reason = "no source could be read; nothing was written";
-    return result;
+    return;
   }
   if (plant.con && !plant.system_name) plant.system_name = "";
   Problems sheet_notes;  // said of the sheets as finally written
@@ -514,8 +519,29 @@ RunResult ExportPlant(const ExportRequest& request, OverwriteQuestion& question)
   }
   ReportChanges(replay.database.changes, result.problems);
   CheckFiles(plant, replay, sheets, request, result.problems);
+  StopIfInterrupted();
   WriteWorkbook(sheets, plant, request, question, result);
   result.outcome = RunResult::Outcome::kCompleted;
+}
+
+}  // namespace
+
+RunResult ExportPlant(const ExportRequest& request, OverwriteQuestion& question) {
+  RunResult result;
+  if (const auto why = Refusal(request)) {
+    result.outcome = RunResult::Outcome::kNotRun;
+    result.reason = *why;
+    return result;
+  }
+  try {
+    ExportSources(request, question, result);
+  } catch (const RunInterrupted&) {
+    RunResult stopped;
+    stopped.outcome = RunResult::Outcome::kInterrupted;
+    stopped.interrupted = true;
+    stopped.reason = "interrupted: nothing was written";
+    return stopped;
+  }
   return result;
 }
 

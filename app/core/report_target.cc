@@ -39,7 +39,7 @@ bool SameFile(const fs::path& a, const fs::path& b) {
 // True when `name` is a name an output of `command` takes.
 bool IsOutputName(std::string_view command, const fs::path& name) {
   const std::string extension = Lower(Utf8Path(name.extension()));
-  if (command == "convert") return extension == ".con" || extension == ".cns";
+  if (command == "convert" || command == "export") return extension == ".con" || extension == ".cns";
   if (command == "demo-ini") return Lower(Utf8Path(name.filename())) == "demosetup.ini";
   if (command == "xpoints") return extension == ".xpt";
   return false;
@@ -59,7 +59,14 @@ std::vector<ProtectedFile> ProtectedFilesOf(std::string_view command, const std:
                                             const std::string& database) {
   std::vector<ProtectedFile> files;
   if (!workbook.empty()) files.push_back({PathFromUtf8(workbook), "the workbook"});
-  if (command != "convert" || database.empty()) return files;
+  if (command != "convert") return files;
+  for (ProtectedFile& f : DatabaseFilesOf(database)) files.push_back(std::move(f));
+  return files;
+}
+
+std::vector<ProtectedFile> DatabaseFilesOf(const std::string& database) {
+  std::vector<ProtectedFile> files;
+  if (database.empty()) return files;
   const DatabaseLocation location = ParseDatabaseLocation(database);
   if (!location.odbc()) {
     files.push_back({PathFromUtf8(location.value), "the database"});

@@ -25,6 +25,11 @@ struct ProtectedFile {
   std::string what;
 };
 
+// The files a --database value stands for: a database file and its backup,
+// or the file a connection string names (Dbq=, Database=) for a file-based
+// engine reached through ODBC; none for a server.
+std::vector<ProtectedFile> DatabaseFilesOf(const std::string& database);
+
 // The files a run of `command` ("convert", "demo-ini", "xpoints", "check")
 // reads or protects, known before it starts: the workbook, and for convert
 // the database (a file, or the file a connection string names) and its
@@ -34,9 +39,9 @@ std::vector<ProtectedFile> ProtectedFilesOf(std::string_view command, const std:
 
 // OK when the report may be written at `target`; else why not:
 // it is one of `files`, a file in `output_folder` named as an output of
-// `command` (.con and .cns files for convert, DemoSetup.ini for demo-ini,
-// .xpt files for xpoints), or a folder or other thing that is neither a
-// file nor a stream.
+// `command` (.con and .cns files for convert, and for export beside the
+// .con it reads; DemoSetup.ini for demo-ini, .xpt files for xpoints), or a
+// folder or other thing that is neither a file nor a stream.
 Status CheckReportTarget(const std::filesystem::path& target, std::string_view command,
                          const std::vector<ProtectedFile>& files, const std::filesystem::path& output_folder);
 
