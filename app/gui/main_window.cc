@@ -270,7 +270,13 @@ void MainWindow::closeEvent(QCloseEvent* event) {
                   QMessageBox::Yes | QMessageBox::No, this);
   box.setObjectName("stopRunQuestion");
   box.setDefaultButton(QMessageBox::No);
-  if ((stop_answer_ ? *stop_answer_ : box.exec()) != QMessageBox::Yes) return;
+  if ((stop_answer_ ? stop_answer_() : box.exec()) != QMessageBox::Yes) return;
+  if (!busy_) {
+    // The run ended while the question was open: nothing is left to stop,
+    // and the window closes now, as asked; no later run closes it.
+    QTimer::singleShot(0, this, &QWidget::close);
+    return;
+  }
   close_after_run_ = true;
   RequestInterrupt();
 }

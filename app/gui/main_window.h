@@ -10,6 +10,7 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -57,7 +58,12 @@ class MainWindow : public QWidget {
   const QString& LastReason() const { return last_reason_; }
   // Answers the question whether to stop a run when the window is closed
   // during one (tests), instead of asking.
-  void AnswerStopQuestion(int button) { stop_answer_ = button; }
+  void AnswerStopQuestion(int button) {
+    stop_answer_ = [button] { return button; };
+  }
+  // The same, answered by `answer` once it returns (tests: a run may end
+  // while the question is open).
+  void AnswerStopQuestionWith(std::function<int()> answer) { stop_answer_ = std::move(answer); }
   // Sends the outputs to `folder` from now on, and remembers it; "" goes
   // back to the default.
   void SetOutputFolder(const QString& folder);
@@ -92,7 +98,7 @@ class MainWindow : public QWidget {
   void ShowProgress();
 
   bool close_after_run_ = false;  // closed during a run, and told to stop it
-  std::optional<int> stop_answer_;
+  std::function<int()> stop_answer_;
   QLabel* lblStatus_;
   QCheckBox* chkBigSwitch_;
   QCheckBox* chkPreview_;

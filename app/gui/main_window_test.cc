@@ -160,6 +160,41 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.findChild<QPushButton*>("cmdDetails")->text(), QString("interrupted: nothing was changed"));
   }
 
+  // The run ends while the question whether to stop it is still open: No
+  // leaves the window open, and no later command closes it; Yes closes it
+  // at once, the run being over.
+  void aRunThatEndsWhileTheStopQuestionIsOpen() {
+    for (const int answer : {int(QMessageBox::No), int(QMessageBox::Yes)}) {
+      ScriptedChooser chooser;
+      MainWindow w(&chooser, nullptr, File("out"));
+      chooser.window = &w;
+      chooser.answers = {File("wb.xlsx")};
+      w.show();
+      QSignalSpy finished(&w, &MainWindow::runFinished);
+      bool asked = false;
+      w.AnswerStopQuestionWith([&] {
+        asked = true;
+        if (finished.count() == 0) finished.wait(20000);  // the question stays open until the run has ended
+        return answer;
+      });
+      QTest::mouseClick(w.findChild<QPushButton*>("cmdXpoints"), Qt::LeftButton);
+      w.close();
+      QVERIFY(asked);
+      QCOMPARE(finished.count(), 1);
+      QCoreApplication::processEvents();
+      if (answer == QMessageBox::Yes) {
+        QVERIFY(!w.isVisible());
+        continue;
+      }
+      QVERIFY(w.isVisible());
+      chooser.answers = {File("wb.xlsx")};
+      RunAndWait(w, "cmdXpoints");
+      QCoreApplication::processEvents();
+      QVERIFY(w.isVisible());
+      QCOMPARE(w.findChild<QLabel*>("lblStatus")->text(), QString("Completed"));
+    }
+  }
+
   void cancelledOrUnreadableLeavesTheStatus() {
     ScriptedChooser chooser;
     MainWindow w(&chooser, nullptr, File("out"));

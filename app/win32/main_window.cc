@@ -402,11 +402,17 @@ LRESULT MainWindow::Handle(UINT message, WPARAM w, LPARAM l) {
       // The run's thread still uses the window: it is asked to stop at its
       // next safe point, and the window closes once it has.
       if (close_after_run_) return 0;
-      if ((stop_answer_ ? *stop_answer_
+      if ((stop_answer_ ? stop_answer_()
                         : MessageBoxW(window_,
                                       L"A command is still running. Stop it and close? The database and the files are "
                                       L"left as they were unless its changes are already being kept.",
                                       L"KVR Conversion", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2)) != IDYES) {
+        return 0;
+      }
+      if (!busy_) {
+        // The run ended while the question was open: nothing is left to
+        // stop, and the window closes now, as asked; no later run closes it.
+        PostMessageW(window_, WM_CLOSE, 0, 0);
         return 0;
       }
       close_after_run_ = true;

@@ -6,6 +6,7 @@
 #ifndef KVR_APP_WIN32_MAIN_WINDOW_H_
 #define KVR_APP_WIN32_MAIN_WINDOW_H_
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -63,7 +64,12 @@ class MainWindow {
   // shown (tests).
   void QuietMessages() { quiet_ = true; }
   // The answer to "stop the run and close?" (tests), instead of asking.
-  void AnswerStopQuestion(int answer) { stop_answer_ = answer; }
+  void AnswerStopQuestion(int answer) {
+    stop_answer_ = [answer] { return answer; };
+  }
+  // The same, answered by `answer` once it returns (tests: a run may end
+  // while the question is open).
+  void AnswerStopQuestionWith(std::function<int()> answer) { stop_answer_ = std::move(answer); }
   // Shows the details of the last run until they are closed.
   void ShowDetails();
 
@@ -98,7 +104,7 @@ class MainWindow {
   std::wstring last_reason_;
   std::thread worker_;
   ControlId origin_ = kStartId;
-  std::optional<int> stop_answer_;
+  std::function<int()> stop_answer_;
   bool busy_ = false, close_after_run_ = false, quiet_ = false;
 };
 
