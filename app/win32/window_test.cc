@@ -191,6 +191,48 @@ TEST_F(WindowTest, TheOverwriteQuestionIsTheRealMessageBox) {
   EXPECT_NE(kvr::testing::ReadBytes(folder / "Studio A.con"), "earlier");
 }
 
+// Closed during a run that ends while the question whether to stop it is
+// still open: No leaves the window open, and no later run closes it; Yes
+// closes it at once, the run being over.
+TEST_F(WindowTest, ARunThatEndsWhileTheStopQuestionIsOpen) {
+  // Runs this thread's messages for a while; true once the window has asked
+  // the program to end (WM_QUIT).
+  auto quits = [] {
+    for (int i = 0; i < 50; ++i) {
+      MSG msg;
+      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) return true;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+      }
+      Sleep(10);
+    }
+    return false;
+  };
+  for (const int answer : {IDNO, IDYES}) {
+    SCOPED_TRACE(answer == IDYES ? "Yes" : "No");
+    const auto folder = dir_ / ("window-close-" + std::to_string(answer));
+    std::filesystem::create_directories(folder);
+    MainWindow window(&chooser_, nullptr, folder.wstring());
+    window.QuietMessages();
+    bool asked = false;
+    window.AnswerStopQuestionWith([&] {
+      asked = true;
+      window.WaitForRun();  // the question stays open until the run has ended
+      return answer;
+    });
+    SendMessageW(window.Item(kXpointsId), BM_CLICK, 0, 0);
+    SendMessageW(window.handle(), WM_CLOSE, 0, 0);
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(quits(), answer == IDYES);
+    if (answer == IDYES) continue;
+    SendMessageW(window.Item(kXpointsId), BM_CLICK, 0, 0);
+    window.WaitForRun();
+    EXPECT_FALSE(quits());
+    EXPECT_EQ(window.LastRun().result.outcome, RunResult::Outcome::kCompleted);
+  }
+}
+
 // The real preview: Cancel leaves the database and the folder as they
 // were; Apply does what a plain run does.
 TEST_F(WindowTest, PreviewCancelAndApply) {
