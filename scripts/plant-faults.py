@@ -1,14 +1,15 @@
 #!/usr/bin/env python3
 """Plants faults one at a time and tells which ones the tests catch.
 
-    scripts/plant-faults.py FAULTS.json [--build DIR] [--tests REGEX] [--jobs N]
+    scripts/plant-faults.py FAULTS.json [--build DIR] [--tests REGEX] [--exclude REGEX] [--jobs N]
 
 FAULTS.json holds a list of faults, each {"name": ..., "file": ..., "find":
 ..., "replace": ...}: `find` must occur exactly once in `file` (a path from
 the repository's top), and is replaced by `replace`. For each fault the
 file is changed, the build folder rebuilt, and CTest run (only the tests
 matching --tests, when given); the fault is caught when the build or a test
-fails. The file is put back after each fault, whatever happens, and the
+fails. --exclude leaves out the tests matching it (long end-to-end or
+packaging runs, where the faults lie elsewhere). The file is put back after each fault, whatever happens, and the
 tree is rebuilt as it was at the end. Prints one line per fault and the
 rate caught; exits 1 when a fault could not be planted.
 """
@@ -30,6 +31,7 @@ def main():
     parser.add_argument("faults")
     parser.add_argument("--build", default=str(TOP / "build"))
     parser.add_argument("--tests", default="")
+    parser.add_argument("--exclude", default="")
     parser.add_argument("--jobs", default="2")
     args = parser.parse_args()
     faults = json.loads(pathlib.Path(args.faults).read_text(encoding="utf-8"))
@@ -37,6 +39,8 @@ def main():
     ctest = ["ctest", "--test-dir", args.build, "-j", args.jobs, "--stop-on-failure"]
     if args.tests:
         ctest += ["-R", args.tests]
+    if args.exclude:
+        ctest += ["-E", args.exclude]
     caught = 0
     unplanted = []
     for fault in faults:
