@@ -779,6 +779,20 @@ TEST_P(EnginesTest, ConcurrentRunsLeaveOnePlantOrTheOther) {
   }
 }
 
+// Runs `wait` (a run kept waiting by another's lock) beside this thread,
+// asks for a stop `after_ms` later, and returns how many seconds the run
+// took to end once asked.
+double SecondsToStop(const std::function<void()>& wait, int after_ms) {
+  auto waiting = std::async(std::launch::async, wait);
+  std::this_thread::sleep_for(std::chrono::milliseconds(after_ms));
+  const auto asked = std::chrono::steady_clock::now();
+  RequestInterrupt();
+  EXPECT_EQ(waiting.wait_for(std::chrono::seconds(3)), std::future_status::ready);
+  waiting.get();
+  ClearInterrupt();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - asked).count();
+}
+
 // A record another program holds locked: the run gives up after its lock
 // wait, and a stop asked for while it waits ends the wait within a second;
 // either way it rolls back and the holder's work is untouched.
@@ -815,14 +829,7 @@ TEST_P(EnginesTest, LockWaitsAreBoundedAndAStopEndsThem) {
   const double gave_up = write(1000);
   EXPECT_GE(gave_up, 0.9);
   EXPECT_LT(gave_up, 2.0 + 1.0);
-  auto waiting = std::async(std::launch::async, [&] { return write(30000); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  const auto asked = Clock::now();
-  RequestInterrupt();
-  EXPECT_EQ(waiting.wait_for(std::chrono::seconds(3)), std::future_status::ready);
-  waiting.get();
-  ClearInterrupt();
-  EXPECT_LT(std::chrono::duration<double>(Clock::now() - asked).count(), 1.0);
+  EXPECT_LT(SecondsToStop([&] { write(30000); }, 500), 1.0);
   holder->Commit();
   holder.reset();
   EXPECT_NE(Dump().find("\n1|\"held\"|"), std::string::npos);
@@ -854,14 +861,7 @@ TEST_P(EnginesTest, ATableLockedElsewhereIsWaitedForBoundedly) {
     return std::chrono::duration<double>(Clock::now() - start).count();
   };
   EXPECT_LT(open(1000), 1.0 + 1.0);
-  auto waiting = std::async(std::launch::async, [&] { return open(30000); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  const auto asked = Clock::now();
-  RequestInterrupt();
-  EXPECT_EQ(waiting.wait_for(std::chrono::seconds(3)), std::future_status::ready);
-  waiting.get();
-  ClearInterrupt();
-  EXPECT_LT(std::chrono::duration<double>(Clock::now() - asked).count(), 1.0);
+  EXPECT_LT(SecondsToStop([&] { open(30000); }, 300), 1.0);
 }
 
 // new-database stopped on its way makes nothing: the tables made so far go

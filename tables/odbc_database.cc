@@ -437,10 +437,11 @@ class OdbcDatabase : public SwitcherDatabase {
   // The driver runs its catalogue queries on statements of its own, which
   // a cancel of this program's statements does not reach, and they wait for
   // a table that another session holds locked: the run first takes the lock
-  // an update takes (ROW EXCLUSIVE, which other runs' updates share) on
-  // each switcher table there is, in a statement of its own, bounded by the
-  // lock timeout and ended by a stop. Held to the end of the transaction,
-  // it lets no other session take the table from under the run.
+  // an update takes (ROW EXCLUSIVE, which other runs' updates share) on each
+  // switcher table there is that it may update (a statement refused for want
+  // of that right would end the transaction), in a statement of its own,
+  // bounded by the lock timeout and ended by a stop. Held to the end of the
+  // transaction, it lets no other session take the table from under the run.
   void ClaimPostgresTables() {
     std::string names;
     for (const std::string_view t : kSwitcherTables) {
@@ -451,7 +452,7 @@ class OdbcDatabase : public SwitcherDatabase {
       Statement list(dbc_->get(),
                      "SELECT c.relname FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n ON n.oid = "
                      "c.relnamespace WHERE c.relkind IN ('r', 'p') AND n.nspname = current_schema() AND "
-                     "lower(c.relname) IN (" + names + ")",
+                     "has_table_privilege(c.oid, 'UPDATE') AND lower(c.relname) IN (" + names + ")",
                      Timeout());
       list.Execute({});
       while (list.Fetch()) {
@@ -491,7 +492,11 @@ class OdbcDatabase : public SwitcherDatabase {
       } catch (const DatabaseFailure& e) {
         why = e.what();
       }
-      if (why.find("no such table") != std::string::npos) break;  // its step reports it
+      // Only another program's lock is waited for; any other refusal (no
+      // such table, a file that may only be read) is met by the step or the
+      // statement that meets it, as without this claim.
+      const std::string lower = Lower(why);
+      if (lower.find("locked") == std::string::npos && lower.find("busy") == std::string::npos) break;
       if (!own_wait || InterruptRequested() || Clock::now() >= deadline) {
         throw DatabaseError("the database is locked by another program; nothing was changed");
       }
