@@ -65,6 +65,15 @@ bool IsPasswordKey(std::string_view key) {
   return folded.find("pwd") != std::string::npos || folded.find("pass") != std::string::npos;
 }
 
+std::string BracedConnectionValue(std::string_view value) {
+  std::string out = "{";
+  for (const char c : value) {
+    out += c;
+    if (c == '}') out += '}';
+  }
+  return out + "}";
+}
+
 bool HasConnectionKey(std::string_view connection, std::string_view key) {
   for (const ConnectionAttribute& a : SplitConnectionString(connection)) {
     if (!a.assigned) continue;

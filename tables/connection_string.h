@@ -46,6 +46,10 @@ std::vector<ConnectionAttribute> SplitConnectionString(std::string_view connecti
 // or any key whose name holds "pass" or "pwd" (case and blanks aside).
 bool IsPasswordKey(std::string_view key);
 
+// `value` as a connection string's value that may hold anything: in braces,
+// each '}' of its own written twice ("C:\a;b}.mdb" -> "{C:\a;b}}.mdb}").
+std::string BracedConnectionValue(std::string_view value);
+
 // True when `connection` gives a value for `key` (case and blanks aside).
 bool HasConnectionKey(std::string_view connection, std::string_view key);
 

@@ -51,6 +51,20 @@ TEST(ConnectionStringTest, OdbcPrefixInAnyCaseAfterBlanks) {
   }
 }
 
+// A value braced by BracedConnectionValue reads back as one value, whatever
+// it holds.
+TEST(ConnectionStringTest, ABracedValueStaysOneValue) {
+  for (const std::string value : {"C:\\Plant\\Switcher.mdb", "C:\\a;b\\Sw=1.mdb", "x}y}};z{", "", "}"}) {
+    const std::string connection = "Driver={Jet};Dbq=" + BracedConnectionValue(value) + ";PWD=x";
+    const auto attributes = SplitConnectionString(connection);
+    ASSERT_EQ(attributes.size(), 3u) << connection;
+    std::string read(attributes[1].value.substr(1, attributes[1].value.size() - 2));
+    for (std::size_t at = 0; (at = read.find("}}", at)) != std::string::npos; ++at) read.erase(at, 1);
+    EXPECT_EQ(read, value) << connection;
+    EXPECT_EQ(RedactConnectionString(connection).substr(connection.size() - 6), ";PWD=***");
+  }
+}
+
 TEST(ConnectionStringTest, AttributesKeepTheirSpans) {
   const std::string s = "Driver={A;B};Dbq=C:\\x.mdb;;Flag";
   const auto attributes = SplitConnectionString(s);

@@ -159,7 +159,14 @@ class CancelWatch {
 }  // namespace
 
 Handle::Handle(SQLSMALLINT type, SQLHANDLE parent) : type_(type) {
-  if (!Ok(SQLAllocHandle(type, parent, &handle_))) throw DatabaseError("the ODBC driver manager has no room");
+  if (!Ok(SQLAllocHandle(type, parent, &handle_))) {
+    // No environment: no driver manager this program can load (none is
+    // installed, or only one built for the other word size).
+    throw DatabaseError(type == SQL_HANDLE_ENV
+                            ? "no ODBC driver manager could be loaded (none is installed for programs of this "
+                              "program's word size: 32 or 64 bits)"
+                            : "the ODBC driver manager gave no handle (out of memory, or a driver that failed)");
+  }
   if (type_ == SQL_HANDLE_STMT) CancelWatch::Get().Add(handle_);
 }
 

@@ -1155,7 +1155,8 @@ std::unique_ptr<SwitcherDatabase> OpenOdbcDatabase(const std::string& connection
 std::optional<std::string> JetConnectionString(const std::filesystem::path& path) {
   const auto driver = FindJetDriver();
   if (!driver) return std::nullopt;
-  return "Driver={" + *driver + "};Dbq=" + Utf8Path(path) + ";";
+  // Braced, so that a path holding ';' or '}' stays one value.
+  return "Driver=" + BracedConnectionValue(*driver) + ";Dbq=" + BracedConnectionValue(Utf8Path(path)) + ";";
 }
 
 void CreateOdbcSwitcherDatabase(const std::string& connection, const DatabaseSizes& sizes) {
