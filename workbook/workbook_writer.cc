@@ -259,6 +259,11 @@ void OutSheet::SetText(int row, int column, std::string text) {
     if (row <= rows() && column <= columns_) Place(row, column) = Slot{};
     return;
   }
+  if (const std::size_t characters = Utf8Length(text); characters > SheetGrid::kMaxTextChars) {
+    text = std::string(Utf8Prefix(text, SheetGrid::kMaxTextChars));
+    std::erase_if(cut_, [&](const CutCell& c) { return c.row == row && c.column == column; });
+    cut_.push_back({row, column, characters});
+  }
   Slot& slot = Place(row, column);
   slot.kind = CellKind::kText;
   slot.text = static_cast<std::uint32_t>(texts_.size());

@@ -24,8 +24,18 @@ class OutSheet {
   explicit OutSheet(std::string name, int frozen_rows = 1) : name_(std::move(name)), frozen_rows_(frozen_rows) {}
 
   void SetNumber(int row, int column, double value);
-  // An empty text leaves the cell empty: a reader sees no difference.
+  // An empty text leaves the cell empty: a reader sees no difference. A
+  // text longer than a cell holds (SheetGrid::kMaxTextChars characters) is
+  // cut to that, and the cell listed in cut().
   void SetText(int row, int column, std::string text);
+
+  // The cells whose text SetText cut, with the length it was given.
+  struct CutCell {
+    int row = 0;
+    int column = 0;
+    std::size_t characters = 0;
+  };
+  const std::vector<CutCell>& cut() const { return cut_; }
 
   const std::string& name() const { return name_; }
   int frozen_rows() const { return frozen_rows_; }
@@ -55,6 +65,7 @@ class OutSheet {
   int columns_ = 0;
   std::vector<std::vector<Slot>> rows_;
   std::vector<std::string> texts_;
+  std::vector<CutCell> cut_;
 };
 
 // A cell an .ods file cannot hold as given: its text had characters XML

@@ -405,6 +405,24 @@ TEST_F(CommandLineInputsTest, ExportProtectsWhatItReadsAndStopsCleanly) {
 #endif
 }
 
+// A database text longer than a cell holds: the export is written, the cell
+// holds the text's first 32767 characters, and a problem names the cell.
+TEST_F(CommandLineInputsTest, ExportCutsATextNoCellHoldsAndSaysWhere) {
+  const std::string db = File("sw.db").string();
+  ASSERT_EQ(RunCli({"new-database", "--database", db.c_str(), "--inputs", "3", "--outputs", "2"}).status, kExitOk);
+  testing::Exec(db, "UPDATE InptAlphas SET Label='Mic 1', Notes=printf('%.40000c', 'n') WHERE \"Chan Num\"=1");
+  for (const char* name : {"long.xlsx", "long.ods"}) {
+    const std::string wb = File(name).string();
+    const auto r = RunCli({"export", "--workbook", wb.c_str(), "--database", db.c_str()});
+    EXPECT_EQ(r.status, kExitProblems) << r.err;
+    EXPECT_NE(r.err.find("holds 40000 characters, more than the 32767 a cell takes"), std::string::npos) << r.err;
+    const auto sheet = RunCli({"sheet", "--workbook", wb.c_str(), "--sheet", "Sources"});
+    ASSERT_EQ(sheet.status, kExitOk) << sheet.err;
+    EXPECT_NE(sheet.out.find("\"" + std::string(32767, 'n') + "\""), std::string::npos) << name;
+    EXPECT_EQ(sheet.out.find(std::string(32768, 'n')), std::string::npos) << name;
+  }
+}
+
 // Text from a workbook never splits a problem line: control characters are
 // written out.
 TEST_F(CommandLineInputsTest, ProblemLinesEscapeControlCharacters) {

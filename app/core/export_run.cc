@@ -512,6 +512,18 @@ void ExportSources(const ExportRequest& request, OverwriteQuestion& question, Ru
   }
   plant.tables.reset();  // the sheets hold what is written now
   result.problems.Append(sheet_notes);
+  // A text no cell can hold whole: written as far as a cell takes it, said
+  // at its cell (the row names the record, the heading the field).
+  for (const OutSheet& sheet : sheets) {
+    for (const OutSheet::CutCell& c : sheet.cut()) {
+      result.problems.Report(Where::Sheet(sheet.name(), ColumnLetters(c.column) + std::to_string(c.row)),
+                             "holds " + std::to_string(c.characters) + " characters, more than the " +
+                                 std::to_string(SheetGrid::kMaxTextChars) +
+                                 " a cell takes: the first " + std::to_string(SheetGrid::kMaxTextChars) +
+                                 " are written, the rest is not in the workbook",
+                             ErrorCode::kInvalidFormat);
+    }
+  }
   if (plant.database && !replay.database.database_read) {
     result.problems.Append(replay.database.problems);
     result.problems.Report(plant.database->Shown(), "could not be read again to prove the sheets",
