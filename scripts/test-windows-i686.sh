@@ -26,10 +26,17 @@ if ! "$probe" 2>/dev/null; then
 fi
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
+# 32-bit Wine hands ODBC calls to the host's 32-bit unixODBC, which loads the
+# 32-bit SQLite ODBC driver the engine tests use.
+packages=(wine32:i386 libodbc2:i386 libsqliteodbc:i386 xvfb)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
   dpkg --print-foreign-architectures | grep -qx i386 || "${sudo_cmd[@]}" dpkg --add-architecture i386
   "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends wine32:i386 xvfb
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
   echo "test-windows-i686: 32-bit Wine does not start on this machine; the 32-bit suite in $build is built but not run"

@@ -1132,13 +1132,20 @@ void OdbcRecordset::Flush(const FailedRecord& failed) {
 // "Driver={...};Dbq=path;" for the first installed driver whose name says it
 // reads .mdb files.
 std::optional<std::string> FindJetDriver() {
-  Handle env(SQL_HANDLE_ENV, SQL_NULL_HANDLE);
-  SQLSetEnvAttr(env.get(), SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+  // No driver manager of this program's word size, no driver through it:
+  // the run says what to install, as for no Jet driver.
+  std::optional<Handle> env;
+  try {
+    env.emplace(SQL_HANDLE_ENV, static_cast<SQLHANDLE>(nullptr));
+  } catch (const DatabaseError&) {
+    return std::nullopt;
+  }
+  SQLSetEnvAttr(env->get(), SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
   SQLWCHAR name[256];
   SQLWCHAR attributes[1024];
   SQLSMALLINT name_length = 0, attributes_length = 0;
   SQLUSMALLINT direction = SQL_FETCH_FIRST;
-  while (Ok(SQLDriversW(env.get(), direction, name, 256, &name_length, attributes, 1024, &attributes_length))) {
+  while (Ok(SQLDriversW(env->get(), direction, name, 256, &name_length, attributes, 1024, &attributes_length))) {
     direction = SQL_FETCH_NEXT;
     const std::string driver = Narrow(name, static_cast<std::size_t>(std::max<SQLSMALLINT>(name_length, 0)));
     if (Lower(driver).find("*.mdb") != std::string::npos) return driver;
