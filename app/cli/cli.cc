@@ -198,8 +198,8 @@ int RunExport(CLI::App&, const Options& o, std::ostream& out, std::ostream& err)
     for (ProtectedFile& f : DatabaseFilesOf(o.database)) files.push_back(std::move(f));
     std::erase_if(files, [](const ProtectedFile& f) { return f.path.empty(); });
     // The module files export reads lie beside the .con it is given.
-    const fs::path modules = request.con.empty() ? fs::path() : request.con.parent_path().empty() ? fs::path(".")
-                                                                                                  : request.con.parent_path();
+    fs::path modules;
+    if (!request.con.empty()) modules = request.con.has_parent_path() ? request.con.parent_path() : fs::path(".");
     if (const Status target = CheckReportTarget(report, "export", files, modules); !target.ok()) {
       err << "kvrconversion: the report cannot be written to " << o.report << ": " << target.why()
           << "; nothing was run\n";
