@@ -148,10 +148,14 @@ Result<ConsoleConfigTable> DecodeConsoleConfigFile(std::string_view bytes) {
 }
 
 Result<ConsoleRecord> DecodeModuleFile(std::string_view bytes) {
-  if (bytes.size() < kCnsHeaderBytes || (bytes.size() - kCnsHeaderBytes) % kCnsRecordBytes != 0 ||
-      GetInt16(bytes, 0) != kCnsFileType || GetInt16(bytes, 2) != kCnsVersion) {
+  if (bytes.size() < kCnsHeaderBytes || GetInt16(bytes, 0) != kCnsFileType || GetInt16(bytes, 2) != kCnsVersion) {
     return Status::Error("not a module file: " + std::to_string(bytes.size()) +
                          " bytes, or a header other than 3620, 1");
+  }
+  if ((bytes.size() - kCnsHeaderBytes) % kCnsRecordBytes != 0) {
+    return Status::Error("cut short or grown: " + std::to_string(bytes.size()) + " bytes are not the " +
+                         std::to_string(kCnsHeaderBytes) + "-byte header and whole " +
+                         std::to_string(kCnsRecordBytes) + "-byte module records");
   }
   const std::int16_t count = GetInt16(bytes, 4);
   const std::size_t records = (bytes.size() - kCnsHeaderBytes) / kCnsRecordBytes;

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "base/index.h"
+#include "base/words.h"
 #include "tables/label_table_writer.h"
 #include "tables/named_tables.h"
 
@@ -74,9 +75,73 @@ const SheetSpec kRc{"RC", "Set", "OptoRelaySets", "SetNum",
                      {"Relay 4", "Relay4", As::kIndex}, {"Opto 5", "Opto5", As::kIndex},
                      {"Relay 5", "Relay5", As::kIndex}, {"Notes", "Notes", As::kText}}};
 
+// "5, 9 to 11, 40" of ascending numbers, the first `listed` runs named and
+// the rest counted.
+std::string KeyRuns(const std::vector<std::int64_t>& keys, std::size_t listed = 10) {
+  std::string text;
+  std::size_t runs = 0, unnamed = 0;
+  for (std::size_t i = 0; i < keys.size();) {
+    std::size_t j = i;
+    while (j + 1 < keys.size() && keys[j + 1] <= keys[j] + 1) ++j;
+    if (runs++ < listed) {
+      text += (text.empty() ? "" : ", ") + std::to_string(keys[i]) +
+              (keys[j] != keys[i] ? " to " + std::to_string(keys[j]) : "");
+    } else {
+      unnamed += j - i + 1;
+    }
+    i = j + 1;
+  }
+  if (unnamed > 0) text += " and " + std::to_string(unnamed) + " more";
+  return text;
+}
+
+// The records of a table that no conversion reaches, by why: they are on
+// no sheet, so each kind is named with its keys.
+struct Unreached {
+  std::size_t no_key = 0;                  // Null or not a whole number
+  std::vector<std::int64_t> not_positive;  // keys below 1
+  std::vector<std::int64_t> shared;        // keys an earlier record holds
+  std::vector<std::int64_t> after_gap;     // keys past the first gap
+  std::vector<std::int64_t> past_limit;    // past the last channel a sheet numbers
+  std::int64_t gap_at = 0;                 // the first number missing
+
+  void Report(const std::string& table, std::string_view key, std::string_view sheet, Problems& problems) const {
+    const std::string field = "\"" + std::string(key) + "\"";
+    const std::string none = "; it is on no \"" + std::string(sheet) + "\" row, so the workbook does not give it back";
+    auto say = [&](std::size_t n, const std::string& what) {
+      const std::string none_n = n == 1 ? none : "; they are on no \"" + std::string(sheet) +
+                                                     "\" row, so the workbook does not give them back";
+      problems.Report(Where::Record(table, ""), what + none_n, ErrorCode::kDatabase, "export-record-left-out");
+    };
+    if (no_key > 0) {
+      say(no_key, Counted(no_key, "record has no ", "records have no ") + field +
+                      " (Null or not a whole number): a conversion numbers records by it");
+    }
+    if (!not_positive.empty()) {
+      say(not_positive.size(), Counted(not_positive.size(), "record", "records") + " numbered below 1 (" + field + " " +
+                                   KeyRuns(not_positive) + "): a sheet numbers records from 1");
+    }
+    if (!shared.empty()) {
+      say(shared.size(), Counted(shared.size(), "record shares its ", "records share their ") + field +
+                             " with an earlier record (" + KeyRuns(shared) +
+                             "): a conversion writes the first record of a number, and the sheet gives that one");
+    }
+    if (!after_gap.empty()) {
+      say(after_gap.size(), Counted(after_gap.size(), "record lies", "records lie") + " after the gap at " + field + " " +
+                                std::to_string(gap_at) + " (" + KeyRuns(after_gap) +
+                                "): a conversion writes no record past a gap in the numbers");
+    }
+    if (!past_limit.empty()) {
+      say(past_limit.size(), Counted(past_limit.size(), "record", "records") + " numbered past 32767 (" + field + " " +
+                                 KeyRuns(past_limit) + "): a sheet numbers at most 32767");
+    }
+  }
+};
+
 TableRows ReadTable(SwitcherDatabase& db, const SheetSpec& spec, Problems& problems) {
   TableRows rows;
   rows.table = std::string(spec.table);
+  Unreached unreached;
   try {
     auto records = db.OpenRecordset(spec.table, spec.key);
     records->MoveFirst();
@@ -91,17 +156,30 @@ TableRows ReadTable(SwitcherDatabase& db, const SheetSpec& spec, Problems& probl
       }
       rows.fields.emplace_back(column.field);
     }
+    std::int64_t last_key = 0;  // the key of the record before, in key order
     for (; !records->AtEnd(); records->MoveNext()) {
       const FieldValue key = records->Key();
       const auto* number = std::get_if<std::int64_t>(&key);
       const auto expected = static_cast<std::int64_t>(rows.records.size()) + 1;
-      if (number == nullptr || *number < expected) continue;  // Null, or a key met before: never written
-      if (*number > expected) break;                          // a gap: nothing after it is written
-      std::vector<FieldValue> values;
-      values.reserve(rows.fields.size());
-      for (const std::string& field : rows.fields) values.push_back(records->Field(field));
-      rows.records.push_back(std::move(values));
-      if (rows.records.size() == 32767) break;
+      if (number == nullptr) {
+        ++unreached.no_key;
+      } else if (*number < 1) {
+        unreached.not_positive.push_back(*number);
+      } else if (*number == last_key) {
+        unreached.shared.push_back(*number);
+      } else if (!unreached.after_gap.empty() || *number > expected) {
+        // A gap: nothing after it is written.
+        if (unreached.after_gap.empty()) unreached.gap_at = expected;
+        unreached.after_gap.push_back(*number);
+      } else if (expected > 32767) {
+        unreached.past_limit.push_back(*number);
+      } else {
+        std::vector<FieldValue> values;
+        values.reserve(rows.fields.size());
+        for (const std::string& field : rows.fields) values.push_back(records->Field(field));
+        rows.records.push_back(std::move(values));
+      }
+      if (number != nullptr) last_key = *number;
     }
     rows.readable = true;
   } catch (const DatabaseError& e) {
@@ -109,7 +187,9 @@ TableRows ReadTable(SwitcherDatabase& db, const SheetSpec& spec, Problems& probl
                     std::string("cannot be read (") + e.what() + "); no \"" + std::string(spec.sheet) + "\" sheet written",
                     ErrorCode::kDatabase);
     rows.records.clear();
+    return rows;
   }
+  unreached.Report(rows.table, spec.key, spec.sheet, problems);
   return rows;
 }
 
@@ -188,6 +268,14 @@ PlantTables ReadPlantTables(SwitcherDatabase& db, Problems& problems) {
   return t;
 }
 
+bool HoldsNothing(const TableRows& rows, std::size_t record) {
+  for (const FieldValue& v : rows.records[record]) {
+    if (const auto* text = std::get_if<std::string>(&v); text != nullptr && !text->empty()) return false;
+    if (const auto* number = std::get_if<std::int64_t>(&v); number != nullptr && *number != 0) return false;
+  }
+  return true;
+}
+
 PlantRows FullRows(const PlantTables& t) {
   return {t.inputs.records.size(), t.outputs.records.size(), t.optos.records.size(), t.relays.records.size()};
 }
@@ -203,7 +291,21 @@ std::vector<OutSheet> TableSheets(const PlantTables& t, const PlantRows& rows, P
       {&kConsoleName, {&t.consoles, std::tuple_size_v<ConsoleNameTable>}},
       {&kRc, {&t.sets, std::tuple_size_v<RcSetTable>}}};
   for (const auto& [spec, table] : all) {
-    if (table.first->readable) sheets.push_back(SheetOf(*spec, *table.first, table.second, problems));
+    if (!table.first->readable) continue;
+    sheets.push_back(SheetOf(*spec, *table.first, table.second, problems));
+    // A fixed table's sheet holds as many rows as the table has entries; the
+    // channel sheets' rows are chosen by the caller, which says why.
+    if (!spec->label_hides && spec != &kOpto && spec != &kRelay && table.first->records.size() > table.second) {
+      const std::size_t n = table.first->records.size() - table.second;
+      problems.Report(Where::Record(table.first->table, ""),
+                      Counted(n, "record", "records") + " numbered past " + std::to_string(table.second) + " (\"" +
+                          std::string(spec->key) + "\" " + std::to_string(table.second + 1) +
+                          (n > 1 ? " to " + std::to_string(table.first->records.size()) : "") +
+                          "): a conversion writes at most " +
+                          std::to_string(table.second) + ", so they are on no \"" + std::string(spec->sheet) +
+                          "\" row and the workbook does not give them back",
+                      ErrorCode::kDatabase, "export-record-left-out");
+    }
   }
   return sheets;
 }

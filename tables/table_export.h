@@ -45,6 +45,10 @@ struct PlantRows {
   int OutputCount() const { return static_cast<int>(std::max(outputs, relays)) - 1; }
 };
 
+// Whether record `record` (0 first) holds nothing a sheet shows: every
+// field an empty text, Null or 0, as a table sized ahead of its plant holds.
+bool HoldsNothing(const TableRows& rows, std::size_t record);
+
 // Every reachable record of each table.
 PlantRows FullRows(const PlantTables& tables);
 

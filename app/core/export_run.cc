@@ -13,6 +13,7 @@
 #include "app/core/variables.h"
 #include "app/core/report_target.h"
 #include "base/interrupt.h"
+#include "base/little_endian.h"
 #include "base/output_file.h"
 #include "base/utf8.h"
 #include "console/con_format.h"
@@ -49,6 +50,7 @@ struct Plant {
   std::optional<ConsoleConfigTable> con;
   std::string con_bytes;
   std::vector<ModuleSource> modules;  // by console number, 1 first
+  std::map<int, fs::path> damaged_modules;  // consoles whose only module file is damaged
   std::optional<std::vector<CrosspointRecord>> crosspoints;
   std::string xpt_bytes;
   std::optional<std::string> system_name;
@@ -62,49 +64,152 @@ std::time_t ModifiedAt(const fs::path& path) {
   return std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(t));
 }
 
-// The module files beside the console configuration file: every ".cns" file
-// of its folder that is one, taken as the file of the console its header
-// names. Files named for another system's console ("Other Console 3.cns")
-// are passed over; of two for one console the one named for this system,
-// else the one written nearest in time to the .con file, is taken.
-std::vector<ModuleSource> FindModuleFiles(const fs::path& con, const std::string& system, Problems& problems) {
-  std::map<int, std::vector<ModuleSource>> found;
+// How surely a module file belongs to the plant of the .con file, most
+// surely first: named as a conversion of this system names it; named for a
+// console; named as a conversion of another system names its files; the
+// same with that system's .con file beside it (its plant's file, surely).
+enum class Claim { kThisSystem, kConsoleName, kOtherSystem, kOtherPlant };
+
+struct Candidate {
+  ModuleSource source;
+  Claim claim = Claim::kConsoleName;
+  std::string other_system;  // kOtherSystem, kOtherPlant: the system its name gives
+  long long distance = 0;    // seconds between its time and the .con file's
+};
+
+Claim ClaimOf(const fs::path& folder, const std::string& stem, const std::string& system, int n,
+              std::string& other_system) {
+  if (stem == system + " Console " + std::to_string(n)) return Claim::kThisSystem;
+  const std::size_t mark = stem.rfind(" Console ");
+  if (mark == std::string::npos || stem.substr(mark + 9) != std::to_string(n)) return Claim::kConsoleName;
+  other_system = stem.substr(0, mark);
   std::error_code ec;
-  const fs::path folder = con.parent_path().empty() ? fs::path(".") : con.parent_path();
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    const fs::path path = it->path();
-    if (Lower(Utf8Path(path.extension())) != ".cns" || !it->is_regular_file(ec)) continue;
-    const auto bytes = ReadWholeFile(path, kCnsMaxFileBytes, "module file");
-    if (!bytes.ok()) continue;
-    const auto decoded = DecodeModuleFile(*bytes);
-    if (!decoded.ok() || decoded->consoleIndex < 1 || decoded->consoleIndex >= static_cast<int>(kConsoles)) continue;
-    ConsoleRecord console = *decoded;
-    const int n = console.consoleIndex;
-    const std::string stem = Utf8Path(path.stem());
-    const std::string generated = system + " Console " + std::to_string(n);
-    const std::size_t mark = stem.rfind(" Console ");
-    if (stem != generated && mark != std::string::npos &&
-        stem.substr(mark + 9).find_first_not_of("0123456789") == std::string::npos && stem.substr(0, mark) != system) {
+  return fs::is_regular_file(folder / PathFromUtf8(other_system + ".con"), ec) ? Claim::kOtherPlant
+                                                                                : Claim::kOtherSystem;
+}
+
+// The console a module file's header names, read from its first 8 bytes
+// even when the rest is damaged; 0 when the header is not a module file's.
+int HeaderConsole(const std::string& bytes) {
+  if (bytes.size() < kCnsHeaderBytes || GetInt16(bytes, 0) != kCnsFileType || GetInt16(bytes, 2) != kCnsVersion) {
+    return 0;
+  }
+  const int n = GetInt16(bytes, 6) + 1;
+  return n >= 1 && n < static_cast<int>(kConsoles) ? n : 0;
+}
+
+// Says why the file taken for console n was taken where another could have
+// been, or where its name gives another system; uncertain choices (two
+// files equally likely) are problems, as the sheet may be another plant's.
+void SayChoice(int n, const std::vector<Candidate>& candidates, Problems& problems) {
+  const Candidate& taken = candidates.front();
+  const std::string taken_name = Utf8Path(taken.source.path.filename());
+  std::vector<std::string> tied;
+  for (std::size_t i = 1; i < candidates.size(); ++i) {
+    const Candidate& c = candidates[i];
+    if (c.claim == taken.claim && c.distance == taken.distance) {
+      tied.push_back(Utf8Path(c.source.path.filename()));
       continue;
     }
-    console.consoleName = stem == generated ? std::string() : stem;
-    found[n].push_back({n, path, *bytes, std::move(console)});
+    std::string why = c.claim == Claim::kOtherPlant
+                          ? "it is named for the system \"" + c.other_system + "\", whose .con file lies beside it"
+                      : c.claim > taken.claim ? "a file named " + std::string(taken.claim == Claim::kThisSystem
+                                                                      ? "for this system"
+                                                                      : "for a console") + " is taken before it"
+                                              : "it was written further in time from the .con file";
+    problems.Note(Utf8Path(c.source.path),
+                  "also a module file of console " + std::to_string(n) + "; " + taken_name + " is taken instead (" +
+                      why + ")", "export-module-file-passed-over");
   }
+  if (!tied.empty()) {
+    std::string others;
+    for (const std::string& t : tied) others += (others.empty() ? "" : ", ") + t;
+    problems.Report(Utf8Path(taken.source.path),
+                    "taken as the module file of console " + std::to_string(n) + ", but " + others +
+                        " could be it as well (its header names console " + std::to_string(n) +
+                        ", and nothing in the names or times tells them apart); move the files of other plants out "
+                        "of the folder and export again to be sure",
+                    ErrorCode::kInvalidFormat, "export-module-file-uncertain");
+  } else if (taken.claim == Claim::kOtherSystem) {
+    problems.Note(Utf8Path(taken.source.path),
+                  "taken as the module file of console " + std::to_string(n) + ": its header names console " +
+                      std::to_string(n) + " and no other file is, although its name is how a conversion of a system "
+                      "named \"" + taken.other_system + "\" names its files; the console's name is taken from it",
+                  "export-module-file-passed-over");
+  }
+}
+
+// The module files beside the console configuration file: every ".cns" file
+// of its folder, taken as the file of the console its header names. Of two
+// for one console the surer claim wins, then the time nearer the .con
+// file's; a file named for another plant whose .con lies beside it is never
+// taken. A file that is no module file is named; one whose header still
+// names a console is that console's damaged file.
+std::vector<ModuleSource> FindModuleFiles(const fs::path& con, const std::string& system, Problems& problems,
+                                          std::map<int, fs::path>& damaged) {
+  std::map<int, std::vector<Candidate>> found;
+  std::map<int, std::vector<std::pair<fs::path, std::string>>> unreadable;  // by the console the header names
+  std::error_code ec;
+  const fs::path folder = con.parent_path().empty() ? fs::path(".") : con.parent_path();
   const std::time_t con_time = ModifiedAt(con);
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    // Named as the .con file is (a bare name stays bare in what is said).
+    const fs::path path = con.parent_path() / it->path().filename();
+    if (Lower(Utf8Path(path.extension())) != ".cns" || !it->is_regular_file(ec)) continue;
+    const auto bytes = ReadWholeFile(path, kCnsMaxFileBytes, "module file");
+    const auto decoded = bytes.ok() ? DecodeModuleFile(*bytes) : Result<ConsoleRecord>(bytes.status());
+    const std::string stem = Utf8Path(path.stem());
+    const int n = decoded.ok() ? decoded->consoleIndex : bytes.ok() ? HeaderConsole(*bytes) : 0;
+    Candidate c;
+    c.claim = n > 0 ? ClaimOf(folder, stem, system, n, c.other_system) : Claim::kConsoleName;
+    if (!decoded.ok() || n < 1 || n >= static_cast<int>(kConsoles)) {
+      if (c.claim == Claim::kOtherPlant) continue;  // another plant's damaged file is its own concern
+      const std::string why = decoded.ok() ? "its console number is out of range" : decoded.why();
+      if (n > 0) {
+        unreadable[n].emplace_back(path, why);
+      } else {
+        problems.Report(Utf8Path(path), "cannot be read as a module file (" + why + "); no console's sheet comes from it",
+                        ErrorCode::kInvalidFormat);
+      }
+      continue;
+    }
+    c.source = {n, path, *bytes, *decoded};
+    c.source.console.consoleName = c.claim == Claim::kThisSystem ? std::string() : stem;
+    c.distance = std::llabs(static_cast<long long>(ModifiedAt(path)) - static_cast<long long>(con_time));
+    found[n].push_back(std::move(c));
+  }
   std::vector<ModuleSource> chosen;
   for (auto& [n, candidates] : found) {
-    std::stable_sort(candidates.begin(), candidates.end(), [&](const ModuleSource& a, const ModuleSource& b) {
-      const bool a_generated = a.console.consoleName.empty(), b_generated = b.console.consoleName.empty();
-      if (a_generated != b_generated) return a_generated;
-      return std::llabs(ModifiedAt(a.path) - con_time) < std::llabs(ModifiedAt(b.path) - con_time);
+    std::sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
+      if (a.claim != b.claim) return a.claim < b.claim;
+      if (a.distance != b.distance) return a.distance < b.distance;
+      return a.source.path.filename() < b.source.path.filename();
     });
-    for (std::size_t i = 1; i < candidates.size(); ++i) {
-      problems.Note(Utf8Path(candidates[i].path),
-                    "also a module file of console " + std::to_string(n) + "; " +
-                        Utf8Path(candidates.front().path.filename()) + " is taken instead", "export-module-file-passed-over");
+    if (candidates.front().claim == Claim::kOtherPlant) {
+      for (const Candidate& c : candidates) {
+        problems.Note(Utf8Path(c.source.path),
+                      "not taken as the module file of console " + std::to_string(n) + ": it is named for the system \"" +
+                          c.other_system + "\", whose .con file lies beside it", "export-module-file-passed-over");
+      }
+      continue;
     }
-    chosen.push_back(std::move(candidates.front()));
+    SayChoice(n, candidates, problems);
+    chosen.push_back(std::move(candidates.front().source));
   }
+  for (const auto& [n, files] : unreadable) {
+    const auto taken = std::find_if(chosen.begin(), chosen.end(), [n = n](const ModuleSource& m) { return m.n == n; });
+    for (const auto& [path, why] : files) {
+      problems.Report(Utf8Path(path),
+                      "cannot be read as a module file (" + why + "); its header names console " + std::to_string(n) +
+                          (taken != chosen.end()
+                               ? ", whose sheet comes from " + Utf8Path(taken->path.filename()) + " instead"
+                               : ": the workbook has no sheet \"Console #" + std::to_string(n) +
+                                     "\", and a conversion of it writes that console's module file empty"),
+                      ErrorCode::kInvalidFormat);
+    }
+    if (taken == chosen.end()) damaged[n] = files.front().first;
+  }
+  std::sort(chosen.begin(), chosen.end(), [](const ModuleSource& a, const ModuleSource& b) { return a.n < b.n; });
   return chosen;
 }
 
@@ -139,7 +244,7 @@ Plant ReadSources(const ExportRequest& request, Problems& problems) {
       std::string name = Utf8Path(request.con.filename());
       if (name.size() >= 4 && Lower(name.substr(name.size() - 4)) == ".con") name.resize(name.size() - 4);
       plant.system_name = name;
-      plant.modules = FindModuleFiles(request.con, *plant.system_name, problems);
+      plant.modules = FindModuleFiles(request.con, *plant.system_name, problems, plant.damaged_modules);
       plant.newest = std::max(plant.newest, ModifiedAt(request.con));
       for (const ModuleSource& m : plant.modules) plant.newest = std::max(plant.newest, ModifiedAt(m.path));
     }
@@ -175,7 +280,11 @@ Plant ReadSources(const ExportRequest& request, Problems& problems) {
   return plant;
 }
 
-int ConsoleCountOf(const Plant& plant) { return plant.modules.empty() ? 0 : plant.modules.back().n; }
+// The last console with a module file, damaged or not.
+int ConsoleCountOf(const Plant& plant) {
+  const int found = plant.modules.empty() ? 0 : plant.modules.back().n;
+  return plant.damaged_modules.empty() ? found : std::max(found, plant.damaged_modules.rbegin()->first);
+}
 
 OutSheet SystemSheet(const Plant& plant, const PlantRows& rows) {
   OutSheet sheet("System", 0);
@@ -267,11 +376,14 @@ int RecordNumber(const std::string& key) {
   return space == std::string::npos ? 0 : std::atoi(key.c_str() + space + 1);
 }
 
-// The rows that leave out the records at a table's end that a conversion
-// would change: such records were never converted (a conversion's own
-// records come back unchanged), so their sheet stops before them and a
-// conversion of the export leaves them as they are. The aux numbering runs
-// over every record whatever the rows, so it plays no part here.
+// The rows that leave out the records at a table's end that hold nothing
+// (empty texts and zeros, as a table sized ahead of its plant holds) and
+// that a conversion would change: such records were never converted (a
+// conversion's own records come back unchanged), so their sheet stops
+// before them and a conversion of the export leaves them as they are. A
+// record holding anything stays on its sheet, and what a conversion would
+// change in it is reported field by field. The aux numbering runs over
+// every record whatever the rows, so it plays no part here.
 PlantRows TrimmedRows(const PlantTables& tables, const PlantRows& full, const std::vector<FieldChange>& changes,
                       Problems& problems) {
   auto rows_for = [&](const TableRows& rows, std::size_t given) {
@@ -280,12 +392,13 @@ PlantRows TrimmedRows(const PlantTables& tables, const PlantRows& full, const st
       if (c.table == rows.table && c.field != "AuxId") changed.insert(static_cast<std::size_t>(RecordNumber(c.key)));
     }
     std::size_t last = given;
-    while (last > 0 && changed.count(last)) --last;
+    while (last > 0 && changed.count(last) && HoldsNothing(rows, last - 1)) --last;
     if (last < given) {
       problems.Note(Where::Record(rows.table, ""),
                     "records " + std::to_string(last + 1) + " to " + std::to_string(given) +
-                        " are not as a conversion writes them (never converted, it seems), so the sheet stops "
-                        "before them and a conversion of the workbook leaves them as they are", "export-records-unconverted");
+                        " hold only empty texts and zeros, which is not how a conversion writes a record (never "
+                        "converted, it seems), so the sheet stops before them and a conversion of the workbook "
+                        "leaves them as they are", "export-records-unconverted");
     }
     return last;
   };
@@ -363,10 +476,11 @@ void CheckFiles(const Plant& plant, const Replay& replay, const std::vector<OutS
       }
     }
     for (int n = 1, i = 0; n <= ConsoleCountOf(plant); ++n) {
-      if (plant.modules[static_cast<std::size_t>(i)].n == n) {
+      if (static_cast<std::size_t>(i) < plant.modules.size() && plant.modules[static_cast<std::size_t>(i)].n == n) {
         ++i;
         continue;
       }
+      if (plant.damaged_modules.count(n)) continue;  // named where it was read
       problems.Report(Utf8Path(request.con),
                       "no module file of console " + std::to_string(n) + " was found beside it; the workbook has no "
                       "sheet \"Console #" + std::to_string(n) + "\", and a conversion of it writes that console's "

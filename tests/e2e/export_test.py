@@ -199,7 +199,7 @@ def random_files(rng, folder, system, consoles, big_switch):
             body += struct.pack("<5h", typ, 16383, 16383, 0, 0) + struct.pack("<9h", *[16383] * 9)
             body += struct.pack("<3hih", mm[0], mm[1], 16383, mfd, assignments)
             body += b"".join(struct.pack("<2h", *p) for p in pairs)
-        name = system + " Console %d" % n if rng.random() < 0.5 else "Desk %d" % n
+        name = rng.choice([system + " Console %d" % n, "Desk %d" % n, "Air Console %d" % n])
         open(os.path.join(folder, name + ".cns"), "wb").write(body)
     xpoints = [(rng.choice([0, 1, -1, 16383]), rng.choice([16383, rng.randint(0, 999)]),
                 rng.choice([16383, rng.randint(0, 999)])) for _ in range(rng.randint(0, 300))]
@@ -284,6 +284,80 @@ def failure_paths(work):
     check(r.returncode == 0 and '"command": "export"' in open(report).read(), "--report writes the export's report")
 
 
+def sheet(w, name):
+    r = run("sheet", "--workbook", w, "--sheet", name)
+    return __import__("json").loads(r.stdout)["cells"] if r.returncode == 0 else []
+
+
+def records_left_out(work):
+    """Records an engineer edited past the plant's end stay on their sheet;
+    records no sheet row can hold are each named with why."""
+    example = os.path.join(ROOT, "examples", "plant.xlsx")
+    d = os.path.join(work, "sized.db")
+    run("new-database", "--database", d, "--inputs", "300", "--outputs", "300")
+    run("convert", "--database", d, "--workbook", example, "--output-dir", os.path.join(work, "f"), "--no-backup")
+    w = os.path.join(work, "sized.xlsx")
+    r = run("export", "--workbook", w, "--database", d)
+    rows = sheet(w, "Destinations")
+    check(r.returncode == 0 and len(rows) == 193 and "records 193 to 300 hold only empty texts and zeros" in r.stderr,
+          "records a table holds past the plant, empty, are left to the database with a notice",
+          "%d rows; %s" % (len(rows), r.stderr[-600:]))
+    con = sqlite3.connect(d)
+    con.execute("""UPDATE OutptAlphas SET Label = 'Edit', Type = 3 WHERE "Chan Num" = 300""")
+    con.execute("""INSERT INTO LocationAlphas ("Chan Num", Label) VALUES (0, 'Zero'), (40, 'Far'), (41, 'Farther')""")
+    con.executemany("""INSERT INTO ConsoleAlphas ("Chan Num", Label) VALUES (?, 'Past')""",
+                    [(k,) for k in range(9, 259)])
+    con.commit()
+    con.close()
+    r = run("export", "--workbook", w, "--database", d, "--yes")
+    rows = sheet(w, "Destinations")
+    kept = len(rows) == 301 and rows[300][1] == "Edit"
+    check(r.returncode == 1 and kept and "AllowMM" in r.stderr and "OutptAlphas, Chan Num 300" not in r.stderr.replace(
+        "Chan Num 300: \"AllowMM\"", "").replace("Chan Num 300: \"AssocInput\"", ""),
+        "a channel edited past the plant's end keeps its row; what a conversion would change is named",
+        "%d rows; %s" % (len(rows), r.stderr[-800:]))
+    check("LocationAlphas: 1 record numbered below 1 (\"Chan Num\" 0)" in r.stderr and
+          "2 records lie after the gap at \"Chan Num\" 33 (40 to 41)" in r.stderr and
+          "ConsoleAlphas: 1 record numbered past 257 (\"Chan Num\" 258)" in r.stderr,
+          "records no sheet row holds are named by number and why", r.stderr[-1500:])
+
+
+def module_files(work):
+    """The .cns header decides which console a file is; an uncertain choice is a problem."""
+    example = os.path.join(ROOT, "examples", "plant.xlsx")
+    d = os.path.join(work, "m.db")
+    run("new-database", "--database", d, "--workbook", example)
+    f = os.path.join(work, "files")
+    run("convert", "--database", d, "--workbook", example, "--output-dir", f, "--no-backup")
+    con = os.path.join(f, "Plant A.con")
+    w = os.path.join(work, "m.xlsx")
+    for n in (6, 2):  # the last console, then one in the middle
+        os.rename(os.path.join(f, "Desk %d.cns" % n), os.path.join(f, "Air Console %d.cns" % n))
+        r = run("export", "--workbook", w, "--con", con, "--yes")
+        system = dict((row[0], row[1]) for row in sheet(w, "System") if row)
+        check(r.returncode == 0 and system.get("Consoles") == "6" and sheet(w, "Console #%d" % n) and
+              sheet(w, "Console #%d" % n)[0][0] == "Air Console %d" % n,
+              "a console named \"<X> Console %d\" keeps its module file" % n, r.stderr[-600:])
+    open(os.path.join(f, "Desk 3.cns"), "r+b").truncate(1000)
+    r = run("export", "--workbook", w, "--con", con, "--yes")
+    check(r.returncode == 1 and "Desk 3.cns: cannot be read as a module file" in r.stderr and
+          "its header names console 3" in r.stderr,
+          "a damaged module file is named with the console its header names", r.stderr[-600:])
+    os.remove(os.path.join(f, "Desk 3.cns"))
+    # A second plant in the folder, written at the same moment: its files
+    # are named for consoles too, so nothing tells them apart.
+    shutil.copy(con, os.path.join(f, "Plant B.con"))
+    shutil.copy(os.path.join(f, "Desk 4.cns"), os.path.join(f, "Studio 4.cns"))
+    shutil.copy(os.path.join(f, "Desk 5.cns"), os.path.join(f, "Plant B Console 5.cns"))
+    for name in os.listdir(f):
+        os.utime(os.path.join(f, name), (1700000000, 1700000000))
+    r = run("export", "--workbook", w, "--con", con, "--yes")
+    check(r.returncode == 1 and "Desk 4.cns: taken as the module file of console 4, but Studio 4.cns" in r.stderr and
+          "Plant B Console 5.cns: also a module file of console 5; Desk 5.cns is taken instead" in r.stderr and sheet(w, "Console #5")[0][0] == "Desk 5",
+          "two plants' files in one folder: an uncertain choice is a problem, another plant's named file is not taken",
+          r.stderr[-1200:])
+
+
 def main():
     global KVR
     KVR = sys.argv[1]
@@ -314,6 +388,10 @@ def main():
         work = os.path.join(tmp, "failures")
         os.makedirs(work)
         failure_paths(work)
+        for k, test in enumerate((records_left_out, module_files)):
+            work = os.path.join(tmp, "left%d" % k)
+            os.makedirs(work)
+            test(work)
     print("%d passed, %d failed" % (passed, failed))
     sys.exit(1 if failed else 0)
 
