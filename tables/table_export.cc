@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "base/index.h"
+#include "base/utf8.h"
 #include "base/words.h"
 #include "tables/label_table_writer.h"
 #include "tables/named_tables.h"
@@ -27,7 +28,8 @@ struct SheetSpec {
   std::string_view table;
   std::string_view key;
   std::vector<ColumnSpec> columns;
-  bool label_hides = false;  // a label beginning with "{" hides the channel (Sources, Destinations)
+  std::size_t label_chars = 8;  // the characters of "Label" a conversion writes
+  bool label_hides = false;     // a label beginning with "{" hides the channel (Sources, Destinations)
 };
 
 // The headings are the keywords the conversion reads each field under.
@@ -40,7 +42,7 @@ const SheetSpec kSources{
      {"OptoOn", "OptoOn", As::kIndex}, {"OptoOff", "OptoOff", As::kIndex}, {"OptoCough", "OptoCough", As::kIndex},
      {"Cue", "CueOn", As::kIndex}, {"Opto Off LED", "CueOff", As::kIndex}, {"GPO", "GPO", As::kNumber},
      {"RelayOn", "RelayOn", As::kIndex}, {"RelayOff", "RelayOff", As::kIndex}},
-    true};
+    8, true};
 
 const SheetSpec kDestinations{
     "Destinations", "Chan Num", "OutptAlphas", "Chan Num",
@@ -50,7 +52,7 @@ const SheetSpec kDestinations{
      {"AssocRelay", "AssocRelay", As::kIndex}, {"RelayControl", "RelayControl", As::kNumber},
      {"RelayType", "RelayType", As::kNumber}, {"Switch", "Switch", As::kNumber}, {"Fader", "Fader", As::kNumber},
      {"Mute", "Mute", As::kNumber}},
-    true};
+    8, true};
 
 const SheetSpec kOpto{"Opto", "Chan Num", "OptoAlphas", "Chan Num",
                       {{"Name", "Label", As::kText}, {"Notes", "Notes", As::kText}, {"Type", "Type", As::kNumber},
@@ -61,10 +63,10 @@ const SheetSpec kRelay{"Relay", "Chan Num", "RelayAlphas", "Chan Num",
                        {{"Name", "Label", As::kText}, {"Notes", "Notes", As::kText}}};
 
 const SheetSpec kLocation{"Location", "Location", "LocationAlphas", "Chan Num",
-                          {{"Location Name", "Label", As::kText}, {"Notes", "Notes", As::kText}}};
+                          {{"Location Name", "Label", As::kText}, {"Notes", "Notes", As::kText}}, 16};
 
 const SheetSpec kConsoleName{"Console Name", "Console", "ConsoleAlphas", "Chan Num",
-                             {{"Console Name", "Label", As::kText}, {"Notes", "Notes", As::kText}}};
+                             {{"Console Name", "Label", As::kText}, {"Notes", "Notes", As::kText}}, 16};
 
 // A set's slot is told by the character after the keyword and one blank.
 const SheetSpec kRc{"RC", "Set", "OptoRelaySets", "SetNum",
@@ -215,15 +217,22 @@ const FieldValue* ValueOf(const TableRows& rows, std::size_t record, std::string
   return &rows.records[record][static_cast<std::size_t>(it - rows.fields.begin())];
 }
 
-// A label beginning with "{" hides its channel when a conversion writes it;
-// on a channel that is not hidden the database's label can only be kept.
-bool LabelLeftOut(const TableRows& rows, std::size_t record) {
+// Why the record's label is left to the database (its cell left empty, so
+// that a conversion keeps it), or nothing: a label a conversion would hide
+// its channel by on a channel that is not hidden, or one longer than a
+// conversion writes.
+std::string LabelLeftOut(const SheetSpec& spec, const TableRows& rows, std::size_t record) {
   const FieldValue* label = ValueOf(rows, record, "Label");
+  const auto* text = label != nullptr ? std::get_if<std::string>(label) : nullptr;
+  if (text == nullptr) return {};
+  if (Utf8Prefix(*text, spec.label_chars).size() < text->size()) {
+    return "is longer than the " + std::to_string(spec.label_chars) + " characters a conversion writes";
+  }
   const FieldValue* hidden = ValueOf(rows, record, "Hidden");
-  if (label == nullptr || hidden == nullptr) return false;
-  const auto* text = std::get_if<std::string>(label);
+  if (!spec.label_hides || hidden == nullptr || !HidesChannel(*text)) return {};
   const auto* flag = std::get_if<std::int64_t>(hidden);
-  return text != nullptr && HidesChannel(*text) && (flag == nullptr || *flag != 1);
+  if (flag != nullptr && *flag == 1) return {};
+  return "begins with \"{\" but the channel is not hidden, which no conversion writes";
 }
 
 OutSheet SheetOf(const SheetSpec& spec, const TableRows& rows, std::size_t row_count, Problems& problems) {
@@ -239,13 +248,14 @@ OutSheet SheetOf(const SheetSpec& spec, const TableRows& rows, std::size_t row_c
   for (std::size_t k = 0; k < std::min(row_count, rows.records.size()); ++k) {
     const int r = static_cast<int>(k) + 2;
     sheet.SetNumber(r, 1, static_cast<double>(k + 1));
-    const bool label_left_out = spec.label_hides && LabelLeftOut(rows, k);
+    const std::string label_left_out = LabelLeftOut(spec, rows, k);
     for (const auto& [column, spec_column] : columns) {
-      if (label_left_out && spec_column->field == "Label") {
+      if (!label_left_out.empty() && spec_column->field == "Label") {
         problems.Note(Where::Sheet(sheet.name(), ColumnLetters(column) + std::to_string(r)),
-                      "the label " + FieldValueText(*ValueOf(rows, k, "Label")) + " of " + rows.table + ", Chan Num " +
-                          std::to_string(k + 1) + " begins with \"{\" but the channel is not hidden, which no "
-                          "conversion writes; the cell is left empty, so a conversion keeps the database's label", "export-label-left-out");
+                      "the label " + FieldValueText(*ValueOf(rows, k, "Label")) + " of " + rows.table + ", " +
+                          std::string(spec.key) + " " + std::to_string(k + 1) + " " + label_left_out +
+                          "; the cell is left empty, so a conversion keeps the database's label",
+                      "export-label-left-out");
         continue;
       }
       SetValue(sheet, r, column, *ValueOf(rows, k, spec_column->field), spec_column->as);

@@ -35,14 +35,16 @@ struct PlantTables {
 PlantTables ReadPlantTables(SwitcherDatabase& db, Problems& problems);
 
 // How many rows each channel sheet gives (its table's first records): the
-// System counts follow from them, "Inputs" one less than the longer of
-// "Sources" and "Opto", "Outputs" one less than the longer of
-// "Destinations" and "Relay". A sheet shorter than its count stops a
-// conversion's writing of its table there, as a gap in its numbers does.
+// System counts follow from them, "Inputs" the longer of "Sources" and
+// "Opto", "Outputs" the longer of "Destinations" and "Relay", the number of
+// channels as an engineer writes it (a conversion reads a count as the last
+// entry numbered from 0, so the one entry past the sheets is empty and
+// writes nothing). A sheet shorter than its count stops a conversion's
+// writing of its table there, as a gap in its numbers does.
 struct PlantRows {
   std::size_t inputs = 0, outputs = 0, optos = 0, relays = 0;
-  int InputCount() const { return static_cast<int>(std::max(inputs, optos)) - 1; }
-  int OutputCount() const { return static_cast<int>(std::max(outputs, relays)) - 1; }
+  int InputCount() const { return static_cast<int>(std::max(inputs, optos)); }
+  int OutputCount() const { return static_cast<int>(std::max(outputs, relays)); }
 };
 
 // Whether record `record` (0 first) holds nothing a sheet shows: every

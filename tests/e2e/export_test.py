@@ -302,6 +302,27 @@ def records_left_out(work):
     check(r.returncode == 0 and len(rows) == 193 and "records 193 to 300 hold only empty texts and zeros" in r.stderr,
           "records a table holds past the plant, empty, are left to the database with a notice",
           "%d rows; %s" % (len(rows), r.stderr[-600:]))
+    system = dict((row[0], row[1]) for row in sheet(w, "System") if row)
+    longer = lambda a, b: str(max(len(sheet(w, a)), len(sheet(w, b))) - 1)
+    check(system.get("Outputs") == longer("Destinations", "Relay") and system.get("Inputs") == longer("Sources", "Opto"),
+          "the System counts are the channels the sheets number", str(system))
+    # A label longer than a conversion writes is left to the database, so
+    # converting the export changes nothing.
+    con = sqlite3.connect(d)
+    con.execute("""UPDATE InptAlphas SET Label = 'LongLabel12', LocalLabel = 'Local' WHERE "Chan Num" = 2""")
+    con.execute("""UPDATE LocationAlphas SET Label = 'Sixteen chars ok' WHERE "Chan Num" = 1""")
+    con.execute("""UPDATE LocationAlphas SET Label = 'Seventeen chars!!' WHERE "Chan Num" = 2""")
+    con.commit()
+    con.close()
+    r = run("export", "--workbook", w, "--database", d, "--yes")
+    dry = run("convert", "--database", d, "--workbook", w, "--dry-run")
+    location = sheet(w, "Location")
+    check(r.returncode == 0 and sheet(w, "Sources")[2][1] == "" and location[1][1] == "Sixteen chars ok" and
+          location[2][1] == "" and "\"LongLabel12\" of InptAlphas, Chan Num 2 is longer than the 8 characters" in r.stderr
+          and "\"Seventeen chars!!\" of LocationAlphas, Chan Num 2 is longer than the 16" in r.stderr and
+          "InptAlphas: 0 record(s), 0 field(s) would change" in dry.stdout and
+          "LocationAlphas: 0 record(s), 0 field(s) would change" in dry.stdout,
+          "a label longer than a conversion writes is left to the database, with a notice", r.stderr + dry.stdout)
     con = sqlite3.connect(d)
     con.execute("""UPDATE OutptAlphas SET Label = 'Edit', Type = 3 WHERE "Chan Num" = 300""")
     con.execute("""INSERT INTO LocationAlphas ("Chan Num", Label) VALUES (0, 'Zero'), (40, 'Far'), (41, 'Farther')""")
