@@ -3,12 +3,21 @@
 #include <xlsxwriter.h>
 #include <zip.h>
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <memory>
 #include <pugixml.hpp>
 #include <sstream>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 #include "base/utf8.h"
 #include "workbook/cell_convert.h"
@@ -259,11 +268,17 @@ void OutSheet::SetText(int row, int column, std::string text) {
     if (row <= rows() && column <= columns_) Place(row, column) = Slot{};
     return;
   }
+  std::erase_if(cut_, [&](const CutCell& c) { return c.row == row && c.column == column; });
+  CutCell changed{row, column, 0, false};
+  if (std::string mended = SanitizeUtf8(text); mended != text) {
+    text = std::move(mended);
+    changed.not_utf8 = true;
+  }
   if (const std::size_t characters = Utf8Length(text); characters > SheetGrid::kMaxTextChars) {
     text = std::string(Utf8Prefix(text, SheetGrid::kMaxTextChars));
-    std::erase_if(cut_, [&](const CutCell& c) { return c.row == row && c.column == column; });
-    cut_.push_back({row, column, characters});
+    changed.characters = characters;
   }
+  if (changed.not_utf8 || changed.characters > 0) cut_.push_back(changed);
   Slot& slot = Place(row, column);
   slot.kind = CellKind::kText;
   slot.text = static_cast<std::uint32_t>(texts_.size());
@@ -311,8 +326,52 @@ SheetGrid OutSheet::ToGrid() const {
   return std::move(builder).Build();
 }
 
+namespace {
+
+// Keeps the standard error stream closed to what a library prints there
+// while it lives: libxlsxwriter prints its own "[ERROR] ..." lines before
+// returning the error code the program reports in its own words. The
+// descriptor is the process's, so this is for a run that owns the
+// process's stderr (the command line); a window shows no stderr anyway.
+class QuietStderr {
+ public:
+  QuietStderr() {
+    std::fflush(stderr);
+#ifdef _WIN32
+    saved_ = _dup(2);
+    const int null = _open("NUL", _O_WRONLY);
+    if (saved_ >= 0 && null >= 0) _dup2(null, 2);
+    if (null >= 0) _close(null);
+#else
+    saved_ = dup(2);
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (saved_ >= 0 && null >= 0) dup2(null, 2);
+    if (null >= 0) close(null);
+#endif
+  }
+  ~QuietStderr() {
+    std::fflush(stderr);
+    if (saved_ < 0) return;
+#ifdef _WIN32
+    _dup2(saved_, 2);
+    _close(saved_);
+#else
+    dup2(saved_, 2);
+    close(saved_);
+#endif
+  }
+  QuietStderr(const QuietStderr&) = delete;
+  QuietStderr& operator=(const QuietStderr&) = delete;
+
+ private:
+  int saved_ = -1;
+};
+
+}  // namespace
+
 Status WriteXlsx(const std::vector<OutSheet>& sheets, const std::filesystem::path& path, std::time_t created,
                  const std::filesystem::path& scratch) {
+  const QuietStderr quiet;
   const std::string file = Utf8Path(path);
   std::string tmpdir = Utf8Path(scratch);
   lxw_workbook_options options{};

@@ -25,15 +25,18 @@ class OutSheet {
 
   void SetNumber(int row, int column, double value);
   // An empty text leaves the cell empty: a reader sees no difference. A
-  // text longer than a cell holds (SheetGrid::kMaxTextChars characters) is
-  // cut to that, and the cell listed in cut().
+  // text that is not UTF-8 has each ill-formed sequence written as U+FFFD,
+  // and a text longer than a cell holds (SheetGrid::kMaxTextChars
+  // characters) is cut to that; either way the cell is listed in cut().
   void SetText(int row, int column, std::string text);
 
-  // The cells whose text SetText cut, with the length it was given.
+  // The cells whose text SetText changed: cut, with the length it was
+  // given, or mended where it was not UTF-8.
   struct CutCell {
     int row = 0;
     int column = 0;
-    std::size_t characters = 0;
+    std::size_t characters = 0;  // 0 when the text was whole
+    bool not_utf8 = false;
   };
   const std::vector<CutCell>& cut() const { return cut_; }
 

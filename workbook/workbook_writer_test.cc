@@ -117,6 +117,32 @@ TEST_F(WorkbookWriterTest, OdsReplacesWhatXmlCannotCarryAndSaysWhere) {
   EXPECT_EQ(RoundTrip({sheet}, "c.xlsx"), std::vector<std::string>{});
 }
 
+// A text from a database need not be UTF-8: the cell gets U+FFFD for each
+// byte sequence that is no character, and says so, in both formats; a
+// writer's failure is the program's to say, not the library's on stderr.
+TEST_F(WorkbookWriterTest, TextThatIsNotUtf8IsMendedAndSaid) {
+  OutSheet sheet("Notes");
+  sheet.SetText(1, 1, "Heading");
+  sheet.SetText(2, 2, std::string("A\xFF" "B"));
+  sheet.SetText(3, 2, "fine");
+  ASSERT_EQ(sheet.cut().size(), 1u);
+  EXPECT_TRUE(sheet.cut()[0].not_utf8);
+  EXPECT_EQ(sheet.cut()[0].characters, 0u);
+  EXPECT_EQ(sheet.at(2, 2).text, "A\xEF\xBF\xBD" "B");
+  sheet.SetText(2, 2, "whole again");
+  EXPECT_TRUE(sheet.cut().empty());
+  sheet.SetText(2, 2, std::string("\xC3"));
+  EXPECT_EQ(RoundTrip({sheet}, "u.xlsx"), std::vector<std::string>{});
+  EXPECT_EQ(RoundTrip({sheet}, "u.ods"), std::vector<std::string>{});
+
+  ::testing::internal::CaptureStderr();
+  const Status s = WriteXlsx({sheet}, dir_ / "no such folder" / "x.xlsx", 0, dir_);
+  const std::string printed = ::testing::internal::GetCapturedStderr();
+  EXPECT_FALSE(s.ok());
+  EXPECT_NE(s.why().find("x.xlsx"), std::string::npos) << s.why();
+  EXPECT_EQ(printed, "");
+}
+
 TEST_F(WorkbookWriterTest, WidthsFollowTheLongestCell) {
   OutSheet sheet("S");
   sheet.SetText(1, 1, "x");

@@ -58,6 +58,7 @@ int Finish(const RunRecord& record, std::ostream& out, std::ostream& err) {
       err << "kvrconversion: no file given\n";
       return kExitNotRun;
     case RunResult::Outcome::kNotRun:
+      PrintProblems(result.problems, err);  // why, where the run found out
       err << "kvrconversion: " << EscapeControls(result.reason) << '\n';
       return kExitNotRun;
     case RunResult::Outcome::kInterrupted:
@@ -190,36 +191,15 @@ int RunExport(CLI::App&, const Options& o, std::ostream& out, std::ostream& err)
   }
   const ExportRequest request{PathFromUtf8(o.workbook), o.database, PathFromUtf8(o.con), PathFromUtf8(o.crosspoints),
                               o.big_switch};
-  const fs::path report = PathFromUtf8(o.report);
   if (!o.report.empty()) {
-    std::vector<ProtectedFile> files = {{request.workbook, "the workbook it writes"},
-                                        {request.con, "a file it reads"},
-                                        {request.crosspoints, "a file it reads"}};
-    for (ProtectedFile& f : DatabaseFilesOf(o.database)) files.push_back(std::move(f));
-    std::erase_if(files, [](const ProtectedFile& f) { return f.path.empty(); });
-    // The module files export reads lie beside the .con it is given.
-    fs::path modules;
-    if (!request.con.empty()) modules = request.con.has_parent_path() ? request.con.parent_path() : fs::path(".");
-    if (const Status target = CheckReportTarget(report, "export", files, modules); !target.ok()) {
+    if (const Status target = CheckExportReportTarget(PathFromUtf8(o.report), request); !target.ok()) {
       err << "kvrconversion: the report cannot be written to " << o.report << ": " << target.why()
           << "; nothing was run\n";
       return kExitNotRun;
     }
   }
   TerminalQuestion question(o.yes ? std::optional<bool>(true) : o.no ? std::optional<bool>(false) : std::nullopt, err);
-  RunRecord record;
-  record.inputs = RunInputs{"export", o.workbook, RedactDatabaseArgument(o.database),
-                            fs::absolute(request.workbook).parent_path(), o.big_switch, false, o.strict, KVR_VERSION};
-  record.when = std::chrono::system_clock::now();
-  record.result = ExportPlant(request, question);
-  const bool wrote = !record.result.written.empty();
-  const bool kept = std::any_of(record.result.files.begin(), record.result.files.end(),
-                                [](const FileOutcome& f) { return f.kind == FileOutcome::kKept; });
-  record.exit_status = record.result.problems.empty() && (!o.strict || record.result.problems.notices().empty())
-                           ? kExitOk
-                           : kExitProblems;
-  // A workbook that could not be written at all is a run that came to nothing.
-  if (record.result.outcome == RunResult::Outcome::kCompleted && !wrote && !kept) record.exit_status = kExitNotRun;
+  RunRecord record = ExportAndRecord(request, question, o.strict, KVR_VERSION);
   return WithReport(record, Finish(record, out, err), o.report, err);
 }
 

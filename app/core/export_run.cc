@@ -11,6 +11,7 @@
 #include "app/core/database_phase.h"
 #include "app/core/run_sheets.h"
 #include "app/core/variables.h"
+#include "app/core/report.h"
 #include "app/core/report_target.h"
 #include "base/interrupt.h"
 #include "base/little_endian.h"
@@ -578,7 +579,7 @@ void WriteWorkbook(const std::vector<OutSheet>& sheets, const Plant& plant, cons
 // Why the request cannot run at all, before anything is read.
 std::optional<std::string> Refusal(const ExportRequest& request) {
   if (request.database.empty() && request.con.empty() && request.crosspoints.empty()) {
-    return "export needs at least one source: --database, --con or --crosspoints";
+    return "export needs at least one source: a database, a console configuration file or a crosspoint file";
   }
   const std::string ext = Lower(Utf8Path(request.workbook.extension()));
   if (ext != ".xlsx" && ext != ".ods") return "the workbook to write must end in .xlsx or .ods";
@@ -606,7 +607,7 @@ void ExportSources(const ExportRequest& request, OverwriteQuestion& question, Ru
   StopIfInterrupted();
   if (!plant.tables && !plant.con && !plant.crosspoints) {
     result.outcome = RunResult::Outcome::kNotRun;
-    result.reason = "no source could be read; nothing was written";
+    result.reason = "no source could be read (the problems say why); nothing was written";
     return;
   }
   if (plant.con && !plant.system_name) plant.system_name = "";
@@ -630,12 +631,21 @@ void ExportSources(const ExportRequest& request, OverwriteQuestion& question, Ru
   // at its cell (the row names the record, the heading the field).
   for (const OutSheet& sheet : sheets) {
     for (const OutSheet::CutCell& c : sheet.cut()) {
-      result.problems.Report(Where::Sheet(sheet.name(), ColumnLetters(c.column) + std::to_string(c.row)),
-                             "holds " + std::to_string(c.characters) + " characters, more than the " +
-                                 std::to_string(SheetGrid::kMaxTextChars) +
-                                 " a cell takes: the first " + std::to_string(SheetGrid::kMaxTextChars) +
-                                 " are written, the rest is not in the workbook",
-                             ErrorCode::kInvalidFormat);
+      const Where cell = Where::Sheet(sheet.name(), ColumnLetters(c.column) + std::to_string(c.row));
+      if (c.not_utf8) {
+        result.problems.Report(cell,
+                               "its text in the source is not UTF-8: each byte sequence that is no character is "
+                               "written as U+FFFD, so a conversion of the workbook writes that instead",
+                               ErrorCode::kInvalidFormat);
+      }
+      if (c.characters > 0) {
+        result.problems.Report(cell,
+                               "holds " + std::to_string(c.characters) + " characters, more than the " +
+                                   std::to_string(SheetGrid::kMaxTextChars) + " a cell takes: the first " +
+                                   std::to_string(SheetGrid::kMaxTextChars) +
+                                   " are written, the rest is not in the workbook",
+                               ErrorCode::kInvalidFormat);
+      }
     }
   }
   if (plant.database && !replay.database.database_read) {
@@ -647,10 +657,39 @@ void ExportSources(const ExportRequest& request, OverwriteQuestion& question, Ru
   CheckFiles(plant, replay, sheets, request, result.problems);
   StopIfInterrupted();
   WriteWorkbook(sheets, plant, request, question, result);
-  result.outcome = RunResult::Outcome::kCompleted;
+  const bool came_to_something = std::any_of(result.files.begin(), result.files.end(), [](const FileOutcome& f) {
+    return f.kind == FileOutcome::kWritten || f.kind == FileOutcome::kKept;
+  });
+  result.outcome = came_to_something ? RunResult::Outcome::kCompleted : RunResult::Outcome::kNotRun;
+  if (!came_to_something) result.reason = "the workbook could not be written (the problems say why)";
 }
 
 }  // namespace
+
+Status CheckExportReportTarget(const fs::path& report, const ExportRequest& request) {
+  std::vector<ProtectedFile> files = {{request.workbook, "the workbook it writes"},
+                                      {request.con, "a file it reads"},
+                                      {request.crosspoints, "a file it reads"}};
+  for (ProtectedFile& f : DatabaseFilesOf(request.database)) files.push_back(std::move(f));
+  std::erase_if(files, [](const ProtectedFile& f) { return f.path.empty(); });
+  // The module files export reads lie beside the .con it is given.
+  fs::path modules;
+  if (!request.con.empty()) modules = request.con.has_parent_path() ? request.con.parent_path() : fs::path(".");
+  return CheckReportTarget(report, "export", files, modules);
+}
+
+RunRecord ExportAndRecord(const ExportRequest& request, OverwriteQuestion& question, bool strict,
+                          std::string version) {
+  RunRecord record;
+  std::error_code ec;
+  record.inputs = RunInputs{"export", Utf8Path(request.workbook), RedactDatabaseArgument(request.database),
+                            fs::absolute(request.workbook, ec).parent_path(), request.big_switch, false, strict,
+                            std::move(version)};
+  record.when = std::chrono::system_clock::now();
+  record.result = ExportPlant(request, question);
+  record.exit_status = ExitStatus(record.result, strict);
+  return record;
+}
 
 RunResult ExportPlant(const ExportRequest& request, OverwriteQuestion& question) {
   RunResult result;

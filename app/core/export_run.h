@@ -14,6 +14,8 @@
 #include <string>
 
 #include "app/core/run_context.h"
+#include "app/core/run_record.h"
+#include "base/status.h"
 #include "base/overwrite_question.h"
 
 namespace kvr {
@@ -31,6 +33,17 @@ struct ExportRequest {
 // existing workbook is replaced only after `question` says Yes, and never
 // partly. Problems name what could not be read or given back.
 RunResult ExportPlant(const ExportRequest& request, OverwriteQuestion& question);
+
+// Whether the export's report may be written to `report`: never over the
+// workbook it writes, a file it reads (the database however named, its
+// backup, the .con, the .cns files beside it, the crosspoint file).
+Status CheckExportReportTarget(const std::filesystem::path& report, const ExportRequest& request);
+
+// Exports and keeps the run's record as every command's: its inputs (the
+// database's password hidden), result and exit status (`strict`: a notice
+// ends it with status 1 too). `version` is the program's.
+RunRecord ExportAndRecord(const ExportRequest& request, OverwriteQuestion& question, bool strict,
+                          std::string version);
 
 }  // namespace kvr
 

@@ -254,7 +254,23 @@ def failure_paths(work):
           "a source that cannot be read is a problem; the rest is written", r.stderr)
     os.remove(out)
     r = run("export", "--workbook", out, "--con", missing)
-    check(r.returncode == 2 and not os.path.exists(out), "no readable source: exit 2 and nothing written", r.stderr)
+    check(r.returncode == 2 and not os.path.exists(out) and "missing.con: cannot be read" in r.stderr,
+          "no readable source: exit 2, nothing written, and why", r.stderr)
+    # A note that is not UTF-8 (written by another program) reaches its cell
+    # mended, in both formats, and the cell and field are named.
+    odd = os.path.join(work, "odd.db")
+    shutil.copy(d0, odd)
+    con = sqlite3.connect(odd)
+    con.execute("""UPDATE InptAlphas SET Notes = CAST(X'41FF42' AS TEXT) WHERE "Chan Num" = 1""")
+    con.commit()
+    con.close()
+    for ext in (".xlsx", ".ods"):
+        w = os.path.join(work, "odd" + ext)
+        r = run("export", "--workbook", w, "--database", odd)
+        check(r.returncode == 1 and os.path.exists(w) and "Sources!F2: its text in the source is not UTF-8" in r.stderr
+              and "Chan Num 1: \"Notes\" holds \"A\\xFFB\"" in r.stderr and sheet(w, "Sources")[1][5] == "A\ufffdB"
+              and "[ERROR]" not in r.stderr, "a text that is not UTF-8 is written mended and named (%s)" % ext,
+              r.stderr[-800:])
     run("export", "--workbook", out, "--database", d0)
     before = open(out, "rb").read()
     r = run("export", "--workbook", out, "--database", d0, "--no")
