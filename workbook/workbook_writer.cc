@@ -9,6 +9,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <pugixml.hpp>
 #include <sstream>
@@ -141,66 +142,157 @@ bool Storable(std::string_view text) {
 }
 
 // content.xml, written as a stream: a plant's sheets hold over a million cells.
-std::string ContentXml(const std::vector<OutSheet>& sheets, std::vector<AlteredCell>& altered) {
-  std::string out = std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<office:document-content xmlns:office=\"") +
-                    kOfficeNs +
-                    "\" xmlns:style=\"urn:oasis:names:tc:opendocument:xmlns:style:1.0\""
-                    " xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\""
-                    " xmlns:table=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\""
-                    " xmlns:fo=\"urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0\" office:version=\"1.2\">"
-                    "<office:automatic-styles>";
-  // One column style per column of each sheet: about a tenth of an inch per
-  // character of the default font.
-  std::vector<std::vector<std::string>> style_names;
-  int style_count = 0;
-  for (const OutSheet& sheet : sheets) {
-    style_names.emplace_back();
-    for (const double width : sheet.ColumnWidths()) {
-      const std::string name = "co" + std::to_string(++style_count);
-      out += "<style:style style:name=\"" + name + "\" style:family=\"table-column\">"
-             "<style:table-column-properties style:column-width=\"" +
-             NumberText(std::round((0.1 * width + 0.1) * 1000) / 1000) + "in\"/></style:style>";
-      style_names.back().push_back(name);
+// The content part, made a piece at a time as the archive compresses it:
+// a plant's content runs past a hundred megabytes, which is never held
+// whole. Cells it has to alter are added to `altered` as they are reached.
+class ContentXml {
+ public:
+  ContentXml(const std::vector<OutSheet>& sheets, std::vector<AlteredCell>& altered)
+      : sheets_(sheets), altered_(altered) {}
+
+  // Appends the next rows to `out` until it holds at least `chunk` bytes or
+  // the document ends; false once the whole document was given.
+  bool More(std::string& out, std::size_t chunk) {
+    if (sheet_ == 0 && row_ == 0 && !begun_) {
+      Head(out);
+      begun_ = true;
     }
-  }
-  out += "</office:automatic-styles><office:body><office:spreadsheet>";
-  for (std::size_t i = 0; i < sheets.size(); ++i) {
-    const OutSheet& sheet = sheets[i];
-    out += "<table:table table:name=\"";
-    AppendEscaped(out, sheet.name());
-    out += "\">";
-    for (const std::string& name : style_names[i]) out += "<table:table-column table:style-name=\"" + name + "\"/>";
-    for (int r = 1; r <= sheet.rows(); ++r) {
-      out += "<table:table-row>";
-      int empties = 0;
-      for (int c = 1; c <= sheet.columns(); ++c) {
-        const Cell cell = sheet.at(r, c);
-        if (cell.kind == CellKind::kEmpty) {
-          ++empties;
-          continue;
-        }
-        if (empties > 0) AppendCell(out, Cell{}, empties);
-        empties = 0;
-        if (cell.kind == CellKind::kText && !Storable(cell.text)) {
-          std::string kept;
-          for (const char ch : cell.text) {
-            if (StorableInXml(static_cast<unsigned char>(ch))) kept += ch;
-            else kept += "\xEF\xBF\xBD";
-          }
-          altered.push_back({sheet.name(), r, c});
-          AppendCell(out, Cell{CellKind::kText, 0, kept}, 1);
-        } else {
-          AppendCell(out, cell, 1);
+    while (out.size() < chunk) {
+      if (sheet_ == sheets_.size()) {
+        if (!ended_) out += "</office:spreadsheet></office:body></office:document-content>";
+        ended_ = true;
+        return false;
+      }
+      const OutSheet& sheet = sheets_[sheet_];
+      if (row_ == 0) {
+        out += "<table:table table:name=\"";
+        AppendEscaped(out, sheet.name());
+        out += "\">";
+        for (const std::string& name : style_names_[sheet_]) {
+          out += "<table:table-column table:style-name=\"" + name + "\"/>";
         }
       }
-      if (sheet.columns() == 0) out += "<table:table-cell/>";
-      out += "</table:table-row>";
+      if (row_ < sheet.rows()) {
+        Row(out, sheet, ++row_);
+      } else {
+        out += "</table:table>";
+        ++sheet_;
+        row_ = 0;
+      }
     }
-    out += "</table:table>";
+    return true;
   }
-  out += "</office:spreadsheet></office:body></office:document-content>";
-  return out;
-}
+
+ private:
+  void Head(std::string& out) {
+    out += std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<office:document-content xmlns:office=\"") +
+           kOfficeNs +
+           "\" xmlns:style=\"urn:oasis:names:tc:opendocument:xmlns:style:1.0\""
+           " xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\""
+           " xmlns:table=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\""
+           " xmlns:fo=\"urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0\" office:version=\"1.2\">"
+           "<office:automatic-styles>";
+    // One column style per column of each sheet: about a tenth of an inch
+    // per character of the default font.
+    int style_count = 0;
+    for (const OutSheet& sheet : sheets_) {
+      style_names_.emplace_back();
+      for (const double width : sheet.ColumnWidths()) {
+        const std::string name = "co" + std::to_string(++style_count);
+        out += "<style:style style:name=\"" + name + "\" style:family=\"table-column\">"
+               "<style:table-column-properties style:column-width=\"" +
+               NumberText(std::round((0.1 * width + 0.1) * 1000) / 1000) + "in\"/></style:style>";
+        style_names_.back().push_back(name);
+      }
+    }
+    out += "</office:automatic-styles><office:body><office:spreadsheet>";
+  }
+
+  void Row(std::string& out, const OutSheet& sheet, int r) {
+    out += "<table:table-row>";
+    int empties = 0;
+    for (int c = 1; c <= sheet.columns(); ++c) {
+      const Cell cell = sheet.at(r, c);
+      if (cell.kind == CellKind::kEmpty) {
+        ++empties;
+        continue;
+      }
+      if (empties > 0) AppendCell(out, Cell{}, empties);
+      empties = 0;
+      if (cell.kind == CellKind::kText && !Storable(cell.text)) {
+        std::string kept;
+        for (const char ch : cell.text) {
+          if (StorableInXml(static_cast<unsigned char>(ch))) kept += ch;
+          else kept += "\xEF\xBF\xBD";
+        }
+        altered_.push_back({sheet.name(), r, c});
+        AppendCell(out, Cell{CellKind::kText, 0, kept}, 1);
+      } else {
+        AppendCell(out, cell, 1);
+      }
+    }
+    if (sheet.columns() == 0) out += "<table:table-cell/>";
+    out += "</table:table-row>";
+  }
+
+  const std::vector<OutSheet>& sheets_;
+  std::vector<AlteredCell>& altered_;
+  std::vector<std::vector<std::string>> style_names_;
+  std::size_t sheet_ = 0;
+  int row_ = 0;
+  bool begun_ = false, ended_ = false;
+};
+
+// A libzip source that reads a ContentXml as the archive asks for bytes.
+struct ContentSource {
+  static constexpr std::size_t kChunk = 1 << 16;
+  explicit ContentSource(ContentXml made) : content(std::move(made)) { zip_error_init(&error); }
+  ~ContentSource() { zip_error_fini(&error); }
+  ContentSource(const ContentSource&) = delete;
+  ContentSource& operator=(const ContentSource&) = delete;
+
+  ContentXml content;
+  std::string pending;
+  std::size_t at = 0;
+  bool more = true;
+  zip_error_t error{};
+
+  static zip_int64_t Callback(void* state, void* data, zip_uint64_t length, zip_source_cmd_t command) {
+    auto* self = static_cast<ContentSource*>(state);
+    switch (command) {
+      case ZIP_SOURCE_OPEN:
+      case ZIP_SOURCE_CLOSE:
+        return 0;
+      case ZIP_SOURCE_READ: {
+        if (self->at == self->pending.size()) {
+          self->pending.clear();
+          self->at = 0;
+          if (self->more) self->more = self->content.More(self->pending, kChunk);
+        }
+        const std::size_t n = std::min<std::size_t>(length, self->pending.size() - self->at);
+        std::memcpy(data, self->pending.data() + self->at, n);
+        self->at += n;
+        return static_cast<zip_int64_t>(n);
+      }
+      case ZIP_SOURCE_STAT: {
+        // Its size is known only once it is made.
+        auto* st = static_cast<zip_stat_t*>(data);
+        zip_stat_init(st);
+        return 0;
+      }
+      case ZIP_SOURCE_ERROR:
+        return zip_error_to_data(&self->error, data, length);
+      case ZIP_SOURCE_FREE:
+        return 0;
+      case ZIP_SOURCE_SUPPORTS:
+        return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
+                                              ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
+      default:
+        zip_error_set(&self->error, ZIP_ER_OPNOTSUPP, 0);
+        return -1;
+    }
+  }
+};
 
 void AppendConfigItem(pugi::xml_node parent, const char* name, const char* type, const std::string& value) {
   pugi::xml_node item = parent.append_child("config:config-item");
@@ -427,14 +519,16 @@ Status WriteXlsx(const std::vector<OutSheet>& sheets, const std::filesystem::pat
 Status WriteOds(const std::vector<OutSheet>& sheets, const std::filesystem::path& path, std::time_t created,
                 std::vector<AlteredCell>& altered) {
   const std::string file = Utf8Path(path);
-  // Each part's bytes stay alive until the archive is closed.
+  // Each part's bytes stay alive until the archive is closed; the content
+  // is made as it is compressed.
   const std::vector<std::pair<const char*, std::string>> parts = {
       {"mimetype", "application/vnd.oasis.opendocument.spreadsheet"},
       {"META-INF/manifest.xml", kManifestXml},
-      {"content.xml", ContentXml(sheets, altered)},
+      {"content.xml", std::string()},
       {"styles.xml", kStylesXml},
       {"settings.xml", SettingsXml(sheets)},
   };
+  ContentSource content(ContentXml(sheets, altered));
   int error = 0;
   zip_t* archive = zip_open(file.c_str(), ZIP_CREATE | ZIP_EXCL, &error);
   if (archive == nullptr) {
@@ -451,7 +545,9 @@ Status WriteOds(const std::vector<OutSheet>& sheets, const std::filesystem::path
     return Status::Error("cannot write " + file + ": " + why);
   };
   for (const auto& [name, bytes] : parts) {
-    zip_source_t* source = zip_source_buffer(archive, bytes.data(), bytes.size(), 0);
+    zip_source_t* source = std::string_view(name) == "content.xml"
+                               ? zip_source_function(archive, &ContentSource::Callback, &content)
+                               : zip_source_buffer(archive, bytes.data(), bytes.size(), 0);
     if (source == nullptr) return fail(zip_strerror(archive));
     const zip_int64_t index = zip_file_add(archive, name, source, ZIP_FL_ENC_UTF_8);
     if (index < 0) {
@@ -461,7 +557,7 @@ Status WriteOds(const std::vector<OutSheet>& sheets, const std::filesystem::path
     // The media type comes first and uncompressed, so that a reader can tell
     // the kind of file from its first bytes.
     const auto i = static_cast<zip_uint64_t>(index);
-    if (zip_set_file_compression(archive, i, std::string_view(name) == "mimetype" ? ZIP_CM_STORE : ZIP_CM_DEFLATE, 0) != 0 ||
+    if (zip_set_file_compression(archive, i, std::string_view(name) == "mimetype" ? ZIP_CM_STORE : ZIP_CM_DEFLATE, 3) != 0 ||
         zip_file_set_mtime(archive, i, created, 0) != 0) {
       return fail(zip_strerror(archive));
     }

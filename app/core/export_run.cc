@@ -655,6 +655,9 @@ void ExportSources(const ExportRequest& request, OverwriteQuestion& question, Ru
   }
   ReportChanges(replay.database.changes, result.problems);
   CheckFiles(plant, replay, sheets, request, result.problems);
+  replay = Replay();  // what a conversion would do is said; its tables are not needed to write
+  plant.modules.clear();
+  plant.crosspoints.reset();
   StopIfInterrupted();
   WriteWorkbook(sheets, plant, request, question, result);
   const bool came_to_something = std::any_of(result.files.begin(), result.files.end(), [](const FileOutcome& f) {
