@@ -25,13 +25,25 @@ bool TakesFiles(const std::filesystem::path& folder) {
 
 }  // namespace
 
+bool IsInstalledProgramFolder(const std::filesystem::path& program_folder) {
+  std::error_code ec;
+  return std::filesystem::is_regular_file(program_folder / "uninstall.exe", ec) ||
+         std::filesystem::is_directory(program_folder.parent_path() / "share" / "doc" / "kvrconversion", ec);
+}
+
 OutputFolder WindowOutputFolder(const std::filesystem::path& chosen, const std::filesystem::path& program_folder,
                                 const std::filesystem::path& fallback) {
   std::error_code ec;
   if (!chosen.empty() && std::filesystem::is_directory(chosen, ec)) return {chosen, false, true};
-  if (TakesFiles(program_folder)) return {program_folder, false, false};
+  if (!IsInstalledProgramFolder(program_folder) && TakesFiles(program_folder)) return {program_folder, false, false};
   std::filesystem::create_directories(fallback, ec);
   return {fallback, true, false};
+}
+
+std::filesystem::path DialogStartFolder(const std::filesystem::path& last, const OutputFolder& output) {
+  std::error_code ec;
+  if (!last.empty() && std::filesystem::is_directory(last, ec)) return last;
+  return output.path;
 }
 
 Result<std::filesystem::path> PrepareOutputFolder(const std::filesystem::path& folder) {

@@ -16,12 +16,24 @@ struct OutputFolder {
   bool chosen = false;     // the user chose this folder
 };
 
+// True when `program_folder` is where an installation put the program,
+// which is never written to however writable it is: the Windows setup's
+// uninstaller ("uninstall.exe") beside the program, or a Unix prefix whose
+// share/doc/kvrconversion holds the program's documents (a package, or
+// `cmake --install`).
+bool IsInstalledProgramFolder(const std::filesystem::path& program_folder);
+
 // The window's output folder: `chosen` when the user picked one and it is
-// still a folder; else the program's own folder when a file can be made
-// there (a portable copy); else `fallback` (a per-user folder, made on first
-// use), as an installed program's folder is not writable.
+// still a folder; else the program's own folder when it is a portable copy
+// (not installed) and a file can be made there; else `fallback` (the user's
+// "KVR Conversion" under the documents, made on first use).
 OutputFolder WindowOutputFolder(const std::filesystem::path& chosen, const std::filesystem::path& program_folder,
                                 const std::filesystem::path& fallback);
+
+// The folder a file dialog opens in: `last` (the folder the user last took
+// a file from, remembered by the window) while it is a folder, else the
+// output folder; never the program's folder of an installation.
+std::filesystem::path DialogStartFolder(const std::filesystem::path& last, const OutputFolder& output);
 
 // The command line's output folder made ready: an existing folder as it is,
 // a missing one created with its parents. Returns the outermost folder it

@@ -6,6 +6,7 @@
 #include "app/core/report_target.h"
 #include "app/core/runs.h"
 #include "base/utf8.h"
+#include "base/words.h"
 #include "tables/column_rule.h"
 #include "tables/connection_string.h"
 
@@ -22,10 +23,6 @@ constexpr RunCommand kRunCommands[] = {
     {"check", "", "Read every sheet the other commands read and list problems and notices; nothing is written", false,
      false, &CheckRun},
 };
-
-std::string Counted(std::size_t n, const char* one, const char* many) {
-  return std::to_string(n) + " " + (n == 1 ? one : many);
-}
 
 // Hands the run's questions to the front end's chooser and keeps the
 // answers: the files a run was given are those it chose.
@@ -88,6 +85,7 @@ std::string RunRecord::Summary() const {
   if (r.outcome == RunResult::Outcome::kInterrupted || r.outcome == RunResult::Outcome::kNotRun) return r.reason;
   const std::size_t problems = r.problems.size(), notices = r.problems.notices().size();
   std::vector<std::string> parts;
+  if (!Alert().empty()) parts.emplace_back("database not reached");
   if (r.preview_cancelled) parts.emplace_back("preview cancelled");
   if (problems > 0) parts.push_back(Counted(problems, "problem", "problems"));
   if (notices > 0) parts.push_back(Counted(notices, "notice", "notices"));
@@ -104,6 +102,22 @@ std::string RunRecord::Summary() const {
   std::string line;
   for (const auto& part : parts) line += (line.empty() ? "" : ", ") + part;
   return line;
+}
+
+std::string RunRecord::Alert() const {
+  const RunResult& r = result;
+  if (r.outcome == RunResult::Outcome::kNotRun) return r.reason;
+  if (r.outcome != RunResult::Outcome::kCompleted || inputs.database.empty() || r.database_read) return {};
+  // The first problem the database phase reported says why.
+  const auto why = std::find_if(r.problems.list().begin(), r.problems.list().end(),
+                                [](const Problem& p) { return p.code == ErrorCode::kDatabase; });
+  if (why == r.problems.list().end()) return {};
+  const auto written = std::count_if(r.files.begin(), r.files.end(),
+                                     [](const FileOutcome& f) { return f.kind == FileOutcome::kWritten; });
+  return "The database was not reached, so nothing in it was changed: " + why->ToString() + "\n\n" +
+         (written > 0 ? "The other outputs were written (" + Counted(static_cast<std::size_t>(written), "file", "files") +
+                            "); convert again once the database can be reached."
+                      : std::string("Convert again once the database can be reached."));
 }
 
 Severity RunRecord::severity() const {

@@ -64,6 +64,11 @@ struct RunRecord {
   // 1 notice", or the reason a run did not run or was stopped.
   std::string Summary() const;
   Severity severity() const;
+  // What a window tells in a message box once the run ends, "" for
+  // nothing: why a run did not run, or that a conversion's database was
+  // not reached (no driver, a lock, a damaged file) although its files were
+  // written, with the problem that says why and what to install or do.
+  std::string Alert() const;
   // The lines above the details: command and time, workbook, database,
   // backup, output folder (and why it is that one), a reason.
   std::vector<std::string> Head() const;

@@ -72,6 +72,25 @@ TEST(RunRecordTest, SummaryAndSeverity) {
   EXPECT_EQ(Record(noticed).Summary(), "1 problem, 2 notices");
   EXPECT_EQ(Record(noticed).severity(), Severity::kProblems);
 
+  // A conversion whose database was not reached is told as plainly as a
+  // run that did not run, with the problem that says why; one that reached
+  // it is not, whatever its problems.
+  RunResult unreached = clean;
+  unreached.problems.Report("site.mdb", "no Jet ODBC driver is installed", ErrorCode::kDatabase);
+  EXPECT_EQ(Record(unreached).Summary(), "database not reached, 1 problem");
+  EXPECT_EQ(Record(unreached).severity(), Severity::kProblems);
+  const std::string alert = Record(unreached).Alert();
+  EXPECT_NE(alert.find("The database was not reached"), std::string::npos) << alert;
+  EXPECT_NE(alert.find("site.mdb: no Jet ODBC driver is installed"), std::string::npos) << alert;
+  EXPECT_NE(alert.find("(1 file)"), std::string::npos) << alert;
+  unreached.database_read = true;
+  EXPECT_EQ(Record(unreached).Alert(), "");
+  EXPECT_EQ(Record(noticed).Alert(), "");
+  RunResult not_run;
+  not_run.outcome = RunResult::Outcome::kNotRun;
+  not_run.reason = "no workbook";
+  EXPECT_EQ(Record(not_run).Alert(), "no workbook");
+
   RunResult cancelled;
   cancelled.outcome = RunResult::Outcome::kCancelled;
   cancelled.preview_cancelled = true;
@@ -178,6 +197,25 @@ TEST_F(RunRecordFilesTest, OutputFolders) {
   EXPECT_EQ(fallback.path, File("mine"));
   EXPECT_TRUE(fallback.fell_back);
   EXPECT_TRUE(std::filesystem::is_directory(File("mine")));
+
+  // An installed program's folder is never written to, writable or not: a
+  // per-user setup's folder (its uninstaller beside the program), a Unix
+  // prefix's bin (its documents under share/doc).
+  std::filesystem::create_directories(File("setup"));
+  testing::WriteBytes(File("setup") / "uninstall.exe", "MZ");
+  std::filesystem::create_directories(File("usr") / "bin");
+  std::filesystem::create_directories(File("usr") / "share" / "doc" / "kvrconversion");
+  for (const std::filesystem::path& installed : {File("setup"), File("usr") / "bin"}) {
+    EXPECT_TRUE(IsInstalledProgramFolder(installed)) << installed;
+    const OutputFolder documents = WindowOutputFolder({}, installed, File("Documents") / "KVR Conversion");
+    EXPECT_EQ(documents.path, File("Documents") / "KVR Conversion");
+    EXPECT_TRUE(documents.fell_back);
+    EXPECT_EQ(DialogStartFolder({}, documents), documents.path);  // never the program's folder
+  }
+  EXPECT_FALSE(IsInstalledProgramFolder(dir_));
+  // The dialogs open where the user last took a file from, while it exists.
+  EXPECT_EQ(DialogStartFolder(File("chosen"), own), File("chosen"));
+  EXPECT_EQ(DialogStartFolder(File("gone"), own), dir_);
 
   // The command line's folder: made with its parents, removed again if nothing came.
   const auto made = PrepareOutputFolder(File("a") / "b" / "c");

@@ -12,6 +12,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
+#include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QThread>
@@ -25,16 +26,22 @@
 namespace kvr {
 namespace {
 
-// Where the chosen output folder is remembered between starts.
+// Where the chosen output folder, and the folder a file was last taken
+// from, are remembered between starts.
 constexpr const char* kOutputFolderKey = "outputFolder";
+constexpr const char* kLastFileFolderKey = "lastFileFolder";
 
 // The standard file dialog, as the runs ask for files. Its title is the
-// design's; its labels say which file is asked for.
+// design's; its labels say which file is asked for. It opens where the user
+// last took a file from, else in the output folder.
 class DialogChooser : public FileChooser {
  public:
-  explicit DialogChooser(QWidget* parent) : parent_(parent) {}
+  DialogChooser(QWidget* parent, std::function<OutputFolder()> output) : parent_(parent), output_(std::move(output)) {}
   std::string GetFileName(const std::string& sFileName, const std::string& sExtension, int iType) override {
-    QFileDialog dialog(parent_, "Specify File Name", QCoreApplication::applicationDirPath());
+    QSettings settings;
+    const std::filesystem::path start = DialogStartFolder(
+        PathFromUtf8(settings.value(kLastFileFolderKey).toString().toStdString()), output_());
+    QFileDialog dialog(parent_, "Specify File Name", Q(Utf8Path(start)));
     dialog.setOption(QFileDialog::DontUseNativeDialog);  // so that its labels can name the file
     const QStringList filters = MainWindow::DialogFilters(sExtension);
     dialog.setNameFilters(filters);
@@ -48,11 +55,14 @@ class DialogChooser : public FileChooser {
     dialog.selectFile(Q(sFileName));
     FitToScreen(&dialog, 720, 460);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return "";
-    return dialog.selectedFiles().first().toStdString();
+    const QString chosen = dialog.selectedFiles().first();
+    settings.setValue(kLastFileFolderKey, QFileInfo(chosen).absolutePath());
+    return chosen.toStdString();
   }
 
  private:
   QWidget* parent_;
+  std::function<OutputFolder()> output_;
 };
 
 QIcon MakeIcon() {
@@ -151,7 +161,7 @@ MainWindow::MainWindow(FileChooser* chooser, OverwriteQuestion* question, QStrin
   setWindowTitle("KVR Conversion");
   setWindowIcon(MakeIcon());
   if (chooser_ == nullptr) {
-    dialog_chooser_ = std::make_unique<DialogChooser>(this);
+    dialog_chooser_ = std::make_unique<DialogChooser>(this, [this] { return CurrentOutputFolder(); });
     chooser_ = dialog_chooser_.get();
   }
   bridge_ = std::make_unique<Bridge>(this);
@@ -381,11 +391,12 @@ void MainWindow::Finish(RunRecord record, QPushButton* origin) {
   SetBusy(false);
   origin->setFocus();  // back where the run started, as after a message box
   last_reason_.clear();
-  if (record.result.outcome == RunResult::Outcome::kNotRun) {
-    // The status stays as it was; the reason is shown without blocking the window.
-    last_reason_ = Q(record.result.reason);
-    auto* box = new QMessageBox(QMessageBox::Warning, "KVR Conversion", last_reason_, QMessageBox::Ok, this);
-    box->setObjectName("notRunMessage");
+  if (const std::string alert = record.Alert(); !alert.empty()) {
+    // The status stays as it was; why the run did not run, or did not reach
+    // its database, is shown without blocking the window.
+    if (record.result.outcome == RunResult::Outcome::kNotRun) last_reason_ = Q(record.result.reason);
+    auto* box = new QMessageBox(QMessageBox::Warning, "KVR Conversion", Q(alert), QMessageBox::Ok, this);
+    box->setObjectName(record.result.outcome == RunResult::Outcome::kNotRun ? "notRunMessage" : "alertMessage");
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
   }

@@ -123,6 +123,33 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.LastProblems().size(), std::size_t{0});
   }
 
+  // A Jet database with no Jet driver: the files are written and the window
+  // says, in a message box as for a run that did not run, that the database
+  // was not reached and why.
+  void anUnreachedDatabaseIsToldPlainly() {
+    {
+      std::ofstream mdb(dir_ / "site.mdb", std::ios::binary);
+      std::string header(4096, '\0');
+      header.replace(4, 15, "Standard Jet DB");
+      mdb << header;
+    }
+    ScriptedChooser chooser;
+    Yes yes;
+    MainWindow w(&chooser, &yes, File("jet"));
+    std::filesystem::create_directories(dir_ / "jet");
+    chooser.window = &w;
+    chooser.answers = {File("site.mdb"), File("wb.xlsx")};
+    RunAndWait(w, "cmdStart");
+    QCoreApplication::processEvents();
+    QVERIFY(std::filesystem::exists(dir_ / "jet" / "Studio A.con"));
+    auto* box = w.findChild<QMessageBox*>("alertMessage");
+    QVERIFY(box != nullptr);
+    QVERIFY2(box->text().contains("The database was not reached") && box->text().contains("Jet ODBC driver"),
+             qPrintable(box->text()));
+    QVERIFY(w.findChild<QPushButton*>("cmdDetails")->text().startsWith("database not reached"));
+    box->close();
+  }
+
   // Closed during a run, the window asks whether to stop it; No lets the run
   // go on, Yes stops it at its next safe point (nothing changed or written)
   // and the window closes once it has.

@@ -19,13 +19,19 @@ constexpr UINT kRunFinished = WM_APP + 11;  // lParam: a new RunRecord
 constexpr UINT_PTR kProgressTimer = 1;
 constexpr const wchar_t* kSettingsKey = L"Software\\KVR Conversion";
 constexpr const wchar_t* kOutputFolderValue = L"OutputFolder";
+constexpr const wchar_t* kLastFileFolderValue = L"LastFileFolder";  // where a file was last taken from
+
+std::wstring RememberedFolder(const wchar_t* name);
 
 // The common item dialog, as the runs ask for files: the design's title,
-// and labels that say which file is asked for.
+// and labels that say which file is asked for. It opens where the user last
+// took a file from, else in the output folder.
 class DialogChooser : public FileChooser {
  public:
-  explicit DialogChooser(HWND owner, std::wstring folder) : owner_(owner), folder_(std::move(folder)) {}
+  DialogChooser(HWND owner, std::function<OutputFolder()> output) : owner_(owner), output_(std::move(output)) {}
   std::string GetFileName(const std::string& sFileName, const std::string& sExtension, int iType) override {
+    const std::wstring folder =
+        DialogStartFolder(std::filesystem::path(RememberedFolder(kLastFileFolderValue)), output_()).wstring();
     IFileDialog* dialog = nullptr;
     const CLSID kind = iType == 1 ? CLSID_FileOpenDialog : CLSID_FileSaveDialog;
     if (FAILED(CoCreateInstance(kind, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&dialog)))) return "";
@@ -41,7 +47,7 @@ class DialogChooser : public FileChooser {
     dialog->GetOptions(&options);
     dialog->SetOptions(options | FOS_FORCEFILESYSTEM | FOS_NOCHANGEDIR);
     IShellItem* start = nullptr;
-    if (SUCCEEDED(SHCreateItemFromParsingName(folder_.c_str(), nullptr, IID_PPV_ARGS(&start)))) {
+    if (SUCCEEDED(SHCreateItemFromParsingName(folder.c_str(), nullptr, IID_PPV_ARGS(&start)))) {
       dialog->SetFolder(start);
       start->Release();
     }
@@ -51,6 +57,9 @@ class DialogChooser : public FileChooser {
       wchar_t* path = nullptr;
       if (SUCCEEDED(item->GetDisplayName(SIGDN_FILESYSPATH, &path))) {
         chosen = Narrow(path);
+        const std::wstring taken_from = std::filesystem::path(path).parent_path().wstring();
+        RegSetKeyValueW(HKEY_CURRENT_USER, kSettingsKey, kLastFileFolderValue, REG_SZ, taken_from.c_str(),
+                        static_cast<DWORD>((taken_from.size() + 1) * sizeof(wchar_t)));
         CoTaskMemFree(path);
       }
       item->Release();
@@ -61,7 +70,7 @@ class DialogChooser : public FileChooser {
 
  private:
   HWND owner_;
-  std::wstring folder_;
+  std::function<OutputFolder()> output_;
 };
 
 std::wstring ProgramFolder() {
@@ -78,14 +87,20 @@ std::wstring DocumentsFolder() {
   return folder;
 }
 
-std::wstring RememberedFolder() {
+std::wstring RememberedFolder(const wchar_t* name = kOutputFolderValue) {
   wchar_t value[32768];
   DWORD size = sizeof value;
-  if (RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, kOutputFolderValue, RRF_RT_REG_SZ, nullptr, value, &size) !=
-      ERROR_SUCCESS) {
+  if (RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, name, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS) {
     return {};
   }
   return value;
+}
+
+// The folder browser's callback: once open, it selects the folder its
+// caller passed.
+int CALLBACK StartAtFolder(HWND dialog, UINT message, LPARAM, LPARAM folder) {
+  if (message == BFFM_INITIALIZED) SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, folder);
+  return 0;
 }
 
 std::wstring Escaped(std::wstring text) {  // a SysLink's text shows "<" only as a tag
@@ -160,7 +175,7 @@ MainWindow::MainWindow(FileChooser* chooser, OverwriteQuestion* question, std::w
   window_ = CreateOwnedWindow(this, kClass, true, WS_EX_CONTROLPARENT, L"KVR Conversion",
                               WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 100, 100, nullptr);
   if (chooser_ == nullptr) {
-    dialog_chooser_ = std::make_unique<DialogChooser>(window_, program_folder_);
+    dialog_chooser_ = std::make_unique<DialogChooser>(window_, [this] { return CurrentOutputFolder(); });
     chooser_ = dialog_chooser_.get();
   }
   bridge_ = std::make_unique<Bridge>(this);
@@ -278,6 +293,10 @@ void MainWindow::ChooseOutputFolder() {
   info.hwndOwner = window_;
   info.lpszTitle = L"Choose the folder the outputs go to";
   info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+  // The tree opens at the folder the outputs go to now, not at the Desktop.
+  const std::wstring current = CurrentOutputFolder().path.wstring();
+  info.lParam = reinterpret_cast<LPARAM>(current.c_str());
+  info.lpfn = StartAtFolder;
   PIDLIST_ABSOLUTE chosen = SHBrowseForFolderW(&info);
   if (chosen == nullptr) return;
   wchar_t path[MAX_PATH];
@@ -327,8 +346,9 @@ void MainWindow::Finish(RunRecord record) {
     if (record.result.outcome == RunResult::Outcome::kCompleted) ShowOutputFolder(record.inputs.output_folder);
   }
   if (not_run) last_reason_ = Wide(record.result.reason);
+  last_alert_ = Wide(record.Alert());
   last_run_ = std::move(record);
-  if (not_run) Tell(last_reason_);  // the status stays as it was
+  if (!last_alert_.empty()) Tell(last_alert_);  // the status stays as it was
   if (close_after_run_) PostMessageW(window_, WM_CLOSE, 0, 0);
 }
 

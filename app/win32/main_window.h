@@ -55,6 +55,8 @@ class MainWindow {
   bool Busy() const { return busy_; }
   const RunRecord& LastRun() const { return last_run_; }
   const std::wstring& LastReason() const { return last_reason_; }
+  // What the last run told in a message box once it ended ("" for nothing).
+  const std::wstring& LastAlert() const { return last_alert_; }
   // Runs messages until the command under way has ended (tests).
   void WaitForRun();
   // Sends the outputs to `folder` from now on, remembered between starts;
@@ -102,6 +104,7 @@ class MainWindow {
   RunProgress progress_;
   RunRecord last_run_;
   std::wstring last_reason_;
+  std::wstring last_alert_;
   std::thread worker_;
   ControlId origin_ = kStartId;
   std::function<int()> stop_answer_;

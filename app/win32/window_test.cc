@@ -180,6 +180,26 @@ TEST_F(WindowTest, RunsWriteWhatTheCommandLineWrites) {
   EXPECT_EQ(Outputs(RunThroughWindow(kXpointsId, "xpoints")), Outputs(RunOnCommandLine("xpoints", {"xpoints"})));
 }
 
+// A Jet database no driver here opens: the files are written and the
+// window tells, as for a run that did not run, that the database was not
+// reached and why.
+TEST_F(WindowTest, AnUnreachedDatabaseIsToldPlainly) {
+  std::string header(4096, '\0');
+  header.replace(4, 15, "Standard Jet DB");
+  kvr::testing::WriteBytes(File("site.mdb"), header);
+  const auto folder = dir_ / "jet";
+  std::filesystem::create_directories(folder);
+  chooser_.database = File("site.mdb").string();
+  MainWindow window(&chooser_, nullptr, folder.wstring());
+  window.QuietMessages();
+  SendMessageW(window.Item(kStartId), BM_CLICK, 0, 0);
+  window.WaitForRun();
+  EXPECT_TRUE(std::filesystem::exists(folder / "Studio A.con"));
+  EXPECT_NE(window.LastAlert().find(L"The database was not reached"), std::wstring::npos) << Narrow(window.LastAlert());
+  EXPECT_NE(window.LastAlert().find(L"Jet ODBC driver"), std::wstring::npos) << Narrow(window.LastAlert());
+  EXPECT_EQ(window.LastRun().Summary().rfind("database not reached", 0), 0u);
+}
+
 // An existing console file: the real message box asks, Yes replaces it.
 TEST_F(WindowTest, TheOverwriteQuestionIsTheRealMessageBox) {
   const auto folder = dir_ / "window-asked";
