@@ -148,13 +148,16 @@ cmake --build "$build" -j"$jobs"
 # the packaging: nothing ships without its licence.
 pkg=$build/kvrconversion-windows-$arch
 rm -rf "$pkg" "$pkg.zip"
-mkdir -p "$pkg/licences" "$pkg/example"
+mkdir -p "$pkg/licences" "$pkg/example" "$pkg/docs"
 for exe in kvrconversion kvrconversion-gui; do
   "$triple-strip" -o "$pkg/$exe.exe" "$build/$exe.exe"
 done
 sed 's/$/\r/' "$root/docs/windows.md" > "$pkg/README.txt"  # CRLF, for every Notepad
 sed 's/$/\r/' "$root/LICENSE" > "$pkg/LICENSE.txt"
-cp "$root/examples/plant.xlsx" "$pkg/example/"
+cp "$root/examples/plant.xlsx" "$root/examples/Switcher.db" "$pkg/example/"
+# What --report writes, which --help points at.
+sed 's/$/\r/' "$root/docs/report.md" > "$pkg/docs/report.md"
+cp "$root/docs/report.schema.json" "$pkg/docs/"
 licence() {  # name source: a file, or SOURCE-PACKAGE.debian.tar.xz for its debian/copyright
   local name=$1 source=$2
   case "$source" in

@@ -23,6 +23,13 @@
 namespace kvr {
 namespace {
 
+// Where the report's description is, as a package installs it.
+#ifdef _WIN32
+constexpr const char* kReportDoc = "docs\\report.md beside the program";
+#else
+constexpr const char* kReportDoc = "/usr/share/doc/kvrconversion/report.md";
+#endif
+
 namespace fs = std::filesystem;
 
 // Hands the runs the paths given on the command line: the database when asked
@@ -102,7 +109,10 @@ int WithReport(RunRecord& record, int exit_status, const std::string& report, st
   return exit_status;
 }
 
-void PrintDryRun(const RunRecord& record, bool verbose, std::ostream& out) {
+// `answer`: --yes (true), --no (false) or neither, which tells what would
+// become of a file that exists.
+void PrintDryRun(const RunRecord& record, bool verbose, std::ostream& out, const fs::path& folder,
+                 std::optional<bool> answer) {
   const RunResult& result = record.result;
   out << "dry run: nothing was written\n";
   if (!result.database_read) {
@@ -117,7 +127,16 @@ void PrintDryRun(const RunRecord& record, bool verbose, std::ostream& out) {
           << FieldValueText(c.after) << '\n';
     }
   }
-  for (const auto& name : result.would_write) out << "would write " << name << '\n';
+  for (const auto& name : result.would_write) {
+    std::error_code ec;
+    if (!fs::exists(folder / PathFromUtf8(name), ec)) {
+      out << "would write " << name << '\n';
+    } else if (answer.has_value()) {
+      out << (*answer ? "would replace " : "would keep ") << name << " (it exists)\n";
+    } else {
+      out << "would ask before replacing " << name << " (it exists; without a terminal to ask on it is kept)\n";
+    }
+  }
 }
 
 // Everything the options of all commands fill.
@@ -222,7 +241,7 @@ void OutputDirOption(CLI::App& c, Options& o, const char* what) {
 // --strict and --report, which every command that reads the workbook's sheets takes.
 void ReportOptions(CLI::App& c, Options& o) {
   c.add_flag("--strict", o.strict, "Exit with status 1 on any notice too, not only on problems");
-  c.add_option("--report", o.report, "Also write what the run did as JSON (see docs/report.md)")
+  c.add_option("--report", o.report, std::string("Also write what the run did as JSON (see ") + kReportDoc + ")")
       ->type_name("FILE")
       ->check(CLI::Validator(
           [](const std::string& value) { return value.empty() ? std::string("--report needs a file name") : ""; },
@@ -441,7 +460,15 @@ int RunConversionCommand(CLI::App& command, const Options& o, std::ostream& out,
                         o.big_switch, o.dry_run, o.strict, KVR_VERSION};
 
   RunRecord record = RunInOutputFolder(run, ctx, question, progress, given, out, err);
-  if (o.dry_run && record.result.outcome == RunResult::Outcome::kCompleted) PrintDryRun(record, o.verbose, out);
+  for (const std::string& kept : question.KeptUnasked()) {
+    record.result.problems.Report(kept, "kept as it was, so it is not what the workbook gives: it exists, and with "
+                                        "neither --yes nor --no there was no terminal to ask on",
+                                  ErrorCode::kPathFileAccess, "file-kept-unasked");
+    record.exit_status = ExitStatus(record.result, o.strict);
+  }
+  if (o.dry_run && record.result.outcome == RunResult::Outcome::kCompleted) {
+    PrintDryRun(record, o.verbose, out, output_folder, o.yes ? std::optional<bool>(true) : o.no ? std::optional<bool>(false) : std::nullopt);
+  }
   return WithReport(record, Finish(record, out, err), o.report, err);
 }
 
@@ -569,7 +596,7 @@ std::string BashCompletion() {
          "  if [[ $cur == -* || $command == help ]]; then\n"
          "    COMPREPLY=($(compgen -W \"$opts\" -- \"$cur\"))\n"
          "  else\n"
-         "    COMPREPLY=($(compgen -f -- \"$cur\"))\n"
+         "    mapfile -t COMPREPLY < <(compgen -f -- \"$cur\")\n"  // one name a line: names with blanks stay whole
          "  fi\n"
          "}\n"
          "complete -o filenames -F _kvrconversion kvrconversion\n";

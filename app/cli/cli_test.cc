@@ -137,6 +137,19 @@ TEST_F(CommandLineRunTest, ConvertDryRunInspectAndExitStatuses) {
   EXPECT_NE(r.err.find("kvrconversion: kept " + (dir_ / "Plant A.con").string() + " (it exists; --no); give --yes"),
             std::string::npos)
       << r.err;
+  // With neither --yes nor --no and no terminal, an existing file is kept
+  // and that is a problem: the outputs are not what the workbook gives. The
+  // dry run says so beforehand.
+  r = RunCli({"convert", "--database", db.c_str(), "--workbook", plant.c_str(), "--output-dir", out.c_str()});
+  EXPECT_EQ(r.status, kExitProblems) << r.err;
+  EXPECT_NE(r.err.find("problem: " + (dir_ / "Plant A.con").string() + ": kept as it was"), std::string::npos) << r.err;
+  r = RunCli({"convert", "--database", db.c_str(), "--workbook", plant.c_str(), "--output-dir", out.c_str(),
+              "--dry-run"});
+  EXPECT_NE(r.out.find("would ask before replacing Plant A.con (it exists;"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("would write Plant A.con"), std::string::npos) << r.out;
+  r = RunCli({"convert", "--database", db.c_str(), "--workbook", plant.c_str(), "--output-dir", out.c_str(),
+              "--dry-run", "--no"});
+  EXPECT_NE(r.out.find("would keep Plant A.con (it exists)"), std::string::npos) << r.out;
   EXPECT_EQ(RunCli({"convert", "--database", db.c_str(), "--workbook", plant.c_str(), "--yes", "--no"}).status,
             kExitNotRun);
 

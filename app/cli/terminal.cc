@@ -78,8 +78,7 @@ bool TerminalQuestion::Ask(const std::string& text, const std::string& title) {
     if (!std::getline(std::cin, line)) return false;
     return line.empty() || line[0] == 'y' || line[0] == 'Y';
   }
-  err_ << "kvrconversion: kept " << shown.substr(0, shown.find(" exists.")) << " (it exists, and no terminal to ask "
-       << "on); give --yes to replace it\n";
+  kept_unasked_.push_back(shown.substr(0, shown.find(" exists.")));  // a problem of the run, said with the others
   return false;
 }
 

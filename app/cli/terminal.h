@@ -10,6 +10,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 #include <thread>
 
 #include "app/core/run_progress.h"
@@ -54,9 +55,13 @@ class TerminalQuestion : public OverwriteQuestion {
   TerminalQuestion(std::optional<bool> answer, std::ostream& err) : answer_(answer), err_(err) {}
   void StopsFirst(TerminalProgress* progress) { progress_ = progress; }
   bool Ask(const std::string& text, const std::string& title) override;
+  // The files kept because neither --yes nor --no was given and no terminal
+  // was there to ask on: the run did not write what the workbook says.
+  const std::vector<std::string>& KeptUnasked() const { return kept_unasked_; }
 
  private:
   std::optional<bool> answer_;
+  std::vector<std::string> kept_unasked_;
   std::ostream& err_;
   TerminalProgress* progress_ = nullptr;
 };

@@ -40,6 +40,27 @@ OutputFolder WindowOutputFolder(const std::filesystem::path& chosen, const std::
   return {fallback, true, false};
 }
 
+std::filesystem::path ShippedExampleFolder(const std::filesystem::path& program_folder) {
+  std::error_code ec;
+  for (const std::filesystem::path& folder :
+       {program_folder / "example", program_folder.parent_path() / "share" / "doc" / "kvrconversion" / "examples"}) {
+    if (std::filesystem::is_directory(folder, ec)) return folder;
+  }
+  return {};
+}
+
+std::filesystem::path CopyExampleFor(const std::filesystem::path& program_folder, const OutputFolder& output) {
+  std::error_code ec;
+  const std::filesystem::path shipped = ShippedExampleFolder(program_folder);
+  if (!IsInstalledProgramFolder(program_folder) || shipped.empty() || output.chosen) return {};
+  const std::filesystem::path copy = output.path / "example";
+  if (std::filesystem::exists(copy, ec) || !std::filesystem::create_directories(copy, ec)) return {};
+  for (const auto& entry : std::filesystem::directory_iterator(shipped, ec)) {
+    if (entry.is_regular_file(ec)) std::filesystem::copy_file(entry.path(), copy / entry.path().filename(), ec);
+  }
+  return copy;
+}
+
 std::filesystem::path DialogStartFolder(const std::filesystem::path& last, const OutputFolder& output) {
   std::error_code ec;
   if (!last.empty() && std::filesystem::is_directory(last, ec)) return last;

@@ -30,6 +30,17 @@ bool IsInstalledProgramFolder(const std::filesystem::path& program_folder);
 OutputFolder WindowOutputFolder(const std::filesystem::path& chosen, const std::filesystem::path& program_folder,
                                 const std::filesystem::path& fallback);
 
+// The example plant an installation ships (a workbook and the database
+// that fits it): beside the program ("example"), or in a Unix prefix's
+// share/doc/kvrconversion/examples. Empty when there is none.
+std::filesystem::path ShippedExampleFolder(const std::filesystem::path& program_folder);
+
+// Gives an installed program's user an example to try that the program
+// may write to: copies the shipped example's files into `output`/"example"
+// unless that folder exists already (the user's copy is never touched).
+// Returns the folder copied to, or "" when nothing was copied.
+std::filesystem::path CopyExampleFor(const std::filesystem::path& program_folder, const OutputFolder& output);
+
 // The folder a file dialog opens in: `last` (the folder the user last took
 // a file from, remembered by the window) while it is a folder, else the
 // output folder; never the program's folder of an installation.

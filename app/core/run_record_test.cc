@@ -213,6 +213,17 @@ TEST_F(RunRecordFilesTest, OutputFolders) {
     EXPECT_EQ(DialogStartFolder({}, documents), documents.path);  // never the program's folder
   }
   EXPECT_FALSE(IsInstalledProgramFolder(dir_));
+  // An installation's example is copied once to where the user may write.
+  std::filesystem::create_directories(File("setup") / "example");
+  testing::WriteBytes(File("setup") / "example" / "plant.xlsx", "workbook");
+  testing::WriteBytes(File("setup") / "example" / "Switcher.db", "database");
+  const OutputFolder documents = WindowOutputFolder({}, File("setup"), File("Documents") / "KVR Conversion");
+  EXPECT_EQ(CopyExampleFor(File("setup"), documents), documents.path / "example");
+  EXPECT_EQ(testing::ReadBytes(documents.path / "example" / "Switcher.db"), "database");
+  testing::WriteBytes(documents.path / "example" / "Switcher.db", "converted by the user");
+  EXPECT_EQ(CopyExampleFor(File("setup"), documents), std::filesystem::path());  // never again
+  EXPECT_EQ(testing::ReadBytes(documents.path / "example" / "Switcher.db"), "converted by the user");
+  EXPECT_EQ(CopyExampleFor(dir_, own), std::filesystem::path());  // a portable copy uses its own example
   // The dialogs open where the user last took a file from, while it exists.
   EXPECT_EQ(DialogStartFolder(File("chosen"), own), File("chosen"));
   EXPECT_EQ(DialogStartFolder(File("gone"), own), dir_);

@@ -169,6 +169,13 @@ MainWindow::MainWindow(FileChooser* chooser, OverwriteQuestion* question, QStrin
   ConnectControls();
   chosen_folder_ = QSettings().value(kOutputFolderKey).toString();
   if (!chosen_folder_.isEmpty()) ShowOutputFolder(CurrentOutputFolder().path);
+  // An installation's first start: an example the user may convert, in
+  // the folder the outputs go to.
+  const std::filesystem::path program = PathFromUtf8((program_folder_.isEmpty() ? AppFolder() : program_folder_).toStdString());
+  if (IsInstalledProgramFolder(program)) {
+    const OutputFolder output = CurrentOutputFolder();
+    if (!CopyExampleFor(program, output).empty()) ShowOutputFolder(output.path);
+  }
 }
 
 void MainWindow::PlaceControls() {

@@ -183,6 +183,12 @@ MainWindow::MainWindow(FileChooser* chooser, OverwriteQuestion* question, std::w
   Layout();
   chosen_folder_ = RememberedFolder();
   if (!chosen_folder_.empty()) ShowOutputFolder(CurrentOutputFolder().path);
+  // An installation's first start: an example the user may convert, in
+  // the folder the outputs go to.
+  if (IsInstalledProgramFolder(program_folder_)) {
+    const OutputFolder output = CurrentOutputFolder();
+    if (!CopyExampleFor(program_folder_, output).empty()) ShowOutputFolder(output.path);
+  }
 }
 
 MainWindow::~MainWindow() {

@@ -82,8 +82,12 @@ Section "${APP_NAME}" SecProgram
   File "${SRC}\LICENSE.txt"
   SetOutPath "$INSTDIR\licences"
   File "${SRC}\licences\*.txt"
+  SetOutPath "$INSTDIR\docs"
+  File "${SRC}\docs\report.md"
+  File "${SRC}\docs\report.schema.json"
   SetOutPath "$INSTDIR\example"
   File "${SRC}\example\plant.xlsx"
+  File "${SRC}\example\Switcher.db"
   SetOutPath "$INSTDIR"
   WriteUninstaller "$INSTDIR\uninstall.exe"
   CreateShortcut "$SMPROGRAMS\${APP_NAME}.lnk" "$INSTDIR\kvrconversion-gui.exe"
@@ -100,7 +104,7 @@ Section "${APP_NAME}" SecProgram
   WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "EstimatedSize" $0
 SectionEnd
 
-Section /o "Add the command line to PATH" SecPath
+Section /o "Command line on PATH" SecPath
   !insertmacro PathKey $1 $2
   ${If} $1 == "HKLM"
     ReadRegStr $0 HKLM $2 "Path"
@@ -125,7 +129,7 @@ Section /o "Add the command line to PATH" SecPath
 SectionEnd
 
 !insertmacro MUI_FUNCTION_DESCRIPTION_BEGIN
-  !insertmacro MUI_DESCRIPTION_TEXT ${SecProgram} "The window, the command line, the README and the example plant."
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecProgram} "The window, the command line, the README and the example plant with its database."
   !insertmacro MUI_DESCRIPTION_TEXT ${SecPath} "Lets kvrconversion be typed in any command prompt."
 !insertmacro MUI_FUNCTION_DESCRIPTION_END
 
@@ -135,6 +139,12 @@ Function .onInit
   ClearErrors
   ${GetOptions} $0 "/PATH" $1
   ${IfNot} ${Errors}
+    SectionSetFlags ${SecPath} ${SF_SELECTED}
+  ${EndIf}
+  ; An upgrade keeps the command line on PATH where the earlier install put
+  ; it, /PATH given or not: its uninstaller, run first, takes it off.
+  ReadRegDWORD $1 SHCTX "${UNINSTALL_KEY}" "AddedToPath"
+  ${If} $1 == 1
     SectionSetFlags ${SecPath} ${SF_SELECTED}
   ${EndIf}
 FunctionEnd
@@ -155,7 +165,14 @@ Section "Uninstall"
     ${un.WordReplace} "$0" ";$INSTDIR" "" "+" $0
     ${un.WordReplace} "$0" "$INSTDIR;" "" "+" $0
     ${un.WordReplace} "$0" "$INSTDIR" "" "+" $0
-    ${If} $1 == "HKLM"
+    ; A Path that held only this program goes with it, not left empty.
+    ${If} $0 == ""
+      ${If} $1 == "HKLM"
+        DeleteRegValue HKLM $2 "Path"
+      ${Else}
+        DeleteRegValue HKCU $2 "Path"
+      ${EndIf}
+    ${ElseIf} $1 == "HKLM"
       WriteRegExpandStr HKLM $2 "Path" $0
     ${Else}
       WriteRegExpandStr HKCU $2 "Path" $0
@@ -169,7 +186,11 @@ Section "Uninstall"
   Delete "$INSTDIR\LICENSE.txt"
   Delete "$INSTDIR\licences\*.txt"
   RMDir "$INSTDIR\licences"
+  Delete "$INSTDIR\docs\report.md"
+  Delete "$INSTDIR\docs\report.schema.json"
+  RMDir "$INSTDIR\docs"
   Delete "$INSTDIR\example\plant.xlsx"
+  Delete "$INSTDIR\example\Switcher.db"
   RMDir "$INSTDIR\example"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"

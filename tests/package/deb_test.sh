@@ -19,6 +19,8 @@ deb=$(ls "$work"/first/kvrconversion_*_amd64.deb)
 check "two builds of the package give the same bytes" cmp "$deb" "$work/second/$(basename "$deb")"
 check "lintian finds no error" bash -c "lintian --fail-on error '$deb'"
 
+check "the package depends on the window's platform plugins" \
+  bash -c "dpkg-deb -f '$deb' Depends | grep -q 'qt6-qpa-plugins'"
 dpkg-deb -x "$deb" "$work/root"
 root=$work/root
 kvr=$root/usr/bin/kvrconversion
@@ -30,6 +32,12 @@ check "the installed command line converts the example plant" \
   "$kvr" convert --database "$out/Switcher.db" --workbook "$src/examples/plant.xlsx" --output-dir "$out" --yes
 check "demo-ini" "$kvr" demo-ini --workbook "$src/examples/plant.xlsx" --output-dir "$out"
 check "xpoints" "$kvr" xpoints --workbook "$src/examples/plant.xlsx" --output-dir "$out"
+examples=$root/usr/share/doc/kvrconversion/examples
+cp "$examples/Switcher.db" "$work/shipped.db"
+check "the shipped example database takes the shipped example plant" \
+  "$kvr" convert --database "$work/shipped.db" --workbook "$examples/plant.xlsx" --output-dir "$work/shipped" --yes
+check "the report's description is where --help says" \
+  bash -c "'$kvr' convert --help | grep -o '/usr/share/doc/kvrconversion/report.md' | sed 's|^|$root|' | xargs test -s"
 for golden in "$src"/tests/e2e/golden/*; do
   name=$(basename "$golden")
   [ "$name" = tables.txt ] && continue
@@ -55,6 +63,11 @@ check "the icon is in the hicolor theme" test -s "$root/usr/share/icons/hicolor/
 check "the bash completion offers the commands" \
   bash -c "source '$root/usr/share/bash-completion/completions/kvrconversion'; COMP_WORDS=(kvrconversion new-); COMP_CWORD=1;
            _kvrconversion; [ \"\${COMPREPLY[*]}\" = new-database ]"
+mkdir -p "$work/complete/Plant A" && touch "$work/complete/Plant A.con"
+check "the completion keeps a name with blanks whole" \
+  bash -c "source '$root/usr/share/bash-completion/completions/kvrconversion'; cd '$work/complete';
+           COMP_WORDS=(kvrconversion inspect 'Plant A.'); COMP_CWORD=2; _kvrconversion;
+           [ \"\${#COMPREPLY[@]}\" = 1 ] && [ \"\${COMPREPLY[0]}\" = 'Plant A.con' ]"
 check "the licence is in the docs" grep -q "Permission is hereby granted" "$root/usr/share/doc/kvrconversion/copyright"
 
 echo "$failures failed"

@@ -9,7 +9,10 @@ set -euo pipefail
 setup=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 src=$(cd "$2" && pwd)
 work=$(mktemp -d)
-export WINEPREFIX=$work/prefix WINEDEBUG=-all
+# Wine's menu builder would put the Start-menu entry into the real home;
+# the test's home is its own, and the builder off.
+export WINEPREFIX=$work/prefix WINEDEBUG=-all HOME=$work/home WINEDLLOVERRIDES="winemenubuilder.exe=d"
+mkdir -p "$HOME"
 wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
 . "$src/cmake/xvfb.sh"
 start_xvfb 1024x768x24
@@ -25,7 +28,8 @@ installed="$home/AppData/Local/Programs/KVR Conversion"
 shortcut="$home/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/KVR Conversion.lnk"
 
 check "the setup program installs silently, per user" run "$setup" /S
-for f in kvrconversion.exe kvrconversion-gui.exe README.txt LICENSE.txt uninstall.exe example/plant.xlsx licences/expat.txt; do
+for f in kvrconversion.exe kvrconversion-gui.exe README.txt LICENSE.txt uninstall.exe example/plant.xlsx \
+         example/Switcher.db docs/report.md licences/expat.txt; do
   check "it installs $f" test -f "$installed/$f"
 done
 check "the window is in the Start menu" test -f "$shortcut"
@@ -51,11 +55,16 @@ check "an upgrade over it installs silently" run "$setup" /S /PATH
 check "the upgrade leaves one uninstall entry" test "$(grep -c 'Uninstall\\\\KVRConversion\]' "$WINEPREFIX/user.reg")" -eq 1
 check "/PATH puts the command line on the user's PATH" \
   bash -c "grep -A20 '^\[Environment\]' '$WINEPREFIX/user.reg' | grep -qi 'Programs\\\\\\\\KVR Conversion'"
+check "an upgrade without /PATH keeps the command line on PATH" run "$setup" /S
+check "the PATH entry is still there" \
+  bash -c "grep -A20 '^\[Environment\]' '$WINEPREFIX/user.reg' | grep -qi 'Programs\\\\\\\\KVR Conversion'"
 check "the uninstaller runs silently" run "$installed/uninstall.exe" /S
 sleep 1
 check "no file of the program stays" test ! -e "$installed"
 check "the Start-menu entry is gone" test ! -e "$shortcut"
 check "the uninstall key is gone" bash -c "! grep -q 'KVRConversion' '$WINEPREFIX/user.reg'"
 check "the PATH entry is gone" bash -c "! grep -A20 '^\[Environment\]' '$WINEPREFIX/user.reg' | grep -qi 'KVR Conversion'"
+check "no empty Path value is left" bash -c "! grep -A20 '^\[Environment\]' '$WINEPREFIX/user.reg' | grep -qi '^\"Path\"'"
+check "no menu entry was written into the home" test ! -e "$HOME/.local/share/applications"
 echo "$failures failed"
 [ "$failures" -eq 0 ]
