@@ -183,8 +183,11 @@ licence nlohmann-json /usr/share/doc/nlohmann-json3-dev/copyright
    "kvrconversion-windows-$arch" "kvrconversion-windows-$arch")
 echo "packaged $pkg.zip"
 
-# The setup program (NSIS from Debian), from the same files as the zip.
+# The setup program (NSIS from Debian), from the same files as the zip,
+# its welcome and finish pages with the program's own panel.
+python3 "$root/scripts/make_icon.py" --wizard "$build/setup-panel.bmp"
 makensis -V2 -DARCH="$arch" -DVERSION="$(sed -n 's/^project(kvrconversion VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")" \
-  -DSRC="$pkg" -DICON="$build/kvrconversion.ico" -DOUTFILE="$build/kvrconversion-setup-$arch.exe" \
+  -DSRC="$pkg" -DICON="$build/kvrconversion.ico" -DPANEL="$build/setup-panel.bmp" \
+  -DOUTFILE="$build/kvrconversion-setup-$arch.exe" \
   "$root/packaging/windows/setup.nsi"
 echo "setup program: $build/kvrconversion-setup-$arch.exe"

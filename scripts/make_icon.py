@@ -4,6 +4,7 @@ with a few routes lit), as a Windows .ico with 16, 32, 48 and 256 pixel
 images, or as one PNG of a given size (for the desktop's icon theme).
     make_icon.py OUT.ico
     make_icon.py --png SIZE OUT.png
+    make_icon.py --wizard OUT.bmp   (the setup's 164x314 side panel: the icon on navy)
 """
 import struct
 import sys
@@ -68,7 +69,34 @@ def png(size):
             chunk(b"IDAT", zlib.compress(b"".join(rows), 9)) + chunk(b"IEND", b""))
 
 
+def wizard():
+    """The setup's welcome and finish panel: a 24-bit bottom-up BMP, the icon
+    drawn 128 pixels wide near the top of a navy panel."""
+    width, height, size, left, top = 164, 314, 128, 18, 40
+    icon = image(size)[40:40 + size * size * 4]  # BGRA, bottom-up
+    stride = (width * 3 + 3) & ~3
+    rows = []
+    for y in range(height - 1, -1, -1):
+        row = bytearray()
+        for x in range(width):
+            b, g, r = NAVY[2], NAVY[1], NAVY[0]
+            ix, iy = x - left, y - top
+            if 0 <= ix < size and 0 <= iy < size:
+                at = ((size - 1 - iy) * size + ix) * 4
+                ib, ig, ir, ia = icon[at:at + 4]
+                b, g, r = ((c * ia + n * (255 - ia)) // 255 for c, n in ((ib, b), (ig, g), (ir, r)))
+            row += bytes((b, g, r))
+        rows.append(bytes(row) + bytes(stride - len(row)))
+    pixels = b"".join(rows)
+    header = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(pixels), 2835, 2835, 0, 0)
+    return b"BM" + struct.pack("<IHHI", 14 + len(header) + len(pixels), 0, 0, 14 + len(header)) + header + pixels
+
+
 def main():
+    if sys.argv[1] == "--wizard":
+        with open(sys.argv[2], "wb") as f:
+            f.write(wizard())
+        return
     if sys.argv[1] == "--png":
         with open(sys.argv[3], "wb") as f:
             f.write(png(int(sys.argv[2])))

@@ -151,7 +151,12 @@ Result<std::filesystem::path> RunRecord::SaveReport(const std::filesystem::path&
   } else {
     json += ".json";
   }
-  const std::pair<std::filesystem::path, std::string> files[] = {{path, ReportText()}, {json, ReportJson()}};
+  std::string text = ReportText();
+#ifdef _WIN32
+  // A text file on Windows ends its lines as every editor there expects.
+  for (std::size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += 2) text.insert(at, 1, '\r');
+#endif
+  const std::pair<std::filesystem::path, std::string> files[] = {{path, std::move(text)}, {json, ReportJson()}};
   for (const auto& [target, text] : files) {
     if (const Status s = CheckReportTarget(target, inputs, result); !s.ok()) {
       return Status::Error("cannot write " + Utf8Path(target) + ": " + s.why());

@@ -3,6 +3,7 @@
 // the database sized for a plant.
 #include "app/core/run_record.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -133,7 +134,14 @@ TEST_F(RunRecordFilesTest, SavesTheReportAsTextAndJson) {
   const auto saved = record.SaveReport(File("run.txt"));
   ASSERT_TRUE(saved.ok()) << saved.why();
   EXPECT_EQ(*saved, File("run.json"));
-  EXPECT_EQ(testing::ReadBytes(File("run.txt")).rfind("KVR Conversion ", 0), 0u);
+  const std::string text = testing::ReadBytes(File("run.txt"));
+  EXPECT_EQ(text.rfind("KVR Conversion ", 0), 0u);
+#ifdef _WIN32
+  EXPECT_EQ(text.find("\r\r"), std::string::npos);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), std::count(text.begin(), text.end(), '\r')) << "CRLF lines";
+#else
+  EXPECT_EQ(text.find('\r'), std::string::npos);
+#endif
   EXPECT_EQ(nlohmann::json::parse(testing::ReadBytes(File("run.json")))["command"], "convert");
   EXPECT_EQ(*record.SaveReport(File("run")), File("run.json"));  // no ".txt": ".json" is added
 

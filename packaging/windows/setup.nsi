@@ -2,7 +2,7 @@
 ; needed), all users as a choice (/AllUsers); the window in the Start menu,
 ; an uninstaller in "Apps & features", the command line on PATH on request
 ; (/PATH when silent); silent install and uninstall with /S.
-;   makensis -DARCH=x86_64|i686 -DVERSION=V -DSRC=PACKAGE_FOLDER -DICON=ICO -DOUTFILE=SETUP.exe setup.nsi
+;   makensis -DARCH=x86_64|i686 -DVERSION=V -DSRC=PACKAGE_FOLDER -DICON=ICO -DPANEL=BMP -DOUTFILE=SETUP.exe setup.nsi
 Unicode true
 !if ${ARCH} == x86_64
   Target amd64-unicode
@@ -37,6 +37,8 @@ BrandingText "${APP_NAME} ${VERSION}"
 
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
+!define MUI_WELCOMEFINISHPAGE_BITMAP "${PANEL}"
+!define MUI_UNWELCOMEFINISHPAGE_BITMAP "${PANEL}"
 !define MUI_FINISHPAGE_RUN "$INSTDIR\kvrconversion-gui.exe"
 !define MUI_FINISHPAGE_RUN_TEXT "Start ${APP_NAME}"
 
