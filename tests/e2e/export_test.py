@@ -258,12 +258,8 @@ def failure_paths(work):
           "no readable source: exit 2, nothing written, and why", r.stderr)
     # A note that is not UTF-8 (written by another program) reaches its cell
     # mended, in both formats, and the cell and field are named.
-    odd = os.path.join(work, "odd.db")
-    shutil.copy(d0, odd)
-    con = sqlite3.connect(odd)
-    con.execute("""UPDATE InptAlphas SET Notes = CAST(X'41FF42' AS TEXT) WHERE "Chan Num" = 1""")
-    con.commit()
-    con.close()
+    odd = edited_copy(d0, os.path.join(work, "odd.db"),
+                      """UPDATE InptAlphas SET Notes = CAST(X'41FF42' AS TEXT) WHERE "Chan Num" = 1""")
     for ext in (".xlsx", ".ods"):
         w = os.path.join(work, "odd" + ext)
         r = run("export", "--workbook", w, "--database", odd)
@@ -271,6 +267,12 @@ def failure_paths(work):
               and "Chan Num 1: \"Notes\" holds \"A\\xFFB\"" in r.stderr and sheet(w, "Sources")[1][5] == "A\ufffdB"
               and "[ERROR]" not in r.stderr, "a text that is not UTF-8 is written mended and named (%s)" % ext,
               r.stderr[-800:])
+    fifo = os.path.join(work, "fifo.xlsx")
+    os.mkfifo(fifo)
+    r = run("export", "--workbook", fifo, "--database", d0, "--yes")
+    check(r.returncode == 2 and "fifo.xlsx" in r.stderr and "could not be written" in r.stderr,
+          "a workbook that cannot be written: exit 2 and why", r.stderr)
+    os.remove(fifo)
     run("export", "--workbook", out, "--database", d0)
     before = open(out, "rb").read()
     r = run("export", "--workbook", out, "--database", d0, "--no")
@@ -283,12 +285,8 @@ def failure_paths(work):
     # A label beginning with "{" on a channel that is not hidden is what a
     # conversion leaves when its label cell was empty: the export leaves the
     # cell empty too, so converting it keeps the label and the channel unhidden.
-    kept = os.path.join(work, "kept.db")
-    shutil.copy(d0, kept)
-    con = sqlite3.connect(kept)
-    con.execute("""UPDATE InptAlphas SET Label = '{Spare}', LocalLabel = '{Spare}', Hidden = 0 WHERE "Chan Num" = 3""")
-    con.commit()
-    con.close()
+    kept = edited_copy(d0, os.path.join(work, "kept.db"),
+                       """UPDATE InptAlphas SET Label = '{Spare}', LocalLabel = '{Spare}', Hidden = 0 WHERE "Chan Num" = 3""")
     back = os.path.join(work, "kept.xlsx")
     r = run("export", "--workbook", back, "--database", kept)
     dry = run("convert", "--database", kept, "--workbook", back, "--dry-run")
@@ -298,6 +296,17 @@ def failure_paths(work):
     report = os.path.join(work, "export.json")
     r = run("export", "--workbook", out, "--database", d0, "--yes", "--report", report)
     check(r.returncode == 0 and '"command": "export"' in open(report).read(), "--report writes the export's report")
+
+
+def edited_copy(src, dst, *statements):
+    """A copy of database `src` at `dst` with `statements` run on it."""
+    shutil.copy(src, dst)
+    con = sqlite3.connect(dst)
+    for statement in statements:
+        con.execute(statement)
+    con.commit()
+    con.close()
+    return dst
 
 
 def sheet(w, name):
@@ -344,6 +353,11 @@ def records_left_out(work):
     con.execute("""INSERT INTO LocationAlphas ("Chan Num", Label) VALUES (0, 'Zero'), (40, 'Far'), (41, 'Farther')""")
     con.executemany("""INSERT INTO ConsoleAlphas ("Chan Num", Label) VALUES (?, 'Past')""",
                     [(k,) for k in range(9, 259)])
+    # A table without a primary key, as another program may have made it:
+    # repeated and missing numbers.
+    con.executescript("""CREATE TABLE r2 AS SELECT * FROM RelayAlphas; DROP TABLE RelayAlphas;
+                         ALTER TABLE r2 RENAME TO RelayAlphas;
+                         INSERT INTO RelayAlphas ("Chan Num", Label) VALUES (5, 'Again'), (5, 'Thrice'), (NULL, 'None');""")
     con.commit()
     con.close()
     r = run("export", "--workbook", w, "--database", d, "--yes")
@@ -353,7 +367,9 @@ def records_left_out(work):
         "Chan Num 300: \"AllowMM\"", "").replace("Chan Num 300: \"AssocInput\"", ""),
         "a channel edited past the plant's end keeps its row; what a conversion would change is named",
         "%d rows; %s" % (len(rows), r.stderr[-800:]))
-    check("LocationAlphas: 1 record numbered below 1 (\"Chan Num\" 0)" in r.stderr and
+    check("RelayAlphas: 2 records share their \"Chan Num\" with an earlier record (5)" in r.stderr and
+          "RelayAlphas: 1 record has no \"Chan Num\"" in r.stderr and
+          "LocationAlphas: 1 record numbered below 1 (\"Chan Num\" 0)" in r.stderr and
           "2 records lie after the gap at \"Chan Num\" 33 (40 to 41)" in r.stderr and
           "ConsoleAlphas: 1 record numbered past 257 (\"Chan Num\" 258)" in r.stderr,
           "records no sheet row holds are named by number and why", r.stderr[-1500:])
@@ -376,21 +392,31 @@ def module_files(work):
               sheet(w, "Console #%d" % n)[0][0] == "Air Console %d" % n,
               "a console named \"<X> Console %d\" keeps its module file" % n, r.stderr[-600:])
     open(os.path.join(f, "Desk 3.cns"), "r+b").truncate(1000)
+    last = os.path.join(f, "Air Console 6.cns")
+    whole = open(last, "rb").read()
+    open(last, "r+b").truncate(1000)
     r = run("export", "--workbook", w, "--con", con, "--yes")
+    system = dict((row[0], row[1]) for row in sheet(w, "System") if row)
     check(r.returncode == 1 and "Desk 3.cns: cannot be read as a module file" in r.stderr and
-          "its header names console 3" in r.stderr,
-          "a damaged module file is named with the console its header names", r.stderr[-600:])
+          "its header names console 3" in r.stderr and "Air Console 6.cns: cannot be read" in r.stderr and
+          system.get("Consoles") == "6",
+          "a damaged module file is named with the console its header names, and counts", r.stderr[-600:])
     os.remove(os.path.join(f, "Desk 3.cns"))
+    open(last, "wb").write(whole)
     # A second plant in the folder, written at the same moment: its files
     # are named for consoles too, so nothing tells them apart.
     shutil.copy(con, os.path.join(f, "Plant B.con"))
     shutil.copy(os.path.join(f, "Desk 4.cns"), os.path.join(f, "Studio 4.cns"))
     shutil.copy(os.path.join(f, "Desk 5.cns"), os.path.join(f, "Plant B Console 5.cns"))
+    # A file named as this system's conversion names it wins over one named
+    # for a console, whatever the order of their names.
+    shutil.copy(os.path.join(f, "Desk 1.cns"), os.path.join(f, "Plant A Console 1.cns"))
     for name in os.listdir(f):
         os.utime(os.path.join(f, name), (1700000000, 1700000000))
     r = run("export", "--workbook", w, "--con", con, "--yes")
     check(r.returncode == 1 and "Desk 4.cns: taken as the module file of console 4, but Studio 4.cns" in r.stderr and
-          "Plant B Console 5.cns: also a module file of console 5; Desk 5.cns is taken instead" in r.stderr and sheet(w, "Console #5")[0][0] == "Desk 5",
+          "Plant B Console 5.cns: also a module file of console 5; Desk 5.cns is taken instead" in r.stderr and
+          "Desk 1.cns: also a module file of console 1; Plant A Console 1.cns is taken instead" in r.stderr and sheet(w, "Console #5")[0][0] == "Desk 5",
           "two plants' files in one folder: an uncertain choice is a problem, another plant's named file is not taken",
           r.stderr[-1200:])
 
