@@ -317,20 +317,24 @@ TEST_F(DiskWorkTest, OneQuestionForManyExistingFiles) {
   EXPECT_EQ(testing::ReadBytes(File("Studio A Console 3.cns")).size(), 176u);
 }
 
-// Two consoles of one name: the second file exists by the time it is saved,
-// so the question comes as if the first had been written already.
-TEST_F(DiskWorkTest, ALaterConsoleOfTheSameNameAsksFirst) {
-  (*consoles_)[2].consoleName = "Desk 1";
+// Two consoles of one name would land in one file, the later replacing the
+// earlier's modules: the later is not written and is a problem naming both,
+// whatever the case of its letters; no question is asked for it.
+TEST_F(DiskWorkTest, TwoConsolesOfOneNameNeverShareAFile) {
+  (*consoles_)[2].consoleName = "DESK 1";
   (*consoles_)[2].moduleCount = 2;
-  ScriptedQuestion no(false);
-  EXPECT_EQ(SaveModules(no).size(), 1u);
-  EXPECT_EQ(no.asked.size(), 1u);
-  EXPECT_EQ(testing::ReadBytes(File("Desk 1.cns")).size(), 176u);  // console 1's single module
-  EXPECT_FALSE(std::filesystem::exists(File("Studio A Console 3.cns")));  // No ends the saving
-  std::filesystem::remove(File("Desk 1.cns"));
   ScriptedQuestion yes(true);
-  EXPECT_EQ(SaveModules(yes).size(), 3u);
-  EXPECT_EQ(testing::ReadBytes(File("Desk 1.cns")).size(), 344u);  // the later console's two modules
+  const auto written = SaveModules(yes);
+  ASSERT_EQ(written.size(), 2u);
+  EXPECT_EQ(written[0].filename(), "Desk 1.cns");
+  EXPECT_EQ(written[1].filename(), "Studio A Console 3.cns");
+  EXPECT_EQ(testing::ReadBytes(File("Desk 1.cns")).size(), 176u);  // console 1's single module, whole
+  EXPECT_TRUE(yes.asked.empty());
+  ASSERT_EQ(problems_.size(), 1u);
+  EXPECT_EQ(problems_.list()[0].tag, "module-file-name-taken");
+  EXPECT_NE(problems_.list()[0].message.find("no module file written for console 2: console 1's module file"),
+            std::string::npos)
+      << problems_.list()[0].message;
 }
 
 TEST_F(DiskWorkTest, ConsoleFileKeptOnNoAndReplacedOnYes) {

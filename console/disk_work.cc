@@ -1,5 +1,6 @@
 #include "console/disk_work.h"
 
+#include <map>
 #include <set>
 
 #include "base/output_file.h"
@@ -10,10 +11,11 @@
 namespace kvr {
 namespace {
 
-PreparedFile Refused(std::filesystem::path path, Where where, std::string message, ErrorCode code) {
+PreparedFile Refused(std::filesystem::path path, Where where, std::string message, ErrorCode code,
+                     std::string tag = {}) {
   PreparedFile f;
   f.path = std::move(path);
-  f.refused = Problem{std::move(where), std::move(message), code, TagOf(code)};
+  f.refused = Problem{std::move(where), std::move(message), code, tag.empty() ? TagOf(code) : std::move(tag)};
   return f;
 }
 
@@ -60,6 +62,14 @@ std::string ModuleFileName(const std::string& system_name, const ConsoleRecord& 
 std::vector<PreparedFile> PrepareModuleFiles(const std::filesystem::path& folder, const std::string& system_name,
                                              const ConsoleTable& table, std::int16_t count, OutputBatch* batch) {
   std::vector<PreparedFile> files;
+  // Each file name once: two consoles of one name would land in one file,
+  // the later replacing the earlier's modules. Names are told apart as a
+  // Windows folder tells them (letters of either case are one name).
+  std::map<std::string, int> taken;
+  auto folded = [](std::string name) {
+    for (char& c : name) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return name;
+  };
   for (int n = 1; n <= count; ++n) {
     if (static_cast<std::size_t>(n) >= table.size()) {
       files.push_back(Refused({}, "console " + std::to_string(n),
@@ -77,6 +87,14 @@ std::vector<PreparedFile> PrepareModuleFiles(const std::filesystem::path& folder
                               "no module file written for console " + std::to_string(n) +
                                   ": the name cannot name a file (" + usable.why() + ")",
                               ErrorCode::kPathFileAccess));
+      continue;
+    }
+    if (const auto [first, fresh] = taken.emplace(folded(name), n); !fresh) {
+      files.push_back(Refused(folder / PathFromUtf8(name), name,
+                              "no module file written for console " + std::to_string(n) + ": console " +
+                                  std::to_string(first->second) + "'s module file is named \"" + name +
+                                  "\" too, and one file cannot hold both; give one of the consoles another name",
+                              ErrorCode::kPathFileAccess, "module-file-name-taken"));
       continue;
     }
     const auto bytes = EncodeModuleFile(console);
