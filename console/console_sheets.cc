@@ -233,8 +233,9 @@ class ModuleSheetReader {
     }
   }
 
-  // A row label that differs from an MFD or mix-minus keyword only by case
-  // or blanks: the row is not read.
+  // A row label that begins as an MFD or mix-minus keyword but differs from
+  // it by case or blanks, or (an MFD keyword, which is read only alone) by
+  // more text after it: the row is not read, and the note says which.
   void NoteRowSlip(int r, std::string_view label) {
     const std::string folded = Folded(label);
     if (folded.empty()) return;
@@ -242,8 +243,14 @@ class ModuleSheetReader {
                                 "MFD Mix-Minus", "MFD Rec Split & Pre/Post", "MFD Ch Phase", "Mix Minus On",
                                 "Mix Minus Off"}) {
       if (folded.rfind(Folded(keyword), 0) != 0) continue;
-      problems_.Note(grid_.At(r, 1), "the row label \"" + std::string(label) + "\" is not \"" + keyword +
-                                         "\" (only case or blanks differ), so the row is not read", "row-label-case");
+      // A mix-minus label may run on after its keyword; an MFD label is the keyword alone.
+      const bool added_text = folded != Folded(keyword) && std::string_view(keyword).rfind("MFD", 0) == 0;
+      problems_.Note(grid_.At(r, 1), "the row label \"" + std::string(label) + "\" is not \"" + keyword + "\" (" +
+                                         (added_text ? "an MFD row's label is its keyword alone, and this one has "
+                                                       "more after it"
+                                                     : "only case or blanks differ") +
+                                         "), so the row is not read",
+                     "row-label-case");
       return;
     }
   }

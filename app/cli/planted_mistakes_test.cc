@@ -134,6 +134,7 @@ TEST_F(PlantedMistakesTest, ModuleTypesAndMarksThatDifferByCase) {
     for (auto& row : rows) {
       if (row[0].text == "MFD Ch Pan/Balance") row[4] = Text("yes");
       if (row[0].text == "Mix Minus Off") row[0] = Text("Mix minus off");
+      if (row[0].text == "MFD Ch Phase") row[0] = Text("MFD Ch Phase (rear)");
     }
   });
   EXPECT_NE(said.find("'Console #1'!D2: the module type \"input\" is not \"Input\" (only case or blanks differ), so "
@@ -146,6 +147,11 @@ TEST_F(PlantedMistakesTest, ModuleTypesAndMarksThatDifferByCase) {
       << said;
   EXPECT_NE(said.find("the row label \"Mix minus off\" is not \"Mix Minus Off\" (only case or blanks differ), so the "
                       "row is not read"),
+            std::string::npos)
+      << said;
+  // More text after an MFD keyword is not a difference of case or blanks.
+  EXPECT_NE(said.find("the row label \"MFD Ch Phase (rear)\" is not \"MFD Ch Phase\" (an MFD row's label is its keyword "
+                      "alone, and this one has more after it), so the row is not read"),
             std::string::npos)
       << said;
 }
