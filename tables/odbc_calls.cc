@@ -402,6 +402,7 @@ void Statement::ReadAll(const std::vector<FieldValue>& params, const std::vector
     std::size_t room;  // characters, its terminator included; 0 for a number
     std::vector<SQLWCHAR> texts;
     std::vector<SQLBIGINT> numbers;
+    std::vector<SQLINTEGER> narrow;  // a number where the driver gives no 64-bit integers
     std::vector<SQLLEN> lengths;
   };
   std::vector<Column> columns(widths.size());
@@ -412,8 +413,14 @@ void Statement::ReadAll(const std::vector<FieldValue>& params, const std::vector
     if (widths[c] == 0) {
       col.room = 0;
       col.numbers.assign(block, 0);
-      stmt_.Check(SQLBindCol(stmt, n, SQL_C_SBIGINT, col.numbers.data(), sizeof(SQLBIGINT), col.lengths.data()),
-                  "cannot read " + sql_);
+      // A driver of ODBC 2 (Jet's) converts nothing to a 64-bit integer
+      // and refuses the bind (HYC00): its integers are 32 bits at most.
+      if (!Ok(SQLBindCol(stmt, n, SQL_C_SBIGINT, col.numbers.data(), sizeof(SQLBIGINT), col.lengths.data()))) {
+        col.numbers.clear();
+        col.narrow.assign(block, 0);
+        stmt_.Check(SQLBindCol(stmt, n, SQL_C_SLONG, col.narrow.data(), sizeof(SQLINTEGER), col.lengths.data()),
+                    "cannot read " + sql_);
+      }
       continue;
     }
     col.room = widths[c] + 1;
@@ -446,7 +453,7 @@ void Statement::ReadAll(const std::vector<FieldValue>& params, const std::vector
           if (length == SQL_NULL_DATA) {
             cells[c] = std::monostate{};
           } else if (col.room == 0) {
-            cells[c] = std::int64_t{col.numbers[r]};
+            cells[c] = col.narrow.empty() ? std::int64_t{col.numbers[r]} : std::int64_t{col.narrow[r]};
           } else if (length == SQL_NO_TOTAL || length >= static_cast<SQLLEN>(col.room * sizeof(SQLWCHAR))) {
             cells[c] = std::monostate{};  // longer than its room: read alone
             whole[c] = false;

@@ -1,0 +1,247 @@
+// The calls where the Jet ODBC driver differs from the driver underneath.
+// Each difference names the page of the published documentation it follows.
+#include "tests/odbc/jet_standin.h"
+
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
+
+namespace kvr::standin {
+namespace {
+
+struct Said {
+  std::string state;
+  SQLINTEGER native = 0;
+  std::string text;
+};
+
+std::mutex mutex;
+std::map<SQLHANDLE, Said>& Pending() {
+  static std::map<SQLHANDLE, Said> said;
+  return said;
+}
+
+// Records what the stand-in refuses a call on `handle` with, for the
+// diagnostics the driver manager reads next. Native errors are Jet's, which
+// the driver reports as negative numbers.
+SQLRETURN Refuse(SQLHANDLE handle, const char* state, SQLINTEGER native, const std::string& text) {
+  std::lock_guard lock(mutex);
+  Pending()[handle] = {state, native, "[Microsoft][ODBC Microsoft Access Driver] " + text};
+  return SQL_ERROR;
+}
+
+bool IsBigint(SQLSMALLINT c_type) { return c_type == SQL_C_SBIGINT || c_type == SQL_C_UBIGINT; }
+
+bool IsText(SQLSMALLINT sql_type) {
+  return sql_type == SQL_CHAR || sql_type == SQL_VARCHAR || sql_type == SQL_WCHAR || sql_type == SQL_WVARCHAR;
+}
+
+// "Dbq=..." of a connection string, braced or not.
+std::string DbqOf(const std::string& in) {
+  for (std::size_t at = 0; at < in.size();) {
+    const std::size_t eq = in.find('=', at);
+    if (eq == std::string::npos) break;
+    std::string key = in.substr(at, eq - at);
+    for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::size_t end;
+    std::string value;
+    if (eq + 1 < in.size() && in[eq + 1] == '{') {
+      end = in.find('}', eq + 2);
+      value = in.substr(eq + 2, end - eq - 2);
+      end = in.find(';', end);
+    } else {
+      end = in.find(';', eq);
+      value = in.substr(eq + 1, end == std::string::npos ? std::string::npos : end - eq - 1);
+    }
+    while (!key.empty() && key.front() == ' ') key.erase(0, 1);
+    if (key == "dbq") return value;
+    if (end == std::string::npos) break;
+    at = end + 1;
+  }
+  return {};
+}
+
+}  // namespace
+
+void* Real(const char* name) {
+  static void* driver = [] {
+    void* d = dlopen(KVR_STANDIN_UNDERNEATH, RTLD_NOW | RTLD_LOCAL);
+    if (d == nullptr) {
+      std::fprintf(stderr, "jet stand-in: cannot load %s: %s\n", KVR_STANDIN_UNDERNEATH, dlerror());
+      std::abort();
+    }
+    return d;
+  }();
+  void* fn = dlsym(driver, name);
+  if (fn == nullptr) {
+    std::fprintf(stderr, "jet stand-in: the driver underneath has no %s\n", name);
+    std::abort();
+  }
+  return fn;
+}
+
+void Forget(SQLHANDLE handle) {
+  std::lock_guard lock(mutex);
+  Pending().erase(handle);
+}
+
+}  // namespace kvr::standin
+
+using kvr::standin::Forget;
+using kvr::standin::Real;
+using kvr::standin::Refuse;
+
+extern "C" {
+
+// Connecting: the Jet file named by Dbq must exist; its tables are the
+// SQLite file beside it.
+SQLRETURN SQL_API SQLDriverConnect(SQLHDBC dbc, SQLHWND window, SQLCHAR* in, SQLSMALLINT in_length, SQLCHAR* out,
+                                   SQLSMALLINT out_room, SQLSMALLINT* out_length, SQLUSMALLINT completion) {
+  Forget(dbc);
+  const std::string given = in_length == SQL_NTS ? std::string(reinterpret_cast<char*>(in))
+                                                 : std::string(reinterpret_cast<char*>(in), in_length);
+  const std::string file = kvr::standin::DbqOf(given);
+  std::FILE* f = file.empty() ? nullptr : std::fopen(file.c_str(), "rb");
+  if (f == nullptr) {
+    // The driver's own words for a file it cannot find (native error -1811).
+    return Refuse(dbc, "HY024", -1811, "Could not find file '" + file + "'.");
+  }
+  std::fclose(f);
+  const std::string underneath = "Database=" + file + ".standin;";
+  using Fn = SQLRETURN(SQL_API*)(SQLHDBC, SQLHWND, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLSMALLINT*,
+                                 SQLUSMALLINT);
+  const SQLRETURN rc = reinterpret_cast<Fn>(Real("SQLDriverConnect"))(
+      dbc, window, reinterpret_cast<SQLCHAR*>(const_cast<char*>(underneath.c_str())), SQL_NTS, nullptr, 0, nullptr,
+      SQL_DRIVER_NOPROMPT);
+  if (SQL_SUCCEEDED(rc) && out != nullptr && out_room > 0) {
+    std::snprintf(reinterpret_cast<char*>(out), static_cast<std::size_t>(out_room), "%s", given.c_str());
+  }
+  if (out_length != nullptr) *out_length = static_cast<SQLSMALLINT>(given.size());
+  return rc;
+}
+
+// The driver converts no column to a 64-bit integer: SQLGetInfo reports
+// SQL_CONVERT_BIGINT as 0, and a bind to SQL_C_SBIGINT is an optional
+// feature not implemented (learn.microsoft.com/sql/odbc/reference/syntax/
+// sqlbindcol-function, HYC00; .../sqlgetinfo-function, SQL_CONVERT_BIGINT).
+SQLRETURN SQL_API SQLBindCol(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT c_type, SQLPOINTER value,
+                             SQLLEN room, SQLLEN* length) {
+  Forget(stmt);
+  if (kvr::standin::IsBigint(c_type)) return Refuse(stmt, "HYC00", -1, "Optional feature not implemented");
+  using Fn = SQLRETURN(SQL_API*)(SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*);
+  return reinterpret_cast<Fn>(Real("SQLBindCol"))(stmt, column, c_type, value, room, length);
+}
+
+SQLRETURN SQL_API SQLGetData(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT c_type, SQLPOINTER value, SQLLEN room,
+                             SQLLEN* length) {
+  Forget(stmt);
+  if (kvr::standin::IsBigint(c_type)) return Refuse(stmt, "HYC00", -1, "Optional feature not implemented");
+  using Fn = SQLRETURN(SQL_API*)(SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*);
+  return reinterpret_cast<Fn>(Real("SQLGetData"))(stmt, column, c_type, value, room, length);
+}
+
+// Parameters: no 64-bit integers (as above), and a Text parameter of more
+// than 255 characters is an invalid precision; longer texts go as Memo,
+// SQL_LONGVARCHAR (learn.microsoft.com/sql/odbc/microsoft/microsoft-access-
+// data-types: TEXT holds 1 to 255 characters; .../sqlbindparameter-function,
+// HY104).
+SQLRETURN SQL_API SQLBindParameter(SQLHSTMT stmt, SQLUSMALLINT number, SQLSMALLINT direction, SQLSMALLINT c_type,
+                                   SQLSMALLINT sql_type, SQLULEN size, SQLSMALLINT digits, SQLPOINTER value,
+                                   SQLLEN room, SQLLEN* length) {
+  Forget(stmt);
+  if (kvr::standin::IsBigint(c_type) || sql_type == SQL_BIGINT) {
+    return Refuse(stmt, "HYC00", -1, "Optional feature not implemented");
+  }
+  if (kvr::standin::IsText(sql_type) && size > 255) return Refuse(stmt, "HY104", -1, "Invalid precision value");
+  using Fn = SQLRETURN(SQL_API*)(SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLSMALLINT, SQLSMALLINT, SQLULEN, SQLSMALLINT,
+                                 SQLPOINTER, SQLLEN, SQLLEN*);
+  return reinterpret_cast<Fn>(Real("SQLBindParameter"))(stmt, number, direction, c_type, sql_type, size, digits,
+                                                        value, room, length);
+}
+
+SQLRETURN SQL_API SQLGetInfo(SQLHDBC dbc, SQLUSMALLINT what, SQLPOINTER value, SQLSMALLINT room,
+                             SQLSMALLINT* length) {
+  Forget(dbc);
+  if (what == SQL_CONVERT_BIGINT) {
+    if (value != nullptr) *static_cast<SQLUINTEGER*>(value) = 0;
+    if (length != nullptr) *length = sizeof(SQLUINTEGER);
+    return SQL_SUCCESS;
+  }
+  if (what == SQL_DRIVER_NAME || what == SQL_DBMS_NAME) {
+    const char* name = what == SQL_DRIVER_NAME ? "ACEODBC.DLL" : "ACCESS";
+    if (value != nullptr && room > 0) std::snprintf(static_cast<char*>(value), static_cast<std::size_t>(room), "%s", name);
+    if (length != nullptr) *length = static_cast<SQLSMALLINT>(std::strlen(name));
+    return SQL_SUCCESS;
+  }
+  using Fn = SQLRETURN(SQL_API*)(SQLHDBC, SQLUSMALLINT, SQLPOINTER, SQLSMALLINT, SQLSMALLINT*);
+  return reinterpret_cast<Fn>(Real("SQLGetInfo"))(dbc, what, value, room, length);
+}
+
+// Diagnostics: what the stand-in refused with, else the driver underneath's.
+SQLRETURN SQL_API SQLGetDiagRec(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record, SQLCHAR* state,
+                                SQLINTEGER* native, SQLCHAR* text, SQLSMALLINT room, SQLSMALLINT* length) {
+  {
+    std::lock_guard lock(kvr::standin::mutex);
+    const auto it = kvr::standin::Pending().find(handle);
+    if (it != kvr::standin::Pending().end()) {
+      if (record != 1) return SQL_NO_DATA;
+      const kvr::standin::Said& said = it->second;
+      if (state != nullptr) std::snprintf(reinterpret_cast<char*>(state), 6, "%s", said.state.c_str());
+      if (native != nullptr) *native = said.native;
+      if (text != nullptr && room > 0) {
+        std::snprintf(reinterpret_cast<char*>(text), static_cast<std::size_t>(room), "%s", said.text.c_str());
+      }
+      if (length != nullptr) *length = static_cast<SQLSMALLINT>(said.text.size());
+      return SQL_SUCCESS;
+    }
+  }
+  using Fn = SQLRETURN(SQL_API*)(SQLSMALLINT, SQLHANDLE, SQLSMALLINT, SQLCHAR*, SQLINTEGER*, SQLCHAR*, SQLSMALLINT,
+                                 SQLSMALLINT*);
+  return reinterpret_cast<Fn>(Real("SQLGetDiagRec"))(type, handle, record, state, native, text, room, length);
+}
+
+SQLRETURN SQL_API SQLGetDiagField(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record, SQLSMALLINT field,
+                                  SQLPOINTER value, SQLSMALLINT room, SQLSMALLINT* length) {
+  {
+    std::lock_guard lock(kvr::standin::mutex);
+    if (kvr::standin::Pending().count(handle) && record == 0 && field == SQL_DIAG_NUMBER) {
+      if (value != nullptr) *static_cast<SQLINTEGER*>(value) = 1;
+      return SQL_SUCCESS;
+    }
+  }
+  using Fn = SQLRETURN(SQL_API*)(SQLSMALLINT, SQLHANDLE, SQLSMALLINT, SQLSMALLINT, SQLPOINTER, SQLSMALLINT,
+                                 SQLSMALLINT*);
+  return reinterpret_cast<Fn>(Real("SQLGetDiagField"))(type, handle, record, field, value, room, length);
+}
+
+// The diagnostics as ODBC 2 reads them, one at a time: what the stand-in
+// refused with is said once.
+SQLRETURN SQL_API SQLError(SQLHENV env, SQLHDBC dbc, SQLHSTMT stmt, SQLCHAR* state, SQLINTEGER* native,
+                           SQLCHAR* text, SQLSMALLINT room, SQLSMALLINT* length) {
+  {
+    std::lock_guard lock(kvr::standin::mutex);
+    for (SQLHANDLE handle : {static_cast<SQLHANDLE>(stmt), static_cast<SQLHANDLE>(dbc), static_cast<SQLHANDLE>(env)}) {
+      const auto it = handle != nullptr ? kvr::standin::Pending().find(handle) : kvr::standin::Pending().end();
+      if (it == kvr::standin::Pending().end()) continue;
+      const kvr::standin::Said said = it->second;
+      kvr::standin::Pending().erase(it);
+      if (state != nullptr) std::snprintf(reinterpret_cast<char*>(state), 6, "%s", said.state.c_str());
+      if (native != nullptr) *native = said.native;
+      if (text != nullptr && room > 0) {
+        std::snprintf(reinterpret_cast<char*>(text), static_cast<std::size_t>(room), "%s", said.text.c_str());
+      }
+      if (length != nullptr) *length = static_cast<SQLSMALLINT>(said.text.size());
+      return SQL_SUCCESS;
+    }
+  }
+  using Fn = SQLRETURN(SQL_API*)(SQLHENV, SQLHDBC, SQLHSTMT, SQLCHAR*, SQLINTEGER*, SQLCHAR*, SQLSMALLINT,
+                                 SQLSMALLINT*);
+  return reinterpret_cast<Fn>(Real("SQLError"))(env, dbc, stmt, state, native, text, room, length);
+}
+
+}  // extern "C"

@@ -1,0 +1,109 @@
+#!/usr/bin/env python3
+"""Conversions and exports through the Jet stand-in driver give what they
+give through SQLite directly.
+
+    jet_standin_test.py KVRCONVERSION ODBC_JET_DIR
+
+A Jet file here is a stub with Jet's header; the stand-in keeps its tables
+in "<file>.standin" (tests/odbc/jet_standin.h). Each case runs the same
+command on a Jet file and on a SQLite file made alike, and compares the
+seven tables field by field: the example plant; notes of every length
+up to Text's 255 characters, growing and shrinking in one walk (a refused bind must not leave a
+freed buffer behind); the export of the result.
+"""
+import os
+import shutil
+import sqlite3
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+TABLES = ["InptAlphas", "OutptAlphas", "OptoAlphas", "RelayAlphas", "ConsoleAlphas", "LocationAlphas",
+          "OptoRelaySets"]
+failed = 0
+
+
+def check(ok, what, detail=""):
+    global failed
+    print(("PASS " if ok else "FAIL ") + what + ("" if ok else " " + detail[:1500]))
+    failed += 0 if ok else 1
+
+
+def run(*args, jet=False):
+    env = dict(os.environ, SOURCE_DATE_EPOCH="1765000000")
+    if jet:
+        env["ODBCSYSINI"] = JET_DIR
+    return subprocess.run([KVR] + list(args), stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                          stdin=subprocess.DEVNULL, env=env)
+
+
+def dump(db):
+    con = sqlite3.connect(db)
+    out = {t: con.execute('SELECT * FROM "%s" ORDER BY rowid' % t).fetchall() for t in TABLES}
+    con.close()
+    return out
+
+
+def jet_file(work, name, tables_from):
+    """A Jet file whose tables are a copy of the SQLite file `tables_from`."""
+    path = os.path.join(work, name)
+    header = bytearray(4096)
+    header[4:19] = b"Standard Jet DB"
+    open(path, "wb").write(bytes(header))
+    shutil.copy(tables_from, path + ".standin")
+    return path
+
+
+def both(work, name, d0, *args):
+    """Runs `args` with --database on a Jet file and on a SQLite file, both
+    copies of d0; returns the two results and the two databases' tables."""
+    jet = jet_file(work, name + ".mdb", d0)
+    lite = os.path.join(work, name + ".db")
+    shutil.copy(d0, lite)
+    r_jet = run(*args, "--database", jet, "--output-dir", os.path.join(work, name + "-jet"), jet=True)
+    r_lite = run(*args, "--database", lite, "--output-dir", os.path.join(work, name + "-lite"))
+    return r_jet, r_lite, dump(jet + ".standin"), dump(lite)
+
+
+def main():
+    global KVR, JET_DIR
+    KVR, JET_DIR = sys.argv[1], sys.argv[2]
+    example = os.path.join(ROOT, "examples", "plant.xlsx")
+    with tempfile.TemporaryDirectory() as work:
+        d0 = os.path.join(work, "d0.db")
+        run("new-database", "--database", d0, "--workbook", example)
+        r_jet, r_lite, jet, lite = both(work, "plant", d0, "convert", "--workbook", example, "--yes", "--no-backup")
+        check(r_jet.returncode == 0 and "problem" not in r_jet.stderr,
+              "the example plant converts into a Jet file with no problem", r_jet.stderr)
+        check(jet == lite, "the Jet file's tables are the SQLite file's, field by field")
+
+        # Notes around Text's 255 characters, growing and shrinking in one walk.
+        notes = os.path.join(work, "notes.db")
+        shutil.copy(os.path.join(work, "plant.db"), notes)
+        con = sqlite3.connect(notes)
+        for k, n in enumerate([0, 126, 127, 137, 252, 5, 252, 130], start=1):  # with "nK ", up to 255
+            con.execute('UPDATE InptAlphas SET Notes = ? WHERE "Chan Num" = ?', ("n%d " % k + "x" * n, k))
+        con.commit()
+        con.close()
+        w = os.path.join(work, "notes.xlsx")
+        r = run("export", "--workbook", w, "--database", notes)
+        check(r.returncode == 0, "the notes export", r.stderr)
+        r_jet, r_lite, jet, lite = both(work, "notes", d0, "convert", "--workbook", w, "--yes", "--no-backup")
+        check(r_jet.stderr == r_lite.stderr and "Notes" not in r_jet.stderr and jet == lite and
+              jet["InptAlphas"] == dump(notes)["InptAlphas"],
+              "notes of 3 to 255 characters reach a Jet file whole, each its own", r_jet.stderr)
+
+        # The export reads a Jet file as it reads a SQLite file.
+        a, b = os.path.join(work, "a.xlsx"), os.path.join(work, "b.xlsx")
+        r_jet = run("export", "--workbook", a, "--database", os.path.join(work, "notes.mdb"), jet=True)
+        r_lite = run("export", "--workbook", b, "--database", os.path.join(work, "notes.db"))
+        check(r_jet.returncode == 0 and r_lite.returncode == 0 and open(a, "rb").read() == open(b, "rb").read(),
+              "the export of a Jet file is the export of the same SQLite file, byte for byte", r_jet.stderr)
+    print("%d failed" % failed)
+    sys.exit(1 if failed else 0)
+
+
+if __name__ == "__main__":
+    main()
