@@ -1,5 +1,6 @@
 #include "tables/new_database.h"
 
+#include <cctype>
 #include <sqlite3.h>
 
 #include <string>
@@ -61,6 +62,14 @@ void CreateSwitcherDatabase(const std::filesystem::path& path, const DatabaseSiz
     if (n < 0 || n > 32767) throw DatabaseError("a table size must lie in 0 to 32767");
   }
   if (path.empty()) throw DatabaseError("no database file given");
+  // This makes SQLite files: one named as a Jet file would be taken for a
+  // Jet database by the engineer and refused as one by Access.
+  std::string ext = Utf8Path(path.extension());
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (ext == ".mdb" || ext == ".accdb") {
+    throw DatabaseError("cannot create " + Utf8Path(path) + ": new-database makes SQLite files (name it .db), and a "
+                        "Jet database is made in Access");
+  }
   std::error_code ec;
   if (std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
     throw DatabaseError(Utf8Path(path) + " already exists; new-database never overwrites a file");

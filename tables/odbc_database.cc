@@ -1,6 +1,7 @@
 #include "tables/odbc_database.h"
 
 #include <algorithm>
+#include <fstream>
 #include <charconv>
 #include <chrono>
 #include <cstdint>
@@ -1129,9 +1130,10 @@ void OdbcRecordset::Flush(const FailedRecord& failed) {
   for (const auto& [record, why] : failures) failed(PlaceOf(record), why);
 }
 
-// "Driver={...};Dbq=path;" for the first installed driver whose name says it
-// reads .mdb files.
-std::optional<std::string> FindJetDriver() {
+// The first installed driver whose name says it reads .mdb files, or, for
+// a file of the newer engine's format (`ace`), .accdb files: the older
+// driver cannot open those.
+std::optional<std::string> FindJetDriver(bool ace) {
   // No driver manager of this program's word size, no driver through it:
   // the run says what to install, as for no Jet driver.
   std::optional<Handle> env;
@@ -1148,7 +1150,7 @@ std::optional<std::string> FindJetDriver() {
   while (Ok(SQLDriversW(env->get(), direction, name, 256, &name_length, attributes, 1024, &attributes_length))) {
     direction = SQL_FETCH_NEXT;
     const std::string driver = Narrow(name, static_cast<std::size_t>(std::max<SQLSMALLINT>(name_length, 0)));
-    if (Lower(driver).find("*.mdb") != std::string::npos) return driver;
+    if (Lower(driver).find(ace ? "*.accdb" : "*.mdb") != std::string::npos) return driver;
   }
   return std::nullopt;
 }
@@ -1160,7 +1162,12 @@ std::unique_ptr<SwitcherDatabase> OpenOdbcDatabase(const std::string& connection
 }
 
 std::optional<std::string> JetConnectionString(const std::filesystem::path& path) {
-  const auto driver = FindJetDriver();
+  std::string header(20, '\0');
+  {
+    std::ifstream in(path, std::ios::binary);
+    in.read(header.data(), static_cast<std::streamsize>(header.size()));
+  }
+  const auto driver = FindJetDriver(header.compare(4, 15, "Standard ACE DB") == 0);
   if (!driver) return std::nullopt;
   // Braced, so that a path holding ';' or '}' stays one value.
   return "Driver=" + BracedConnectionValue(*driver) + ";Dbq=" + BracedConnectionValue(Utf8Path(path)) + ";";

@@ -28,7 +28,9 @@ namespace kvr {
 std::unique_ptr<SwitcherDatabase> OpenOdbcDatabase(const std::string& connection, const DatabaseOptions& options);
 
 // The connection string that opens the Jet file at `path` through a Jet
-// ODBC driver installed on this machine, or nullopt when there is none.
+// ODBC driver installed on this machine that reads its format (a file of
+// the newer engine's, "Standard ACE DB", needs the "*.accdb" driver), or
+// nullopt when there is none.
 std::optional<std::string> JetConnectionString(const std::filesystem::path& path);
 
 // Creates the seven tables with records keyed 1..N in the database that

@@ -347,6 +347,13 @@ TEST_F(CommandLineInputsTest, NewDatabaseRefusesAJournalLeftBesideItsName) {
   EXPECT_EQ(r.status, kExitNotRun);
   EXPECT_NE(r.err.find("no workbook given"), std::string::npos) << r.err;
   EXPECT_FALSE(std::filesystem::exists(File("other.db")));
+  // A SQLite file is never named as a Jet file.
+  for (const char* name : {"site.mdb", "site.ACCDB"}) {
+    r = RunCli({"new-database", "--database", File(name).string().c_str()});
+    EXPECT_EQ(r.status, kExitNotRun) << name;
+    EXPECT_NE(r.err.find("new-database makes SQLite files"), std::string::npos) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(File(name))) << name;
+  }
 }
 
 // A stop asked for before a command's first safe point ends every command

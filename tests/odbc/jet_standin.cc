@@ -111,7 +111,19 @@ SQLRETURN SQL_API SQLDriverConnect(SQLHDBC dbc, SQLHWND window, SQLCHAR* in, SQL
     // The driver's own words for a file it cannot find (native error -1811).
     return Refuse(dbc, "HY024", -1811, "Could not find file '" + file + "'.");
   }
+  char header[20] = {};
+  const std::size_t got = std::fread(header, 1, sizeof header, f);
   std::fclose(f);
+  // The older driver, "Microsoft Access Driver (*.mdb)", reads Jet's own
+  // format only; a file of the newer engine ("Standard ACE DB") needs the
+  // "(*.mdb, *.accdb)" driver (learn.microsoft.com/office/client-developer/
+  // access/desktop-database-reference/microsoft-access-database-engine).
+  std::string driver = given;
+  for (char& c : driver) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (got == sizeof header && std::memcmp(header + 4, "Standard ACE DB", 15) == 0 &&
+      driver.find("*.accdb") == std::string::npos) {
+    return Refuse(dbc, "HY000", -1206, "Unrecognized database format '" + file + "'.");
+  }
   const std::string underneath = "Database=" + file + ".standin;";
   using Fn = SQLRETURN(SQL_API*)(SQLHDBC, SQLHWND, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLSMALLINT*,
                                  SQLUSMALLINT);

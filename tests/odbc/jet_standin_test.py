@@ -47,10 +47,11 @@ def dump(db):
 
 
 def jet_file(work, name, tables_from):
-    """A Jet file whose tables are a copy of the SQLite file `tables_from`."""
+    """A Jet file whose tables are a copy of the SQLite file `tables_from`;
+    an .accdb one in the newer engine's format."""
     path = os.path.join(work, name)
     header = bytearray(4096)
-    header[4:19] = b"Standard Jet DB"
+    header[4:19] = b"Standard ACE DB" if name.endswith(".accdb") else b"Standard Jet DB"
     open(path, "wb").write(bytes(header))
     shutil.copy(tables_from, path + ".standin")
     return path
@@ -78,6 +79,13 @@ def main():
         check(r_jet.returncode == 0 and "problem" not in r_jet.stderr,
               "the example plant converts into a Jet file with no problem", r_jet.stderr)
         check(jet == lite, "the Jet file's tables are the SQLite file's, field by field")
+        # A file of the newer format goes to the driver that reads it, though
+        # the older one is listed first.
+        ace = jet_file(work, "plant.accdb", d0)
+        r = run("convert", "--workbook", example, "--database", ace, "--output-dir", os.path.join(work, "ace"),
+                "--yes", "--no-backup", jet=True)
+        check(r.returncode == 0 and dump(ace + ".standin") == lite, "an .accdb file is opened with the *.accdb driver",
+              r.stderr)
 
         # Notes around Text's 255 characters, growing and shrinking in one walk.
         notes = os.path.join(work, "notes.db")
