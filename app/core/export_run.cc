@@ -9,12 +9,12 @@
 #include <set>
 
 #include "app/core/database_phase.h"
+#include "app/core/module_files.h"
 #include "app/core/run_sheets.h"
 #include "app/core/variables.h"
 #include "app/core/report.h"
 #include "app/core/report_target.h"
 #include "base/interrupt.h"
-#include "base/little_endian.h"
 #include "base/output_file.h"
 #include "base/utf8.h"
 #include "console/con_format.h"
@@ -37,13 +37,6 @@ namespace fs = std::filesystem;
 // before the rest is counted in one line.
 constexpr std::size_t kListed = 20;
 
-struct ModuleSource {
-  int n = 0;
-  fs::path path;
-  std::string bytes;
-  ConsoleRecord console;
-};
-
 // What the sources gave.
 struct Plant {
   std::optional<DatabaseTarget> database;
@@ -58,160 +51,35 @@ struct Plant {
   std::time_t newest = 0;  // the newest source file's time
 };
 
-std::time_t ModifiedAt(const fs::path& path) {
-  std::error_code ec;
-  const auto t = fs::last_write_time(path, ec);
-  if (ec) return 0;
-  return std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(t));
-}
-
-// How surely a module file belongs to the plant of the .con file, most
-// surely first: named as a conversion of this system names it; named for a
-// console; named as a conversion of another system names its files; the
-// same with that system's .con file beside it (its plant's file, surely).
-enum class Claim { kThisSystem, kConsoleName, kOtherSystem, kOtherPlant };
-
-struct Candidate {
-  ModuleSource source;
-  Claim claim = Claim::kConsoleName;
-  std::string other_system;  // kOtherSystem, kOtherPlant: the system its name gives
-  long long distance = 0;    // seconds between its time and the .con file's
-};
-
-Claim ClaimOf(const fs::path& folder, const std::string& stem, const std::string& system, int n,
-              std::string& other_system) {
-  if (stem == system + " Console " + std::to_string(n)) return Claim::kThisSystem;
-  const std::size_t mark = stem.rfind(" Console ");
-  if (mark == std::string::npos || stem.substr(mark + 9) != std::to_string(n)) return Claim::kConsoleName;
-  other_system = stem.substr(0, mark);
-  std::error_code ec;
-  return fs::is_regular_file(folder / PathFromUtf8(other_system + ".con"), ec) ? Claim::kOtherPlant
-                                                                                : Claim::kOtherSystem;
-}
-
-// The console a module file's header names, read from its first 8 bytes
-// even when the rest is damaged; 0 when the header is not a module file's.
-int HeaderConsole(const std::string& bytes) {
-  if (bytes.size() < kCnsHeaderBytes || GetInt16(bytes, 0) != kCnsFileType || GetInt16(bytes, 2) != kCnsVersion) {
-    return 0;
-  }
-  const int n = GetInt16(bytes, 6) + 1;
-  return n >= 1 && n < static_cast<int>(kConsoles) ? n : 0;
-}
-
-// Says why the file taken for console n was taken where another could have
-// been, or where its name gives another system; uncertain choices (two
-// files equally likely) are problems, as the sheet may be another plant's.
-void SayChoice(int n, const std::vector<Candidate>& candidates, Problems& problems) {
-  const Candidate& taken = candidates.front();
-  const std::string taken_name = Utf8Path(taken.source.path.filename());
-  std::vector<std::string> tied;
-  for (std::size_t i = 1; i < candidates.size(); ++i) {
-    const Candidate& c = candidates[i];
-    if (c.claim == taken.claim && c.distance == taken.distance) {
-      tied.push_back(Utf8Path(c.source.path.filename()));
-      continue;
+// Reads the crosspoint file into `plant`; its name tells the system's name
+// when the .con file did not.
+void ReadCrosspointSource(const fs::path& path, Plant& plant, Problems& problems) {
+  const auto bytes = ReadWholeFile(path, kCrosspointMaxFileBytes, "crosspoint file");
+  const auto records =
+      bytes.ok() ? DecodeCrosspointFile(*bytes) : Result<std::vector<CrosspointRecord>>(bytes.status());
+  if (!records.ok()) {
+    problems.Report(Utf8Path(path), "cannot be read: " + records.why(), ErrorCode::kInvalidFormat);
+  } else {
+    plant.crosspoints = *records;
+    plant.xpt_bytes = *bytes;
+    plant.newest = std::max(plant.newest, ModifiedAt(path));
+    // The crosspoint file is named after the system: "<name> Crosspoints.xpt".
+    const std::string file = Utf8Path(path.filename());
+    constexpr std::string_view kSuffix = " Crosspoints.xpt";
+    const bool named = file.size() >= kSuffix.size() && file.compare(file.size() - kSuffix.size(), kSuffix.size(), kSuffix) == 0;
+    const std::string name = named ? file.substr(0, file.size() - kSuffix.size()) : std::string();
+    if (!named) {
+      problems.Note(Utf8Path(path),
+                    "is not named \"<system> Crosspoints.xpt\", so it tells no system name; the crosspoint run "
+                    "of the workbook writes \"" + plant.system_name.value_or("") + " Crosspoints.xpt\"", "export-crosspoint-file-name");
+    } else if (!plant.system_name) {
+      plant.system_name = name;
+    } else if (*plant.system_name != name) {
+      problems.Note(Utf8Path(path),
+                    "is named for the system \"" + name + "\", the console configuration file for \"" +
+                        *plant.system_name + "\"; the workbook names the system \"" + *plant.system_name + "\"", "export-crosspoint-file-name");
     }
-    std::string why = c.claim == Claim::kOtherPlant
-                          ? "it is named for the system \"" + c.other_system + "\", whose .con file lies beside it"
-                      : c.claim > taken.claim ? "a file named " + std::string(taken.claim == Claim::kThisSystem
-                                                                      ? "for this system"
-                                                                      : "for a console") + " is taken before it"
-                                              : "it was written further in time from the .con file";
-    problems.Note(Utf8Path(c.source.path),
-                  "also a module file of console " + std::to_string(n) + "; " + taken_name + " is taken instead (" +
-                      why + ")", "export-module-file-passed-over");
   }
-  if (!tied.empty()) {
-    std::string others;
-    for (const std::string& t : tied) others += (others.empty() ? "" : ", ") + t;
-    problems.Report(Utf8Path(taken.source.path),
-                    "taken as the module file of console " + std::to_string(n) + ", but " + others +
-                        " could be it as well (its header names console " + std::to_string(n) +
-                        ", and nothing in the names or times tells them apart); move the files of other plants out "
-                        "of the folder and export again to be sure",
-                    ErrorCode::kInvalidFormat, "export-module-file-uncertain");
-  } else if (taken.claim == Claim::kOtherSystem) {
-    problems.Note(Utf8Path(taken.source.path),
-                  "taken as the module file of console " + std::to_string(n) + ": its header names console " +
-                      std::to_string(n) + " and no other file is, although its name is how a conversion of a system "
-                      "named \"" + taken.other_system + "\" names its files; the console's name is taken from it",
-                  "export-module-file-passed-over");
-  }
-}
-
-// The module files beside the console configuration file: every ".cns" file
-// of its folder, taken as the file of the console its header names. Of two
-// for one console the surer claim wins, then the time nearer the .con
-// file's; a file named for another plant whose .con lies beside it is never
-// taken. A file that is no module file is named; one whose header still
-// names a console is that console's damaged file.
-std::vector<ModuleSource> FindModuleFiles(const fs::path& con, const std::string& system, Problems& problems,
-                                          std::map<int, fs::path>& damaged) {
-  std::map<int, std::vector<Candidate>> found;
-  std::map<int, std::vector<std::pair<fs::path, std::string>>> unreadable;  // by the console the header names
-  std::error_code ec;
-  const fs::path folder = con.parent_path().empty() ? fs::path(".") : con.parent_path();
-  const std::time_t con_time = ModifiedAt(con);
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    // Named as the .con file is (a bare name stays bare in what is said).
-    const fs::path path = con.parent_path() / it->path().filename();
-    if (Lower(Utf8Path(path.extension())) != ".cns" || !it->is_regular_file(ec)) continue;
-    const auto bytes = ReadWholeFile(path, kCnsMaxFileBytes, "module file");
-    const auto decoded = bytes.ok() ? DecodeModuleFile(*bytes) : Result<ConsoleRecord>(bytes.status());
-    const std::string stem = Utf8Path(path.stem());
-    const int n = decoded.ok() ? decoded->consoleIndex : bytes.ok() ? HeaderConsole(*bytes) : 0;
-    Candidate c;
-    c.claim = n > 0 ? ClaimOf(folder, stem, system, n, c.other_system) : Claim::kConsoleName;
-    if (!decoded.ok() || n < 1 || n >= static_cast<int>(kConsoles)) {
-      if (c.claim == Claim::kOtherPlant) continue;  // another plant's damaged file is its own concern
-      const std::string why = decoded.ok() ? "its console number is out of range" : decoded.why();
-      if (n > 0) {
-        unreadable[n].emplace_back(path, why);
-      } else {
-        problems.Report(Utf8Path(path), "cannot be read as a module file (" + why + "); no console's sheet comes from it",
-                        ErrorCode::kInvalidFormat);
-      }
-      continue;
-    }
-    c.source = {n, path, *bytes, *decoded};
-    c.source.console.consoleName = c.claim == Claim::kThisSystem ? std::string() : stem;
-    c.distance = std::llabs(static_cast<long long>(ModifiedAt(path)) - static_cast<long long>(con_time));
-    found[n].push_back(std::move(c));
-  }
-  std::vector<ModuleSource> chosen;
-  for (auto& [n, candidates] : found) {
-    std::sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
-      if (a.claim != b.claim) return a.claim < b.claim;
-      if (a.distance != b.distance) return a.distance < b.distance;
-      return a.source.path.filename() < b.source.path.filename();
-    });
-    if (candidates.front().claim == Claim::kOtherPlant) {
-      for (const Candidate& c : candidates) {
-        problems.Note(Utf8Path(c.source.path),
-                      "not taken as the module file of console " + std::to_string(n) + ": it is named for the system \"" +
-                          c.other_system + "\", whose .con file lies beside it", "export-module-file-passed-over");
-      }
-      continue;
-    }
-    SayChoice(n, candidates, problems);
-    chosen.push_back(std::move(candidates.front().source));
-  }
-  for (const auto& [n, files] : unreadable) {
-    const auto taken = std::find_if(chosen.begin(), chosen.end(), [n = n](const ModuleSource& m) { return m.n == n; });
-    for (const auto& [path, why] : files) {
-      problems.Report(Utf8Path(path),
-                      "cannot be read as a module file (" + why + "); its header names console " + std::to_string(n) +
-                          (taken != chosen.end()
-                               ? ", whose sheet comes from " + Utf8Path(taken->path.filename()) + " instead"
-                               : ": the workbook has no sheet \"Console #" + std::to_string(n) +
-                                     "\", and a conversion of it writes that console's module file empty"),
-                      ErrorCode::kInvalidFormat);
-    }
-    if (taken == chosen.end()) damaged[n] = files.front().first;
-  }
-  std::sort(chosen.begin(), chosen.end(), [](const ModuleSource& a, const ModuleSource& b) { return a.n < b.n; });
-  return chosen;
 }
 
 // Reads each source given; one that cannot be read is a problem naming it.
@@ -250,34 +118,7 @@ Plant ReadSources(const ExportRequest& request, Problems& problems) {
       for (const ModuleSource& m : plant.modules) plant.newest = std::max(plant.newest, ModifiedAt(m.path));
     }
   }
-  if (!request.crosspoints.empty()) {
-    const auto bytes = ReadWholeFile(request.crosspoints, kCrosspointMaxFileBytes, "crosspoint file");
-    const auto records =
-        bytes.ok() ? DecodeCrosspointFile(*bytes) : Result<std::vector<CrosspointRecord>>(bytes.status());
-    if (!records.ok()) {
-      problems.Report(Utf8Path(request.crosspoints), "cannot be read: " + records.why(), ErrorCode::kInvalidFormat);
-    } else {
-      plant.crosspoints = *records;
-      plant.xpt_bytes = *bytes;
-      plant.newest = std::max(plant.newest, ModifiedAt(request.crosspoints));
-      // The crosspoint file is named after the system: "<name> Crosspoints.xpt".
-      const std::string file = Utf8Path(request.crosspoints.filename());
-      constexpr std::string_view kSuffix = " Crosspoints.xpt";
-      const bool named = file.size() >= kSuffix.size() && file.compare(file.size() - kSuffix.size(), kSuffix.size(), kSuffix) == 0;
-      const std::string name = named ? file.substr(0, file.size() - kSuffix.size()) : std::string();
-      if (!named) {
-        problems.Note(Utf8Path(request.crosspoints),
-                      "is not named \"<system> Crosspoints.xpt\", so it tells no system name; the crosspoint run "
-                      "of the workbook writes \"" + plant.system_name.value_or("") + " Crosspoints.xpt\"", "export-crosspoint-file-name");
-      } else if (!plant.system_name) {
-        plant.system_name = name;
-      } else if (*plant.system_name != name) {
-        problems.Note(Utf8Path(request.crosspoints),
-                      "is named for the system \"" + name + "\", the console configuration file for \"" +
-                          *plant.system_name + "\"; the workbook names the system \"" + *plant.system_name + "\"", "export-crosspoint-file-name");
-      }
-    }
-  }
+  if (!request.crosspoints.empty()) ReadCrosspointSource(request.crosspoints, plant, problems);
   return plant;
 }
 
@@ -521,6 +362,30 @@ std::time_t CreationTime(const Plant& plant) {
   return plant.newest > 0 ? plant.newest : 946684800;  // 2000-01-01
 }
 
+// A text no cell can hold as it was: one that is not UTF-8, mended, and
+// one too long, written as far as a cell takes it; each said at its cell
+// (the row names the record, the heading the field).
+void ReportChangedCells(const std::vector<OutSheet>& sheets, Problems& problems) {
+  for (const OutSheet& sheet : sheets) {
+    for (const OutSheet::CutCell& c : sheet.cut()) {
+      const Where cell = Where::Sheet(sheet.name(), ColumnLetters(c.column) + std::to_string(c.row));
+      if (c.not_utf8) {
+        problems.Report(cell,
+                        "its text in the source is not UTF-8: each byte sequence that is no character is written "
+                        "as U+FFFD, so a conversion of the workbook writes that instead",
+                        ErrorCode::kInvalidFormat);
+      }
+      if (c.characters > 0) {
+        problems.Report(cell,
+                        "holds " + std::to_string(c.characters) + " characters, more than the " +
+                            std::to_string(SheetGrid::kMaxTextChars) + " a cell takes: the first " +
+                            std::to_string(SheetGrid::kMaxTextChars) + " are written, the rest is not in the workbook",
+                        ErrorCode::kInvalidFormat);
+      }
+    }
+  }
+}
+
 // Writes the workbook beside its target, reads it back through the
 // workbook readers, and puts it in place once the question allows.
 void WriteWorkbook(const std::vector<OutSheet>& sheets, const Plant& plant, const ExportRequest& request,
@@ -627,27 +492,7 @@ void ExportSources(const ExportRequest& request, OverwriteQuestion& question, Ru
   }
   plant.tables.reset();  // the sheets hold what is written now
   result.problems.Append(sheet_notes);
-  // A text no cell can hold whole: written as far as a cell takes it, said
-  // at its cell (the row names the record, the heading the field).
-  for (const OutSheet& sheet : sheets) {
-    for (const OutSheet::CutCell& c : sheet.cut()) {
-      const Where cell = Where::Sheet(sheet.name(), ColumnLetters(c.column) + std::to_string(c.row));
-      if (c.not_utf8) {
-        result.problems.Report(cell,
-                               "its text in the source is not UTF-8: each byte sequence that is no character is "
-                               "written as U+FFFD, so a conversion of the workbook writes that instead",
-                               ErrorCode::kInvalidFormat);
-      }
-      if (c.characters > 0) {
-        result.problems.Report(cell,
-                               "holds " + std::to_string(c.characters) + " characters, more than the " +
-                                   std::to_string(SheetGrid::kMaxTextChars) + " a cell takes: the first " +
-                                   std::to_string(SheetGrid::kMaxTextChars) +
-                                   " are written, the rest is not in the workbook",
-                               ErrorCode::kInvalidFormat);
-      }
-    }
-  }
+  ReportChangedCells(sheets, result.problems);
   if (plant.database && !replay.database.database_read) {
     result.problems.Append(replay.database.problems);
     result.problems.Report(plant.database->Shown(), "could not be read again to prove the sheets",
