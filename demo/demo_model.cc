@@ -1,5 +1,6 @@
 #include "demo/demo_model.h"
 
+#include <cctype>
 #include <cmath>
 
 #include "base/problems.h"
@@ -143,6 +144,20 @@ void ReadDemoConsoleSheet(const SheetGrid& grid, int n, ConsoleTable& consoles, 
   for (int r = 1; r <= grid.rows() && device_row == 0; ++r) {
     if (CellText(grid, r, 1).value_or("") == "Device ID:") device_row = r;
   }
+  // The row under "Device ID:" gives the templates, whatever its label.
+  // One labelled as a row of another kind (an MFD row of marks, an
+  // assignment number) is said once for the sheet, with how many of its
+  // cells are no numbers, instead of a notice per cell.
+  std::string template_label;
+  if (device_row != 0) template_label = CellText(grid, device_row + 1, 1).value_or("");
+  std::string folded;
+  for (const char ch : template_label) {
+    if (ch != ' ') folded += static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  }
+  const bool template_row_of_its_own = folded.empty() || folded.find("templ") != std::string::npos;
+  Problems per_cell;
+  CellReader template_cells(grid, template_row_of_its_own ? problems : per_cell, CellReader::Headings::kModules);
+  int first_column = 0, last_column = 0;
   for (int c = 4; c <= grid.columns(); ++c) {
     const auto text = cells.Text(1, c, "module number", "column ignored");
     if (!text) continue;
@@ -160,9 +175,26 @@ void ReadDemoConsoleSheet(const SheetGrid& grid, int n, ConsoleTable& consoles, 
     cells.TextInto(2, c, module.moduleTypeText, "Type");
     if (device_row != 0) {
       cells.NumberInto(device_row, c, module.deviceId, "ID");
-      cells.NumberInto(device_row + 1, c, module.templateId, "Template");
+      template_cells.SetSubject("module " + std::to_string(*m + 1));
+      template_cells.NumberInto(device_row + 1, c, module.templateId, "Template");
+      if (first_column == 0) first_column = c;
+      last_column = c;
     }
   }
+  if (template_row_of_its_own) return;
+  for (const Problem& p : per_cell.list()) problems.Report(p);  // a failure is its cell's own
+  if (per_cell.notices().size() < 2) {  // one cell: its own notice says it best
+    for (const Notice& n : per_cell.notices()) problems.Note(n.where, n.message, n.tag);
+    return;
+  }
+  const int row = device_row + 1;
+  problems.Note(Where::Sheet(grid.sheet_name(), ColumnLetters(first_column) + std::to_string(row) + ":" +
+                                                    ColumnLetters(last_column) + std::to_string(row)),
+                "the row under \"Device ID:\" is read as the modules' template numbers, but it is labelled \"" +
+                    template_label + "\": " + std::to_string(per_cell.notices().size()) +
+                    " of its module cells are not whole numbers and give their module's template as they read (a "
+                    "text as 0); put the template numbers in the row right under \"Device ID:\"",
+                "template-row-labelled");
 }
 
 }  // namespace kvr

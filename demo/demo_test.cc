@@ -95,6 +95,38 @@ TEST(DemoConsoleTest, SheetLookupAndModules) {
   EXPECT_EQ((*consoles)[2].moduleCount, 1);
 }
 
+// The row under "Device ID:" gives the templates whatever its label; when
+// it is a row of another kind (an MFD row of marks), that is said once for
+// the sheet with its range and count, not once per cell.
+TEST(DemoConsoleTest, ATemplateRowOfAnotherKindIsSaidOnce) {
+  auto consoles = std::make_unique<ConsoleTable>();
+  Problems problems;
+  ReadDemoConsoleSheet(MakeGrid("Console #1", {{"Desk", kEmpty, 4, 1, 2, 3, 4},
+                                               {"Type", kEmpty, kEmpty, "Input", "Input", "CRM", "Input"},
+                                               {"Device ID:", kEmpty, kEmpty, 11, 12, 13, 14},
+                                               {"MFD Router Control", kEmpty, kEmpty, "Show", kEmpty, "Yes", "Show"}}),
+                       1, *consoles, problems);
+  ASSERT_EQ(problems.notices().size(), 1u);
+  const Notice& n = problems.notices()[0];
+  EXPECT_EQ(n.tag, "template-row-labelled");
+  EXPECT_EQ(n.where.cells, "D4:G4");
+  EXPECT_NE(n.message.find("labelled \"MFD Router Control\": 3 of its module cells are not whole numbers"),
+            std::string::npos)
+      << n.message;
+  EXPECT_EQ((*consoles)[0].modules[0].templateId, 0);
+  EXPECT_TRUE(problems.empty());
+
+  // A template row of its own keeps its notices per cell.
+  Problems own;
+  ReadDemoConsoleSheet(MakeGrid("Console #2", {{"Desk", kEmpty, 2, 1, 2},
+                                               {"Type", kEmpty, kEmpty, "Input", "Input"},
+                                               {"Device ID:", kEmpty, kEmpty, 11, 12},
+                                               {"Template", kEmpty, kEmpty, "two", "three"}}),
+                       2, *consoles, own);
+  EXPECT_EQ(own.notices().size(), 2u);
+  for (const Notice& each : own.notices()) EXPECT_NE(each.tag, "template-row-labelled");
+}
+
 TEST(IniWriterTest, KeepsOrderAndReplacesValues) {
   IniWriter ini;
   ini.SelectSection("B");
