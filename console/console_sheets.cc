@@ -4,6 +4,7 @@
 #include <optional>
 #include <vector>
 
+#include "base/index.h"
 #include "base/nearest.h"
 #include "base/problems.h"
 #include "base/round16.h"
@@ -133,6 +134,14 @@ void ReadConsoleConfigSheet(const SheetGrid& grid, ConsoleConfigTable& table, Pr
         default: break;
       }
     }
+    // The console configuration file keeps no Timer Hold: what a cell gave
+    // stays in the record, and the file holds 16383 in its place.
+    cells.EndRow([](std::string_view field) -> std::optional<std::pair<std::string, std::string>> {
+      if (field != "Timer Hold") return std::nullopt;
+      return std::pair<std::string, std::string>(
+          std::to_string(NoIndex), "none: the console configuration file keeps no Timer Hold, and 16383 always "
+                                   "stands in its place");
+    });
   });
 }
 

@@ -61,6 +61,12 @@ TEST(MessagesTest, EachReaderNamesTheRecordAndWhatIsWritten) {
                          vars->console_config, p);
   EXPECT_EQ(Said(p).second, "'Console Config'!B2: \"2 x\" under \"Meter #1\" has text after its number: it reads as 2; "
                             "Meter #1 of console 1 is written as 1");
+  // The file keeps no Timer Hold: the claim says what the file holds instead.
+  p.Clear();
+  ReadConsoleConfigSheet(MakeGrid("Console Config", {{"Console", "Timer Hold"}, {1, "4 x"}}), vars->console_config, p);
+  EXPECT_EQ(Said(p).second, "'Console Config'!B2: \"4 x\" under \"Timer Hold\" has text after its number: it reads as 4; "
+                            "Timer Hold of console 1 is written as 16383 (none: the console configuration file keeps "
+                            "no Timer Hold, and 16383 always stands in its place)");
 
   p.Clear();
   ReadCrosspoints(MakeGrid("Crosspoints", {{"P-Level", "Source", "Destination"}, {"1.5", 2, 40000}}), p);
