@@ -35,6 +35,18 @@ SQLRETURN Refuse(SQLHANDLE handle, const char* state, SQLINTEGER native, const s
   return SQL_ERROR;
 }
 
+// Hands a diagnostic record to the driver manager's buffers.
+SQLRETURN Tell(const Said& said, SQLCHAR* state, SQLINTEGER* native, SQLCHAR* text, SQLSMALLINT room,
+               SQLSMALLINT* length) {
+  if (state != nullptr) std::snprintf(reinterpret_cast<char*>(state), 6, "%s", said.state.c_str());
+  if (native != nullptr) *native = said.native;
+  if (text != nullptr && room > 0) {
+    std::snprintf(reinterpret_cast<char*>(text), static_cast<std::size_t>(room), "%s", said.text.c_str());
+  }
+  if (length != nullptr) *length = static_cast<SQLSMALLINT>(said.text.size());
+  return SQL_SUCCESS;
+}
+
 bool IsBigint(SQLSMALLINT c_type) { return c_type == SQL_C_SBIGINT || c_type == SQL_C_UBIGINT; }
 
 bool IsText(SQLSMALLINT sql_type) {
@@ -202,14 +214,7 @@ SQLRETURN SQL_API SQLGetDiagRec(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT 
     const auto it = kvr::standin::Pending().find(handle);
     if (it != kvr::standin::Pending().end()) {
       if (record != 1) return SQL_NO_DATA;
-      const kvr::standin::Said& said = it->second;
-      if (state != nullptr) std::snprintf(reinterpret_cast<char*>(state), 6, "%s", said.state.c_str());
-      if (native != nullptr) *native = said.native;
-      if (text != nullptr && room > 0) {
-        std::snprintf(reinterpret_cast<char*>(text), static_cast<std::size_t>(room), "%s", said.text.c_str());
-      }
-      if (length != nullptr) *length = static_cast<SQLSMALLINT>(said.text.size());
-      return SQL_SUCCESS;
+      return kvr::standin::Tell(it->second, state, native, text, room, length);
     }
   }
   using Fn = SQLRETURN(SQL_API*)(SQLSMALLINT, SQLHANDLE, SQLSMALLINT, SQLCHAR*, SQLINTEGER*, SQLCHAR*, SQLSMALLINT,
@@ -242,13 +247,7 @@ SQLRETURN SQL_API SQLError(SQLHENV env, SQLHDBC dbc, SQLHSTMT stmt, SQLCHAR* sta
       if (it == kvr::standin::Pending().end()) continue;
       const kvr::standin::Said said = it->second;
       kvr::standin::Pending().erase(it);
-      if (state != nullptr) std::snprintf(reinterpret_cast<char*>(state), 6, "%s", said.state.c_str());
-      if (native != nullptr) *native = said.native;
-      if (text != nullptr && room > 0) {
-        std::snprintf(reinterpret_cast<char*>(text), static_cast<std::size_t>(room), "%s", said.text.c_str());
-      }
-      if (length != nullptr) *length = static_cast<SQLSMALLINT>(said.text.size());
-      return SQL_SUCCESS;
+      return kvr::standin::Tell(said, state, native, text, room, length);
     }
   }
   using Fn = SQLRETURN(SQL_API*)(SQLHENV, SQLHDBC, SQLHSTMT, SQLCHAR*, SQLINTEGER*, SQLCHAR*, SQLSMALLINT,
