@@ -47,15 +47,24 @@ void AddRow(HWND list, std::initializer_list<std::wstring> cells) {
   }
 }
 
-// Every column as wide as what it holds and as its heading, with room to spare.
+// Every column as wide as what it holds and as its heading, with room to
+// spare. The heading is measured itself: a column with no text in it sized
+// by the list alone shows its heading cut to "..." on some systems.
 void SizeColumns(HWND list) {
   HWND header = ListView_GetHeader(list);
   const int spare = Scaled(12, DpiOf(list));
   for (int c = 0; c < Header_GetItemCount(header); ++c) {
+    wchar_t text[128] = {};
+    HDITEMW item{};
+    item.mask = HDI_TEXT;
+    item.pszText = text;
+    item.cchTextMax = 128;
+    Header_GetItem(header, c, &item);
+    const int heading = ListView_GetStringWidth(list, text) + 2 * spare;
     ListView_SetColumnWidth(list, c, LVSCW_AUTOSIZE);
     const int content = ListView_GetColumnWidth(list, c);
     ListView_SetColumnWidth(list, c, LVSCW_AUTOSIZE_USEHEADER);
-    ListView_SetColumnWidth(list, c, std::max(content, ListView_GetColumnWidth(list, c)) + spare);
+    ListView_SetColumnWidth(list, c, std::max({content, heading, ListView_GetColumnWidth(list, c)}) + spare);
   }
 }
 

@@ -317,6 +317,20 @@ TEST_F(WindowTest, DetailsShowTheRecord) {
   details.ShowMessageOf(2);
   EXPECT_EQ(details.MessageShown(), L"Sources!C1 (notice)\r\na heading that begins with no keyword");
   EXPECT_EQ(ListView_GetItemCount(details.List(1)), 1);
+  // Every heading shows whole, an empty column's too ("Why" of a file written).
+  for (int l = 0; l < 3; ++l) {
+    HWND list = details.List(l);
+    HWND header = ListView_GetHeader(list);
+    for (int c = 0; c < Header_GetItemCount(header); ++c) {
+      wchar_t heading[128] = {};
+      HDITEMW item{};
+      item.mask = HDI_TEXT;
+      item.pszText = heading;
+      item.cchTextMax = 128;
+      Header_GetItem(header, c, &item);
+      EXPECT_GT(ListView_GetColumnWidth(list, c), ListView_GetStringWidth(list, heading)) << l << ", " << c;
+    }
+  }
   EXPECT_EQ(ListView_GetItemCount(details.List(2)), 7);  // every table
   const std::wstring said = details.SaveReportTo((dir_ / "report.txt").wstring());
   EXPECT_EQ(said.rfind(L"Saved the report as ", 0), 0u);
