@@ -54,13 +54,7 @@ void SizeColumns(HWND list) {
   HWND header = ListView_GetHeader(list);
   const int spare = Scaled(12, DpiOf(list));
   for (int c = 0; c < Header_GetItemCount(header); ++c) {
-    wchar_t text[128] = {};
-    HDITEMW item{};
-    item.mask = HDI_TEXT;
-    item.pszText = text;
-    item.cchTextMax = 128;
-    Header_GetItem(header, c, &item);
-    const int heading = ListView_GetStringWidth(list, text) + 2 * spare;
+    const int heading = ListView_GetStringWidth(list, HeadingOf(list, c).c_str()) + 2 * spare;
     ListView_SetColumnWidth(list, c, LVSCW_AUTOSIZE);
     const int content = ListView_GetColumnWidth(list, c);
     ListView_SetColumnWidth(list, c, LVSCW_AUTOSIZE_USEHEADER);

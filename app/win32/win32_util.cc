@@ -65,6 +65,16 @@ std::wstring TextOf(HWND window) {
   return text;
 }
 
+std::wstring HeadingOf(HWND list, int column) {
+  wchar_t text[128] = {};
+  HDITEMW item{};
+  item.mask = HDI_TEXT;
+  item.pszText = text;
+  item.cchTextMax = 128;
+  Header_GetItem(ListView_GetHeader(list), column, &item);
+  return text;
+}
+
 void OnWindowThread(HWND window, const std::function<void()>& call) {
   if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) {
     call();

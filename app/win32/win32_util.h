@@ -43,6 +43,9 @@ HWND Control(HWND parent, const wchar_t* window_class, std::wstring_view text, D
 // The text of a window.
 std::wstring TextOf(HWND window);
 
+// The heading of column `column` (from 0) of a report-view list.
+std::wstring HeadingOf(HWND list, int column);
+
 // Runs `call` on `window`'s thread and waits for it (at once when already there).
 void OnWindowThread(HWND window, const std::function<void()>& call);
 

@@ -322,13 +322,8 @@ TEST_F(WindowTest, DetailsShowTheRecord) {
     HWND list = details.List(l);
     HWND header = ListView_GetHeader(list);
     for (int c = 0; c < Header_GetItemCount(header); ++c) {
-      wchar_t heading[128] = {};
-      HDITEMW item{};
-      item.mask = HDI_TEXT;
-      item.pszText = heading;
-      item.cchTextMax = 128;
-      Header_GetItem(header, c, &item);
-      EXPECT_GT(ListView_GetColumnWidth(list, c), ListView_GetStringWidth(list, heading)) << l << ", " << c;
+      EXPECT_GT(ListView_GetColumnWidth(list, c), ListView_GetStringWidth(list, HeadingOf(list, c).c_str()))
+          << l << ", " << c;
     }
   }
   EXPECT_EQ(ListView_GetItemCount(details.List(2)), 7);  // every table
