@@ -17,6 +17,7 @@
 #include "base/utf8.h"
 #include "tables/buffered_recordset.h"
 #include "tables/column_rule.h"
+#include "tables/jet_locks.h"
 #include "tables/odbc_calls.h"
 
 namespace kvr {
@@ -255,6 +256,7 @@ class OdbcDatabase : public SwitcherDatabase {
     Connect(connection, connection);
     dbms_ = Info(SQL_DBMS_NAME);
     dbms_version_ = Info(SQL_DBMS_VER);
+    if (Jet()) locks_.emplace(JetLocksPerFile(Info(SQL_DRIVER_NAME)));
     // The SQLite ODBC driver waits for another program's lock as long as its
     // own Timeout= attribute says, 100 s unless the connection string gives
     // one, and takes no query timeout: unless given, the program's own wait.
@@ -357,6 +359,10 @@ class OdbcDatabase : public SwitcherDatabase {
       Rollback();
       throw DatabaseError("the changes could not be saved (" + failure + "); nothing was changed");
     }
+    if (const std::string why = CannotKeep(); !why.empty()) {
+      Rollback();
+      throw DatabaseError(why);
+    }
     cache_.clear();
     const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc_->get(), SQL_COMMIT);
     if (!Ok(rc)) {
@@ -365,7 +371,10 @@ class OdbcDatabase : public SwitcherDatabase {
       throw DatabaseError("the changes could not be saved (" + d.text + "); nothing was changed");
     }
     in_transaction_ = false;
+    if (locks_) locks_->Reset();
   }
+
+  std::string CannotKeep() const override { return locks_ && locks_->Exceeded() ? locks_->Refusal() : ""; }
 
   void Rollback() override {
     if (!in_transaction_) return;
@@ -375,6 +384,7 @@ class OdbcDatabase : public SwitcherDatabase {
     cache_.clear();
     SQLEndTran(SQL_HANDLE_DBC, dbc_->get(), SQL_ROLLBACK);
     in_transaction_ = false;
+    if (locks_) locks_->Reset();
   }
 
   const ChangeLog& Changes() const override { return changes_; }
@@ -408,6 +418,10 @@ class OdbcDatabase : public SwitcherDatabase {
   // parameter.
   bool PacksNumbers() const { return Postgres() && options_.pack_numbers; }
   bool Postgres() const { return dbms_ == "PostgreSQL"; }
+  bool Jet() const { return dbms_ == "ACCESS"; }
+  // True when `records` more changed records may be sent in this
+  // transaction (tables/jet_locks.h); they are counted either way.
+  bool TakeLocks(std::size_t records) { return !locks_ || locks_->Take(records); }
   bool Sqlite() const { return dbms_.rfind("SQLite", 0) == 0; }
   // False for SQLite, which keeps any value in any column: its integer
   // columns are read as text, so that a text stored there reads as itself.
@@ -708,6 +722,7 @@ class OdbcDatabase : public SwitcherDatabase {
   ChangeLog changes_{options_.count_changes, options_.track_changes};
   std::set<OdbcRecordset*> open_;
   std::string late_failure_;
+  std::optional<JetLockCount> locks_;  // a Jet database's records changed in this transaction
   std::map<std::string, std::unique_ptr<OdbcRecordset>> ahead_;  // read ahead, by AheadName; open, in open_
 };
 
@@ -1099,6 +1114,12 @@ void OdbcRecordset::SendPending() {
   records.reserve(dirty_records_);
   for (std::size_t r = 0; r < RecordCount(); ++r) {
     if (AnyDirty(r)) records.push_back(r);
+  }
+  // Past a Jet engine's lock limit nothing more is sent: the commit keeps
+  // nothing and says how many records the run needed.
+  if (!db_.TakeLocks(records.size())) {
+    DropPending();
+    return;
   }
   // A statement joined to its values addresses records by a number.
   bool joined = db_.JoinsUpdates();

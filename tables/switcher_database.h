@@ -162,6 +162,9 @@ class SwitcherDatabase {
     (void)table, (void)key_field, (void)records, (void)enough;
   }
 
+  // Why a commit of the changes made so far would keep nothing, known
+  // before it is tried (a Jet engine's lock limit); "" when it may succeed.
+  virtual std::string CannotKeep() const { return ""; }
   virtual void Commit() = 0;  // throws DatabaseError; nothing is then changed
   virtual void Rollback() = 0;
   // After Rollback: "" when the database holds nothing of the transaction;

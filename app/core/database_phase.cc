@@ -196,6 +196,13 @@ void UpdateDatabase(const DatabaseTarget& target, Variables& vars, const SystemS
     return;
   }
   result.database_read = true;
+  // Changes the database cannot keep are not offered to a preview, nor
+  // listed by a dry run as what a conversion would do.
+  if (const std::string why = db.CannotKeep(); !why.empty()) {
+    db.Rollback();
+    problems.Report(place, why, ErrorCode::kDatabase);
+    return;
+  }
   result.changed = db.Changes().counts();
   if (ctx.dry_run) {
     result.changes = db.Changes().list();

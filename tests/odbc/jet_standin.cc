@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -76,6 +77,40 @@ std::string DbqOf(const std::string& in) {
     at = end + 1;
   }
   return {};
+}
+
+// Locks: the engine takes one a record a transaction changes (record-level
+// locking) and, where a transaction would take more than MaxLocksPerFile
+// (9,500 unless the registry says otherwise), splits it into parts and
+// commits the part done, without an error (learn.microsoft.com/office/
+// client-developer/access/desktop-database-reference/initializing-the-
+// microsoft-access-database-engine-database-driver, "MaxLocksPerFile").
+// KVR_STANDIN_MAXLOCKSPERFILE stands for the registry entry.
+std::size_t MaxLocksPerFile() {
+  const char* given = std::getenv("KVR_STANDIN_MAXLOCKSPERFILE");
+  return given != nullptr && *given != '\0' ? std::strtoul(given, nullptr, 10) : 9500;
+}
+std::map<SQLHANDLE, SQLHANDLE>& ConnectionOf() {  // statement -> connection
+  static std::map<SQLHANDLE, SQLHANDLE> of;
+  return of;
+}
+std::map<SQLHANDLE, bool>& Writes() {  // statement -> prepared as an UPDATE, INSERT or DELETE
+  static std::map<SQLHANDLE, bool> writes;
+  return writes;
+}
+std::map<SQLHANDLE, std::size_t>& Locks() {  // connection -> locks of its transaction
+  static std::map<SQLHANDLE, std::size_t> locks;
+  return locks;
+}
+
+bool StartsWith(const SQLCHAR* sql, SQLINTEGER length, const char* word) {
+  std::size_t at = 0;
+  const std::size_t n = length == SQL_NTS ? SIZE_MAX : static_cast<std::size_t>(length);
+  while (at < n && sql[at] == ' ') ++at;
+  for (std::size_t i = 0; word[i] != '\0'; ++i, ++at) {
+    if (at >= n || std::toupper(static_cast<int>(sql[at])) != word[i]) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -186,6 +221,91 @@ SQLRETURN SQL_API SQLBindParameter(SQLHSTMT stmt, SQLUSMALLINT number, SQLSMALLI
                                  SQLPOINTER, SQLLEN, SQLLEN*);
   return reinterpret_cast<Fn>(Real("SQLBindParameter"))(stmt, number, direction, c_type, sql_type, size, digits,
                                                         value, room, length);
+}
+
+// Statements: each is known by its connection, and as writing or not, for
+// the locks it takes.
+SQLRETURN SQL_API SQLAllocHandle(SQLSMALLINT type, SQLHANDLE parent, SQLHANDLE* out) {
+  Forget(parent);
+  using Fn = SQLRETURN(SQL_API*)(SQLSMALLINT, SQLHANDLE, SQLHANDLE*);
+  const SQLRETURN rc = reinterpret_cast<Fn>(Real("SQLAllocHandle"))(type, parent, out);
+  if (SQL_SUCCEEDED(rc) && type == SQL_HANDLE_STMT) {
+    std::lock_guard lock(kvr::standin::mutex);
+    kvr::standin::ConnectionOf()[*out] = parent;
+  }
+  return rc;
+}
+
+SQLRETURN SQL_API SQLAllocStmt(SQLHDBC dbc, SQLHSTMT* out) {
+  Forget(dbc);
+  using Fn = SQLRETURN(SQL_API*)(SQLHDBC, SQLHSTMT*);
+  const SQLRETURN rc = reinterpret_cast<Fn>(Real("SQLAllocStmt"))(dbc, out);
+  if (SQL_SUCCEEDED(rc)) {
+    std::lock_guard lock(kvr::standin::mutex);
+    kvr::standin::ConnectionOf()[*out] = dbc;
+  }
+  return rc;
+}
+
+SQLRETURN SQL_API SQLPrepare(SQLHSTMT stmt, SQLCHAR* sql, SQLINTEGER length) {
+  Forget(stmt);
+  {
+    std::lock_guard lock(kvr::standin::mutex);
+    kvr::standin::Writes()[stmt] = kvr::standin::StartsWith(sql, length, "UPDATE") ||
+                                   kvr::standin::StartsWith(sql, length, "INSERT") ||
+                                   kvr::standin::StartsWith(sql, length, "DELETE");
+  }
+  using Fn = SQLRETURN(SQL_API*)(SQLHSTMT, SQLCHAR*, SQLINTEGER);
+  return reinterpret_cast<Fn>(Real("SQLPrepare"))(stmt, sql, length);
+}
+
+// A write takes a lock a record it reaches; past the limit the transaction
+// so far is committed and the next part begins.
+SQLRETURN SQL_API SQLExecute(SQLHSTMT stmt) {
+  Forget(stmt);
+  using Fn = SQLRETURN(SQL_API*)(SQLHSTMT);
+  const SQLRETURN rc = reinterpret_cast<Fn>(Real("SQLExecute"))(stmt);
+  if (!SQL_SUCCEEDED(rc)) return rc;
+  SQLHANDLE dbc = nullptr;
+  {
+    std::lock_guard lock(kvr::standin::mutex);
+    if (!kvr::standin::Writes()[stmt]) return rc;
+    dbc = kvr::standin::ConnectionOf()[stmt];
+  }
+  // A parameter array writes a record a set of parameters (each statement
+  // of this program's that runs with arrays addresses one record); the
+  // driver underneath counts the rows of its last set only.
+  SQLULEN sets = 1;
+  using GetAttr = SQLRETURN(SQL_API*)(SQLHSTMT, SQLINTEGER, SQLPOINTER, SQLINTEGER, SQLINTEGER*);
+  reinterpret_cast<GetAttr>(Real("SQLGetStmtAttr"))(stmt, SQL_ATTR_PARAMSET_SIZE, &sets, 0, nullptr);
+  SQLLEN rows = 0;
+  using RowCount = SQLRETURN(SQL_API*)(SQLHSTMT, SQLLEN*);
+  if (!SQL_SUCCEEDED(reinterpret_cast<RowCount>(Real("SQLRowCount"))(stmt, &rows))) rows = 0;
+  if (sets > 1) rows = static_cast<SQLLEN>(sets);
+  if (rows <= 0) return rc;
+  bool split = false;
+  {
+    std::lock_guard lock(kvr::standin::mutex);
+    std::size_t& locks = kvr::standin::Locks()[dbc];
+    locks += static_cast<std::size_t>(rows);
+    split = locks > kvr::standin::MaxLocksPerFile();
+    if (split) locks = 0;
+  }
+  if (split) {
+    using EndTran = SQLRETURN(SQL_API*)(SQLSMALLINT, SQLHANDLE, SQLSMALLINT);
+    reinterpret_cast<EndTran>(Real("SQLEndTran"))(SQL_HANDLE_DBC, dbc, SQL_COMMIT);
+    }
+  return rc;
+}
+
+SQLRETURN SQL_API SQLEndTran(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT completion) {
+  Forget(handle);
+  if (type == SQL_HANDLE_DBC) {
+    std::lock_guard lock(kvr::standin::mutex);
+    kvr::standin::Locks()[handle] = 0;
+  }
+  using Fn = SQLRETURN(SQL_API*)(SQLSMALLINT, SQLHANDLE, SQLSMALLINT);
+  return reinterpret_cast<Fn>(Real("SQLEndTran"))(type, handle, completion);
 }
 
 SQLRETURN SQL_API SQLGetInfo(SQLHDBC dbc, SQLUSMALLINT what, SQLPOINTER value, SQLSMALLINT room,

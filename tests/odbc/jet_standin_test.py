@@ -68,6 +68,39 @@ def both(work, name, d0, *args):
     return r_jet, r_lite, dump(jet + ".standin"), dump(lite)
 
 
+def locks(work):
+    """A conversion that changes more records than the Jet engine's lock
+    limit (9,500) keeps nothing, dry run or not: the engine would commit it
+    in parts (the stand-in does). One record fewer is kept whole."""
+    for inputs, refused in ((9501, True), (9500, False)):
+        sizes = ["--inputs", str(inputs), "--outputs", "0", "--consoles", "1", "--locations", "1", "--sets", "1"]
+        labelled, fresh = os.path.join(work, "labelled.db"), os.path.join(work, "fresh.db")
+        for db in (labelled, fresh):
+            if os.path.exists(db):
+                os.remove(db)
+            run("new-database", "--database", db, *sizes)
+        con = sqlite3.connect(labelled)
+        con.execute("""UPDATE InptAlphas SET Label = 'I' || "Chan Num\"""")
+        con.commit()
+        con.close()
+        w = os.path.join(work, "labelled.xlsx")
+        run("export", "--workbook", w, "--database", labelled)
+        jet = jet_file(work, "locks.mdb", fresh)
+        before = open(jet + ".standin", "rb").read()
+        for mode in ("--dry-run", "--yes"):
+            r = run("convert", "--workbook", w, "--database", jet, "--no-backup", "--output-dir",
+                    os.path.join(work, "locks-out"), mode, jet=True)
+            labels = sum(1 for row in dump(jet + ".standin")["InptAlphas"] if row[1])
+            if refused or mode == "--dry-run":
+                check(open(jet + ".standin", "rb").read() == before and
+                      (("changes 9501 records" in r.stderr and "MaxLocksPerFile" in r.stderr) == refused),
+                      "%d changed records, %s: %s" % (inputs, mode, "refused whole" if refused else "nothing kept"),
+                      r.stderr[-1500:])
+            else:
+                check("MaxLocksPerFile" not in r.stderr and labels == inputs,
+                      "%d changed records: every one kept" % inputs, r.stderr[-1500:])
+
+
 def main():
     global KVR, JET_DIR
     KVR, JET_DIR = sys.argv[1], sys.argv[2]
@@ -109,6 +142,7 @@ def main():
         r_lite = run("export", "--workbook", b, "--database", os.path.join(work, "notes.db"))
         check(r_jet.returncode == 0 and r_lite.returncode == 0 and open(a, "rb").read() == open(b, "rb").read(),
               "the export of a Jet file is the export of the same SQLite file, byte for byte", r_jet.stderr)
+        locks(work)
     print("%d failed" % failed)
     sys.exit(1 if failed else 0)
 
