@@ -98,6 +98,10 @@ std::map<SQLHANDLE, bool>& Writes() {  // statement -> prepared as an UPDATE, IN
   static std::map<SQLHANDLE, bool> writes;
   return writes;
 }
+std::map<SQLHANDLE, bool>& Ace() {  // connection -> through the "(*.mdb, *.accdb)" driver
+  static std::map<SQLHANDLE, bool> ace;
+  return ace;
+}
 std::map<SQLHANDLE, std::size_t>& Locks() {  // connection -> locks of its transaction
   static std::map<SQLHANDLE, std::size_t> locks;
   return locks;
@@ -167,8 +171,12 @@ SQLRETURN SQL_API SQLDriverConnect(SQLHDBC dbc, SQLHWND window, SQLCHAR* in, SQL
   // access/desktop-database-reference/microsoft-access-database-engine).
   std::string driver = given;
   for (char& c : driver) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (got == sizeof header && std::memcmp(header + 4, "Standard ACE DB", 15) == 0 &&
-      driver.find("*.accdb") == std::string::npos) {
+  const bool ace = driver.find("*.accdb") != std::string::npos;
+  {
+    std::lock_guard lock(kvr::standin::mutex);
+    kvr::standin::Ace()[dbc] = ace;
+  }
+  if (got == sizeof header && std::memcmp(header + 4, "Standard ACE DB", 15) == 0 && !ace) {
     return Refuse(dbc, "HY000", -1206, "Unrecognized database format '" + file + "'.");
   }
   const std::string underneath = "Database=" + file + ".standin;";
@@ -317,7 +325,14 @@ SQLRETURN SQL_API SQLGetInfo(SQLHDBC dbc, SQLUSMALLINT what, SQLPOINTER value, S
     return SQL_SUCCESS;
   }
   if (what == SQL_DRIVER_NAME || what == SQL_DBMS_NAME) {
-    const char* name = what == SQL_DRIVER_NAME ? "ACEODBC.DLL" : "ACCESS";
+    // The older driver's file is OdbcJt32.dll (learn.microsoft.com/sql/odbc/
+    // microsoft/sqlgetinfo-returned-values-for-access); the newer one's ACEODBC.DLL.
+    bool ace = false;
+    {
+      std::lock_guard lock(kvr::standin::mutex);
+      ace = kvr::standin::Ace()[dbc];
+    }
+    const char* name = what == SQL_DRIVER_NAME ? (ace ? "ACEODBC.DLL" : "OdbcJt32.dll") : "ACCESS";
     if (value != nullptr && room > 0) std::snprintf(static_cast<char*>(value), static_cast<std::size_t>(room), "%s", name);
     if (length != nullptr) *length = static_cast<SQLSMALLINT>(std::strlen(name));
     return SQL_SUCCESS;
