@@ -205,7 +205,8 @@ class SqliteDatabase : public SwitcherDatabase {
   ~SqliteDatabase() override { Rollback(); }
 
   std::unique_ptr<Recordset> OpenRecordset(std::string_view table, std::string_view key_field) override {
-    // Table and field names match without regard to case, as Jet's names do.
+    // Table and field names match without regard to case: a database made
+    // elsewhere may spell "InptAlphas" or "Chan Num" in another case.
     std::string actual_table;
     {
       Statement s(db_, "SELECT name FROM sqlite_master WHERE type='table' AND lower(name)=lower(?)");

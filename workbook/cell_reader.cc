@@ -151,16 +151,6 @@ std::optional<std::int16_t> CellReader::Number(int row, int column, std::string_
   return Converted<std::int16_t>(row, column, field, Given{consequence}, CellNumber, "a 16-bit number");
 }
 
-std::optional<std::uint8_t> CellReader::Byte(int row, int column, std::string_view field,
-                                             std::string_view consequence) {
-  return Converted<std::uint8_t>(row, column, field, Given{consequence}, CellByte, "a byte (0 to 255)");
-}
-
-std::optional<std::int16_t> CellReader::Index(int row, int column, std::string_view field,
-                                              std::string_view consequence) {
-  return IndexOr(row, column, field, Given{consequence});
-}
-
 void CellReader::TextInto(int row, int column, std::string& field, std::string_view field_name) {
   auto kept = [&] {
     if (!field.empty()) return Outcome(field_name, "\"" + field + "\"");

@@ -48,11 +48,6 @@ class CellReader {
                                   std::string_view consequence = {});
   std::optional<std::int16_t> Number(int row, int column, std::string_view field,
                                      std::string_view consequence = {});
-  std::optional<std::uint8_t> Byte(int row, int column, std::string_view field,
-                                   std::string_view consequence = {});
-  // ToTableIndex(CellNumber): a 1-based number from the sheet as a 0-based index.
-  std::optional<std::int16_t> Index(int row, int column, std::string_view field,
-                                    std::string_view consequence = {});
 
   // The same reads stored into `field`; on failure `field` keeps its value
   // and the report says what it is. A number that reads, but not as it

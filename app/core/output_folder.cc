@@ -101,10 +101,11 @@ void RemoveIfNothingCame(const std::filesystem::path& created) {
 std::string FilePatternsFor(const std::string& extension) {
   std::string patterns = "*." + extension;
   if (extension == "xls") patterns += " *.xlsx *.xlsm *.ods";
+  else if (extension == "db") patterns += " *.sqlite *.sqlite3";
   else if (AsksForDatabase(extension)) patterns += " *.db *.sqlite *.sqlite3";
   return patterns;
 }
 
-bool AsksForDatabase(const std::string& extension) { return extension == "mdb"; }
+bool AsksForDatabase(const std::string& extension) { return extension == "mdb" || extension == "db"; }
 
 }  // namespace kvr

@@ -22,6 +22,8 @@ constexpr RunCommand kRunCommands[] = {
      &CrosspointExportRun},
     {"check", "", "Read every sheet the other commands read and list problems and notices; nothing is written", false,
      false, &CheckRun},
+    {"new-database", "New DB...", "Create a switcher database sized for the workbook's plant", true, true,
+     &NewDatabaseRun},
 };
 
 // Hands the run's questions to the front end's chooser and keeps the
@@ -41,8 +43,6 @@ class RecordingChooser : public FileChooser {
 };
 
 }  // namespace
-
-std::span<const RunCommand> RunCommands() { return kRunCommands; }
 
 const RunCommand* FindRunCommand(std::string_view name) {
   for (const RunCommand& c : kRunCommands) {

@@ -8,7 +8,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,7 +28,6 @@ struct RunCommand {
   bool writes_files = false;
   RunResult (*run)(Variables&, RunContext&) = nullptr;
 };
-std::span<const RunCommand> RunCommands();
 // The command named `name`; nullptr when none is.
 const RunCommand* FindRunCommand(std::string_view name);
 

@@ -59,7 +59,7 @@ void ReportConsolesPastTable(const SystemSettings& system, int last_console, Pro
                   ErrorCode::kSubscriptOutOfRange);
 }
 
-// The conversion's sheets after "System", in the designed order; `progress`
+// The conversion's sheets after "System", in the conversion's order; `progress`
 // hears of each channel sheet once it is read, and of the end.
 void ReadRunSheets(const SheetSource& sheet, const SystemSettings& system, int last_console, Variables& vars,
                    bool big_switch, Problems& problems, SheetProgress& progress) {

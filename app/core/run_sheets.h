@@ -45,7 +45,7 @@ using SheetSource = std::function<SheetGrid(const std::string& name)>;
 SystemSettings ReadConversionSystem(Workbook& workbook, Problems& problems);
 // The conversion's sheets after "System", in reading order.
 std::vector<std::string> ConversionSheetNames(int last_console);
-// Those sheets read into `vars`, in the designed order; `progress` hears of
+// Those sheets read into `vars`, in the conversion's order; `progress` hears of
 // each channel sheet once it is read, and of the end.
 void ReadRunSheets(const SheetSource& sheet, const SystemSettings& system, int last_console, Variables& vars,
                    bool big_switch, Problems& problems, SheetProgress& progress);

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "app/core/database_phase.h"
+#include "app/core/plant_size.h"
 #include "app/core/run_sheets.h"
 #include "app/core/step.h"
 #include "base/interrupt.h"
@@ -109,7 +110,7 @@ RunResult EndingOnWorkbookLimits(RunContext& ctx, Body body) {
 
 // The console and module files. They are encoded and staged while the
 // database phase ends (`database_done` waits for it and takes its problems);
-// their questions and problems follow it, in the designed order. All of them
+// their questions and problems follow it, in the conversion's order. All of them
 // are put in place together: one flush to disk for the lot.
 void WriteConsoleFiles(const Variables& vars, const SystemSettings& system, RunContext& ctx,
                        const std::function<void()>& database_done, RunResult& result) {
@@ -147,7 +148,7 @@ void TakeDatabaseResult(RunResult database, RunResult& result) {
   if (database.preview_cancelled) result.reason = std::move(database.reason);
 }
 
-// A dry run's database phase, after the sheets as designed: every change
+// A dry run's database phase, after the sheets as a conversion reads them: every change
 // listed and rolled back, and the names of the files it would write.
 RunResult DryRunDatabase(const DatabaseTarget& target, Variables& vars, const SystemSettings& system,
                          int last_console, RunContext& ctx, RunResult result) {
@@ -199,7 +200,7 @@ RunResult ConversionRunBody(Variables& vars, RunContext& ctx) {
 
   // The database phase runs beside the sheet phase, each table step as soon
   // as its sheet is read, into a result of its own whose problems follow the
-  // sheets' as designed; it commits only once the sheet phase ended well.
+  // sheets'; it commits only once the sheet phase ended well.
   RunResult database;
   SheetProgress progress;
   std::jthread database_phase;
@@ -363,6 +364,32 @@ RunResult CheckRun(Variables& vars, RunContext& ctx) {
   return EndingOnWorkbookLimits(ctx, [&] {
     return WorkbookRun(vars, ctx, false, [&](auto& workbook, RunResult& r) { CheckRunBody(vars, ctx, *workbook, r); });
   });
+}
+
+RunResult NewDatabaseRun(Variables& vars, RunContext& ctx) {
+  vars.Clear();
+  RunResult result;
+  auto not_run = [&](std::string reason) {
+    result.outcome = RunResult::Outcome::kNotRun;
+    result.reason = std::move(reason);
+    return result;
+  };
+  const std::string workbook = ctx.chooser.GetFileName("Excel", "xls", 1);
+  if (workbook.empty()) return result;
+  if (const auto why = UnreadableFileReason(PathFromUtf8(workbook))) {
+    return not_run(why->missing ? "workbook not found: " + workbook : "not a workbook: " + workbook + " " + why->why);
+  }
+  const Result<DatabaseSizes> sizes = DatabaseSizesFor(PathFromUtf8(workbook));
+  if (!sizes.ok()) return not_run("cannot size the database from " + workbook + ": " + sizes.why());
+  const std::string database = ctx.chooser.GetFileName("Switcher.db", "db", 2);
+  if (database.empty()) return result;
+  try {
+    CreateSwitcherDatabase(PathFromUtf8(database), *sizes);
+  } catch (const std::exception& e) {
+    return not_run(e.what());
+  }
+  result.written.push_back(PathFromUtf8(database));
+  return Complete(ctx, std::move(result));
 }
 
 }  // namespace kvr

@@ -34,6 +34,11 @@ RunResult CrosspointExportRun(Variables& vars, RunContext& ctx);
 // the problems and notices an engineer checks before going to site, and the
 // console files the conversion would refuse to write.
 RunResult CheckRun(Variables& vars, RunContext& ctx);
+// NewDatabaseRun ("New Database"): asks for a workbook, then for the name
+// of a new SQLite database, and creates it with as many records in each
+// table as the workbook's plant needs (as `new-database --workbook`); an
+// existing file is never written over.
+RunResult NewDatabaseRun(Variables& vars, RunContext& ctx);
 
 }  // namespace kvr
 

@@ -33,7 +33,7 @@ class ScriptedChooser : public FileChooser {
   std::vector<bool> disabled_while_asked;
   std::string GetFileName(const std::string&, const std::string&, int) override {
     bool disabled = true;
-    for (const char* name : {"cmdStart", "cmdIni", "cmdXpoints", "chkBigSwitch"}) {
+    for (const char* name : {"cmdStart", "cmdIni", "cmdXpoints", "chkBigSwitch", "cmdNewDatabase"}) {
       disabled &= !window->findChild<QWidget*>(name)->isEnabled();
     }
     disabled_while_asked.push_back(disabled);

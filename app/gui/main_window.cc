@@ -49,9 +49,13 @@ class DialogChooser : public FileChooser {
     dialog.setAcceptMode(iType == 1 ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);  // the callers check that the file exists
     const bool database = AsksForDatabase(sExtension);
-    dialog.setLabelText(QFileDialog::FileName, database ? "Switcher database:" : "Workbook:");
+    const bool create = iType != 1;
+    dialog.setLabelText(QFileDialog::FileName,
+                        database ? (create ? "New switcher database:" : "Switcher database:") : "Workbook:");
     dialog.setLabelText(QFileDialog::FileType, database ? "Database files:" : "Workbook files:");
-    dialog.setLabelText(QFileDialog::Accept, "Open");
+    dialog.setLabelText(QFileDialog::Accept, create ? "Create" : "Open");
+    // A database is never written over: the run says so, not a question.
+    if (create) dialog.setOption(QFileDialog::DontConfirmOverwrite);
     dialog.selectFile(Q(sFileName));
     FitToScreen(&dialog, 720, 460);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return "";
@@ -157,7 +161,7 @@ MainWindow::MainWindow(FileChooser* chooser, OverwriteQuestion* question, QStrin
       preview_(preview),
       program_folder_(std::move(program_folder)),
       vars_(std::make_unique<Variables>()) {
-  setObjectName("frmMain");
+  setObjectName("mainWindow");
   setWindowTitle("KVR Conversion");
   setWindowIcon(MakeIcon());
   if (chooser_ == nullptr) {
@@ -187,11 +191,16 @@ void MainWindow::PlaceControls() {
   lblStatus_ = new QLabel(this);
   place(lblStatus_, "lblStatus", 1200, 600, 2655, 735);
   chkBigSwitch_ = new QCheckBox("Big Switch", this);
-  place(chkBigSwitch_, "chkBigSwitch", 1200, 1680, 2415, 255);
+  place(chkBigSwitch_, "chkBigSwitch", 1200, 1680, 2160, 255);
   // Under "Big Switch", in the space above the buttons: Convert shows its
   // changes and asks before keeping them.
   chkPreview_ = new QCheckBox("Preview", this);
-  place(chkPreview_, "chkPreview", 1200, 1980, 2415, 255);
+  place(chkPreview_, "chkPreview", 1200, 1980, 2160, 255);
+  // Beside them, above Convert: a database sized for a workbook, for a
+  // first conversion where the site has none yet.
+  cmdNewDatabase_ = new QPushButton("New DB...", this);
+  place(cmdNewDatabase_, "cmdNewDatabase", 3480, 1680, 975, 495);
+  cmdNewDatabase_->setToolTip("Make a new switcher database with room for a workbook's plant");
   cmdIni_ = new QPushButton("Demo .ini", this);
   place(cmdIni_, "cmdIni", 360, 2400, 975, 495);
   cmdXpoints_ = new QPushButton("Read xPoints", this);
@@ -221,7 +230,7 @@ void MainWindow::PlaceControls() {
   progress_timer_->setInterval(200);
 
   // Enter on the focused command button starts it, as on a dialog's buttons.
-  for (QPushButton* b : {cmdStart_, cmdIni_, cmdXpoints_}) b->setAutoDefault(true);
+  for (QPushButton* b : {cmdStart_, cmdIni_, cmdXpoints_, cmdNewDatabase_}) b->setAutoDefault(true);
   // Tab order: cmdStart, (lblStatus takes no focus), cmdIni, cmdXpoints,
   // chkBigSwitch, then what this window adds.
   cmdStart_->setFocus();
@@ -229,7 +238,8 @@ void MainWindow::PlaceControls() {
   setTabOrder(cmdIni_, cmdXpoints_);
   setTabOrder(cmdXpoints_, chkBigSwitch_);
   setTabOrder(chkBigSwitch_, chkPreview_);
-  setTabOrder(chkPreview_, cmdDetails_);
+  setTabOrder(chkPreview_, cmdNewDatabase_);
+  setTabOrder(cmdNewDatabase_, cmdDetails_);
   setTabOrder(cmdDetails_, lblOutputs_);
   setTabOrder(lblOutputs_, cmdOutputs_);
 }
@@ -238,6 +248,7 @@ void MainWindow::ConnectControls() {
   connect(cmdStart_, &QPushButton::clicked, this, &MainWindow::cmdStart_Click);
   connect(cmdIni_, &QPushButton::clicked, this, &MainWindow::cmdIni_Click);
   connect(cmdXpoints_, &QPushButton::clicked, this, &MainWindow::cmdXpoints_Click);
+  connect(cmdNewDatabase_, &QPushButton::clicked, this, &MainWindow::cmdNewDatabase_Click);
   connect(chkBigSwitch_, &QCheckBox::clicked, this, &MainWindow::chkBigSwitch_Click);
   connect(cmdDetails_, &QPushButton::clicked, this, &MainWindow::ShowDetails);
   connect(lblOutputs_, &QLabel::linkActivated, this, [this] { OpenOutputFolder(); });
@@ -303,12 +314,14 @@ void MainWindow::chkBigSwitch_Click() { BigSwitch = chkBigSwitch_->checkState() 
 void MainWindow::cmdStart_Click() { Start("convert", cmdStart_); }
 void MainWindow::cmdIni_Click() { Start("demo-ini", cmdIni_); }
 void MainWindow::cmdXpoints_Click() { Start("xpoints", cmdXpoints_); }
+void MainWindow::cmdNewDatabase_Click() { Start("new-database", cmdNewDatabase_); }
 
 void MainWindow::SetBusy(bool busy) {
   busy_ = busy;
   for (QWidget* w : {static_cast<QWidget*>(cmdStart_), static_cast<QWidget*>(cmdIni_),
                      static_cast<QWidget*>(cmdXpoints_), static_cast<QWidget*>(chkBigSwitch_),
-                     static_cast<QWidget*>(chkPreview_), static_cast<QWidget*>(cmdOutputs_)}) {
+                     static_cast<QWidget*>(chkPreview_), static_cast<QWidget*>(cmdOutputs_),
+                     static_cast<QWidget*>(cmdNewDatabase_)}) {
     w->setEnabled(!busy);
   }
 }

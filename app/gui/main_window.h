@@ -1,5 +1,5 @@
-// frmMain: the desktop window. Three commands and the "Big Switch" option over
-// the core runs; a command runs on a worker thread while the window stays
+// The desktop window. Three commands and the "Big Switch" option over the
+// core runs, and a fourth that makes a database for a workbook; a command runs on a worker thread while the window stays
 // responsive, and the file dialog, the overwrite question and the preview
 // are still asked on the window's thread. While a long run goes on, where it
 // is shows under the status; after each run a line there sums up its record
@@ -75,6 +75,7 @@ class MainWindow : public QWidget {
   void cmdStart_Click();
   void cmdIni_Click();
   void cmdXpoints_Click();
+  void cmdNewDatabase_Click();
   void chkBigSwitch_Click();
   void ShowDetails();
 
@@ -105,6 +106,7 @@ class MainWindow : public QWidget {
   QPushButton* cmdIni_;
   QPushButton* cmdXpoints_;
   QPushButton* cmdStart_;
+  QPushButton* cmdNewDatabase_;
   QPushButton* cmdDetails_;
   QLabel* lblProgress_;
   QLabel* lblOutputs_;

@@ -27,6 +27,7 @@
 #include "app/gui/gui_util.h"
 #include "app/gui/gui_test_support.h"
 #include "app/gui/main_window.h"
+#include "app/core/plant_size.h"
 #include "tables/new_database.h"
 #include "tests/workbook_files.h"
 
@@ -69,7 +70,13 @@ class MainWindowTest : public QObject {
     auto px = [&](int twips) { return MainWindow::Twips(twips, dpi); };
     QCOMPARE(w.size(), QSize(px(4680), px(3195)));
     QCOMPARE(w.findChild<QLabel*>("lblStatus")->geometry(), QRect(px(1200), px(600), px(2655), px(735)));
-    QCOMPARE(w.findChild<QWidget*>("chkBigSwitch")->geometry(), QRect(px(1200), px(1680), px(2415), px(255)));
+    QCOMPARE(w.findChild<QWidget*>("chkBigSwitch")->geometry(), QRect(px(1200), px(1680), px(2160), px(255)));
+    // "New DB..." above Convert, clear of the options beside it.
+    QCOMPARE(w.findChild<QPushButton*>("cmdNewDatabase")->text(), QString("New DB..."));
+    QCOMPARE(w.findChild<QWidget*>("cmdNewDatabase")->geometry(), QRect(px(3480), px(1680), px(975), px(495)));
+    for (const char* option : {"chkBigSwitch", "chkPreview"}) {
+      QVERIFY(!w.findChild<QWidget*>(option)->geometry().intersects(w.findChild<QWidget*>("cmdNewDatabase")->geometry()));
+    }
     // Preview sits under Big Switch, clear of it, of the details line and of the buttons.
     const QRect preview = w.findChild<QWidget*>("chkPreview")->geometry();
     QVERIFY(!preview.intersects(w.findChild<QWidget*>("chkBigSwitch")->geometry()));
@@ -84,6 +91,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.findChild<QWidget*>("cmdIni")->nextInFocusChain(), w.findChild<QWidget*>("cmdXpoints"));
     QCOMPARE(w.findChild<QWidget*>("cmdXpoints")->nextInFocusChain(), w.findChild<QWidget*>("chkBigSwitch"));
     QCOMPARE(w.findChild<QWidget*>("chkBigSwitch")->nextInFocusChain(), w.findChild<QWidget*>("chkPreview"));
+    QCOMPARE(w.findChild<QWidget*>("chkPreview")->nextInFocusChain(), w.findChild<QWidget*>("cmdNewDatabase"));
     // "Convert" has the focus and shows its ring from the start.
     w.show();
     w.activateWindow();
@@ -98,6 +106,51 @@ class MainWindowTest : public QObject {
              (QStringList{"(*.mdb *.db *.sqlite *.sqlite3)", "All Files (*.*)"}));
     QVERIFY(MainWindow::AppFolder().endsWith('/'));
     QVERIFY(!MainWindow::AppFolder().endsWith("//"));
+  }
+
+  // "New DB..." makes a database with room for the workbook's plant, which
+  // a conversion of that workbook then fills; it never writes over a file.
+  void newDatabaseFitsTheWorkbookAndIsNeverWrittenOver() {
+    ScriptedChooser chooser;
+    Yes yes;
+    MainWindow w(&chooser, &yes, File("out"));
+    chooser.window = &w;
+    const std::filesystem::path db = dir_ / "made.db";
+    std::filesystem::remove(db);
+    chooser.answers = {File("wb.xlsx"), File("made.db")};
+    RunAndWait(w, "cmdNewDatabase");
+    QCOMPARE(w.findChild<QLabel*>("lblStatus")->text(), QString("Completed"));
+    QCOMPARE(chooser.disabled_while_asked, (std::vector<bool>{true, true}));
+    QVERIFY(std::filesystem::exists(db));
+    QCOMPARE(QString::fromStdString(w.LastRun().inputs.workbook), File("wb.xlsx"));
+    QCOMPARE(QString::fromStdString(w.LastRun().inputs.database), File("made.db"));
+    QCOMPARE(w.LastRun().result.written, (std::vector<std::filesystem::path>{db}));
+    // As many input records as the workbook's plant needs.
+    const Result<DatabaseSizes> sizes = DatabaseSizesFor(dir_ / "wb.xlsx");
+    QVERIFY(sizes.ok());
+    sqlite3* made = nullptr;
+    QCOMPARE(sqlite3_open((dir_ / "made.db").string().c_str(), &made), SQLITE_OK);
+    sqlite3_stmt* count = nullptr;
+    sqlite3_prepare_v2(made, "SELECT COUNT(*) FROM InptAlphas", -1, &count, nullptr);
+    QCOMPARE(sqlite3_step(count), SQLITE_ROW);
+    QCOMPARE(sqlite3_column_int(count, 0), sizes->inputs);
+    sqlite3_finalize(count);
+    sqlite3_close(made);
+    // The same name again: refused, the database untouched.
+    const auto before = std::filesystem::last_write_time(db);
+    const auto size = std::filesystem::file_size(db);
+    chooser.answers = {File("wb.xlsx"), File("made.db")};
+    RunAndWait(w, "cmdNewDatabase");
+    QCOMPARE(w.LastReason().contains("made.db"), true);
+    QCOMPARE(std::filesystem::last_write_time(db), before);
+    QCOMPARE(std::filesystem::file_size(db), size);
+    // Cancelled at either question: nothing made.
+    for (const QStringList& answers : {QStringList{}, QStringList{File("wb.xlsx")}}) {
+      chooser.answers = answers;
+      RunAndWait(w, "cmdNewDatabase");
+      QVERIFY(!std::filesystem::exists(dir_ / "Switcher.db"));
+      QCOMPARE(w.LastReason(), QString());
+    }
   }
 
   void convertShowsCompletedAndTheProblemCount() {

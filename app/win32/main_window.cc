@@ -23,7 +23,7 @@ constexpr const wchar_t* kLastFileFolderValue = L"LastFileFolder";  // where a f
 
 std::wstring RememberedFolder(const wchar_t* name);
 
-// The common item dialog, as the runs ask for files: the design's title,
+// The common item dialog, as the runs ask for files: the title "Specify File Name",
 // and labels that say which file is asked for. It opens where the user last
 // took a file from, else in the output folder.
 class DialogChooser : public FileChooser {
@@ -37,7 +37,9 @@ class DialogChooser : public FileChooser {
     if (FAILED(CoCreateInstance(kind, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&dialog)))) return "";
     const bool database = AsksForDatabase(sExtension);
     dialog->SetTitle(L"Specify File Name");
-    dialog->SetFileNameLabel(database ? L"Switcher database:" : L"Workbook:");
+    const bool create = iType != 1;
+    dialog->SetFileNameLabel(database ? (create ? L"New switcher database:" : L"Switcher database:") : L"Workbook:");
+    if (create) dialog->SetOkButtonLabel(L"Create");
     const std::wstring patterns = FilterPatterns(sExtension);
     const std::wstring shown = L"(" + patterns + L")";
     const COMDLG_FILTERSPEC filters[] = {{shown.c_str(), patterns.c_str()}, {L"All Files (*.*)", L"*.*"}};
@@ -45,6 +47,8 @@ class DialogChooser : public FileChooser {
     dialog->SetFileName(Wide(sFileName).c_str());
     FILEOPENDIALOGOPTIONS options = 0;
     dialog->GetOptions(&options);
+    // A database is never written over: the run says so, not a question.
+    if (create) options &= ~static_cast<FILEOPENDIALOGOPTIONS>(FOS_OVERWRITEPROMPT);
     dialog->SetOptions(options | FOS_FORCEFILESYSTEM | FOS_NOCHANGEDIR);
     IShellItem* start = nullptr;
     if (SUCCEEDED(SHCreateItemFromParsingName(folder.c_str(), nullptr, IID_PPV_ARGS(&start)))) {
@@ -208,6 +212,8 @@ void MainWindow::CreateControls() {
   Control(window_, L"BUTTON", L"Read xPoints", WS_TABSTOP | BS_PUSHBUTTON, kXpointsId);
   Control(window_, L"BUTTON", L"Big Switch", WS_TABSTOP | BS_AUTOCHECKBOX, kBigSwitchId);
   Control(window_, L"BUTTON", L"Preview", WS_TABSTOP | BS_AUTOCHECKBOX, kPreviewId);
+  // Beside the options, above Convert: a database sized for a workbook.
+  Control(window_, L"BUTTON", L"New DB...", WS_TABSTOP | BS_PUSHBUTTON, kNewDatabaseId);
   ShowWindow(Control(window_, WC_LINK, L"", WS_TABSTOP, kDetailsId), SW_HIDE);
   ShowWindow(Control(window_, L"STATIC", L"", SS_LEFT | SS_NOPREFIX, kProgressId), SW_HIDE);
   Control(window_, WC_LINK, L"", WS_TABSTOP, kOutputsId);
@@ -231,7 +237,7 @@ void MainWindow::Layout() {
 
 void MainWindow::SetBusy(bool busy) {
   busy_ = busy;
-  for (ControlId id : {kStartId, kIniId, kXpointsId, kBigSwitchId, kPreviewId, kFolderId}) {
+  for (ControlId id : {kStartId, kIniId, kXpointsId, kBigSwitchId, kPreviewId, kFolderId, kNewDatabaseId}) {
     EnableWindow(Item(id), busy ? FALSE : TRUE);
   }
 }
@@ -397,6 +403,7 @@ LRESULT MainWindow::Handle(UINT message, WPARAM w, LPARAM l) {
         case kStartId: Start("convert", kStartId); break;
         case kIniId: Start("demo-ini", kIniId); break;
         case kXpointsId: Start("xpoints", kXpointsId); break;
+        case kNewDatabaseId: Start("new-database", kNewDatabaseId); break;
         case kFolderId: ChooseOutputFolder(); break;
         default: break;
       }

@@ -1,7 +1,7 @@
-// frmMain as a native Win32 window: "Convert", "Demo .ini", "Read xPoints",
-// "Big Switch" and the status, placed in twips at the monitor's DPI; the
-// "Preview" option, the details line, progress and the output folder drawn
-// from the core's record. A command runs on a worker thread; the file
+// The native Win32 window: "Convert", "Demo .ini", "Read xPoints", "Big
+// Switch" and the status, placed in twips at the monitor's DPI; the
+// "Preview" option, "New DB...", the details line, progress and the output
+// folder drawn from the core's record. A command runs on a worker thread; the file
 // dialog, the overwrite question and the preview are asked on the window's.
 #ifndef KVR_APP_WIN32_MAIN_WINDOW_H_
 #define KVR_APP_WIN32_MAIN_WINDOW_H_
@@ -23,7 +23,7 @@ namespace kvr::win32 {
 // The controls, by id.
 enum ControlId : int {
   kStartId = 1001, kStatusId, kIniId, kXpointsId, kBigSwitchId, kPreviewId, kDetailsId, kProgressId, kOutputsId,
-  kFolderId,
+  kFolderId, kNewDatabaseId,
 };
 
 // The controls' places in twips, as the window lays them out.
@@ -33,9 +33,9 @@ struct ControlPlace {
 };
 inline constexpr ControlPlace kPlaces[] = {
     {kStartId, 3480, 2400, 975, 495},    {kStatusId, 1200, 600, 2655, 735},   {kIniId, 360, 2400, 975, 495},
-    {kXpointsId, 1800, 2400, 1215, 495}, {kBigSwitchId, 1200, 1680, 2415, 255}, {kPreviewId, 1200, 1980, 2415, 255},
+    {kXpointsId, 1800, 2400, 1215, 495}, {kBigSwitchId, 1200, 1680, 2160, 255}, {kPreviewId, 1200, 1980, 2160, 255},
     {kDetailsId, 1200, 1335, 3255, 300}, {kProgressId, 1200, 1335, 3255, 300}, {kOutputsId, 360, 150, 3000, 300},
-    {kFolderId, 3480, 105, 975, 390},
+    {kFolderId, 3480, 105, 975, 390},    {kNewDatabaseId, 3480, 1680, 975, 495},
 };
 inline constexpr int kClientWidthTwips = 4680, kClientHeightTwips = 3195;
 
@@ -52,7 +52,6 @@ class MainWindow {
 
   HWND handle() const { return window_; }
   HWND Item(ControlId id) const { return GetDlgItem(window_, id); }
-  bool Busy() const { return busy_; }
   const RunRecord& LastRun() const { return last_run_; }
   const std::wstring& LastReason() const { return last_reason_; }
   // What the last run told in a message box once it ended ("" for nothing).

@@ -1,5 +1,5 @@
 // The Win32 window, live (under Wine in CI): its controls' places, texts and
-// tab order against the design; whole runs driven through it against the
+// tab order against the places the window declares; whole runs driven through it against the
 // command line's outputs; the overwrite question answered through the real
 // message box; the preview's Cancel and Apply; the details it shows.
 #include "app/win32/details_window.h"
@@ -131,7 +131,7 @@ class WindowTest : public kvr::testing::TempDirTest {
   std::string last_summary_;
 };
 
-TEST_F(WindowTest, PlacesTextsAndTabOrderAreTheDesigns) {
+TEST_F(WindowTest, PlacesTextsAndTabOrderAreAsDeclared) {
   MainWindow window(&chooser_, nullptr, dir_.wstring());
   HWND w = window.handle();
   const UINT dpi = DpiOf(w);
@@ -153,19 +153,45 @@ TEST_F(WindowTest, PlacesTextsAndTabOrderAreTheDesigns) {
   EXPECT_EQ(TextOf(window.Item(kIniId)), L"Demo .ini");
   EXPECT_EQ(TextOf(window.Item(kXpointsId)), L"Read xPoints");
   EXPECT_EQ(TextOf(window.Item(kBigSwitchId)), L"Big Switch");
+  EXPECT_EQ(TextOf(window.Item(kNewDatabaseId)), L"New DB...");
   EXPECT_EQ(TextOf(window.Item(kStatusId)), L"");
   EXPECT_EQ(SendMessageW(window.Item(kBigSwitchId), BM_GETCHECK, 0, 0), BST_UNCHECKED);
   // Tab: Convert, Demo .ini, Read xPoints, Big Switch, then what this window adds.
   ShowWindow(w, SW_SHOW);
   std::vector<int> order;
   HWND at = window.Item(kStartId);
-  for (int i = 0; i < 7; ++i) {
+  for (int i = 0; i < 8; ++i) {
     order.push_back(GetDlgCtrlID(at));
     at = GetNextDlgTabItem(w, at, FALSE);
   }
-  EXPECT_EQ(order, (std::vector<int>{kStartId, kIniId, kXpointsId, kBigSwitchId, kPreviewId, kOutputsId, kFolderId}));
+  EXPECT_EQ(order, (std::vector<int>{kStartId, kIniId, kXpointsId, kBigSwitchId, kPreviewId, kNewDatabaseId,
+                                     kOutputsId, kFolderId}));
   EXPECT_EQ(GetDlgCtrlID(at), kStartId);
   EXPECT_EQ(FilterPatterns("xls"), L"*.xls;*.xlsx;*.xlsm;*.ods");
+}
+
+// "New DB..." makes the database the command line's new-database --workbook
+// makes, byte for byte, and never writes over a file.
+TEST_F(WindowTest, NewDatabaseIsTheCommandLinesAndNeverWrittenOver) {
+  chooser_.database = File("made.db").string();
+  MainWindow window(&chooser_, nullptr, dir_.wstring());
+  window.QuietMessages();
+  SendMessageW(window.Item(kNewDatabaseId), BM_CLICK, 0, 0);
+  window.WaitForRun();
+  ASSERT_EQ(window.LastRun().result.outcome, RunResult::Outcome::kCompleted) << window.LastRun().ReportText();
+  std::vector<std::string> args = {"kvrconversion", "new-database", "--database", File("cli.db").string(),
+                                   "--workbook", File("wb.xlsx").string()};
+  std::vector<const char*> argv;
+  for (const auto& a : args) argv.push_back(a.c_str());
+  std::ostringstream out, err;
+  ASSERT_EQ(RunCommandLine(static_cast<int>(argv.size()), argv.data(), out, err), 0) << err.str();
+  EXPECT_EQ(kvr::testing::ReadBytes(File("made.db")), kvr::testing::ReadBytes(File("cli.db")));
+  const std::string before = kvr::testing::ReadBytes(File("made.db"));
+  SendMessageW(window.Item(kNewDatabaseId), BM_CLICK, 0, 0);
+  window.WaitForRun();
+  EXPECT_EQ(window.LastRun().result.outcome, RunResult::Outcome::kNotRun);
+  EXPECT_NE(window.LastReason().find(L"made.db"), std::wstring::npos);
+  EXPECT_EQ(kvr::testing::ReadBytes(File("made.db")), before);
 }
 
 // Convert, Demo .ini and Read xPoints through the window write what the
