@@ -102,6 +102,10 @@ std::map<SQLHANDLE, bool>& Ace() {  // connection -> through the "(*.mdb, *.accd
   static std::map<SQLHANDLE, bool> ace;
   return ace;
 }
+std::map<SQLHANDLE, bool>& ExtendedAnsi() {  // connection -> ExtendedAnsiSQL=1 given
+  static std::map<SQLHANDLE, bool> extended;
+  return extended;
+}
 std::map<SQLHANDLE, std::size_t>& Locks() {  // connection -> locks of its transaction
   static std::map<SQLHANDLE, std::size_t> locks;
   return locks;
@@ -175,6 +179,7 @@ SQLRETURN SQL_API SQLDriverConnect(SQLHDBC dbc, SQLHWND window, SQLCHAR* in, SQL
   {
     std::lock_guard lock(kvr::standin::mutex);
     kvr::standin::Ace()[dbc] = ace;
+    kvr::standin::ExtendedAnsi()[dbc] = driver.find("extendedansisql=1") != std::string::npos;
   }
   if (got == sizeof header && std::memcmp(header + 4, "Standard ACE DB", 15) == 0 && !ace) {
     return Refuse(dbc, "HY000", -1206, "Unrecognized database format '" + file + "'.");
@@ -255,8 +260,26 @@ SQLRETURN SQL_API SQLAllocStmt(SQLHDBC dbc, SQLHSTMT* out) {
   return rc;
 }
 
+// Access SQL's CREATE TABLE has no DEFAULT clause unless the connection
+// asks for ANSI-92 SQL with ExtendedAnsiSQL=1 (learn.microsoft.com/office/
+// client-developer/access/desktop-database-reference/create-table-
+// statement-microsoft-access-sql; learn.microsoft.com/sql/odbc/microsoft/
+// setting-extendedansisql).
 SQLRETURN SQL_API SQLPrepare(SQLHSTMT stmt, SQLCHAR* sql, SQLINTEGER length) {
   Forget(stmt);
+  if (kvr::standin::StartsWith(sql, length, "CREATE")) {
+    std::string text = length == SQL_NTS ? std::string(reinterpret_cast<char*>(sql))
+                                         : std::string(reinterpret_cast<char*>(sql), static_cast<std::size_t>(length));
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    SQLHANDLE dbc = nullptr;
+    {
+      std::lock_guard lock(kvr::standin::mutex);
+      dbc = kvr::standin::ConnectionOf()[stmt];
+    }
+    if (text.find(" DEFAULT ") != std::string::npos && !kvr::standin::ExtendedAnsi()[dbc]) {
+      return Refuse(stmt, "42000", -1, "Syntax error in CREATE TABLE statement.");
+    }
+  }
   {
     std::lock_guard lock(kvr::standin::mutex);
     kvr::standin::Writes()[stmt] = kvr::standin::StartsWith(sql, length, "UPDATE") ||
@@ -322,6 +345,13 @@ SQLRETURN SQL_API SQLGetInfo(SQLHDBC dbc, SQLUSMALLINT what, SQLPOINTER value, S
   if (what == SQL_CONVERT_BIGINT) {
     if (value != nullptr) *static_cast<SQLUINTEGER*>(value) = 0;
     if (length != nullptr) *length = sizeof(SQLUINTEGER);
+    return SQL_SUCCESS;
+  }
+  // Names are quoted with a back quote (learn.microsoft.com/sql/odbc/
+  // microsoft/sqlgetinfo-returned-values-for-access).
+  if (what == SQL_IDENTIFIER_QUOTE_CHAR) {
+    if (value != nullptr && room > 1) std::snprintf(static_cast<char*>(value), static_cast<std::size_t>(room), "`");
+    if (length != nullptr) *length = 1;
     return SQL_SUCCESS;
   }
   if (what == SQL_DRIVER_NAME || what == SQL_DBMS_NAME) {

@@ -1,0 +1,53 @@
+// The SQL an engine takes through ODBC, chosen once from what its driver
+// says (SQL_DBMS_NAME, SQL_DBMS_VER, SQL_IDENTIFIER_QUOTE_CHAR): how names
+// are quoted, whether an UPDATE may be joined to a list of VALUES, whether
+// integers are read back typed, and the statements that make a new
+// database's tables and their keyed records. Every statement is text, so
+// each dialect is tested without a server.
+#ifndef KVR_TABLES_ODBC_DIALECT_H_
+#define KVR_TABLES_ODBC_DIALECT_H_
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tables/new_database.h"
+
+namespace kvr::odbc {
+
+class OdbcDialect {
+ public:
+  enum class Engine { kSqlite, kPostgres, kJet, kOther };
+
+  // `quote` is the driver's identifier quote; " " or "" for none.
+  OdbcDialect(std::string dbms, std::string version, std::string quote);
+
+  Engine engine() const { return engine_; }
+  const std::string& dbms() const { return dbms_; }
+
+  // `name` quoted, a quote inside it doubled.
+  std::string Quote(std::string_view name) const;
+  // The engine takes "UPDATE t SET ... FROM (VALUES ...) AS v WHERE ...":
+  // PostgreSQL, SQLite from 3.33.
+  bool JoinsUpdates() const;
+  // A joined statement may take a record's numbers in one array parameter.
+  bool HasArrays() const { return engine_ == Engine::kPostgres; }
+  // False for SQLite, which keeps any value in any column: its integer
+  // columns are read as text, so that a text stored there reads as itself.
+  bool KeepsTypes() const { return engine_ != Engine::kSqlite; }
+
+  // The statements that make table `t` and its records keyed 1 to
+  // t.records, each field at its default, in order.
+  std::vector<std::string> MakeTable(const TableDef& t) const;
+
+ private:
+  std::string CreateTable(const TableDef& t) const;
+  std::vector<std::string> FillKeys(const TableDef& t) const;
+
+  std::string dbms_, version_, quote_;
+  Engine engine_ = Engine::kOther;
+};
+
+}  // namespace kvr::odbc
+
+#endif  // KVR_TABLES_ODBC_DIALECT_H_
