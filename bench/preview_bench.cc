@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "app/gui/preview_dialog.h"
+#include "app/qt/preview_dialog.h"
 
 namespace {
 

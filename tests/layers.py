@@ -5,7 +5,7 @@ use: each layer reaches only those under it.
     layers.py SOURCE_DIR
 
     base < workbook < tables, console < demo, xpoints < app/core
-           < app/cli, app/gui, app/win32
+           < app/cli, app/qt, app/win32
 
 Tests, benchmarks and fuzzers are left out: they may reach any layer.
 """
@@ -22,7 +22,7 @@ BELOW = {
     "xpoints": {"base", "workbook", "console"},
     "app/core": {"base", "workbook", "tables", "console", "demo", "xpoints"},
 }
-for front in ("app/cli", "app/gui", "app/win32"):
+for front in ("app/cli", "app/qt", "app/win32"):
     BELOW[front] = BELOW["app/core"] | {"app/core"}
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 

@@ -5,8 +5,8 @@
 // is shows under the status; after each run a line there sums up its record
 // and opens its details. The output folder is shown, opens with a click and
 // can be chosen (remembered between starts).
-#ifndef KVR_APP_GUI_MAIN_WINDOW_H_
-#define KVR_APP_GUI_MAIN_WINDOW_H_
+#ifndef KVR_APP_QT_MAIN_WINDOW_H_
+#define KVR_APP_QT_MAIN_WINDOW_H_
 
 #include <QPointer>
 #include <QWidget>
@@ -19,8 +19,8 @@
 #include "app/core/run_progress.h"
 #include "app/core/run_record.h"
 #include "app/core/variables.h"
-#include "app/gui/details_dialog.h"
-#include "app/gui/preview_dialog.h"
+#include "app/qt/details_dialog.h"
+#include "app/qt/preview_dialog.h"
 
 class QCheckBox;
 class QLabel;
@@ -131,4 +131,4 @@ class MainWindow : public QWidget {
 
 }  // namespace kvr
 
-#endif  // KVR_APP_GUI_MAIN_WINDOW_H_
+#endif  // KVR_APP_QT_MAIN_WINDOW_H_

@@ -3,8 +3,8 @@
 // makes over a million changes: the table shows them without copying, and
 // filtering and sorting run on a thread of their own, so the window answers
 // every keystroke at once and shows the result when it is ready.
-#ifndef KVR_APP_GUI_PREVIEW_DIALOG_H_
-#define KVR_APP_GUI_PREVIEW_DIALOG_H_
+#ifndef KVR_APP_QT_PREVIEW_DIALOG_H_
+#define KVR_APP_QT_PREVIEW_DIALOG_H_
 
 #include <QDialog>
 #include <map>
@@ -60,4 +60,4 @@ class PreviewDialog : public QDialog {
 
 }  // namespace kvr
 
-#endif  // KVR_APP_GUI_PREVIEW_DIALOG_H_
+#endif  // KVR_APP_QT_PREVIEW_DIALOG_H_

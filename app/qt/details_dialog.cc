@@ -1,4 +1,4 @@
-#include "app/gui/details_dialog.h"
+#include "app/qt/details_dialog.h"
 
 #include <QDesktopServices>
 #include <QDialogButtonBox>
@@ -13,7 +13,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "app/gui/gui_util.h"
+#include "app/qt/gui_util.h"
 #include "base/utf8.h"
 
 namespace kvr {

@@ -2,8 +2,8 @@
 // and output folder, the problems and notices grouped (the selected one shown
 // in full below the list), the files, the changes per table; "Open folder"
 // and "Save report", each saying what became of it.
-#ifndef KVR_APP_GUI_DETAILS_DIALOG_H_
-#define KVR_APP_GUI_DETAILS_DIALOG_H_
+#ifndef KVR_APP_QT_DETAILS_DIALOG_H_
+#define KVR_APP_QT_DETAILS_DIALOG_H_
 
 #include <QDialog>
 
@@ -40,4 +40,4 @@ class DetailsDialog : public QDialog {
 
 }  // namespace kvr
 
-#endif  // KVR_APP_GUI_DETAILS_DIALOG_H_
+#endif  // KVR_APP_QT_DETAILS_DIALOG_H_

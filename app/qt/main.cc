@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/core/window_help.h"
-#include "app/gui/main_window.h"
+#include "app/qt/main_window.h"
 
 int main(int argc, char** argv) {
   // The window takes no options; these two answer without opening it.

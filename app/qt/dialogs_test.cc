@@ -11,9 +11,9 @@
 #include <QTableView>
 #include <QTest>
 
-#include "app/gui/gui_test_support.h"
-#include "app/gui/gui_util.h"
-#include "app/gui/main_window.h"
+#include "app/qt/gui_test_support.h"
+#include "app/qt/gui_util.h"
+#include "app/qt/main_window.h"
 
 namespace kvr {
 namespace {

@@ -24,9 +24,9 @@
 #include <fstream>
 #include <iterator>
 
-#include "app/gui/gui_util.h"
-#include "app/gui/gui_test_support.h"
-#include "app/gui/main_window.h"
+#include "app/qt/gui_util.h"
+#include "app/qt/gui_test_support.h"
+#include "app/qt/main_window.h"
 #include "app/core/plant_size.h"
 #include "tables/new_database.h"
 #include "tests/workbook_files.h"

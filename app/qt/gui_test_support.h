@@ -1,8 +1,8 @@
 // What the window's and the dialogs' tests share: scripted stand-ins for
 // the file dialog, the question and the preview; a run clicked and waited
 // for; folders and databases read back for comparison.
-#ifndef KVR_APP_GUI_GUI_TEST_SUPPORT_H_
-#define KVR_APP_GUI_GUI_TEST_SUPPORT_H_
+#ifndef KVR_APP_QT_GUI_TEST_SUPPORT_H_
+#define KVR_APP_QT_GUI_TEST_SUPPORT_H_
 
 #include <sqlite3.h>
 
@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "app/gui/main_window.h"
+#include "app/qt/main_window.h"
 #include "tables/new_database.h"
 #include "tests/workbook_files.h"
 
@@ -150,4 +150,4 @@ inline void MakeStudio(const std::filesystem::path& dir) {
 
 }  // namespace kvr
 
-#endif  // KVR_APP_GUI_GUI_TEST_SUPPORT_H_
+#endif  // KVR_APP_QT_GUI_TEST_SUPPORT_H_

@@ -1,4 +1,4 @@
-#include "app/gui/preview_dialog.h"
+#include "app/qt/preview_dialog.h"
 
 #include <QAbstractTableModel>
 #include <QDialogButtonBox>
@@ -12,7 +12,7 @@
 
 #include "app/core/change_search.h"
 #include "app/core/report.h"
-#include "app/gui/gui_util.h"
+#include "app/qt/gui_util.h"
 
 namespace kvr {
 

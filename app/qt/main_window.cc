@@ -1,4 +1,4 @@
-#include "app/gui/main_window.h"
+#include "app/qt/main_window.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -19,7 +19,7 @@
 #include <QTimer>
 #include <QUrl>
 
-#include "app/gui/gui_util.h"
+#include "app/qt/gui_util.h"
 #include "base/interrupt.h"
 #include "base/utf8.h"
 

@@ -1,4 +1,4 @@
-#include "app/gui/gui_util.h"
+#include "app/qt/gui_util.h"
 
 #include <QGuiApplication>
 #include <QScreen>

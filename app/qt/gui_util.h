@@ -1,6 +1,6 @@
 // Small helpers the window and its dialogs share.
-#ifndef KVR_APP_GUI_GUI_UTIL_H_
-#define KVR_APP_GUI_GUI_UTIL_H_
+#ifndef KVR_APP_QT_GUI_UTIL_H_
+#define KVR_APP_QT_GUI_UTIL_H_
 
 #include <QString>
 #include <string>
@@ -21,4 +21,4 @@ void FitToScreen(QWidget* window, int width, int height);
 
 }  // namespace kvr
 
-#endif  // KVR_APP_GUI_GUI_UTIL_H_
+#endif  // KVR_APP_QT_GUI_UTIL_H_

@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <iostream>
 
-#include "app/gui/main_window.h"
+#include "app/qt/main_window.h"
 #include "app/core/plant_size.h"
 #include "tables/new_database.h"
 #include "tests/fixed_answers.h"
