@@ -23,6 +23,7 @@ TEST(OdbcDialectTest, JoinedUpdatesOnlyWhereTheEngineTakesThem) {
   EXPECT_TRUE(OdbcDialect("SQLite", "3.40.1", "\"").JoinsUpdates());
   EXPECT_FALSE(OdbcDialect("SQLite", "3.32.3", "\"").JoinsUpdates());
   EXPECT_FALSE(OdbcDialect("ACCESS", "04.00.0000", "`").JoinsUpdates());
+  EXPECT_FALSE(OdbcDialect("Other", "9.9", "\"").JoinsUpdates());  // unknown engines: one record a statement
   EXPECT_FALSE(OdbcDialect("SQLite", "3.40.1", "\"").KeepsTypes());
   EXPECT_TRUE(OdbcDialect("ACCESS", "04.00.0000", "`").KeepsTypes());
 }
