@@ -56,6 +56,60 @@ bool OdbcDialect::JoinsUpdates() const {
   return std::sscanf(version_.c_str(), "%d.%d", &major, &minor) == 2 && (major > 3 || (major == 3 && minor >= 33));
 }
 
+std::string OdbcDialect::JoinedUpdate(std::string_view table_name, std::string_view address_name,
+                                      const std::vector<JoinedField>& fields, std::size_t masks, std::size_t records,
+                                      bool pack) const {
+  const std::string table = Quote(table_name);
+  const std::string address = table + "." + Quote(address_name);
+  auto packed = [&](ColumnRule::Kind kind) { return pack && kind == ColumnRule::kInteger; };
+  // The first row gives each column of the list its type: engines that
+  // infer a parameter's type from its place would take them all for texts.
+  auto typed = [](ColumnRule::Kind kind) -> std::string {
+    if (kind == ColumnRule::kText) return "CAST(? AS VARCHAR)";
+    if (kind == ColumnRule::kAny) return "?";
+    return "CAST(? AS INTEGER)";
+  };
+  // A VALUES list's columns are named column1, column2, ...: the address
+  // (or the numbers), the masks, then the values.
+  std::string first_row = pack ? "(CAST(? AS BIGINT[])" : "(" + typed(ColumnRule::kInteger), row = "(?";
+  std::size_t next_column = 2, next_element = 2;
+  auto place = [&](bool in_array) {
+    if (in_array) return "v.column1[" + std::to_string(next_element++) + "]";
+    return "v.column" + std::to_string(next_column++);
+  };
+  std::vector<std::string> mask_places;
+  for (std::size_t m = 0; m < masks; ++m) {
+    mask_places.push_back(place(pack));
+    if (!pack) {
+      first_row += "," + typed(ColumnRule::kInteger);
+      row += ",?";
+    }
+  }
+  std::string set;
+  for (std::size_t j = 0; j < fields.size(); ++j) {
+    const JoinedField& field = fields[j];
+    const std::string name = Quote(field.name);
+    const std::string value = place(packed(field.kind));
+    set += (j == 0 ? "" : ",") + name + "=";
+    if (!packed(field.kind)) {
+      first_row += "," + typed(field.kind);
+      row += ",?";
+    }
+    if (field.flag >= 0) {
+      set += "CASE WHEN (" + mask_places[static_cast<std::size_t>(field.flag / kFlagsPerMask)] + " & " +
+             std::to_string(1 << (field.flag % kFlagsPerMask)) + ")<>0 THEN " + value + " ELSE " + table + "." + name +
+             " END";
+    } else {
+      set += value;
+    }
+  }
+  std::string values = first_row + ")";
+  for (std::size_t i = 1; i < records; ++i) values += "," + row + ")";
+  const std::string joined_address = pack ? "v.column1[1]" : "v.column1";
+  return "UPDATE " + table + " SET " + set + " FROM (VALUES " + values + ") AS v WHERE " + address + "=" +
+         joined_address + " AND " + address + " BETWEEN ? AND ?";
+}
+
 std::vector<std::string> OdbcDialect::MakeTable(const TableDef& t) const {
   std::vector<std::string> statements = {CreateTable(t)};
   for (std::string& s : FillKeys(t)) statements.push_back(std::move(s));

@@ -11,9 +11,23 @@
 #include <string_view>
 #include <vector>
 
+#include "tables/column_rule.h"
 #include "tables/new_database.h"
 
 namespace kvr::odbc {
+
+// Flags a mask parameter of a joined update holds: bits of a positive
+// 32-bit integer.
+inline constexpr int kFlagsPerMask = 30;
+
+// A field a joined update writes: its name and kind, and its flag (-1 where
+// every record of the statement changes it, else the bit of the masks that
+// says whether a record does).
+struct JoinedField {
+  std::string name;
+  ColumnRule::Kind kind = ColumnRule::kAny;
+  int flag = -1;
+};
 
 class OdbcDialect {
  public:
@@ -35,6 +49,15 @@ class OdbcDialect {
   // False for SQLite, which keeps any value in any column: its integer
   // columns are read as text, so that a text stored there reads as itself.
   bool KeepsTypes() const { return engine_ != Engine::kSqlite; }
+
+  // "UPDATE table SET ... FROM (VALUES ...) AS v WHERE ..." writing
+  // `fields` of `records` records, each addressed by `address` (a number);
+  // each row of the list holds a record's address, its `masks` and its
+  // values (with `pack`, the address, masks and integer values in one array
+  // parameter first). Two more parameters bound the addresses, so that the
+  // engine finds the records by its index.
+  std::string JoinedUpdate(std::string_view table, std::string_view address, const std::vector<JoinedField>& fields,
+                           std::size_t masks, std::size_t records, bool pack) const;
 
   // The statements that make table `t` and its records keyed 1 to
   // t.records, each field at its default, in order.

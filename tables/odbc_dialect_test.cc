@@ -65,5 +65,20 @@ TEST(OdbcDialectTest, OtherEnginesKeepTheirDefaultsAndDoubleToTheSize) {
   EXPECT_EQ(OdbcDialect("ACCESS", "04.00.0000", "`").MakeTable({"T", "K", {}, 0}).size(), 1u);
 }
 
+// A joined update: one row of VALUES a record (the first typed), a field
+// that only some records change written where its flag's bit is set, the
+// addresses bounded; packed, the numbers travel in one array.
+TEST(OdbcDialectTest, AJoinedUpdateWritesFlaggedFieldsWhereTheirBitIsSet) {
+  const std::vector<JoinedField> fields = {{"Label", ColumnRule::kText, -1}, {"Type", ColumnRule::kInteger, 0}};
+  EXPECT_EQ(OdbcDialect("SQLite", "3.40.1", "\"").JoinedUpdate("T", "rowid", fields, 1, 2, false),
+            "UPDATE \"T\" SET \"Label\"=v.column3,\"Type\"=CASE WHEN (v.column2 & 1)<>0 THEN v.column4 ELSE "
+            "\"T\".\"Type\" END FROM (VALUES (CAST(? AS INTEGER),CAST(? AS INTEGER),CAST(? AS VARCHAR),CAST(? AS "
+            "INTEGER)),(?,?,?,?)) AS v WHERE \"T\".\"rowid\"=v.column1 AND \"T\".\"rowid\" BETWEEN ? AND ?");
+  EXPECT_EQ(OdbcDialect("PostgreSQL", "15.0", "\"").JoinedUpdate("T", "K", fields, 1, 1, true),
+            "UPDATE \"T\" SET \"Label\"=v.column2,\"Type\"=CASE WHEN (v.column1[2] & 1)<>0 THEN v.column1[3] "
+            "ELSE \"T\".\"Type\" END FROM (VALUES (CAST(? AS BIGINT[]),CAST(? AS VARCHAR))) AS v WHERE "
+            "\"T\".\"K\"=v.column1[1] AND \"T\".\"K\" BETWEEN ? AND ?");
+}
+
 }  // namespace
 }  // namespace kvr::odbc

@@ -184,6 +184,11 @@ class OdbcRecordset : public BufferedRecordset {
   // refused the statement or it could not be made (nothing of it was
   // written).
   bool SendJoined(const JoinedShape& shape, const std::vector<std::size_t>& records, bool pack);
+  // The parameters of that statement: each record's address, masks and
+  // values (with `pack`, its numbers in one array), then the lowest and
+  // highest address; false where a record's values cannot go that way.
+  bool JoinedParams(const JoinedShape& shape, const std::vector<std::size_t>& records, bool pack,
+                    std::vector<FieldValue>& params);
   // Writes `records` in joined statements of one shape, as many as it takes.
   void SendJoinedInChunks(const std::vector<std::size_t>& records);
   // `records` by the set of columns each changes, in key order within each.

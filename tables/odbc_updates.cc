@@ -18,8 +18,6 @@ constexpr std::size_t kAddressesPerList = 256;
 // (SQLite 32766, PostgreSQL 65535), but PostgreSQL's ODBC driver (13.02)
 // loses the connection with some 8000, and longer statements gain nothing.
 constexpr std::size_t kParametersPerStatement = 4000;
-// Flags a mask parameter holds: bits of a positive 32-bit integer.
-constexpr int kFlagsPerMask = 30;
 // Records that change the same columns are written in statements of their
 // own shape from this many on.
 constexpr std::size_t kRecordsForOwnShape = 2048;
@@ -50,56 +48,9 @@ std::size_t OdbcRecordset::JoinedPerStatement(const JoinedShape& shape, bool pac
   return std::max<std::size_t>(1, std::min(db_.RowsPerCall(), (kParametersPerStatement - 2) / parameters));
 }
 
-bool OdbcRecordset::SendJoined(const JoinedShape& shape, const std::vector<std::size_t>& records, bool pack) {
-  const std::string table = db_.Quote(this->table());
-  const std::string address = table + "." + db_.Quote(row_id_.empty() ? columns()[key_column_].name : row_id_);
+bool OdbcRecordset::JoinedParams(const JoinedShape& shape, const std::vector<std::size_t>& records, bool pack,
+                                 std::vector<FieldValue>& params) {
   auto packed = [&](const ColumnRule& rule) { return pack && rule.kind == ColumnRule::kInteger; };
-  // The first row gives each column of the list its type: engines that
-  // infer a parameter's type from its place would take them all for texts.
-  auto typed = [&](const ColumnRule& rule) -> std::string {
-    if (rule.kind == ColumnRule::kText) return "CAST(? AS VARCHAR)";
-    if (rule.kind == ColumnRule::kAny) return "?";
-    return "CAST(? AS INTEGER)";
-  };
-  const ColumnRule number = IntegerRule("");
-  // A VALUES list's columns are named column1, column2, ...: the address
-  // (or the numbers), the masks, then the values.
-  std::string first_row = pack ? "(CAST(? AS BIGINT[])" : "(" + typed(number), row = "(?";
-  std::size_t next_column = 2, next_element = 2;
-  auto place = [&](bool in_array) {
-    if (in_array) return "v.column1[" + std::to_string(next_element++) + "]";
-    return "v.column" + std::to_string(next_column++);
-  };
-  std::vector<std::string> masks;
-  for (std::size_t m = 0; m < shape.masks; ++m) {
-    masks.push_back(place(pack));
-    if (!pack) {
-      first_row += "," + typed(number);
-      row += ",?";
-    }
-  }
-  std::string set;
-  for (std::size_t j = 0; j < shape.columns.size(); ++j) {
-    const ColumnRule& rule = columns()[shape.columns[j]];
-    const std::string name = db_.Quote(rule.name);
-    const std::string value = place(packed(rule));
-    set += (j == 0 ? "" : ",") + name + "=";
-    if (!packed(rule)) {
-      first_row += "," + typed(rule);
-      row += ",?";
-    }
-    if (const int f = shape.flag[j]; f >= 0) {
-      set += "CASE WHEN (" + masks[static_cast<std::size_t>(f / kFlagsPerMask)] + " & " +
-             std::to_string(1 << (f % kFlagsPerMask)) + ")<>0 THEN " + value + " ELSE " + table + "." + name + " END";
-    } else {
-      set += value;
-    }
-  }
-  first_row += ")";
-  row += ")";
-  std::string values = first_row;
-  for (std::size_t i = 1; i < records.size(); ++i) values += "," + row;
-  std::vector<FieldValue> params;
   params.reserve(records.size() * (pack ? 1 + shape.columns.size() : shape.parameters) + 2);
   std::vector<std::int64_t> mask(shape.masks);
   std::string numbers;
@@ -142,12 +93,22 @@ bool OdbcRecordset::SendJoined(const JoinedShape& shape, const std::vector<std::
   // instead of reading the whole table to join them.
   params.push_back(low);
   params.push_back(high);
-  const std::string joined_address = pack ? "v.column1[1]" : "v.column1";
+  return true;
+}
+
+bool OdbcRecordset::SendJoined(const JoinedShape& shape, const std::vector<std::size_t>& records, bool pack) {
+  std::vector<FieldValue> params;
+  if (!JoinedParams(shape, records, pack, params)) return false;
+  std::vector<JoinedField> fields;
+  for (std::size_t j = 0; j < shape.columns.size(); ++j) {
+    const ColumnRule& rule = columns()[shape.columns[j]];
+    fields.push_back({rule.name, rule.kind, shape.flag[j]});
+  }
   try {
     // Statements of one shape and size are prepared once: the engine plans
     // them once.
-    Statement& update = db_.Cached("UPDATE " + table + " SET " + set + " FROM (VALUES " + values + ") AS v WHERE " +
-                                   address + "=" + joined_address + " AND " + address + " BETWEEN ? AND ?");
+    Statement& update = db_.Cached(db_.dialect().JoinedUpdate(
+        table(), row_id_.empty() ? columns()[key_column_].name : row_id_, fields, shape.masks, records.size(), pack));
     update.Execute(params);
     // Fewer records updated than sent: some were not found at their
     // address; written again by their columns, each tells whether it was.
