@@ -57,10 +57,11 @@ std::vector<TableDef> SwitcherSchema(const DatabaseSizes& s) {
 }
 
 
-void CreateSwitcherDatabase(const std::filesystem::path& path, const DatabaseSizes& sizes) {
-  for (int n : {sizes.inputs, sizes.outputs, sizes.consoles, sizes.locations, sizes.sets}) {
-    if (n < 0 || n > 32767) throw DatabaseError("a table size must lie in 0 to 32767");
-  }
+namespace {
+
+// Refuses a name that must not become a new SQLite database: a Jet file's
+// name, anything that stands there, a journal left beside it.
+void CheckNewDatabasePath(const std::filesystem::path& path) {
   if (path.empty()) throw DatabaseError("no database file given");
   // This makes SQLite files: one named as a Jet file would be taken for a
   // Jet database by the engineer and refused as one by Access.
@@ -87,6 +88,50 @@ void CreateSwitcherDatabase(const std::filesystem::path& path, const DatabaseSiz
                           Utf8Path(leftover.filename()) + " if it is no longer wanted");
     }
   }
+}
+
+// Inserts the records keyed 1 to t.records of table `t`.
+void InsertKeys(sqlite3* db, const TableDef& t) {
+  sqlite3_stmt* insert = nullptr;
+  const std::string ins = std::string("INSERT INTO \"") + t.name + "\" (\"" + t.key + "\") VALUES (?)";
+  sqlite3_prepare_v2(db, ins.c_str(), -1, &insert, nullptr);
+  for (int k = 1; k <= t.records; ++k) {
+    sqlite3_bind_int(insert, 1, k);
+    const int rc = sqlite3_step(insert);
+    sqlite3_reset(insert);
+    if (rc != SQLITE_DONE) {
+      sqlite3_finalize(insert);
+      throw DatabaseError(sqlite3_errmsg(db));
+    }
+  }
+  sqlite3_finalize(insert);
+}
+
+// The bytes of a new database of `sizes`, built in memory.
+std::string DatabaseImage(sqlite3* db, const DatabaseSizes& sizes) {
+  Exec(db, "BEGIN");
+  for (const TableDef& t : SwitcherSchema(sizes)) {
+    std::string sql = std::string("CREATE TABLE \"") + t.name + "\" (\"" + t.key + "\" SMALLINT NOT NULL PRIMARY KEY";
+    for (const auto& [name, type] : t.fields) sql += std::string(", \"") + name + "\" " + type;
+    Exec(db, sql + ")");
+    InsertKeys(db, t);
+  }
+  Exec(db, "COMMIT");
+  sqlite3_int64 size = 0;
+  unsigned char* image = sqlite3_serialize(db, "main", &size, 0);
+  if (image == nullptr) throw DatabaseError("out of memory");
+  std::string bytes(reinterpret_cast<const char*>(image), static_cast<std::size_t>(size));
+  sqlite3_free(image);
+  return bytes;
+}
+
+}  // namespace
+
+void CreateSwitcherDatabase(const std::filesystem::path& path, const DatabaseSizes& sizes) {
+  for (int n : {sizes.inputs, sizes.outputs, sizes.consoles, sizes.locations, sizes.sets}) {
+    if (n < 0 || n > 32767) throw DatabaseError("a table size must lie in 0 to 32767");
+  }
+  CheckNewDatabasePath(path);
   // Built in memory and written whole, so a full disk or a kill never leaves
   // a partial database or a journal behind.
   sqlite3* db = nullptr;
@@ -96,37 +141,14 @@ void CreateSwitcherDatabase(const std::filesystem::path& path, const DatabaseSiz
   }
   std::string bytes;
   try {
-    Exec(db, "BEGIN");
-    for (const TableDef& t : SwitcherSchema(sizes)) {
-      std::string sql = std::string("CREATE TABLE \"") + t.name + "\" (\"" + t.key + "\" SMALLINT NOT NULL PRIMARY KEY";
-      for (const auto& [name, type] : t.fields) sql += std::string(", \"") + name + "\" " + type;
-      Exec(db, sql + ")");
-      sqlite3_stmt* insert = nullptr;
-      const std::string ins = std::string("INSERT INTO \"") + t.name + "\" (\"" + t.key + "\") VALUES (?)";
-      sqlite3_prepare_v2(db, ins.c_str(), -1, &insert, nullptr);
-      for (int k = 1; k <= t.records; ++k) {
-        sqlite3_bind_int(insert, 1, k);
-        const int rc = sqlite3_step(insert);
-        sqlite3_reset(insert);
-        if (rc != SQLITE_DONE) {
-          sqlite3_finalize(insert);
-          throw DatabaseError(sqlite3_errmsg(db));
-        }
-      }
-      sqlite3_finalize(insert);
-    }
-    Exec(db, "COMMIT");
-    sqlite3_int64 size = 0;
-    unsigned char* image = sqlite3_serialize(db, "main", &size, 0);
-    if (image == nullptr) throw DatabaseError("out of memory");
-    bytes.assign(reinterpret_cast<const char*>(image), static_cast<std::size_t>(size));
-    sqlite3_free(image);
+    bytes = DatabaseImage(db, sizes);
   } catch (const DatabaseError& e) {
     sqlite3_close(db);
     throw DatabaseError("cannot create " + Utf8Path(path) + ": " + e.what());
   }
   sqlite3_close(db);
   StopIfInterrupted();  // nothing is made
+  std::error_code ec;
   if (std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
     throw DatabaseError(Utf8Path(path) + " already exists; new-database never overwrites a file");
   }
