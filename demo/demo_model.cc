@@ -121,6 +121,47 @@ std::string ConsoleSheetName(const std::vector<std::string>& sheet_names, int n)
   return {};
 }
 
+namespace {
+
+// The row whose first cell reads "Device ID:"; 0 where none does.
+int DeviceRow(const SheetGrid& grid) {
+  for (int r = 1; r <= grid.rows(); ++r) {
+    if (CellText(grid, r, 1).value_or("") == "Device ID:") return r;
+  }
+  return 0;
+}
+
+// True where the row under "Device ID:" is labelled as the templates (or
+// not at all).
+bool LabelsTemplates(const std::string& label) {
+  std::string folded;
+  for (const char ch : label) {
+    if (ch != ' ') folded += static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  }
+  return folded.empty() || folded.find("templ") != std::string::npos;
+}
+
+// What the template row `row`, labelled `label` as a row of another kind,
+// said cell by cell (`per_cell`), said once: its failures as they are, one
+// notice as it is, more as one notice for the range.
+void SayTemplateRowOnce(const SheetGrid& grid, int row, int first_column, int last_column, const std::string& label,
+                        const Problems& per_cell, Problems& problems) {
+  for (const Problem& p : per_cell.list()) problems.Report(p);  // a failure is its cell's own
+  if (per_cell.notices().size() < 2) {  // one cell: its own notice says it best
+    for (const Notice& n : per_cell.notices()) problems.Note(n.where, n.message, n.tag);
+    return;
+  }
+  problems.Note(Where::Sheet(grid.sheet_name(), ColumnLetters(first_column) + std::to_string(row) + ":" +
+                                                    ColumnLetters(last_column) + std::to_string(row)),
+                "the row under \"Device ID:\" is read as the modules' template numbers, but it is labelled \"" + label +
+                    "\": " + std::to_string(per_cell.notices().size()) +
+                    " of its module cells are not whole numbers and give their module's template as they read (a "
+                    "text as 0); put the template numbers in the row right under \"Device ID:\"",
+                "template-row-labelled");
+}
+
+}  // namespace
+
 void ReadDemoConsoleSheet(const SheetGrid& grid, int n, ConsoleTable& consoles, Problems& problems) {
   if (n < 1 || static_cast<std::size_t>(n) > consoles.size()) {
     problems.Report(Where::Sheet(grid.sheet_name()),
@@ -140,21 +181,13 @@ void ReadDemoConsoleSheet(const SheetGrid& grid, int n, ConsoleTable& consoles, 
     if (auto v = cells.Number(1, c, "the module count")) count = std::max(count, *v);
   }
   console.moduleCount = count;
-  int device_row = 0;
-  for (int r = 1; r <= grid.rows() && device_row == 0; ++r) {
-    if (CellText(grid, r, 1).value_or("") == "Device ID:") device_row = r;
-  }
+  const int device_row = DeviceRow(grid);
   // The row under "Device ID:" gives the templates, whatever its label.
   // One labelled as a row of another kind (an MFD row of marks, an
   // assignment number) is said once for the sheet, with how many of its
   // cells are no numbers, instead of a notice per cell.
-  std::string template_label;
-  if (device_row != 0) template_label = CellText(grid, device_row + 1, 1).value_or("");
-  std::string folded;
-  for (const char ch : template_label) {
-    if (ch != ' ') folded += static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-  }
-  const bool template_row_of_its_own = folded.empty() || folded.find("templ") != std::string::npos;
+  const std::string template_label = device_row != 0 ? CellText(grid, device_row + 1, 1).value_or("") : "";
+  const bool template_row_of_its_own = LabelsTemplates(template_label);
   Problems per_cell;
   CellReader template_cells(grid, template_row_of_its_own ? problems : per_cell, CellReader::Headings::kModules);
   int first_column = 0, last_column = 0;
@@ -181,20 +214,9 @@ void ReadDemoConsoleSheet(const SheetGrid& grid, int n, ConsoleTable& consoles, 
       last_column = c;
     }
   }
-  if (template_row_of_its_own) return;
-  for (const Problem& p : per_cell.list()) problems.Report(p);  // a failure is its cell's own
-  if (per_cell.notices().size() < 2) {  // one cell: its own notice says it best
-    for (const Notice& n : per_cell.notices()) problems.Note(n.where, n.message, n.tag);
-    return;
+  if (!template_row_of_its_own) {
+    SayTemplateRowOnce(grid, device_row + 1, first_column, last_column, template_label, per_cell, problems);
   }
-  const int row = device_row + 1;
-  problems.Note(Where::Sheet(grid.sheet_name(), ColumnLetters(first_column) + std::to_string(row) + ":" +
-                                                    ColumnLetters(last_column) + std::to_string(row)),
-                "the row under \"Device ID:\" is read as the modules' template numbers, but it is labelled \"" +
-                    template_label + "\": " + std::to_string(per_cell.notices().size()) +
-                    " of its module cells are not whole numbers and give their module's template as they read (a "
-                    "text as 0); put the template numbers in the row right under \"Device ID:\"",
-                "template-row-labelled");
 }
 
 }  // namespace kvr

@@ -377,6 +377,31 @@ void MainWindow::ShowDetails() {
   details.Run();
 }
 
+void MainWindow::Close() {
+  if (!busy_) {
+    PostQuitMessage(0);
+    return;
+  }
+  // The run's thread still uses the window: it is asked to stop at its
+  // next safe point, and the window closes once it has.
+  if (close_after_run_) return;
+  if ((stop_answer_ ? stop_answer_()
+                    : MessageBoxW(window_,
+                                  L"A command is still running. Stop it and close? The database and the files are "
+                                  L"left as they were unless its changes are already being kept.",
+                                  L"KVR Conversion", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2)) != IDYES) {
+    return;
+  }
+  if (!busy_) {
+    // The run ended while the question was open: nothing is left to stop,
+    // and the window closes now, as asked; no later run closes it.
+    PostMessageW(window_, WM_CLOSE, 0, 0);
+    return;
+  }
+  close_after_run_ = true;
+  RequestInterrupt();
+}
+
 LRESULT MainWindow::Handle(UINT message, WPARAM w, LPARAM l) {
   switch (message) {
     case kRunOnWindowThread:
@@ -428,28 +453,7 @@ LRESULT MainWindow::Handle(UINT message, WPARAM w, LPARAM l) {
       return 0;
     }
     case WM_CLOSE:
-      if (!busy_) {
-        PostQuitMessage(0);
-        return 0;
-      }
-      // The run's thread still uses the window: it is asked to stop at its
-      // next safe point, and the window closes once it has.
-      if (close_after_run_) return 0;
-      if ((stop_answer_ ? stop_answer_()
-                        : MessageBoxW(window_,
-                                      L"A command is still running. Stop it and close? The database and the files are "
-                                      L"left as they were unless its changes are already being kept.",
-                                      L"KVR Conversion", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2)) != IDYES) {
-        return 0;
-      }
-      if (!busy_) {
-        // The run ended while the question was open: nothing is left to
-        // stop, and the window closes now, as asked; no later run closes it.
-        PostMessageW(window_, WM_CLOSE, 0, 0);
-        return 0;
-      }
-      close_after_run_ = true;
-      RequestInterrupt();
+      Close();
       return 0;
     default:
       break;

@@ -83,6 +83,9 @@ class MainWindow {
   void Layout();
   void Start(std::string_view command, ControlId origin);
   void Finish(RunRecord record);
+  // WM_CLOSE: closes at once when idle; during a run asks whether to stop it,
+  // and closes once it has stopped.
+  void Close();
   void SetBusy(bool busy);
   OutputFolder CurrentOutputFolder() const;
   void ShowOutputFolder(const std::filesystem::path& folder);
