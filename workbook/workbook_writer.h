@@ -94,6 +94,10 @@ Status WriteOds(const std::vector<OutSheet>& sheets, const std::filesystem::path
 // asked for: "B7: the text "a_x0041_" reads back as "aA"", at most a few.
 std::vector<std::string> GridDifferences(const OutSheet& written, const SheetGrid& read);
 
+// A number as the writers store it: the shortest text that reads back as
+// the same double.
+std::string NumberText(double v);
+
 }  // namespace kvr
 
 #endif  // KVR_WORKBOOK_WORKBOOK_WRITER_H_
