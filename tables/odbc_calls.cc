@@ -87,11 +87,6 @@ bool IsDatabaseFailure(const std::string& state) {
          state == "HYT01" || state == "HY001" || state == "HY008" || state == "55P03";
 }
 
-void SetAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLULEN value) {
-  SQLSetStmtAttrW(stmt, attribute, reinterpret_cast<SQLPOINTER>(value), 0);
-}
-void SetAttr(SQLHSTMT stmt, SQLINTEGER attribute, void* pointer) { SQLSetStmtAttrW(stmt, attribute, pointer, 0); }
-
 }  // namespace
 
 void Fail(SQLSMALLINT type, SQLHANDLE handle, const std::string& what) {
@@ -268,6 +263,82 @@ void Statement::ExecuteRows(const std::vector<std::vector<FieldValue>>& rows, st
   }
 }
 
+namespace {
+
+// One parameter's column-wise array: numbers, or texts of the widest's room.
+struct ArrayColumn {
+  std::vector<SQLINTEGER> numbers;
+  std::vector<SQLBIGINT> wide_numbers;
+  std::vector<SQLWCHAR> texts;
+  std::vector<SQLLEN> lengths;
+};
+
+// Binds parameter `p` of rows [first, first + count) as an array held in `c`.
+SQLRETURN BindArrayColumn(SQLHSTMT stmt, const std::vector<std::vector<FieldValue>>& rows, std::size_t first,
+                          std::size_t count, std::size_t p, ArrayColumn& c) {
+  c.lengths.assign(count, SQL_NULL_DATA);
+  bool text = false;
+  for (std::size_t r = 0; r < count; ++r) text |= std::holds_alternative<std::string>(rows[first + r][p]);
+  if (!text) {
+    // 32-bit where every value fits (some drivers take no 64-bit
+    // parameter), else 64-bit: a row identifier is never cut.
+    bool fits = true;
+    c.wide_numbers.assign(count, 0);
+    for (std::size_t r = 0; r < count; ++r) {
+      if (const auto* v = std::get_if<std::int64_t>(&rows[first + r][p])) {
+        c.wide_numbers[r] = *v;
+        c.lengths[r] = 0;
+        fits &= *v >= INT32_MIN && *v <= INT32_MAX;
+      }
+    }
+    if (fits) {
+      c.numbers.assign(c.wide_numbers.begin(), c.wide_numbers.end());
+      return SQLBindParameter(stmt, static_cast<SQLUSMALLINT>(p + 1), SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0,
+                              c.numbers.data(), 0, c.lengths.data());
+    }
+    return SQLBindParameter(stmt, static_cast<SQLUSMALLINT>(p + 1), SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0,
+                            c.wide_numbers.data(), 0, c.lengths.data());
+  }
+  std::vector<WString> wide(count);
+  std::size_t width = 1;
+  for (std::size_t r = 0; r < count; ++r) {
+    const FieldValue& v = rows[first + r][p];
+    if (const auto* s = std::get_if<std::string>(&v)) wide[r] = Wide(*s);
+    else if (const auto* i = std::get_if<std::int64_t>(&v)) wide[r] = Wide(std::to_string(*i));
+    width = std::max(width, wide[r].size());
+  }
+  c.texts.assign(count * (width + 1), 0);
+  for (std::size_t r = 0; r < count; ++r) {
+    if (std::holds_alternative<std::monostate>(rows[first + r][p])) continue;
+    std::copy(wide[r].begin(), wide[r].end(), c.texts.begin() + static_cast<std::ptrdiff_t>(r * (width + 1)));
+    c.lengths[r] = static_cast<SQLLEN>(wide[r].size() * sizeof(SQLWCHAR));
+  }
+  return SQLBindParameter(stmt, static_cast<SQLUSMALLINT>(p + 1), SQL_PARAM_INPUT, SQL_C_WCHAR,
+                          width > kLongTextAfter ? SQL_WLONGVARCHAR : SQL_WVARCHAR, width, 0, c.texts.data(),
+                          static_cast<SQLLEN>((width + 1) * sizeof(SQLWCHAR)), c.lengths.data());
+}
+
+// The rows of an array just run that are run again alone to learn which
+// failed: those whose status says so (a driver that keeps no status said
+// SQL_SUCCESS for all), or every row where the records updated fall short
+// of the rows run (each row updates one record).
+std::vector<std::size_t> RowsToRunAgain(SQLHSTMT stmt, SQLRETURN rc, const std::vector<SQLUSMALLINT>& status) {
+  const std::size_t count = status.size();
+  std::vector<std::size_t> again;
+  for (std::size_t r = 0; r < count && rc == SQL_SUCCESS_WITH_INFO; ++r) {
+    if (status[r] == SQL_PARAM_ERROR) again.push_back(r);
+  }
+  SQLLEN affected = -1;
+  if (!Ok(SQLRowCount(stmt, &affected))) affected = -1;
+  if (affected >= 0 && static_cast<std::size_t>(affected) < count - again.size()) {
+    again.clear();
+    for (std::size_t r = 0; r < count; ++r) again.push_back(r);
+  }
+  return again;
+}
+
+}  // namespace
+
 bool Statement::ExecuteArray(const std::vector<std::vector<FieldValue>>& rows, std::size_t first, std::size_t count,
                              const std::function<void(std::size_t, const std::string&)>& failed) {
   SQLHSTMT stmt = stmt_.get();
@@ -289,60 +360,10 @@ bool Statement::ExecuteArray(const std::vector<std::vector<FieldValue>>& rows, s
     SetAttr(stmt, SQL_ATTR_PARAMSET_SIZE, SQLULEN{1});
     SetAttr(stmt, SQL_ATTR_PARAM_STATUS_PTR, static_cast<void*>(nullptr));
   };
-  // Column-wise arrays, one per parameter: numbers, or texts of the widest's room.
-  struct Column {
-    std::vector<SQLINTEGER> numbers;
-    std::vector<SQLBIGINT> wide_numbers;
-    std::vector<SQLWCHAR> texts;
-    std::vector<SQLLEN> lengths;
-  };
   const std::size_t params = rows[first].size();
-  std::vector<Column> columns(params);
+  std::vector<ArrayColumn> columns(params);
   for (std::size_t p = 0; p < params; ++p) {
-    Column& c = columns[p];
-    c.lengths.assign(count, SQL_NULL_DATA);
-    bool text = false;
-    for (std::size_t r = 0; r < count; ++r) text |= std::holds_alternative<std::string>(rows[first + r][p]);
-    SQLRETURN rc;
-    if (!text) {
-      // 32-bit where every value fits (some drivers take no 64-bit
-      // parameter), else 64-bit: a row identifier is never cut.
-      bool fits = true;
-      c.wide_numbers.assign(count, 0);
-      for (std::size_t r = 0; r < count; ++r) {
-        if (const auto* v = std::get_if<std::int64_t>(&rows[first + r][p])) {
-          c.wide_numbers[r] = *v;
-          c.lengths[r] = 0;
-          fits &= *v >= INT32_MIN && *v <= INT32_MAX;
-        }
-      }
-      if (fits) {
-        c.numbers.assign(c.wide_numbers.begin(), c.wide_numbers.end());
-        rc = SQLBindParameter(stmt, static_cast<SQLUSMALLINT>(p + 1), SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0,
-                              c.numbers.data(), 0, c.lengths.data());
-      } else {
-        rc = SQLBindParameter(stmt, static_cast<SQLUSMALLINT>(p + 1), SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0,
-                              0, c.wide_numbers.data(), 0, c.lengths.data());
-      }
-    } else {
-      std::vector<WString> wide(count);
-      std::size_t width = 1;
-      for (std::size_t r = 0; r < count; ++r) {
-        const FieldValue& v = rows[first + r][p];
-        if (const auto* s = std::get_if<std::string>(&v)) wide[r] = Wide(*s);
-        else if (const auto* i = std::get_if<std::int64_t>(&v)) wide[r] = Wide(std::to_string(*i));
-        width = std::max(width, wide[r].size());
-      }
-      c.texts.assign(count * (width + 1), 0);
-      for (std::size_t r = 0; r < count; ++r) {
-        if (std::holds_alternative<std::monostate>(rows[first + r][p])) continue;
-        std::copy(wide[r].begin(), wide[r].end(), c.texts.begin() + static_cast<std::ptrdiff_t>(r * (width + 1)));
-        c.lengths[r] = static_cast<SQLLEN>(wide[r].size() * sizeof(SQLWCHAR));
-      }
-      rc = SQLBindParameter(stmt, static_cast<SQLUSMALLINT>(p + 1), SQL_PARAM_INPUT, SQL_C_WCHAR,
-                            width > kLongTextAfter ? SQL_WLONGVARCHAR : SQL_WVARCHAR, width, 0, c.texts.data(),
-                            static_cast<SQLLEN>((width + 1) * sizeof(SQLWCHAR)), c.lengths.data());
-    }
+    const SQLRETURN rc = BindArrayColumn(stmt, rows, first, count, p, columns[p]);
     if (!Ok(rc)) {
       reset();
       arrays_refused_ = true;
@@ -361,148 +382,12 @@ bool Statement::ExecuteArray(const std::vector<std::vector<FieldValue>>& rows, s
     }
     return true;
   }
-  // Some rows failed where the driver says so in their status; a driver
-  // that keeps no status said SQL_SUCCESS for all of them.
-  std::vector<std::size_t> again;
-  for (std::size_t r = 0; r < count && rc == SQL_SUCCESS_WITH_INFO; ++r) {
-    if (status[r] == SQL_PARAM_ERROR) again.push_back(r);
-  }
-  // Each row updates one record: a total short of the rows run means some
-  // reached none, and each is run alone to learn which.
-  SQLLEN affected = -1;
-  if (!Ok(SQLRowCount(stmt, &affected))) affected = -1;
-  if (affected >= 0 && static_cast<std::size_t>(affected) < count - again.size()) {
-    again.clear();
-    for (std::size_t r = 0; r < count; ++r) again.push_back(r);
-  }
+  const std::vector<std::size_t> again = RowsToRunAgain(stmt, rc, status);
   reset();
   for (const std::size_t r : again) {
     ExecuteOne(rows[first + r], [&](const std::string& why) { failed(first + r, why); });
   }
   return true;
-}
-
-void Statement::ReadAll(const std::vector<FieldValue>& params, const std::vector<std::size_t>& widths,
-                        std::size_t per_call,
-                        const std::function<void(const std::vector<FieldValue>&, const std::vector<bool>&)>& row) {
-  SQLHSTMT stmt = stmt_.get();
-  SQLFreeStmt(stmt, SQL_CLOSE);
-  SQLFreeStmt(stmt, SQL_UNBIND);
-  SQLULEN block = std::max<std::size_t>(per_call, 1);
-  if (block > 1 && (!Ok(SQLSetStmtAttrW(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(block), 0)) ||
-                    !Ok(SQLGetStmtAttrW(stmt, SQL_ATTR_ROW_ARRAY_SIZE, &block, 0, nullptr)) || block == 0)) {
-    SetAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, SQLULEN{1});
-    block = 1;
-  }
-  SQLULEN fetched = 0;
-  std::vector<SQLUSMALLINT> status(block, SQL_ROW_SUCCESS);
-  SetAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, static_cast<void*>(&fetched));
-  SetAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, static_cast<void*>(status.data()));
-  struct Column {
-    std::size_t room;  // characters, its terminator included; 0 for a number
-    std::vector<SQLWCHAR> texts;
-    std::vector<SQLBIGINT> numbers;
-    std::vector<SQLINTEGER> narrow;  // a number where the driver gives no 64-bit integers
-    std::vector<SQLLEN> lengths;
-  };
-  std::vector<Column> columns(widths.size());
-  for (std::size_t c = 0; c < widths.size(); ++c) {
-    Column& col = columns[c];
-    col.lengths.assign(block, 0);
-    const auto n = static_cast<SQLUSMALLINT>(c + 1);
-    if (widths[c] == 0) {
-      col.room = 0;
-      col.numbers.assign(block, 0);
-      // A driver of ODBC 2 (Jet's) converts nothing to a 64-bit integer
-      // and refuses the bind (HYC00): its integers are 32 bits at most.
-      if (!Ok(SQLBindCol(stmt, n, SQL_C_SBIGINT, col.numbers.data(), sizeof(SQLBIGINT), col.lengths.data()))) {
-        col.numbers.clear();
-        col.narrow.assign(block, 0);
-        stmt_.Check(SQLBindCol(stmt, n, SQL_C_SLONG, col.narrow.data(), sizeof(SQLINTEGER), col.lengths.data()),
-                    "cannot read " + sql_);
-      }
-      continue;
-    }
-    col.room = widths[c] + 1;
-    col.texts.assign(block * col.room, 0);
-    stmt_.Check(SQLBindCol(stmt, n, SQL_C_WCHAR, col.texts.data(), static_cast<SQLLEN>(col.room * sizeof(SQLWCHAR)),
-                           col.lengths.data()),
-                "cannot read " + sql_);
-  }
-  auto reset = [&] {
-    SQLFreeStmt(stmt, SQL_CLOSE);
-    SQLFreeStmt(stmt, SQL_UNBIND);
-    SetAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, SQLULEN{1});
-    SetAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, static_cast<void*>(nullptr));
-    SetAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, static_cast<void*>(nullptr));
-  };
-  try {
-    Execute(params);
-    std::vector<FieldValue> cells(widths.size());
-    std::vector<bool> whole(widths.size());
-    for (;;) {
-      const SQLRETURN rc = SQLFetch(stmt);
-      if (rc == SQL_NO_DATA) break;
-      stmt_.Check(rc, "cannot read from " + sql_);
-      for (SQLULEN r = 0; r < fetched; ++r) {
-        if (status[r] == SQL_ROW_NOROW || status[r] == SQL_ROW_ERROR) continue;
-        for (std::size_t c = 0; c < columns.size(); ++c) {
-          const Column& col = columns[c];
-          const SQLLEN length = col.lengths[r];
-          whole[c] = true;
-          if (length == SQL_NULL_DATA) {
-            cells[c] = std::monostate{};
-          } else if (col.room == 0) {
-            cells[c] = col.narrow.empty() ? std::int64_t{col.numbers[r]} : std::int64_t{col.narrow[r]};
-          } else if (length == SQL_NO_TOTAL || length >= static_cast<SQLLEN>(col.room * sizeof(SQLWCHAR))) {
-            cells[c] = std::monostate{};  // longer than its room: read alone
-            whole[c] = false;
-          } else {
-            cells[c] = Narrow(col.texts.data() + r * col.room, static_cast<std::size_t>(length) / sizeof(SQLWCHAR));
-          }
-        }
-        row(cells, whole);
-      }
-    }
-  } catch (...) {
-    reset();
-    throw;
-  }
-  reset();
-}
-
-bool Statement::Fetch() {
-  const SQLRETURN rc = SQLFetch(stmt_.get());
-  if (rc == SQL_NO_DATA) return false;
-  stmt_.Check(rc, "cannot read from " + sql_);
-  return true;
-}
-
-CellText Statement::Text(SQLUSMALLINT column) {
-  std::string out;
-  for (;;) {
-    SQLWCHAR chunk[512];
-    SQLLEN indicator = 0;
-    const SQLRETURN rc = SQLGetData(stmt_.get(), column, SQL_C_WCHAR, chunk, sizeof chunk, &indicator);
-    if (rc == SQL_NO_DATA) break;
-    stmt_.Check(rc, "cannot read a value");
-    if (indicator == SQL_NULL_DATA) return std::nullopt;
-    std::size_t units = 0;
-    if (indicator == SQL_NO_TOTAL || indicator >= static_cast<SQLLEN>(sizeof chunk)) {
-      units = sizeof chunk / sizeof(SQLWCHAR) - 1;  // the chunk is full but for its terminator
-    } else {
-      units = static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR);
-    }
-    out += Narrow(chunk, units);
-    if (rc == SQL_SUCCESS) break;
-  }
-  return out;
-}
-
-SQLLEN Statement::RowCount() {
-  SQLLEN n = -1;
-  if (!Ok(SQLRowCount(stmt_.get(), &n))) return -1;
-  return n;
 }
 
 }  // namespace kvr::odbc

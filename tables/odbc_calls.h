@@ -32,6 +32,13 @@ std::string Narrow(const SQLWCHAR* text, std::size_t units);
 
 inline bool Ok(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
 
+// Sets a statement attribute, a number or a pointer; a driver that refuses
+// it is met where the attribute matters.
+inline void SetAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLULEN value) {
+  SQLSetStmtAttrW(stmt, attribute, reinterpret_cast<SQLPOINTER>(value), 0);
+}
+inline void SetAttr(SQLHSTMT stmt, SQLINTEGER attribute, void* pointer) { SQLSetStmtAttrW(stmt, attribute, pointer, 0); }
+
 // The driver's diagnostics for a handle: "[SQLSTATE] message; ...", and the
 // first SQLSTATE.
 struct Diagnostics {
