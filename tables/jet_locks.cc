@@ -28,9 +28,10 @@ std::optional<std::size_t> RegistryNumber(const std::wstring& key) {
 // as installed and as a click-to-run installation mirrors them.
 std::vector<std::wstring> AceKeys() {
   std::vector<std::wstring> keys;
-  for (const std::wstring office : {std::wstring(L"SOFTWARE\\Microsoft\\Office"),
-                                    std::wstring(L"SOFTWARE\\Microsoft\\Office\\ClickToRun\\REGISTRY\\MACHINE\\"
-                                                 L"Software\\Microsoft\\Office")}) {
+  for (const wchar_t* root_key :
+       {L"SOFTWARE\\Microsoft\\Office",
+        L"SOFTWARE\\Microsoft\\Office\\ClickToRun\\REGISTRY\\MACHINE\\Software\\Microsoft\\Office"}) {
+    const std::wstring office = root_key;
     HKEY root = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, office.c_str(), 0, KEY_READ, &root) != ERROR_SUCCESS) continue;
     wchar_t name[256];

@@ -7,6 +7,58 @@
 
 namespace kvr::odbc {
 
+namespace {
+
+// One column of a block of rows: texts of `room` characters (their
+// terminator included), or numbers where `room` is 0.
+struct BlockColumn {
+  std::size_t room = 0;
+  std::vector<SQLWCHAR> texts;
+  std::vector<SQLBIGINT> numbers;
+  std::vector<SQLINTEGER> narrow;  // a number where the driver gives no 64-bit integers
+  std::vector<SQLLEN> lengths;
+};
+
+// Binds column `n` for `block` rows: a whole number where `width` is 0,
+// else a text of up to `width` characters.
+SQLRETURN BindBlockColumn(SQLHSTMT stmt, SQLUSMALLINT n, std::size_t width, SQLULEN block, BlockColumn& col) {
+  col.lengths.assign(block, 0);
+  if (width == 0) {
+    col.numbers.assign(block, 0);
+    // A driver of ODBC 2 (Jet's) converts nothing to a 64-bit integer and
+    // refuses the bind (HYC00): its integers are 32 bits at most.
+    if (Ok(SQLBindCol(stmt, n, SQL_C_SBIGINT, col.numbers.data(), sizeof(SQLBIGINT), col.lengths.data()))) {
+      return SQL_SUCCESS;
+    }
+    col.numbers.clear();
+    col.narrow.assign(block, 0);
+    return SQLBindCol(stmt, n, SQL_C_SLONG, col.narrow.data(), sizeof(SQLINTEGER), col.lengths.data());
+  }
+  col.room = width + 1;
+  col.texts.assign(block * col.room, 0);
+  return SQLBindCol(stmt, n, SQL_C_WCHAR, col.texts.data(), static_cast<SQLLEN>(col.room * sizeof(SQLWCHAR)),
+                    col.lengths.data());
+}
+
+// Row `r` of `col` as `cell`; false where the value is longer than its room
+// (handed as Null, to be read alone).
+bool CellOf(const BlockColumn& col, SQLULEN r, FieldValue& cell) {
+  const SQLLEN length = col.lengths[r];
+  if (length == SQL_NULL_DATA) {
+    cell = std::monostate{};
+  } else if (col.room == 0) {
+    cell = col.narrow.empty() ? std::int64_t{col.numbers[r]} : std::int64_t{col.narrow[r]};
+  } else if (length == SQL_NO_TOTAL || length >= static_cast<SQLLEN>(col.room * sizeof(SQLWCHAR))) {
+    cell = std::monostate{};
+    return false;
+  } else {
+    cell = Narrow(col.texts.data() + r * col.room, static_cast<std::size_t>(length) / sizeof(SQLWCHAR));
+  }
+  return true;
+}
+
+}  // namespace
+
 void Statement::ReadAll(const std::vector<FieldValue>& params, const std::vector<std::size_t>& widths,
                         std::size_t per_call,
                         const std::function<void(const std::vector<FieldValue>&, const std::vector<bool>&)>& row) {
@@ -23,35 +75,9 @@ void Statement::ReadAll(const std::vector<FieldValue>& params, const std::vector
   std::vector<SQLUSMALLINT> status(block, SQL_ROW_SUCCESS);
   SetAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, static_cast<void*>(&fetched));
   SetAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, static_cast<void*>(status.data()));
-  struct Column {
-    std::size_t room;  // characters, its terminator included; 0 for a number
-    std::vector<SQLWCHAR> texts;
-    std::vector<SQLBIGINT> numbers;
-    std::vector<SQLINTEGER> narrow;  // a number where the driver gives no 64-bit integers
-    std::vector<SQLLEN> lengths;
-  };
-  std::vector<Column> columns(widths.size());
+  std::vector<BlockColumn> columns(widths.size());
   for (std::size_t c = 0; c < widths.size(); ++c) {
-    Column& col = columns[c];
-    col.lengths.assign(block, 0);
-    const auto n = static_cast<SQLUSMALLINT>(c + 1);
-    if (widths[c] == 0) {
-      col.room = 0;
-      col.numbers.assign(block, 0);
-      // A driver of ODBC 2 (Jet's) converts nothing to a 64-bit integer
-      // and refuses the bind (HYC00): its integers are 32 bits at most.
-      if (!Ok(SQLBindCol(stmt, n, SQL_C_SBIGINT, col.numbers.data(), sizeof(SQLBIGINT), col.lengths.data()))) {
-        col.numbers.clear();
-        col.narrow.assign(block, 0);
-        stmt_.Check(SQLBindCol(stmt, n, SQL_C_SLONG, col.narrow.data(), sizeof(SQLINTEGER), col.lengths.data()),
-                    "cannot read " + sql_);
-      }
-      continue;
-    }
-    col.room = widths[c] + 1;
-    col.texts.assign(block * col.room, 0);
-    stmt_.Check(SQLBindCol(stmt, n, SQL_C_WCHAR, col.texts.data(), static_cast<SQLLEN>(col.room * sizeof(SQLWCHAR)),
-                           col.lengths.data()),
+    stmt_.Check(BindBlockColumn(stmt, static_cast<SQLUSMALLINT>(c + 1), widths[c], block, columns[c]),
                 "cannot read " + sql_);
   }
   auto reset = [&] {
@@ -71,21 +97,7 @@ void Statement::ReadAll(const std::vector<FieldValue>& params, const std::vector
       stmt_.Check(rc, "cannot read from " + sql_);
       for (SQLULEN r = 0; r < fetched; ++r) {
         if (status[r] == SQL_ROW_NOROW || status[r] == SQL_ROW_ERROR) continue;
-        for (std::size_t c = 0; c < columns.size(); ++c) {
-          const Column& col = columns[c];
-          const SQLLEN length = col.lengths[r];
-          whole[c] = true;
-          if (length == SQL_NULL_DATA) {
-            cells[c] = std::monostate{};
-          } else if (col.room == 0) {
-            cells[c] = col.narrow.empty() ? std::int64_t{col.numbers[r]} : std::int64_t{col.narrow[r]};
-          } else if (length == SQL_NO_TOTAL || length >= static_cast<SQLLEN>(col.room * sizeof(SQLWCHAR))) {
-            cells[c] = std::monostate{};  // longer than its room: read alone
-            whole[c] = false;
-          } else {
-            cells[c] = Narrow(col.texts.data() + r * col.room, static_cast<std::size_t>(length) / sizeof(SQLWCHAR));
-          }
-        }
+        for (std::size_t c = 0; c < columns.size(); ++c) whole[c] = CellOf(columns[c], r, cells[c]);
         row(cells, whole);
       }
     }

@@ -229,6 +229,10 @@ void MainWindow::PlaceControls() {
   progress_timer_ = new QTimer(this);
   progress_timer_->setInterval(200);
 
+  ChainFocus();
+}
+
+void MainWindow::ChainFocus() {
   // Enter on the focused command button starts it, as on a dialog's buttons.
   for (QPushButton* b : {cmdStart_, cmdIni_, cmdXpoints_, cmdNewDatabase_}) b->setAutoDefault(true);
   // Tab order: cmdStart, (lblStatus takes no focus), cmdIni, cmdXpoints,

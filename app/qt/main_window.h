@@ -89,6 +89,9 @@ class MainWindow : public QWidget {
  private:
   class Bridge;
   void PlaceControls();
+  // Enter starts the focused command; Tab goes through the controls in the
+  // window's order.
+  void ChainFocus();
   void ConnectControls();
   void Start(std::string_view command, QPushButton* origin);
   void Finish(RunRecord record, QPushButton* origin);

@@ -6,6 +6,7 @@
 #include <shobjidl.h>
 
 #include "app/win32/details_window.h"
+#include "app/win32/dialog_chooser.h"
 #include "app/win32/preview_window.h"
 #include "base/interrupt.h"
 #include "base/utf8.h"
@@ -17,65 +18,6 @@ constexpr const wchar_t* kClass = L"KvrConversionMain";
 constexpr UINT kStatusText = WM_APP + 10;   // lParam: a new std::wstring
 constexpr UINT kRunFinished = WM_APP + 11;  // lParam: a new RunRecord
 constexpr UINT_PTR kProgressTimer = 1;
-constexpr const wchar_t* kSettingsKey = L"Software\\KVR Conversion";
-constexpr const wchar_t* kOutputFolderValue = L"OutputFolder";
-constexpr const wchar_t* kLastFileFolderValue = L"LastFileFolder";  // where a file was last taken from
-
-std::wstring RememberedFolder(const wchar_t* name);
-
-// The common item dialog, as the runs ask for files: the title "Specify File Name",
-// and labels that say which file is asked for. It opens where the user last
-// took a file from, else in the output folder.
-class DialogChooser : public FileChooser {
- public:
-  DialogChooser(HWND owner, std::function<OutputFolder()> output) : owner_(owner), output_(std::move(output)) {}
-  std::string GetFileName(const std::string& sFileName, const std::string& sExtension, int iType) override {
-    const std::wstring folder =
-        DialogStartFolder(std::filesystem::path(RememberedFolder(kLastFileFolderValue)), output_()).wstring();
-    IFileDialog* dialog = nullptr;
-    const CLSID kind = iType == 1 ? CLSID_FileOpenDialog : CLSID_FileSaveDialog;
-    if (FAILED(CoCreateInstance(kind, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&dialog)))) return "";
-    const bool database = AsksForDatabase(sExtension);
-    dialog->SetTitle(L"Specify File Name");
-    const bool create = iType != 1;
-    dialog->SetFileNameLabel(database ? (create ? L"New switcher database:" : L"Switcher database:") : L"Workbook:");
-    if (create) dialog->SetOkButtonLabel(L"Create");
-    const std::wstring patterns = FilterPatterns(sExtension);
-    const std::wstring shown = L"(" + patterns + L")";
-    const COMDLG_FILTERSPEC filters[] = {{shown.c_str(), patterns.c_str()}, {L"All Files (*.*)", L"*.*"}};
-    dialog->SetFileTypes(sExtension.empty() ? 1 : 2, sExtension.empty() ? filters + 1 : filters);
-    dialog->SetFileName(Wide(sFileName).c_str());
-    FILEOPENDIALOGOPTIONS options = 0;
-    dialog->GetOptions(&options);
-    // A database is never written over: the run says so, not a question.
-    if (create) options &= ~static_cast<FILEOPENDIALOGOPTIONS>(FOS_OVERWRITEPROMPT);
-    dialog->SetOptions(options | FOS_FORCEFILESYSTEM | FOS_NOCHANGEDIR);
-    IShellItem* start = nullptr;
-    if (SUCCEEDED(SHCreateItemFromParsingName(folder.c_str(), nullptr, IID_PPV_ARGS(&start)))) {
-      dialog->SetFolder(start);
-      start->Release();
-    }
-    std::string chosen;
-    IShellItem* item = nullptr;
-    if (SUCCEEDED(dialog->Show(owner_)) && SUCCEEDED(dialog->GetResult(&item))) {
-      wchar_t* path = nullptr;
-      if (SUCCEEDED(item->GetDisplayName(SIGDN_FILESYSPATH, &path))) {
-        chosen = Narrow(path);
-        const std::wstring taken_from = std::filesystem::path(path).parent_path().wstring();
-        RegSetKeyValueW(HKEY_CURRENT_USER, kSettingsKey, kLastFileFolderValue, REG_SZ, taken_from.c_str(),
-                        static_cast<DWORD>((taken_from.size() + 1) * sizeof(wchar_t)));
-        CoTaskMemFree(path);
-      }
-      item->Release();
-    }
-    dialog->Release();
-    return chosen;
-  }
-
- private:
-  HWND owner_;
-  std::function<OutputFolder()> output_;
-};
 
 std::wstring ProgramFolder() {
   std::wstring path(32768, L'\0');
@@ -91,14 +33,6 @@ std::wstring DocumentsFolder() {
   return folder;
 }
 
-std::wstring RememberedFolder(const wchar_t* name = kOutputFolderValue) {
-  wchar_t value[32768];
-  DWORD size = sizeof value;
-  if (RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, name, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS) {
-    return {};
-  }
-  return value;
-}
 
 // The folder browser's callback: once open, it selects the folder its
 // caller passed.
