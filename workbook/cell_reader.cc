@@ -136,7 +136,9 @@ std::optional<std::int16_t> CellReader::IndexOr(int row, int column, std::string
   if (!v) return std::nullopt;
   const auto index = ToTableIndex(*v);
   if (!index) {
-    Report(row, column, std::to_string(*v), "gives no 16-bit table index", field, consequence(), ErrorCode::kOverflow);
+    // Quoted as the cell shows it ("-32767.5"), not as the number it rounds to.
+    Report(row, column, CellText(grid_, row, column).value_or(std::to_string(*v)), "gives no 16-bit table index", field,
+           consequence(), ErrorCode::kOverflow);
   }
   return index;
 }

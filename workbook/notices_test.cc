@@ -64,6 +64,21 @@ TEST(NoticesTest, NumbersThatReadOtherwiseThanTheyLook) {
   EXPECT_TRUE(problems.empty());
 }
 
+// A number that gives no table index is quoted as the cell shows it, not
+// as the whole number it rounds to.
+TEST(NoticesTest, ANumberIsQuotedAsTheCellShowsIt) {
+  Problems problems;
+  const auto grid = MakeGrid("Sources", {{"Chan", "Location #"}, {1, -32767.5}});
+  CellReader cells(grid, problems);
+  cells.SetSubject("input 1");
+  std::int16_t location = 3;
+  cells.IndexInto(2, 2, location, "Location");
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems.list()[0].ToString(),
+            "Sources!B2: -32767.5 under \"Location #\" gives no 16-bit table index; Location of input 1 is written "
+            "as 3");
+}
+
 // A mistake repeated down a sheet is listed a hundred times, then counted.
 TEST(NoticesTest, ManyOnOneSheetAreCounted) {
   Problems problems;
