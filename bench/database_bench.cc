@@ -32,7 +32,10 @@ struct Fixture {
 
   Fixture() {
     fs::create_directories(dir);
-    kvr::CreateSwitcherDatabase(pristine, kvr::DatabaseSizes{32767, 32767, 8, 32, 32});
+    if (const kvr::Status s = kvr::CreateSwitcherDatabase(pristine, kvr::DatabaseSizes{32767, 32767, 8, 32, 32});
+        !s.ok()) {
+      throw std::runtime_error(s.why());
+    }
     for (int i = 0; i <= kCount; ++i) {
       const auto n = static_cast<std::int16_t>(i + 1);
       kvr::InputRecord in;

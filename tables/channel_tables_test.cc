@@ -25,7 +25,7 @@ class ChannelTablesTest : public testing::TempDirTest {
   void SetUp() override {
     TempDirTest::SetUp();
     db_path_ = File("sw.db");
-    CreateSwitcherDatabase(db_path_, DatabaseSizes{8, 8, 4, 4, 4});
+    ASSERT_TRUE(CreateSwitcherDatabase(db_path_, DatabaseSizes{8, 8, 4, 4, 4}).ok());
     db_ = OpenSqliteDatabase(db_path_, {});
   }
   std::string Q(const std::string& sql) {

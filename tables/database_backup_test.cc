@@ -15,7 +15,7 @@ class DatabaseBackupTest : public testing::TempDirTest {
   void SetUp() override {
     TempDirTest::SetUp();
     db_ = File("Switcher.db");
-    CreateSwitcherDatabase(db_, DatabaseSizes{});
+    ASSERT_TRUE(CreateSwitcherDatabase(db_, DatabaseSizes{}).ok());
     testing::Exec(db_, "UPDATE InptAlphas SET Label='before' WHERE \"Chan Num\"=1");
   }
   // The names in the folder besides the database.

@@ -34,16 +34,12 @@ Result<DatabaseTarget> LocateDatabase(std::string_view argument) {
     return Status::Error(why->missing ? "database not found: " + path
                                       : "not a switcher database: " + path + " " + why->why);
   }
-  DatabaseKind kind;
-  try {
-    kind = DetectDatabaseKind(PathFromUtf8(path));
-  } catch (const DatabaseError& e) {
-    return Status::Error(e.what());
-  }
-  if (kind == DatabaseKind::kOther) {
+  const Result<DatabaseKind> kind = DetectDatabaseKind(PathFromUtf8(path));
+  if (!kind.ok()) return kind.status();
+  if (*kind == DatabaseKind::kOther) {
     return Status::Error("not a switcher database: " + path + " is neither a SQLite nor a Jet database file");
   }
-  return DatabaseTarget{kind, path};
+  return DatabaseTarget{*kind, path};
 }
 
 std::unique_ptr<SwitcherDatabase> OpenDatabase(const DatabaseTarget& target, const DatabaseOptions& options) {

@@ -111,8 +111,10 @@ class EnginesTest : public testing::TempDirTest, public ::testing::WithParamInte
   }
 
   void Create(const DatabaseSizes& sizes) {
-    if (GetParam() == Engine::kSqlite) CreateSwitcherDatabase(database_, sizes);
-    else CreateOdbcSwitcherDatabase(ParseDatabaseLocation(database_).value, sizes);
+    const Status created = GetParam() == Engine::kSqlite
+                               ? CreateSwitcherDatabase(database_, sizes)
+                               : CreateOdbcSwitcherDatabase(ParseDatabaseLocation(database_).value, sizes);
+    ASSERT_TRUE(created.ok()) << created.why();
   }
   // `database` is a SQLite file or "odbc:" and a connection string.
   static std::unique_ptr<SwitcherDatabase> Open(const std::string& database, bool track = false) {
@@ -228,7 +230,7 @@ TEST_P(EnginesTest, ConversionsLeaveTheSameTables) {
   for (const std::string& workbook : {plant, faulty}) {
     // The reference: the same workbook into a SQLite file directly.
     const std::string native = File("native" + std::to_string(runs_) + ".db").string();
-    CreateSwitcherDatabase(native, DatabaseSizes{});
+    ASSERT_TRUE(CreateSwitcherDatabase(native, DatabaseSizes{}).ok());
     const std::string native_problems = Convert(workbook, native);
 
     if (GetParam() == Engine::kOdbcPostgres) DropTables();
@@ -253,7 +255,7 @@ TEST_P(EnginesTest, NewTablesHoldKeysOneToN) {
   const DatabaseSizes sizes{1000, 3, 0, 1, 129};
   Create(sizes);
   const std::string native = File("native.db").string();
-  CreateSwitcherDatabase(native, sizes);
+  ASSERT_TRUE(CreateSwitcherDatabase(native, sizes).ok());
   EXPECT_EQ(Dump(), Dump(native));
   // Each key is its table's primary key.
   for (const TableDef& t : SwitcherSchema(sizes)) {

@@ -127,34 +127,44 @@ std::string DatabaseImage(sqlite3* db, const DatabaseSizes& sizes) {
 
 }  // namespace
 
-void CreateSwitcherDatabase(const std::filesystem::path& path, const DatabaseSizes& sizes) {
+Status CheckTableSizes(const DatabaseSizes& sizes) {
   for (int n : {sizes.inputs, sizes.outputs, sizes.consoles, sizes.locations, sizes.sets}) {
-    if (n < 0 || n > 32767) throw DatabaseError("a table size must lie in 0 to 32767");
+    if (n < 0 || n > 32767) return Status::Error("a table size must lie in 0 to 32767");
   }
-  CheckNewDatabasePath(path);
+  return Status::Ok();
+}
+
+Status CreateSwitcherDatabase(const std::filesystem::path& path, const DatabaseSizes& sizes) {
+  if (const Status s = CheckTableSizes(sizes); !s.ok()) return s;
+  try {
+    CheckNewDatabasePath(path);
+  } catch (const DatabaseError& e) {
+    return Status::Error(e.what());
+  }
   // Built in memory and written whole, so a full disk or a kill never leaves
   // a partial database or a journal behind.
   sqlite3* db = nullptr;
   if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
     sqlite3_close(db);
-    throw DatabaseError("cannot create " + Utf8Path(path) + ": out of memory");
+    return Status::Error("cannot create " + Utf8Path(path) + ": out of memory");
   }
   std::string bytes;
   try {
     bytes = DatabaseImage(db, sizes);
   } catch (const DatabaseError& e) {
     sqlite3_close(db);
-    throw DatabaseError("cannot create " + Utf8Path(path) + ": " + e.what());
+    return Status::Error("cannot create " + Utf8Path(path) + ": " + e.what());
   }
   sqlite3_close(db);
   StopIfInterrupted();  // nothing is made
   std::error_code ec;
   if (std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
-    throw DatabaseError(Utf8Path(path) + " already exists; new-database never overwrites a file");
+    return Status::Error(Utf8Path(path) + " already exists; new-database never overwrites a file");
   }
   if (const Status s = WriteFileAtomically(path, bytes); !s.ok()) {
-    throw DatabaseError("cannot create " + Utf8Path(path) + ": " + s.why());
+    return Status::Error("cannot create " + Utf8Path(path) + ": " + s.why());
   }
+  return Status::Ok();
 }
 
 }  // namespace kvr

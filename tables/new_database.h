@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/status.h"
+
 namespace kvr {
 
 struct DatabaseSizes {
@@ -27,9 +29,13 @@ struct TableDef {
 };
 std::vector<TableDef> SwitcherSchema(const DatabaseSizes& sizes);
 
-// Creates the database at `path`; refuses a path where anything exists.
-// Throws DatabaseError. Sizes must lie in 0..32767.
-void CreateSwitcherDatabase(const std::filesystem::path& path, const DatabaseSizes& sizes);
+// Sizes lie in 0..32767, or the reason they do not.
+Status CheckTableSizes(const DatabaseSizes& sizes);
+
+// Creates the database at `path`, or says why not; refuses a path where
+// anything exists. Sizes must lie in 0..32767. A stop asked for meanwhile
+// throws RunInterrupted, with nothing made.
+Status CreateSwitcherDatabase(const std::filesystem::path& path, const DatabaseSizes& sizes);
 
 }  // namespace kvr
 

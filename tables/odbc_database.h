@@ -34,8 +34,9 @@ std::unique_ptr<SwitcherDatabase> OpenOdbcDatabase(const std::string& connection
 std::optional<std::string> JetConnectionString(const std::filesystem::path& path);
 
 // Creates the seven tables with records keyed 1..N in the database that
-// `connection` names; refuses when any of them exists already.
-void CreateOdbcSwitcherDatabase(const std::string& connection, const DatabaseSizes& sizes);
+// `connection` names; refuses when any of them exists already. A stop asked
+// for meanwhile throws RunInterrupted, with nothing made.
+Status CreateOdbcSwitcherDatabase(const std::string& connection, const DatabaseSizes& sizes);
 
 }  // namespace kvr
 

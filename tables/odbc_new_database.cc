@@ -8,10 +8,9 @@
 
 namespace kvr {
 
-void CreateOdbcSwitcherDatabase(const std::string& connection, const DatabaseSizes& sizes) {
-  for (int n : {sizes.inputs, sizes.outputs, sizes.consoles, sizes.locations, sizes.sets}) {
-    if (n < 0 || n > 32767) throw DatabaseError("a table size must lie in 0 to 32767");
-  }
+namespace {
+
+void CreateTables(const std::string& connection, const DatabaseSizes& sizes) {
   auto db = std::make_unique<odbc::OdbcDatabase>(connection, DatabaseOptions{});
   for (const TableDef& t : SwitcherSchema(sizes)) {
     bool exists = true;
@@ -35,6 +34,18 @@ void CreateOdbcSwitcherDatabase(const std::string& connection, const DatabaseSiz
   }
   StopIfInterrupted();
   db->Commit();
+}
+
+}  // namespace
+
+Status CreateOdbcSwitcherDatabase(const std::string& connection, const DatabaseSizes& sizes) {
+  if (const Status s = CheckTableSizes(sizes); !s.ok()) return s;
+  try {
+    CreateTables(connection, sizes);
+  } catch (const DatabaseError& e) {
+    return Status::Error(e.what());
+  }
+  return Status::Ok();
 }
 
 }  // namespace kvr

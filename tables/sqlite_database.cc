@@ -32,9 +32,9 @@ std::string FieldValueText(const FieldValue& v) {
   return "\"" + std::get<std::string>(v) + "\"";
 }
 
-DatabaseKind DetectDatabaseKind(const std::filesystem::path& path) {
+Result<DatabaseKind> DetectDatabaseKind(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw DatabaseError("cannot open " + Utf8Path(path) + ": " + std::strerror(errno));
+  if (!in) return Status::Error("cannot open " + Utf8Path(path) + ": " + std::strerror(errno));
   char head[32] = {};
   in.read(head, sizeof head);
   const std::string_view h(head, static_cast<std::size_t>(in.gcount()));

@@ -181,7 +181,7 @@ TEST_F(DatabaseTest, AFolderThatTakesNoJournalIsNamed) {
   const auto folder = File("locked");
   std::filesystem::create_directory(folder);
   const auto path = folder / "sw.db";
-  CreateSwitcherDatabase(path, DatabaseSizes{2, 1, 1, 1, 1});
+  ASSERT_TRUE(CreateSwitcherDatabase(path, DatabaseSizes{2, 1, 1, 1, 1}).ok());
   std::filesystem::permissions(path, std::filesystem::perms::all & ~std::filesystem::perms::others_exec &
                                          ~std::filesystem::perms::group_exec & ~std::filesystem::perms::owner_exec);
   std::filesystem::permissions(folder, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec |
@@ -345,7 +345,7 @@ class FullDisk {
 // rollback leaves a run that says so and names the journal that restores it.
 TEST_F(DatabaseTest, AFullDiskLeavesTheFileAsItWas) {
   const auto path = File("full.db");
-  CreateSwitcherDatabase(path, DatabaseSizes{3000, 1, 1, 1, 1});
+  ASSERT_TRUE(CreateSwitcherDatabase(path, DatabaseSizes{3000, 1, 1, 1, 1}).ok());
   // A page cache smaller than the changes spills them into the file in the
   // middle of the transaction, as a large plant's update does.
   Exec(path, "PRAGMA default_cache_size=20;");
@@ -409,20 +409,20 @@ TEST_F(DatabaseTest, AFullDiskLeavesTheFileAsItWas) {
 }
 
 TEST_F(DatabaseTest, KindIsToldByTheFirstBytes) {
-  EXPECT_EQ(DetectDatabaseKind(db_path_), DatabaseKind::kSqlite);
+  EXPECT_EQ(*DetectDatabaseKind(db_path_), DatabaseKind::kSqlite);
   testing::WriteBytes(File("jet.mdb"), std::string("\x00\x01\x00\x00Standard Jet DB\x00", 20));
-  EXPECT_EQ(DetectDatabaseKind(File("jet.mdb")), DatabaseKind::kJet);
+  EXPECT_EQ(*DetectDatabaseKind(File("jet.mdb")), DatabaseKind::kJet);
   testing::WriteBytes(File("ace.accdb"), std::string("\x00\x01\x00\x00Standard ACE DB\x00", 20));
-  EXPECT_EQ(DetectDatabaseKind(File("ace.accdb")), DatabaseKind::kJet);
+  EXPECT_EQ(*DetectDatabaseKind(File("ace.accdb")), DatabaseKind::kJet);
   testing::WriteBytes(File("text.mdb"), "Chan Num,Label\n");
-  EXPECT_EQ(DetectDatabaseKind(File("text.mdb")), DatabaseKind::kOther);
+  EXPECT_EQ(*DetectDatabaseKind(File("text.mdb")), DatabaseKind::kOther);
   testing::WriteBytes(File("empty.mdb"), "");
-  EXPECT_EQ(DetectDatabaseKind(File("empty.mdb")), DatabaseKind::kOther);
+  EXPECT_EQ(*DetectDatabaseKind(File("empty.mdb")), DatabaseKind::kOther);
 }
 
 TEST_F(DatabaseTest, NewDatabaseHasEveryTableAndRefusesAnExistingFile) {
   const auto path = File("new.db");
-  CreateSwitcherDatabase(path, DatabaseSizes{3, 2, 1, 4, 5});
+  ASSERT_TRUE(CreateSwitcherDatabase(path, DatabaseSizes{3, 2, 1, 4, 5}).ok());
   EXPECT_EQ(Query(path, "SELECT (SELECT count(*) FROM InptAlphas), (SELECT count(*) FROM OutptAlphas),"
                         "(SELECT count(*) FROM OptoAlphas), (SELECT count(*) FROM RelayAlphas),"
                         "(SELECT count(*) FROM ConsoleAlphas), (SELECT count(*) FROM LocationAlphas),"
@@ -431,8 +431,8 @@ TEST_F(DatabaseTest, NewDatabaseHasEveryTableAndRefusesAnExistingFile) {
   EXPECT_EQ(Query(path, "SELECT type FROM pragma_table_info('OutptAlphas') WHERE name IN ('Label','RelayType') ORDER BY name"),
             "VARCHAR(8)\nTINYINT");
   EXPECT_EQ(Query(path, "SELECT \"Chan Num\", Label FROM InptAlphas"), "1|\n2|\n3|");
-  EXPECT_THROW(CreateSwitcherDatabase(path, {}), DatabaseError);
-  EXPECT_THROW(CreateSwitcherDatabase(File("neg.db"), DatabaseSizes{-1, 1, 1, 1, 1}), DatabaseError);
+  EXPECT_FALSE(CreateSwitcherDatabase(path, {}).ok());
+  EXPECT_FALSE(CreateSwitcherDatabase(File("neg.db"), DatabaseSizes{-1, 1, 1, 1, 1}).ok());
 }
 
 }  // namespace

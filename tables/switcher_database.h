@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "base/problems.h"
+#include "base/status.h"
 
 namespace kvr {
 
@@ -180,9 +181,9 @@ class SwitcherDatabase {
 // kOdbc: not a file but an ODBC connection string ("odbc:DSN=plant").
 enum class DatabaseKind { kSqlite, kJet, kOdbc, kOther };
 
-// Tells the kind of database file at `path` from its first bytes. Throws
-// DatabaseError when the file cannot be read.
-DatabaseKind DetectDatabaseKind(const std::filesystem::path& path);
+// Tells the kind of database file at `path` from its first bytes, or why
+// the file cannot be read.
+Result<DatabaseKind> DetectDatabaseKind(const std::filesystem::path& path);
 
 struct DatabaseOptions {
   bool track_changes = false;  // list every changed field (a dry run, a preview)

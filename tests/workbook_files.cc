@@ -12,6 +12,12 @@
 
 namespace kvr::testing {
 
+std::unique_ptr<Workbook> Open(const std::filesystem::path& path) {
+  auto opened = OpenWorkbook(path);
+  if (!opened.ok()) throw WorkbookError(opened.why());
+  return std::move(*opened);
+}
+
 void WriteZip(const std::filesystem::path& path, const Parts& parts) {
   int err = 0;
   zip_t* z = zip_open(Utf8Path(path).c_str(), ZIP_CREATE | ZIP_TRUNCATE, &err);

@@ -6,12 +6,19 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <utility>
 #include <variant>
 #include <vector>
 
+#include "workbook/workbook.h"
+
 namespace kvr::testing {
+
+// The workbook at `path` opened; a file that does not open throws
+// WorkbookError with the reason, so a test fails on it or reads it.
+std::unique_ptr<Workbook> Open(const std::filesystem::path& path);
 
 using Parts = std::vector<std::pair<std::string, std::string>>;
 

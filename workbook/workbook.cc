@@ -36,9 +36,8 @@ bool IsOpenDocument(const std::filesystem::path& path) {
   return zip.Has("content.xml") && !zip.Has("_rels/.rels");
 }
 
-}  // namespace
-
-std::unique_ptr<Workbook> OpenWorkbook(const std::filesystem::path& path) {
+// The reader for the file's format, opened; throws WorkbookError.
+std::unique_ptr<Workbook> OpenByFormat(const std::filesystem::path& path) {
   if (const auto why = UnreadableFileReason(path)) {
     if (why->missing) throw WorkbookError("cannot open " + Utf8Path(path) + ": the file does not exist");
     throw WorkbookError("not a workbook: " + Utf8Path(path) + " " + why->why);
@@ -57,6 +56,18 @@ std::unique_ptr<Workbook> OpenWorkbook(const std::filesystem::path& path) {
   if (got >= 8 && std::memcmp(magic.data(), kOle2, 8) == 0) return OpenXlsWorkbook(path);
   throw WorkbookError("not a workbook: " + Utf8Path(path) +
                       " is neither an Office Open XML (.xlsx), an OpenDocument (.ods) nor an Excel 97-2003 (.xls) file");
+}
+
+}  // namespace
+
+Result<std::unique_ptr<Workbook>> OpenWorkbook(const std::filesystem::path& path) {
+  try {
+    return OpenByFormat(path);
+  } catch (const WorkbookError& e) {
+    return Status::Error(e.what());
+  } catch (const std::bad_alloc&) {
+    return Status::Error("cannot open " + Utf8Path(path) + ": out of memory");
+  }
 }
 
 std::optional<std::size_t> FindSheet(const Workbook& workbook, std::string_view name) {

@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/status.h"
 #include "workbook/sheet_grid.h"
 #include "workbook/workbook_error.h"
 
@@ -45,10 +46,10 @@ class Workbook {
   virtual bool ConcurrentReads() const { return false; }
 };
 
-// Opens the workbook at `path`. Throws WorkbookError with a message that names
-// the file: "not a workbook: ...", a corrupt or truncated container, an
+// Opens the workbook at `path`, or says why not in a message that names the
+// file: "not a workbook: ...", a corrupt or truncated container, an
 // encrypted workbook, a missing part.
-std::unique_ptr<Workbook> OpenWorkbook(const std::filesystem::path& path);
+Result<std::unique_ptr<Workbook>> OpenWorkbook(const std::filesystem::path& path);
 
 // The index of the worksheet called `name`, matched without regard to case as
 // the spreadsheet application matches sheet names.

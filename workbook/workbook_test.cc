@@ -49,8 +49,8 @@ class TempDir : public testing::TempDirTest {
 
 // Files saved by LibreOffice from the same source, in both formats.
 TEST(WorkbookFixtureTest, XlsxAndXlsReadTheSame) {
-  auto xlsx = OpenWorkbook(kFixtures / "types.xlsx");
-  auto xls = OpenWorkbook(kFixtures / "types.xls");
+  auto xlsx = testing::Open(kFixtures / "types.xlsx");
+  auto xls = testing::Open(kFixtures / "types.xls");
   EXPECT_EQ(xlsx->SheetNames(), (std::vector<std::string>{"System", "Cells", "Empty", "Single"}));
   ASSERT_EQ(xls->SheetNames(), xlsx->SheetNames());
   for (std::size_t i = 0; i < xlsx->SheetNames().size(); ++i) {
@@ -64,7 +64,7 @@ TEST(WorkbookFixtureTest, XlsxAndXlsReadTheSame) {
 TEST(WorkbookFixtureTest, GridKeepsTheUsedRangeOriginAndValueKinds) {
   for (const char* name : {"types.xlsx", "types.xls"}) {
     SCOPED_TRACE(name);
-    auto wb = OpenWorkbook(kFixtures / name);
+    auto wb = testing::Open(kFixtures / name);
     Problems problems;
     const SheetGrid system = OpenSheetGrid(*wb, "SYSTEM", problems);  // names match without case
     EXPECT_EQ(system.rows(), 5);
@@ -91,7 +91,7 @@ TEST(WorkbookFixtureTest, GridKeepsTheUsedRangeOriginAndValueKinds) {
 }
 
 TEST(WorkbookFixtureTest, MissingSheetIsAnEmptyGridAndAProblem) {
-  auto wb = OpenWorkbook(kFixtures / "types.xlsx");
+  auto wb = testing::Open(kFixtures / "types.xlsx");
   Problems problems;
   const SheetGrid grid = OpenSheetGrid(*wb, "Sources", problems);
   EXPECT_EQ(grid.rows(), 0);
@@ -112,7 +112,7 @@ TEST_F(XlsxTest, ReadsPackageQuirks) {
                 "<row><c t=\"b\"><v>1</v></c><c t=\"e\"><v>#VALUE!</v></c><c t=\"str\"><v>f_x000D_x</v></c>"
                 "<c t=\"d\"><v>2020-03-15T12:00:00</v></c><c><f>A1</f></c><c s=\"0\"/></row>",
                 "<si><t>A_x005F_x000D_ _xD834__xDD1E_ _xD800_</t></si>"));
-  auto wb = OpenWorkbook(path);
+  auto wb = testing::Open(path);
   const SheetGrid g = wb->ReadSheet(0);
   EXPECT_EQ(g.At(1, 1).ToString(), "Sheet1!A2");
   EXPECT_EQ(Texts(g), (std::vector<std::vector<std::string>>{
@@ -133,7 +133,7 @@ TEST_F(XlsxTest, DatesCountFromTheWorkbooksSystem) {
                        "<styleSheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><cellXfs>"
                        "<xf numFmtId=\"0\"/><xf numFmtId=\"14\"/></cellXfs></styleSheet>");
     testing::WriteZip(File("d.xlsx"), parts);
-    const SheetGrid g = OpenWorkbook(File("d.xlsx"))->ReadSheet(0);
+    const SheetGrid g = testing::Open(File("d.xlsx"))->ReadSheet(0);
     EXPECT_EQ(Texts(g), (std::vector<std::vector<std::string>>{
                             date1904 ? std::vector<std::string>{"1/1/1905", "1/1/1904"}
                                      : std::vector<std::string>{"12/31/1900", "12:00:00 AM"}}));
@@ -144,7 +144,7 @@ TEST_F(XlsxTest, ClaimedDimensionIsIgnored) {
   auto parts = testing::MinimalXlsx("<row r=\"3\"><c r=\"C3\"><v>5</v></c></row>");
   parts[4].second.insert(parts[4].second.find("<sheetData>"), "<dimension ref=\"A1:XFD1048576\"/>");
   testing::WriteZip(File("dim.xlsx"), parts);
-  const SheetGrid g = OpenWorkbook(File("dim.xlsx"))->ReadSheet(0);
+  const SheetGrid g = testing::Open(File("dim.xlsx"))->ReadSheet(0);
   EXPECT_EQ(g.rows(), 1);
   EXPECT_EQ(g.columns(), 1);
   EXPECT_EQ(g.At(1, 1).ToString(), "Sheet1!C3");
@@ -152,27 +152,27 @@ TEST_F(XlsxTest, ClaimedDimensionIsIgnored) {
 
 TEST_F(XlsxTest, BadInputsGiveClearErrors) {
   WriteBytes(File("text.xlsx"), "Name:,Studio A\n");
-  EXPECT_NE(ErrorOf([&] { OpenWorkbook(File("text.xlsx")); }).find("not a workbook"), std::string::npos);
+  EXPECT_NE(ErrorOf([&] { testing::Open(File("text.xlsx")); }).find("not a workbook"), std::string::npos);
   WriteBytes(File("empty.xlsx"), "");
-  EXPECT_NE(ErrorOf([&] { OpenWorkbook(File("empty.xlsx")); }).find("not a workbook"), std::string::npos);
-  EXPECT_NE(ErrorOf([&] { OpenWorkbook(dir_); }).find("folder"), std::string::npos);
-  EXPECT_NE(ErrorOf([&] { OpenWorkbook(File("absent.xlsx")); }).find("cannot open"), std::string::npos);
+  EXPECT_NE(ErrorOf([&] { testing::Open(File("empty.xlsx")); }).find("not a workbook"), std::string::npos);
+  EXPECT_NE(ErrorOf([&] { testing::Open(dir_); }).find("folder"), std::string::npos);
+  EXPECT_NE(ErrorOf([&] { testing::Open(File("absent.xlsx")); }).find("cannot open"), std::string::npos);
 
   const std::string good = ReadBytes(kFixtures / "types.xlsx");
   WriteBytes(File("truncated.xlsx"), good.substr(0, good.size() / 2));
-  EXPECT_NE(ErrorOf([&] { OpenWorkbook(File("truncated.xlsx")); }).find("damaged zip"), std::string::npos);
+  EXPECT_NE(ErrorOf([&] { testing::Open(File("truncated.xlsx")); }).find("damaged zip"), std::string::npos);
 
   std::string corrupt = good;  // deflated data overwritten: inflating fails or the CRC does
   for (std::size_t i = 200; i < 1200 && i < corrupt.size(); ++i) corrupt[i] = static_cast<char>(i * 7);
   WriteBytes(File("corrupt.xlsx"), corrupt);
   EXPECT_NE(ErrorOf([&] {
-              auto wb = OpenWorkbook(File("corrupt.xlsx"));
+              auto wb = testing::Open(File("corrupt.xlsx"));
               for (std::size_t i = 0; i < wb->SheetNames().size(); ++i) wb->ReadSheet(i);
             }),
             "");
 
   testing::WriteZip(File("nowb.xlsx"), {{"hello.txt", "hi"}});
-  EXPECT_NE(ErrorOf([&] { OpenWorkbook(File("nowb.xlsx")); }).find("without a spreadsheet workbook"),
+  EXPECT_NE(ErrorOf([&] { testing::Open(File("nowb.xlsx")); }).find("without a spreadsheet workbook"),
             std::string::npos);
 }
 
@@ -193,7 +193,7 @@ TEST_F(XlsxTest, MalformedSheetContentIsRefused) {
     SCOPED_TRACE(c.name);
     const auto path = File(std::string(c.name) + ".xlsx");
     testing::WriteZip(path, testing::MinimalXlsx(c.sheet_data));
-    auto wb = OpenWorkbook(path);
+    auto wb = testing::Open(path);
     EXPECT_NE(ErrorOf([&] { wb->ReadSheet(0); }).find(c.expect), std::string::npos)
         << ErrorOf([&] { wb->ReadSheet(0); });
     Problems problems;  // in a run the same failure is a problem and an empty grid
@@ -207,7 +207,7 @@ TEST_F(XlsxTest, PartThatInflatesPastTheCapIsRefused) {
   // A workbook part of 65 MiB of blanks compresses to a few kilobytes.
   parts[2].second.insert(parts[2].second.find("<sheets>"), std::string(std::size_t{65} << 20, ' '));
   testing::WriteZip(File("bomb.xlsx"), parts);
-  EXPECT_NE(ErrorOf([&] { OpenWorkbook(File("bomb.xlsx")); }).find("part too large"), std::string::npos);
+  EXPECT_NE(ErrorOf([&] { testing::Open(File("bomb.xlsx")); }).find("part too large"), std::string::npos);
 }
 
 class XlsTest : public TempDir {
@@ -264,7 +264,7 @@ TEST_F(XlsTest, ReadsCellRecordsAndContinuedStrings) {
       .Bof(0x0020).Add(0x0203, Cell(9, 9, 0) + B::F64(1)).Eof()  // an embedded chart's records are not cells
       .Eof();
   testing::WriteOle2(File("t.xls"), {{"Workbook", Workbook(styles.bytes(), sheet, sst.bytes())}});
-  auto wb = OpenWorkbook(File("t.xls"));
+  auto wb = testing::Open(File("t.xls"));
   ASSERT_EQ(wb->SheetNames(), std::vector<std::string>{"Sheet1"});
   const SheetGrid g = wb->ReadSheet(0);
   EXPECT_EQ(g.At(1, 1).ToString(), "Sheet1!B2");
@@ -286,7 +286,7 @@ TEST_F(XlsTest, DatesCountFromTheWorkbooksSystem) {
     BiffRecords sheet;
     sheet.Bof(0x0010).Add(0x0203, Cell(0, 0, 1) + B::F64(366)).Add(0x0203, Cell(0, 1, 1) + B::F64(0)).Eof();
     testing::WriteOle2(File("d.xls"), {{"Workbook", Workbook(globals.bytes(), sheet)}});
-    const SheetGrid g = OpenWorkbook(File("d.xls"))->ReadSheet(0);
+    const SheetGrid g = testing::Open(File("d.xls"))->ReadSheet(0);
     EXPECT_EQ(Texts(g), (std::vector<std::vector<std::string>>{
                             date1904 ? std::vector<std::string>{"1/1/1905", "1/1/1904"}
                                      : std::vector<std::string>{"12/31/1900", "12:00:00 AM"}}));
@@ -301,21 +301,21 @@ TEST_F(XlsTest, BadInputsGiveClearErrors) {
   BiffRecords filepass;
   filepass.Add(0x002F, std::string(6, '\0'));
   testing::WriteOle2(File("enc.xls"), {{"Workbook", Workbook(filepass.bytes(), sheet)}});
-  EXPECT_NE(ErrorOf([&] { OpenWorkbook(File("enc.xls")); }).find("encrypted workbook"), std::string::npos);
+  EXPECT_NE(ErrorOf([&] { testing::Open(File("enc.xls")); }).find("encrypted workbook"), std::string::npos);
 
   testing::WriteOle2(File("pkg.xls"), {{"EncryptionInfo", "x"}, {"EncryptedPackage", "y"}});
-  EXPECT_NE(ErrorOf([&] { OpenWorkbook(File("pkg.xls")); }).find("encrypted workbook"), std::string::npos);
+  EXPECT_NE(ErrorOf([&] { testing::Open(File("pkg.xls")); }).find("encrypted workbook"), std::string::npos);
 
   testing::WriteOle2(File("book.xls"), {{"Book", "x"}});
-  EXPECT_NE(ErrorOf([&] { OpenWorkbook(File("book.xls")); }).find("Excel 5.0/95"), std::string::npos);
+  EXPECT_NE(ErrorOf([&] { testing::Open(File("book.xls")); }).find("Excel 5.0/95"), std::string::npos);
 
   testing::WriteOle2(File("doc.xls"), {{"WordDocument", "x"}});
-  EXPECT_NE(ErrorOf([&] { OpenWorkbook(File("doc.xls")); }).find("without a workbook stream"), std::string::npos);
+  EXPECT_NE(ErrorOf([&] { testing::Open(File("doc.xls")); }).find("without a workbook stream"), std::string::npos);
 
   const std::string good = Workbook("", sheet);
   testing::WriteOle2(File("trunc.xls"), {{"Workbook", good.substr(0, good.size() - 10)}});
   EXPECT_NE(ErrorOf([&] {
-              auto wb = OpenWorkbook(File("trunc.xls"));
+              auto wb = testing::Open(File("trunc.xls"));
               wb->ReadSheet(0);
             }).find("truncated"),
             std::string::npos);
@@ -324,14 +324,14 @@ TEST_F(XlsTest, BadInputsGiveClearErrors) {
   short_number.Bof(0x0010).Add(0x0203, Cell(0, 0, 0) + "\x01\x02").Eof();
   testing::WriteOle2(File("short.xls"), {{"Workbook", Workbook("", short_number)}});
   EXPECT_NE(ErrorOf([&] {
-              auto wb = OpenWorkbook(File("short.xls"));
+              auto wb = testing::Open(File("short.xls"));
               wb->ReadSheet(0);
             }).find("record ends early"),
             std::string::npos);
 
   const std::string ole = ReadBytes(kFixtures / "types.xls");
   WriteBytes(File("cut.xls"), ole.substr(0, 1000));
-  EXPECT_NE(ErrorOf([&] { OpenWorkbook(File("cut.xls")); }), "");
+  EXPECT_NE(ErrorOf([&] { testing::Open(File("cut.xls")); }), "");
 }
 
 // Hostile compound files end in an error, never in a loop or a wild read.
@@ -348,21 +348,21 @@ TEST_F(XlsTest, DamagedCompoundFilesAreRefused) {
   std::string loop = ole;  // every chain points back at itself
   for (std::uint32_t i = 0; i < 128; ++i) put32(loop, fat + 4 * i, i);
   WriteBytes(File("loop.xls"), loop);
-  EXPECT_NE(ErrorOf([&] { OpenWorkbook(File("loop.xls")); }).find("chain is broken"), std::string::npos);
+  EXPECT_NE(ErrorOf([&] { testing::Open(File("loop.xls")); }).find("chain is broken"), std::string::npos);
 
   std::string far = ole;  // the directory starts past the end of the file
   put32(far, 0x30, 0x00FFFFF0);
   WriteBytes(File("far.xls"), far);
-  EXPECT_NE(ErrorOf([&] { OpenWorkbook(File("far.xls")); }).find("damaged OLE2"), std::string::npos);
+  EXPECT_NE(ErrorOf([&] { testing::Open(File("far.xls")); }).find("damaged OLE2"), std::string::npos);
 
   std::string many = ole;  // more allocation sectors than the file has
   put32(many, 0x2C, 0x7FFFFFFF);
   WriteBytes(File("many.xls"), many);
-  EXPECT_NE(ErrorOf([&] { OpenWorkbook(File("many.xls")); }).find("damaged OLE2"), std::string::npos);
+  EXPECT_NE(ErrorOf([&] { testing::Open(File("many.xls")); }).find("damaged OLE2"), std::string::npos);
 
   std::string header = ole.substr(0, 512);  // a header and nothing else
   WriteBytes(File("header.xls"), header);
-  EXPECT_NE(ErrorOf([&] { OpenWorkbook(File("header.xls")); }), "");
+  EXPECT_NE(ErrorOf([&] { testing::Open(File("header.xls")); }), "");
 }
 
 
@@ -409,7 +409,7 @@ TEST_F(OdsTest, ValueTypesTextAndRepeats) {
                "</t:table-row></t:table-row-group>"
                "<t:table-row t:number-rows-repeated=\"1048000\"><t:table-cell t:number-columns-repeated=\"16384\"/>"
                "</t:table-row></t:table>"));
-  auto wb = OpenWorkbook(File("v.ods"));
+  auto wb = testing::Open(File("v.ods"));
   EXPECT_EQ(wb->SheetNames(), (std::vector<std::string>{"First", "Second"}));
   const SheetGrid g = wb->ReadSheet(1);
   EXPECT_EQ(g.At(1, 1).ToString(), "Second!C1000001");
@@ -429,7 +429,7 @@ TEST_F(OdsTest, ContentDecidesTheFormatAndBadPackagesAreRefused) {
   auto parts = OdsParts(cell);
   parts.erase(parts.begin());  // no mimetype entry: content.xml alone tells
   testing::WriteZip(File("named.xlsx"), parts);
-  EXPECT_EQ(Texts(OpenWorkbook(File("named.xlsx"))->ReadSheet(0)), (std::vector<std::vector<std::string>>{{"7"}}));
+  EXPECT_EQ(Texts(testing::Open(File("named.xlsx"))->ReadSheet(0)), (std::vector<std::vector<std::string>>{{"7"}}));
 
   parts = OdsParts(cell);
   parts.emplace_back("META-INF/manifest.xml",
@@ -437,25 +437,25 @@ TEST_F(OdsTest, ContentDecidesTheFormatAndBadPackagesAreRefused) {
                      "<manifest:file-entry manifest:full-path=\"content.xml\"><manifest:encryption-data/>"
                      "</manifest:file-entry></manifest:manifest>");
   testing::WriteZip(File("locked.ods"), parts);
-  EXPECT_NE(ErrorOf([&] { OpenWorkbook(File("locked.ods")); }).find("encrypted"), std::string::npos);
+  EXPECT_NE(ErrorOf([&] { testing::Open(File("locked.ods")); }).find("encrypted"), std::string::npos);
 
   parts = OdsParts(cell);
   parts[0].second = "application/vnd.oasis.opendocument.text";
   testing::WriteZip(File("letter.ods"), parts);
-  EXPECT_NE(ErrorOf([&] { OpenWorkbook(File("letter.ods")); }).find("not a spreadsheet"), std::string::npos);
+  EXPECT_NE(ErrorOf([&] { testing::Open(File("letter.ods")); }).find("not a spreadsheet"), std::string::npos);
 
   // One value repeated past what a sheet may hold is refused, not expanded.
   testing::WriteZip(File("bomb.ods"),
                     OdsParts("<t:table t:name=\"S\"><t:table-row t:number-rows-repeated=\"999999999\">"
                              "<t:table-cell office:value-type=\"string\" t:number-columns-repeated=\"999999999\">"
                              "<text:p>x</text:p></t:table-cell></t:table-row></t:table>"));
-  EXPECT_NE(ErrorOf([&] { OpenWorkbook(File("bomb.ods"))->ReadSheet(0); }).find("more than 4194304 cells"),
+  EXPECT_NE(ErrorOf([&] { testing::Open(File("bomb.ods"))->ReadSheet(0); }).find("more than 4194304 cells"),
             std::string::npos);
 
   std::string deep;
   for (int i = 0; i < 300; ++i) deep += "<text:span>";
   testing::WriteZip(File("deep.ods"), OdsParts("<t:table t:name=\"S\">" + deep + "</t:table>"));
-  EXPECT_NE(ErrorOf([&] { OpenWorkbook(File("deep.ods")); }).find("nested deeper than 256"), std::string::npos);
+  EXPECT_NE(ErrorOf([&] { testing::Open(File("deep.ods")); }).find("nested deeper than 256"), std::string::npos);
 }
 
 }  // namespace
@@ -477,7 +477,7 @@ TEST_F(OdsTest, CoveredCellsKeepTheirColumns) {
                "</t:table-cell><t:covered-table-cell/>"
                "<t:table-cell office:value-type=\"float\" office:value=\"7\"/>"
                "</t:table-row></t:table>"));
-  EXPECT_EQ(Texts(OpenWorkbook(File("m.ods"))->ReadSheet(0)),
+  EXPECT_EQ(Texts(testing::Open(File("m.ods"))->ReadSheet(0)),
             (std::vector<std::vector<std::string>>{{"A", "", "", "4", "E", "", "7"}}));
 }
 

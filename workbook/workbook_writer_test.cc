@@ -6,6 +6,7 @@
 #include "console/console_export.h"
 #include "console/con_format.h"
 #include "tests/test_util.h"
+#include "tests/workbook_files.h"
 #include "workbook/workbook.h"
 #include "xpoints/crosspoints.h"
 
@@ -48,7 +49,7 @@ class WorkbookWriterTest : public testing::TempDirTest {
     const Status s = name.ends_with(".ods") ? WriteOds(sheets, path, 1700000000, altered)
                                             : WriteXlsx(sheets, path, 1700000000, dir_);
     EXPECT_TRUE(s.ok()) << s.why();
-    auto book = OpenWorkbook(path);
+    auto book = testing::Open(path);
     EXPECT_EQ(book->SheetNames().size(), sheets.size());
     std::vector<std::string> found;
     for (std::size_t i = 0; i < sheets.size(); ++i) {

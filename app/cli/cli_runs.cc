@@ -184,12 +184,13 @@ int RunNewDatabase(CLI::App& command, const Options& o, std::ostream& out, std::
   }
   try {
     const DatabaseLocation location = ParseDatabaseLocation(o.database);
-    if (location.odbc()) CreateOdbcSwitcherDatabase(location.value, sizes);
-    else CreateSwitcherDatabase(PathFromUtf8(location.value), sizes);
-  } catch (const std::exception& e) {
-    if (InterruptRequested()) return Interrupted("nothing was created", err);
-    err << "kvrconversion: " << e.what() << '\n';
-    return kExitNotRun;
+    const Status created = location.odbc() ? CreateOdbcSwitcherDatabase(location.value, sizes)
+                                           : CreateSwitcherDatabase(PathFromUtf8(location.value), sizes);
+    if (!created.ok()) {
+      if (InterruptRequested()) return Interrupted("nothing was created", err);
+      err << "kvrconversion: " << created.why() << '\n';
+      return kExitNotRun;
+    }
   } catch (const RunInterrupted&) {
     return Interrupted("nothing was created", err);
   }

@@ -31,18 +31,27 @@ int Interrupted(const std::string& what, std::ostream& err) {
   return kExitInterrupted;
 }
 
+// A workbook that does not open: said, unless a stop was asked for meanwhile.
+int CannotOpen(const std::string& why, std::ostream& err) {
+  if (InterruptRequested()) return Interrupted("nothing was printed", err);
+  err << "kvrconversion: " << why << '\n';
+  return kExitNotRun;
+}
+
 // sheet and system print once the workbook is read: a stop asked for while
 // it was read prints nothing.
 int RunSheet(const std::string& workbook_path, const std::string& sheet, std::ostream& out, std::ostream& err) {
+  auto opened = OpenWorkbook(PathFromUtf8(workbook_path));
+  if (!opened.ok()) return CannotOpen(opened.why(), err);
+  Workbook& workbook = **opened;
   try {
-    auto workbook = OpenWorkbook(PathFromUtf8(workbook_path));
-    const auto index = FindSheet(*workbook, sheet);
+    const auto index = FindSheet(workbook, sheet);
     if (!index) {
       err << "kvrconversion: " << workbook_path << " has no sheet \"" << sheet << "\"\n";
       return kExitNotRun;
     }
     if (InterruptRequested()) return Interrupted("nothing was printed", err);
-    const SheetGrid grid = workbook->ReadSheet(*index);
+    const SheetGrid grid = workbook.ReadSheet(*index);
     if (InterruptRequested()) return Interrupted("nothing was printed", err);
     nlohmann::ordered_json cells = nlohmann::ordered_json::array();
     for (int r = 1; r <= grid.rows(); ++r) {
@@ -69,9 +78,10 @@ int RunSheet(const std::string& workbook_path, const std::string& sheet, std::os
 int RunSystem(const std::string& workbook_path, std::ostream& out, std::ostream& err) {
   Problems problems;
   SystemSettings s;
+  auto opened = OpenWorkbook(PathFromUtf8(workbook_path));
+  if (!opened.ok()) return CannotOpen(opened.why(), err);
   try {
-    auto workbook = OpenWorkbook(PathFromUtf8(workbook_path));
-    s = ReadSystemSettings(OpenSheetGrid(*workbook, "System", problems), problems);
+    s = ReadSystemSettings(OpenSheetGrid(**opened, "System", problems), problems);
   } catch (const std::exception& e) {
     if (InterruptRequested()) return Interrupted("nothing was printed", err);
     err << "kvrconversion: " << e.what() << '\n';

@@ -8,6 +8,7 @@
 
 #include "app/cli/cli.h"
 #include "tests/test_util.h"
+#include "tests/workbook_files.h"
 #include "workbook/workbook.h"
 #include "workbook/workbook_writer.h"
 
@@ -25,7 +26,7 @@ class PlantedMistakesTest : public testing::TempDirTest {
  protected:
   void SetUp() override {
     TempDirTest::SetUp();
-    auto book = OpenWorkbook(KVR_EXAMPLES_DIR "/plant.xlsx");
+    auto book = testing::Open(KVR_EXAMPLES_DIR "/plant.xlsx");
     grids_.clear();
     for (std::size_t i = 0; i < book->SheetNames().size(); ++i) grids_.push_back(book->ReadSheet(i));
   }

@@ -227,9 +227,14 @@ void ReportValuesAsConvertWould(Variables& vars, const SystemSettings& system, R
   const fs::path scratch =
       folder / PathFromUtf8(TemporaryFileName(folder / "kvrconversion-check.db",
                                               (static_cast<unsigned long long>(random()) << 32) | random()));
+  // A scratch database that cannot be made or used adds nothing: check
+  // says what the sheets say.
+  if (!CreateSwitcherDatabase(scratch, DatabaseSizesFor(system, vars.inputs, vars.outputs, vars.locations,
+                                                        vars.console_names, vars.rc_sets))
+           .ok()) {
+    return;
+  }
   try {
-    CreateSwitcherDatabase(scratch, DatabaseSizesFor(system, vars.inputs, vars.outputs, vars.locations,
-                                                     vars.console_names, vars.rc_sets));
     auto db = OpenSqliteDatabase(scratch, DatabaseOptions{});
     Problems said;
     RunTableSteps(*db, vars, system, nullptr, ctx, Utf8Path(scratch), said);
@@ -237,7 +242,6 @@ void ReportValuesAsConvertWould(Variables& vars, const SystemSettings& system, R
     db.reset();
     problems.Append(said);
   } catch (const std::exception&) {
-    // The scratch database could not be made: check says what the sheets say.
   }
   fs::remove(scratch, ec);
 }

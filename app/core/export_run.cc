@@ -134,8 +134,9 @@ void WriteWorkbook(const std::vector<OutSheet>& sheets, const Plant& plant, cons
   }
   try {
     auto book = OpenWorkbook(temporary);
+    if (!book.ok()) return not_written("the written workbook does not read back: " + book.why());
     for (std::size_t i = 0; i < sheets.size(); ++i) {
-      for (const std::string& d : GridDifferences(sheets[i], book->ReadSheet(i))) {
+      for (const std::string& d : GridDifferences(sheets[i], (*book)->ReadSheet(i))) {
         problems.Report(Where::Sheet(sheets[i].name()), d, ErrorCode::kInvalidFormat);
       }
     }
@@ -161,13 +162,14 @@ void WriteWorkbook(const std::vector<OutSheet>& sheets, const Plant& plant, cons
   result.files.push_back({target, FileOutcome::kWritten, ""});
 }
 
-// Why the request cannot run at all, before anything is read.
-std::optional<std::string> Refusal(const ExportRequest& request) {
+// Whether the request can run at all, told before anything is read.
+Status CheckRequest(const ExportRequest& request) {
   if (request.database.empty() && request.con.empty() && request.crosspoints.empty()) {
-    return "export needs at least one source: a database, a console configuration file or a crosspoint file";
+    return Status::Error(
+        "export needs at least one source: a database, a console configuration file or a crosspoint file");
   }
   const std::string ext = Lower(Utf8Path(request.workbook.extension()));
-  if (ext != ".xlsx" && ext != ".ods") return "the workbook to write must end in .xlsx or .ods";
+  if (ext != ".xlsx" && ext != ".ods") return Status::Error("the workbook to write must end in .xlsx or .ods");
   std::error_code ec;
   const fs::path out = fs::weakly_canonical(fs::absolute(request.workbook, ec), ec);
   std::vector<fs::path> sources = {request.con, request.crosspoints};
@@ -175,13 +177,13 @@ std::optional<std::string> Refusal(const ExportRequest& request) {
   for (const fs::path& source : sources) {
     if (source.empty()) continue;
     if (fs::weakly_canonical(fs::absolute(source, ec), ec) == out) {
-      return Utf8Path(request.workbook) + " is a source of the export; it would be replaced by its own export";
+      return Status::Error(Utf8Path(request.workbook) + " is a source of the export; it would be replaced by its own export");
     }
   }
-  if (fs::is_directory(request.workbook, ec)) return Utf8Path(request.workbook) + " is a folder";
+  if (fs::is_directory(request.workbook, ec)) return Status::Error(Utf8Path(request.workbook) + " is a folder");
   const fs::path folder = request.workbook.parent_path().empty() ? fs::path(".") : request.workbook.parent_path();
-  if (!fs::is_directory(folder, ec)) return "the folder " + Utf8Path(folder) + " does not exist";
-  return std::nullopt;
+  if (!fs::is_directory(folder, ec)) return Status::Error("the folder " + Utf8Path(folder) + " does not exist");
+  return Status::Ok();
 }
 
 // The export proper: stops at its safe points (once the sources are read,
@@ -261,9 +263,9 @@ RunRecord ExportAndRecord(const ExportRequest& request, OverwriteQuestion& quest
 
 RunResult ExportPlant(const ExportRequest& request, OverwriteQuestion& question) {
   RunResult result;
-  if (const auto why = Refusal(request)) {
+  if (const Status s = CheckRequest(request); !s.ok()) {
     result.outcome = RunResult::Outcome::kNotRun;
-    result.reason = *why;
+    result.reason = s.why();
     return result;
   }
   try {

@@ -38,13 +38,15 @@ Result<DatabaseSizes> DatabaseSizesFor(const std::filesystem::path& path) {
   Problems ignored;  // the conversion reports what is wrong in the sheets
   SystemSettings system;
   try {
-    const auto workbook = OpenWorkbook(path);
-    system = ReadSystemSettings(OpenSheetGrid(*workbook, "System", ignored), ignored);
-    ReadSources(OpenSheetGrid(*workbook, "Sources", ignored), system.InputCount, sheets->inputs, ignored);
-    ReadDestinations(OpenSheetGrid(*workbook, "Destinations", ignored), system.OutputCount, sheets->outputs, ignored);
-    ReadLocationSheet(OpenSheetGrid(*workbook, "Location", ignored), sheets->locations, ignored);
-    ReadConsoleNameSheet(OpenSheetGrid(*workbook, "Console Name", ignored), sheets->consoles, ignored);
-    ReadRemoteControlSheet(OpenSheetGrid(*workbook, "RC", ignored), sheets->sets, ignored);
+    auto opened = OpenWorkbook(path);
+    if (!opened.ok()) return opened.status();
+    Workbook& workbook = **opened;
+    system = ReadSystemSettings(OpenSheetGrid(workbook, "System", ignored), ignored);
+    ReadSources(OpenSheetGrid(workbook, "Sources", ignored), system.InputCount, sheets->inputs, ignored);
+    ReadDestinations(OpenSheetGrid(workbook, "Destinations", ignored), system.OutputCount, sheets->outputs, ignored);
+    ReadLocationSheet(OpenSheetGrid(workbook, "Location", ignored), sheets->locations, ignored);
+    ReadConsoleNameSheet(OpenSheetGrid(workbook, "Console Name", ignored), sheets->consoles, ignored);
+    ReadRemoteControlSheet(OpenSheetGrid(workbook, "RC", ignored), sheets->sets, ignored);
   } catch (const std::exception& e) {
     return Status::Error(e.what());
   }

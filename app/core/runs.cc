@@ -5,6 +5,7 @@
 #include <optional>
 #include <thread>
 #include <utility>
+#include <variant>
 
 #include "app/core/database_phase.h"
 #include "app/core/plant_size.h"
@@ -47,34 +48,34 @@ void WriteOutput(const std::filesystem::path& path, std::string_view bytes, cons
   CommitOutputs(batch, result);
 }
 
+// What a run's first step gives: what it chose or opened, or the result the
+// run ends with before it began (cancelled, or not run and why).
+template <typename T>
+using OrEnded = std::variant<T, RunResult>;
+
+RunResult EndedBeforeStart(RunResult::Outcome outcome, std::string reason = {}) {
+  RunResult result;
+  result.outcome = outcome;
+  result.reason = std::move(reason);
+  return result;
+}
+
 // Asks for the workbook and opens it, then shows "In Process". When the
-// user cancels or the file cannot be read, the result's outcome and reason
-// are set and the status is left as it was: the failure holds no words of
-// its own.
-Result<std::unique_ptr<Workbook>> StartWithWorkbook(RunContext& ctx, RunResult& result) {
+// user cancels or the file cannot be read, the status is left as it was:
+// the failure holds no words of its own.
+OrEnded<std::unique_ptr<Workbook>> StartWithWorkbook(RunContext& ctx) {
   const std::string path = ctx.chooser.GetFileName("Excel", "xls", 1);
-  auto not_run = [&](std::string reason) {
-    result.outcome = RunResult::Outcome::kNotRun;
-    result.reason = std::move(reason);
-    return Status::Error(result.reason);
-  };
-  if (path.empty()) {
-    result.outcome = RunResult::Outcome::kCancelled;
-    return Status::Error("cancelled");
-  }
+  if (path.empty()) return EndedBeforeStart(RunResult::Outcome::kCancelled);
   if (const auto why = UnreadableFileReason(PathFromUtf8(path))) {
-    return not_run(why->missing ? "workbook not found: " + path : "not a workbook: " + path + " " + why->why);
+    return EndedBeforeStart(RunResult::Outcome::kNotRun,
+                            why->missing ? "workbook not found: " + path : "not a workbook: " + path + " " + why->why);
   }
-  std::unique_ptr<Workbook> workbook;
-  try {
-    workbook = OpenWorkbook(PathFromUtf8(path));
-  } catch (const std::exception& e) {
-    return not_run(e.what());
-  }
+  auto workbook = OpenWorkbook(PathFromUtf8(path));
+  if (!workbook.ok()) return EndedBeforeStart(RunResult::Outcome::kNotRun, workbook.why());
   StopIfInterrupted();
   ctx.status.SetStatus("In Process");
   if (ctx.progress != nullptr) ctx.progress->Start();
-  return workbook;
+  return std::move(*workbook);
 }
 
 RunResult Complete(RunContext& ctx, RunResult result) {
@@ -161,29 +162,25 @@ RunResult DryRunDatabase(const DatabaseTarget& target, Variables& vars, const Sy
   return Complete(ctx, std::move(result));
 }
 
-// Asks for the switcher database and tells what it is. A cancel leaves the
-// result as it is (cancelled); a database that cannot be used sets its
-// outcome and reason.
-Result<DatabaseTarget> ChooseDatabase(RunContext& ctx, RunResult& result) {
+// Asks for the switcher database and tells what it is.
+OrEnded<DatabaseTarget> ChooseDatabase(RunContext& ctx) {
   const std::string argument = ctx.chooser.GetFileName("Switcher.mdb", "mdb", 1);
-  if (argument.empty()) return Status::Error("cancelled");
+  if (argument.empty()) return EndedBeforeStart(RunResult::Outcome::kCancelled);
   Result<DatabaseTarget> target = LocateDatabase(argument);
-  if (!target.ok()) {
-    result.outcome = RunResult::Outcome::kNotRun;
-    result.reason = target.why();
-  }
-  return target;
+  if (!target.ok()) return EndedBeforeStart(RunResult::Outcome::kNotRun, target.why());
+  return std::move(*target);
 }
 
 RunResult ConversionRunBody(Variables& vars, RunContext& ctx) {
   vars.Clear();
-  RunResult result;
-  const Result<DatabaseTarget> target = ChooseDatabase(ctx, result);
-  if (!target.ok()) return result;
-  auto opened = StartWithWorkbook(ctx, result);
-  if (!opened.ok()) return result;
-  std::unique_ptr<Workbook> workbook = std::move(*opened);
+  auto chosen = ChooseDatabase(ctx);
+  if (auto* ended = std::get_if<RunResult>(&chosen)) return std::move(*ended);
+  const DatabaseTarget& target = std::get<DatabaseTarget>(chosen);
+  auto opened = StartWithWorkbook(ctx);
+  if (auto* ended = std::get_if<RunResult>(&opened)) return std::move(*ended);
+  std::unique_ptr<Workbook> workbook = std::move(std::get<std::unique_ptr<Workbook>>(opened));
 
+  RunResult result;
   Problems& problems = result.problems;
   const SystemSettings system = ReadConversionSystem(*workbook, problems);
   const int last_console = std::min<int>(system.ConsoleCount, static_cast<int>(kConsoles) - 1);
@@ -205,7 +202,7 @@ RunResult ConversionRunBody(Variables& vars, RunContext& ctx) {
   SheetProgress progress;
   std::jthread database_phase;
   if (!ctx.dry_run) {
-    database_phase = std::jthread([&] { UpdateDatabase(*target, vars, system, ctx, database, &progress); });
+    database_phase = std::jthread([&] { UpdateDatabase(target, vars, system, ctx, database, &progress); });
   }
   try {
     ReadRunSheets(sheet, system, last_console, vars, ctx.big_switch, problems, progress);
@@ -218,7 +215,7 @@ RunResult ConversionRunBody(Variables& vars, RunContext& ctx) {
   prefetch.reset();
   workbook.reset();
 
-  if (ctx.dry_run) return DryRunDatabase(*target, vars, system, last_console, ctx, std::move(result));
+  if (ctx.dry_run) return DryRunDatabase(target, vars, system, last_console, ctx, std::move(result));
   WriteConsoleFiles(vars, system, ctx, [&] {
     database_phase.join();
     TakeDatabaseResult(std::move(database), result);
@@ -233,16 +230,16 @@ RunResult ConversionRunBody(Variables& vars, RunContext& ctx) {
 
 // A run that reads only the workbook: the variables cleared (and, for the
 // demo and crosspoint runs, the status), the workbook opened, then `body`
-// with it (which may release it early) and "Completed". The early ends of
-// StartWithWorkbook return as it left the result.
+// with it (which may release it early) and "Completed". A run that ends
+// before it starts ends with what StartWithWorkbook says.
 template <typename Body>
 RunResult WorkbookRun(Variables& vars, RunContext& ctx, bool clear_status, Body body) {
   vars.Clear();
-  RunResult result;
   if (clear_status) ctx.status.SetStatus("");
-  auto opened = StartWithWorkbook(ctx, result);
-  if (!opened.ok()) return result;
-  body(*opened, result);
+  auto opened = StartWithWorkbook(ctx);
+  if (auto* ended = std::get_if<RunResult>(&opened)) return std::move(*ended);
+  RunResult result;
+  body(std::get<std::unique_ptr<Workbook>>(opened), result);
   return Complete(ctx, std::move(result));
 }
 
@@ -383,10 +380,8 @@ RunResult NewDatabaseRun(Variables& vars, RunContext& ctx) {
   if (!sizes.ok()) return not_run("cannot size the database from " + workbook + ": " + sizes.why());
   const std::string database = ctx.chooser.GetFileName("Switcher.db", "db", 2);
   if (database.empty()) return result;
-  try {
-    CreateSwitcherDatabase(PathFromUtf8(database), *sizes);
-  } catch (const std::exception& e) {
-    return not_run(e.what());
+  if (const Status created = CreateSwitcherDatabase(PathFromUtf8(database), *sizes); !created.ok()) {
+    return not_run(created.why());
   }
   result.written.push_back(PathFromUtf8(database));
   return Complete(ctx, std::move(result));

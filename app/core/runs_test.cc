@@ -48,7 +48,7 @@ class RunsTest : public testing::TempDirTest {
     out_ = dir_ / "out";
     std::filesystem::create_directories(out_);
     db_ = File("sw.db").string();
-    CreateSwitcherDatabase(db_, DatabaseSizes{4, 4, 2, 3, 2});
+    ASSERT_TRUE(CreateSwitcherDatabase(db_, DatabaseSizes{4, 4, 2, 3, 2}).ok());
     vars_ = std::make_unique<Variables>();
   }
   RunContext Context() { return RunContext{chooser_, question_, status_, false, out_, false}; }

@@ -41,7 +41,7 @@ class DialogsTest : public QObject {
     const auto out = dir_ / "details";
     std::filesystem::create_directories(out / "Desk 2.cns");
     { std::ofstream(out / "Two.con") << "earlier"; }
-    CreateSwitcherDatabase(dir_ / "details.db", DatabaseSizes{4, 4, 2, 2, 2});
+    QVERIFY(CreateSwitcherDatabase(dir_ / "details.db", DatabaseSizes{4, 4, 2, 2, 2}).ok());
     using testing::SheetRows;
     const std::string s = "";
     testing::WriteXlsx(dir_ / "two.xlsx",
@@ -132,7 +132,7 @@ class DialogsTest : public QObject {
   // does what a plain run does, backup included.
   void previewCancelAndApply() {
     using std::filesystem::copy_file;
-    CreateSwitcherDatabase(dir_ / "pristine.db", DatabaseSizes{4, 4, 2, 2, 2});
+    QVERIFY(CreateSwitcherDatabase(dir_ / "pristine.db", DatabaseSizes{4, 4, 2, 2, 2}).ok());
     for (const char* name : {"plain", "cancel", "apply"}) {
       std::filesystem::create_directories(dir_ / name);
       copy_file(dir_ / "pristine.db", dir_ / name / "sw.db");

@@ -209,7 +209,7 @@ class MainWindowTest : public QObject {
   void closingDuringARunStopsItFirst() {
     const std::filesystem::path db = dir_ / "stop.db", out = dir_ / "stop";
     std::filesystem::create_directories(out);
-    CreateSwitcherDatabase(db, DatabaseSizes{4, 4, 2, 2, 2});
+    QVERIFY(CreateSwitcherDatabase(db, DatabaseSizes{4, 4, 2, 2, 2}).ok());
     const std::string before = Dump(db);
     struct ClosingChooser : ScriptedChooser {
       std::string GetFileName(const std::string& a, const std::string& b, int c) override {

@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
     std::cerr << sizes.why() << '\n';
     return 2;
   }
-  kvr::CreateSwitcherDatabase(dir / "Switcher.db", *sizes);
+  if (!kvr::CreateSwitcherDatabase(dir / "Switcher.db", *sizes).ok()) return 2;
   kvr::testing::FixedFiles files;
   files.database = (dir / "Switcher.db").string();
   files.workbook = std::filesystem::absolute(argv[1]).string();

@@ -100,7 +100,7 @@ int wmain(int argc, wchar_t** argv) {
   std::filesystem::create_directories(dir);
   const auto sizes = kvr::DatabaseSizesFor(workbook);
   if (!sizes.ok()) return 2;
-  kvr::CreateSwitcherDatabase(dir / "Switcher.db", *sizes);
+  if (!kvr::CreateSwitcherDatabase(dir / "Switcher.db", *sizes).ok()) return 2;
   kvr::testing::FixedFiles files;
   files.database = kvr::win32::Narrow((dir / "Switcher.db").wstring());
   files.workbook = kvr::win32::Narrow(workbook.wstring());

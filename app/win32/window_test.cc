@@ -78,7 +78,7 @@ class WindowTest : public kvr::testing::TempDirTest {
                              {"Console #1", SheetRows{{std::string("Desk 1"), std::string(""), 1.0, 1.0}}},
                              {"32QX", SheetRows{{std::string("Frame")}, {1.0}}},
                              {"Crosspoints", SheetRows{{std::string("P-Level")}, {1.0}}}});
-    CreateSwitcherDatabase(File("pristine.db"), DatabaseSizes{4, 4, 2, 2, 2});
+    ASSERT_TRUE(CreateSwitcherDatabase(File("pristine.db"), DatabaseSizes{4, 4, 2, 2, 2}).ok());
     chooser_.workbook = File("wb.xlsx").string();
   }
 
