@@ -16,25 +16,24 @@
 #include <vector>
 
 #include "tables/label_table_writer.h"
+#include "tables/switcher_tables.h"
 #include "workbook/cell_reader.h"
 #include "workbook/channel_row_scan.h"
 
 namespace kvr {
 
 // How a channel sheet is read: counted by `count` from the System value
-// `count_key` ("Inputs"), one record called a `noun` in reports ("input"),
-// and which of its keywords fill the same field.
+// `count_key` ("Inputs"), one record called a `noun` in reports ("input").
 struct ChannelSheetRules {
   ScanLimit limit;
   int count;
   std::string_view count_key;
   std::string_view noun;
-  KeywordFields fields{};
 };
 
-// `fill(record, cells, row, column, keyword)` stores one cell; `keyword` is
-// the index into `keywords` of the column's first matching keyword. Rows
-// past the end of `table` fill nothing and are reported.
+// `fill(record, cells, row, column, field)` stores one cell; `field` is the
+// index into spec.fields of the field the column's heading names. Rows past
+// the end of `table` fill nothing and are reported.
 // What a record's write rules make of its fields, for the reports of a row:
 // `rules(record, field)` gives the value finally written and why, or nullopt
 // where the value read stands.
@@ -46,10 +45,9 @@ struct NoRules {
 };
 
 template <typename Record, typename Fill, typename Rules = NoRules>
-void ReadChannelSheet(const SheetGrid& grid, const ChannelSheetRules& counted,
-                      std::initializer_list<std::string_view> keywords, std::vector<Record>& table,
-                      Problems& problems, Fill fill, Rules rules = {}) {
-  const std::vector<int> columns = MatchHeaderColumns(grid, keywords, problems, counted.fields);
+void ReadChannelSheet(const SheetGrid& grid, const ChannelSheetRules& counted, const TableSpec& spec,
+                      std::vector<Record>& table, Problems& problems, Fill fill, Rules rules = {}) {
+  const std::vector<int> columns = FieldColumns(grid, spec, problems);
   CellReader cells(grid, problems);
   RowsBeyondTable beyond(grid, table.size(), CountCause(counted.count_key, counted.count));
   ChannelRowScan(grid, counted.limit, counted.count, problems, [&](int k, int r) {
@@ -61,8 +59,8 @@ void ReadChannelSheet(const SheetGrid& grid, const ChannelSheetRules& counted,
     Record& record = table[static_cast<std::size_t>(k)];
     record.ChanNum = static_cast<std::int16_t>(k + 1);
     for (int c = 2; c <= grid.columns(); ++c) {
-      const int keyword = columns[static_cast<std::size_t>(c)];
-      if (keyword >= 0) fill(record, cells, r, c, keyword);
+      const int field = columns[static_cast<std::size_t>(c)];
+      if (field >= 0) fill(record, cells, r, c, field);
     }
     cells.EndRow([&](std::string_view field) { return rules(record, field); });
   }, counted.count_key);
@@ -73,10 +71,10 @@ void ReadChannelSheet(const SheetGrid& grid, const ChannelSheetRules& counted,
 // performs one record's assignments in order. `after` runs on the same
 // recordset once the merge is done.
 template <typename Table, typename Assign>
-void WriteChannelTable(SwitcherDatabase& database, std::string_view table_name, Table& table, int count,
+void WriteChannelTable(SwitcherDatabase& database, const TableSpec& spec, Table& table, int count,
                        Problems& problems, Assign assign, const std::function<void(Recordset&)>& after = nullptr) {
   LabelTableWriter(
-      database, {table_name, kChannelKeyField, count, static_cast<int>(table.size())},
+      database, {spec.name, spec.key, count, static_cast<int>(table.size())},
       [&](int i) { return table[static_cast<std::size_t>(i)].ChanNum; },
       [&](int i, RecordEditor& rec) { assign(table[static_cast<std::size_t>(i)], rec); }, problems, after);
 }

@@ -9,6 +9,7 @@
 #include "tables/opto_relay_tables.h"
 #include "tables/output_table.h"
 #include "tables/switcher_database.h"
+#include "tables/switcher_tables.h"
 #include "tests/grid_maker.h"
 #include "tests/test_util.h"
 
@@ -19,6 +20,32 @@ using testing::E;
 using testing::kEmpty;
 using testing::MakeGrid;
 using testing::Query;
+
+// Each table's headings, as export writes them and in any order, are each
+// read as their own field with no note; a field's second keyword fills the
+// same field. (The set sheet's slot headings are read by their digit.)
+TEST(SwitcherTablesTest, EveryHeadingReadsAsItsField) {
+  for (const TableSpec* table : kTableSpecs) {
+    if (table == &kOptoRelaySets) continue;
+    SCOPED_TRACE(std::string(table->name));
+    std::vector<testing::V> header = {std::string(table->number_heading)};
+    std::vector<int> expected = {-1, -1};
+    for (auto f = table->fields.rbegin(); f != table->fields.rend(); ++f) {  // reversed: order does not matter
+      if (f->heading.empty()) continue;
+      header.emplace_back(std::string(f->heading));
+      expected.push_back(static_cast<int>(table->fields.rend() - f) - 1);
+    }
+    Problems problems;
+    EXPECT_EQ(FieldColumns(MakeGrid(std::string(table->sheet), {header}), *table, problems), expected);
+    EXPECT_TRUE(problems.empty() && problems.notices().empty())
+        << (problems.notices().empty() ? "" : problems.notices().front().ToString());
+  }
+  Problems problems;
+  const auto columns = FieldColumns(MakeGrid("Destinations", {{"Chan Num", "Associated Output", "Utility-Fader"}}),
+                                    kOutptAlphas, problems);
+  EXPECT_EQ(columns, (std::vector<int>{-1, -1, FieldIndex(kOutptAlphas, "AssocOutput"),
+                                       FieldIndex(kOutptAlphas, "Fader")}));
+}
 
 class ChannelTablesTest : public testing::TempDirTest {
  protected:

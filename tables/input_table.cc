@@ -7,38 +7,34 @@ namespace kvr {
 
 void ReadSources(const SheetGrid& grid, std::int16_t input_count, InputTable& table, Problems& problems) {
   table.assign(input_count >= 0 ? static_cast<std::size_t>(input_count) + 1 : 0, InputRecord{});
-  enum Keyword { kLabel, kLocalLabel, kLinked, kHidden, kNotes, kLocation, kType, kAssocOutput, kMMType, kIFB,
-                 kTimer, kGPI, kOptoOn, kOptoOff, kOptoCough, kCue, kOptoOffLed, kGPO, kRelayOn, kRelayOff };
   ReadChannelSheet(
-      grid, {ScanLimit::kStopAfterCount, input_count, "Inputs", "input"},
-      {"Chan Label", "LocalLabel", "Linked", "Hidden", "Notes", "Location #", "Source Type", "IFB/MM", "MM Type",
-       "IFB", "Timer Restart", "GPI", "OptoOn", "OptoOff", "OptoCough", "Cue", "Opto Off LED", "GPO", "RelayOn",
-       "RelayOff"},
-      table, problems, [](InputRecord& e, CellReader& cells, int r, int c, int keyword) {
-        auto flag = [&](std::int16_t& field, const char* name) {  // values above 1 are stored as 0
-          cells.NumberInto(r, c, field, name, [](std::int16_t v) -> std::int16_t { return v > 1 ? 0 : v; });
+      grid, {ScanLimit::kStopAfterCount, input_count, "Inputs", "input"}, kInptAlphas, table, problems,
+      [](InputRecord& e, CellReader& cells, int r, int c, int field) {
+        auto flag = [&](std::int16_t& value, const char* name) {  // values above 1 are stored as 0
+          cells.NumberInto(r, c, value, name, [](std::int16_t v) -> std::int16_t { return v > 1 ? 0 : v; });
         };
-        switch (keyword) {
-          case kLabel: cells.TextInto(r, c, e.Label, "Label"); break;
-          case kLocalLabel: cells.TextInto(r, c, e.LocalLabel, "LocalLabel"); break;
-          case kLinked: flag(e.Linked, "Linked"); break;
-          case kHidden: cells.NumberInto(r, c, e.Hidden, "Hidden"); break;
-          case kNotes: cells.TextInto(r, c, e.Notes, "Notes"); break;
-          case kLocation: cells.IndexInto(r, c, e.Location, "Location"); break;
-          case kType: cells.NumberInto(r, c, e.Type, "Type"); break;
-          case kAssocOutput: cells.IndexInto(r, c, e.AssocOutput, "AssocOutput"); break;
-          case kMMType: flag(e.MMType, "MMType"); break;
-          case kIFB: cells.NumberInto(r, c, e.IFB, "IFB"); break;
-          case kTimer: cells.NumberInto(r, c, e.Timer, "Timer"); break;
-          case kGPI: cells.NumberInto(r, c, e.GPI, "GPI"); break;
-          case kOptoOn: cells.IndexInto(r, c, e.OptoOn, "OptoOn"); break;
-          case kOptoOff: cells.IndexInto(r, c, e.OptoOff, "OptoOff"); break;
-          case kOptoCough: cells.IndexInto(r, c, e.OptoCough, "OptoCough"); break;
-          case kCue: cells.IndexInto(r, c, e.CueOn, "CueOn"); break;
-          case kOptoOffLed: cells.IndexInto(r, c, e.CueOff, "CueOff"); break;
-          case kGPO: cells.NumberInto(r, c, e.GPO, "GPO"); break;
-          case kRelayOn: cells.IndexInto(r, c, e.RelayOn, "RelayOn"); break;
-          case kRelayOff: cells.IndexInto(r, c, e.RelayOff, "RelayOff"); break;
+        constexpr auto F = [](std::string_view name) { return FieldIndex(kInptAlphas, name); };
+        switch (field) {
+          case F("Label"): cells.TextInto(r, c, e.Label, "Label"); break;
+          case F("LocalLabel"): cells.TextInto(r, c, e.LocalLabel, "LocalLabel"); break;
+          case F("Linked"): flag(e.Linked, "Linked"); break;
+          case F("Hidden"): cells.NumberInto(r, c, e.Hidden, "Hidden"); break;
+          case F("Notes"): cells.TextInto(r, c, e.Notes, "Notes"); break;
+          case F("Location"): cells.IndexInto(r, c, e.Location, "Location"); break;
+          case F("Type"): cells.NumberInto(r, c, e.Type, "Type"); break;
+          case F("AssocOutput"): cells.IndexInto(r, c, e.AssocOutput, "AssocOutput"); break;
+          case F("MMType"): flag(e.MMType, "MMType"); break;
+          case F("IFB"): cells.NumberInto(r, c, e.IFB, "IFB"); break;
+          case F("Timer"): cells.NumberInto(r, c, e.Timer, "Timer"); break;
+          case F("GPI"): cells.NumberInto(r, c, e.GPI, "GPI"); break;
+          case F("OptoOn"): cells.IndexInto(r, c, e.OptoOn, "OptoOn"); break;
+          case F("OptoOff"): cells.IndexInto(r, c, e.OptoOff, "OptoOff"); break;
+          case F("OptoCough"): cells.IndexInto(r, c, e.OptoCough, "OptoCough"); break;
+          case F("CueOn"): cells.IndexInto(r, c, e.CueOn, "CueOn"); break;
+          case F("CueOff"): cells.IndexInto(r, c, e.CueOff, "CueOff"); break;
+          case F("GPO"): cells.NumberInto(r, c, e.GPO, "GPO"); break;
+          case F("RelayOn"): cells.IndexInto(r, c, e.RelayOn, "RelayOn"); break;
+          case F("RelayOff"): cells.IndexInto(r, c, e.RelayOff, "RelayOff"); break;
           default: break;
         }
       },
@@ -50,7 +46,7 @@ void ReadSources(const SheetGrid& grid, std::int16_t input_count, InputTable& ta
 
 void WriteInptAlphas(SwitcherDatabase& database, InputTable& table, std::int16_t input_count, Problems& problems) {
   WriteChannelTable(
-      database, "InptAlphas", table, input_count, problems, [](InputRecord& e, RecordEditor& rec) {
+      database, kInptAlphas, table, input_count, problems, [](InputRecord& e, RecordEditor& rec) {
         rec.SetLabels(e.Label, e.LocalLabel);
         rec.SetNumber("Location", e.Location);
         rec.SetNumber("Type", e.Type);

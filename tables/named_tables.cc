@@ -4,6 +4,7 @@
 #include "base/utf8.h"
 #include "tables/column_rule.h"
 #include "tables/label_table_writer.h"
+#include "tables/switcher_tables.h"
 #include "workbook/cell_convert.h"
 #include "workbook/cell_reader.h"
 #include "workbook/channel_row_scan.h"
@@ -33,35 +34,35 @@ void ScanIntoTable(const SheetGrid& grid, Table& table, CellReader& cells, std::
   beyond.Report(problems);
 }
 
-// Locations and console names share one shape: a number, a name from the
-// column headed `name_keyword` and a note from "Notes".
+// Locations and console names share one shape: a number, a name ("Label")
+// and a note ("Notes").
 template <typename Entry, std::size_t N>
-void ReadNames(const SheetGrid& grid, std::array<Entry, N>& table, std::string_view name_keyword,
+void ReadNames(const SheetGrid& grid, std::array<Entry, N>& table, const TableSpec& spec,
                std::int16_t Entry::*number, std::string Entry::*label, std::string Entry::*notes,
                std::string_view noun, Problems& problems) {
-  const auto columns = MatchHeaderColumns(grid, {name_keyword, "Notes"}, problems);
+  const auto columns = FieldColumns(grid, spec, problems);
   CellReader cells(grid, problems);
   ScanIntoTable(grid, table, cells, noun, problems, [&](Entry& e, int k, int r) {
     e.*number = static_cast<std::int16_t>(k + 1);
     for (int c = 2; c <= grid.columns(); ++c) {
-      const int keyword = columns[static_cast<std::size_t>(c)];
-      if (keyword == 0) cells.TextInto(r, c, e.*label, "Label");
-      else if (keyword == 1) cells.TextInto(r, c, e.*notes, "Notes");
+      const int field = columns[static_cast<std::size_t>(c)];
+      if (field == FieldIndex(spec, "Label")) cells.TextInto(r, c, e.*label, "Label");
+      else if (field == FieldIndex(spec, "Notes")) cells.TextInto(r, c, e.*notes, "Notes");
     }
   });
 }
 
 // Their database step: the name cut to 16 characters, neither text written when blank.
 template <typename Entry, std::size_t N>
-void WriteNames(SwitcherDatabase& database, std::string_view table_name, const std::array<Entry, N>& table,
+void WriteNames(SwitcherDatabase& database, const TableSpec& spec, const std::array<Entry, N>& table,
                 std::int16_t Entry::*number, std::string Entry::*label, std::string Entry::*notes,
                 Problems& problems) {
   LabelTableWriter(
-      database, {table_name, kChannelKeyField, std::nullopt, static_cast<int>(table.size())},
+      database, {spec.name, spec.key, std::nullopt, static_cast<int>(table.size())},
       [&](int i) { return table[static_cast<std::size_t>(i)].*number; },
       [&](int i, RecordEditor& rec) {
         const Entry& e = table[static_cast<std::size_t>(i)];
-        rec.SetShortText("Label", e.*label, 16, true);
+        rec.SetShortText("Label", e.*label, spec.label_chars, true);
         rec.SetTextUnlessBlank("Notes", e.*notes);
       },
       problems);
@@ -70,12 +71,12 @@ void WriteNames(SwitcherDatabase& database, std::string_view table_name, const s
 }  // namespace
 
 void ReadLocationSheet(const SheetGrid& grid, LocationTable& table, Problems& problems) {
-  ReadNames(grid, table, "Location Name", &LocationEntry::locationNumber, &LocationEntry::locationLabel,
+  ReadNames(grid, table, kLocationAlphas, &LocationEntry::locationNumber, &LocationEntry::locationLabel,
             &LocationEntry::locationNotes, "location", problems);
 }
 
 void ReadConsoleNameSheet(const SheetGrid& grid, ConsoleNameTable& table, Problems& problems) {
-  ReadNames(grid, table, "Console Name", &ConsoleNameEntry::consoleNumber, &ConsoleNameEntry::consoleLabel,
+  ReadNames(grid, table, kConsoleAlphas, &ConsoleNameEntry::consoleNumber, &ConsoleNameEntry::consoleLabel,
             &ConsoleNameEntry::consoleNotes, "console", problems);
 }
 
@@ -137,18 +138,18 @@ void ReadRemoteControlSheet(const SheetGrid& grid, RcSetTable& table, Problems& 
 }
 
 void WriteLocationAlphas(SwitcherDatabase& database, const LocationTable& table, Problems& problems) {
-  WriteNames(database, "LocationAlphas", table, &LocationEntry::locationNumber, &LocationEntry::locationLabel,
+  WriteNames(database, kLocationAlphas, table, &LocationEntry::locationNumber, &LocationEntry::locationLabel,
              &LocationEntry::locationNotes, problems);
 }
 
 void WriteConsoleAlphas(SwitcherDatabase& database, const ConsoleNameTable& table, Problems& problems) {
-  WriteNames(database, "ConsoleAlphas", table, &ConsoleNameEntry::consoleNumber, &ConsoleNameEntry::consoleLabel,
+  WriteNames(database, kConsoleAlphas, table, &ConsoleNameEntry::consoleNumber, &ConsoleNameEntry::consoleLabel,
              &ConsoleNameEntry::consoleNotes, problems);
 }
 
 void WriteOptoRelaySets(SwitcherDatabase& database, const RcSetTable& table, Problems& problems) {
   LabelTableWriter(
-      database, {"OptoRelaySets", "SetNum", std::nullopt, static_cast<int>(table.size())},
+      database, {kOptoRelaySets.name, kOptoRelaySets.key, std::nullopt, static_cast<int>(table.size())},
       [&](int i) { return table[static_cast<std::size_t>(i)].setNumber; },
       [&](int i, RecordEditor& rec) {
         const RcSetEntry& e = table[static_cast<std::size_t>(i)];

@@ -10,6 +10,7 @@
 #include "base/utf8.h"
 #include "base/output_file.h"
 #include "tables/switcher_database.h"
+#include "tables/switcher_tables.h"
 
 namespace kvr {
 namespace {
@@ -25,37 +26,37 @@ void Exec(sqlite3* db, const std::string& sql) {
 
 }  // namespace
 
-std::vector<TableDef> SwitcherSchema(const DatabaseSizes& s) {
-  const char* N = "SMALLINT NOT NULL DEFAULT 0";
-  const char* L8 = "VARCHAR(8) NOT NULL DEFAULT ''";
-  const char* L16 = "VARCHAR(16) NOT NULL DEFAULT ''";
-  const char* NOTES = "VARCHAR(255) NOT NULL DEFAULT ''";
-  const char* B = "TINYINT NOT NULL DEFAULT 0";
-  return {
-      {"InptAlphas", "Chan Num",
-       {{"Label", L8}, {"LocalLabel", L8}, {"Location", N}, {"Type", N}, {"MixMinus", N}, {"MMType", N},
-        {"Mute", N}, {"IFB", N}, {"Timer", N}, {"Hidden", N}, {"Linked", N}, {"AssocOutput", N}, {"GPI", N},
-        {"OptoOn", N}, {"OptoOff", N}, {"OptoCough", N}, {"CueOn", N}, {"CueOff", N}, {"GPO", N},
-        {"RelayOn", N}, {"RelayOff", N}, {"Notes", NOTES}},
-       s.inputs},
-      {"OutptAlphas", "Chan Num",
-       {{"Label", L8}, {"LocalLabel", L8}, {"Location", N}, {"Type", N}, {"Mute", N}, {"Hidden", N},
-        {"Linked", N}, {"Switch", N}, {"Fader", N}, {"AllowMM", N}, {"AssocInput", N}, {"AssocOutput", N},
-        {"AssocRelay", N}, {"RelayControl", B}, {"RelayType", B}, {"Notes", NOTES}, {"AuxId", N}},
-       s.outputs},
-      {"OptoAlphas", "Chan Num",
-       {{"Label", L8}, {"Type", N}, {"Input", N}, {"Output", N}, {"Relay", N}, {"Salvo", N}, {"Notes", NOTES}},
-       s.inputs},
-      {"RelayAlphas", "Chan Num", {{"Label", L8}, {"Notes", NOTES}}, s.outputs},
-      {"ConsoleAlphas", "Chan Num", {{"Label", L16}, {"Notes", NOTES}}, s.consoles},
-      {"LocationAlphas", "Chan Num", {{"Label", L16}, {"Notes", NOTES}}, s.locations},
-      {"OptoRelaySets", "SetNum",
-       {{"Label", L8}, {"Opto1", N}, {"Relay1", N}, {"Opto2", N}, {"Relay2", N}, {"Opto3", N}, {"Relay3", N},
-        {"Opto4", N}, {"Relay4", N}, {"Opto5", N}, {"Relay5", N}, {"Notes", NOTES}},
-       s.sets},
-  };
+std::string_view DeclaredType(FieldType type) {
+  switch (type) {
+    case FieldType::kSmallInt: return "SMALLINT NOT NULL DEFAULT 0";
+    case FieldType::kTinyInt: return "TINYINT NOT NULL DEFAULT 0";
+    case FieldType::kText8: return "VARCHAR(8) NOT NULL DEFAULT ''";
+    case FieldType::kText16: return "VARCHAR(16) NOT NULL DEFAULT ''";
+    case FieldType::kText255: return "VARCHAR(255) NOT NULL DEFAULT ''";
+  }
+  return {};
 }
 
+int RecordsOf(const TableSpec& table, const DatabaseSizes& s) {
+  switch (table.sized_by) {
+    case SizedBy::kInputs: return s.inputs;
+    case SizedBy::kOutputs: return s.outputs;
+    case SizedBy::kConsoles: return s.consoles;
+    case SizedBy::kLocations: return s.locations;
+    case SizedBy::kSets: return s.sets;
+  }
+  return 0;
+}
+
+std::vector<TableDef> SwitcherSchema(const DatabaseSizes& sizes) {
+  std::vector<TableDef> tables;
+  for (const TableSpec* spec : kTableSpecs) {
+    TableDef t{spec->name, spec->key, {}, RecordsOf(*spec, sizes)};
+    for (const FieldSpec& f : spec->fields) t.fields.emplace_back(f.name, DeclaredType(f.type));
+    tables.push_back(std::move(t));
+  }
+  return tables;
+}
 
 namespace {
 
@@ -93,7 +94,7 @@ void CheckNewDatabasePath(const std::filesystem::path& path) {
 // Inserts the records keyed 1 to t.records of table `t`.
 void InsertKeys(sqlite3* db, const TableDef& t) {
   sqlite3_stmt* insert = nullptr;
-  const std::string ins = std::string("INSERT INTO \"") + t.name + "\" (\"" + t.key + "\") VALUES (?)";
+  const std::string ins = "INSERT INTO \"" + std::string(t.name) + "\" (\"" + std::string(t.key) + "\") VALUES (?)";
   sqlite3_prepare_v2(db, ins.c_str(), -1, &insert, nullptr);
   for (int k = 1; k <= t.records; ++k) {
     sqlite3_bind_int(insert, 1, k);
@@ -111,8 +112,9 @@ void InsertKeys(sqlite3* db, const TableDef& t) {
 std::string DatabaseImage(sqlite3* db, const DatabaseSizes& sizes) {
   Exec(db, "BEGIN");
   for (const TableDef& t : SwitcherSchema(sizes)) {
-    std::string sql = std::string("CREATE TABLE \"") + t.name + "\" (\"" + t.key + "\" SMALLINT NOT NULL PRIMARY KEY";
-    for (const auto& [name, type] : t.fields) sql += std::string(", \"") + name + "\" " + type;
+    std::string sql = "CREATE TABLE \"" + std::string(t.name) + "\" (\"" + std::string(t.key) +
+                      "\" SMALLINT NOT NULL PRIMARY KEY";
+    for (const auto& [name, type] : t.fields) sql += ", \"" + std::string(name) + "\" " + std::string(type);
     Exec(db, sql + ")");
     InsertKeys(db, t);
   }

@@ -4,6 +4,7 @@
 #define KVR_TABLES_NEW_DATABASE_H_
 
 #include <filesystem>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -19,14 +20,15 @@ struct DatabaseSizes {
   int sets = 32;       // OptoRelaySets records
 };
 
-// One table of the switcher database: its key field (SMALLINT, primary key),
-// its other fields with their declared SQL types, and how many records.
+// One table of a new switcher database: its key field (SMALLINT, primary
+// key), its other fields with their declared SQL types, and how many records.
 struct TableDef {
-  const char* name;
-  const char* key;
-  std::vector<std::pair<const char*, const char*>> fields;  // name, declared type
+  std::string_view name;
+  std::string_view key;
+  std::vector<std::pair<std::string_view, std::string_view>> fields;  // name, declared type
   int records;
 };
+// The seven tables as described in switcher_tables.h, sized by `sizes`.
 std::vector<TableDef> SwitcherSchema(const DatabaseSizes& sizes);
 
 // Sizes lie in 0..32767, or the reason they do not.

@@ -5,27 +5,26 @@
 namespace kvr {
 
 void ReadOpto(const SheetGrid& grid, std::int16_t input_count, OptoTable& table, Problems& problems) {
-  enum Keyword { kName, kNotes, kType, kSalvo, kInput, kOutput, kRelay };
-  ReadChannelSheet(grid, {ScanLimit::kIgnorePastCount, input_count, "Inputs", "opto"},
-                   {"Name", "Notes", "Type", "Salvo", "Input", "Output", "Relay"}, table, problems,
-                   [](OptoRecord& e, CellReader& cells, int r, int c, int keyword) {
-                     switch (keyword) {
-                       case kName: cells.TextInto(r, c, e.Label, "Label"); break;
-                       case kNotes: cells.TextInto(r, c, e.Notes, "Notes"); break;
-                       case kType: cells.NumberInto(r, c, e.Type, "Type"); break;
-                       case kSalvo: cells.IndexInto(r, c, e.Salvo, "Salvo"); break;
-                       case kInput: cells.IndexInto(r, c, e.Input, "Input"); break;
-                       case kOutput: cells.IndexInto(r, c, e.Output, "Output"); break;
-                       case kRelay: cells.IndexInto(r, c, e.Relay, "Relay"); break;
+  ReadChannelSheet(grid, {ScanLimit::kIgnorePastCount, input_count, "Inputs", "opto"}, kOptoAlphas, table, problems,
+                   [](OptoRecord& e, CellReader& cells, int r, int c, int field) {
+                     constexpr auto F = [](std::string_view name) { return FieldIndex(kOptoAlphas, name); };
+                     switch (field) {
+                       case F("Label"): cells.TextInto(r, c, e.Label, "Label"); break;
+                       case F("Notes"): cells.TextInto(r, c, e.Notes, "Notes"); break;
+                       case F("Type"): cells.NumberInto(r, c, e.Type, "Type"); break;
+                       case F("Salvo"): cells.IndexInto(r, c, e.Salvo, "Salvo"); break;
+                       case F("Input"): cells.IndexInto(r, c, e.Input, "Input"); break;
+                       case F("Output"): cells.IndexInto(r, c, e.Output, "Output"); break;
+                       case F("Relay"): cells.IndexInto(r, c, e.Relay, "Relay"); break;
                        default: break;
                      }
                    });
 }
 
 void ReadRelay(const SheetGrid& grid, std::int16_t output_count, RelayTable& table, Problems& problems) {
-  ReadChannelSheet(grid, {ScanLimit::kIgnorePastCount, output_count, "Outputs", "relay"}, {"Name", "Notes"}, table, problems,
-                   [](RelayRecord& e, CellReader& cells, int r, int c, int keyword) {
-                     if (keyword == 0) cells.TextInto(r, c, e.Label, "Label");
+  ReadChannelSheet(grid, {ScanLimit::kIgnorePastCount, output_count, "Outputs", "relay"}, kRelayAlphas, table,
+                   problems, [](RelayRecord& e, CellReader& cells, int r, int c, int field) {
+                     if (field == FieldIndex(kRelayAlphas, "Label")) cells.TextInto(r, c, e.Label, "Label");
                      else cells.TextInto(r, c, e.Notes, "Notes");
                    });
 }
@@ -33,7 +32,7 @@ void ReadRelay(const SheetGrid& grid, std::int16_t output_count, RelayTable& tab
 void WriteOptoAlphas(SwitcherDatabase& database, const OptoTable& table, std::int16_t input_count,
                      Problems& problems) {
   WriteChannelTable(
-      database, "OptoAlphas", table, input_count, problems, [](const OptoRecord& e, RecordEditor& rec) {
+      database, kOptoAlphas, table, input_count, problems, [](const OptoRecord& e, RecordEditor& rec) {
         rec.SetShortText("Label", e.Label, 8, true);
         rec.SetNumber("Type", e.Type);
         rec.SetNumber("Input", e.Input);
@@ -47,7 +46,7 @@ void WriteOptoAlphas(SwitcherDatabase& database, const OptoTable& table, std::in
 void WriteRelayAlphas(SwitcherDatabase& database, const RelayTable& table, std::int16_t output_count,
                       Problems& problems) {
   WriteChannelTable(
-      database, "RelayAlphas", table, output_count, problems, [](const RelayRecord& e, RecordEditor& rec) {
+      database, kRelayAlphas, table, output_count, problems, [](const RelayRecord& e, RecordEditor& rec) {
         rec.SetShortText("Label", e.Label, 8, true);
         rec.SetTextUnlessBlank("Notes", e.Notes);
       });

@@ -48,34 +48,27 @@ void NumberAuxOutputs(Recordset& records, Problems& problems) {
 
 void ReadDestinations(const SheetGrid& grid, std::int16_t output_count, OutputTable& table, Problems& problems) {
   table.assign(output_count >= 0 ? static_cast<std::size_t>(output_count) + 1 : 0, OutputRecord{});
-  enum Keyword { kLabel, kLocalLabel, kLinked, kHidden, kNotes, kLocation, kBusType, kAssociatedOutput,
-                 kAssocOutput, kAssocRelay, kRelayControl, kRelayType, kUtilitySwitch, kUtilityFader, kSwitch,
-                 kFader, kMute };
   ReadChannelSheet(
-      grid,
-      {ScanLimit::kStopAfterCount, output_count, "Outputs", "output",
-       {{}, {{kAssociatedOutput, kAssocOutput}, {kUtilitySwitch, kSwitch}, {kUtilityFader, kFader}}}},
-      {"Chan Label", "Local Label", "Linked", "Hidden", "Notes", "Location #", "Bus Type #", "Associated Output",
-       "AssocOutput", "AssocRelay", "RelayControl", "RelayType", "Utility-Switch", "Utility-Fader", "Switch", "Fader",
-       "Mute"},
-      table, problems, [](OutputRecord& e, CellReader& cells, int r, int c, int keyword) {
-        switch (keyword) {
-          case kLabel: cells.TextInto(r, c, e.Label, "Label"); break;
-          case kLocalLabel: cells.TextInto(r, c, e.LocalLabel, "LocalLabel"); break;
-          case kLinked: cells.NumberInto(r, c, e.Linked, "Linked"); break;
-          case kHidden: cells.NumberInto(r, c, e.Hidden, "Hidden"); break;
-          case kNotes: cells.TextInto(r, c, e.Notes, "Notes"); break;
-          case kLocation: cells.IndexInto(r, c, e.Location, "Location"); break;
-          case kBusType:  // types above 21 are stored as 0
+      grid, {ScanLimit::kStopAfterCount, output_count, "Outputs", "output"}, kOutptAlphas, table, problems,
+      [](OutputRecord& e, CellReader& cells, int r, int c, int field) {
+        constexpr auto F = [](std::string_view name) { return FieldIndex(kOutptAlphas, name); };
+        switch (field) {
+          case F("Label"): cells.TextInto(r, c, e.Label, "Label"); break;
+          case F("LocalLabel"): cells.TextInto(r, c, e.LocalLabel, "LocalLabel"); break;
+          case F("Linked"): cells.NumberInto(r, c, e.Linked, "Linked"); break;
+          case F("Hidden"): cells.NumberInto(r, c, e.Hidden, "Hidden"); break;
+          case F("Notes"): cells.TextInto(r, c, e.Notes, "Notes"); break;
+          case F("Location"): cells.IndexInto(r, c, e.Location, "Location"); break;
+          case F("Type"):  // types above 21 are stored as 0
             cells.NumberInto(r, c, e.Type, "Type", [](std::int16_t v) -> std::int16_t { return v > 21 ? 0 : v; });
             break;
-          case kAssociatedOutput: case kAssocOutput: cells.IndexInto(r, c, e.AssocOutput, "AssocOutput"); break;
-          case kAssocRelay: cells.IndexInto(r, c, e.AssocRelay, "AssocRelay"); break;
-          case kRelayControl: cells.ByteInto(r, c, e.RelayControl, "RelayControl"); break;
-          case kRelayType: cells.ByteInto(r, c, e.RelayType, "RelayType"); break;
-          case kUtilitySwitch: case kSwitch: cells.NumberInto(r, c, e.Switch, "Switch"); break;
-          case kUtilityFader: case kFader: cells.NumberInto(r, c, e.Fader, "Fader"); break;
-          case kMute: cells.NumberInto(r, c, e.Mute, "Mute"); break;
+          case F("AssocOutput"): cells.IndexInto(r, c, e.AssocOutput, "AssocOutput"); break;
+          case F("AssocRelay"): cells.IndexInto(r, c, e.AssocRelay, "AssocRelay"); break;
+          case F("RelayControl"): cells.ByteInto(r, c, e.RelayControl, "RelayControl"); break;
+          case F("RelayType"): cells.ByteInto(r, c, e.RelayType, "RelayType"); break;
+          case F("Switch"): cells.NumberInto(r, c, e.Switch, "Switch"); break;
+          case F("Fader"): cells.NumberInto(r, c, e.Fader, "Fader"); break;
+          case F("Mute"): cells.NumberInto(r, c, e.Mute, "Mute"); break;
           default: break;
         }
       },
@@ -93,7 +86,7 @@ void ReadDestinations(const SheetGrid& grid, std::int16_t output_count, OutputTa
 void WriteOutptAlphas(SwitcherDatabase& database, OutputTable& table, std::int16_t output_count,
                       Problems& problems) {
   WriteChannelTable(
-      database, "OutptAlphas", table, output_count, problems, [](OutputRecord& e, RecordEditor& rec) {
+      database, kOutptAlphas, table, output_count, problems, [](OutputRecord& e, RecordEditor& rec) {
         rec.SetLabels(e.Label, e.LocalLabel);
         rec.SetNumber("Location", e.Location);
         rec.SetNumber("Type", e.Type);

@@ -22,12 +22,10 @@
 
 #include "base/problems.h"
 #include "base/status.h"
+#include "tables/switcher_tables.h"
 
 namespace kvr {
 
-// The seven tables a conversion updates, in the order of its steps.
-inline constexpr std::array<std::string_view, 7> kSwitcherTables = {
-    "InptAlphas", "OutptAlphas", "OptoAlphas", "RelayAlphas", "ConsoleAlphas", "LocationAlphas", "OptoRelaySets"};
 // The field all of them but OptoRelaySets ("SetNum") are keyed by.
 inline constexpr std::string_view kChannelKeyField = "Chan Num";
 

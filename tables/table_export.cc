@@ -8,74 +8,10 @@
 #include "base/words.h"
 #include "tables/label_table_writer.h"
 #include "tables/named_tables.h"
+#include "tables/switcher_tables.h"
 
 namespace kvr {
 namespace {
-
-// How a field's value stands in its cell: as text, as a number, or as an
-// index given by its 1-based number (none by an empty cell).
-enum class As { kText, kNumber, kIndex };
-
-struct ColumnSpec {
-  std::string_view heading;
-  std::string_view field;
-  As as;
-};
-
-struct SheetSpec {
-  std::string_view sheet;
-  std::string_view number_heading;  // column 1, which holds the record's number
-  std::string_view table;
-  std::string_view key;
-  std::vector<ColumnSpec> columns;
-  std::size_t label_chars = 8;  // the characters of "Label" a conversion writes
-  bool label_hides = false;     // a label beginning with "{" hides the channel (Sources, Destinations)
-};
-
-// The headings are the keywords the conversion reads each field under.
-const SheetSpec kSources{
-    "Sources", "Chan Num", "InptAlphas", "Chan Num",
-    {{"Chan Label", "Label", As::kText}, {"LocalLabel", "LocalLabel", As::kText}, {"Linked", "Linked", As::kNumber},
-     {"Hidden", "Hidden", As::kNumber}, {"Notes", "Notes", As::kText}, {"Location #", "Location", As::kIndex},
-     {"Source Type", "Type", As::kNumber}, {"IFB/MM", "AssocOutput", As::kIndex}, {"MM Type", "MMType", As::kNumber},
-     {"IFB", "IFB", As::kNumber}, {"Timer Restart", "Timer", As::kNumber}, {"GPI", "GPI", As::kNumber},
-     {"OptoOn", "OptoOn", As::kIndex}, {"OptoOff", "OptoOff", As::kIndex}, {"OptoCough", "OptoCough", As::kIndex},
-     {"Cue", "CueOn", As::kIndex}, {"Opto Off LED", "CueOff", As::kIndex}, {"GPO", "GPO", As::kNumber},
-     {"RelayOn", "RelayOn", As::kIndex}, {"RelayOff", "RelayOff", As::kIndex}},
-    8, true};
-
-const SheetSpec kDestinations{
-    "Destinations", "Chan Num", "OutptAlphas", "Chan Num",
-    {{"Chan Label", "Label", As::kText}, {"Local Label", "LocalLabel", As::kText}, {"Linked", "Linked", As::kNumber},
-     {"Hidden", "Hidden", As::kNumber}, {"Notes", "Notes", As::kText}, {"Location #", "Location", As::kIndex},
-     {"Bus Type #", "Type", As::kNumber}, {"AssocOutput", "AssocOutput", As::kIndex},
-     {"AssocRelay", "AssocRelay", As::kIndex}, {"RelayControl", "RelayControl", As::kNumber},
-     {"RelayType", "RelayType", As::kNumber}, {"Switch", "Switch", As::kNumber}, {"Fader", "Fader", As::kNumber},
-     {"Mute", "Mute", As::kNumber}},
-    8, true};
-
-const SheetSpec kOpto{"Opto", "Chan Num", "OptoAlphas", "Chan Num",
-                      {{"Name", "Label", As::kText}, {"Notes", "Notes", As::kText}, {"Type", "Type", As::kNumber},
-                       {"Salvo", "Salvo", As::kIndex}, {"Input", "Input", As::kIndex},
-                       {"Output", "Output", As::kIndex}, {"Relay", "Relay", As::kIndex}}};
-
-const SheetSpec kRelay{"Relay", "Chan Num", "RelayAlphas", "Chan Num",
-                       {{"Name", "Label", As::kText}, {"Notes", "Notes", As::kText}}};
-
-const SheetSpec kLocation{"Location", "Location", "LocationAlphas", "Chan Num",
-                          {{"Location Name", "Label", As::kText}, {"Notes", "Notes", As::kText}}, 16};
-
-const SheetSpec kConsoleName{"Console Name", "Console", "ConsoleAlphas", "Chan Num",
-                             {{"Console Name", "Label", As::kText}, {"Notes", "Notes", As::kText}}, 16};
-
-// A set's slot is told by the character after the keyword and one blank.
-const SheetSpec kRc{"RC", "Set", "OptoRelaySets", "SetNum",
-                    {{"Set Name", "Label", As::kText}, {"Opto 1", "Opto1", As::kIndex},
-                     {"Relay 1", "Relay1", As::kIndex}, {"Opto 2", "Opto2", As::kIndex},
-                     {"Relay 2", "Relay2", As::kIndex}, {"Opto 3", "Opto3", As::kIndex},
-                     {"Relay 3", "Relay3", As::kIndex}, {"Opto 4", "Opto4", As::kIndex},
-                     {"Relay 4", "Relay4", As::kIndex}, {"Opto 5", "Opto5", As::kIndex},
-                     {"Relay 5", "Relay5", As::kIndex}, {"Notes", "Notes", As::kText}}};
 
 // "5, 9 to 11, 40" of ascending numbers, the first `listed` runs named and
 // the rest counted.
@@ -140,23 +76,24 @@ struct Unreached {
   }
 };
 
-TableRows ReadTable(SwitcherDatabase& db, const SheetSpec& spec, Problems& problems) {
+TableRows ReadTable(SwitcherDatabase& db, const TableSpec& spec, Problems& problems) {
   TableRows rows;
-  rows.table = std::string(spec.table);
+  rows.table = std::string(spec.name);
   Unreached unreached;
   try {
-    auto records = db.OpenRecordset(spec.table, spec.key);
+    auto records = db.OpenRecordset(spec.name, spec.key);
     records->MoveFirst();
-    // The fields the table has, told by its first record.
-    for (const ColumnSpec& column : spec.columns) {
+    // The fields of the sheet the table has, told by its first record.
+    for (const FieldSpec& field : spec.fields) {
+      if (field.heading.empty()) continue;
       if (!records->AtEnd()) {
         try {
-          (void)records->Field(column.field);
+          (void)records->Field(field.name);
         } catch (const DatabaseError&) {
           continue;
         }
       }
-      rows.fields.emplace_back(column.field);
+      rows.fields.emplace_back(field.name);
     }
     std::int64_t last_key = 0;  // the key of the record before, in key order
     for (; !records->AtEnd(); records->MoveNext()) {
@@ -185,7 +122,7 @@ TableRows ReadTable(SwitcherDatabase& db, const SheetSpec& spec, Problems& probl
     }
     rows.readable = true;
   } catch (const DatabaseError& e) {
-    problems.Report(Where::Record(std::string(spec.table), ""),
+    problems.Report(Where::Record(std::string(spec.name), ""),
                     std::string("cannot be read (") + e.what() + "); no \"" + std::string(spec.sheet) + "\" sheet written",
                     ErrorCode::kDatabase);
     rows.records.clear();
@@ -195,7 +132,7 @@ TableRows ReadTable(SwitcherDatabase& db, const SheetSpec& spec, Problems& probl
   return rows;
 }
 
-void SetValue(OutSheet& sheet, int row, int column, const FieldValue& value, As as) {
+void SetValue(OutSheet& sheet, int row, int column, const FieldValue& value, CellAs as) {
   if (const auto* text = std::get_if<std::string>(&value)) {
     sheet.SetText(row, column, *text);
     return;
@@ -203,9 +140,9 @@ void SetValue(OutSheet& sheet, int row, int column, const FieldValue& value, As 
   const auto* number = std::get_if<std::int64_t>(&value);
   if (number == nullptr) return;  // Null: an empty cell
   switch (as) {
-    case As::kText: sheet.SetText(row, column, std::to_string(*number)); break;
-    case As::kNumber: sheet.SetNumber(row, column, static_cast<double>(*number)); break;
-    case As::kIndex:
+    case CellAs::kText: sheet.SetText(row, column, std::to_string(*number)); break;
+    case CellAs::kNumber: sheet.SetNumber(row, column, static_cast<double>(*number)); break;
+    case CellAs::kIndex:
       if (*number != NoIndex) sheet.SetNumber(row, column, static_cast<double>(*number + 1));
       break;
   }
@@ -221,7 +158,7 @@ const FieldValue* ValueOf(const TableRows& rows, std::size_t record, std::string
 // that a conversion keeps it), or nothing: a label a conversion would hide
 // its channel by on a channel that is not hidden, or one longer than a
 // conversion writes.
-std::string LabelLeftOut(const SheetSpec& spec, const TableRows& rows, std::size_t record) {
+std::string LabelLeftOut(const TableSpec& spec, const TableRows& rows, std::size_t record) {
   const FieldValue* label = ValueOf(rows, record, "Label");
   const auto* text = label != nullptr ? std::get_if<std::string>(label) : nullptr;
   if (text == nullptr) return {};
@@ -235,22 +172,22 @@ std::string LabelLeftOut(const SheetSpec& spec, const TableRows& rows, std::size
   return "begins with \"{\" but the channel is not hidden, which no conversion writes";
 }
 
-OutSheet SheetOf(const SheetSpec& spec, const TableRows& rows, std::size_t row_count, Problems& problems) {
+OutSheet SheetOf(const TableSpec& spec, const TableRows& rows, std::size_t row_count, Problems& problems) {
   OutSheet sheet(std::string(spec.sheet));
   sheet.SetText(1, 1, std::string(spec.number_heading));
   int c = 2;
-  std::vector<std::pair<int, const ColumnSpec*>> columns;
-  for (const ColumnSpec& column : spec.columns) {
-    if (std::find(rows.fields.begin(), rows.fields.end(), column.field) == rows.fields.end()) continue;
-    sheet.SetText(1, c, std::string(column.heading));
-    columns.emplace_back(c++, &column);
+  std::vector<std::pair<int, const FieldSpec*>> columns;
+  for (const FieldSpec& field : spec.fields) {
+    if (std::find(rows.fields.begin(), rows.fields.end(), field.name) == rows.fields.end()) continue;
+    sheet.SetText(1, c, std::string(field.heading));
+    columns.emplace_back(c++, &field);
   }
   for (std::size_t k = 0; k < std::min(row_count, rows.records.size()); ++k) {
     const int r = static_cast<int>(k) + 2;
     sheet.SetNumber(r, 1, static_cast<double>(k + 1));
     const std::string label_left_out = LabelLeftOut(spec, rows, k);
-    for (const auto& [column, spec_column] : columns) {
-      if (!label_left_out.empty() && spec_column->field == "Label") {
+    for (const auto& [column, field] : columns) {
+      if (!label_left_out.empty() && field->name == "Label") {
         problems.Note(Where::Sheet(sheet.name(), ColumnLetters(column) + std::to_string(r)),
                       "the label " + FieldValueText(*ValueOf(rows, k, "Label")) + " of " + rows.table + ", " +
                           std::string(spec.key) + " " + std::to_string(k + 1) + " " + label_left_out +
@@ -258,7 +195,7 @@ OutSheet SheetOf(const SheetSpec& spec, const TableRows& rows, std::size_t row_c
                       "export-label-left-out");
         continue;
       }
-      SetValue(sheet, r, column, *ValueOf(rows, k, spec_column->field), spec_column->as);
+      SetValue(sheet, r, column, *ValueOf(rows, k, field->name), field->as);
     }
   }
   return sheet;
@@ -268,13 +205,13 @@ OutSheet SheetOf(const SheetSpec& spec, const TableRows& rows, std::size_t row_c
 
 PlantTables ReadPlantTables(SwitcherDatabase& db, Problems& problems) {
   PlantTables t;
-  t.inputs = ReadTable(db, kSources, problems);
-  t.outputs = ReadTable(db, kDestinations, problems);
-  t.optos = ReadTable(db, kOpto, problems);
-  t.relays = ReadTable(db, kRelay, problems);
-  t.locations = ReadTable(db, kLocation, problems);
-  t.consoles = ReadTable(db, kConsoleName, problems);
-  t.sets = ReadTable(db, kRc, problems);
+  t.inputs = ReadTable(db, kInptAlphas, problems);
+  t.outputs = ReadTable(db, kOutptAlphas, problems);
+  t.optos = ReadTable(db, kOptoAlphas, problems);
+  t.relays = ReadTable(db, kRelayAlphas, problems);
+  t.locations = ReadTable(db, kLocationAlphas, problems);
+  t.consoles = ReadTable(db, kConsoleAlphas, problems);
+  t.sets = ReadTable(db, kOptoRelaySets, problems);
   return t;
 }
 
@@ -292,20 +229,20 @@ PlantRows FullRows(const PlantTables& t) {
 
 std::vector<OutSheet> TableSheets(const PlantTables& t, const PlantRows& rows, Problems& problems) {
   std::vector<OutSheet> sheets;
-  const std::pair<const SheetSpec*, std::pair<const TableRows*, std::size_t>> all[] = {
-      {&kSources, {&t.inputs, rows.inputs}},
-      {&kDestinations, {&t.outputs, rows.outputs}},
-      {&kOpto, {&t.optos, rows.optos}},
-      {&kRelay, {&t.relays, rows.relays}},
-      {&kLocation, {&t.locations, std::tuple_size_v<LocationTable>}},
-      {&kConsoleName, {&t.consoles, std::tuple_size_v<ConsoleNameTable>}},
-      {&kRc, {&t.sets, std::tuple_size_v<RcSetTable>}}};
+  const std::pair<const TableSpec*, std::pair<const TableRows*, std::size_t>> all[] = {
+      {&kInptAlphas, {&t.inputs, rows.inputs}},
+      {&kOutptAlphas, {&t.outputs, rows.outputs}},
+      {&kOptoAlphas, {&t.optos, rows.optos}},
+      {&kRelayAlphas, {&t.relays, rows.relays}},
+      {&kLocationAlphas, {&t.locations, std::tuple_size_v<LocationTable>}},
+      {&kConsoleAlphas, {&t.consoles, std::tuple_size_v<ConsoleNameTable>}},
+      {&kOptoRelaySets, {&t.sets, std::tuple_size_v<RcSetTable>}}};
   for (const auto& [spec, table] : all) {
     if (!table.first->readable) continue;
     sheets.push_back(SheetOf(*spec, *table.first, table.second, problems));
     // A fixed table's sheet holds as many rows as the table has entries; the
     // channel sheets' rows are chosen by the caller, which says why.
-    if (!spec->label_hides && spec != &kOpto && spec != &kRelay && table.first->records.size() > table.second) {
+    if (!spec->label_hides && spec != &kOptoAlphas && spec != &kRelayAlphas && table.first->records.size() > table.second) {
       const std::size_t n = table.first->records.size() - table.second;
       problems.Report(Where::Record(table.first->table, ""),
                       Counted(n, "record", "records") + " numbered past " + std::to_string(table.second) + " (\"" +
