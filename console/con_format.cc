@@ -80,26 +80,53 @@ Result<std::string> EncodeModuleFile(const ConsoleRecord& console) {
   PutInt16(out, kCnsVersion);
   PutInt16(out, console.moduleCount);
   PutInt16(out, static_cast<std::int16_t>(console.consoleIndex - 1));
-  for (int m = 1; m <= console.moduleCount; ++m) {
-    const ModuleRecord& mod = console.modules[static_cast<std::size_t>(m)];
-    PutInt16(out, mod.moduleTypeCode);
-    PutInt16(out, NoIndex);
-    PutInt16(out, NoIndex);
-    PutInt16(out, 0);
-    PutInt16(out, 0);
-    for (int k = 0; k < 9; ++k) PutInt16(out, NoIndex);
-    PutInt16(out, mod.mixMinusOn);
-    PutInt16(out, mod.mixMinusOff);
-    PutInt16(out, NoIndex);
-    PutInt32(out, mod.mfdMask);
-    PutInt16(out, mod.assignmentCount);
-    for (std::size_t k = 0; k < kCnsAssignmentPairs; ++k) {
-      const bool used = static_cast<std::int16_t>(k) < mod.assignmentCount;
-      PutInt16(out, used ? mod.assignments[k].functionCode : 255);
-      PutInt16(out, used ? mod.assignments[k].targetIndex : NoIndex);
-    }
+  for (int m = 1; m <= console.moduleCount; ++m) out += EncodeModuleRecord(console.modules[static_cast<std::size_t>(m)]);
+  return out;
+}
+
+std::string EncodeModuleRecord(const ModuleRecord& mod) {
+  std::string out;
+  out.reserve(kCnsRecordBytes);
+  for (std::size_t at = 0; at < kCnsRecordBytes; at += 2) PutInt16(out, at == 6 || at == 8 ? 0 : NoIndex);
+  SetInt16(out, kCnsFields.type, mod.moduleTypeCode);
+  SetInt16(out, kCnsFields.mix_minus_on, mod.mixMinusOn);
+  SetInt16(out, kCnsFields.mix_minus_off, mod.mixMinusOff);
+  SetInt32(out, kCnsFields.mfd_mask, mod.mfdMask);
+  SetInt16(out, kCnsFields.assignment_count, mod.assignmentCount);
+  for (std::size_t k = 0; k < kCnsAssignmentPairs; ++k) {
+    const bool used = static_cast<std::int16_t>(k) < mod.assignmentCount;
+    SetInt16(out, kCnsFields.assignments + 4 * k, used ? mod.assignments[k].functionCode : 255);
+    SetInt16(out, kCnsFields.assignments + 4 * k + 2, used ? mod.assignments[k].targetIndex : NoIndex);
   }
   return out;
+}
+
+ModuleRecord DecodeModuleRecord(std::string_view bytes, std::size_t at) {
+  ModuleRecord mod;
+  mod.moduleTypeCode = GetInt16(bytes, at + kCnsFields.type);
+  mod.mixMinusOn = GetInt16(bytes, at + kCnsFields.mix_minus_on);
+  mod.mixMinusOff = GetInt16(bytes, at + kCnsFields.mix_minus_off);
+  mod.mfdMask = GetInt32(bytes, at + kCnsFields.mfd_mask);
+  mod.assignmentCount = GetInt16(bytes, at + kCnsFields.assignment_count);
+  for (std::size_t k = 0; k < kCnsAssignmentPairs; ++k) {
+    mod.assignments[k] = {GetInt16(bytes, at + kCnsFields.assignments + 4 * k),
+                          GetInt16(bytes, at + kCnsFields.assignments + 4 * k + 2)};
+  }
+  return mod;
+}
+
+std::string CnsFieldAt(std::size_t offset) {
+  const CnsFieldOffsets& f = kCnsFields;
+  if (offset == f.type) return "module type";
+  if (offset == f.mix_minus_on) return "Mix Minus On";
+  if (offset == f.mix_minus_off) return "Mix Minus Off";
+  if (offset == f.mfd_mask || offset == f.mfd_mask + 2) return "MFD functions";
+  if (offset == f.assignment_count) return "assignment count";
+  if (offset >= f.assignments) {
+    const std::size_t k = (offset - f.assignments) / 4;
+    return "assignment " + std::to_string(k + 1) + ((offset - f.assignments) % 4 == 0 ? " function code" : " target");
+  }
+  return "fixed word at offset " + std::to_string(offset);
 }
 
 Result<std::string> DescribeConsoleConfigFile(std::string_view bytes) {
@@ -130,7 +157,7 @@ Result<std::string> DescribeModuleFile(std::string_view bytes) {
                          std::to_string(kCnsRecordBytes) + " per module; " + std::to_string(bytes.size()) +
                          " bytes do not fit");
   }
-  const std::int16_t count = GetInt16(bytes, 4);
+  const std::int16_t count = GetInt16(bytes, kCnsCountAt);
   const std::size_t records = (bytes.size() - kCnsHeaderBytes) / kCnsRecordBytes;
   if (count < 0 || static_cast<std::size_t>(count) != records) {
     return Status::Error("the header counts " + std::to_string(count) + " modules but the file holds " +
@@ -138,16 +165,16 @@ Result<std::string> DescribeModuleFile(std::string_view bytes) {
   }
   std::ostringstream out;
   out << "# module file; type " << GetInt16(bytes, 0) << ", version " << GetInt16(bytes, 2) << ", " << count
-      << " modules, for console " << GetInt16(bytes, 6) + 1 << " (index " << GetInt16(bytes, 6) << ")\n";
+      << " modules, for console " << GetInt16(bytes, kCnsConsoleIndexAt) + 1 << " (index "
+      << GetInt16(bytes, kCnsConsoleIndexAt) << ")\n";
   out << "# " << kNoneLegend << "; modules count from 1, mix-minus and assignment targets are indices from 0\n";
   out << "module\ttype\tmixMinusOn\tmixMinusOff\tmfdMask\tassignmentCount\tassignments (function:target)\n";
   for (std::size_t m = 0; m < records; ++m) {
-    const std::size_t at = kCnsHeaderBytes + m * kCnsRecordBytes;
-    out << m + 1 << '\t' << GetInt16(bytes, at) << '\t' << Show(GetInt16(bytes, at + 28)) << '\t'
-        << Show(GetInt16(bytes, at + 30)) << '\t' << GetInt32(bytes, at + 34) << '\t' << GetInt16(bytes, at + 38)
-        << '\t';
+    const ModuleRecord mod = DecodeModuleRecord(bytes, kCnsHeaderBytes + m * kCnsRecordBytes);
+    out << m + 1 << '\t' << mod.moduleTypeCode << '\t' << Show(mod.mixMinusOn) << '\t' << Show(mod.mixMinusOff)
+        << '\t' << mod.mfdMask << '\t' << mod.assignmentCount << '\t';
     for (std::size_t k = 0; k < kCnsAssignmentPairs; ++k) {
-      out << (k ? " " : "") << Show(GetInt16(bytes, at + 40 + 4 * k)) << ':' << Show(GetInt16(bytes, at + 42 + 4 * k));
+      out << (k ? " " : "") << Show(mod.assignments[k].functionCode) << ':' << Show(mod.assignments[k].targetIndex);
     }
     out << '\n';
   }

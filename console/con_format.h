@@ -4,7 +4,8 @@
 // .con: header of five int16 (218, 256, 1, 30, 5), then 256 records of 35
 //       int16 slots (70 bytes) for consoles 1 to 256: 17930 bytes in all.
 // .cns: header of four int16 (3620, 1, moduleCount, consoleIndex - 1), then
-//       one 168-byte record per module 1..moduleCount.
+//       one 168-byte record per module 1..moduleCount, laid out as
+//       kCnsFields says.
 // Everything little-endian.
 #ifndef KVR_CONSOLE_CON_FORMAT_H_
 #define KVR_CONSOLE_CON_FORMAT_H_
@@ -36,6 +37,30 @@ inline constexpr std::size_t kCnsRecordBytes = 168;
 inline constexpr std::size_t kCnsMaxFileBytes = kCnsHeaderBytes + 32767 * kCnsRecordBytes;
 inline constexpr std::size_t kCnsAssignmentPairs = 32;
 inline constexpr int kMaxFileModules = 40;
+
+// Where the header's words and a module record's fields lie (byte offsets;
+// the record's from its start). Every other word of a record is fixed:
+// 0 at offsets 6 and 8, 16383 (none) elsewhere.
+inline constexpr std::size_t kCnsCountAt = 4;
+inline constexpr std::size_t kCnsConsoleIndexAt = 6;
+struct CnsFieldOffsets {
+  std::size_t type = 0;
+  std::size_t mix_minus_on = 28;
+  std::size_t mix_minus_off = 30;
+  std::size_t mfd_mask = 34;  // 32 bits
+  std::size_t assignment_count = 38;
+  std::size_t assignments = 40;  // kCnsAssignmentPairs pairs: function code, target
+};
+inline constexpr CnsFieldOffsets kCnsFields{};
+static_assert(kCnsFields.assignments + 4 * kCnsAssignmentPairs == kCnsRecordBytes);
+
+// One module record's bytes, and the record read back from `bytes` at `at`
+// (which holds kCnsRecordBytes from there). An assignment past the count is
+// written as function 255, target none.
+std::string EncodeModuleRecord(const ModuleRecord& mod);
+ModuleRecord DecodeModuleRecord(std::string_view bytes, std::size_t at);
+// The field at `offset` of a module record, as the module sheet names it.
+std::string CnsFieldAt(std::size_t offset);
 
 // The file bytes, or the Status saying why the file cannot be written.
 // EncodeConsoleConfigFile fails when a console's slot 1 sum leaves 16 bits;

@@ -87,19 +87,6 @@ int AssignmentRows(const ConsoleRecord& console) {
   return rows;
 }
 
-// The field at `offset` of a module record, as the module sheet names it.
-std::string FieldOfModuleOffset(std::size_t offset) {
-  if (offset == 0) return "module type";
-  if (offset == 28) return "Mix Minus On";
-  if (offset == 30) return "Mix Minus Off";
-  if (offset == 34 || offset == 36) return "MFD functions";
-  if (offset == 38) return "assignment count";
-  if (offset >= 40) {
-    const std::size_t k = (offset - 40) / 4;
-    return "assignment " + std::to_string(k + 1) + ((offset - 40) % 4 == 0 ? " function code" : " target");
-  }
-  return "fixed word at offset " + std::to_string(offset);
-}
 
 }  // namespace
 
@@ -157,7 +144,7 @@ Result<ConsoleRecord> DecodeModuleFile(std::string_view bytes) {
                          std::to_string(kCnsHeaderBytes) + "-byte header and whole " +
                          std::to_string(kCnsRecordBytes) + "-byte module records");
   }
-  const std::int16_t count = GetInt16(bytes, 4);
+  const std::int16_t count = GetInt16(bytes, kCnsCountAt);
   const std::size_t records = (bytes.size() - kCnsHeaderBytes) / kCnsRecordBytes;
   if (count < 0 || static_cast<std::size_t>(count) != records || records > static_cast<std::size_t>(kMaxFileModules)) {
     return Status::Error("not a module file: its header counts " + std::to_string(count) + " modules and it holds " +
@@ -166,18 +153,9 @@ Result<ConsoleRecord> DecodeModuleFile(std::string_view bytes) {
   ConsoleRecord console;
   ResetConsoleAssignments(console);
   console.moduleCount = count;
-  console.consoleIndex = static_cast<std::int16_t>(GetInt16(bytes, 6) + 1);
+  console.consoleIndex = static_cast<std::int16_t>(GetInt16(bytes, kCnsConsoleIndexAt) + 1);
   for (std::size_t m = 1; m <= records; ++m) {
-    const std::size_t at = kCnsHeaderBytes + (m - 1) * kCnsRecordBytes;
-    ModuleRecord& mod = console.modules[m];
-    mod.moduleTypeCode = GetInt16(bytes, at);
-    mod.mixMinusOn = GetInt16(bytes, at + 28);
-    mod.mixMinusOff = GetInt16(bytes, at + 30);
-    mod.mfdMask = GetInt32(bytes, at + 34);
-    mod.assignmentCount = GetInt16(bytes, at + 38);
-    for (std::size_t k = 0; k < kCnsAssignmentPairs; ++k) {
-      mod.assignments[k] = {GetInt16(bytes, at + 40 + 4 * k), GetInt16(bytes, at + 42 + 4 * k)};
-    }
+    console.modules[m] = DecodeModuleRecord(bytes, kCnsHeaderBytes + (m - 1) * kCnsRecordBytes);
   }
   return console;
 }
@@ -308,7 +286,7 @@ std::vector<std::string> ModuleFileDifferences(std::string_view file, std::strin
     }
     const std::size_t module = (at - kCnsHeaderBytes) / kCnsRecordBytes + 1;
     const std::size_t offset = (at - kCnsHeaderBytes) % kCnsRecordBytes;
-    found.push_back("module " + std::to_string(module) + ", " + FieldOfModuleOffset(offset) + ": " +
+    found.push_back("module " + std::to_string(module) + ", " + CnsFieldAt(offset) + ": " +
                     std::to_string(was) + " in the file, " + std::to_string(is) + " from the sheet");
   }
   if (found.size() < limit && file.size() != again.size()) {
