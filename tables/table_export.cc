@@ -1,6 +1,7 @@
 #include "tables/table_export.h"
 
 #include <algorithm>
+#include <optional>
 #include <string_view>
 
 #include "base/index.h"
@@ -96,10 +97,11 @@ TableRows ReadTable(SwitcherDatabase& db, const TableSpec& spec, Problems& probl
       rows.fields.emplace_back(field.name);
     }
     std::int64_t last_key = 0;  // the key of the record before, in key order
+    std::vector<FieldValue> values;
     for (; !records->AtEnd(); records->MoveNext()) {
       const FieldValue key = records->Key();
       const auto* number = std::get_if<std::int64_t>(&key);
-      const auto expected = static_cast<std::int64_t>(rows.records.size()) + 1;
+      const auto expected = static_cast<std::int64_t>(rows.size()) + 1;
       if (number == nullptr) {
         ++unreached.no_key;
       } else if (*number < 1) {
@@ -113,10 +115,9 @@ TableRows ReadTable(SwitcherDatabase& db, const TableSpec& spec, Problems& probl
       } else if (expected > 32767) {
         unreached.past_limit.push_back(*number);
       } else {
-        std::vector<FieldValue> values;
-        values.reserve(rows.fields.size());
+        values.clear();
         for (const std::string& field : rows.fields) values.push_back(records->Field(field));
-        rows.records.push_back(std::move(values));
+        rows.Append(values);
       }
       if (number != nullptr) last_key = *number;
     }
@@ -125,7 +126,7 @@ TableRows ReadTable(SwitcherDatabase& db, const TableSpec& spec, Problems& probl
     problems.Report(Where::Record(std::string(spec.name), ""),
                     std::string("cannot be read (") + e.what() + "); no \"" + std::string(spec.sheet) + "\" sheet written",
                     ErrorCode::kDatabase);
-    rows.records.clear();
+    rows.Clear();
     return rows;
   }
   unreached.Report(rows.table, spec.key, spec.sheet, problems);
@@ -148,10 +149,10 @@ void SetValue(OutSheet& sheet, int row, int column, const FieldValue& value, Cel
   }
 }
 
-const FieldValue* ValueOf(const TableRows& rows, std::size_t record, std::string_view field) {
+std::optional<FieldValue> ValueOf(const TableRows& rows, std::size_t record, std::string_view field) {
   const auto it = std::find(rows.fields.begin(), rows.fields.end(), field);
-  if (it == rows.fields.end()) return nullptr;
-  return &rows.records[record][static_cast<std::size_t>(it - rows.fields.begin())];
+  if (it == rows.fields.end()) return std::nullopt;
+  return rows.At(record, static_cast<std::size_t>(it - rows.fields.begin()));
 }
 
 // Why the record's label is left to the database (its cell left empty, so
@@ -159,15 +160,15 @@ const FieldValue* ValueOf(const TableRows& rows, std::size_t record, std::string
 // its channel by on a channel that is not hidden, or one longer than a
 // conversion writes.
 std::string LabelLeftOut(const TableSpec& spec, const TableRows& rows, std::size_t record) {
-  const FieldValue* label = ValueOf(rows, record, "Label");
-  const auto* text = label != nullptr ? std::get_if<std::string>(label) : nullptr;
+  const std::optional<FieldValue> label = ValueOf(rows, record, "Label");
+  const auto* text = label ? std::get_if<std::string>(&*label) : nullptr;
   if (text == nullptr) return {};
   if (Utf8Prefix(*text, spec.label_chars).size() < text->size()) {
     return "is longer than the " + std::to_string(spec.label_chars) + " characters a conversion writes";
   }
-  const FieldValue* hidden = ValueOf(rows, record, "Hidden");
-  if (!spec.label_hides || hidden == nullptr || !HidesChannel(*text)) return {};
-  const auto* flag = std::get_if<std::int64_t>(hidden);
+  const std::optional<FieldValue> hidden = ValueOf(rows, record, "Hidden");
+  if (!spec.label_hides || !hidden || !HidesChannel(*text)) return {};
+  const auto* flag = std::get_if<std::int64_t>(&*hidden);
   if (flag != nullptr && *flag == 1) return {};
   return "begins with \"{\" but the channel is not hidden, which no conversion writes";
 }
@@ -177,16 +178,20 @@ OutSheet SheetOf(const TableSpec& spec, const TableRows& rows, std::size_t row_c
   sheet.SetText(1, 1, std::string(spec.number_heading));
   int c = 2;
   std::vector<std::pair<int, const FieldSpec*>> columns;
+  std::vector<std::size_t> field_of_column;  // each column's index into rows.fields
   for (const FieldSpec& field : spec.fields) {
-    if (std::find(rows.fields.begin(), rows.fields.end(), field.name) == rows.fields.end()) continue;
+    const auto it = std::find(rows.fields.begin(), rows.fields.end(), field.name);
+    if (it == rows.fields.end()) continue;
     sheet.SetText(1, c, std::string(field.heading));
     columns.emplace_back(c++, &field);
+    field_of_column.push_back(static_cast<std::size_t>(it - rows.fields.begin()));
   }
-  for (std::size_t k = 0; k < std::min(row_count, rows.records.size()); ++k) {
+  for (std::size_t k = 0; k < std::min(row_count, rows.size()); ++k) {
     const int r = static_cast<int>(k) + 2;
     sheet.SetNumber(r, 1, static_cast<double>(k + 1));
     const std::string label_left_out = LabelLeftOut(spec, rows, k);
-    for (const auto& [column, field] : columns) {
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+      const auto& [column, field] = columns[i];
       if (!label_left_out.empty() && field->name == "Label") {
         problems.Note(Where::Sheet(sheet.name(), ColumnLetters(column) + std::to_string(r)),
                       "the label " + FieldValueText(*ValueOf(rows, k, "Label")) + " of " + rows.table + ", " +
@@ -195,7 +200,7 @@ OutSheet SheetOf(const TableSpec& spec, const TableRows& rows, std::size_t row_c
                       "export-label-left-out");
         continue;
       }
-      SetValue(sheet, r, column, *ValueOf(rows, k, field->name), field->as);
+      SetValue(sheet, r, column, rows.At(k, field_of_column[i]), field->as);
     }
   }
   return sheet;
@@ -215,8 +220,38 @@ PlantTables ReadPlantTables(SwitcherDatabase& db, Problems& problems) {
   return t;
 }
 
+FieldValue TableRows::At(std::size_t record, std::size_t field) const {
+  const Slot& s = slots_[record * fields.size() + field];
+  if (s.length == kNull) return std::monostate{};
+  if (s.length == kNumber) return s.number;
+  return texts_.substr(s.text_at, s.length);
+}
+
+void TableRows::Append(const std::vector<FieldValue>& values) {
+  ++records_;
+  for (const FieldValue& v : values) {
+    Slot s;
+    if (const auto* number = std::get_if<std::int64_t>(&v)) {
+      s.number = *number;
+      s.length = kNumber;
+    } else if (const auto* text = std::get_if<std::string>(&v)) {
+      s.text_at = static_cast<std::uint32_t>(texts_.size());
+      s.length = static_cast<std::uint32_t>(text->size());
+      texts_ += *text;
+    }
+    slots_.push_back(s);
+  }
+}
+
+void TableRows::Clear() {
+  slots_.clear();
+  texts_.clear();
+  records_ = 0;
+}
+
 bool HoldsNothing(const TableRows& rows, std::size_t record) {
-  for (const FieldValue& v : rows.records[record]) {
+  for (std::size_t f = 0; f < rows.fields.size(); ++f) {
+    const FieldValue v = rows.At(record, f);
     if (const auto* text = std::get_if<std::string>(&v); text != nullptr && !text->empty()) return false;
     if (const auto* number = std::get_if<std::int64_t>(&v); number != nullptr && *number != 0) return false;
   }
@@ -224,7 +259,7 @@ bool HoldsNothing(const TableRows& rows, std::size_t record) {
 }
 
 PlantRows FullRows(const PlantTables& t) {
-  return {t.inputs.records.size(), t.outputs.records.size(), t.optos.records.size(), t.relays.records.size()};
+  return {t.inputs.size(), t.outputs.size(), t.optos.size(), t.relays.size()};
 }
 
 std::vector<OutSheet> TableSheets(const PlantTables& t, const PlantRows& rows, Problems& problems) {
@@ -242,12 +277,12 @@ std::vector<OutSheet> TableSheets(const PlantTables& t, const PlantRows& rows, P
     sheets.push_back(SheetOf(*spec, *table.first, table.second, problems));
     // A fixed table's sheet holds as many rows as the table has entries; the
     // channel sheets' rows are chosen by the caller, which says why.
-    if (!spec->label_hides && spec != &kOptoAlphas && spec != &kRelayAlphas && table.first->records.size() > table.second) {
-      const std::size_t n = table.first->records.size() - table.second;
+    if (!spec->label_hides && spec != &kOptoAlphas && spec != &kRelayAlphas && table.first->size() > table.second) {
+      const std::size_t n = table.first->size() - table.second;
       problems.Report(Where::Record(table.first->table, ""),
                       Counted(n, "record", "records") + " numbered past " + std::to_string(table.second) + " (\"" +
                           std::string(spec->key) + "\" " + std::to_string(table.second + 1) +
-                          (n > 1 ? " to " + std::to_string(table.first->records.size()) : "") +
+                          (n > 1 ? " to " + std::to_string(table.first->size()) : "") +
                           "): a conversion writes at most " +
                           std::to_string(table.second) + ", so they are on no \"" + std::string(spec->sheet) +
                           "\" row and the workbook does not give them back",

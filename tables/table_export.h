@@ -7,6 +7,7 @@
 #define KVR_TABLES_TABLE_EXPORT_H_
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -19,11 +20,33 @@ namespace kvr {
 // The records of one table that a conversion can reach: keyed 1, 2, 3, ...
 // without a gap, each the first record of its key (a conversion writes the
 // first of two that share a key, and none after a gap).
-struct TableRows {
+// The largest plant's tables hold over a million values: each is kept in
+// 16 bytes, its text in one buffer of the table's.
+class TableRows {
+ public:
   std::string table;
   std::vector<std::string> fields;  // the fields a conversion writes that the table has
-  std::vector<std::vector<FieldValue>> records;  // records[k]: the record keyed k + 1, one value per field
-  bool readable = false;                         // the table could be read
+  bool readable = false;            // the table could be read
+
+  // How many records: the record keyed k + 1 is record k.
+  std::size_t size() const { return fields.empty() ? records_ : slots_.size() / fields.size(); }
+  // Field `field` (an index into `fields`) of record `record`.
+  FieldValue At(std::size_t record, std::size_t field) const;
+  // Adds the next record, one value per field.
+  void Append(const std::vector<FieldValue>& values);
+  void Clear();
+
+ private:
+  struct Slot {
+    std::int64_t number = 0;
+    std::uint32_t text_at = 0;
+    std::uint32_t length = kNull;  // of the text; kNull or kNumber when there is none
+  };
+  static constexpr std::uint32_t kNull = 0xFFFFFFFF;
+  static constexpr std::uint32_t kNumber = 0xFFFFFFFE;
+  std::vector<Slot> slots_;  // record by record
+  std::string texts_;
+  std::size_t records_ = 0;  // counted apart for a table whose sheet has no field
 };
 
 struct PlantTables {

@@ -71,7 +71,7 @@ std::string NumberText(double v) {
 
 void OutSheet::SetNumber(int row, int column, double value) {
   Slot& slot = Place(row, column);
-  slot.kind = CellKind::kNumber;
+  slot.kind = static_cast<std::uint32_t>(CellKind::kNumber);
   slot.number = value;
 }
 
@@ -92,15 +92,21 @@ void OutSheet::SetText(int row, int column, std::string text) {
   }
   if (changed.not_utf8 || changed.characters > 0) cut_.push_back(changed);
   Slot& slot = Place(row, column);
-  slot.kind = CellKind::kText;
-  slot.text = static_cast<std::uint32_t>(texts_.size());
-  texts_.push_back(std::move(text));
+  slot.kind = static_cast<std::uint32_t>(CellKind::kText);
+  slot.text_at = static_cast<std::uint32_t>(texts_.size());
+  slot.text_length = static_cast<std::uint32_t>(text.size()) & 0xFFFFFF;
+  texts_ += text;  // a text set again leaves its earlier copy unused in the buffer
 }
 
 OutSheet::Slot& OutSheet::Place(int row, int column) {
   if (row > rows()) rows_.resize(static_cast<std::size_t>(row));
   auto& cells = rows_[static_cast<std::size_t>(row - 1)];
-  if (column > static_cast<int>(cells.size())) cells.resize(static_cast<std::size_t>(column));
+  if (column > static_cast<int>(cells.size())) {
+    // Rows are filled left to right: room for the columns the sheet has at
+    // once, not grown step by step.
+    cells.reserve(static_cast<std::size_t>(std::max(column, columns_)));
+    cells.resize(static_cast<std::size_t>(column));
+  }
   columns_ = std::max(columns_, column);
   return cells[static_cast<std::size_t>(column - 1)];
 }
@@ -110,8 +116,9 @@ Cell OutSheet::at(int row, int column) const {
   const auto& cells = rows_[static_cast<std::size_t>(row - 1)];
   if (column > static_cast<int>(cells.size())) return {};
   const Slot& slot = cells[static_cast<std::size_t>(column - 1)];
-  if (slot.kind == CellKind::kText) return {CellKind::kText, 0, texts_[slot.text]};
-  return {slot.kind, slot.number, {}};
+  const auto kind = static_cast<CellKind>(slot.kind);
+  if (kind == CellKind::kText) return {kind, 0, std::string_view(texts_).substr(slot.text_at, slot.text_length)};
+  return {kind, slot.number, {}};
 }
 
 std::vector<double> OutSheet::ColumnWidths() const {

@@ -55,11 +55,13 @@ class OutSheet {
   SheetGrid ToGrid() const;
 
  private:
-  // 16 bytes a cell, the texts apart: a plant's sheets hold over a million cells.
+  // 16 bytes a cell, its text in the sheet's one buffer: a plant's sheets
+  // hold over a million cells.
   struct Slot {
     double number = 0;
-    std::uint32_t text = 0;
-    CellKind kind = CellKind::kEmpty;
+    std::uint32_t text_at = 0;
+    std::uint32_t text_length : 24 = 0;  // a cell holds at most 32767 characters of 4 bytes
+    std::uint32_t kind : 8 = static_cast<std::uint32_t>(CellKind::kEmpty);
   };
   Slot& Place(int row, int column);
 
@@ -67,7 +69,7 @@ class OutSheet {
   int frozen_rows_;
   int columns_ = 0;
   std::vector<std::vector<Slot>> rows_;
-  std::vector<std::string> texts_;
+  std::string texts_;
   std::vector<CutCell> cut_;
 };
 
