@@ -102,6 +102,38 @@ void RecordEditor::SetLabels(std::string_view label, std::string_view local_labe
   SetText("LocalLabel", ShortLabel(local));
 }
 
+namespace {
+
+// The last entry written: those beyond the count, or from the first unfilled
+// entry on when there is no count, are never written.
+int LastEntry(const LabelTableTarget& target, const std::function<std::int16_t(int)>& key) {
+  int last = target.entries - 1;
+  if (target.count) return std::min(last, *target.count);
+  for (int i = 0; i <= last; ++i) {
+    if (key(i) == 0) return i - 1;
+  }
+  return last;
+}
+
+// Entries `from` to `last` that met no record, said once with the first key.
+void ReportUnmatched(const LabelTableTarget& target, const std::function<std::int16_t(int)>& key, int from, int last,
+                     Problems& problems) {
+  int unmatched = 0, first_key = 0;
+  for (int k = from; k <= last; ++k) {
+    if (key(k) == 0) continue;
+    if (unmatched++ == 0) first_key = key(k);
+  }
+  if (unmatched == 0) return;
+  problems.Report(Where::Record(std::string(target.table), ""),
+                  std::to_string(unmatched) + (unmatched == 1 ? " entry" : " entries") +
+                      " from the workbook met no record, from " + std::string(target.key_field) + " " +
+                      std::to_string(first_key) +
+                      " on (the database's numbering has a gap there, or the table is shorter than the sheet)",
+                  ErrorCode::kDatabase);
+}
+
+}  // namespace
+
 void LabelTableWriter(SwitcherDatabase& database, const LabelTableTarget& target,
                       const std::function<std::int16_t(int)>& key,
                       const std::function<void(int, RecordEditor&)>& assign, Problems& problems,
@@ -114,19 +146,7 @@ void LabelTableWriter(SwitcherDatabase& database, const LabelTableTarget& target
                     ErrorCode::kDatabase);
     return;
   }
-  // Entries past `last` are never written: those beyond the count, or from
-  // the first unfilled entry on when there is no count.
-  int last = target.entries - 1;
-  if (target.count) {
-    last = std::min(last, *target.count);
-  } else {
-    for (int i = 0; i <= last; ++i) {
-      if (key(i) == 0) {
-        last = i - 1;
-        break;
-      }
-    }
-  }
+  const int last = LastEntry(target, key);
   int i = 0;
   RecordEditor editor(*records, problems);
   for (records->MoveFirst(); !records->AtEnd() && i <= last; records->MoveNext()) {
@@ -146,19 +166,7 @@ void LabelTableWriter(SwitcherDatabase& database, const LabelTableTarget& target
   // A numbering that follows walks the same records: what the merge left
   // pending is sent with it, so a record both change is written once.
   if (!after) records->Flush(failed);
-  int unmatched = 0, first_key = 0;
-  for (int k = i; k <= last; ++k) {
-    if (key(k) == 0) continue;
-    if (unmatched++ == 0) first_key = key(k);
-  }
-  if (unmatched > 0) {
-    problems.Report(Where::Record(std::string(target.table), ""),
-                    std::to_string(unmatched) + (unmatched == 1 ? " entry" : " entries") +
-                        " from the workbook met no record, from " + std::string(target.key_field) + " " +
-                        std::to_string(first_key) +
-                        " on (the database's numbering has a gap there, or the table is shorter than the sheet)",
-                    ErrorCode::kDatabase);
-  }
+  ReportUnmatched(target, key, i, last, problems);
   if (const auto& cuts = editor.cuts(); cuts.count > 0) {
     // Placed on the first record cut, which the message names too.
     problems.Note(Where::Record(std::string(target.table), cuts.key),

@@ -282,6 +282,56 @@ int HeadingsBelow(const SheetGrid& grid, const std::vector<std::string_view>& ke
   return 0;
 }
 
+// Notes on the headings once matched: a heading that begins with no keyword
+// (with the keyword probably meant, of those no other column fills: one that
+// has a column already would only be a second column of the same field),
+// and a later column of a field an earlier column fills.
+void NoteHeadings(const SheetGrid& grid, const std::vector<std::string_view>& keywords, const KeywordFields& fields,
+                  const std::vector<std::optional<std::string>>& headers, const std::vector<int>& match,
+                  Problems& problems) {
+  auto repeatable = [&](int k) {
+    return std::find(fields.repeatable.begin(), fields.repeatable.end(), k) != fields.repeatable.end();
+  };
+  std::vector<std::string_view> free_keywords;
+  for (std::size_t k = 0; k < keywords.size(); ++k) {
+    if (repeatable(static_cast<int>(k)) || std::find(match.begin(), match.end(), static_cast<int>(k)) == match.end()) {
+      free_keywords.push_back(keywords[k]);
+    }
+  }
+  // The field each keyword fills, named by its first keyword; the column that filled it last.
+  std::vector<int> field(keywords.size());
+  for (std::size_t k = 0; k < keywords.size(); ++k) field[k] = static_cast<int>(k);
+  for (const auto& [first, second] : fields.same_field) field[static_cast<std::size_t>(second)] = first;
+  std::vector<int> filled_by(keywords.size(), 0);
+  for (int c = 2; c <= grid.columns(); ++c) {
+    const auto& header = headers[static_cast<std::size_t>(c)];
+    if (!header) continue;
+    const int k = match[static_cast<std::size_t>(c)];
+    if (k < 0) {
+      if (header->find_first_not_of(" \t\n") == std::string::npos) continue;
+      std::string message = "the heading \"" + *header + "\" begins with no keyword of this sheet, so its column is not read";
+      if (const auto meant = KeywordMeant(*header, free_keywords)) {
+        message += "; \"" + std::string(*meant) + "\" is probably meant";
+      }
+      problems.Note(grid.At(1, c), std::move(message), "heading-unknown");
+      continue;
+    }
+    if (repeatable(k)) continue;
+    int& before = filled_by[static_cast<std::size_t>(field[static_cast<std::size_t>(k)])];
+    if (before != 0) {
+      const int k_before = match[static_cast<std::size_t>(before)];
+      const std::string earlier = "\"" + CellText(grid, 1, before).value_or("") + "\" in " + grid.CellName(1, before);
+      problems.Note(grid.At(1, c),
+                    "the heading \"" + *header + "\" " +
+                        (k_before == k ? "is read as \"" + std::string(keywords[static_cast<std::size_t>(k)]) + "\", as " +
+                                             earlier + " is"
+                                       : "fills the same field as " + earlier) +
+                        "; this later column's values are the ones stored", "heading-repeats-field");
+    }
+    before = c;
+  }
+}
+
 }  // namespace
 
 std::vector<int> MatchHeaderColumns(const SheetGrid& grid, const std::vector<std::string_view>& keywords,
@@ -297,11 +347,6 @@ std::vector<int> MatchHeaderColumns(const SheetGrid& grid, const std::vector<std
                       ", which names no column: no column of this sheet is read", "headings-below-title");
     return match;
   }
-  // The field each keyword fills, named by its first keyword; the column that filled it last.
-  std::vector<int> field(keywords.size());
-  for (std::size_t k = 0; k < keywords.size(); ++k) field[k] = static_cast<int>(k);
-  for (const auto& [first, second] : fields.same_field) field[static_cast<std::size_t>(second)] = first;
-  std::vector<int> filled_by(keywords.size(), 0);
   std::vector<std::optional<std::string>> headers(static_cast<std::size_t>(grid.columns()) + 1);
   for (int c = 2; c <= grid.columns(); ++c) {
     headers[static_cast<std::size_t>(c)] = cells.Text(1, c, "header", "column ignored");
@@ -313,44 +358,7 @@ std::vector<int> MatchHeaderColumns(const SheetGrid& grid, const std::vector<std
       }
     }
   }
-  // A heading that matches nothing is told the keyword probably meant, of
-  // those no other column fills: one that has a column already would only
-  // be a second column of the same field.
-  std::vector<std::string_view> free_keywords;
-  for (std::size_t k = 0; k < keywords.size(); ++k) {
-    const bool repeatable = std::find(fields.repeatable.begin(), fields.repeatable.end(), static_cast<int>(k)) !=
-                            fields.repeatable.end();
-    if (repeatable || std::find(match.begin(), match.end(), static_cast<int>(k)) == match.end()) {
-      free_keywords.push_back(keywords[k]);
-    }
-  }
-  for (int c = 2; c <= grid.columns(); ++c) {
-    const auto& header = headers[static_cast<std::size_t>(c)];
-    if (!header) continue;
-    const int k = match[static_cast<std::size_t>(c)];
-    if (k < 0) {
-      if (header->find_first_not_of(" \t\n") == std::string::npos) continue;
-      std::string message = "the heading \"" + *header + "\" begins with no keyword of this sheet, so its column is not read";
-      if (const auto meant = KeywordMeant(*header, free_keywords)) {
-        message += "; \"" + std::string(*meant) + "\" is probably meant";
-      }
-      problems.Note(grid.At(1, c), std::move(message), "heading-unknown");
-      continue;
-    }
-    if (std::find(fields.repeatable.begin(), fields.repeatable.end(), k) != fields.repeatable.end()) continue;
-    int& before = filled_by[static_cast<std::size_t>(field[static_cast<std::size_t>(k)])];
-    if (before != 0) {
-      const int k_before = match[static_cast<std::size_t>(before)];
-      const std::string earlier = "\"" + CellText(grid, 1, before).value_or("") + "\" in " + grid.CellName(1, before);
-      problems.Note(grid.At(1, c),
-                    "the heading \"" + *header + "\" " +
-                        (k_before == k ? "is read as \"" + std::string(keywords[static_cast<std::size_t>(k)]) + "\", as " +
-                                             earlier + " is"
-                                       : "fills the same field as " + earlier) +
-                        "; this later column's values are the ones stored", "heading-repeats-field");
-    }
-    before = c;
-  }
+  NoteHeadings(grid, keywords, fields, headers, match, problems);
   return match;
 }
 

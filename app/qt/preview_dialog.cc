@@ -52,22 +52,44 @@ class ChangesModel : public QAbstractTableModel {
   Rows rows_;
 };
 
-PreviewDialog::PreviewDialog(const std::vector<FieldChange>& changes, const std::map<std::string, ChangeCount>& counts,
-                             QWidget* parent)
-    : QDialog(parent), total_(static_cast<int>(changes.size())) {
-  setObjectName("previewDialog");
-  setWindowTitle("Preview of the database changes");
-  auto* layout = new QVBoxLayout(this);
+namespace {
+
+// What is about to change, table by table.
+QLabel* CountsLabel(const std::map<std::string, ChangeCount>& counts, QWidget* parent) {
   QStringList per_table;
   for (const auto& [table, c] : ChangesInTableOrder(counts)) {
     per_table << QString("%1: %2, %3").arg(Q(std::string(table)), Counted(c.records, "record", "records"),
                                            Counted(c.fields, "field", "fields"));
   }
   auto* heading = new QLabel("Everything is read. These changes are about to be made; nothing is kept until you "
-                             "apply them.\n" + per_table.join("\n"), this);
+                             "apply them.\n" + per_table.join("\n"), parent);
   heading->setObjectName("counts");
   heading->setWordWrap(true);
-  layout->addWidget(heading);
+  return heading;
+}
+
+// Apply and Cancel, Cancel the default: Enter never applies by accident.
+QDialogButtonBox* ApplyOrCancel(QDialog* dialog) {
+  auto* buttons = new QDialogButtonBox(dialog);
+  QPushButton* apply = buttons->addButton("Apply", QDialogButtonBox::AcceptRole);
+  apply->setObjectName("apply");
+  QPushButton* cancel = buttons->addButton(QDialogButtonBox::Cancel);
+  cancel->setObjectName("cancel");
+  cancel->setDefault(true);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+  return buttons;
+}
+
+}  // namespace
+
+PreviewDialog::PreviewDialog(const std::vector<FieldChange>& changes, const std::map<std::string, ChangeCount>& counts,
+                             QWidget* parent)
+    : QDialog(parent), total_(static_cast<int>(changes.size())) {
+  setObjectName("previewDialog");
+  setWindowTitle("Preview of the database changes");
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(CountsLabel(counts, this));
 
   filter_ = new QLineEdit(this);
   filter_->setObjectName("filter");
@@ -76,6 +98,29 @@ PreviewDialog::PreviewDialog(const std::vector<FieldChange>& changes, const std:
   layout->addWidget(filter_);
 
   model_ = new ChangesModel(changes, this);
+  sort_view_ = ChangesView();
+  layout->addWidget(sort_view_);
+  shown_ = new QLabel(this);
+  shown_->setObjectName("shown");
+  layout->addWidget(shown_);
+  layout->addWidget(ApplyOrCancel(this));
+
+  // Rows arrive from the worker's thread and are shown on the window's.
+  worker_ = std::make_unique<ChangeSelector>(changes, [this](Rows rows, std::uint64_t generation) {
+    QMetaObject::invokeMethod(
+        this, [this, rows = std::move(rows), generation]() mutable {
+          if (generation != asked_) return;  // a later query is on its way
+          model_->Show(std::move(rows));
+          Shown(generation);
+        },
+        Qt::QueuedConnection);
+  });
+  connect(filter_, &QLineEdit::textChanged, this, [this] { Select(); });
+  shown_->setText(QString("%1 of %2 changes shown").arg(total_).arg(total_));
+  FitToScreen(this, 760, 480);
+}
+
+QTableView* PreviewDialog::ChangesView() {
   auto* view = new QTableView(this);
   view->setObjectName("changes");
   view->setModel(model_);
@@ -102,35 +147,7 @@ PreviewDialog::PreviewDialog(const std::vector<FieldChange>& changes, const std:
   for (int c = 0; c < kChangeColumns - 1; ++c) {
     view->setColumnWidth(c, view->fontMetrics().horizontalAdvance("LocationAlphas") + 16);
   }
-  layout->addWidget(view);
-  shown_ = new QLabel(this);
-  shown_->setObjectName("shown");
-  layout->addWidget(shown_);
-
-  auto* buttons = new QDialogButtonBox(this);
-  QPushButton* apply = buttons->addButton("Apply", QDialogButtonBox::AcceptRole);
-  apply->setObjectName("apply");
-  QPushButton* cancel = buttons->addButton(QDialogButtonBox::Cancel);
-  cancel->setObjectName("cancel");
-  cancel->setDefault(true);  // Enter never applies by accident
-  layout->addWidget(buttons);
-  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-
-  // Rows arrive from the worker's thread and are shown on the window's.
-  worker_ = std::make_unique<ChangeSelector>(changes, [this](Rows rows, std::uint64_t generation) {
-    QMetaObject::invokeMethod(
-        this, [this, rows = std::move(rows), generation]() mutable {
-          if (generation != asked_) return;  // a later query is on its way
-          model_->Show(std::move(rows));
-          Shown(generation);
-        },
-        Qt::QueuedConnection);
-  });
-  sort_view_ = view;
-  connect(filter_, &QLineEdit::textChanged, this, [this] { Select(); });
-  shown_->setText(QString("%1 of %2 changes shown").arg(total_).arg(total_));
-  FitToScreen(this, 760, 480);
+  return view;
 }
 
 PreviewDialog::~PreviewDialog() = default;

@@ -47,6 +47,8 @@ class PreviewDialog : public QDialog {
  private:
   void Select();
   void Shown(std::uint64_t generation);
+  // The table of changes, sorted by a click on a heading (again: the other way).
+  QTableView* ChangesView();
 
   ChangesModel* model_;
   QTableView* sort_view_ = nullptr;  // its heading holds the order asked for
