@@ -31,8 +31,8 @@ namespace {
 constexpr const char* kOutputFolderKey = "outputFolder";
 constexpr const char* kLastFileFolderKey = "lastFileFolder";
 
-// The standard file dialog, as the runs ask for files. Its title is the
-// design's; its labels say which file is asked for. It opens where the user
+// The standard file dialog, as the runs ask for files. Its title is always
+// the same; its labels say which file is asked for. It opens where the user
 // last took a file from, else in the output folder.
 class DialogChooser : public FileChooser {
  public:
@@ -102,65 +102,14 @@ const char* ColourOf(Severity severity) {
 
 }  // namespace
 
-// Carries the worker thread's calls to the window's thread: the file dialog,
-// the overwrite question and the preview wait there for the user; status
-// texts are posted.
-class MainWindow::Bridge : public FileChooser, public OverwriteQuestion, public StatusSink, public ChangePreview {
- public:
-  explicit Bridge(MainWindow* window) : window_(window) {}
-
-  std::string GetFileName(const std::string& name, const std::string& ext, int type) override {
-    std::string result;
-    OnWindowThread([&] { result = window_->chooser_->GetFileName(name, ext, type); });
-    return result;
-  }
-  bool Apply(const std::vector<FieldChange>& changes, const std::map<std::string, ChangeCount>& counts) override {
-    bool apply = false;
-    OnWindowThread([&] {
-      if (window_->preview_ != nullptr) {
-        apply = window_->preview_->Apply(changes, counts);
-        return;
-      }
-      PreviewDialog dialog(changes, counts, window_);
-      apply = dialog.exec() == QDialog::Accepted;
-    });
-    return apply;
-  }
-  bool Ask(const std::string& text, const std::string& title) override {
-    bool yes = false;
-    OnWindowThread([&] {
-      if (window_->question_ != nullptr) {
-        yes = window_->question_->Ask(text, title);
-        return;
-      }
-      QString shown = Q(text);
-      shown.replace('\r', '\n');
-      yes = QMessageBox::question(window_, Q(title), shown, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) ==
-            QMessageBox::Yes;
-    });
-    return yes;
-  }
-  void SetStatus(const std::string& text) override {
-    QMetaObject::invokeMethod(window_, [w = window_, t = Q(text)] { w->lblStatus_->setText(t); }, Qt::QueuedConnection);
-  }
-
- private:
-  template <typename F>
-  void OnWindowThread(F f) {
-    if (QThread::currentThread() == window_->thread()) f();
-    else QMetaObject::invokeMethod(window_, f, Qt::BlockingQueuedConnection);
-  }
-  MainWindow* window_;
-};
-
 MainWindow::MainWindow(FileChooser* chooser, OverwriteQuestion* question, QString program_folder,
                        ChangePreview* preview, QWidget* parent)
     : QWidget(parent),
       chooser_(chooser),
       question_(question),
       preview_(preview),
-      program_folder_(std::move(program_folder)),
-      vars_(std::make_unique<Variables>()) {
+      runs_(std::make_unique<RunController>(static_cast<RunWindow&>(*this))),
+      program_folder_(std::move(program_folder)) {
   setObjectName("mainWindow");
   setWindowTitle("KVR Conversion");
   setWindowIcon(MakeIcon());
@@ -168,7 +117,6 @@ MainWindow::MainWindow(FileChooser* chooser, OverwriteQuestion* question, QStrin
     dialog_chooser_ = std::make_unique<DialogChooser>(this, [this] { return CurrentOutputFolder(); });
     chooser_ = dialog_chooser_.get();
   }
-  bridge_ = std::make_unique<Bridge>(this);
   PlaceControls();
   ConnectControls();
   chosen_folder_ = QSettings().value(kOutputFolderKey).toString();
@@ -287,30 +235,18 @@ void MainWindow::changeEvent(QEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  if (!busy_) {
-    event->accept();
-    return;
-  }
-  // The run's thread still uses the window: it is asked to stop at its next
-  // safe point (its changes rolled back, its files dropped), and the window
-  // closes once it has.
-  event->ignore();
-  if (close_after_run_) return;
-  QMessageBox box(QMessageBox::Question, "KVR Conversion",
-                  "A command is still running. Stop it and close? The database and the files are left as they were "
-                  "unless its changes are already being kept.",
-                  QMessageBox::Yes | QMessageBox::No, this);
-  box.setObjectName("stopRunQuestion");
-  box.setDefaultButton(QMessageBox::No);
-  if ((stop_answer_ ? stop_answer_() : box.exec()) != QMessageBox::Yes) return;
-  if (!busy_) {
-    // The run ended while the question was open: nothing is left to stop,
-    // and the window closes now, as asked; no later run closes it.
-    QTimer::singleShot(0, this, &QWidget::close);
-    return;
-  }
-  close_after_run_ = true;
-  RequestInterrupt();
+  // During a run its thread still uses the window: the user is asked whether
+  // to stop it at its next safe point (its changes rolled back, its files
+  // dropped), and the window closes once it has.
+  const auto step = runs_->Close([this] {
+    QMessageBox box(QMessageBox::Question, "KVR Conversion", kStopRunQuestion, QMessageBox::Yes | QMessageBox::No,
+                    this);
+    box.setObjectName("stopRunQuestion");
+    box.setDefaultButton(QMessageBox::No);
+    return (stop_answer_ ? stop_answer_() : box.exec()) == QMessageBox::Yes;
+  });
+  if (step == RunController::CloseStep::kCloseNow) event->accept();
+  else event->ignore();
 }
 
 void MainWindow::chkBigSwitch_Click() { BigSwitch = chkBigSwitch_->checkState() == Qt::Checked; }
@@ -321,7 +257,6 @@ void MainWindow::cmdXpoints_Click() { Start("xpoints", cmdXpoints_); }
 void MainWindow::cmdNewDatabase_Click() { Start("new-database", cmdNewDatabase_); }
 
 void MainWindow::SetBusy(bool busy) {
-  busy_ = busy;
   for (QWidget* w : {static_cast<QWidget*>(cmdStart_), static_cast<QWidget*>(cmdIni_),
                      static_cast<QWidget*>(cmdXpoints_), static_cast<QWidget*>(chkBigSwitch_),
                      static_cast<QWidget*>(chkPreview_), static_cast<QWidget*>(cmdOutputs_),
@@ -375,45 +310,57 @@ void MainWindow::OpenOutputFolder() {
 }
 
 void MainWindow::ShowProgress() {
-  if (!progress_.ShowNow()) return;
-  lblProgress_->setText(Q(progress_.Text()));
+  if (!runs_->progress().ShowNow()) return;
+  lblProgress_->setText(Q(runs_->progress().Text()));
   lblProgress_->show();
 }
 
 void MainWindow::Start(std::string_view command, QPushButton* origin) {
-  if (busy_) return;  // one command at a time: two runs must never share the tables
+  const RunRequest request{command, BigSwitch, chkPreview_->isChecked(), CurrentOutputFolder(), KVR_VERSION};
+  if (!runs_->Start(request)) return;  // one command at a time
   SetBusy(true);
-  ClearInterrupt();
+  origin_ = origin;
   // The details line belongs to one run: a new command starts without it.
   last_run_ = RunRecord{};
   cmdDetails_->hide();
-  const OutputFolder folder = CurrentOutputFolder();
-  const RunCommand& run = *FindRunCommand(command);
-  const bool big = BigSwitch;
-  ChangePreview* preview = chkPreview_->isChecked() ? bridge_.get() : nullptr;
-  progress_.Start();
   progress_timer_->start();
-  QThread* worker = QThread::create([this, &run, folder, big, preview, origin] {
-    RunContext ctx{*bridge_, *bridge_, *bridge_, big, folder.path};
-    ctx.preview = preview;  // the details show the changes: they are counted (the default)
-    ctx.progress = &progress_;
-    RunInputs given;
-    given.version = KVR_VERSION;
-    RunRecord record = RunAndRecord(run, *vars_, ctx, std::move(given));
-    record.output_fell_back = folder.fell_back;
-    QMetaObject::invokeMethod(
-        this, [this, r = std::move(record), origin]() mutable { Finish(std::move(r), origin); },
-        Qt::QueuedConnection);
-  });
-  connect(worker, &QThread::finished, worker, &QObject::deleteLater);
-  worker->start();
 }
 
-void MainWindow::Finish(RunRecord record, QPushButton* origin) {
+void MainWindow::OnWindowThread(const std::function<void()>& f) {
+  if (QThread::currentThread() == thread()) f();
+  else QMetaObject::invokeMethod(this, f, Qt::BlockingQueuedConnection);
+}
+
+void MainWindow::PostToWindow(std::function<void()> f) {
+  QMetaObject::invokeMethod(this, std::move(f), Qt::QueuedConnection);
+}
+
+std::string MainWindow::ChooseFile(const std::string& name, const std::string& extension, int type) {
+  return chooser_->GetFileName(name, extension, type);
+}
+
+bool MainWindow::AskYesNo(const std::string& text, const std::string& title) {
+  if (question_ != nullptr) return question_->Ask(text, title);
+  QString shown = Q(text);
+  shown.replace('\r', '\n');
+  return QMessageBox::question(this, Q(title), shown, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) ==
+         QMessageBox::Yes;
+}
+
+bool MainWindow::PreviewChanges(const std::vector<FieldChange>& changes,
+                                const std::map<std::string, ChangeCount>& counts) {
+  if (preview_ != nullptr) return preview_->Apply(changes, counts);
+  PreviewDialog dialog(changes, counts, this);
+  return dialog.exec() == QDialog::Accepted;
+}
+
+void MainWindow::ShowStatus(const std::string& text) { lblStatus_->setText(Q(text)); }
+
+void MainWindow::RunFinished(RunRecord record) {
   progress_timer_->stop();
   lblProgress_->hide();
   SetBusy(false);
-  origin->setFocus();  // back where the run started, as after a message box
+  origin_->setFocus();  // back where the run started, as after a message box
   last_reason_.clear();
   if (const std::string alert = record.Alert(); !alert.empty()) {
     // The status stays as it was; why the run did not run, or did not reach
@@ -438,7 +385,7 @@ void MainWindow::Finish(RunRecord record, QPushButton* origin) {
     if (last_run_.result.outcome == RunResult::Outcome::kCompleted) ShowOutputFolder(last_run_.inputs.output_folder);
   }
   emit runFinished();
-  if (close_after_run_) close();
+  if (runs_->closing()) close();
 }
 
 void MainWindow::ShowDetails() {

@@ -16,9 +16,8 @@
 #include <string>
 
 #include "app/core/output_folder.h"
-#include "app/core/run_progress.h"
+#include "app/core/run_controller.h"
 #include "app/core/run_record.h"
-#include "app/core/variables.h"
 #include "app/qt/details_dialog.h"
 #include "app/qt/preview_dialog.h"
 
@@ -29,7 +28,7 @@ class QTimer;
 
 namespace kvr {
 
-class MainWindow : public QWidget {
+class MainWindow : public QWidget, private RunWindow {
   Q_OBJECT
 
  public:
@@ -87,21 +86,27 @@ class MainWindow : public QWidget {
   void changeEvent(QEvent* event) override;
 
  private:
-  class Bridge;
   void PlaceControls();
   // Enter starts the focused command; Tab goes through the controls in the
   // window's order.
   void ChainFocus();
   void ConnectControls();
   void Start(std::string_view command, QPushButton* origin);
-  void Finish(RunRecord record, QPushButton* origin);
   void SetBusy(bool busy);
+  // The run's part on the window's thread (RunWindow).
+  void OnWindowThread(const std::function<void()>& f) override;
+  void PostToWindow(std::function<void()> f) override;
+  std::string ChooseFile(const std::string& name, const std::string& extension, int type) override;
+  bool AskYesNo(const std::string& text, const std::string& title) override;
+  bool PreviewChanges(const std::vector<FieldChange>& changes,
+                      const std::map<std::string, ChangeCount>& counts) override;
+  void ShowStatus(const std::string& text) override;
+  void RunFinished(RunRecord record) override;
   OutputFolder CurrentOutputFolder() const;
   void ShowOutputFolder(const std::filesystem::path& folder);
   void OpenOutputFolder();
   void ShowProgress();
 
-  bool close_after_run_ = false;  // closed during a run, and told to stop it
   std::function<int()> stop_answer_;
   QLabel* lblStatus_;
   QCheckBox* chkBigSwitch_;
@@ -120,16 +125,14 @@ class MainWindow : public QWidget {
   ChangePreview* preview_;
   QString last_reason_;
   std::unique_ptr<FileChooser> dialog_chooser_;
-  std::unique_ptr<Bridge> bridge_;
+  std::unique_ptr<RunController> runs_;
+  QPushButton* origin_ = nullptr;  // the button that started the run
   QString program_folder_;
   QString chosen_folder_;  // the user's choice of output folder; "" for the default
   std::filesystem::path shown_folder_;
-  std::unique_ptr<Variables> vars_;
-  RunProgress progress_;
   RunRecord last_run_;
   QPointer<DetailsDialog> details_;
   bool BigSwitch = false;
-  bool busy_ = false;
 };
 
 }  // namespace kvr

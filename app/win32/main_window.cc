@@ -15,8 +15,7 @@ namespace kvr::win32 {
 namespace {
 
 constexpr const wchar_t* kClass = L"KvrConversionMain";
-constexpr UINT kStatusText = WM_APP + 10;   // lParam: a new std::wstring
-constexpr UINT kRunFinished = WM_APP + 11;  // lParam: a new RunRecord
+constexpr UINT kPostedCall = WM_APP + 10;  // lParam: a new std::function<void()>
 constexpr UINT_PTR kProgressTimer = 1;
 
 std::wstring ProgramFolder() {
@@ -56,59 +55,13 @@ std::wstring FilterPatterns(const std::string& extension) {
   return patterns;
 }
 
-// Carries the worker thread's calls to the window's thread: the file
-// dialog, the overwrite question and the preview wait there for the user;
-// status texts are posted.
-class MainWindow::Bridge : public FileChooser, public OverwriteQuestion, public StatusSink, public ChangePreview {
- public:
-  explicit Bridge(MainWindow* window) : window_(window) {}
-  std::string GetFileName(const std::string& name, const std::string& ext, int type) override {
-    std::string result;
-    OnWindowThread(window_->window_, [&] { result = window_->chooser_->GetFileName(name, ext, type); });
-    return result;
-  }
-  bool Ask(const std::string& text, const std::string& title) override {
-    bool yes = false;
-    OnWindowThread(window_->window_, [&] {
-      if (window_->question_ != nullptr) {
-        yes = window_->question_->Ask(text, title);
-        return;
-      }
-      std::wstring shown = Wide(text);
-      for (auto& c : shown) {
-        if (c == L'\r') c = L'\n';
-      }
-      yes = MessageBoxW(window_->window_, shown.c_str(), Wide(title).c_str(), MB_YESNO | MB_ICONQUESTION) == IDYES;
-    });
-    return yes;
-  }
-  bool Apply(const std::vector<FieldChange>& changes, const std::map<std::string, ChangeCount>& counts) override {
-    bool apply = false;
-    OnWindowThread(window_->window_, [&] {
-      if (window_->preview_ != nullptr) {
-        apply = window_->preview_->Apply(changes, counts);
-        return;
-      }
-      PreviewWindow preview(window_->window_, changes, counts);
-      apply = preview.Run();
-    });
-    return apply;
-  }
-  void SetStatus(const std::string& text) override {
-    PostMessageW(window_->window_, kStatusText, 0, reinterpret_cast<LPARAM>(new std::wstring(Wide(text))));
-  }
-
- private:
-  MainWindow* window_;
-};
-
 MainWindow::MainWindow(FileChooser* chooser, OverwriteQuestion* question, std::wstring program_folder,
                        ChangePreview* preview)
     : chooser_(chooser),
       question_(question),
       preview_(preview),
-      program_folder_(program_folder.empty() ? ProgramFolder() : std::move(program_folder)),
-      vars_(std::make_unique<Variables>()) {
+      runs_(std::make_unique<RunController>(static_cast<RunWindow&>(*this))),
+      program_folder_(program_folder.empty() ? ProgramFolder() : std::move(program_folder)) {
   // Sized to its client area once its DPI is known (Layout).
   window_ = CreateOwnedWindow(this, kClass, true, WS_EX_CONTROLPARENT, L"KVR Conversion",
                               WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 100, 100, nullptr);
@@ -116,7 +69,6 @@ MainWindow::MainWindow(FileChooser* chooser, OverwriteQuestion* question, std::w
     dialog_chooser_ = std::make_unique<DialogChooser>(window_, [this] { return CurrentOutputFolder(); });
     chooser_ = dialog_chooser_.get();
   }
-  bridge_ = std::make_unique<Bridge>(this);
   CreateControls();
   Layout();
   chosen_folder_ = RememberedFolder();
@@ -130,7 +82,7 @@ MainWindow::MainWindow(FileChooser* chooser, OverwriteQuestion* question, std::w
 }
 
 MainWindow::~MainWindow() {
-  if (worker_.joinable()) {
+  if (runs_->busy()) {  // its worker may be waiting for this window's thread
     RequestInterrupt();
     WaitForRun();
   }
@@ -170,7 +122,6 @@ void MainWindow::Layout() {
 }
 
 void MainWindow::SetBusy(bool busy) {
-  busy_ = busy;
   for (ControlId id : {kStartId, kIniId, kXpointsId, kBigSwitchId, kPreviewId, kFolderId, kNewDatabaseId}) {
     EnableWindow(Item(id), busy ? FALSE : TRUE);
   }
@@ -251,33 +202,47 @@ void MainWindow::ChooseOutputFolder() {
 }
 
 void MainWindow::Start(std::string_view command, ControlId origin) {
-  if (busy_) return;  // one command at a time: two runs must never share the tables
+  const RunRequest request{command, SendMessageW(Item(kBigSwitchId), BM_GETCHECK, 0, 0) == BST_CHECKED,
+                           SendMessageW(Item(kPreviewId), BM_GETCHECK, 0, 0) == BST_CHECKED, CurrentOutputFolder(),
+                           KVR_VERSION};
+  if (!runs_->Start(request)) return;  // one command at a time
   SetBusy(true);
-  ClearInterrupt();
   origin_ = origin;
   // The details line belongs to one run: a new command starts without it.
   last_run_ = RunRecord{};
   ShowWindow(Item(kDetailsId), SW_HIDE);
-  const OutputFolder folder = CurrentOutputFolder();
-  const RunCommand& run = *FindRunCommand(command);
-  const bool big = SendMessageW(Item(kBigSwitchId), BM_GETCHECK, 0, 0) == BST_CHECKED;
-  ChangePreview* preview = SendMessageW(Item(kPreviewId), BM_GETCHECK, 0, 0) == BST_CHECKED ? bridge_.get() : nullptr;
-  progress_.Start();
   SetTimer(window_, kProgressTimer, 200, nullptr);
-  worker_ = std::thread([this, &run, folder, big, preview] {
-    RunContext ctx{*bridge_, *bridge_, *bridge_, big, folder.path};
-    ctx.preview = preview;
-    ctx.progress = &progress_;
-    RunInputs given;
-    given.version = KVR_VERSION;
-    auto record = std::make_unique<RunRecord>(RunAndRecord(run, *vars_, ctx, std::move(given)));
-    record->output_fell_back = folder.fell_back;
-    PostMessageW(window_, kRunFinished, 0, reinterpret_cast<LPARAM>(record.release()));
-  });
 }
 
-void MainWindow::Finish(RunRecord record) {
-  worker_.join();
+void MainWindow::OnWindowThread(const std::function<void()>& f) { win32::OnWindowThread(window_, f); }
+
+void MainWindow::PostToWindow(std::function<void()> f) {
+  PostMessageW(window_, kPostedCall, 0, reinterpret_cast<LPARAM>(new std::function<void()>(std::move(f))));
+}
+
+std::string MainWindow::ChooseFile(const std::string& name, const std::string& extension, int type) {
+  return chooser_->GetFileName(name, extension, type);
+}
+
+bool MainWindow::AskYesNo(const std::string& text, const std::string& title) {
+  if (question_ != nullptr) return question_->Ask(text, title);
+  std::wstring shown = Wide(text);
+  for (auto& c : shown) {
+    if (c == L'\r') c = L'\n';
+  }
+  return MessageBoxW(window_, shown.c_str(), Wide(title).c_str(), MB_YESNO | MB_ICONQUESTION) == IDYES;
+}
+
+bool MainWindow::PreviewChanges(const std::vector<FieldChange>& changes,
+                                const std::map<std::string, ChangeCount>& counts) {
+  if (preview_ != nullptr) return preview_->Apply(changes, counts);
+  PreviewWindow preview(window_, changes, counts);
+  return preview.Run();
+}
+
+void MainWindow::ShowStatus(const std::string& text) { SetWindowTextW(Item(kStatusId), Wide(text).c_str()); }
+
+void MainWindow::RunFinished(RunRecord record) {
   KillTimer(window_, kProgressTimer);
   ShowWindow(Item(kProgressId), SW_HIDE);
   SetBusy(false);
@@ -295,12 +260,12 @@ void MainWindow::Finish(RunRecord record) {
   last_alert_ = Wide(record.Alert());
   last_run_ = std::move(record);
   if (!last_alert_.empty()) Tell(last_alert_);  // the status stays as it was
-  if (close_after_run_) PostMessageW(window_, WM_CLOSE, 0, 0);
+  if (runs_->closing()) PostMessageW(window_, WM_CLOSE, 0, 0);
 }
 
 void MainWindow::WaitForRun() {
   MSG msg;
-  while (busy_ && GetMessageW(&msg, nullptr, 0, 0) > 0) {
+  while (runs_->busy() && GetMessageW(&msg, nullptr, 0, 0) > 0) {
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
@@ -312,28 +277,14 @@ void MainWindow::ShowDetails() {
 }
 
 void MainWindow::Close() {
-  if (!busy_) {
-    PostQuitMessage(0);
-    return;
-  }
-  // The run's thread still uses the window: it is asked to stop at its
-  // next safe point, and the window closes once it has.
-  if (close_after_run_) return;
-  if ((stop_answer_ ? stop_answer_()
-                    : MessageBoxW(window_,
-                                  L"A command is still running. Stop it and close? The database and the files are "
-                                  L"left as they were unless its changes are already being kept.",
-                                  L"KVR Conversion", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2)) != IDYES) {
-    return;
-  }
-  if (!busy_) {
-    // The run ended while the question was open: nothing is left to stop,
-    // and the window closes now, as asked; no later run closes it.
-    PostMessageW(window_, WM_CLOSE, 0, 0);
-    return;
-  }
-  close_after_run_ = true;
-  RequestInterrupt();
+  // During a run its thread still uses the window: the user is asked whether
+  // to stop it at its next safe point, and the window closes once it has.
+  const auto step = runs_->Close([this] {
+    return (stop_answer_ ? stop_answer_()
+                         : MessageBoxW(window_, Wide(kStopRunQuestion).c_str(), L"KVR Conversion",
+                                       MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2)) == IDYES;
+  });
+  if (step == RunController::CloseStep::kCloseNow) PostQuitMessage(0);
 }
 
 LRESULT MainWindow::Handle(UINT message, WPARAM w, LPARAM l) {
@@ -341,19 +292,14 @@ LRESULT MainWindow::Handle(UINT message, WPARAM w, LPARAM l) {
     case kRunOnWindowThread:
       (*reinterpret_cast<const std::function<void()>*>(l))();
       return 0;
-    case kStatusText: {
-      const std::unique_ptr<std::wstring> text(reinterpret_cast<std::wstring*>(l));
-      SetWindowTextW(Item(kStatusId), text->c_str());
-      return 0;
-    }
-    case kRunFinished: {
-      const std::unique_ptr<RunRecord> record(reinterpret_cast<RunRecord*>(l));
-      Finish(std::move(*record));
+    case kPostedCall: {
+      const std::unique_ptr<std::function<void()>> call(reinterpret_cast<std::function<void()>*>(l));
+      (*call)();
       return 0;
     }
     case WM_TIMER:
-      if (w == kProgressTimer && progress_.ShowNow()) {
-        SetWindowTextW(Item(kProgressId), Wide(progress_.Text()).c_str());
+      if (w == kProgressTimer && runs_->progress().ShowNow()) {
+        SetWindowTextW(Item(kProgressId), Wide(runs_->progress().Text()).c_str());
         ShowWindow(Item(kProgressId), SW_SHOW);
       }
       return 0;

@@ -10,12 +10,10 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "app/core/output_folder.h"
-#include "app/core/run_progress.h"
+#include "app/core/run_controller.h"
 #include "app/core/run_record.h"
-#include "app/core/variables.h"
 #include "app/win32/win32_util.h"
 
 namespace kvr::win32 {
@@ -39,7 +37,7 @@ inline constexpr ControlPlace kPlaces[] = {
 };
 inline constexpr int kClientWidthTwips = 4680, kClientHeightTwips = 3195;
 
-class MainWindow {
+class MainWindow : private RunWindow {
  public:
   // `chooser`, `question` and `preview` replace the file dialog, the
   // message box and the preview window (tests script them); null for the
@@ -75,14 +73,21 @@ class MainWindow {
   void ShowDetails();
 
  private:
-  class Bridge;
   template <typename Owner>
   friend LRESULT CALLBACK OwnerProcedure(HWND, UINT, WPARAM, LPARAM);
   LRESULT Handle(UINT message, WPARAM w, LPARAM l);
   void CreateControls();
   void Layout();
   void Start(std::string_view command, ControlId origin);
-  void Finish(RunRecord record);
+  // The run's part on the window's thread (RunWindow).
+  void OnWindowThread(const std::function<void()>& f) override;
+  void PostToWindow(std::function<void()> f) override;
+  std::string ChooseFile(const std::string& name, const std::string& extension, int type) override;
+  bool AskYesNo(const std::string& text, const std::string& title) override;
+  bool PreviewChanges(const std::vector<FieldChange>& changes,
+                      const std::map<std::string, ChangeCount>& counts) override;
+  void ShowStatus(const std::string& text) override;
+  void RunFinished(RunRecord record) override;
   // WM_CLOSE: closes at once when idle; during a run asks whether to stop it,
   // and closes once it has stopped.
   void Close();
@@ -98,19 +103,16 @@ class MainWindow {
   OverwriteQuestion* question_;
   ChangePreview* preview_;
   std::unique_ptr<FileChooser> dialog_chooser_;
-  std::unique_ptr<Bridge> bridge_;
+  std::unique_ptr<RunController> runs_;
   std::wstring program_folder_;
   std::wstring chosen_folder_;
   std::filesystem::path shown_folder_;
-  std::unique_ptr<Variables> vars_;
-  RunProgress progress_;
   RunRecord last_run_;
   std::wstring last_reason_;
   std::wstring last_alert_;
-  std::thread worker_;
   ControlId origin_ = kStartId;
   std::function<int()> stop_answer_;
-  bool busy_ = false, close_after_run_ = false, quiet_ = false;
+  bool quiet_ = false;
 };
 
 // The window's file dialog filters for a first entry `extension`, as the
