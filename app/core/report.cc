@@ -3,6 +3,7 @@
 #include <ctime>
 #include <nlohmann/json.hpp>
 
+#include "base/words.h"
 #include "base/utf8.h"
 
 namespace kvr {
@@ -44,6 +45,15 @@ std::vector<TableChanges> ChangesInTableOrder(const std::map<std::string, Change
     tables.push_back({table, it == changed.end() ? ChangeCount{} : it->second});
   }
   return tables;
+}
+
+std::string PreviewHeading(const std::map<std::string, ChangeCount>& changed) {
+  std::string text = "Everything is read. These changes are about to be made; nothing is kept until you apply them.";
+  for (const auto& [table, c] : ChangesInTableOrder(changed)) {
+    text += "\n" + std::string(table) + ": " + Counted(c.records, "record", "records") + ", " +
+            Counted(c.fields, "field", "fields");
+  }
+  return text;
 }
 
 std::vector<TableChanges> TablesOf(const RunInputs& inputs, const RunResult& result) {

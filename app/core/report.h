@@ -48,6 +48,10 @@ struct TableChanges {
 // `changed`.
 std::vector<TableChanges> ChangesInTableOrder(const std::map<std::string, ChangeCount>& changed);
 
+// What the preview says above its changes: that nothing is kept until they
+// are applied, then a line per table, "InptAlphas: 3 records, 5 fields".
+std::string PreviewHeading(const std::map<std::string, ChangeCount>& changed);
+
 // The changes per table a report lists: ChangesInTableOrder when the run
 // completed with a database it read, none otherwise.
 std::vector<TableChanges> TablesOf(const RunInputs& inputs, const RunResult& result);

@@ -80,6 +80,12 @@ bool RunRecord::HasDetails() const {
          result.preview_cancelled;
 }
 
+std::array<std::string, 3> RunRecord::DetailTabs() const {
+  const Problems& p = result.problems;
+  return {Counted(p.size(), "problem", "problems") + ", " + Counted(p.notices().size(), "notice", "notices"),
+          Counted(result.files.size(), "file", "files"), "Database changes"};
+}
+
 std::string RunRecord::Summary() const {
   const RunResult& r = result;
   if (r.outcome == RunResult::Outcome::kInterrupted || r.outcome == RunResult::Outcome::kNotRun) return r.reason;

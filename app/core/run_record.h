@@ -6,6 +6,7 @@
 #ifndef KVR_APP_CORE_RUN_RECORD_H_
 #define KVR_APP_CORE_RUN_RECORD_H_
 
+#include <array>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -61,6 +62,9 @@ struct RunRecord {
   // "3 problems, 2 notices", "4 files, 120 changes", "preview cancelled,
   // 1 notice", or the reason a run did not run or was stopped.
   std::string Summary() const;
+  // The titles of the details' tabs: "2 problems, 1 notice", "3 files",
+  // "Database changes".
+  std::array<std::string, 3> DetailTabs() const;
   Severity severity() const;
   // What a window tells in a message box once the run ends, "" for
   // nothing: why a run did not run, or that a conversion's database was

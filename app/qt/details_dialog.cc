@@ -83,11 +83,11 @@ DetailsDialog::DetailsDialog(const RunRecord& run, QWidget* parent) : QDialog(pa
     }
     message->setPlainText(item->text(0) + " (" + item->text(1) + ")\n" + item->text(2));
   });
-  tabs->addTab(split, Counted(r.problems.size(), "problem", "problems") + ", " +
-                          Counted(r.problems.notices().size(), "notice", "notices"));
+  const auto titles = run_.DetailTabs();
+  tabs->addTab(split, Q(titles[0]));
   QTreeWidget* files = Files();
-  tabs->addTab(files, Counted(r.files.size(), "file", "files"));
-  if (!run_.inputs.database.empty()) tabs->addTab(Changes(), "Database changes");
+  tabs->addTab(files, Q(titles[1]));
+  if (!run_.inputs.database.empty()) tabs->addTab(Changes(), Q(titles[2]));
   layout->addWidget(tabs);
   // A run that had nothing to say opens on what it wrote.
   if (r.problems.empty() && r.problems.notices().empty()) tabs->setCurrentWidget(files);

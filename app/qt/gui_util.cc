@@ -7,10 +7,6 @@
 
 namespace kvr {
 
-QString Counted(std::size_t n, const char* one, const char* many) {
-  return QString("%1 %2").arg(n).arg(n == 1 ? one : many);
-}
-
 void FitToScreen(QWidget* window, int width, int height) {
   const QWidget* anchor = window->parentWidget() != nullptr ? window->parentWidget()->window() : window;
   QScreen* screen = anchor->screen() != nullptr ? anchor->screen() : QGuiApplication::primaryScreen();

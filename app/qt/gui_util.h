@@ -12,7 +12,6 @@ namespace kvr {
 inline QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 // "1 problem", "3 notices".
-QString Counted(std::size_t n, const char* one, const char* many);
 
 // Sizes `window` to `width` x `height` (logical pixels) or, where the screen
 // it opens on is smaller (a small screen, a large scale), to what the screen

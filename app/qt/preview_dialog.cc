@@ -56,13 +56,7 @@ namespace {
 
 // What is about to change, table by table.
 QLabel* CountsLabel(const std::map<std::string, ChangeCount>& counts, QWidget* parent) {
-  QStringList per_table;
-  for (const auto& [table, c] : ChangesInTableOrder(counts)) {
-    per_table << QString("%1: %2, %3").arg(Q(std::string(table)), Counted(c.records, "record", "records"),
-                                           Counted(c.fields, "field", "fields"));
-  }
-  auto* heading = new QLabel("Everything is read. These changes are about to be made; nothing is kept until you "
-                             "apply them.\n" + per_table.join("\n"), parent);
+  auto* heading = new QLabel(Q(PreviewHeading(counts)), parent);
   heading->setObjectName("counts");
   heading->setWordWrap(true);
   return heading;

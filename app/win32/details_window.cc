@@ -14,10 +14,6 @@ namespace {
 constexpr int kTabsId = 201, kReportsId = 202, kOpenId = 203, kSaveId = 204;
 constexpr const wchar_t* kClass = L"KvrDetailsWindow";
 
-std::wstring Counted(std::size_t n, const wchar_t* one, const wchar_t* many) {
-  return std::to_wstring(n) + L" " + (n == 1 ? one : many);
-}
-
 HWND List(HWND parent, int id, std::initializer_list<const wchar_t*> headings) {
   HWND list = Control(parent, WC_LISTVIEWW, L"", WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS, id,
                       WS_EX_CLIENTEDGE);
@@ -103,10 +99,8 @@ DetailsWindow::~DetailsWindow() { DestroyWindow(window_); }
 
 void DetailsWindow::Fill() {
   const RunResult& r = record_.result;
-  const std::wstring titles[3] = {
-      Counted(r.problems.size(), L"problem", L"problems") + L", " +
-          Counted(r.problems.notices().size(), L"notice", L"notices"),
-      Counted(r.files.size(), L"file", L"files"), L"Database changes"};
+  std::wstring titles[3];
+  for (int t = 0; t < 3; ++t) titles[t] = Wide(record_.DetailTabs()[static_cast<std::size_t>(t)]);
   for (int t = 0; t < tab_count_; ++t) {
     TCITEMW item{};
     item.mask = TCIF_TEXT;

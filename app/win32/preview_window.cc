@@ -14,13 +14,8 @@ constexpr int kFilterId = 101, kListId = 102;
 constexpr const wchar_t* kClass = L"KvrPreviewWindow";
 
 std::wstring CountsText(const std::map<std::string, ChangeCount>& counts) {
-  std::wstring text =
-      L"Everything is read. These changes are about to be made; nothing is kept until you apply them.";
-  for (const auto& [table, c] : ChangesInTableOrder(counts)) {
-    text += L"\r\n" + Wide(std::string(table)) + L": " + std::to_wstring(c.records) +
-            (c.records == 1 ? L" record, " : L" records, ") + std::to_wstring(c.fields) +
-            (c.fields == 1 ? L" field" : L" fields");
-  }
+  std::wstring text = Wide(PreviewHeading(counts));
+  for (std::size_t at = 0; (at = text.find(L'\n', at)) != std::wstring::npos; at += 2) text.insert(at, 1, L'\r');
   return text;
 }
 
