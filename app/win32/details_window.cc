@@ -58,12 +58,6 @@ void SizeColumns(HWND list) {
   }
 }
 
-std::wstring ItemText(HWND list, int row, int column) {
-  wchar_t text[4096];
-  ListView_GetItemText(list, row, column, text, 4096);
-  return text;
-}
-
 }  // namespace
 
 DetailsWindow::DetailsWindow(HWND owner, RunRecord record) : record_(std::move(record)) {
@@ -110,8 +104,15 @@ void DetailsWindow::Fill() {
   // Groups with problems first; inside each, the problems first.
   for (const ReportGroup& g : record_.Groups()) {
     AddRow(lists_[0], {Wide(g.name), Wide(g.Counts()), L""});
-    for (const Problem* p : g.problems) AddRow(lists_[0], {L"    " + Wide(p->place()), L"problem", Wide(p->message)});
-    for (const Problem* n : g.notices) AddRow(lists_[0], {L"    " + Wide(n->place()), L"notice", Wide(n->message)});
+    report_rows_.push_back({});
+    for (const Problem* p : g.problems) {
+      AddRow(lists_[0], {L"    " + Wide(p->place()), L"problem", Wide(p->message)});
+      report_rows_.push_back({p, L"problem"});
+    }
+    for (const Problem* n : g.notices) {
+      AddRow(lists_[0], {L"    " + Wide(n->place()), L"notice", Wide(n->message)});
+      report_rows_.push_back({n, L"notice"});
+    }
   }
   for (const FileOutcome& f : r.files) {
     AddRow(lists_[1], {Wide(Utf8Path(f.path)), Wide(FileOutcome::KindName(f.kind)), Wide(f.why)});
@@ -171,14 +172,13 @@ void DetailsWindow::Run() {
 }
 
 void DetailsWindow::ShowMessageOf(int row) {
-  const std::wstring kind = ItemText(lists_[0], row, 1);
-  if (kind != L"problem" && kind != L"notice") {
-    SetWindowTextW(message_, L"");
+  if (row < 0 || static_cast<std::size_t>(row) >= report_rows_.size() || report_rows_[row].entry == nullptr) {
+    SetWindowTextW(message_, L"");  // a group's row
     return;
   }
-  std::wstring place = ItemText(lists_[0], row, 0);
-  place.erase(0, place.find_first_not_of(L' '));
-  SetWindowTextW(message_, (place + L" (" + kind + L")\r\n" + ItemText(lists_[0], row, 2)).c_str());
+  const ReportRow& r = report_rows_[static_cast<std::size_t>(row)];
+  SetWindowTextW(message_,
+                 (Wide(r.entry->place()) + L" (" + r.kind + L")\r\n" + Wide(r.entry->message)).c_str());
 }
 
 std::wstring DetailsWindow::SaveReportTo(const std::wstring& path) {

@@ -6,6 +6,7 @@
 #define KVR_APP_WIN32_DETAILS_WINDOW_H_
 
 #include <string>
+#include <vector>
 
 #include "app/core/run_record.h"
 #include "app/win32/win32_util.h"
@@ -43,6 +44,13 @@ class DetailsWindow {
   void ShowTab(int tab);
 
   RunRecord record_;
+  // What each row of the problems list shows: a problem or a notice of
+  // record_, or nothing (a group's row).
+  struct ReportRow {
+    const Problem* entry = nullptr;
+    const wchar_t* kind = L"";
+  };
+  std::vector<ReportRow> report_rows_;
   HWND window_ = nullptr, head_ = nullptr, tabs_ = nullptr, message_ = nullptr, said_ = nullptr;
   HWND lists_[3] = {};
   HWND open_ = nullptr, save_ = nullptr, close_ = nullptr;

@@ -342,6 +342,8 @@ TEST_F(WindowTest, DetailsShowTheRecord) {
   EXPECT_STREQ(text, L"problem");
   details.ShowMessageOf(2);
   EXPECT_EQ(details.MessageShown(), L"Sources!C1 (notice)\r\na heading that begins with no keyword");
+  details.ShowMessageOf(0);  // the group's row: no message
+  EXPECT_EQ(details.MessageShown(), L"");
   EXPECT_EQ(ListView_GetItemCount(details.List(1)), 1);
   // Every heading shows whole, an empty column's too ("Why" of a file written).
   for (int l = 0; l < 3; ++l) {
