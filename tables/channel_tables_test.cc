@@ -128,8 +128,18 @@ TEST_F(ChannelTablesTest, UnreadableCellLeavesItsFieldAndIsReported) {
   EXPECT_EQ(table[0].Location, 0);
   EXPECT_EQ(table[0].Label, "");
   ASSERT_EQ(problems_.size(), 2u);
-  EXPECT_EQ(problems_.list()[0].ToString(), "Sources!B2: 40000 under \"Location #\" does not fit a 16-bit number; Location of input 1 is written as 0");
+  EXPECT_EQ(problems_.list()[0].ToString(), "Sources!B2: 40000 under \"Location #\" does not fit a 16-bit number; Location of input 1 is written as 0 (location 1)");
   EXPECT_EQ(problems_.list()[1].ToString(), "Sources!C2: the error value #N/A under \"Chan Label\"; nothing of it reaches Label of input 1");
+
+  // An index says which entry it is, on every sheet; none stays "(none)".
+  Problems sets;
+  RcSetTable rc{};
+  rc[0].setRelays[1] = NoIndex;
+  ReadRemoteControlSheet(MakeGrid("RC", {{"Set", "Opto 1", "Relay 2"}, {1, 70000, E{"#N/A"}}}), rc, sets);
+  ASSERT_EQ(sets.size(), 2u);
+  EXPECT_NE(sets.list()[0].ToString().find("Opto1 of set 1 is written as 0 (opto 1)"), std::string::npos)
+      << sets.list()[0].ToString();
+  EXPECT_NE(sets.list()[1].ToString().find("written as 16383 (none)"), std::string::npos) << sets.list()[1].ToString();
 }
 
 TEST_F(ChannelTablesTest, DestinationsBusTypesAssociationsAndAuxNumbering) {

@@ -14,27 +14,30 @@ void ReadSources(const SheetGrid& grid, std::int16_t input_count, InputTable& ta
           cells.NumberInto(r, c, value, name, [](std::int16_t v) -> std::int16_t { return v > 1 ? 0 : v; });
         };
         constexpr auto F = [](std::string_view name) { return FieldIndex(kInptAlphas, name); };
+        auto index = [&](std::int16_t& value, std::string_view name) {
+          cells.IndexInto(r, c, value, name, PointsTo(kInptAlphas, name));
+        };
         switch (field) {
           case F("Label"): cells.TextInto(r, c, e.Label, "Label"); break;
           case F("LocalLabel"): cells.TextInto(r, c, e.LocalLabel, "LocalLabel"); break;
           case F("Linked"): flag(e.Linked, "Linked"); break;
           case F("Hidden"): cells.NumberInto(r, c, e.Hidden, "Hidden"); break;
           case F("Notes"): cells.TextInto(r, c, e.Notes, "Notes"); break;
-          case F("Location"): cells.IndexInto(r, c, e.Location, "Location"); break;
+          case F("Location"): index(e.Location, "Location"); break;
           case F("Type"): cells.NumberInto(r, c, e.Type, "Type"); break;
-          case F("AssocOutput"): cells.IndexInto(r, c, e.AssocOutput, "AssocOutput"); break;
+          case F("AssocOutput"): index(e.AssocOutput, "AssocOutput"); break;
           case F("MMType"): flag(e.MMType, "MMType"); break;
           case F("IFB"): cells.NumberInto(r, c, e.IFB, "IFB"); break;
           case F("Timer"): cells.NumberInto(r, c, e.Timer, "Timer"); break;
           case F("GPI"): cells.NumberInto(r, c, e.GPI, "GPI"); break;
-          case F("OptoOn"): cells.IndexInto(r, c, e.OptoOn, "OptoOn"); break;
-          case F("OptoOff"): cells.IndexInto(r, c, e.OptoOff, "OptoOff"); break;
-          case F("OptoCough"): cells.IndexInto(r, c, e.OptoCough, "OptoCough"); break;
-          case F("CueOn"): cells.IndexInto(r, c, e.CueOn, "CueOn"); break;
-          case F("CueOff"): cells.IndexInto(r, c, e.CueOff, "CueOff"); break;
+          case F("OptoOn"): index(e.OptoOn, "OptoOn"); break;
+          case F("OptoOff"): index(e.OptoOff, "OptoOff"); break;
+          case F("OptoCough"): index(e.OptoCough, "OptoCough"); break;
+          case F("CueOn"): index(e.CueOn, "CueOn"); break;
+          case F("CueOff"): index(e.CueOff, "CueOff"); break;
           case F("GPO"): cells.NumberInto(r, c, e.GPO, "GPO"); break;
-          case F("RelayOn"): cells.IndexInto(r, c, e.RelayOn, "RelayOn"); break;
-          case F("RelayOff"): cells.IndexInto(r, c, e.RelayOff, "RelayOff"); break;
+          case F("RelayOn"): index(e.RelayOn, "RelayOn"); break;
+          case F("RelayOff"): index(e.RelayOff, "RelayOff"); break;
           default: break;
         }
       },

@@ -125,10 +125,16 @@ void ReadRemoteControlSheet(const SheetGrid& grid, RcSetTable& table, Problems& 
       switch (keyword) {
         case kSetName: cells.TextInto(r, c, e.setLabel, "Label"); break;
         case kOpto:
-          if (s >= 0 && s < 5) cells.IndexInto(r, c, e.setOptos[static_cast<std::size_t>(s)], kOptoFields[s]);
+          if (s >= 0 && s < 5) {
+            cells.IndexInto(r, c, e.setOptos[static_cast<std::size_t>(s)], kOptoFields[s],
+                            PointsTo(kOptoRelaySets, kOptoFields[s]));
+          }
           break;
         case kRelay:
-          if (s >= 0 && s < 5) cells.IndexInto(r, c, e.setRelays[static_cast<std::size_t>(s)], kRelayFields[s]);
+          if (s >= 0 && s < 5) {
+            cells.IndexInto(r, c, e.setRelays[static_cast<std::size_t>(s)], kRelayFields[s],
+                            PointsTo(kOptoRelaySets, kRelayFields[s]));
+          }
           break;
         case kNotes: cells.TextInto(r, c, e.setNotes, "Notes"); break;
         default: break;

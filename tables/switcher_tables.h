@@ -32,6 +32,9 @@ struct FieldSpec {
   // empty for a field a write rule sets, which no sheet gives.
   std::string_view heading = {};
   CellAs as = CellAs::kNumber;
+  // What an index counts ("relay"), so that a report can say which entry
+  // an index is: 0 is relay 1.
+  std::string_view points_to = {};
   // A second keyword that fills the same field, matched before `heading`.
   std::string_view also = {};
 };
@@ -58,14 +61,14 @@ using enum CellAs;
 inline constexpr FieldSpec kInputs[] = {
     {"Label", kText8, "Chan Label", kText},        {"LocalLabel", kText8, "LocalLabel", kText},
     {"Linked", kSmallInt, "Linked"},                 {"Hidden", kSmallInt, "Hidden"},
-    {"Notes", kText255, "Notes", kText},             {"Location", kSmallInt, "Location #", kIndex},
-    {"Type", kSmallInt, "Source Type"},              {"AssocOutput", kSmallInt, "IFB/MM", kIndex},
+    {"Notes", kText255, "Notes", kText},             {"Location", kSmallInt, "Location #", kIndex, "location"},
+    {"Type", kSmallInt, "Source Type"},              {"AssocOutput", kSmallInt, "IFB/MM", kIndex, "output"},
     {"MMType", kSmallInt, "MM Type"},                {"IFB", kSmallInt, "IFB"},
     {"Timer", kSmallInt, "Timer Restart"},           {"GPI", kSmallInt, "GPI"},
-    {"OptoOn", kSmallInt, "OptoOn", kIndex},         {"OptoOff", kSmallInt, "OptoOff", kIndex},
-    {"OptoCough", kSmallInt, "OptoCough", kIndex},   {"CueOn", kSmallInt, "Cue", kIndex},
-    {"CueOff", kSmallInt, "Opto Off LED", kIndex},   {"GPO", kSmallInt, "GPO"},
-    {"RelayOn", kSmallInt, "RelayOn", kIndex},       {"RelayOff", kSmallInt, "RelayOff", kIndex},
+    {"OptoOn", kSmallInt, "OptoOn", kIndex, "opto"},         {"OptoOff", kSmallInt, "OptoOff", kIndex, "opto"},
+    {"OptoCough", kSmallInt, "OptoCough", kIndex, "opto"},   {"CueOn", kSmallInt, "Cue", kIndex, "opto"},
+    {"CueOff", kSmallInt, "Opto Off LED", kIndex, "opto"},   {"GPO", kSmallInt, "GPO"},
+    {"RelayOn", kSmallInt, "RelayOn", kIndex, "relay"},       {"RelayOff", kSmallInt, "RelayOff", kIndex, "relay"},
     {"MixMinus", kSmallInt},                         {"Mute", kSmallInt}};
 
 inline constexpr FieldSpec kOutputs[] = {
@@ -74,14 +77,14 @@ inline constexpr FieldSpec kOutputs[] = {
     {"Linked", kSmallInt, "Linked"},
     {"Hidden", kSmallInt, "Hidden"},
     {"Notes", kText255, "Notes", kText},
-    {"Location", kSmallInt, "Location #", kIndex},
+    {"Location", kSmallInt, "Location #", kIndex, "location"},
     {"Type", kSmallInt, "Bus Type #"},
-    {"AssocOutput", kSmallInt, "AssocOutput", kIndex, "Associated Output"},
-    {"AssocRelay", kSmallInt, "AssocRelay", kIndex},
+    {"AssocOutput", kSmallInt, "AssocOutput", kIndex, "output", "Associated Output"},
+    {"AssocRelay", kSmallInt, "AssocRelay", kIndex, "relay"},
     {"RelayControl", kTinyInt, "RelayControl"},
     {"RelayType", kTinyInt, "RelayType"},
-    {"Switch", kSmallInt, "Switch", kNumber, "Utility-Switch"},
-    {"Fader", kSmallInt, "Fader", kNumber, "Utility-Fader"},
+    {"Switch", kSmallInt, "Switch", kNumber, {}, "Utility-Switch"},
+    {"Fader", kSmallInt, "Fader", kNumber, {}, "Utility-Fader"},
     {"Mute", kSmallInt, "Mute"},
     {"AllowMM", kSmallInt},
     {"AssocInput", kSmallInt},
@@ -89,8 +92,8 @@ inline constexpr FieldSpec kOutputs[] = {
 
 inline constexpr FieldSpec kOptos[] = {
     {"Label", kText8, "Name", kText},  {"Notes", kText255, "Notes", kText}, {"Type", kSmallInt, "Type"},
-    {"Salvo", kSmallInt, "Salvo", kIndex}, {"Input", kSmallInt, "Input", kIndex}, {"Output", kSmallInt, "Output", kIndex},
-    {"Relay", kSmallInt, "Relay", kIndex}};
+    {"Salvo", kSmallInt, "Salvo", kIndex, "salvo"}, {"Input", kSmallInt, "Input", kIndex, "input"}, {"Output", kSmallInt, "Output", kIndex, "output"},
+    {"Relay", kSmallInt, "Relay", kIndex, "relay"}};
 
 inline constexpr FieldSpec kRelays[] = {{"Label", kText8, "Name", kText}, {"Notes", kText255, "Notes", kText}};
 
@@ -103,12 +106,12 @@ inline constexpr FieldSpec kConsoles[] = {{"Label", kText16, "Console Name", kTe
 // A set's slot is told by the character after "Opto" or "Relay" and one
 // blank, so the sheet's headings are "Opto 1" to "Relay 5".
 inline constexpr FieldSpec kSets[] = {
-    {"Label", kText8, "Set Name", kText}, {"Opto1", kSmallInt, "Opto 1", kIndex},
-    {"Relay1", kSmallInt, "Relay 1", kIndex}, {"Opto2", kSmallInt, "Opto 2", kIndex},
-    {"Relay2", kSmallInt, "Relay 2", kIndex}, {"Opto3", kSmallInt, "Opto 3", kIndex},
-    {"Relay3", kSmallInt, "Relay 3", kIndex}, {"Opto4", kSmallInt, "Opto 4", kIndex},
-    {"Relay4", kSmallInt, "Relay 4", kIndex}, {"Opto5", kSmallInt, "Opto 5", kIndex},
-    {"Relay5", kSmallInt, "Relay 5", kIndex}, {"Notes", kText255, "Notes", kText}};
+    {"Label", kText8, "Set Name", kText}, {"Opto1", kSmallInt, "Opto 1", kIndex, "opto"},
+    {"Relay1", kSmallInt, "Relay 1", kIndex, "relay"}, {"Opto2", kSmallInt, "Opto 2", kIndex, "opto"},
+    {"Relay2", kSmallInt, "Relay 2", kIndex, "relay"}, {"Opto3", kSmallInt, "Opto 3", kIndex, "opto"},
+    {"Relay3", kSmallInt, "Relay 3", kIndex, "relay"}, {"Opto4", kSmallInt, "Opto 4", kIndex, "opto"},
+    {"Relay4", kSmallInt, "Relay 4", kIndex, "relay"}, {"Opto5", kSmallInt, "Opto 5", kIndex, "opto"},
+    {"Relay5", kSmallInt, "Relay 5", kIndex, "relay"}, {"Notes", kText255, "Notes", kText}};
 
 }  // namespace table_fields
 
@@ -146,6 +149,11 @@ constexpr int FieldIndex(const TableSpec& table, std::string_view name) {
     if (table.fields[i].name == name) return static_cast<int>(i);
   }
   throw "the table has no such field";
+}
+
+// What index field `name` of `table` counts ("relay").
+constexpr std::string_view PointsTo(const TableSpec& table, std::string_view name) {
+  return table.fields[static_cast<std::size_t>(FieldIndex(table, name))].points_to;
 }
 
 // For each column c of the sheet (1-based, entry 0 unused) the index into

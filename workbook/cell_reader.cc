@@ -16,8 +16,10 @@ struct Given {
 
 }  // namespace
 
-std::string IndexText(std::int16_t index) {
-  return index == NoIndex ? std::to_string(index) + " (none)" : std::to_string(index);
+std::string IndexText(std::int16_t index, std::string_view points_to) {
+  if (index == NoIndex) return std::to_string(index) + " (none)";
+  if (points_to.empty() || index < 0) return std::to_string(index);
+  return std::to_string(index) + " (" + std::string(points_to) + " " + std::to_string(index + 1) + ")";
 }
 
 std::string CellReader::Heading(int row, int column) const {
@@ -187,14 +189,15 @@ void CellReader::ByteInto(int row, int column, std::uint8_t& field, std::string_
   NoteDoubt(row, column, [&] { return "it reads as " + std::to_string(*v) + "; " + Outcome(field_name, std::to_string(field)); });
 }
 
-void CellReader::IndexInto(int row, int column, std::int16_t& field, std::string_view field_name) {
-  const auto v = IndexOr(row, column, field_name, [&] { return Outcome(field_name, IndexText(field)); });
+void CellReader::IndexInto(int row, int column, std::int16_t& field, std::string_view field_name,
+                           std::string_view points_to) {
+  const auto v = IndexOr(row, column, field_name, [&] { return Outcome(field_name, IndexText(field, points_to)); });
   if (!v) return;
   field = *v;
   Stored(column, field_name);
   NoteDoubt(row, column, [&] {
     return "it reads as " + std::to_string(CellNumber(grid_, row, column).value_or(0)) + "; " +
-           Outcome(field_name, IndexText(field));
+           Outcome(field_name, IndexText(field, points_to));
   });
 }
 

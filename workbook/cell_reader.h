@@ -59,7 +59,10 @@ class CellReader {
   void NumberInto(int row, int column, std::int16_t& field, std::string_view field_name,
                   Transform stored = nullptr);
   void ByteInto(int row, int column, std::uint8_t& field, std::string_view field_name);
-  void IndexInto(int row, int column, std::int16_t& field, std::string_view field_name);
+  // `points_to` names what the index counts ("relay"): reports then say which
+  // entry a written index is, "0 (relay 1)".
+  void IndexInto(int row, int column, std::int16_t& field, std::string_view field_name,
+                 std::string_view points_to = {});
 
   // Notices the cell at (row, column) when its number reads, but not as it
   // looks; `outcome()` says what came of it ("InputCount is 0"), built only
@@ -133,8 +136,9 @@ void CellReader::NoteDoubt(int row, int column, const Said& outcome) {
   if (const auto doubt = NumberReadingDoubt(grid_, row, column)) NoteDoubtAs(row, column, *doubt, outcome());
 }
 
-// A field value as reports show it: 16383 in an index field as "16383 (none)".
-std::string IndexText(std::int16_t index);
+// An index as reports show it: 16383 as "16383 (none)"; another, when what
+// it counts is named, with the entry it is: 0 of "relay" as "0 (relay 1)".
+std::string IndexText(std::int16_t index, std::string_view points_to = {});
 
 }  // namespace kvr
 

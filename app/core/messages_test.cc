@@ -36,7 +36,7 @@ TEST(MessagesTest, EachReaderNamesTheRecordAndWhatIsWritten) {
   ReadOpto(MakeGrid("Opto", {{"Chan", "Type", "Relay"}, {1, 7}, {2, E{"#N/A"}, 70000}}), 2, vars->optos, p);
   EXPECT_EQ(p.list().at(0).ToString(), "Opto!B3: the error value #N/A under \"Type\"; Type of opto 2 is written as 0");
   EXPECT_EQ(p.list().at(1).ToString(),
-            "Opto!C3: 70000 under \"Relay\" does not fit a 16-bit number; Relay of opto 2 is written as 0");
+            "Opto!C3: 70000 under \"Relay\" does not fit a 16-bit number; Relay of opto 2 is written as 0 (relay 1)");
 
   p.Clear();
   ReadLocationSheet(MakeGrid("Location", {{"Loc", "Location Name"}, {1, E{"#REF!"}}}), vars->locations, p);
