@@ -67,6 +67,17 @@ void ReadChannelSheet(const SheetGrid& grid, const ChannelSheetRules& counted, c
   beyond.Report(problems);
 }
 
+// An index cell of a channel sheet's row, stored into its field of `spec`
+// with what that field counts, so that a report says which entry it is.
+struct IndexCell {
+  CellReader& cells;
+  int row, column;
+  const TableSpec& spec;
+  void Into(std::int16_t& value, std::string_view field) const {
+    cells.IndexInto(row, column, value, field, PointsTo(spec, field));
+  }
+};
+
 // LabelTableWriter over `table` with count `count`; `assign(record, editor)`
 // performs one record's assignments in order. `after` runs on the same
 // recordset once the merge is done.

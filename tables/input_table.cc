@@ -14,30 +14,28 @@ void ReadSources(const SheetGrid& grid, std::int16_t input_count, InputTable& ta
           cells.NumberInto(r, c, value, name, [](std::int16_t v) -> std::int16_t { return v > 1 ? 0 : v; });
         };
         constexpr auto F = [](std::string_view name) { return FieldIndex(kInptAlphas, name); };
-        auto index = [&](std::int16_t& value, std::string_view name) {
-          cells.IndexInto(r, c, value, name, PointsTo(kInptAlphas, name));
-        };
+        const IndexCell index{cells, r, c, kInptAlphas};
         switch (field) {
           case F("Label"): cells.TextInto(r, c, e.Label, "Label"); break;
           case F("LocalLabel"): cells.TextInto(r, c, e.LocalLabel, "LocalLabel"); break;
           case F("Linked"): flag(e.Linked, "Linked"); break;
           case F("Hidden"): cells.NumberInto(r, c, e.Hidden, "Hidden"); break;
           case F("Notes"): cells.TextInto(r, c, e.Notes, "Notes"); break;
-          case F("Location"): index(e.Location, "Location"); break;
+          case F("Location"): index.Into(e.Location, "Location"); break;
           case F("Type"): cells.NumberInto(r, c, e.Type, "Type"); break;
-          case F("AssocOutput"): index(e.AssocOutput, "AssocOutput"); break;
+          case F("AssocOutput"): index.Into(e.AssocOutput, "AssocOutput"); break;
           case F("MMType"): flag(e.MMType, "MMType"); break;
           case F("IFB"): cells.NumberInto(r, c, e.IFB, "IFB"); break;
           case F("Timer"): cells.NumberInto(r, c, e.Timer, "Timer"); break;
           case F("GPI"): cells.NumberInto(r, c, e.GPI, "GPI"); break;
-          case F("OptoOn"): index(e.OptoOn, "OptoOn"); break;
-          case F("OptoOff"): index(e.OptoOff, "OptoOff"); break;
-          case F("OptoCough"): index(e.OptoCough, "OptoCough"); break;
-          case F("CueOn"): index(e.CueOn, "CueOn"); break;
-          case F("CueOff"): index(e.CueOff, "CueOff"); break;
+          case F("OptoOn"): index.Into(e.OptoOn, "OptoOn"); break;
+          case F("OptoOff"): index.Into(e.OptoOff, "OptoOff"); break;
+          case F("OptoCough"): index.Into(e.OptoCough, "OptoCough"); break;
+          case F("CueOn"): index.Into(e.CueOn, "CueOn"); break;
+          case F("CueOff"): index.Into(e.CueOff, "CueOff"); break;
           case F("GPO"): cells.NumberInto(r, c, e.GPO, "GPO"); break;
-          case F("RelayOn"): index(e.RelayOn, "RelayOn"); break;
-          case F("RelayOff"): index(e.RelayOff, "RelayOff"); break;
+          case F("RelayOn"): index.Into(e.RelayOn, "RelayOn"); break;
+          case F("RelayOff"): index.Into(e.RelayOff, "RelayOff"); break;
           default: break;
         }
       },

@@ -8,17 +8,15 @@ void ReadOpto(const SheetGrid& grid, std::int16_t input_count, OptoTable& table,
   ReadChannelSheet(grid, {ScanLimit::kIgnorePastCount, input_count, "Inputs", "opto"}, kOptoAlphas, table, problems,
                    [](OptoRecord& e, CellReader& cells, int r, int c, int field) {
                      constexpr auto F = [](std::string_view name) { return FieldIndex(kOptoAlphas, name); };
-                     auto index = [&](std::int16_t& value, std::string_view name) {
-                       cells.IndexInto(r, c, value, name, PointsTo(kOptoAlphas, name));
-                     };
+                     const IndexCell index{cells, r, c, kOptoAlphas};
                      switch (field) {
                        case F("Label"): cells.TextInto(r, c, e.Label, "Label"); break;
                        case F("Notes"): cells.TextInto(r, c, e.Notes, "Notes"); break;
                        case F("Type"): cells.NumberInto(r, c, e.Type, "Type"); break;
-                       case F("Salvo"): index(e.Salvo, "Salvo"); break;
-                       case F("Input"): index(e.Input, "Input"); break;
-                       case F("Output"): index(e.Output, "Output"); break;
-                       case F("Relay"): index(e.Relay, "Relay"); break;
+                       case F("Salvo"): index.Into(e.Salvo, "Salvo"); break;
+                       case F("Input"): index.Into(e.Input, "Input"); break;
+                       case F("Output"): index.Into(e.Output, "Output"); break;
+                       case F("Relay"): index.Into(e.Relay, "Relay"); break;
                        default: break;
                      }
                    });

@@ -52,21 +52,19 @@ void ReadDestinations(const SheetGrid& grid, std::int16_t output_count, OutputTa
       grid, {ScanLimit::kStopAfterCount, output_count, "Outputs", "output"}, kOutptAlphas, table, problems,
       [](OutputRecord& e, CellReader& cells, int r, int c, int field) {
         constexpr auto F = [](std::string_view name) { return FieldIndex(kOutptAlphas, name); };
-        auto index = [&](std::int16_t& value, std::string_view name) {
-          cells.IndexInto(r, c, value, name, PointsTo(kOutptAlphas, name));
-        };
+        const IndexCell index{cells, r, c, kOutptAlphas};
         switch (field) {
           case F("Label"): cells.TextInto(r, c, e.Label, "Label"); break;
           case F("LocalLabel"): cells.TextInto(r, c, e.LocalLabel, "LocalLabel"); break;
           case F("Linked"): cells.NumberInto(r, c, e.Linked, "Linked"); break;
           case F("Hidden"): cells.NumberInto(r, c, e.Hidden, "Hidden"); break;
           case F("Notes"): cells.TextInto(r, c, e.Notes, "Notes"); break;
-          case F("Location"): index(e.Location, "Location"); break;
+          case F("Location"): index.Into(e.Location, "Location"); break;
           case F("Type"):  // types above 21 are stored as 0
             cells.NumberInto(r, c, e.Type, "Type", [](std::int16_t v) -> std::int16_t { return v > 21 ? 0 : v; });
             break;
-          case F("AssocOutput"): index(e.AssocOutput, "AssocOutput"); break;
-          case F("AssocRelay"): index(e.AssocRelay, "AssocRelay"); break;
+          case F("AssocOutput"): index.Into(e.AssocOutput, "AssocOutput"); break;
+          case F("AssocRelay"): index.Into(e.AssocRelay, "AssocRelay"); break;
           case F("RelayControl"): cells.ByteInto(r, c, e.RelayControl, "RelayControl"); break;
           case F("RelayType"): cells.ByteInto(r, c, e.RelayType, "RelayType"); break;
           case F("Switch"): cells.NumberInto(r, c, e.Switch, "Switch"); break;
