@@ -99,7 +99,7 @@ TEST_F(RunControllerTest, OneRunAtATimeAndItsRecordOnTheWindowThread) {
   ASSERT_TRUE(runs_.Start(Convert()));
   EXPECT_TRUE(runs_.busy());
   EXPECT_FALSE(runs_.Start(Convert()));
-  EXPECT_FALSE(runs_.Start(RunRequest{"no-such-command"}));
+  EXPECT_FALSE(runs_.Start(RunRequest{"no-such-command", false, false, {}, "test"}));
   window_.RunUntil([&] { return !runs_.busy(); });
   ASSERT_EQ(window_.finished.size(), 1u);
   EXPECT_EQ(window_.asked_for_files, 1);
