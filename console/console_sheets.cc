@@ -110,7 +110,7 @@ void ReadConsoleConfigSheet(const SheetGrid& grid, ConsoleConfigTable& table, Pr
     for (int c = 2; c <= grid.columns(); ++c) {
       const int keyword = columns[static_cast<std::size_t>(c)];
       switch (keyword) {
-        case kLocation: cells.IndexInto(r, c, rec.location, "Location #"); break;
+        case kLocation: cells.IndexInto(r, c, rec.location, "Location #", "location"); break;
         case kMic: cells.IndexInto(r, c, rec.mic, "Mic"); break;
         case kMonitor: cells.IndexInto(r, c, rec.monitor, "Monitor"); break;
         case kCueSpkr: cells.IndexInto(r, c, rec.cueSpeaker, "Cue Spkr"); break;

@@ -48,8 +48,8 @@ std::vector<CrosspointRecord> ReadCrosspoints(const SheetGrid& grid, Problems& p
           // levels above 1 are stored as none
           cells.NumberInto(r, c, rec.level, "level", [](std::int16_t n) -> std::int16_t { return n > 1 ? NoIndex : n; });
           break;
-        case kSource: cells.IndexInto(r, c, rec.source, "source"); break;
-        case kDestination: cells.IndexInto(r, c, rec.destination, "destination"); break;
+        case kSource: cells.IndexInto(r, c, rec.source, "source", "input"); break;
+        case kDestination: cells.IndexInto(r, c, rec.destination, "destination", "output"); break;
         default: break;
       }
     }

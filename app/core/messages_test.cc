@@ -71,7 +71,7 @@ TEST(MessagesTest, EachReaderNamesTheRecordAndWhatIsWritten) {
   p.Clear();
   ReadCrosspoints(MakeGrid("Crosspoints", {{"P-Level", "Source", "Destination"}, {"1.5", 2, 40000}}), p);
   EXPECT_EQ(Said(p).first, "Crosspoints!C2: 40000 under \"Destination\" does not fit a 16-bit number; destination "
-                           "of crosspoint 1 is written as 0");
+                           "of crosspoint 1 is written as 0 (output 1)");
   EXPECT_EQ(Said(p).second, "Crosspoints!A2: \"1.5\" under \"P-Level\" is not a whole number: it reads as 2, stored "
                             "as 16383; level of crosspoint 1 is written as 16383");
 
