@@ -61,9 +61,8 @@ constexpr FieldCount kFields[] = {
     {"OptoRelaySets", "Relay4", false, 257},     {"OptoRelaySets", "Relay5", false, 257},
 };
 
-std::vector<kvr::FieldChange> MaximumWorkbookChanges() {
-  std::vector<kvr::FieldChange> changes;
-  changes.reserve(1'160'000);
+kvr::ChangeList MaximumWorkbookChanges() {
+  kvr::ChangeList changes;
   for (std::size_t first = 0; first < std::size(kFields);) {
     std::size_t last = first;
     while (last < std::size(kFields) && std::string(kFields[last].table) == kFields[first].table) ++last;
@@ -74,15 +73,14 @@ std::vector<kvr::FieldChange> MaximumWorkbookChanges() {
       for (std::size_t f = first; f < last; ++f) {
         const FieldCount& field = kFields[f];
         if (key > field.records) continue;
-        kvr::FieldChange c{field.table, "Chan Num " + std::to_string(key), field.field, std::int64_t{0},
-                           std::int64_t{key % 13 + 1}};
+        kvr::FieldValue before = std::int64_t{0}, after = std::int64_t{key % 13 + 1};
         if (field.text) {
-          c.before = std::string();
+          before = std::string();
           char label[32];
           std::snprintf(label, sizeof label, "%s %05d", field.field, key);
-          c.after = std::string(label);
+          after = std::string(label);
         }
-        changes.push_back(std::move(c));
+        changes.Add(field.table, "Chan Num", std::int64_t{key}, field.field, before, after);
       }
     }
     first = last;
@@ -94,7 +92,7 @@ std::vector<kvr::FieldChange> MaximumWorkbookChanges() {
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  const std::vector<kvr::FieldChange> changes = MaximumWorkbookChanges();
+  const kvr::ChangeList changes = MaximumWorkbookChanges();
   std::map<std::string, kvr::ChangeCount> counts;
   for (const auto& c : changes) counts[c.table].fields += 1;
   std::printf("changes=%zu\n", changes.size());

@@ -95,8 +95,8 @@ class BufferedRecordset : public Recordset {
       if (old == assignments[i].second) continue;
       ++changed;
       if (log.keeps()) {
-        log.Keep({table_, key_field_ + " " + FieldValueText(keys_[pos_]), columns_[assignments[i].first].name,
-                  std::move(old), assignments[i].second});
+        log.Keep(table_, key_field_, keys_[pos_], columns_[assignments[i].first].name, old,
+                 assignments[i].second);
       }
     }
     if (changed == 0) return;

@@ -26,12 +26,6 @@
 
 namespace kvr {
 
-std::string FieldValueText(const FieldValue& v) {
-  if (std::holds_alternative<std::monostate>(v)) return "Null";
-  if (const auto* i = std::get_if<std::int64_t>(&v)) return std::to_string(*i);
-  return "\"" + std::get<std::string>(v) + "\"";
-}
-
 Result<DatabaseKind> DetectDatabaseKind(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return Status::Error("cannot open " + Utf8Path(path) + ": " + std::strerror(errno));

@@ -22,17 +22,13 @@
 
 #include "base/problems.h"
 #include "base/status.h"
+#include "tables/change_log.h"
 #include "tables/switcher_tables.h"
 
 namespace kvr {
 
 // The field all of them but OptoRelaySets ("SetNum") are keyed by.
 inline constexpr std::string_view kChannelKeyField = "Chan Num";
-
-// A field value: Null, a whole number or text.
-using FieldValue = std::variant<std::monostate, std::int64_t, std::string>;
-
-std::string FieldValueText(const FieldValue& v);  // "Null", "12", "\"Mic 1\""
 
 // A database operation that failed: no such table or field, a value that does
 // not fit its field, a locked or damaged file.
@@ -54,50 +50,6 @@ class DatabaseFailure : public std::runtime_error {
 // Why an update that reached no record was not written: its record is gone
 // from its address, or a trigger kept it as it was.
 inline constexpr const char* kReachedNoRecord = "the database found no record at its address, so it was not updated";
-
-// One change as a dry run records it.
-struct FieldChange {
-  std::string table;
-  std::string key;  // "Chan Num 7"
-  std::string field;
-  FieldValue before;
-  FieldValue after;
-};
-
-// How many records and fields of one table a run changed.
-struct ChangeCount {
-  int records = 0;
-  int fields = 0;
-};
-
-// The changes an open database has made, when asked: counted per table (a
-// report, the window's details), and kept one by one too (a dry run lists
-// them, a preview shows them). Knowing them costs a read of each record
-// before its update, so a run that shows none asks for none.
-class ChangeLog {
- public:
-  ChangeLog(bool count, bool keep) : count_(count || keep), keep_(keep) {}
-  bool active() const { return count_; }
-  bool keeps() const { return keep_; }
-  // One update of a record of `table` changed `fields` fields; `first` when
-  // it is the first update that changed that record.
-  void Count(const std::string& table, int fields, bool first) {
-    if (fields == 0) return;
-    ChangeCount& count = counts_[table];
-    count.records += first ? 1 : 0;
-    count.fields += fields;
-  }
-  void Keep(FieldChange change) {
-    if (keep_) list_.push_back(std::move(change));
-  }
-  const std::vector<FieldChange>& list() const { return list_; }
-  const std::map<std::string, ChangeCount>& counts() const { return counts_; }
-
- private:
-  bool count_, keep_;
-  std::vector<FieldChange> list_;
-  std::map<std::string, ChangeCount> counts_;
-};
 
 // The records of one table in ascending order of its key field.
 class Recordset {

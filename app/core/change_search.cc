@@ -32,7 +32,7 @@ std::string FoldCase(std::string_view text) {
   return folded;
 }
 
-ChangeSearch::ChangeSearch(const std::vector<FieldChange>& changes) : changes_(changes) {}
+ChangeSearch::ChangeSearch(const ChangeList& changes) : changes_(changes) {}
 
 void ChangeSearch::MakeTexts() {
   std::lock_guard lock(texts_made_);
@@ -79,14 +79,16 @@ std::optional<std::vector<std::uint32_t>> ChangeSearch::Select(const ChangeQuery
     if (narrows) return rows;  // already in the order asked for
   }
   if (!query.sort_column) return rows;
-  // The column's texts once, then the rows ordered by them; numbers by value.
+  // The column's texts once, in one buffer, then the rows ordered by them;
+  // numbers by value.
   const ChangeColumn column = *query.sort_column;
-  std::vector<std::string> keys(changes_.size());
+  std::string texts;
+  std::vector<std::pair<std::size_t, std::uint32_t>> keys(changes_.size());  // start and length in texts
   std::vector<std::int64_t> numbers(changes_.size());
   std::vector<char> numeric(changes_.size());
   for (std::size_t i = 0; i < rows.size(); ++i) {
     if (i % kCancelCheckEvery == 0 && cancelled.load(std::memory_order_relaxed)) return std::nullopt;
-    const FieldChange& change = changes_[rows[i]];
+    const FieldChange change = changes_[rows[i]];
     const FieldValue* value = column == ChangeColumn::kOld ? &change.before
                               : column == ChangeColumn::kNew ? &change.after
                                                              : nullptr;
@@ -94,12 +96,15 @@ std::optional<std::vector<std::uint32_t>> ChangeSearch::Select(const ChangeQuery
       numeric[rows[i]] = 1;
       numbers[rows[i]] = std::get<std::int64_t>(*value);
     } else {
-      keys[rows[i]] = ChangeCellText(change, column);
+      const std::string text = ChangeCellText(change, column);
+      keys[rows[i]] = {texts.size(), static_cast<std::uint32_t>(text.size())};
+      texts += text;
     }
   }
+  auto key = [&](std::uint32_t row) { return std::string_view(texts).substr(keys[row].first, keys[row].second); };
   auto less = [&](std::uint32_t a, std::uint32_t b) {
     if (numeric[a] != numeric[b]) return numeric[a] > numeric[b];  // numbers before texts
-    return numeric[a] != 0 ? numbers[a] < numbers[b] : keys[a] < keys[b];
+    return numeric[a] != 0 ? numbers[a] < numbers[b] : key(a) < key(b);
   };
   if (query.descending) std::stable_sort(rows.begin(), rows.end(), [&](auto a, auto b) { return less(b, a); });
   else std::stable_sort(rows.begin(), rows.end(), less);
@@ -107,7 +112,7 @@ std::optional<std::vector<std::uint32_t>> ChangeSearch::Select(const ChangeQuery
   return rows;
 }
 
-ChangeSelector::ChangeSelector(const std::vector<FieldChange>& changes, Deliver deliver)
+ChangeSelector::ChangeSelector(const ChangeList& changes, Deliver deliver)
     : search_(changes), deliver_(std::move(deliver)), thread_([this] { Loop(); }) {}
 
 ChangeSelector::~ChangeSelector() {

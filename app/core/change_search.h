@@ -41,7 +41,7 @@ struct ChangeQuery {
 class ChangeSearch {
  public:
   // `changes` must outlive the search.
-  explicit ChangeSearch(const std::vector<FieldChange>& changes);
+  explicit ChangeSearch(const ChangeList& changes);
 
   std::size_t size() const { return changes_.size(); }
 
@@ -58,7 +58,7 @@ class ChangeSearch {
   void MakeTexts();
   std::string_view TextOf(std::uint32_t row) const;
 
-  const std::vector<FieldChange>& changes_;
+  const ChangeList& changes_;
   std::mutex texts_made_;
   // Every row's cells, folded to lower case and joined by '\x1f', one after
   // another; row i spans [starts_[i], starts_[i + 1]).
@@ -78,7 +78,7 @@ class ChangeSelector {
   using Deliver = std::function<void(Rows rows, std::uint64_t generation)>;
 
   // `changes` must outlive the selector.
-  ChangeSelector(const std::vector<FieldChange>& changes, Deliver deliver);
+  ChangeSelector(const ChangeList& changes, Deliver deliver);
   ~ChangeSelector();  // cancels the query under way and waits for the thread
   ChangeSelector(const ChangeSelector&) = delete;
   ChangeSelector& operator=(const ChangeSelector&) = delete;

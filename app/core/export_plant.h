@@ -74,13 +74,13 @@ Replay ReplayConversion(const std::vector<OutSheet>& sheets, const Plant& plant,
 // record holding anything stays on its sheet, and what a conversion would
 // change in it is reported field by field. The aux numbering runs over
 // every record whatever the rows, so it plays no part here.
-PlantRows TrimmedRows(const PlantTables& tables, const PlantRows& full, const std::vector<FieldChange>& changes,
+PlantRows TrimmedRows(const PlantTables& tables, const PlantRows& full, const ChangeList& changes,
                       Problems& problems);
 
 // Each database value the workbook cannot give back, named by its record
 // and field. The aux numbering is said once per table: a database never
 // converted holds none of it, and any conversion renumbers every record.
-void ReportChanges(const std::vector<FieldChange>& changes, Problems& problems);
+void ReportChanges(const ChangeList& changes, Problems& problems);
 
 // The console and crosspoint files a conversion of the sheets writes,
 // compared with the files they came from.

@@ -88,7 +88,7 @@ Replay ReplayConversion(const std::vector<OutSheet>& sheets, const Plant& plant,
   return replay;
 }
 
-PlantRows TrimmedRows(const PlantTables& tables, const PlantRows& full, const std::vector<FieldChange>& changes,
+PlantRows TrimmedRows(const PlantTables& tables, const PlantRows& full, const ChangeList& changes,
                       Problems& problems) {
   auto rows_for = [&](const TableRows& rows, std::size_t given) {
     std::set<std::size_t> changed;
@@ -110,13 +110,13 @@ PlantRows TrimmedRows(const PlantTables& tables, const PlantRows& full, const st
           rows_for(tables.optos, full.optos), rows_for(tables.relays, full.relays)};
 }
 
-void ReportChanges(const std::vector<FieldChange>& changes, Problems& problems) {
+void ReportChanges(const ChangeList& changes, Problems& problems) {
   std::map<std::string, std::size_t> per_table;
-  std::map<std::string, std::pair<const FieldChange*, std::size_t>> aux;
+  std::map<std::string, std::pair<FieldChange, std::size_t>> aux;
   for (const FieldChange& c : changes) {
     if (c.field == "AuxId") {
       auto& [first, n] = aux[c.table];
-      if (n++ == 0) first = &c;
+      if (n++ == 0) first = c;
       continue;
     }
     if (++per_table[c.table] > kListed) continue;
@@ -136,8 +136,8 @@ void ReportChanges(const std::vector<FieldChange>& changes, Problems& problems) 
     const auto& [first, n] = first_and_count;
     problems.Report(Where::Record(table, ""),
                     "the aux numbering (\"AuxId\") of " + std::to_string(n) + " records is not the one a conversion "
-                    "gives, so a conversion of the workbook renumbers them (the first, " + first->key + ", holds " +
-                    FieldValueText(first->before) + " and gets " + FieldValueText(first->after) + ")",
+                    "gives, so a conversion of the workbook renumbers them (the first, " + first.key + ", holds " +
+                    FieldValueText(first.before) + " and gets " + FieldValueText(first.after) + ")",
                     ErrorCode::kDatabase);
   }
 }

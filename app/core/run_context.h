@@ -34,7 +34,7 @@ class ChangePreview {
   virtual ~ChangePreview() = default;
   // True: commit the changes and write the files; false: roll the changes
   // back and write nothing.
-  virtual bool Apply(const std::vector<FieldChange>& changes, const std::map<std::string, ChangeCount>& counts) = 0;
+  virtual bool Apply(const ChangeList& changes, const std::map<std::string, ChangeCount>& counts) = 0;
 };
 
 class StatusSink {
@@ -73,7 +73,7 @@ struct RunResult {
   Problems problems;
   std::vector<std::filesystem::path> written;  // output files written
   std::vector<FileOutcome> files;              // every output file: written, kept or not written (and why)
-  std::vector<FieldChange> changes;            // database changes one by one (dry runs)
+  ChangeList changes;            // database changes one by one (dry runs)
   std::map<std::string, ChangeCount> changed;  // records and fields changed per table (kept or, in a dry run, not)
   std::vector<std::string> would_write;        // file names a dry run would have written
 };

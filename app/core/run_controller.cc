@@ -24,7 +24,7 @@ class RunController::Bridge : public FileChooser, public OverwriteQuestion, publ
     window_.OnWindowThread([&] { yes = window_.AskYesNo(text, title); });
     return yes;
   }
-  bool Apply(const std::vector<FieldChange>& changes, const std::map<std::string, ChangeCount>& counts) override {
+  bool Apply(const ChangeList& changes, const std::map<std::string, ChangeCount>& counts) override {
     bool apply = false;
     window_.OnWindowThread([&] { apply = window_.PreviewChanges(changes, counts); });
     return apply;

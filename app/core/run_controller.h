@@ -35,7 +35,7 @@ class RunWindow {
 
   virtual std::string ChooseFile(const std::string& name, const std::string& extension, int type) = 0;
   virtual bool AskYesNo(const std::string& text, const std::string& title) = 0;
-  virtual bool PreviewChanges(const std::vector<FieldChange>& changes,
+  virtual bool PreviewChanges(const ChangeList& changes,
                               const std::map<std::string, ChangeCount>& counts) = 0;
   virtual void ShowStatus(const std::string& text) = 0;
   // The run has ended and its worker is gone: its record, to draw.

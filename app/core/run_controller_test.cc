@@ -39,7 +39,7 @@ class ScriptedWindow : public RunWindow {
     return "";  // cancelled: the run ends at once
   }
   bool AskYesNo(const std::string&, const std::string&) override { return false; }
-  bool PreviewChanges(const std::vector<FieldChange>&, const std::map<std::string, ChangeCount>&) override {
+  bool PreviewChanges(const ChangeList&, const std::map<std::string, ChangeCount>&) override {
     return false;
   }
   void ShowStatus(const std::string& text) override { statuses.push_back(text); }

@@ -298,7 +298,7 @@ TEST(RunProgressTest, SheetsWhileTheyAreReadThenTablesAndStages) {
 // Filters hold in any one cell, case aside, never across two; a longer
 // filter narrows the last result; sorts put numbers by value.
 TEST(ChangeSearchTest, FiltersNarrowsAndSorts) {
-  const std::vector<FieldChange> changes = {
+  const ChangeList changes = {
       {"InptAlphas", "Chan Num 1", "Label", std::string(""), std::string("Mic 1")},
       {"InptAlphas", "Chan Num 2", "Type", std::int64_t{10}, std::int64_t{3}},
       {"OutptAlphas", "Chan Num 1", "Label", std::string(""), std::string("PGM")},

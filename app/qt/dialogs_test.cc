@@ -172,7 +172,7 @@ class DialogsTest : public QObject {
   }
 
   void previewFiltersItsChanges() {
-    const std::vector<FieldChange> changes = {{"InptAlphas", "Chan Num 1", "Label", std::string(""), std::string("Mic 1")},
+    const ChangeList changes = {{"InptAlphas", "Chan Num 1", "Label", std::string(""), std::string("Mic 1")},
                                               {"InptAlphas", "Chan Num 2", "Type", std::int64_t{0}, std::int64_t{3}},
                                               {"OutptAlphas", "Chan Num 1", "Label", std::string(""), std::string("PGM")}};
     PreviewDialog dialog(changes, {{"InptAlphas", {2, 2}}, {"OutptAlphas", {1, 1}}});
@@ -191,9 +191,9 @@ class DialogsTest : public QObject {
   // Tab leaves the changes table as it leaves any control; the filter works
   // off the window's thread and its rows follow.
   void previewTabLeavesTheTable() {
-    std::vector<FieldChange> changes;
+    ChangeList changes;
     for (int i = 1; i <= 50; ++i) {
-      changes.push_back({"InptAlphas", "Chan Num " + std::to_string(i), "Label", std::string(""),
+      changes.Add({"InptAlphas", "Chan Num " + std::to_string(i), "Label", std::string(""),
                          std::string("Mic ") + std::to_string(i)});
     }
     PreviewDialog dialog(changes, {{"InptAlphas", {50, 50}}});

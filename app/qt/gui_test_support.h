@@ -57,7 +57,7 @@ class ScriptedPreview : public ChangePreview {
   bool answer = true;
   std::size_t shown = 0;
   std::map<std::string, ChangeCount> counts;
-  bool Apply(const std::vector<FieldChange>& changes, const std::map<std::string, ChangeCount>& c) override {
+  bool Apply(const ChangeList& changes, const std::map<std::string, ChangeCount>& c) override {
     shown = changes.size();
     counts = c;
     return answer;
@@ -139,7 +139,7 @@ inline void RunAndWait(MainWindow& w, const char* button) {
 // and a crosspoint sheet; an "out" folder.
 inline void MakeStudio(const std::filesystem::path& dir) {
   std::filesystem::create_directories(dir / "out");
-  CreateSwitcherDatabase(dir / "sw.db", DatabaseSizes{4, 4, 2, 2, 2});
+  if (!CreateSwitcherDatabase(dir / "sw.db", DatabaseSizes{4, 4, 2, 2, 2}).ok()) throw std::runtime_error("cannot make sw.db");
   using testing::SheetRows;
   testing::WriteXlsx(dir / "wb.xlsx",
                      {{"System", SheetRows{{std::string("Name:"), std::string("Studio A")}, {std::string("Inputs"), 2.0},

@@ -347,7 +347,7 @@ bool MainWindow::AskYesNo(const std::string& text, const std::string& title) {
          QMessageBox::Yes;
 }
 
-bool MainWindow::PreviewChanges(const std::vector<FieldChange>& changes,
+bool MainWindow::PreviewChanges(const ChangeList& changes,
                                 const std::map<std::string, ChangeCount>& counts) {
   if (preview_ != nullptr) return preview_->Apply(changes, counts);
   PreviewDialog dialog(changes, counts, this);

@@ -98,7 +98,7 @@ class MainWindow : public QWidget, private RunWindow {
   void PostToWindow(std::function<void()> f) override;
   std::string ChooseFile(const std::string& name, const std::string& extension, int type) override;
   bool AskYesNo(const std::string& text, const std::string& title) override;
-  bool PreviewChanges(const std::vector<FieldChange>& changes,
+  bool PreviewChanges(const ChangeList& changes,
                       const std::map<std::string, ChangeCount>& counts) override;
   void ShowStatus(const std::string& text) override;
   void RunFinished(RunRecord record) override;

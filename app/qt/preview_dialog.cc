@@ -23,7 +23,7 @@ using Rows = ChangeSelector::Rows;
 // them, as made, until a filter or sort says otherwise).
 class ChangesModel : public QAbstractTableModel {
  public:
-  ChangesModel(const std::vector<FieldChange>& changes, QObject* parent)
+  ChangesModel(const ChangeList& changes, QObject* parent)
       : QAbstractTableModel(parent), changes_(changes) {}
 
   void Show(Rows rows) {
@@ -48,7 +48,7 @@ class ChangesModel : public QAbstractTableModel {
   }
 
  private:
-  const std::vector<FieldChange>& changes_;
+  const ChangeList& changes_;
   Rows rows_;
 };
 
@@ -77,7 +77,7 @@ QDialogButtonBox* ApplyOrCancel(QDialog* dialog) {
 
 }  // namespace
 
-PreviewDialog::PreviewDialog(const std::vector<FieldChange>& changes, const std::map<std::string, ChangeCount>& counts,
+PreviewDialog::PreviewDialog(const ChangeList& changes, const std::map<std::string, ChangeCount>& counts,
                              QWidget* parent)
     : QDialog(parent), total_(static_cast<int>(changes.size())) {
   setObjectName("previewDialog");

@@ -28,7 +28,7 @@ class PreviewDialog : public QDialog {
   Q_OBJECT
 
  public:
-  PreviewDialog(const std::vector<FieldChange>& changes, const std::map<std::string, ChangeCount>& counts,
+  PreviewDialog(const ChangeList& changes, const std::map<std::string, ChangeCount>& counts,
                 QWidget* parent = nullptr);
   ~PreviewDialog() override;
 

@@ -23,7 +23,7 @@ namespace {
 class PicturedPreview : public kvr::ChangePreview {
  public:
   explicit PicturedPreview(QString path) : path_(std::move(path)) {}
-  bool Apply(const std::vector<kvr::FieldChange>& changes,
+  bool Apply(const kvr::ChangeList& changes,
              const std::map<std::string, kvr::ChangeCount>& counts) override {
     kvr::PreviewDialog dialog(changes, counts);
     QObject::connect(&dialog, &kvr::PreviewDialog::selectionShown, &dialog, [&] {

@@ -233,7 +233,7 @@ bool MainWindow::AskYesNo(const std::string& text, const std::string& title) {
   return MessageBoxW(window_, shown.c_str(), Wide(title).c_str(), MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
 
-bool MainWindow::PreviewChanges(const std::vector<FieldChange>& changes,
+bool MainWindow::PreviewChanges(const ChangeList& changes,
                                 const std::map<std::string, ChangeCount>& counts) {
   if (preview_ != nullptr) return preview_->Apply(changes, counts);
   PreviewWindow preview(window_, changes, counts);

@@ -21,7 +21,7 @@ std::wstring CountsText(const std::map<std::string, ChangeCount>& counts) {
 
 }  // namespace
 
-PreviewWindow::PreviewWindow(HWND owner, const std::vector<FieldChange>& changes,
+PreviewWindow::PreviewWindow(HWND owner, const ChangeList& changes,
                              const std::map<std::string, ChangeCount>& counts)
     : changes_(changes) {
   const UINT dpi = DpiOf(owner);

@@ -21,7 +21,7 @@ namespace kvr::win32 {
 class PreviewWindow {
  public:
   // `changes` must outlive the window.
-  PreviewWindow(HWND owner, const std::vector<FieldChange>& changes, const std::map<std::string, ChangeCount>& counts);
+  PreviewWindow(HWND owner, const ChangeList& changes, const std::map<std::string, ChangeCount>& counts);
   ~PreviewWindow();
   PreviewWindow(const PreviewWindow&) = delete;
   PreviewWindow& operator=(const PreviewWindow&) = delete;
@@ -43,7 +43,7 @@ class PreviewWindow {
   void Select();
   void CellText(NMLVDISPINFOW* info) const;
 
-  const std::vector<FieldChange>& changes_;
+  const ChangeList& changes_;
   HWND window_ = nullptr, counts_ = nullptr, filter_ = nullptr, list_ = nullptr, shown_ = nullptr;
   HWND apply_ = nullptr, cancel_ = nullptr;
   std::unique_ptr<ChangeSelector> selector_;

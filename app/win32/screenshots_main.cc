@@ -68,7 +68,7 @@ class PicturedPreview : public kvr::ChangePreview {
  public:
   explicit PicturedPreview(std::filesystem::path path) : path_(std::move(path)) {}
   HWND owner = nullptr;
-  bool Apply(const std::vector<kvr::FieldChange>& changes,
+  bool Apply(const kvr::ChangeList& changes,
              const std::map<std::string, kvr::ChangeCount>& counts) override {
     kvr::win32::PreviewWindow preview(owner, changes, counts);
     ShowWindow(preview.handle(), SW_SHOW);

@@ -306,9 +306,9 @@ TEST_F(WindowTest, PreviewCancelAndApply) {
 
 // A million changes open at once and filter beside the window's thread.
 TEST(PreviewWindowTest, FiltersBesideTheWindowsThread) {
-  std::vector<FieldChange> changes;
+  ChangeList changes;
   for (int i = 1; i <= 200000; ++i) {
-    changes.push_back({"InptAlphas", "Chan Num " + std::to_string(i), "Label", std::string(""),
+    changes.Add({"InptAlphas", "Chan Num " + std::to_string(i), "Label", std::string(""),
                        "Mic " + std::to_string(i)});
   }
   PreviewWindow preview(nullptr, changes, {{"InptAlphas", {200000, 200000}}});
