@@ -10,7 +10,7 @@ packages=(
   unixodbc-dev libsqliteodbc odbc-postgresql postgresql
   qt6-base-dev
   libgtest-dev libgmock-dev libbenchmark-dev libgsf-1-dev
-  python3 python3-jsonschema xvfb util-linux strace
+  python3 python3-jsonschema python3-pefile xvfb util-linux strace
   lintian desktop-file-utils appstream man-db
   libreoffice-calc-nogui
 )
