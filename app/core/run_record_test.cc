@@ -313,6 +313,14 @@ TEST(ChangeSearchTest, FiltersNarrowsAndSorts) {
   EXPECT_EQ(rows({"", ChangeColumn::kOld, false}), (std::vector<std::uint32_t>{3, 1, 0, 2}));
   EXPECT_EQ(rows({"type", ChangeColumn::kNew, true}), (std::vector<std::uint32_t>{3, 1}));
 
+  // Texts that differ only at their ends sort by their whole text.
+  const ChangeList labels = {{"T", "K 1", "Label", std::string("Studio 19"), std::string("")},
+                             {"T", "K 2", "Label", std::string("Studio 10"), std::string("")},
+                             {"T", "K 3", "Label", std::string("Studio 1"), std::string("")}};
+  ChangeSearch by_label(labels);
+  EXPECT_EQ(*by_label.Select({"", ChangeColumn::kOld, false}, nullptr, nullptr, go),
+            (std::vector<std::uint32_t>{2, 1, 0}));
+
   const ChangeQuery wide{"chan", {}, false}, narrow{"chan num 1", {}, false};
   const std::vector<std::uint32_t> earlier = {2};  // the narrowing looks only at these
   EXPECT_EQ(*search.Select(narrow, &wide, &earlier, go), earlier);
