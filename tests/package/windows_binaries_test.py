@@ -9,6 +9,7 @@ its version information and a manifest asking for common controls v6; the
 window's manifest makes it per-monitor DPI aware.
 """
 import os
+import re
 import sys
 
 import pefile
@@ -38,6 +39,16 @@ def resources(pe):
     return found
 
 
+def version_strings(pe):
+    """The version resource's strings ({b"ProductName": b"...", ...})."""
+    strings = {}
+    for info in getattr(pe, "FileInfo", []):
+        for entry in info:
+            for table in getattr(entry, "StringTable", []):
+                strings.update(table.entries)
+    return strings
+
+
 def main():
     for exe in sys.argv[1:3]:
         name = os.path.basename(exe)
@@ -49,9 +60,11 @@ def main():
         found = resources(pe)
         check(pefile.RESOURCE_TYPE["RT_GROUP_ICON"] in found and pefile.RESOURCE_TYPE["RT_ICON"] in found,
               "%s carries its icon" % name)
-        versions = found.get(pefile.RESOURCE_TYPE["RT_VERSION"], [])
-        check(any("KVR Conversion".encode("utf-16-le") in v for v in versions),
-              "%s carries its version information" % name)
+        strings = version_strings(pe)
+        check(strings.get(b"ProductName") == b"KVR Conversion" and
+              strings.get(b"OriginalFilename", b"").lower() == name.encode().lower() and
+              re.fullmatch(rb"\d+\.\d+\.\d+", strings.get(b"FileVersion", b"")) is not None,
+              "%s carries its version information (%s)" % (name, strings.get(b"ProductName")))
         manifest = b"".join(found.get(pefile.RESOURCE_TYPE["RT_MANIFEST"], []))
         check(b"Microsoft.Windows.Common-Controls" in manifest and b'version="6.0.0.0"' in manifest,
               "%s asks for common controls v6 in its manifest" % name)
