@@ -4,6 +4,7 @@
 
 #include <dlfcn.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <strings.h>
 
 namespace kvr::standin {
 namespace {
@@ -111,6 +113,33 @@ std::map<SQLHANDLE, std::size_t>& Locks() {  // connection -> locks of its trans
   return locks;
 }
 
+// Jet's one-byte number field (BYTE) is listed by SQLColumns as
+// SQL_TINYINT (learn.microsoft.com/sql/odbc/microsoft/microsoft-access-data-
+// types: "NUMBER (FieldSize= BYTE) | SQL_TINYINT"). The SQLite underneath
+// knows no BYTE and would list such a column as text, so the stand-in keeps
+// it there as TINYINT, which its driver lists as SQL_TINYINT. Names quoted
+// with "`" and literals are left as they are.
+std::string ByteAsTinyint(const std::string& sql) {
+  std::string out;
+  char quote = 0;
+  for (std::size_t i = 0; i < sql.size(); ++i) {
+    const char c = sql[i];
+    if (quote != 0) {
+      quote = c == quote ? 0 : quote;
+    } else if (c == '`' || c == '\'' || c == '"') {
+      quote = c;
+    } else if ((i == 0 || !std::isalnum(static_cast<unsigned char>(sql[i - 1]))) && sql.size() - i >= 4 &&
+               strncasecmp(sql.c_str() + i, "BYTE", 4) == 0 &&
+               (i + 4 == sql.size() || !std::isalnum(static_cast<unsigned char>(sql[i + 4])))) {
+      out += "TINYINT";
+      i += 3;
+      continue;
+    }
+    out += c;
+  }
+  return out;
+}
+
 bool StartsWith(const SQLCHAR* sql, SQLINTEGER length, const char* word) {
   std::size_t at = 0;
   const std::size_t n = length == SQL_NTS ? SIZE_MAX : static_cast<std::size_t>(length);
@@ -184,7 +213,12 @@ SQLRETURN SQL_API SQLDriverConnect(SQLHDBC dbc, SQLHWND window, SQLCHAR* in, SQL
   if (got == sizeof header && std::memcmp(header + 4, "Standard ACE DB", 15) == 0 && !ace) {
     return Refuse(dbc, "HY000", -1206, "Unrecognized database format '" + file + "'.");
   }
-  const std::string underneath = "Database=" + file + ".standin;";
+  // A record or page another connection holds is tried again LockRetry
+  // times, LockDelay ms apart (20 and 100 by default: learn.microsoft.com/
+  // office/vba/access/concepts/miscellaneous/5-database-engine-driver-1-of-2),
+  // then the statement fails with a lock conflict. The SQLite underneath
+  // waits that long for its lock and no longer.
+  const std::string underneath = "Database=" + file + ".standin;Timeout=" + std::to_string(20 * 100) + ";";
   using Fn = SQLRETURN(SQL_API*)(SQLHDBC, SQLHWND, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLSMALLINT*,
                                  SQLUSMALLINT);
   const SQLRETURN rc = reinterpret_cast<Fn>(Real("SQLDriverConnect"))(
@@ -260,6 +294,25 @@ SQLRETURN SQL_API SQLAllocStmt(SQLHDBC dbc, SQLHSTMT* out) {
   return rc;
 }
 
+// The Jet driver has no row id: for SQL_BEST_ROWID it returns a unique
+// index's columns if the table has one, and nothing for SQL_ROWVER
+// (learn.microsoft.com/sql/odbc/microsoft/sqlspecialcolumns-desktop-
+// database-drivers). The SQLite underneath would offer its rowid. The
+// stand-in answers as for a table whose only unique index is its key, or
+// that has none: no column the program could address a record by besides
+// its key (the SQLite driver's empty SQL_ROWVER answer). A table with a
+// unique index on another column would get that column from Jet.
+SQLRETURN SQL_API SQLSpecialColumns(SQLHSTMT stmt, SQLUSMALLINT type, SQLCHAR* catalog, SQLSMALLINT catalog_length,
+                                    SQLCHAR* schema, SQLSMALLINT schema_length, SQLCHAR* table,
+                                    SQLSMALLINT table_length, SQLUSMALLINT scope, SQLUSMALLINT nullable) {
+  Forget(stmt);
+  (void)type;
+  using Fn = SQLRETURN(SQL_API*)(SQLHSTMT, SQLUSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*,
+                                 SQLSMALLINT, SQLUSMALLINT, SQLUSMALLINT);
+  return reinterpret_cast<Fn>(Real("SQLSpecialColumns"))(stmt, SQL_ROWVER, catalog, catalog_length, schema,
+                                                         schema_length, table, table_length, scope, nullable);
+}
+
 // Access SQL's CREATE TABLE has no DEFAULT clause unless the connection
 // asks for ANSI-92 SQL with ExtendedAnsiSQL=1 (learn.microsoft.com/office/
 // client-developer/access/desktop-database-reference/create-table-
@@ -279,6 +332,11 @@ SQLRETURN SQL_API SQLPrepare(SQLHSTMT stmt, SQLCHAR* sql, SQLINTEGER length) {
     if (text.find(" DEFAULT ") != std::string::npos && !kvr::standin::ExtendedAnsi()[dbc]) {
       return Refuse(stmt, "42000", -1, "Syntax error in CREATE TABLE statement.");
     }
+    std::string kept = kvr::standin::ByteAsTinyint(
+        length == SQL_NTS ? std::string(reinterpret_cast<char*>(sql))
+                          : std::string(reinterpret_cast<char*>(sql), static_cast<std::size_t>(length)));
+    using Fn = SQLRETURN(SQL_API*)(SQLHSTMT, SQLCHAR*, SQLINTEGER);
+    return reinterpret_cast<Fn>(Real("SQLPrepare"))(stmt, reinterpret_cast<SQLCHAR*>(kept.data()), SQL_NTS);
   }
   {
     std::lock_guard lock(kvr::standin::mutex);
