@@ -128,6 +128,10 @@ void Problems::Note(Where where, std::string message, std::string tag) {
   last_ = EntryRef{true, notices_.size() - 1};
 }
 
+std::size_t Problems::NoticesNotListings() const {
+  return static_cast<std::size_t>(std::count_if(notices_.begin(), notices_.end(), [](const Notice& n) { return !IsListing(n); }));
+}
+
 std::string Problems::GroupOf(const Where& where) {
   return !where.sheet.empty() ? "sheet " + where.sheet : "table " + where.table + where.other;
 }
@@ -169,6 +173,68 @@ std::vector<std::pair<std::string, std::size_t>> Problems::Unlisted() const {
     if (seen.summary != 0) unlisted.emplace_back(notices_[seen.summary - 1].place(), seen.count - kNoticesPerPlace);
   }
   return unlisted;
+}
+
+namespace {
+
+// A notice's words with each run of digits as one '#', and without the
+// closing "(8 values: D6, F6:G6)" that says where on its sheet: the key under
+// which notices of many sheets are the same.
+std::string DigitsFolded(std::string_view text) {
+  if (const std::size_t open = text.rfind(" ("); open != std::string_view::npos && text.back() == ')' &&
+                                                  open + 2 < text.size() &&
+                                                  std::isdigit(static_cast<unsigned char>(text[open + 2]))) {
+    text = text.substr(0, open);
+  }
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (std::isdigit(static_cast<unsigned char>(text[i]))) {
+      out += '#';
+      while (i + 1 < text.size() && std::isdigit(static_cast<unsigned char>(text[i + 1]))) ++i;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+bool Folds(const Notice& n) {
+  static constexpr std::string_view kTags[] = {Problems::kNotReadTag, "cells-unread", "template-row-labelled"};
+  return !n.where.sheet.empty() && std::find(std::begin(kTags), std::end(kTags), n.tag) != std::end(kTags);
+}
+
+}  // namespace
+
+void Problems::FoldAcrossSheets(std::size_t from) {
+  struct Fold {
+    std::size_t first;
+    std::vector<std::string> sheets;  // the other sheets, in order
+  };
+  std::map<std::string, Fold> folds;
+  std::vector<Notice> kept(notices_.begin(), notices_.begin() + static_cast<std::ptrdiff_t>(std::min(from, notices_.size())));
+  for (std::size_t i = kept.size(); i < notices_.size(); ++i) {
+    Notice& n = notices_[i];
+    if (!Folds(n)) {
+      kept.push_back(std::move(n));
+      continue;
+    }
+    const std::string key = n.tag + '\n' + DigitsFolded(n.message);
+    auto [it, first] = folds.try_emplace(key, Fold{kept.size(), {}});
+    if (first) kept.push_back(std::move(n));
+    else if (kept[it->second.first].where.sheet != n.where.sheet) it->second.sheets.push_back(n.where.sheet);
+  }
+  for (const auto& [key, fold] : folds) {
+    const std::size_t more = fold.sheets.size();
+    if (more == 0) continue;
+    auto quoted = [](const std::string& sheet) { return "\"" + sheet + "\""; };
+    std::string which = quoted(fold.sheets.front());
+    if (more == 2) which += " and " + quoted(fold.sheets.back());
+    if (more > 2) which += " to " + quoted(fold.sheets.back());
+    kept[fold.first].message +=
+        "; so too on " + std::to_string(more) + (more == 1 ? " more sheet (" : " more sheets (") + which + ")";
+  }
+  notices_ = std::move(kept);
+  last_.reset();
 }
 
 void Problems::Clear() {

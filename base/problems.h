@@ -103,6 +103,16 @@ class Problems {
   std::size_t size() const { return list_.size(); }
   const std::vector<Notice>& notices() const { return notices_; }
 
+  // The tag of a listing: values a run does not read that the engineer keeps
+  // for themselves (a column under a heading no field goes by, a row of a
+  // label no rule reads). Listings are kept with the notices and shown with
+  // them, but they are no mistake: NoticesNotListings leaves them out, and so does
+  // --strict.
+  static constexpr const char* kNotReadTag = "not-read";
+  static bool IsListing(const Notice& n) { return n.tag == kNotReadTag; }
+  // The notices that are not listings.
+  std::size_t NoticesNotListings() const;
+
   // The problem or notice stored last, while nothing else has been stored
   // since; nullopt when the last notice was only counted (past the cap).
   struct EntryRef {
@@ -124,6 +134,14 @@ class Problems {
   void AppendNewPlaces(const Problems& later);
 
   void Clear();
+
+  // Notices from the `from`-th on that say one thing of many sheets (the
+  // same tag, the same words but for their numbers and the closing
+  // "(8 values: D6, F6:G6)" of their ranges, as a layout repeated on
+  // every console sheet gives) are said once: the first stays, naming how
+  // many more sheets and which. Only tags that describe a sheet's ranges
+  // fold; a notice of one cell keeps its place.
+  void FoldAcrossSheets(std::size_t from);
 
  private:
   std::vector<Problem> list_;

@@ -88,6 +88,7 @@ int SheetRow(const SheetGrid& grid, int row) { return grid.first_row() + row - 1
 // True when the row holds values past column 1: at least two, so that a
 // lone remark between blocks of channels does not count.
 bool HoldsValues(const SheetGrid& grid, int row) {
+  const SheetGrid::Quiet quiet(grid);
   int values = 0;
   for (int c = 2; c <= grid.columns() && values < 2; ++c) values += grid.at(row, c).kind != CellKind::kEmpty;
   return values >= 2;
@@ -264,6 +265,7 @@ namespace {
 
 // How many columns of `row` (from column 2) begin with a keyword.
 int KeywordColumns(const SheetGrid& grid, int row, const std::vector<std::string_view>& keywords) {
+  const SheetGrid::Quiet quiet(grid);
   int found = 0;
   for (int c = 2; c <= grid.columns(); ++c) {
     const std::string h = CellText(grid, row, c).value_or("");
@@ -280,6 +282,22 @@ int HeadingsBelow(const SheetGrid& grid, const std::vector<std::string_view>& ke
     if (KeywordColumns(grid, r, keywords) >= std::min<int>(2, static_cast<int>(keywords.size()))) return r;
   }
   return 0;
+}
+
+// True when the heading's first word, of three letters or more, is the
+// first word of a keyword: "Meter #6" beside "Meter #1" to "Meter #5".
+bool SharesFirstWord(std::string_view heading, const std::vector<std::string_view>& keywords) {
+  auto first_word = [](std::string_view text) {
+    std::string word;
+    for (const char ch : text) {
+      if (std::isalpha(static_cast<unsigned char>(ch))) word += static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+      else if (!word.empty()) break;
+    }
+    return word;
+  };
+  const std::string h = first_word(heading);
+  if (h.size() < 3) return false;
+  return std::any_of(keywords.begin(), keywords.end(), [&](std::string_view k) { return first_word(k) == h; });
 }
 
 // Notes on the headings once matched: a heading that begins with no keyword
@@ -309,10 +327,13 @@ void NoteHeadings(const SheetGrid& grid, const std::vector<std::string_view>& ke
     const int k = match[static_cast<std::size_t>(c)];
     if (k < 0) {
       if (header->find_first_not_of(" \t\n") == std::string::npos) continue;
+      // A heading like no keyword is the engineer's own column ("Comment"):
+      // the account of the sheet's cells lists it once the sheet is read.
+      // One like a keyword is probably that keyword mistyped.
+      const auto meant = KeywordMeant(*header, free_keywords);
+      if (!meant && !SharesFirstWord(*header, keywords)) continue;
       std::string message = "the heading \"" + *header + "\" begins with no keyword of this sheet, so its column is not read";
-      if (const auto meant = KeywordMeant(*header, free_keywords)) {
-        message += "; \"" + std::string(*meant) + "\" is probably meant";
-      }
+      if (meant) message += "; \"" + std::string(*meant) + "\" is probably meant";
       problems.Note(grid.At(1, c), std::move(message), "heading-unknown");
       continue;
     }
@@ -345,6 +366,7 @@ std::vector<int> MatchHeaderColumns(const SheetGrid& grid, const std::vector<std
                       ", but they are read from the first row, row " + std::to_string(grid.first_row()) +
                       (title.empty() ? std::string() : " (\"" + title + "\")") +
                       ", which names no column: no column of this sheet is read", "headings-below-title");
+    grid.MarkRead(1, 2, grid.rows(), grid.columns());  // said of them all above
     return match;
   }
   std::vector<std::optional<std::string>> headers(static_cast<std::size_t>(grid.columns()) + 1);

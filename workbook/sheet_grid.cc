@@ -22,6 +22,7 @@ std::string ColumnLetters(int column) {
 Cell SheetGrid::at(int row, int column) const {
   if (row < 1 || row > rows_ || column < 1 || column > columns_) return {};
   const Slot& s = slots_[static_cast<std::size_t>(row - 1) * columns_ + (column - 1)];
+  if (quiet_ == 0) s.read = true;
   Cell cell;
   cell.kind = s.kind;
   if (s.kind == CellKind::kText || s.kind == CellKind::kError) {
@@ -30,6 +31,19 @@ Cell SheetGrid::at(int row, int column) const {
     cell.number = s.number;
   }
   return cell;
+}
+
+bool SheetGrid::Read(int row, int column) const {
+  if (row < 1 || row > rows_ || column < 1 || column > columns_) return false;
+  return slots_[static_cast<std::size_t>(row - 1) * columns_ + (column - 1)].read;
+}
+
+void SheetGrid::MarkRead(int row1, int column1, int row2, int column2) const {
+  for (int r = std::max(row1, 1); r <= std::min(row2, rows_); ++r) {
+    for (int c = std::max(column1, 1); c <= std::min(column2, columns_); ++c) {
+      slots_[static_cast<std::size_t>(r - 1) * columns_ + (c - 1)].read = true;
+    }
+  }
 }
 
 std::string SheetGrid::CellName(int row, int column) const {

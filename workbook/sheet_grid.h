@@ -52,8 +52,29 @@ class SheetGrid {
   int columns() const { return columns_; }
   bool empty() const { return rows_ == 0; }
 
-  // The cell at 1-based (row, column); outside the grid an empty cell.
+  // The cell at 1-based (row, column); outside the grid an empty cell. The
+  // cell is marked as read (see Read), unless a Quiet is alive.
   Cell at(int row, int column) const;
+
+  // Whether the cell has been handed out by at() or marked by MarkRead: what
+  // a run's account of unread cells goes by.
+  bool Read(int row, int column) const;
+  // Marks the rectangle from (row1, column1) to (row2, column2) as read:
+  // cells a reader passes over on purpose and names in a report of its own.
+  void MarkRead(int row1, int column1, int row2, int column2) const;
+
+  // While one lives, at() marks nothing: a look around the sheet (is row 1 a
+  // title? does a row hold values?) is not a read of what it looks at.
+  class Quiet {
+   public:
+    explicit Quiet(const SheetGrid& grid) : grid_(grid) { ++grid_.quiet_; }
+    ~Quiet() { --grid_.quiet_; }
+    Quiet(const Quiet&) = delete;
+    Quiet& operator=(const Quiet&) = delete;
+
+   private:
+    const SheetGrid& grid_;
+  };
 
   // The worksheet's name, and where grid (1, 1) stands on it (1-based).
   const std::string& sheet_name() const { return sheet_name_; }
@@ -77,7 +98,9 @@ class SheetGrid {
     double number = 0;
     std::uint32_t text = 0;
     CellKind kind = CellKind::kEmpty;
+    mutable bool read = false;  // in the slot's padding: no room of its own
   };
+  static_assert(sizeof(Slot) == 16);
 
   std::string sheet_name_;
   bool date1904_ = false;
@@ -85,6 +108,7 @@ class SheetGrid {
   int columns_ = 0;
   int first_row_ = 1;
   int first_column_ = 1;
+  mutable int quiet_ = 0;
   std::vector<Slot> slots_;        // rows_ x columns_, row-major
   std::vector<std::string> texts_;  // texts and error names, referenced by Slot::text
 };

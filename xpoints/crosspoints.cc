@@ -38,6 +38,7 @@ std::vector<CrosspointRecord> ReadCrosspoints(const SheetGrid& grid, Problems& p
                       "the crosspoint file holds at most 32767 crosspoints; this row and the " +
                           std::to_string(left_out - 1) + " crosspoint rows after it are left out",
                       ErrorCode::kOverflow);
+      grid.MarkRead(r, 1, grid.rows(), grid.columns());  // said of them all above
       break;
     }
     CrosspointRecord rec;

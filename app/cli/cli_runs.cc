@@ -75,7 +75,7 @@ int Finish(const RunRecord& record, std::ostream& out, std::ostream& err) {
   }
   PrintProblems(result.problems, err);
   out << "Completed";
-  const std::size_t problems = result.problems.size(), notices = result.problems.notices().size();
+  const std::size_t problems = result.problems.size(), notices = result.problems.NoticesNotListings();
   if (problems + notices > 0) {
     out << " with ";
     if (problems > 0) out << problems << (problems == 1 ? " problem" : " problems") << (notices > 0 ? " and " : "");

@@ -3,6 +3,7 @@
 // nothing of the kind about the plant as it is.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <sstream>
 
@@ -68,8 +69,29 @@ class PlantedMistakesTest : public testing::TempDirTest {
   int count_ = 0;
 };
 
+// The lines of `said` that begin with `kind` ("problem: ", "not read: ").
+std::string Lines(const std::string& said, std::string_view kind) {
+  std::istringstream in(said);
+  std::string out;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind(kind, 0) == 0) out += line + "\n";
+  }
+  return out;
+}
+
 TEST_F(PlantedMistakesTest, ThePlantAsItIsSaysNothing) {
-  EXPECT_EQ(Check("none", [](auto&) {}), "");
+  const std::string said = Check("none", [](auto&) {});
+  // Nothing but the values the plant keeps for itself: the System sheet's
+  // console sizes and the consoles' "MFD Proc" rows, which no run reads.
+  EXPECT_EQ(said, Lines(said, "not read: "));
+  EXPECT_NE(said.find("not read: System!B5:B9: the rows \"8\" (row 5), \"16\" (row 6), \"24\" (row 7), \"32\" (row 8) "
+                      "and \"40\" (row 9) are not read: no field of this sheet is read by their labels (5 values: B5:B9)\n"),
+            std::string::npos);
+  EXPECT_NE(said.find("not read: 'Console #1'!D6:O6: the row \"MFD Proc\" (row 6) is not read: no field of this "
+                      "sheet is read by its label (8 values: D6, F6:G6, J6:L6, N6:O6); so too on 5 more sheets "
+                      "(\"Console #2\" to \"Console #6\")\n"),
+            std::string::npos);
+  EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 2);
 }
 
 TEST_F(PlantedMistakesTest, ATitleRowAboveTheHeadings) {

@@ -65,7 +65,7 @@ int ExitStatus(const RunResult& result, bool strict) {
   if (result.outcome == RunResult::Outcome::kInterrupted) return kExitInterrupted;
   if (result.outcome != RunResult::Outcome::kCompleted) return kExitNotRun;
   if (!result.problems.empty()) return kExitProblems;
-  if (strict && !result.problems.notices().empty()) return kExitProblems;
+  if (strict && result.problems.NoticesNotListings() > 0) return kExitProblems;
   return kExitOk;
 }
 
@@ -101,13 +101,15 @@ std::string ReportJson(const RunInputs& inputs, const RunResult& result, int exi
   doc["outcome"] = OutcomeName(result.outcome);
   if (!result.reason.empty()) doc["reason"] = result.reason;
   doc["exit_status"] = exit_status;
-  Json problems = Json::array(), notices = Json::array();
+  Json problems = Json::array(), notices = Json::array(), not_read = Json::array();
   for (const auto& p : result.problems.list()) problems.push_back(EntryJson(p, "problem"));
   for (const auto& n : result.problems.notices()) {
-    if (n.tag != Problems::kUnlistedTag) notices.push_back(EntryJson(n, "notice"));  // counted below instead
+    if (Problems::IsListing(n)) not_read.push_back(EntryJson(n, "not read"));
+    else if (n.tag != Problems::kUnlistedTag) notices.push_back(EntryJson(n, "notice"));  // counted below instead
   }
   doc["problems"] = std::move(problems);
   doc["notices"] = std::move(notices);
+  doc["not_read"] = std::move(not_read);
   Json unlisted = Json::array();
   for (const auto& [place, count] : result.problems.Unlisted()) unlisted.push_back(Json{{"place", place}, {"count", count}});
   doc["notices_unlisted"] = std::move(unlisted);
@@ -145,7 +147,9 @@ std::string ReportText(const RunInputs& inputs, const RunResult& result, int exi
            " fields changed\n";
   }
   for (const auto& p : result.problems.list()) out += "problem: " + p.ToString() + "\n";
-  for (const auto& n : result.problems.notices()) out += "notice: " + n.ToString() + "\n";
+  for (const auto& n : result.problems.notices()) {
+    out += (Problems::IsListing(n) ? "not read: " : "notice: ") + n.ToString() + "\n";
+  }
   return out;
 }
 

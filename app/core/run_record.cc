@@ -82,14 +82,14 @@ bool RunRecord::HasDetails() const {
 
 std::array<std::string, 3> RunRecord::DetailTabs() const {
   const Problems& p = result.problems;
-  return {Counted(p.size(), "problem", "problems") + ", " + Counted(p.notices().size(), "notice", "notices"),
+  return {Counted(p.size(), "problem", "problems") + ", " + Counted(p.NoticesNotListings(), "notice", "notices"),
           Counted(result.files.size(), "file", "files"), "Database changes"};
 }
 
 std::string RunRecord::Summary() const {
   const RunResult& r = result;
   if (r.outcome == RunResult::Outcome::kInterrupted || r.outcome == RunResult::Outcome::kNotRun) return r.reason;
-  const std::size_t problems = r.problems.size(), notices = r.problems.notices().size();
+  const std::size_t problems = r.problems.size(), notices = r.problems.NoticesNotListings();
   std::vector<std::string> parts;
   if (!Alert().empty()) parts.emplace_back("database not reached");
   if (r.preview_cancelled) parts.emplace_back("preview cancelled");
@@ -129,7 +129,7 @@ std::string RunRecord::Alert() const {
 Severity RunRecord::severity() const {
   if (result.outcome == RunResult::Outcome::kInterrupted) return Severity::kStopped;
   if (!result.problems.empty() || result.outcome == RunResult::Outcome::kNotRun) return Severity::kProblems;
-  if (!result.problems.notices().empty()) return Severity::kNotices;
+  if (result.problems.NoticesNotListings() > 0) return Severity::kNotices;
   return Severity::kClean;
 }
 

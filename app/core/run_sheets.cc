@@ -1,13 +1,42 @@
 #include "app/core/run_sheets.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "app/core/step.h"
 #include "base/interrupt.h"
 #include "console/console_sheets.h"
+#include "demo/demo_model.h"
+#include "workbook/cell_account.h"
 
 namespace kvr {
 namespace {
+
+constexpr SheetShape kHeadingsInRow1{true, false};
+constexpr SheetShape kLabelledRows{false, true};
+
+// Reads sheet `name` with `read`, then names the cells it holds that nothing read.
+template <typename Read>
+void ReadAccounted(const SheetSource& sheet, const std::string& name, SheetShape shape, Problems& problems,
+                   const Read& read) {
+  Step(problems, name, [&] {
+    const ProblemsMark mark = ProblemsMark::Of(problems);
+    const SheetGrid grid = sheet(name);
+    read(grid);
+    AccountForCells(grid, shape, mark, problems);
+  });
+}
+
+// A console sheet serves two runs: convert reads its modules' assignments,
+// demo-ini their types and device and template rows. What the other run reads
+// is read here too, into `scratch`, so that neither names the other's cells.
+void AccountForConsoleSheet(const SheetGrid& grid, int n, bool demo_read, ConsoleTable& scratch,
+                            ProblemsMark mark, Problems& problems) {
+  Problems ignored;
+  if (demo_read) ReadConsoleModuleSheet(grid, n, false, scratch, ignored);
+  else ReadDemoConsoleSheet(grid, n, scratch, ignored);
+  AccountForCells(grid, kLabelledRows, mark, problems);
+}
 
 // Notices what the System settings do to the conversion that the engineer
 // may not expect: an empty name in the file names, console sheets past the
@@ -35,10 +64,23 @@ void NoteSystemOutcome(const SystemSettings& system, const Workbook& workbook, P
 
 }  // namespace
 
+SystemSettings ReadSystemSheet(Workbook& workbook, Problems& problems) {
+  SystemSettings system;
+  ReadAccounted([&](const std::string& name) { return OpenSheetGrid(workbook, name, problems); }, "System",
+                kLabelledRows, problems, [&](const SheetGrid& grid) { system = ReadSystemSettings(grid, problems); });
+  return system;
+}
+
+std::vector<CrosspointRecord> ReadCrosspointSheet(Workbook& workbook, Problems& problems) {
+  std::vector<CrosspointRecord> records;
+  ReadAccounted([&](const std::string& name) { return OpenSheetGrid(workbook, name, problems); }, "Crosspoints",
+                kHeadingsInRow1, problems, [&](const SheetGrid& grid) { records = ReadCrosspoints(grid, problems); });
+  return records;
+}
+
 // The conversion's "System" sheet, noticed for what it does to the outputs.
 SystemSettings ReadConversionSystem(Workbook& workbook, Problems& problems) {
-  SystemSettings system;
-  Step(problems, "System", [&] { system = ReadSystemSettings(OpenSheetGrid(workbook, "System", problems), problems); });
+  SystemSettings system = ReadSystemSheet(workbook, problems);
   NoteSystemOutcome(system, workbook, problems);
   return system;
 }
@@ -63,31 +105,45 @@ void ReportConsolesPastTable(const SystemSettings& system, int last_console, Pro
 // hears of each channel sheet once it is read, and of the end.
 void ReadRunSheets(const SheetSource& sheet, const SystemSettings& system, int last_console, Variables& vars,
                    bool big_switch, Problems& problems, SheetProgress& progress) {
+  const std::size_t first_notice = problems.notices().size();
   // The opto table is allocated with the inputs, the relay table with the outputs.
   vars.optos.assign(system.InputCount >= 0 ? static_cast<std::size_t>(system.InputCount) + 1 : 0, OptoRecord{});
-  Step(problems, "Sources", [&] { ReadSources(sheet("Sources"), system.InputCount, vars.inputs, problems); });
+  ReadAccounted(sheet, "Sources", kHeadingsInRow1, problems,
+                [&](const SheetGrid& g) { ReadSources(g, system.InputCount, vars.inputs, problems); });
   progress.Reached(kSources);
   vars.relays.assign(system.OutputCount >= 0 ? static_cast<std::size_t>(system.OutputCount) + 1 : 0, RelayRecord{});
-  Step(problems, "Destinations",
-       [&] { ReadDestinations(sheet("Destinations"), system.OutputCount, vars.outputs, problems); });
+  ReadAccounted(sheet, "Destinations", kHeadingsInRow1, problems,
+                [&](const SheetGrid& g) { ReadDestinations(g, system.OutputCount, vars.outputs, problems); });
   progress.Reached(kDestinations);
-  Step(problems, "Opto", [&] { ReadOpto(sheet("Opto"), system.InputCount, vars.optos, problems); });
+  ReadAccounted(sheet, "Opto", kHeadingsInRow1, problems,
+                [&](const SheetGrid& g) { ReadOpto(g, system.InputCount, vars.optos, problems); });
   progress.Reached(kOpto);
-  Step(problems, "Relay", [&] { ReadRelay(sheet("Relay"), system.OutputCount, vars.relays, problems); });
+  ReadAccounted(sheet, "Relay", kHeadingsInRow1, problems,
+                [&](const SheetGrid& g) { ReadRelay(g, system.OutputCount, vars.relays, problems); });
   progress.Reached(kRelay);
-  Step(problems, "Location", [&] { ReadLocationSheet(sheet("Location"), vars.locations, problems); });
+  ReadAccounted(sheet, "Location", kHeadingsInRow1, problems,
+                [&](const SheetGrid& g) { ReadLocationSheet(g, vars.locations, problems); });
   progress.Reached(kLocation);
-  Step(problems, "Console Name", [&] { ReadConsoleNameSheet(sheet("Console Name"), vars.console_names, problems); });
+  ReadAccounted(sheet, "Console Name", kHeadingsInRow1, problems,
+                [&](const SheetGrid& g) { ReadConsoleNameSheet(g, vars.console_names, problems); });
   progress.Reached(kConsoleName);
-  Step(problems, "RC", [&] { ReadRemoteControlSheet(sheet("RC"), vars.rc_sets, problems); });
+  ReadAccounted(sheet, "RC", kHeadingsInRow1, problems,
+                [&](const SheetGrid& g) { ReadRemoteControlSheet(g, vars.rc_sets, problems); });
   progress.Reached(kRc);
-  Step(problems, "Console Config",
-       [&] { ReadConsoleConfigSheet(sheet("Console Config"), vars.console_config, problems); });
+  ReadAccounted(sheet, "Console Config", kHeadingsInRow1, problems,
+                [&](const SheetGrid& g) { ReadConsoleConfigSheet(g, vars.console_config, problems); });
   progress.Reached(kConsoleConfig);
+  auto scratch = std::make_unique<ConsoleTable>();
   for (int n = 1; n <= last_console; ++n) {
     const std::string name = "Console #" + std::to_string(n);
-    Step(problems, name, [&] { ReadConsoleModuleSheet(sheet(name), n, big_switch, vars.consoles, problems); });
+    Step(problems, name, [&] {
+      const ProblemsMark mark = ProblemsMark::Of(problems);
+      const SheetGrid grid = sheet(name);
+      ReadConsoleModuleSheet(grid, n, big_switch, vars.consoles, problems);
+      AccountForConsoleSheet(grid, n, false, *scratch, mark, problems);
+    });
   }
+  problems.FoldAcrossSheets(first_notice);
   progress.Reached(kAllSheets);
 }
 
@@ -95,6 +151,7 @@ void ReadRunSheets(const SheetSource& sheet, const SystemSettings& system, int l
 void ReadDemoSheets(Workbook& workbook, DemoSystem& demo, Variables& vars, Problems& problems,
                     SheetCounter& counter, bool frames_required) {
   const std::vector<std::string> sheet_names = workbook.SheetNames();
+  const std::size_t first_notice = problems.notices().size();
   counter.Next("32QX");
   Step(problems, "32QX", [&] {
     if (!FindSheet(workbook, "32QX")) {
@@ -103,8 +160,12 @@ void ReadDemoSheets(Workbook& workbook, DemoSystem& demo, Variables& vars, Probl
                       ErrorCode::kSubscriptOutOfRange, "sheet-missing");
       return;
     }
-    demo.FrameCount = ReadFrameSheet(OpenSheetGrid(workbook, "32QX", problems), vars.frames, vars.consoles, problems);
+    const ProblemsMark mark = ProblemsMark::Of(problems);
+    const SheetGrid grid = OpenSheetGrid(workbook, "32QX", problems);
+    demo.FrameCount = ReadFrameSheet(grid, vars.frames, vars.consoles, problems);
+    AccountForCells(grid, kLabelledRows, mark, problems);
   });
+  auto scratch = std::make_unique<ConsoleTable>();
   for (int i = 0; i < demo.ConsoleCount && i < static_cast<int>(kConsoles); ++i) {
     vars.consoles[static_cast<std::size_t>(i)].consoleIndex = static_cast<std::int16_t>(i);
     const std::string name = ConsoleSheetName(sheet_names, i + 1);
@@ -117,9 +178,14 @@ void ReadDemoSheets(Workbook& workbook, DemoSystem& demo, Variables& vars, Probl
     }
     StopIfInterrupted();
     counter.Next(name);
-    Step(problems, name,
-         [&] { ReadDemoConsoleSheet(OpenSheetGrid(workbook, name, problems), i + 1, vars.consoles, problems); });
+    Step(problems, name, [&] {
+      const ProblemsMark mark = ProblemsMark::Of(problems);
+      const SheetGrid grid = OpenSheetGrid(workbook, name, problems);
+      ReadDemoConsoleSheet(grid, i + 1, vars.consoles, problems);
+      AccountForConsoleSheet(grid, i + 1, true, *scratch, mark, problems);
+    });
   }
+  problems.FoldAcrossSheets(first_notice);
 }
 
 DemoSystem DemoSystemFrom(const SystemSettings& s) {

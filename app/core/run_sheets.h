@@ -16,6 +16,7 @@
 #include "workbook/sheet_grid.h"
 #include "workbook/system_settings.h"
 #include "workbook/workbook.h"
+#include "xpoints/crosspoints.h"
 
 namespace kvr {
 
@@ -40,6 +41,11 @@ class SheetCounter {
 // Hands out a sheet's grid by name (a missing sheet as an empty grid, with
 // its problem reported).
 using SheetSource = std::function<SheetGrid(const std::string& name)>;
+
+// The "System" sheet read, and its cells accounted for.
+SystemSettings ReadSystemSheet(Workbook& workbook, Problems& problems);
+// The "Crosspoints" sheet read, and its cells accounted for.
+std::vector<CrosspointRecord> ReadCrosspointSheet(Workbook& workbook, Problems& problems);
 
 // The conversion's "System" sheet, noticed for what it does to the outputs.
 SystemSettings ReadConversionSystem(Workbook& workbook, Problems& problems);

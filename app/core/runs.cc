@@ -246,8 +246,7 @@ RunResult WorkbookRun(Variables& vars, RunContext& ctx, bool clear_status, Body 
 void DemoIniRunBody(Variables& vars, RunContext& ctx, std::unique_ptr<Workbook>& workbook, RunResult& result) {
   Problems& problems = result.problems;
   DemoSystem demo;
-  Step(problems, "System",
-       [&] { demo = DemoSystemFrom(ReadSystemSettings(OpenSheetGrid(*workbook, "System", problems), problems)); });
+  demo = DemoSystemFrom(ReadSystemSheet(*workbook, problems));
   SheetCounter counter(ctx.progress, 2 + std::clamp<int>(demo.ConsoleCount, 0, static_cast<int>(kConsoles)));
   counter.Next("System");
   ReadDemoSheets(*workbook, demo, vars, problems, counter);
@@ -270,8 +269,7 @@ void CrosspointExportRunBody(RunContext& ctx, std::unique_ptr<Workbook>& workboo
   Step(problems, "System",
        [&] { system_name = FirstSystemName(OpenSheetGrid(*workbook, "System", problems), problems); });
   counter.Next("Crosspoints");
-  Step(problems, "Crosspoints",
-       [&] { records = ReadCrosspoints(OpenSheetGrid(*workbook, "Crosspoints", problems), problems); });
+  records = ReadCrosspointSheet(*workbook, problems);
   counter.Done();
   workbook.reset();
 
@@ -333,7 +331,7 @@ void CheckRunBody(Variables& vars, RunContext& ctx, Workbook& workbook, RunResul
   if (!FindSheet(workbook, "Crosspoints")) {
     NoteOptionalSheet("Crosspoints", "xpoints", problems);
   } else {
-    Step(problems, "Crosspoints", [&] { ReadCrosspoints(OpenSheetGrid(workbook, "Crosspoints", problems), problems); });
+    ReadCrosspointSheet(workbook, problems);
     NoteCrosspointFileName(system.SystemName, problems);
   }
   counter.Done();
