@@ -110,6 +110,8 @@ class Problems {
   // --strict.
   static constexpr const char* kNotReadTag = "not-read";
   static bool IsListing(const Notice& n) { return n.tag == kNotReadTag; }
+  // "not read" for a listing, "notice" for any other notice: how lists show its kind.
+  static const char* KindOf(const Notice& n) { return IsListing(n) ? "not read" : "notice"; }
   // The notices that are not listings.
   std::size_t NoticesNotListings() const;
 

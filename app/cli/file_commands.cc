@@ -23,7 +23,7 @@ namespace fs = std::filesystem;
 void PrintProblems(const Problems& problems, std::ostream& err) {
   for (const auto& p : problems.list()) err << "problem: " << p.ToString() << '\n';
   for (const auto& n : problems.notices()) {
-    err << (Problems::IsListing(n) ? "not read: " : "notice: ") << n.ToString() << '\n';
+    err << Problems::KindOf(n) << ": " << n.ToString() << '\n';
   }
 }
 

@@ -104,7 +104,7 @@ std::string ReportJson(const RunInputs& inputs, const RunResult& result, int exi
   Json problems = Json::array(), notices = Json::array(), not_read = Json::array();
   for (const auto& p : result.problems.list()) problems.push_back(EntryJson(p, "problem"));
   for (const auto& n : result.problems.notices()) {
-    if (Problems::IsListing(n)) not_read.push_back(EntryJson(n, "not read"));
+    if (Problems::IsListing(n)) not_read.push_back(EntryJson(n, Problems::KindOf(n)));
     else if (n.tag != Problems::kUnlistedTag) notices.push_back(EntryJson(n, "notice"));  // counted below instead
   }
   doc["problems"] = std::move(problems);
@@ -148,7 +148,7 @@ std::string ReportText(const RunInputs& inputs, const RunResult& result, int exi
   }
   for (const auto& p : result.problems.list()) out += "problem: " + p.ToString() + "\n";
   for (const auto& n : result.problems.notices()) {
-    out += (Problems::IsListing(n) ? "not read: " : "notice: ") + n.ToString() + "\n";
+    out += std::string(Problems::KindOf(n)) + ": " + n.ToString() + "\n";
   }
   return out;
 }

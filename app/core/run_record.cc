@@ -53,9 +53,13 @@ const RunCommand* FindRunCommand(std::string_view name) {
 
 std::string ReportGroup::Counts() const {
   std::string counts = problems.empty() ? std::string() : Counted(problems.size(), "problem", "problems");
-  if (!notices.empty() || problems.empty()) {
-    counts += (counts.empty() ? "" : ", ") + Counted(notices.size(), "notice", "notices");
+  const auto listings = static_cast<std::size_t>(std::count_if(notices.begin(), notices.end(), [](const Notice* n) {
+    return Problems::IsListing(*n);
+  }));
+  if (notices.size() > listings || (problems.empty() && listings == 0)) {
+    counts += (counts.empty() ? "" : ", ") + Counted(notices.size() - listings, "notice", "notices");
   }
+  if (listings > 0) counts += (counts.empty() ? "" : ", ") + Counted(listings, "place not read", "places not read");
   return counts;
 }
 

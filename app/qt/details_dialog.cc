@@ -127,7 +127,7 @@ QTreeWidget* DetailsDialog::Reports() {
     for (const auto* list : {&g.problems, &g.notices}) {
       const bool problem = list == &g.problems;
       for (const Problem* p : *list) {
-        auto* item = new OrderedItem(top, QStringList{Q(p->place()), problem ? "problem" : "notice", Q(p->message)});
+        auto* item = new OrderedItem(top, QStringList{Q(p->place()), problem ? "problem" : Problems::KindOf(*p), Q(p->message)});
         item->setData(1, Qt::UserRole, (problem ? 0 : kNoticeRank) + order++);
         item->setToolTip(2, Q(p->message));
         if (problem) item->setForeground(1, QColor(0xb0, 0x00, 0x20));

@@ -110,8 +110,9 @@ void DetailsWindow::Fill() {
       report_rows_.push_back({p, L"problem"});
     }
     for (const Problem* n : g.notices) {
-      AddRow(lists_[0], {L"    " + Wide(n->place()), L"notice", Wide(n->message)});
-      report_rows_.push_back({n, L"notice"});
+      const wchar_t* kind = Problems::IsListing(*n) ? L"not read" : L"notice";
+      AddRow(lists_[0], {L"    " + Wide(n->place()), kind, Wide(n->message)});
+      report_rows_.push_back({n, kind});
     }
   }
   for (const FileOutcome& f : r.files) {
