@@ -88,6 +88,10 @@ std::string Problem::ToString() const {
 void Problems::Append(const Problems& later) {
   for (const Problem& p : later.list_) Report(p);
   for (const Notice& n : later.notices_) CarryOver(n, later.UnlistedAt(n));
+  for (const Disclaimed& d : later.disclaimed_) {
+    disclaimed_.push_back(d);
+    PutRight(d);
+  }
 }
 
 void Problems::AppendNewPlaces(const Problems& later) {
@@ -205,6 +209,26 @@ bool Folds(const Notice& n) {
 
 }  // namespace
 
+void Problems::Claim(EntryRef entry, std::string_view subject, std::string_view field, std::string said) {
+  auto it = claims_.find(subject);
+  if (it == claims_.end()) it = claims_.emplace(std::string(subject), std::vector<Claimed>{}).first;
+  it->second.push_back({entry, std::string(field), std::move(said)});
+}
+
+void Problems::Disclaim(std::string subject, std::vector<std::string> fields, std::string why) {
+  disclaimed_.push_back({std::move(subject), std::move(fields), std::move(why)});
+  PutRight(disclaimed_.back());
+}
+
+void Problems::PutRight(const Disclaimed& d) {
+  const auto it = claims_.find(d.subject);
+  if (it == claims_.end()) return;
+  for (const Claimed& c : it->second) {
+    if (std::find(d.fields.begin(), d.fields.end(), c.field) == d.fields.end()) continue;
+    Amend(c.entry, c.said, c.field + " of " + d.subject + " is not written: " + d.why);
+  }
+}
+
 void Problems::FoldAcrossSheets(std::size_t from) {
   struct Fold {
     std::size_t first;
@@ -212,16 +236,25 @@ void Problems::FoldAcrossSheets(std::size_t from) {
   };
   std::map<std::string, Fold> folds;
   std::vector<Notice> kept(notices_.begin(), notices_.begin() + static_cast<std::ptrdiff_t>(std::min(from, notices_.size())));
+  std::vector<std::size_t> moved_to(notices_.size());  // each notice's index once folded
+  for (std::size_t i = 0; i < kept.size(); ++i) moved_to[i] = i;
   for (std::size_t i = kept.size(); i < notices_.size(); ++i) {
     Notice& n = notices_[i];
+    moved_to[i] = kept.size();
     if (!Folds(n)) {
       kept.push_back(std::move(n));
       continue;
     }
     const std::string key = n.tag + '\n' + DigitsFolded(n.message);
     auto [it, first] = folds.try_emplace(key, Fold{kept.size(), {}});
+    moved_to[i] = it->second.first;
     if (first) kept.push_back(std::move(n));
     else if (kept[it->second.first].where.sheet != n.where.sheet) it->second.sheets.push_back(n.where.sheet);
+  }
+  for (auto& [subject, claims] : claims_) {
+    for (Claimed& c : claims) {
+      if (c.entry.notice && c.entry.index < moved_to.size()) c.entry.index = moved_to[c.entry.index];
+    }
   }
   for (const auto& [key, fold] : folds) {
     const std::size_t more = fold.sheets.size();
@@ -241,6 +274,8 @@ void Problems::Clear() {
   list_.clear();
   notices_.clear();
   notices_per_place_.clear();
+  claims_.clear();
+  disclaimed_.clear();
   error_text_.clear();
   last_.reset();
 }

@@ -125,6 +125,17 @@ class Problems {
   // Replaces `part` of the entry's message with `replacement`, where it occurs.
   void Amend(EntryRef entry, std::string_view part, std::string_view replacement);
 
+  // A claim an entry makes of what a record's field becomes: `said` is
+  // "`field` of `subject` is written as V" ("Label of input 19 is written as
+  // 7"). Kept so that a later step that finds the record never written puts
+  // the claim right (Disclaim).
+  void Claim(EntryRef entry, std::string_view subject, std::string_view field, std::string said);
+  // Every claim of `subject` about one of `fields` put right: "`field` of
+  // `subject` is not written: `why`". Also kept, and carried by Append to
+  // the list this one is appended to: the database phase runs beside the
+  // sheets, into a list of its own.
+  void Disclaim(std::string subject, std::vector<std::string> fields, std::string why);
+
   // The most recent failure as ": Error #  6 - Overflow" (Str() gives a
   // non-negative number one leading blank); "" while nothing has failed.
   const std::string& ErrorText() const { return error_text_; }
@@ -160,6 +171,18 @@ class Problems {
   std::size_t UnlistedAt(const Notice& n) const;
   std::string error_text_;
   std::optional<EntryRef> last_;
+  struct Claimed {
+    EntryRef entry;
+    std::string field, said;
+  };
+  std::map<std::string, std::vector<Claimed>, std::less<>> claims_;  // by subject
+  struct Disclaimed {
+    std::string subject;
+    std::vector<std::string> fields;
+    std::string why;
+  };
+  std::vector<Disclaimed> disclaimed_;
+  void PutRight(const Disclaimed& d);
 };
 
 }  // namespace kvr

@@ -85,7 +85,7 @@ template <typename Table, typename Assign>
 void WriteChannelTable(SwitcherDatabase& database, const TableSpec& spec, Table& table, int count,
                        Problems& problems, Assign assign, const std::function<void(Recordset&)>& after = nullptr) {
   LabelTableWriter(
-      database, {spec.name, spec.key, count, static_cast<int>(table.size())},
+      database, {spec.name, spec.key, count, static_cast<int>(table.size()), &spec},
       [&](int i) { return table[static_cast<std::size_t>(i)].ChanNum; },
       [&](int i, RecordEditor& rec) { assign(table[static_cast<std::size_t>(i)], rec); }, problems, after);
 }

@@ -1,5 +1,6 @@
 #include "tables/label_table_writer.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "base/problems.h"
@@ -124,6 +125,16 @@ void ReportUnmatched(const LabelTableTarget& target, const std::function<std::in
     if (unmatched++ == 0) first_key = key(k);
   }
   if (unmatched == 0) return;
+  if (target.spec != nullptr) {
+    // What the sheet's cells said of these records' fields is not so.
+    std::vector<std::string> fields;
+    for (const FieldSpec& f : target.spec->fields) fields.emplace_back(f.name);
+    const std::string why = "no record of " + std::string(target.table) + " has this " +
+                            std::string(target.key_field) + ", so nothing of it is written";
+    for (int k = from; k <= last; ++k) {
+      if (key(k) != 0) problems.Disclaim(std::string(target.spec->noun) + " " + std::to_string(key(k)), fields, why);
+    }
+  }
   problems.Report(Where::Record(std::string(target.table), ""),
                   std::to_string(unmatched) + (unmatched == 1 ? " entry" : " entries") +
                       " from the workbook met no record, from " + std::string(target.key_field) + " " +

@@ -25,6 +25,7 @@
 #include <string_view>
 
 #include "tables/switcher_database.h"
+#include "tables/switcher_tables.h"
 
 namespace kvr {
 
@@ -76,6 +77,10 @@ struct LabelTableTarget {
   std::string_view key_field;
   std::optional<int> count;  // nullopt: no count (walk to the first unfilled entry)
   int entries = 0;           // how many entries the in-memory table holds
+  // The table's description, when the claims reports made of its records'
+  // fields ("Label of input 19 is written as ...") are to be put right for
+  // records the workbook gives that the table does not hold.
+  const TableSpec* spec = nullptr;
 };
 
 // Runs the merge. `key(i)` gives entry i's key; `assign(i, editor)` performs

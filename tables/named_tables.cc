@@ -58,7 +58,7 @@ void WriteNames(SwitcherDatabase& database, const TableSpec& spec, const std::ar
                 std::int16_t Entry::*number, std::string Entry::*label, std::string Entry::*notes,
                 Problems& problems) {
   LabelTableWriter(
-      database, {spec.name, spec.key, std::nullopt, static_cast<int>(table.size())},
+      database, {spec.name, spec.key, std::nullopt, static_cast<int>(table.size()), &spec},
       [&](int i) { return table[static_cast<std::size_t>(i)].*number; },
       [&](int i, RecordEditor& rec) {
         const Entry& e = table[static_cast<std::size_t>(i)];
@@ -155,7 +155,7 @@ void WriteConsoleAlphas(SwitcherDatabase& database, const ConsoleNameTable& tabl
 
 void WriteOptoRelaySets(SwitcherDatabase& database, const RcSetTable& table, Problems& problems) {
   LabelTableWriter(
-      database, {kOptoRelaySets.name, kOptoRelaySets.key, std::nullopt, static_cast<int>(table.size())},
+      database, {kOptoRelaySets.name, kOptoRelaySets.key, std::nullopt, static_cast<int>(table.size()), &kOptoRelaySets},
       [&](int i) { return table[static_cast<std::size_t>(i)].setNumber; },
       [&](int i, RecordEditor& rec) {
         const RcSetEntry& e = table[static_cast<std::size_t>(i)];

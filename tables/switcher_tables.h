@@ -47,6 +47,7 @@ struct TableSpec {
   std::string_view key;
   std::string_view sheet;
   std::string_view number_heading;  // the sheet's column 1, the record's number
+  std::string_view noun;            // what reports call one record: "input" (as "input 19")
   std::span<const FieldSpec> fields;  // sheet columns in the sheet's order, then fields a rule sets
   SizedBy sized_by;
   std::size_t label_chars = 8;  // the characters of "Label" a conversion writes
@@ -115,19 +116,19 @@ inline constexpr FieldSpec kSets[] = {
 
 }  // namespace table_fields
 
-inline constexpr TableSpec kInptAlphas{"InptAlphas",       "Chan Num", "Sources", "Chan Num",
+inline constexpr TableSpec kInptAlphas{"InptAlphas",       "Chan Num", "Sources", "Chan Num", "input",
                                        table_fields::kInputs, SizedBy::kInputs, 8, true};
-inline constexpr TableSpec kOutptAlphas{"OutptAlphas",       "Chan Num", "Destinations", "Chan Num",
+inline constexpr TableSpec kOutptAlphas{"OutptAlphas",       "Chan Num", "Destinations", "Chan Num", "output",
                                         table_fields::kOutputs, SizedBy::kOutputs, 8, true};
-inline constexpr TableSpec kOptoAlphas{"OptoAlphas", "Chan Num", "Opto", "Chan Num", table_fields::kOptos,
+inline constexpr TableSpec kOptoAlphas{"OptoAlphas", "Chan Num", "Opto", "Chan Num", "opto", table_fields::kOptos,
                                        SizedBy::kInputs};
-inline constexpr TableSpec kRelayAlphas{"RelayAlphas", "Chan Num", "Relay", "Chan Num", table_fields::kRelays,
+inline constexpr TableSpec kRelayAlphas{"RelayAlphas", "Chan Num", "Relay", "Chan Num", "relay", table_fields::kRelays,
                                         SizedBy::kOutputs};
-inline constexpr TableSpec kConsoleAlphas{"ConsoleAlphas", "Chan Num", "Console Name", "Console",
+inline constexpr TableSpec kConsoleAlphas{"ConsoleAlphas", "Chan Num", "Console Name", "Console", "console",
                                           table_fields::kConsoles, SizedBy::kConsoles, 16};
-inline constexpr TableSpec kLocationAlphas{"LocationAlphas", "Chan Num", "Location", "Location",
+inline constexpr TableSpec kLocationAlphas{"LocationAlphas", "Chan Num", "Location", "Location", "location",
                                            table_fields::kLocations, SizedBy::kLocations, 16};
-inline constexpr TableSpec kOptoRelaySets{"OptoRelaySets", "SetNum", "RC", "Set", table_fields::kSets,
+inline constexpr TableSpec kOptoRelaySets{"OptoRelaySets", "SetNum", "RC", "Set", "set", table_fields::kSets,
                                           SizedBy::kSets};
 
 // The seven, in the order a conversion writes them and new-database makes

@@ -59,6 +59,7 @@ std::string CellReader::Outcome(std::string_view field, const std::string& value
 void CellReader::KeepClaim(int row, int column) {
   if (!pending_) return;
   if (const auto entry = problems_.LastStored()) {
+    problems_.Claim(*entry, subject_, pending_->first, pending_->second);
     claims_.push_back({*entry, row, column, std::move(pending_->first), std::move(pending_->second)});
   }
   pending_.reset();

@@ -230,6 +230,54 @@ TEST_F(CommandLineRunTest, NoticesStrictAndReports) {
   EXPECT_LT(last_problem, first_notice);
 }
 
+// What a run says of a cell is what it did: a claim about a record the
+// database does not hold is put right, and the engineer's own column is
+// listed apart, passing --strict; a stray value beside the data is a notice.
+TEST_F(CommandLineRunTest, ClaimsAndListingsSayWhatTheRunDid) {
+  const std::string wb = File("p.xlsx").string(), db = File("s.db").string(), out = dir_.string();
+  auto sources = [](const char* beside) {
+    using S = std::string;
+    testing::SheetRows rows = {{S("Chan Num"), S("Chan Label"), S("Location #"), S("Comment")},
+                               {1.0, S("Mic 1"), 1.0, S("spare")},
+                               {2.0, S("Mic 2"), S("two"), S("")},
+                               {3.0, S("Mic 3"), S("three"), S("")}};
+    if (*beside != 0) rows.push_back({S(""), S(""), S(""), S(""), S(beside)});
+    return rows;
+  };
+  const testing::SheetRows system = {{std::string("Name:"), std::string("P")}, {std::string("Inputs"), 2.0}};
+  testing::WriteXlsx(wb, {{"System", system}, {"Sources", sources("")}});
+  ASSERT_EQ(RunCli({"new-database", "--database", db.c_str(), "--inputs", "4"}).status, kExitOk);
+  testing::Exec(db, "DELETE FROM InptAlphas WHERE \"Chan Num\" = 3");
+  auto r = RunCli({"convert", "--database", db.c_str(), "--workbook", wb.c_str(), "--output-dir", out.c_str(), "--yes"});
+  // Input 2 is written; input 3 has no record.
+  EXPECT_NE(r.err.find("Sources!C3: \"two\" under \"Location #\" is not a number: it reads as 0; Location of input 2 "
+                       "is written as 16383 (none)"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("Sources!C4: \"three\" under \"Location #\" is not a number: it reads as 0; Location of input "
+                       "3 is not written: no record of InptAlphas has this Chan Num, so nothing of it is written"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("not read: Sources!D2: the column \"Comment\" (D) is not read: no field of this sheet is read "
+                       "by its heading (1 value: D2)"),
+            std::string::npos)
+      << r.err;
+
+  // The listing is no notice; a stray value beside the data is one. (The
+  // workbook's missing sheets are problems and notices of their own.)
+  const std::string own_only = File("own.xlsx").string(), stray = File("stray.xlsx").string();
+  testing::WriteXlsx(own_only, {{"System", system}, {"Sources", {{std::string("Chan Num"), std::string("Comment")},
+                                                                 {1.0, std::string("spare")}}}});
+  r = RunCli({"check", "--workbook", own_only.c_str()});
+  EXPECT_EQ(r.err.find("notice: Sources"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("not read: Sources!B2: the column \"Comment\""), std::string::npos) << r.err;
+  testing::WriteXlsx(stray, {{"System", system}, {"Sources", {{std::string("Chan Num"), std::string("Comment")},
+                                                              {1.0, std::string("spare"), 5.0}}}});
+  r = RunCli({"check", "--workbook", stray.c_str()});
+  EXPECT_NE(r.err.find("notice: Sources!C2: values in columns without a heading are not read"), std::string::npos)
+      << r.err;
+}
+
 // Every command given a folder, a FIFO or a device where a file belongs says
 // so and ends with 2 at once (a FIFO is never opened, so nothing hangs); an
 // output folder that is a file is called one.
