@@ -38,6 +38,9 @@ def given():
             # follows its ErrorCode.
             codes |= set(re.findall(r"\bNote\((?:[^;]|\n)*?,\s*\"([a-z0-9]+(?:-[a-z0-9]+)+|[a-z]+)\"\)\s*;", text))
             codes |= set(re.findall(r"ErrorCode::\w+,\s*\"([a-z0-9]+(?:-[a-z0-9]+)*)\"\)", text))
+        # Codes given by name: `constexpr const char* kCellsUnreadTag = "cells-unread";`.
+        for path in (TOP / folder).glob("*.h"):
+            codes |= set(re.findall(r"\bk\w+Tag = \"([a-z0-9]+(?:-[a-z0-9]+)*)\"", path.read_text(encoding="utf-8")))
     # The names of the error codes themselves.
     problems = (TOP / "base" / "problems.cc").read_text(encoding="utf-8")
     codes |= set(re.findall(r"case ErrorCode::\w+: return \"([a-z0-9-]+)\";", problems))

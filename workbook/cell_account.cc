@@ -209,7 +209,7 @@ void AccountForLines(const SheetGrid& grid, CellMap& map, bool columns, Problems
   Say(grid, headless,
       std::string("values in ") + noun + "s without a " + by + " are not read: a " + noun + " is read by the " + by +
           " in its first " + (columns ? "row" : "column"),
-      "cells-unread", problems);
+      kCellsUnreadTag, problems);
 }
 
 }  // namespace
@@ -255,16 +255,16 @@ void AccountForCells(const SheetGrid& grid, const SheetShape& shape, ProblemsMar
   Say(grid, below,
       "values below row " + std::to_string(grid.first_row() + last_read - 1) +
           ", the last row this run reads, are not read",
-      "cells-unread", problems);
+      kCellsUnreadTag, problems);
   Say(grid, blank_first,
       "values in rows whose first cell is empty are not read: a row is read by what its first cell holds",
-      "cells-unread", problems);
+      kCellsUnreadTag, problems);
   Say(grid, rows_passed,
       "values in rows whose first cell names nothing this run reads are not read",
-      "cells-unread", problems);
+      kCellsUnreadTag, problems);
   Say(grid, beside,
       "values beside the cells read, where no field is read from, are not read",
-      "cells-unread", problems);
+      kCellsUnreadTag, problems);
 }
 
 }  // namespace kvr

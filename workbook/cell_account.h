@@ -18,6 +18,9 @@
 
 namespace kvr {
 
+// The code of a notice of values nothing read.
+inline constexpr const char* kCellsUnreadTag = "cells-unread";
+
 // Where a list of problems and notices stood before a sheet was read.
 struct ProblemsMark {
   std::size_t problems = 0;
