@@ -229,6 +229,49 @@ void Problems::PutRight(const Disclaimed& d) {
   }
 }
 
+void Problems::Refer(Where where, std::string noun, int number, std::string said) {
+  references_.push_back({std::move(where), std::move(noun), number, std::move(said)});
+}
+
+void Problems::CheckReferences(const Undefined& undefined) {
+  std::vector<Reference> references = std::move(references_);
+  references_.clear();
+  // One notice per sheet, kind of thing and reason: the first reference in
+  // full, with how many more of the sheet have the same fault and where the
+  // last stands (a count the System sheet gives wrong faults them all).
+  struct Group {
+    const Reference* first = nullptr;
+    const Reference* last = nullptr;
+    std::string why;
+    std::size_t count = 0;
+  };
+  std::vector<Group> groups;
+  std::map<std::string, std::size_t> group_of;
+  for (const Reference& r : references) {
+    auto why = undefined(r.noun, r.number);
+    if (!why) continue;
+    const std::string key = r.where.sheet + '\n' + r.noun + '\n' + *why;
+    auto [it, fresh] = group_of.try_emplace(key, groups.size());
+    if (fresh) groups.push_back({&r, &r, std::move(*why), 0});
+    Group& g = groups[it->second];
+    g.last = &r;
+    ++g.count;
+  }
+  for (const Group& g : groups) {
+    const Reference& r = *g.first;
+    // "... points at location 7, which ...; Location of input 2 is written as 6 (location 7)"
+    const std::size_t cut = r.said.find("; ");
+    const std::string head = r.said.substr(0, cut), tail = cut == std::string::npos ? "" : r.said.substr(cut);
+    std::string message = head + " points at " + r.noun + " " + std::to_string(r.number) + ", which " + g.why + tail;
+    if (g.count > 1) {
+      message += "; " + std::to_string(g.count - 1) + " more " + (g.count == 2 ? "cell" : "cells") +
+                 " of this sheet point at " + r.noun + "s the workbook does not define either, the last at " +
+                 g.last->where.cells;
+    }
+    Note(r.where, std::move(message), "reference-undefined");
+  }
+}
+
 void Problems::FoldAcrossSheets(std::size_t from) {
   struct Fold {
     std::size_t first;
@@ -276,6 +319,7 @@ void Problems::Clear() {
   notices_per_place_.clear();
   claims_.clear();
   disclaimed_.clear();
+  references_.clear();
   error_text_.clear();
   last_.reset();
 }

@@ -8,6 +8,7 @@
 #define KVR_BASE_PROBLEMS_H_
 
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -148,6 +149,16 @@ class Problems {
 
   void Clear();
 
+  // A cell's index that points at `noun` `number` ("location 7"), said as
+  // `said` (the cell, its heading and what its field is written as). Kept
+  // until the sheets that define such things are read (CheckReferences).
+  void Refer(Where where, std::string noun, int number, std::string said);
+  // Notices each reference that `undefined` gives a reason for: it points at
+  // something the workbook does not define. nullopt: defined, or a kind of
+  // thing the workbook does not list. The references are then let go.
+  using Undefined = std::function<std::optional<std::string>(std::string_view noun, int number)>;
+  void CheckReferences(const Undefined& undefined);
+
   // Notices from the `from`-th on that say one thing of many sheets (the
   // same tag, the same words but for their numbers and the closing
   // "(8 values: D6, F6:G6)" of their ranges, as a layout repeated on
@@ -182,6 +193,13 @@ class Problems {
     std::string why;
   };
   std::vector<Disclaimed> disclaimed_;
+  struct Reference {
+    Where where;
+    std::string noun;
+    int number;
+    std::string said;
+  };
+  std::vector<Reference> references_;
   void PutRight(const Disclaimed& d);
 };
 

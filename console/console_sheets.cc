@@ -171,12 +171,45 @@ class ModuleSheetReader {
       if (s == "MFD Proc") continue;
       int v = 0;
       if (IsWholeNumber(s)) v = RoundToInt16(Val(s)).value_or(0);
-      if (v == k + 1) ReadAssignmentRow(r, k++);
+      if (v == k + 1) {
+        ReadAssignmentRow(r, k++);
+        NotePassedAssignments(r);
+      } else if (v != 0) {
+        passed_.push_back({r, v, k + 1});
+      }
       if (!ReadMixMinusRow(r, *first) && v == 0) NoteRowSlip(r, *first);
     }
+    NotePassedAssignments(0);
   }
 
  private:
+  // Numbered rows passed over while the assignments waited for the next
+  // number: said once per wait, when the number came (in row `came`) or the
+  // sheet ended (0).
+  struct Passed {
+    int row, number, expected;
+  };
+  std::vector<Passed> passed_;
+  void NotePassedAssignments(int came) {
+    if (passed_.empty()) return;
+    const Passed& first = passed_.front();
+    const Passed& last = passed_.back();
+    const bool one = passed_.size() == 1;
+    const std::string rows = one ? "row " + std::to_string(grid_.first_row() + first.row - 1)
+                                 : "rows " + std::to_string(grid_.first_row() + first.row - 1) + " to " +
+                                       std::to_string(grid_.first_row() + last.row - 1);
+    const std::string numbers = one ? "numbered " + std::to_string(first.number)
+                                    : "numbered " + std::to_string(first.number) + " to " + std::to_string(last.number);
+    problems_.Note(grid_.Span(first.row, 1, last.row, 1),
+                   rows + " (" + numbers + ") " + (one ? "was" : "were") +
+                       " passed over while the assignments waited for number " + std::to_string(first.expected) +
+                       (came != 0 ? ", which came in row " + std::to_string(grid_.first_row() + came - 1)
+                                  : std::string(", which never came")) +
+                       ": " + (one ? "its" : "their") + " module cells are not read as assignments",
+                   "rows-passed-over");
+    passed_.clear();
+  }
+
   // The module count (the largest row-1 number from column 3 on, at least 1)
   // and the module number of each data column (from column 4 on), read once;
   // a column whose number cannot be read or lies outside the table is
@@ -229,17 +262,25 @@ class ModuleSheetReader {
 
   // A module type that differs from a keyword only by case or blanks reads
   // as a blank module.
+  // A module type that is none of the keywords reads as a blank module too:
+  // said, with the keyword probably meant.
   void NoteTypeSlip(int c, const std::string& typed, std::size_t m) {
     if (typed.empty() || ModuleTypeFor(typed).code != 3999 || Folded(typed) == "blank") return;
-    for (const char* keyword : {"Input", "Control Rm", "CRM", "Studio Mon", "Remote Ctl", "Console Ctl", "CCM", "Return",
-                                "SLInput", "SLControl Rm", "SLCRM", "SLConsole Ctl", "SLCCM", "MInput", "MRCM", "MCRM",
-                                "MCCM"}) {
+    static const std::vector<std::string_view> kKeywords = {
+        "Input", "Control Rm", "CRM", "Studio Mon", "Remote Ctl", "Console Ctl", "CCM", "Return", "SLInput",
+        "SLControl Rm", "SLCRM", "SLConsole Ctl", "SLCCM", "MInput", "MRCM", "MCRM", "MCCM"};
+    const std::string blank = ", so module " + std::to_string(m) + " is read as a blank module (3999) with no assignments";
+    for (const std::string_view keyword : kKeywords) {
       if (Folded(typed) != Folded(keyword)) continue;
-      problems_.Note(grid_.At(2, c), "the module type \"" + typed + "\" is not \"" + keyword +
-                                         "\" (only case or blanks differ), so module " + std::to_string(m) +
-                                         " is read as a blank module (3999) with no assignments", "module-type-case");
+      problems_.Note(grid_.At(2, c), "the module type \"" + typed + "\" is not \"" + std::string(keyword) +
+                                         "\" (only case or blanks differ)" + blank, "module-type-case");
       return;
     }
+    const auto meant = KeywordMeant(typed, kKeywords);
+    problems_.Note(grid_.At(2, c),
+                   "the module type \"" + typed + "\" is none of the module types" + blank +
+                       (meant ? "; \"" + std::string(*meant) + "\" is probably meant" : std::string()),
+                   "module-type-unknown");
   }
 
   // A row label that begins as an MFD or mix-minus keyword but differs from

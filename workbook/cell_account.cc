@@ -175,6 +175,9 @@ void AccountForLines(const SheetGrid& grid, CellMap& map, bool columns, Problems
     const Cell head = grid.at(hr, hc);
     const std::string where = columns ? ColumnLetters(grid.first_column() + line - 1)
                                       : "row " + std::to_string(grid.first_row() + line - 1);
+    // A line headed by a number is a record the reader passed over: a
+    // cause of its own below, not the engineer's own line.
+    if (head.kind == CellKind::kNumber) continue;
     const bool headed = head.kind != CellKind::kEmpty;
     if (headed && names.size() == kNamed) names.emplace_back("others");
     if (headed && names.size() < kNamed) {

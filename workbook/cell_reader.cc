@@ -156,6 +156,31 @@ std::optional<std::int16_t> CellReader::Number(int row, int column, std::string_
   return Converted<std::int16_t>(row, column, field, Given{consequence}, CellNumber, "a 16-bit number");
 }
 
+namespace {
+
+// What a text holds that the eye does not see where the sheet shows it: a
+// blank at either edge, a tab or line break, a no-break, zero-width or
+// other special space. "" when nothing.
+std::string Unseen(std::string_view text) {
+  if (text.empty()) return {};
+  static constexpr std::pair<std::string_view, const char*> kSpecial[] = {
+      {"\xC2\xA0", "a no-break space (U+00A0)"},      {"\xE2\x80\x8B", "a zero-width space (U+200B)"},
+      {"\xE2\x80\xAF", "a narrow no-break space (U+202F)"}, {"\xEF\xBB\xBF", "a byte-order mark (U+FEFF)"},
+      {"\xE2\x80\x8C", "a zero-width non-joiner (U+200C)"}, {"\xE2\x80\x8D", "a zero-width joiner (U+200D)"},
+      {"\t", "a tab"}, {"\n", "a line break"}, {"\r", "a line break"}};
+  for (const auto& [bytes, what] : kSpecial) {
+    if (text.find(bytes) != std::string_view::npos) return what;
+  }
+  if (text.front() == ' ' && text.back() == ' ' && text.find_first_not_of(' ') != std::string_view::npos) {
+    return "blanks at its start and end";
+  }
+  if (text.front() == ' ') return "a blank at its start";
+  if (text.back() == ' ') return "a blank at its end";
+  return {};
+}
+
+}  // namespace
+
 void CellReader::TextInto(int row, int column, std::string& field, std::string_view field_name) {
   auto kept = [&] {
     if (!field.empty()) return Outcome(field_name, "\"" + field + "\"");
@@ -165,6 +190,13 @@ void CellReader::TextInto(int row, int column, std::string& field, std::string_v
   if (auto v = TextOr(row, column, field_name, kept)) {
     field = std::move(*v);
     Stored(column, field_name);
+    if (const std::string unseen = Unseen(field); !unseen.empty() && field.find_first_not_of(' ') != std::string::npos) {
+      problems_.Note(grid_.At(row, column),
+                     Described(row, column, "\"" + field + "\"", "holds " + unseen + ", which the sheet does not show") +
+                         "; " + Outcome(field_name, "\"" + field + "\""),
+                     "text-unseen");
+      KeepClaim(row, column);
+    }
   }
 }
 
@@ -200,6 +232,14 @@ void CellReader::IndexInto(int row, int column, std::int16_t& field, std::string
     return "it reads as " + std::to_string(CellNumber(grid_, row, column).value_or(0)) + "; " +
            Outcome(field_name, IndexText(field, points_to));
   });
+  if (!points_to.empty() && field != NoIndex) {
+    // Checked once the sheets that define what it points at are read.
+    const std::string written = IndexText(field, points_to);
+    problems_.Refer(grid_.At(row, column), std::string(points_to), field + 1,
+                    Described(row, column, CellText(grid_, row, column).value_or(""), "") + "; " +
+                        (subject_.empty() ? "\"" + std::string(field_name) + "\" is " + written
+                                          : std::string(field_name) + " of " + subject_ + " is written as " + written));
+  }
 }
 
 }  // namespace kvr

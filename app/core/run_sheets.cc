@@ -62,6 +62,35 @@ void NoteSystemOutcome(const SystemSettings& system, const Workbook& workbook, P
   }
 }
 
+// Each index a sheet gave that points at something the workbook does not
+// define: a channel past its table (which the System sheet's count sizes),
+// a location no row of the "Location" sheet numbers (when it numbers any: a
+// sheet missing is a problem of its own).
+void CheckSheetReferences(const Variables& vars, const SystemSettings& system, Problems& problems) {
+  const bool locations_listed = std::any_of(vars.locations.begin(), vars.locations.end(),
+                                            [](const LocationEntry& e) { return e.locationNumber != 0; });
+  problems.CheckReferences([&](std::string_view noun, int n) -> std::optional<std::string> {
+    auto counted = [&](std::size_t entries, const char* key, int count) -> std::optional<std::string> {
+      if (n >= 1 && static_cast<std::size_t>(n) <= entries) return std::nullopt;
+      return n < 1 ? std::string("no table has")
+                   : "lies past the " + std::to_string(entries) + " the table holds (\"" + key +
+                         "\" on the System sheet is " + std::to_string(count) + ")";
+    };
+    if (noun == "input") return counted(vars.inputs.size(), "Inputs", system.InputCount);
+    if (noun == "output") return counted(vars.outputs.size(), "Outputs", system.OutputCount);
+    if (noun == "opto") return counted(vars.optos.size(), "Inputs", system.InputCount);
+    if (noun == "relay") return counted(vars.relays.size(), "Outputs", system.OutputCount);
+    if (noun == "location" && locations_listed) {
+      if (n >= 1 && static_cast<std::size_t>(n) <= vars.locations.size() &&
+          vars.locations[static_cast<std::size_t>(n - 1)].locationNumber == n) {
+        return std::nullopt;
+      }
+      return std::string("no row of the \"Location\" sheet numbers");
+    }
+    return std::nullopt;  // salvos: the workbook lists none
+  });
+}
+
 }  // namespace
 
 SystemSettings ReadSystemSheet(Workbook& workbook, Problems& problems) {
@@ -143,6 +172,7 @@ void ReadRunSheets(const SheetSource& sheet, const SystemSettings& system, int l
       AccountForConsoleSheet(grid, n, false, *scratch, mark, problems);
     });
   }
+  CheckSheetReferences(vars, system, problems);
   problems.FoldAcrossSheets(first_notice);
   progress.Reached(kAllSheets);
 }

@@ -300,6 +300,10 @@ MISTAKE_NOTICES = [
     ("Destinations", "B1", '"Chan Label" is probably meant'),
     ("Destinations", "A10:A193", 'waited for number 9 (A10 holds "x"), which never came'),
     ("Opto ", None, 'probably the "Opto" the run looked for'),
+    # What the wrong "Inputs" does to the indices that point at optos: once per sheet.
+    ("Sources", "N2", 'points at opto 2, which lies past the 1 the table holds ("Inputs" on the System sheet is 0)'),
+    ("RC", "C2", 'points at opto 4, which lies past the 1 the table holds ("Inputs" on the System sheet is 0); '
+                 'Opto1 of set 1 is written as 3 (opto 4); 79 more cells of this sheet point at optos'),
 ]
 
 

@@ -146,8 +146,8 @@ def main():
         notes = os.path.join(work, "notes.db")
         shutil.copy(os.path.join(work, "plant.db"), notes)
         con = sqlite3.connect(notes)
-        for k, n in enumerate([0, 126, 127, 137, 252, 5, 252, 130], start=1):  # with "nK ", up to 255
-            con.execute('UPDATE InptAlphas SET Notes = ? WHERE "Chan Num" = ?', ("n%d " % k + "x" * n, k))
+        for k, n in enumerate([0, 126, 127, 137, 252, 5, 252, 130], start=1):  # with "nK_", up to 255
+            con.execute('UPDATE InptAlphas SET Notes = ? WHERE "Chan Num" = ?', ("n%d_" % k + "x" * n, k))
         con.commit()
         con.close()
         w = os.path.join(work, "notes.xlsx")
