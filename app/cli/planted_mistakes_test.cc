@@ -278,6 +278,8 @@ TEST_F(PlantedMistakesTest, EachPlantedMistakeIsNamedAtItsPlace) {
        },
        "were passed over while the assignments waited for number 3, which never came: their module cells are not "
        "read as assignments"},
+      {"a crosspoint to an output past the table", "Crosspoints", put(2, 2, number(999)),
+       "notice: Crosspoints!C3: 999 under \"Destination\" points at output 999, which lies past the 193 the table holds"},
       {"a crosspoint row without a level", "Crosspoints", put(5, 0, Cell{}), "notice: Crosspoints!B6:C6: values in rows whose first cell is empty"},
   };
   int named = 0;

@@ -62,6 +62,15 @@ void NoteSystemOutcome(const SystemSettings& system, const Workbook& workbook, P
   }
 }
 
+// Why channel `n` is none of a table of `entries` entries, which the System
+// sheet's `key` ("Inputs") sizes by `count`; nullopt when it is one.
+std::optional<std::string> ChannelOutside(int n, std::size_t entries, const char* key, int count) {
+  if (n >= 1 && static_cast<std::size_t>(n) <= entries) return std::nullopt;
+  if (n < 1) return std::string("no table has");
+  return "lies past the " + std::to_string(entries) + " the table holds (\"" + key + "\" on the System sheet is " +
+         std::to_string(count) + ")";
+}
+
 // Each index a sheet gave that points at something the workbook does not
 // define: a channel past its table (which the System sheet's count sizes),
 // a location no row of the "Location" sheet numbers (when it numbers any: a
@@ -70,12 +79,7 @@ void CheckSheetReferences(const Variables& vars, const SystemSettings& system, P
   const bool locations_listed = std::any_of(vars.locations.begin(), vars.locations.end(),
                                             [](const LocationEntry& e) { return e.locationNumber != 0; });
   problems.CheckReferences([&](std::string_view noun, int n) -> std::optional<std::string> {
-    auto counted = [&](std::size_t entries, const char* key, int count) -> std::optional<std::string> {
-      if (n >= 1 && static_cast<std::size_t>(n) <= entries) return std::nullopt;
-      return n < 1 ? std::string("no table has")
-                   : "lies past the " + std::to_string(entries) + " the table holds (\"" + key +
-                         "\" on the System sheet is " + std::to_string(count) + ")";
-    };
+    auto counted = [&](std::size_t entries, const char* key, int count) { return ChannelOutside(n, entries, key, count); };
     if (noun == "input") return counted(vars.inputs.size(), "Inputs", system.InputCount);
     if (noun == "output") return counted(vars.outputs.size(), "Outputs", system.OutputCount);
     if (noun == "opto") return counted(vars.optos.size(), "Inputs", system.InputCount);
@@ -104,6 +108,18 @@ std::vector<CrosspointRecord> ReadCrosspointSheet(Workbook& workbook, Problems& 
   std::vector<CrosspointRecord> records;
   ReadAccounted([&](const std::string& name) { return OpenSheetGrid(workbook, name, problems); }, "Crosspoints",
                 kHeadingsInRow1, problems, [&](const SheetGrid& grid) { records = ReadCrosspoints(grid, problems); });
+  // Either end of a crosspoint names a channel of the switcher: one past
+  // the tables the System sheet's counts size is none (said when the counts
+  // are given; the System sheet is otherwise read by the run it serves).
+  Problems ignored;
+  SystemSettings system;
+  if (FindSheet(workbook, "System")) system = ReadSystemSettings(OpenSheetGrid(workbook, "System", ignored), ignored);
+  problems.CheckReferences([&](std::string_view noun, int n) -> std::optional<std::string> {
+    const bool input = noun == "input";
+    const int count = input ? system.InputCount : noun == "output" ? system.OutputCount : 0;
+    if (count <= 0) return std::nullopt;
+    return ChannelOutside(n, static_cast<std::size_t>(count) + 1, input ? "Inputs" : "Outputs", count);
+  });
   return records;
 }
 
