@@ -215,6 +215,52 @@ void AccountForLines(const SheetGrid& grid, CellMap& map, bool columns, Problems
       kCellsUnreadTag, problems);
 }
 
+// Values read from rows or columns the workbook hides: what the sheet does
+// not show reaches the outputs. One notice for the rows, one for the columns.
+void AccountForHidden(const SheetGrid& grid, const CellMap& map, Problems& problems) {
+  Ranges rows, columns;
+  std::vector<int> hidden_rows, hidden_columns;
+  for (int r = 1; r <= grid.rows(); ++r) {
+    // A first cell looked at alone (a scan for the next number) reaches nothing.
+    bool beyond_first = false;
+    for (int c = 2; c <= grid.columns() && !beyond_first; ++c) beyond_first = map.holds(r, c) && grid.Read(r, c);
+    for (int c = beyond_first ? 1 : 2; c <= grid.columns(); ++c) {
+      if (!map.holds(r, c) || !grid.Read(r, c)) continue;
+      if (grid.RowHidden(r)) {
+        rows.Add(r, c);
+        if (hidden_rows.empty() || hidden_rows.back() != r) hidden_rows.push_back(r);
+      } else if (grid.ColumnHidden(c)) {
+        columns.Add(r, c);
+        if (std::find(hidden_columns.begin(), hidden_columns.end(), c) == hidden_columns.end()) {
+          hidden_columns.push_back(c);
+        }
+      }
+    }
+  }
+  auto list = [](const std::vector<int>& lines, const auto& name) {
+    std::string out;
+    for (std::size_t i = 0; i < lines.size() && i < 6; ++i) out += (i == 0 ? "" : ", ") + name(lines[i]);
+    if (lines.size() > 6) out += " and " + std::to_string(lines.size() - 6) + " more";
+    return out;
+  };
+  if (!rows.empty()) {
+    Say(grid, rows,
+        std::string(hidden_rows.size() == 1 ? "the row " : "the rows ") +
+            list(hidden_rows, [&](int r) { return std::to_string(grid.first_row() + r - 1); }) +
+            (hidden_rows.size() == 1 ? " is" : " are") +
+            " hidden, yet read: what the sheet does not show reaches the outputs",
+        kHiddenReadTag, problems);
+  }
+  if (!columns.empty()) {
+    Say(grid, columns,
+        std::string(hidden_columns.size() == 1 ? "the column " : "the columns ") +
+            list(hidden_columns, [&](int c) { return ColumnLetters(grid.first_column() + c - 1); }) +
+            (hidden_columns.size() == 1 ? " is" : " are") +
+            " hidden, yet read: what the sheet does not show reaches the outputs",
+        kHiddenReadTag, problems);
+  }
+}
+
 }  // namespace
 
 void AccountForCells(const SheetGrid& grid, const SheetShape& shape, ProblemsMark since, Problems& problems) {
@@ -232,6 +278,7 @@ void AccountForCells(const SheetGrid& grid, const SheetShape& shape, ProblemsMar
   for (std::size_t i = since.problems; i < problems.size(); ++i) name(problems.list()[i]);
   for (std::size_t i = since.notices; i < problems.notices().size(); ++i) name(problems.notices()[i]);
 
+  AccountForHidden(grid, map, problems);
   if (shape.headings_in_row1) AccountForLines(grid, map, true, problems);
   if (shape.labels_in_column1) AccountForLines(grid, map, false, problems);
   int last_read = 0;

@@ -122,6 +122,37 @@ TEST(CellAccountTest, AChannelSheetNamesOnlyWhatItsReaderLeaves) {
                                                  "field of this sheet is read by its heading (2 values: C2:C3)"}));
 }
 
+TEST(CellAccountTest, ValuesReadFromHiddenRowsOrColumnsAreSaid) {
+  SheetGridBuilder b("S", false);
+  for (int r = 1; r <= 4; ++r) {
+    for (int c = 1; c <= 3; ++c) b.AddNumber(r, c, r * 10 + c);
+  }
+  b.HideRows(3, 3);
+  b.HideColumns(2, 2);
+  const SheetGrid grid = std::move(b).Build();
+  ReadRows(grid, 1, 4, 3);
+  Problems problems;
+  AccountForCells(grid, {true, false}, {}, problems);
+  EXPECT_EQ(Said(problems),
+            (std::vector<std::string>{
+                "notice: S!A3:C3: the row 3 is hidden, yet read: what the sheet does not show reaches the outputs "
+                "(3 values: A3:C3)",
+                "notice: S!B1:B4: the column B is hidden, yet read: what the sheet does not show reaches the outputs "
+                "(3 values: B1:B2, B4)"}));
+  // A hidden row whose first cell alone was looked at (a scan for numbers) reaches nothing.
+  SheetGridBuilder remark("S", false);
+  remark.AddNumber(1, 1, 1);
+  remark.AddNumber(1, 2, 5);
+  remark.AddText(2, 1, remark.InternText("Total"));
+  remark.HideRows(2, 2);
+  const SheetGrid scanned = std::move(remark).Build();
+  ReadRows(scanned, 1, 1, 2);
+  scanned.at(2, 1);
+  Problems none;
+  AccountForCells(scanned, {true, false}, {}, none);
+  EXPECT_TRUE(none.notices().empty());
+}
+
 TEST(CellAccountTest, ACauseOnManySheetsIsSaidOnce) {
   Problems problems;
   problems.Note(Where::Sheet("Other"), "said before", "cells-unread");

@@ -1,6 +1,7 @@
 #include "workbook/ods_content.h"
 
 #include <charconv>
+#include <cstring>
 #include <stdexcept>
 
 #include "base/utf8.h"
@@ -30,6 +31,13 @@ const char* Attr(const XML_Char** atts, std::string_view ns, std::string_view lo
     if (Is(atts[i], ns, local)) return atts[i + 1];
   }
   return nullptr;
+}
+
+// A row or column the sheet does not show: table:visibility "collapse"
+// (hidden) or "filter" (filtered out).
+bool Invisible(const XML_Char** atts) {
+  const char* v = Attr(atts, kTable, "visibility");
+  return v != nullptr && (std::strcmp(v, "collapse") == 0 || std::strcmp(v, "filter") == 0);
 }
 
 // A repeat count attribute: 1 when absent or malformed, at least 1.
@@ -92,6 +100,7 @@ void ContentHandler::Start(std::string_view name, const XML_Char** atts) {
       if (cache->size() <= t) cache->resize(t + 1);
       builder = std::make_unique<SheetGridBuilder>(sheet, false);
       row = 0;
+      declared_columns = 0;
       in_row = in_cell = false;
       value_cells = 0;
     }
@@ -103,10 +112,19 @@ void ContentHandler::Start(std::string_view name, const XML_Char** atts) {
     StartInCell(name, atts);
     return;
   }
-  if (Is(name, kTable, "table-row") && !in_row) {
+  if (Is(name, kTable, "table-column") && !in_row) {
+    // Columns are declared in order before the rows: which are hidden.
+    const std::int64_t repeat = RepeatOf(atts, "number-columns-repeated");
+    if (Invisible(atts) && declared_columns < kMaxColumn) {
+      builder->HideColumns(static_cast<int>(declared_columns + 1),
+                           static_cast<int>(std::min(declared_columns + repeat, kMaxColumn)));
+    }
+    declared_columns += repeat;
+  } else if (Is(name, kTable, "table-row") && !in_row) {
     in_row = true;
     column = 0;
     row_repeat = RepeatOf(atts, "number-rows-repeated");
+    row_hidden = Invisible(atts);
     row_cells.clear();
   } else if (in_row && (Is(name, kTable, "table-cell") || Is(name, kTable, "covered-table-cell"))) {
     StartCell(name, atts);
@@ -308,6 +326,9 @@ void ContentHandler::FinishCell() {
 void ContentHandler::FinishRow() {
   const std::int64_t first = row + 1;
   row += row_repeat;
+  if (row_hidden && first <= kMaxRow) {
+    builder->HideRows(static_cast<int>(first), static_cast<int>(std::min(row, kMaxRow)));
+  }
   if (row_cells.empty()) return;
   if (first > kMaxRow) return;
   const std::int64_t rows = std::min(row_repeat, kMaxRow - first + 1);

@@ -53,6 +53,8 @@ struct ContentHandler {
   std::int64_t row = 0;         // rows passed so far in the table
   std::int64_t column = 0;      // cells passed so far in the row
   std::int64_t row_repeat = 1;
+  bool row_hidden = false;
+  std::int64_t declared_columns = 0;  // <table:table-column> counted so far in the table
   bool in_row = false;
   std::vector<RowCell> row_cells;
   std::size_t value_cells = 0;  // cells with a value placed so far in the table

@@ -104,6 +104,34 @@ void SheetGridBuilder::AddError(int row, int column, std::string_view name) {
   Add(row, column, {0, InternText(std::string(name)), CellKind::kError});
 }
 
+void SheetGridBuilder::HideRows(int first, int last) {
+  // A long run of hidden rows beside the last one joins it.
+  if (!hidden_rows_.empty() && hidden_rows_.back().second + 1 >= first) {
+    hidden_rows_.back().second = std::max(hidden_rows_.back().second, last);
+    return;
+  }
+  if (hidden_rows_.size() < 100000) hidden_rows_.emplace_back(first, last);
+}
+
+void SheetGridBuilder::HideColumns(int first, int last) {
+  if (hidden_columns_.size() < 100000) hidden_columns_.emplace_back(first, last);
+}
+
+namespace {
+
+// Sheet ranges as grid ranges: shifted by `origin` (the grid's first row or
+// column), clipped to 1..`size`, those outside left out.
+std::vector<std::pair<int, int>> ToGrid(const std::vector<std::pair<int, int>>& ranges, int origin, int size) {
+  std::vector<std::pair<int, int>> out;
+  for (const auto& [first, last] : ranges) {
+    const int a = std::max(first - origin + 1, 1), b = std::min(last - origin + 1, size);
+    if (a <= b) out.emplace_back(a, b);
+  }
+  return out;
+}
+
+}  // namespace
+
 SheetGrid SheetGridBuilder::Build() && {
   SheetGrid& g = grid_;
   if (cells_.empty()) {
@@ -135,6 +163,8 @@ SheetGrid SheetGridBuilder::Build() && {
   }
   cells_.clear();
   cells_.shrink_to_fit();
+  g.hidden_rows_ = ToGrid(hidden_rows_, g.first_row_, g.rows_);
+  g.hidden_columns_ = ToGrid(hidden_columns_, g.first_column_, g.columns_);
   return std::move(g);
 }
 

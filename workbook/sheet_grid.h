@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/problems.h"
@@ -76,6 +77,10 @@ class SheetGrid {
     const SheetGrid& grid_;
   };
 
+  // Whether the workbook hides grid row `row` (column `column`) from view.
+  bool RowHidden(int row) const { return Within(hidden_rows_, row); }
+  bool ColumnHidden(int column) const { return Within(hidden_columns_, column); }
+
   // The worksheet's name, and where grid (1, 1) stands on it (1-based).
   const std::string& sheet_name() const { return sheet_name_; }
   int first_row() const { return first_row_; }
@@ -109,6 +114,13 @@ class SheetGrid {
   int first_row_ = 1;
   int first_column_ = 1;
   mutable int quiet_ = 0;
+  std::vector<std::pair<int, int>> hidden_rows_, hidden_columns_;  // grid ranges, first to last
+  static bool Within(const std::vector<std::pair<int, int>>& ranges, int i) {
+    for (const auto& [first, last] : ranges) {
+      if (i >= first && i <= last) return true;
+    }
+    return false;
+  }
   std::vector<Slot> slots_;        // rows_ x columns_, row-major
   std::vector<std::string> texts_;  // texts and error names, referenced by Slot::text
 };
@@ -131,6 +143,9 @@ class SheetGridBuilder {
   void AddBoolean(int row, int column, bool value);
   void AddText(int row, int column, std::uint32_t text_id);
   void AddError(int row, int column, std::string_view name);
+  // Rows (columns) `first` to `last`, in sheet coordinates, are hidden from view.
+  void HideRows(int first, int last);
+  void HideColumns(int first, int last);
 
   SheetGrid Build() &&;
 
@@ -144,6 +159,7 @@ class SheetGridBuilder {
 
   SheetGrid grid_;
   std::vector<Placed> cells_;
+  std::vector<std::pair<int, int>> hidden_rows_, hidden_columns_;  // sheet ranges
   std::size_t text_bytes_ = 0;
 };
 

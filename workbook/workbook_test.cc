@@ -101,6 +101,17 @@ TEST(WorkbookFixtureTest, MissingSheetIsAnEmptyGridAndAProblem) {
   EXPECT_EQ(problems.ErrorText(), ": Error #  9 - Subscript out of range");
 }
 
+// Rows and columns the workbook hides are known to the grid, in its own
+// coordinates, in each of the three formats.
+void ExpectHidden(const SheetGrid& g) {
+  EXPECT_FALSE(g.RowHidden(1));
+  EXPECT_TRUE(g.RowHidden(2));
+  EXPECT_FALSE(g.RowHidden(3));
+  EXPECT_FALSE(g.ColumnHidden(1));
+  EXPECT_TRUE(g.ColumnHidden(2));
+  EXPECT_FALSE(g.ColumnHidden(3));
+}
+
 using XlsxTest = TempDir;
 
 TEST_F(XlsxTest, ReadsPackageQuirks) {
@@ -138,6 +149,17 @@ TEST_F(XlsxTest, DatesCountFromTheWorkbooksSystem) {
                             date1904 ? std::vector<std::string>{"1/1/1905", "1/1/1904"}
                                      : std::vector<std::string>{"12/31/1900", "12:00:00 AM"}}));
   }
+}
+
+TEST_F(XlsxTest, HiddenRowsAndColumnsAreKnown) {
+  auto parts = testing::MinimalXlsx("<row r=\"1\"><c r=\"A1\"><v>1</v></c></row><row r=\"2\" hidden=\"1\"/>"
+                                    "<row r=\"3\"><c r=\"C3\"><v>9</v></c></row>");
+  for (auto& [name, data] : parts) {
+    const std::size_t at = data.find("<sheetData>");
+    if (at != std::string::npos) data.insert(at, "<cols><col min=\"2\" max=\"2\" hidden=\"true\"/></cols>");
+  }
+  testing::WriteZip(File("h.xlsx"), parts);
+  ExpectHidden(testing::Open(File("h.xlsx"))->ReadSheet(0));
 }
 
 TEST_F(XlsxTest, ClaimedDimensionIsIgnored) {
@@ -276,6 +298,21 @@ TEST_F(XlsTest, ReadsCellRecordsAndContinuedStrings) {
   EXPECT_EQ(g.at(4, 2).text, "#DIV/0!");
 }
 
+TEST_F(XlsTest, HiddenRowsAndColumnsAreKnown) {
+  if (!testing::CanWriteOle2()) GTEST_SKIP() << "no compound-file writer";
+  using B = BiffRecords;
+  BiffRecords sheet;
+  sheet.Bof(0x0010)
+      .Add(0x007D, B::U16(1) + B::U16(1) + B::U16(2560) + B::U16(0) + B::U16(0x0001) + B::U16(0))  // column B hidden
+      .Add(0x0208, B::U16(1) + B::U16(0) + B::U16(3) + B::U16(255) + B::U16(0) + B::U16(0) + B::U16(0x0020) +
+                       B::U16(0))  // row 2 hidden
+      .Add(0x0203, Cell(0, 0, 0) + B::F64(1))
+      .Add(0x0203, Cell(2, 2, 0) + B::F64(9))
+      .Eof();
+  testing::WriteOle2(File("h.xls"), {{"Workbook", Workbook("", sheet)}});
+  ExpectHidden(testing::Open(File("h.xls"))->ReadSheet(0));
+}
+
 TEST_F(XlsTest, DatesCountFromTheWorkbooksSystem) {
   using B = BiffRecords;
   for (const bool date1904 : {false, true}) {
@@ -379,6 +416,17 @@ testing::Parts OdsParts(const std::string& tables) {
            "xmlns:calcext=\"urn:org:documentfoundation:names:experimental:calc:xmlns:calcext:1.0\" "
            "office:version=\"1.3\"><office:body><office:spreadsheet>" +
                tables + "</office:spreadsheet></office:body></office:document-content>"}};
+}
+
+TEST_F(OdsTest, HiddenRowsAndColumnsAreKnown) {
+  testing::WriteZip(
+      File("h.ods"),
+      OdsParts("<t:table t:name=\"S\"><t:table-column/><t:table-column t:visibility=\"collapse\"/><t:table-column/>"
+               "<t:table-row><t:table-cell office:value-type=\"float\" office:value=\"1\"/></t:table-row>"
+               "<t:table-row t:visibility=\"filter\"/>"
+               "<t:table-row><t:table-cell t:number-columns-repeated=\"2\"/>"
+               "<t:table-cell office:value-type=\"float\" office:value=\"9\"/></t:table-row></t:table>"));
+  ExpectHidden(testing::Open(File("h.ods"))->ReadSheet(0));
 }
 
 TEST_F(OdsTest, ValueTypesTextAndRepeats) {

@@ -46,6 +46,8 @@ enum RecordType : std::uint16_t {
   kRk = 0x027E,
   kFormat = 0x041E,
   kBof = 0x0809,
+  kRow = 0x0208,
+  kColInfo = 0x007D,
 };
 
 class BiffError : public WorkbookError {
@@ -364,6 +366,22 @@ class XlsWorkbook : public Workbook {
   void ReadCellRecord(const Record& rec, SheetGridBuilder& b, CellState& state) const {
     RecordReader r(rec.pieces);
     switch (rec.type) {
+      case kRow: {
+        // rw, colMic, colMac, miyRw, two reserved words, then the flags:
+        // fDyZero (0x20) hides the row.
+        const int row = r.U16() + 1;
+        for (int i = 0; i < 5; ++i) r.U16();
+        if ((r.U16() & 0x20) != 0) b.HideRows(row, row);
+        break;
+      }
+      case kColInfo: {
+        // colFirst, colLast, coldx, ixfe, then the flags: fHidden (0x01).
+        const int first = r.U16() + 1, last = r.U16() + 1;
+        r.U16();
+        r.U16();
+        if ((r.U16() & 0x01) != 0 && last >= first) b.HideColumns(first, std::min(last, 256));
+        break;
+      }
       case kLabelSst: {
         const int row = r.U16() + 1, col = r.U16() + 1;
         r.U16();

@@ -133,9 +133,27 @@ struct WorksheetHandler {
 
   void Fail(std::string why) { if (error.empty()) error = std::move(why); }
 
+  static bool Hidden(const XML_Char** atts) {
+    const char* h = FindAttribute(atts, "hidden");
+    return h != nullptr && (std::strcmp(h, "1") == 0 || std::strcmp(h, "true") == 0);
+  }
+
   void Start(std::string_view name, const XML_Char** atts) {
     if (name == "sheetData") { sheet_data_depth++; return; }
-    if (sheet_data_depth == 0) return;
+    if (sheet_data_depth == 0) {
+      if (name == "col" && Hidden(atts)) {
+        // <col min="3" max="5" hidden="1"/>: columns hidden from view.
+        int min = 0, max = 0;
+        const char* a = FindAttribute(atts, "min");
+        const char* b = FindAttribute(atts, "max");
+        if (a != nullptr && b != nullptr) {
+          std::from_chars(a, a + std::strlen(a), min);
+          std::from_chars(b, b + std::strlen(b), max);
+          if (min >= 1 && max >= min) builder->HideColumns(min, max);
+        }
+      }
+      return;
+    }
     if (name == "row") {
       const char* r = FindAttribute(atts, "r");
       int n = row + 1;
@@ -146,6 +164,7 @@ struct WorksheetHandler {
       if (n > kMaxRow) n = kMaxRow;
       row = n;
       next_column = 1;
+      if (Hidden(atts)) builder->HideRows(n, n);
     } else if (name == "c") {
       in_cell = true;
       has_v = has_is = false;
