@@ -86,7 +86,9 @@ bool RunRecord::HasDetails() const {
 
 std::array<std::string, 3> RunRecord::DetailTabs() const {
   const Problems& p = result.problems;
-  return {Counted(p.size(), "problem", "problems") + ", " + Counted(p.NoticesNotListings(), "notice", "notices"),
+  const std::size_t listings = p.notices().size() - p.NoticesNotListings();
+  return {Counted(p.size(), "problem", "problems") + ", " + Counted(p.NoticesNotListings(), "notice", "notices") +
+              (listings > 0 ? ", " + Counted(listings, "place not read", "places not read") : std::string()),
           Counted(result.files.size(), "file", "files"), "Database changes"};
 }
 

@@ -56,6 +56,22 @@ TEST(RunRecordTest, GroupsProblemsAndNoticesAsTheDetailsShowThem) {
   EXPECT_EQ(groups[3].name, "Table InptAlphas");
 }
 
+// A listing of values not read is counted apart: it is no notice, and a run
+// with listings alone is clean.
+TEST(RunRecordTest, ListingsAreCountedApartFromNotices) {
+  RunResult r = Completed();
+  r.problems.Note(Where::Sheet("System", "B5:B9"), "rows not read", Problems::kNotReadTag);
+  EXPECT_EQ(GroupReports(r.problems)[0].Counts(), "1 place not read");
+  const RunRecord listed = Record(r);
+  EXPECT_EQ(listed.DetailTabs()[0], "0 problems, 0 notices, 1 place not read");
+  EXPECT_EQ(listed.severity(), Severity::kClean);
+  EXPECT_EQ(ExitStatus(listed.result, true), kExitOk);
+  r.problems.Note(Where::Sheet("System", "C2"), "odd");
+  EXPECT_EQ(GroupReports(r.problems)[0].Counts(), "1 notice, 1 place not read");
+  EXPECT_EQ(Record(r).DetailTabs()[0], "0 problems, 1 notice, 1 place not read");
+  EXPECT_EQ(ExitStatus(r, true), kExitProblems);
+}
+
 TEST(RunRecordTest, SummaryAndSeverity) {
   RunResult clean = Completed();
   clean.files = {{"a.con", FileOutcome::kWritten, {}}, {"b.cns", FileOutcome::kKept, "exists"}};
