@@ -179,6 +179,8 @@ void AccountForLines(const SheetGrid& grid, CellMap& map, bool columns, Problems
     // cause of its own below, not the engineer's own line.
     if (head.kind == CellKind::kNumber) continue;
     const bool headed = head.kind != CellKind::kEmpty;
+    // A row without a label is told below, by what its first cell holds.
+    if (!headed && !columns) continue;
     if (headed && names.size() == kNamed) names.emplace_back("others");
     if (headed && names.size() < kNamed) {
       names.push_back(head.kind == CellKind::kText ? "\"" + std::string(head.text) + "\" (" + where + ")" : where);

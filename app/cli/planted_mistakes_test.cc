@@ -300,9 +300,12 @@ TEST_F(PlantedMistakesTest, HarmlessChangesAreNoMistake) {
     rows[1][1] = Cell{CellKind::kText, 0, "Caf\xC3\xA9 1"};
     Put(rows, 0, 21, Cell{CellKind::kText, 0, "Engineer"});
     Put(rows, 3, 21, Cell{CellKind::kText, 0, "KM"});
+    Put(rows, rows.size() + 1, 0, Cell{CellKind::kText, 0, "Checked:"});
+    Put(rows, rows.size() - 1, 1, Cell{CellKind::kText, 0, "KM, 3 March"});
   });
   EXPECT_EQ(Lines(said, "notice: ") + Lines(said, "problem: "), "") << said;
   EXPECT_NE(said.find("not read: Sources!V4: the column \"Engineer\" (V) is not read"), std::string::npos) << said;
+  EXPECT_NE(said.find("the row \"Checked:\" (row 259) is not read"), std::string::npos) << said;
 }
 
 }  // namespace

@@ -12,7 +12,7 @@
 namespace kvr {
 namespace {
 
-constexpr SheetShape kHeadingsInRow1{true, false};
+constexpr SheetShape kHeadingsInRow1{true, true};
 constexpr SheetShape kLabelledRows{false, true};
 
 // Reads sheet `name` with `read`, then names the cells it holds that nothing read.
