@@ -266,6 +266,16 @@ void AccountForHidden(const SheetGrid& grid, const CellMap& map, Problems& probl
 }  // namespace
 
 void AccountForCells(const SheetGrid& grid, const SheetShape& shape, ProblemsMark since, Problems& problems) {
+  if (!grid.unsaved_formulas().empty()) {
+    Ranges unsaved;
+    for (const auto& [row, column] : grid.unsaved_formulas()) {
+      unsaved.Add(row - grid.first_row() + 1, column - grid.first_column() + 1);
+    }
+    Say(grid, unsaved,
+        "formulas whose result the file does not hold read as empty: the spreadsheet application shows a value the "
+        "run does not see (the workbook was saved without calculating them; open it and save it again)",
+        kFormulaUnsavedTag, problems);
+  }
   if (grid.empty()) return;
   CellMap map(grid);
   auto name = [&](const Problem& p) {

@@ -20,6 +20,8 @@ namespace kvr {
 
 // The code of a notice of values nothing read.
 inline constexpr const char* kCellsUnreadTag = "cells-unread";
+// The code of a notice of formulas whose result the file does not hold.
+inline constexpr const char* kFormulaUnsavedTag = "formula-unsaved";
 // The code of a notice of values read from rows or columns the workbook hides.
 inline constexpr const char* kHiddenReadTag = "hidden-read";
 

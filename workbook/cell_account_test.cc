@@ -153,6 +153,24 @@ TEST(CellAccountTest, ValuesReadFromHiddenRowsOrColumnsAreSaid) {
   EXPECT_TRUE(none.notices().empty());
 }
 
+TEST(CellAccountTest, FormulasWithoutASavedResultAreSaid) {
+  SheetGridBuilder b("S", false);
+  b.AddNumber(2, 1, 1);
+  b.AddUnsavedFormula(2, 2);
+  b.AddUnsavedFormula(3, 2);
+  b.AddUnsavedFormula(9, 4);  // outside the used range: said all the same
+  const SheetGrid grid = std::move(b).Build();
+  grid.at(1, 1);
+  Problems problems;
+  AccountForCells(grid, {}, {}, problems);
+  ASSERT_EQ(problems.notices().size(), 1u);
+  EXPECT_EQ(problems.notices()[0].where.ToString(), "S!B2:D9");
+  EXPECT_NE(problems.notices()[0].message.find("read as empty: the spreadsheet application shows a value the run does "
+                                               "not see"),
+            std::string::npos);
+  EXPECT_NE(problems.notices()[0].message.find("(3 values: B2:B3, D9)"), std::string::npos);
+}
+
 TEST(CellAccountTest, ACauseOnManySheetsIsSaidOnce) {
   Problems problems;
   problems.Note(Where::Sheet("Other"), "said before", "cells-unread");

@@ -145,6 +145,7 @@ void ContentHandler::StartCell(std::string_view name, const XML_Char** atts) {
   paragraph_depth = 0;
   skip_depth = 0;
   if (covered) return;
+  has_formula = Attr(atts, kTable, "formula") != nullptr;
   const char* value_type = Attr(atts, kOffice, "value-type");
   const char* calc_type = Attr(atts, kCalcExt, "value-type");
   const std::string_view vt = value_type != nullptr ? value_type : "";
@@ -309,6 +310,9 @@ void ContentHandler::FinishCell() {
       if (!text.empty()) {
         cell.kind = CellKind::kText;
         cell.text = text;
+      } else if (has_formula && row < kMaxRow && first <= kMaxColumn) {
+        // A formula with neither a value type nor text: no result was saved.
+        builder->AddUnsavedFormula(static_cast<int>(row + 1), static_cast<int>(first));
       }
       break;
   }

@@ -63,6 +63,7 @@ struct ContentHandler {
   bool in_cell = false;
   int cell_depth = 0;  // depth of the cell element
   bool covered = false;
+  bool has_formula = false;  // table:formula on the cell
   std::int64_t cell_repeat = 1;
   enum class Type { kNone, kFloat, kDate, kTime, kBoolean, kString, kError } type = Type::kNone;
   std::string value_attr;   // office:value / date-value / time-value / boolean-value

@@ -81,6 +81,11 @@ class SheetGrid {
   bool RowHidden(int row) const { return Within(hidden_rows_, row); }
   bool ColumnHidden(int column) const { return Within(hidden_columns_, column); }
 
+  // The cells (sheet row and column) whose formula has no saved result: the
+  // spreadsheet application shows what it calculates, the file holds
+  // nothing, and the grid reads them as empty.
+  const std::vector<std::pair<int, int>>& unsaved_formulas() const { return unsaved_formulas_; }
+
   // The worksheet's name, and where grid (1, 1) stands on it (1-based).
   const std::string& sheet_name() const { return sheet_name_; }
   int first_row() const { return first_row_; }
@@ -115,6 +120,7 @@ class SheetGrid {
   int first_column_ = 1;
   mutable int quiet_ = 0;
   std::vector<std::pair<int, int>> hidden_rows_, hidden_columns_;  // grid ranges, first to last
+  std::vector<std::pair<int, int>> unsaved_formulas_;              // sheet coordinates
   static bool Within(const std::vector<std::pair<int, int>>& ranges, int i) {
     for (const auto& [first, last] : ranges) {
       if (i >= first && i <= last) return true;
@@ -146,6 +152,10 @@ class SheetGridBuilder {
   // Rows (columns) `first` to `last`, in sheet coordinates, are hidden from view.
   void HideRows(int first, int last);
   void HideColumns(int first, int last);
+  // The cell holds a formula whose result the file does not hold.
+  void AddUnsavedFormula(int row, int column) {
+    if (grid_.unsaved_formulas_.size() < 100000) grid_.unsaved_formulas_.emplace_back(row, column);
+  }
 
   SheetGrid Build() &&;
 

@@ -162,6 +162,17 @@ TEST_F(XlsxTest, HiddenRowsAndColumnsAreKnown) {
   ExpectHidden(testing::Open(File("h.xlsx"))->ReadSheet(0));
 }
 
+TEST_F(XlsxTest, FormulasWithoutASavedResultAreKnown) {
+  testing::WriteZip(File("f.xlsx"),
+                    testing::MinimalXlsx("<row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"B1\"><f>A1+1</f></c>"
+                                         "<c r=\"C1\"><f>A1*2</f><v></v></c><c r=\"D1\" t=\"str\"><f>\"\"</f><v></v></c>"
+                                         "<c r=\"E1\"><f>A1</f><v>1</v></c></row>"));
+  const SheetGrid g = testing::Open(File("f.xlsx"))->ReadSheet(0);
+  // B1 has no result, C1 an empty one; D1's empty text is a saved result, E1's 1 too.
+  EXPECT_EQ(g.unsaved_formulas(), (std::vector<std::pair<int, int>>{{1, 2}, {1, 3}}));
+  EXPECT_EQ(g.at(1, 5).number, 1);
+}
+
 TEST_F(XlsxTest, ClaimedDimensionIsIgnored) {
   auto parts = testing::MinimalXlsx("<row r=\"3\"><c r=\"C3\"><v>5</v></c></row>");
   parts[4].second.insert(parts[4].second.find("<sheetData>"), "<dimension ref=\"A1:XFD1048576\"/>");
@@ -427,6 +438,16 @@ TEST_F(OdsTest, HiddenRowsAndColumnsAreKnown) {
                "<t:table-row><t:table-cell t:number-columns-repeated=\"2\"/>"
                "<t:table-cell office:value-type=\"float\" office:value=\"9\"/></t:table-row></t:table>"));
   ExpectHidden(testing::Open(File("h.ods"))->ReadSheet(0));
+}
+
+TEST_F(OdsTest, FormulasWithoutASavedResultAreKnown) {
+  testing::WriteZip(
+      File("f.ods"),
+      OdsParts("<t:table t:name=\"S\"><t:table-row><t:table-cell office:value-type=\"float\" office:value=\"1\"/>"
+               "<t:table-cell t:formula=\"of:=[.A1]+1\"/>"
+               "<t:table-cell t:formula=\"of:=[.A1]\" office:value-type=\"float\" office:value=\"1\"/>"
+               "</t:table-row></t:table>"));
+  EXPECT_EQ(testing::Open(File("f.ods"))->ReadSheet(0).unsaved_formulas(), (std::vector<std::pair<int, int>>{{1, 2}}));
 }
 
 TEST_F(OdsTest, ValueTypesTextAndRepeats) {

@@ -126,7 +126,7 @@ struct WorksheetHandler {
   int row = 0, next_column = 1;
   bool in_cell = false, in_v = false, in_is = false, in_t = false;
   int rph_depth = 0;
-  bool has_v = false, has_is = false;
+  bool has_v = false, has_is = false, has_f = false;
   int cell_row = 0, cell_column = 0, cell_style = 0;
   CellType cell_type = CellType::kNumber;
   std::string value;
@@ -167,7 +167,7 @@ struct WorksheetHandler {
       if (Hidden(atts)) builder->HideRows(n, n);
     } else if (name == "c") {
       in_cell = true;
-      has_v = has_is = false;
+      has_v = has_is = has_f = false;
       value.clear();
       cell_row = row == 0 ? 1 : row;
       cell_column = next_column;
@@ -203,6 +203,8 @@ struct WorksheetHandler {
       in_is = true;
       has_is = true;
       value.clear();
+    } else if (name == "f") {
+      has_f = true;
     } else if (name == "rPh") {
       rph_depth++;
     } else if (name == "t" && in_is) {
@@ -251,7 +253,12 @@ struct WorksheetHandler {
       else if (has_v) AddText(std::move(value));
       return;
     }
-    if (!has_v) return;  // formatted but empty, or a formula without a cached value
+    // An empty <v/> is a saved empty text only for a formula typed "str".
+    if (has_f && (!has_v || (value.empty() && cell_type != CellType::kFormulaText))) {
+      builder->AddUnsavedFormula(cell_row, cell_column);  // a formula without a cached value
+      return;
+    }
+    if (!has_v) return;  // formatted but empty
     switch (cell_type) {
       case CellType::kShared: {
         std::size_t index = 0;
