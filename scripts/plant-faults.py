@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Plants faults one at a time and tells which ones the tests catch.
 
-    scripts/plant-faults.py FAULTS.json [--build DIR] [--tests REGEX] [--exclude REGEX] [--jobs N]
+    scripts/plant-faults.py FAULTS.json [--build DIR] [--tests REGEX] [--exclude REGEX] [--jobs N] [--target T ...]
 
 FAULTS.json holds a list of faults, each {"name": ..., "file": ..., "find":
 ..., "replace": ...}: `find` must occur exactly once in `file` (a path from
@@ -33,9 +33,13 @@ def main():
     parser.add_argument("--tests", default="")
     parser.add_argument("--exclude", default="")
     parser.add_argument("--jobs", default="2")
+    parser.add_argument("--target", action="append", default=[],
+                        help="build only this target (repeatable); the tests chosen must need no other")
     args = parser.parse_args()
     faults = json.loads(pathlib.Path(args.faults).read_text(encoding="utf-8"))
     build = ["cmake", "--build", args.build, "-j", args.jobs]
+    for target in args.target:
+        build += ["--target", target]
     ctest = ["ctest", "--test-dir", args.build, "-j", args.jobs, "--stop-on-failure"]
     if args.tests:
         ctest += ["-R", args.tests]
