@@ -51,6 +51,20 @@ std::vector<Rect> ParsePlaces(const SheetGrid& grid, std::string_view cells) {
   return out;
 }
 
+// True when a text is blanks alone (spaces, tabs, line breaks, no-break
+// spaces): its cell shows nothing, and it is no value to account for.
+bool ShowsNothing(std::string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == ' ' || text[i] == '\t' || text[i] == '\r' || text[i] == '\n') continue;
+    if (text.substr(i, 2) == "\xC2\xA0") {
+      ++i;
+      continue;
+    }
+    return false;
+  }
+  return true;
+}
+
 // The grid's cells that were read or are named, and those that hold a value.
 class CellMap {
  public:
@@ -60,9 +74,7 @@ class CellMap {
         named_[Index(r, c)] = grid.Read(r, c);
         const SheetGrid::Quiet quiet(grid);
         const Cell cell = grid.at(r, c);
-        value_[Index(r, c)] = cell.kind != CellKind::kEmpty &&
-                              (cell.kind != CellKind::kText || cell.text.find_first_not_of(" \t\r\n\xA0") !=
-                                                                   std::string_view::npos);
+        value_[Index(r, c)] = cell.kind != CellKind::kEmpty && (cell.kind != CellKind::kText || !ShowsNothing(cell.text));
       }
     }
     held_ = value_;

@@ -25,7 +25,8 @@ void ReadRows(const SheetGrid& grid, int first, int last, int columns) {
 }
 
 TEST(CellAccountTest, ASheetWhoseEveryValueIsReadSaysNothing) {
-  const auto grid = MakeGrid("S", {{"Chan", "Label"}, {1, "Mic 1"}, {2, "Mic 2"}});
+  // Texts of blanks alone show nothing, so they are no values to account for.
+  const auto grid = MakeGrid("S", {{"Chan", "Label"}, {1, "Mic 1", "  "}, {2, "Mic 2", kEmpty, "\xC2\xA0"}});
   ReadRows(grid, 1, 3, 2);
   Problems problems;
   AccountForCells(grid, {true, false}, {}, problems);
@@ -63,6 +64,31 @@ TEST(CellAccountTest, EachCauseIsNamedOnceAsRanges) {
                 "notice: S!E6: values beside the cells read, where no field is read from, are not read (1 value: E6)"}));
   // Only the engineer's own column is a listing: it counts as no notice.
   EXPECT_EQ(problems.NoticesNotListings(), 5u);
+}
+
+TEST(CellAccountTest, RangesJoinOnlyRunsOfTheSameRows) {
+  const auto grid = MakeGrid("S", {{"Chan", "Own", "Other"}, {1, "a", "b"}, {2, "c", "d"}, {kEmpty, kEmpty, "e"}});
+  for (int r = 1; r <= 4; ++r) grid.at(r, 1);
+  grid.at(1, 2), grid.at(1, 3);
+  Problems problems;
+  AccountForCells(grid, {true, false}, {}, problems);
+  ASSERT_EQ(problems.notices().size(), 1u);
+  EXPECT_NE(problems.notices()[0].message.find("(5 values: B2:B3, C2:C4)"), std::string::npos)
+      << problems.notices()[0].message;
+}
+
+// A row labelled by a number is a record its reader passed over, not the
+// engineer's own row: a notice, not a listing.
+TEST(CellAccountTest, ARowNumberedButNotReadIsNoListing) {
+  const auto grid = MakeGrid("S", {{"Name:", "Plant"}, {7, "stray"}, {"Engineer", "Kim"}});
+  grid.at(1, 1), grid.at(1, 2), grid.at(2, 1), grid.at(3, 1);
+  Problems problems;
+  AccountForCells(grid, {false, true}, {}, problems);
+  EXPECT_EQ(Said(problems),
+            (std::vector<std::string>{
+                "not read: S!B3: the row \"Engineer\" (row 3) is not read: no field of this sheet is read by its label "
+                "(1 value: B3)",
+                "notice: S!B2: values in rows whose first cell names nothing this run reads are not read (1 value: B2)"}));
 }
 
 TEST(CellAccountTest, AReportNamesItsCellsItsRowsOrItsColumn) {
@@ -169,6 +195,12 @@ TEST(CellAccountTest, FormulasWithoutASavedResultAreSaid) {
                                                "not see"),
             std::string::npos);
   EXPECT_NE(problems.notices()[0].message.find("(3 values: B2:B3, D9)"), std::string::npos);
+  // A sheet of such formulas alone holds no value at all, and says so too.
+  SheetGridBuilder only("S", false);
+  only.AddUnsavedFormula(1, 1);
+  Problems alone;
+  AccountForCells(std::move(only).Build(), {}, {}, alone);
+  EXPECT_EQ(alone.notices().size(), 1u);
 }
 
 TEST(CellAccountTest, ACauseOnManySheetsIsSaidOnce) {
@@ -182,6 +214,9 @@ TEST(CellAccountTest, ACauseOnManySheetsIsSaidOnce) {
     problems.Note(Where::Sheet(sheet, "C" + std::to_string(n)), "2.5 is not a whole number", "number-doubt");
   }
   problems.Note(Where::Sheet("Console #4", "B2"), "another cause", "cells-unread");
+  // The same words under another code are another cause.
+  problems.Note(Where::Sheet("Console #5", "D6:O6"), "the row \"MFD Proc\" (row 6) is not read (5 values: D6, F5)",
+                "cells-unread");
   problems.FoldAcrossSheets(from);
   EXPECT_EQ(Said(problems),
             (std::vector<std::string>{
@@ -190,7 +225,8 @@ TEST(CellAccountTest, ACauseOnManySheetsIsSaidOnce) {
                 "3 more sheets (\"Console #2\" to \"Console #4\")",
                 "notice: 'Console #1'!C1: 2.5 is not a whole number", "notice: 'Console #2'!C2: 2.5 is not a whole number",
                 "notice: 'Console #3'!C3: 2.5 is not a whole number", "notice: 'Console #4'!C4: 2.5 is not a whole number",
-                "notice: 'Console #4'!B2: another cause"}));
+                "notice: 'Console #4'!B2: another cause",
+                "notice: 'Console #5'!D6:O6: the row \"MFD Proc\" (row 6) is not read (5 values: D6, F5)"}));
 }
 
 }  // namespace
