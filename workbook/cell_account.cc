@@ -69,10 +69,10 @@ bool ShowsNothing(std::string_view text) {
 class CellMap {
  public:
   explicit CellMap(const SheetGrid& grid) : grid_(grid), named_(Size(grid)), value_(Size(grid)) {
+    const SheetGrid::Quiet quiet(grid);
     for (int r = 1; r <= grid.rows(); ++r) {
       for (int c = 1; c <= grid.columns(); ++c) {
         named_[Index(r, c)] = grid.Read(r, c);
-        const SheetGrid::Quiet quiet(grid);
         const Cell cell = grid.at(r, c);
         value_[Index(r, c)] = cell.kind != CellKind::kEmpty && (cell.kind != CellKind::kText || !ShowsNothing(cell.text));
       }
@@ -224,14 +224,14 @@ void AccountForLines(const SheetGrid& grid, CellMap& map, bool columns, Problems
         Problems::kNotReadTag, problems);
   }
   Say(grid, headless,
-      std::string("values in ") + noun + "s without a " + by + " are not read: a " + noun + " is read by the " + by +
-          " in its first " + (columns ? "row" : "column"),
+      "values in columns without a heading are not read: a column is read by the heading in its first row",
       kCellsUnreadTag, problems);
 }
 
 // Values read from rows or columns the workbook hides: what the sheet does
 // not show reaches the outputs. One notice for the rows, one for the columns.
 void AccountForHidden(const SheetGrid& grid, const CellMap& map, Problems& problems) {
+  if (!grid.HidesAny()) return;
   Ranges rows, columns;
   std::vector<int> hidden_rows, hidden_columns;
   for (int r = 1; r <= grid.rows(); ++r) {

@@ -80,6 +80,7 @@ class SheetGrid {
   // Whether the workbook hides grid row `row` (column `column`) from view.
   bool RowHidden(int row) const { return Within(hidden_rows_, row); }
   bool ColumnHidden(int column) const { return Within(hidden_columns_, column); }
+  bool HidesAny() const { return !hidden_rows_.empty() || !hidden_columns_.empty(); }
 
   // The cells (sheet row and column) whose formula has no saved result: the
   // spreadsheet application shows what it calculates, the file holds

@@ -15,6 +15,11 @@ namespace {
 constexpr SheetShape kHeadingsInRow1{true, true};
 constexpr SheetShape kLabelledRows{false, true};
 
+// Sheets of `workbook` by name, a missing one reported as OpenSheetGrid does.
+SheetSource SheetsOf(Workbook& workbook, Problems& problems) {
+  return [&workbook, &problems](const std::string& name) { return OpenSheetGrid(workbook, name, problems); };
+}
+
 // Reads sheet `name` with `read`, then names the cells it holds that nothing read.
 template <typename Read>
 void ReadAccounted(const SheetSource& sheet, const std::string& name, SheetShape shape, Problems& problems,
@@ -99,14 +104,14 @@ void CheckSheetReferences(const Variables& vars, const SystemSettings& system, P
 
 SystemSettings ReadSystemSheet(Workbook& workbook, Problems& problems) {
   SystemSettings system;
-  ReadAccounted([&](const std::string& name) { return OpenSheetGrid(workbook, name, problems); }, "System",
+  ReadAccounted(SheetsOf(workbook, problems), "System",
                 kLabelledRows, problems, [&](const SheetGrid& grid) { system = ReadSystemSettings(grid, problems); });
   return system;
 }
 
 std::vector<CrosspointRecord> ReadCrosspointSheet(Workbook& workbook, Problems& problems) {
   std::vector<CrosspointRecord> records;
-  ReadAccounted([&](const std::string& name) { return OpenSheetGrid(workbook, name, problems); }, "Crosspoints",
+  ReadAccounted(SheetsOf(workbook, problems), "Crosspoints",
                 kHeadingsInRow1, problems, [&](const SheetGrid& grid) { records = ReadCrosspoints(grid, problems); });
   // Either end of a crosspoint names a channel of the switcher: one past
   // the tables the System sheet's counts size is none (said when the counts
