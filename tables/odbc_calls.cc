@@ -69,7 +69,10 @@ Diagnostics Diagnose(SQLSMALLINT type, SQLHANDLE handle) {
     SQLSMALLINT length = 0;
     if (!Ok(SQLGetDiagRecW(type, handle, i, state, &native, message, 1024, &length))) break;
     const std::string s = Narrow(state, 5);
-    if (d.state.empty()) d.state = s;
+    if (d.state.empty()) {
+      d.state = s;
+      d.native = native;
+    }
     if (!d.text.empty()) d.text += "; ";
     d.text += "[" + s + "] " +
               Narrow(message, std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)), 1023));
@@ -78,16 +81,22 @@ Diagnostics Diagnose(SQLSMALLINT type, SQLHANDLE handle) {
   return d;
 }
 
-namespace {
-
-bool IsDatabaseFailure(const std::string& state) {
+bool IsDatabaseFailure(const Diagnostics& d) {
+  const std::string& state = d.state;
   const std::string_view c = std::string_view(state).substr(0, 2);
   // 55P03: a lock not granted within the lock timeout (PostgreSQL).
-  return c == "08" || c == "25" || c == "40" || c == "53" || c == "57" || c == "58" || state == "HYT00" ||
-         state == "HYT01" || state == "HY001" || state == "HY008" || state == "55P03";
+  if (c == "08" || c == "25" || c == "40" || c == "53" || c == "57" || c == "58" || state == "HYT00" ||
+      state == "HYT01" || state == "HY001" || state == "HY008" || state == "55P03") {
+    return true;
+  }
+  // The Jet driver passes the engine's own errors on with negative native
+  // numbers, its own with positive ones (learn.microsoft.com/sql/odbc/
+  // microsoft/native-error). An engine error the driver gives no SQLSTATE
+  // of its own, a general error, is the engine failing (a full disk, a
+  // lock it cannot take or place, a damaged file), not one record: a value
+  // that does not fit or a repeated key comes with its own class.
+  return d.native < 0 && (state == "HY000" || state == "S1000");
 }
-
-}  // namespace
 
 void Fail(SQLSMALLINT type, SQLHANDLE handle, const std::string& what) {
   const Diagnostics d = Diagnose(type, handle);
@@ -97,7 +106,7 @@ void Fail(SQLSMALLINT type, SQLHANDLE handle, const std::string& what) {
   if (d.state.rfind("40", 0) == 0 && d.state != "40003") {
     message += " - another program changed the same records during this run; run it again";
   }
-  if (IsDatabaseFailure(d.state)) throw DatabaseFailure(message);
+  if (IsDatabaseFailure(d)) throw DatabaseFailure(message);
   throw DatabaseError(message);
 }
 
@@ -374,7 +383,7 @@ bool Statement::ExecuteArray(const std::vector<std::vector<FieldValue>>& rows, s
   if (rc != SQL_NO_DATA && !Ok(rc)) {
     const Diagnostics d = Diagnose(SQL_HANDLE_STMT, stmt);
     reset();
-    if (IsDatabaseFailure(d.state)) throw DatabaseFailure("cannot run " + sql_ + ": " + d.text);
+    if (IsDatabaseFailure(d)) throw DatabaseFailure("cannot run " + sql_ + ": " + d.text);
     // Which rows failed is told differently by each driver: every row is run
     // alone to learn it (an update written twice writes the same).
     for (std::size_t r = 0; r < count; ++r) {

@@ -40,17 +40,21 @@ inline void SetAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLULEN value) {
 inline void SetAttr(SQLHSTMT stmt, SQLINTEGER attribute, void* pointer) { SQLSetStmtAttrW(stmt, attribute, pointer, 0); }
 
 // The driver's diagnostics for a handle: "[SQLSTATE] message; ...", and the
-// first SQLSTATE.
+// first record's SQLSTATE and native error number.
 struct Diagnostics {
   std::string text;
   std::string state;
+  SQLINTEGER native = 0;
 };
 Diagnostics Diagnose(SQLSMALLINT type, SQLHANDLE handle);
 
+// Whether a diagnostic is the database itself failing (a lost connection, a
+// timeout, a rolled-back transaction, an exhausted resource) rather than
+// one statement (a value that does not fit, a missing table or field).
+bool IsDatabaseFailure(const Diagnostics& d);
+
 // Throws the error a failed call stands for: DatabaseFailure when the
-// database itself fails (a lost connection, a timeout, a rolled-back
-// transaction, an exhausted resource), DatabaseError when only the one
-// statement does (a value that does not fit, a missing table or field).
+// database itself fails, DatabaseError when only the one statement does.
 [[noreturn]] void Fail(SQLSMALLINT type, SQLHANDLE handle, const std::string& what);
 
 class Handle {

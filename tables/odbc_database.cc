@@ -304,8 +304,11 @@ std::string OdbcDatabase::Info(SQLUSMALLINT what) const {
 
 std::string OdbcDatabase::FindTable(std::string_view table) {
   Handle stmt(SQL_HANDLE_STMT, dbc_->get());
-  SQLWCHAR kind[] = {'T', 'A', 'B', 'L', 'E', 0};
-  stmt.Check(SQLTablesW(stmt.get(), nullptr, 0, nullptr, 0, nullptr, 0, kind, SQL_NTS), "cannot list the tables");
+  // A Jet file lists a table linked from another file as a SYNONYM; its
+  // records are read and written through the link as a table's are.
+  WString kind = Wide("'TABLE','SYNONYM'");
+  stmt.Check(SQLTablesW(stmt.get(), nullptr, 0, nullptr, 0, nullptr, 0, kind.data(), SQL_NTS),
+             "cannot list the tables");
   while (Ok(SQLFetch(stmt.get()))) {
     const std::string name = ReadText(stmt, 3);
     if (Lower(name) == Lower(table)) return name;

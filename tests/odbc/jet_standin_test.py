@@ -31,10 +31,11 @@ def check(ok, what, detail=""):
     failed += 0 if ok else 1
 
 
-def run(*args, jet=False):
+def run(*args, jet=False, **standin):
     env = dict(os.environ, SOURCE_DATE_EPOCH="1765000000")
     if jet:
         env["ODBCSYSINI"] = JET_DIR
+    env.update(("KVR_STANDIN_" + k.upper(), str(v)) for k, v in standin.items())
     return subprocess.run([KVR] + list(args), stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
                           stdin=subprocess.DEVNULL, env=env)
 
@@ -101,6 +102,26 @@ def locks(work):
                       "%d changed records: every one kept" % inputs, r.stderr[-1500:])
 
 
+def linked_and_failing(work, example, d0, lite):
+    """Tables linked from another file (listed as SYNONYM) convert as tables
+    do. An engine failure in the middle of the writes (a negative native
+    error, a general error) ends the run with nothing of it kept, where a
+    record's own failure would have been a problem of that record."""
+    jet = jet_file(work, "linked.mdb", d0)
+    r = run("convert", "--workbook", example, "--database", jet, "--yes", "--no-backup", "--output-dir",
+            os.path.join(work, "linked"), jet=True, linked="InptAlphas,OutptAlphas,LocationAlphas")
+    check(r.returncode == 0 and dump(jet + ".standin") == lite,
+          "linked tables are found and converted as tables are", r.stderr)
+    for at in (1, 40):
+        jet = jet_file(work, "failing.mdb", d0)
+        before = open(jet + ".standin", "rb").read()
+        r = run("convert", "--workbook", example, "--database", jet, "--yes", "--no-backup", "--output-dir",
+                os.path.join(work, "failing"), jet=True, fail_at=at)
+        check(r.returncode != 0 and "Disk or network error" in r.stderr and "nothing in it was changed" in r.stderr
+              and open(jet + ".standin", "rb").read() == before,
+              "an engine failure at write %d ends the run with nothing kept" % at, r.stderr[-1500:])
+
+
 def new_database(work, example):
     """new-database makes the seven tables in a Jet file in Access SQL (no
     DEFAULT clause, which Jet refuses), and a conversion into them gives the
@@ -165,6 +186,7 @@ def main():
         check(r_jet.returncode == 0 and r_lite.returncode == 0 and open(a, "rb").read() == open(b, "rb").read(),
               "the export of a Jet file is the export of the same SQLite file, byte for byte", r_jet.stderr)
         locks(work)
+        linked_and_failing(work, example, d0, dump(os.path.join(work, "plant.db")))
         new_database(work, example)
     print("%d failed" % failed)
     sys.exit(1 if failed else 0)
