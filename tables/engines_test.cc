@@ -1020,6 +1020,72 @@ INSTANTIATE_TEST_SUITE_P(AllEngines, EnginesTest,
                                            Engine::kOdbcJet),
                          EngineName);
 
+#if defined(_WIN32) && defined(KVR_TEST_JET_STANDIN)
+// new-database with an .mdb name on Windows: the file made by the Jet
+// driver's setup routine (SQLConfigDataSource, CREATE_DB; the stand-in's is
+// registered in this Wine prefix for the test), its tables in Access SQL.
+// A file that exists is left alone; a file made whose tables cannot be made
+// is removed.
+class JetNewDatabaseTest : public testing::TempDirTest {
+ protected:
+  static constexpr const wchar_t* kKey = L"SOFTWARE\\ODBC\\ODBCINST.INI\\Microsoft Access Driver (*.mdb)";
+  void SetUp() override {
+    TempDirTest::SetUp();
+    wchar_t exe[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    const std::wstring setup = (std::filesystem::path(exe).parent_path() / L"kvr_jet_standin_setup.dll").wstring();
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    // Windows names the setup DLL by "Setup" (the Jet driver's is its own
+    // DLL, named by "Driver" too); Wine's installer loads the one "Driver"
+    // names. Its driver manager hands the connections to unixODBC whatever
+    // the registry says.
+    for (const wchar_t* name : {L"Setup", L"Driver"}) {
+      RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(setup.c_str()),
+                     static_cast<DWORD>((setup.size() + 1) * sizeof(wchar_t)));
+    }
+    RegCloseKey(key);
+  }
+  void TearDown() override {
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kKey);
+    TempDirTest::TearDown();
+  }
+};
+
+TEST_F(JetNewDatabaseTest, AnMdbIsMadeThroughTheDriver) {
+  const DatabaseSizes sizes{3, 2, 1, 1, 1};
+  const std::filesystem::path made = File("new plant.mdb");
+  const Status created = CreateSwitcherDatabase(made, sizes);
+  ASSERT_TRUE(created.ok()) << created.why();
+  EXPECT_EQ(testing::ReadBytes(made).substr(4, 15), "Standard Jet DB");
+  // The stand-in keeps the tables beside the file: the seven, sized.
+  const std::filesystem::path store = File("new plant.mdb.standin");
+  EXPECT_EQ(testing::Query(store, "SELECT COUNT(*) FROM InptAlphas"), "3");
+  EXPECT_EQ(testing::Query(store, "SELECT COUNT(*) FROM OptoRelaySets"), "1");
+  // Through the driver, as a conversion opens it.
+  const auto db = OpenOdbcDatabase(*JetConnectionString(made), {});
+  int outputs = 0;
+  for (auto rs = db->OpenRecordset("OutptAlphas", "Chan Num"); !rs->AtEnd(); rs->MoveNext()) ++outputs;
+  EXPECT_EQ(outputs, 2);
+
+  // Made again: refused, the file as it was.
+  const std::string before = testing::ReadBytes(store);
+  const Status again = CreateSwitcherDatabase(made, sizes);
+  EXPECT_FALSE(again.ok());
+  EXPECT_NE(again.why().find("already exists"), std::string::npos) << again.why();
+  EXPECT_EQ(testing::ReadBytes(store), before);
+
+  // Tables that cannot be made (the store already holds them): the file
+  // made for them is removed, nothing half-made is left.
+  ASSERT_TRUE(CreateSwitcherDatabase(File("half.mdb.standin"), sizes).ok());
+  const Status half = CreateSwitcherDatabase(File("half.mdb"), sizes);
+  EXPECT_FALSE(half.ok());
+  EXPECT_NE(half.why().find("already exists in"), std::string::npos) << half.why();
+  EXPECT_FALSE(std::filesystem::exists(File("half.mdb")));
+}
+#endif
+
 TEST(OdbcConnectionTest, PasswordsNeverShow) {
   try {
     OpenOdbcDatabase("Driver={No Such Driver};PWD=hunter2;", {});

@@ -9,6 +9,8 @@
 #include "base/interrupt.h"
 #include "base/utf8.h"
 #include "base/output_file.h"
+#include "tables/column_rule.h"
+#include "tables/odbc_database.h"
 #include "tables/switcher_database.h"
 #include "tables/switcher_tables.h"
 
@@ -64,14 +66,6 @@ namespace {
 // name, anything that stands there, a journal left beside it.
 void CheckNewDatabasePath(const std::filesystem::path& path) {
   if (path.empty()) throw DatabaseError("no database file given");
-  // This makes SQLite files: one named as a Jet file would be taken for a
-  // Jet database by the engineer and refused as one by Access.
-  std::string ext = Utf8Path(path.extension());
-  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (ext == ".mdb" || ext == ".accdb") {
-    throw DatabaseError("cannot create " + Utf8Path(path) + ": new-database makes SQLite files (name it .db), and a "
-                        "Jet database is made in Access");
-  }
   std::error_code ec;
   if (std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
     throw DatabaseError(Utf8Path(path) + " already exists; new-database never overwrites a file");
@@ -138,6 +132,10 @@ Status CheckTableSizes(const DatabaseSizes& sizes) {
 
 Status CreateSwitcherDatabase(const std::filesystem::path& path, const DatabaseSizes& sizes) {
   if (const Status s = CheckTableSizes(sizes); !s.ok()) return s;
+  // A Jet file's name asks for a Jet database, made through its driver: a
+  // SQLite file so named would be taken for one and refused by Access.
+  const std::string ext = Lower(Utf8Path(path.extension()));
+  if (ext == ".mdb" || ext == ".accdb") return CreateJetSwitcherDatabase(path, sizes);
   try {
     CheckNewDatabasePath(path);
   } catch (const DatabaseError& e) {

@@ -47,9 +47,8 @@ ColumnRule RuleForSqlType(std::string name, SQLSMALLINT type, SQLINTEGER size) {
   }
 }
 
-// The first installed driver whose name says it reads .mdb files, or, for
-// a file of the newer engine's format (`ace`), .accdb files: the older
-// driver cannot open those.
+}  // namespace
+
 std::optional<std::string> FindJetDriver(bool ace) {
   // No driver manager of this program's word size, no driver through it:
   // the run says what to install, as for no Jet driver.
@@ -72,7 +71,6 @@ std::optional<std::string> FindJetDriver(bool ace) {
   return std::nullopt;
 }
 
-}  // namespace
 
 OdbcDatabase::OdbcDatabase(const std::string& connection, const DatabaseOptions& options)
     : options_(options), env_(SQL_HANDLE_ENV, SQL_NULL_HANDLE) {

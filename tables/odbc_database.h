@@ -38,6 +38,12 @@ std::optional<std::string> JetConnectionString(const std::filesystem::path& path
 // for meanwhile throws RunInterrupted, with nothing made.
 Status CreateOdbcSwitcherDatabase(const std::string& connection, const DatabaseSizes& sizes);
 
+// Creates a Jet file at `path` (an .mdb name) through the Jet ODBC driver
+// and the seven tables in it, or says why not: a file that exists is never
+// written over, and a file the run made is removed when its tables cannot
+// be made or a stop is asked for. On Windows only, where the driver runs.
+Status CreateJetSwitcherDatabase(const std::filesystem::path& path, const DatabaseSizes& sizes);
+
 }  // namespace kvr
 
 #endif  // KVR_TABLES_ODBC_DATABASE_H_

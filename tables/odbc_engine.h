@@ -27,6 +27,11 @@
 
 namespace kvr::odbc {
 
+// The first installed driver whose name says it reads .mdb files, or, for
+// a file of the newer engine's format (`ace`), .accdb files: the older
+// driver cannot open those.
+std::optional<std::string> FindJetDriver(bool ace);
+
 // A value as read: a number stands; a text is a number where its column
 // holds numbers and the whole text is one.
 FieldValue FromCell(const FieldValue& cell, const ColumnRule& rule);

@@ -82,6 +82,25 @@ std::string DbqOf(const std::string& in) {
   return {};
 }
 
+// The host's name of a file a Windows program under Wine names: a drive
+// letter is the link of that name in the Wine prefix's dosdevices folder
+// (Z: is the host's root in a prefix Wine made), backslashes are slashes.
+// A host name is kept as it is.
+std::string HostPath(std::string path) {
+  if (path.size() < 3 || !std::isalpha(static_cast<unsigned char>(path[0])) || path[1] != ':' ||
+      (path[2] != '\\' && path[2] != '/')) {
+    return path;
+  }
+  const char* prefix = std::getenv("WINEPREFIX");
+  const char* home = std::getenv("HOME");
+  std::string drive = prefix != nullptr && *prefix != '\0' ? prefix : std::string(home != nullptr ? home : "") + "/.wine";
+  drive += "/dosdevices/";
+  drive += static_cast<char>(std::tolower(static_cast<unsigned char>(path[0])));
+  drive += ':';
+  for (char& c : path) c = c == '\\' ? '/' : c;
+  return drive + path.substr(2);
+}
+
 // Locks: the engine takes one a record a transaction changes (record-level
 // locking) and, where a transaction would take more than MaxLocksPerFile
 // (9,500 unless the registry says otherwise), splits it into parts and
@@ -232,11 +251,12 @@ SQLRETURN SQL_API SQLDriverConnect(SQLHDBC dbc, SQLHWND window, SQLCHAR* in, SQL
   Forget(dbc);
   const std::string given = in_length == SQL_NTS ? std::string(reinterpret_cast<char*>(in))
                                                  : std::string(reinterpret_cast<char*>(in), in_length);
-  const std::string file = kvr::standin::DbqOf(given);
+  const std::string dbq = kvr::standin::DbqOf(given);
+  const std::string file = kvr::standin::HostPath(dbq);
   std::FILE* f = file.empty() ? nullptr : std::fopen(file.c_str(), "rb");
   if (f == nullptr) {
     // The driver's own words for a file it cannot find (native error -1811).
-    return Refuse(dbc, "HY024", -1811, "Could not find file '" + file + "'.");
+    return Refuse(dbc, "HY024", -1811, "Could not find file '" + dbq + "'.");
   }
   char header[20] = {};
   const std::size_t got = std::fread(header, 1, sizeof header, f);

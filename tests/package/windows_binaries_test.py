@@ -16,7 +16,7 @@ import pefile
 
 # What these programs may import from a Windows system.
 WINDOWS_DLLS = {"advapi32.dll", "bcrypt.dll", "comctl32.dll", "comdlg32.dll", "gdi32.dll", "kernel32.dll",
-                "msvcrt.dll", "odbc32.dll", "ole32.dll", "oleaut32.dll", "shell32.dll", "shlwapi.dll",
+                "msvcrt.dll", "odbc32.dll", "odbccp32.dll", "ole32.dll", "oleaut32.dll", "shell32.dll", "shlwapi.dll",
                 "user32.dll", "uxtheme.dll", "version.dll", "ws2_32.dll"}
 failed = 0
 
