@@ -27,8 +27,9 @@ fi
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 # 32-bit Wine hands ODBC calls to the host's 32-bit unixODBC, which loads the
-# 32-bit SQLite ODBC driver the engine tests use.
-packages=(wine32:i386 libodbc2:i386 libsqliteodbc:i386 xvfb)
+# 32-bit SQLite ODBC driver the engine tests use, and the Jet stand-in built
+# over it for the host with the 32-bit compiler and ODBC headers.
+packages=(wine32:i386 libodbc2:i386 libsqliteodbc:i386 unixodbc-dev:i386 g++-multilib xvfb)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
