@@ -302,7 +302,8 @@ std::string OdbcDatabase::Info(SQLUSMALLINT what) const {
 
 std::string OdbcDatabase::FindTable(std::string_view table) {
   Handle stmt(SQL_HANDLE_STMT, dbc_->get());
-  // A Jet file lists a table linked from another file as a SYNONYM; its
+  // A Jet file lists a table attached from another file as a SYNONYM
+  // (learn.microsoft.com/sql/odbc/microsoft/sqltables-access-driver); its
   // records are read and written through the link as a table's are.
   WString kind = Wide("'TABLE','SYNONYM'");
   stmt.Check(SQLTablesW(stmt.get(), nullptr, 0, nullptr, 0, nullptr, 0, kind.data(), SQL_NTS),

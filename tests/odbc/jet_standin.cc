@@ -470,8 +470,10 @@ SQLRETURN SQL_API SQLEndTran(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT com
   return reinterpret_cast<Fn>(Real("SQLEndTran"))(type, handle, completion);
 }
 
-// Tables: a table linked from another file is listed as a SYNONYM
-// (its records are read and written through the link like a table's). The
+// Tables: a table attached from another file is listed as a SYNONYM
+// (learn.microsoft.com/sql/odbc/microsoft/sqltables-access-driver: "SYNONYM"
+// is supported for attached tables); its records are read and written
+// through the link like a table's. The
 // stand-in lists the tables underneath itself, those KVR_STANDIN_LINKED
 // names as SYNONYM, the rest as TABLE, and only the types asked for.
 SQLRETURN SQL_API SQLTables(SQLHSTMT stmt, SQLCHAR* catalog, SQLSMALLINT catalog_length, SQLCHAR* schema,
