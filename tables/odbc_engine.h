@@ -139,6 +139,8 @@ class OdbcRecordset : public BufferedRecordset {
   void ReadAhead(std::size_t records, const std::function<bool()>& enough);
   // Sends the pending updates; what fails is kept for the next Flush.
   void SendPending();
+  // Sends the updates of `records`, joined where the engine joins them.
+  void Send(const std::vector<std::size_t>& records);
   // Forgets the pending updates (the transaction was rolled back).
   void DropPending() {
     dirty_.clear();

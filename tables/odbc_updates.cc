@@ -229,6 +229,19 @@ void OdbcRecordset::SendPending() {
     DropPending();
     return;
   }
+  try {
+    Send(records);
+  } catch (const DatabaseFailure&) {
+    // The database failed: the run ends with the transaction rolled back,
+    // and nothing pending is sent again when the recordset closes (which
+    // would wait for the same lock or connection a second time).
+    DropPending();
+    throw;
+  }
+  DropPending();
+}
+
+void OdbcRecordset::Send(const std::vector<std::size_t>& records) {
   // A statement joined to its values addresses records by a number.
   bool joined = db_.JoinsUpdates();
   for (std::size_t i = 0; joined && i < records.size(); ++i) {
@@ -250,7 +263,6 @@ void OdbcRecordset::SendPending() {
     std::sort(rest.begin(), rest.end());
     if (!rest.empty()) SendJoinedInChunks(rest);
   }
-  DropPending();
 }
 
 void OdbcRecordset::Flush(const FailedRecord& failed) {

@@ -231,6 +231,26 @@ void* Real(const char* name) {
   return fn;
 }
 
+// A record another connection holds: the engine tries again LockRetry
+// times and then fails the statement with an error of its own, which the
+// driver passes on with a negative native number (learn.microsoft.com/
+// office/vba/access/concepts/miscellaneous/5-database-engine-driver-1-of-2;
+// learn.microsoft.com/sql/odbc/microsoft/native-error). Underneath, that is
+// SQLite's busy or locked error (5, 6) at the end of the same wait.
+bool Locked(SQLHSTMT stmt) {
+  SQLCHAR state[6] = {};
+  SQLINTEGER native = 0;
+  SQLCHAR text[256] = {};
+  SQLSMALLINT length = 0;
+  using Fn = SQLRETURN(SQL_API*)(SQLSMALLINT, SQLHANDLE, SQLSMALLINT, SQLCHAR*, SQLINTEGER*, SQLCHAR*, SQLSMALLINT,
+                                 SQLSMALLINT*);
+  if (!SQL_SUCCEEDED(reinterpret_cast<Fn>(Real("SQLGetDiagRec"))(SQL_HANDLE_STMT, stmt, 1, state, &native, text,
+                                                                 sizeof text, &length))) {
+    return false;
+  }
+  return native == 5 || native == 6;
+}
+
 void Forget(SQLHANDLE handle) {
   std::lock_guard lock(mutex);
   Pending().erase(handle);
@@ -427,6 +447,9 @@ SQLRETURN SQL_API SQLExecute(SQLHSTMT stmt) {
   }
   using Fn = SQLRETURN(SQL_API*)(SQLHSTMT);
   const SQLRETURN rc = reinterpret_cast<Fn>(Real("SQLExecute"))(stmt);
+  if (rc == SQL_ERROR && kvr::standin::Locked(stmt)) {
+    return Refuse(stmt, "HY000", -1102, "Could not update; currently locked.");
+  }
   if (!SQL_SUCCEEDED(rc)) return rc;
   SQLHANDLE dbc = nullptr;
   {
