@@ -229,13 +229,36 @@ void Problems::PutRight(const Disclaimed& d) {
   }
 }
 
-void Problems::Refer(Where where, std::string noun, int number, std::string said) {
-  references_.push_back({std::move(where), std::move(noun), number, std::move(said)});
+int Problems::ReferenceName(std::string_view name) {
+  const auto it = reference_names_.find(name);
+  if (it != reference_names_.end()) return it->second;
+  const int number = static_cast<int>(reference_names_.size());
+  reference_names_.emplace(std::string(name), number);
+  return number;
+}
+
+void Problems::Refer(const Where& where, std::string_view noun, int number, const std::function<std::string()>& said) {
+  const std::size_t seen = references_seen_++;
+  if (known_defined_ && known_defined_(noun, number)) return;
+  const std::uint64_t key = (static_cast<std::uint64_t>(ReferenceName(where.sheet)) << 44) |
+                            (static_cast<std::uint64_t>(ReferenceName(noun)) << 32) | static_cast<std::uint32_t>(number);
+  const auto [it, fresh] = reference_of_.try_emplace(key, references_.size());
+  if (!fresh) {
+    Reference& r = references_[it->second];
+    r.last = where.cells;
+    ++r.count;
+    r.last_seen = seen;
+    return;
+  }
+  references_.push_back(Reference{where, std::string(noun), number, said(), where.cells, 1, seen});
 }
 
 void Problems::CheckReferences(const Undefined& undefined) {
-  std::vector<Reference> references = std::move(references_);
+  const std::vector<Reference> references = std::move(references_);
   references_.clear();
+  reference_of_.clear();
+  reference_names_.clear();
+  known_defined_ = nullptr;
   // One notice per sheet, kind of thing and reason: the first reference in
   // full, with how many more of the sheet have the same fault and where the
   // last stands (a count the System sheet gives wrong faults them all).
@@ -247,15 +270,15 @@ void Problems::CheckReferences(const Undefined& undefined) {
   };
   std::vector<Group> groups;
   std::map<std::string, std::size_t> group_of;
-  for (const Reference& r : references) {
+  for (const Reference& r : references) {  // in the order each thing was first pointed at
     auto why = undefined(r.noun, r.number);
     if (!why) continue;
     const std::string key = r.where.sheet + '\n' + r.noun + '\n' + *why;
     auto [it, fresh] = group_of.try_emplace(key, groups.size());
     if (fresh) groups.push_back({&r, &r, std::move(*why), 0});
     Group& g = groups[it->second];
-    g.last = &r;
-    ++g.count;
+    if (r.last_seen > g.last->last_seen) g.last = &r;
+    g.count += r.count;
   }
   for (const Group& g : groups) {
     const Reference& r = *g.first;
@@ -266,7 +289,7 @@ void Problems::CheckReferences(const Undefined& undefined) {
     if (g.count > 1) {
       message += "; " + std::to_string(g.count - 1) + " more " + (g.count == 2 ? "cell" : "cells") +
                  " of this sheet point at " + r.noun + "s the workbook does not define either, the last at " +
-                 g.last->where.cells;
+                 g.last->last;
     }
     Note(r.where, std::move(message), "reference-undefined");
   }
@@ -320,6 +343,9 @@ void Problems::Clear() {
   claims_.clear();
   disclaimed_.clear();
   references_.clear();
+  reference_of_.clear();
+  reference_names_.clear();
+  known_defined_ = nullptr;
   error_text_.clear();
   last_.reset();
 }

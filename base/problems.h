@@ -8,10 +8,13 @@
 #define KVR_BASE_PROBLEMS_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace kvr {
@@ -150,14 +153,22 @@ class Problems {
   void Clear();
 
   // A cell's index that points at `noun` `number` ("location 7"), said as
-  // `said` (the cell, its heading and what its field is written as). Kept
-  // until the sheets that define such things are read (CheckReferences).
-  void Refer(Where where, std::string noun, int number, std::string said);
+  // `said()` (the cell, its heading and what its field is written as). Kept
+  // until the sheets that define such things are read (CheckReferences):
+  // the first cell of a sheet that points at a thing in full, the others
+  // that point at it counted, with the last one's place, so that a sheet of
+  // many thousand indices holds a record per thing, not per cell.
+  void Refer(const Where& where, std::string_view noun, int number, const std::function<std::string()>& said);
   // Notices each reference that `undefined` gives a reason for: it points at
   // something the workbook does not define. nullopt: defined, or a kind of
   // thing the workbook does not list. The references are then let go.
   using Undefined = std::function<std::optional<std::string>(std::string_view noun, int number)>;
   void CheckReferences(const Undefined& undefined);
+  // What CheckReferences will find defined, where that is known before it
+  // runs (a channel table once the System sheet has sized it): a reference
+  // to such a thing is not kept at all. Until CheckReferences.
+  using Defined = std::function<bool(std::string_view noun, int number)>;
+  void KnownDefined(Defined defined) { known_defined_ = std::move(defined); }
 
   // Notices from the `from`-th on that say one thing of many sheets (the
   // same tag, the same words but for their numbers and the closing
@@ -193,13 +204,23 @@ class Problems {
     std::string why;
   };
   std::vector<Disclaimed> disclaimed_;
-  struct Reference {
-    Where where;
+  struct Reference {  // the cells of one sheet that point at one thing
+    Where where;        // the first
     std::string noun;
     int number;
-    std::string said;
+    std::string said;   // of the first
+    std::string last;   // the last one's cells
+    std::size_t count = 0;
+    std::size_t last_seen = 0;  // when the last was referred, among all references
   };
   std::vector<Reference> references_;
+  // A reference's sheet and noun by number among the names seen, and the
+  // thing it points at: the reference that holds it.
+  std::map<std::string, int, std::less<>> reference_names_;
+  int ReferenceName(std::string_view name);
+  std::unordered_map<std::uint64_t, std::size_t> reference_of_;
+  Defined known_defined_;
+  std::size_t references_seen_ = 0;
   void PutRight(const Disclaimed& d);
 };
 

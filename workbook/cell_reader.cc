@@ -234,11 +234,12 @@ void CellReader::IndexInto(int row, int column, std::int16_t& field, std::string
   });
   if (!points_to.empty() && field != NoIndex) {
     // Checked once the sheets that define what it points at are read.
-    const std::string written = IndexText(field, points_to);
-    problems_.Refer(grid_.At(row, column), std::string(points_to), field + 1,
-                    Described(row, column, CellText(grid_, row, column).value_or(""), "") + "; " +
-                        (subject_.empty() ? "\"" + std::string(field_name) + "\" is " + written
-                                          : std::string(field_name) + " of " + subject_ + " is written as " + written));
+    problems_.Refer(grid_.At(row, column), points_to, field + 1, [&] {
+      const std::string written = IndexText(field, points_to);
+      return Described(row, column, CellText(grid_, row, column).value_or(""), "") + "; " +
+             (subject_.empty() ? "\"" + std::string(field_name) + "\" is " + written
+                               : std::string(field_name) + " of " + subject_ + " is written as " + written);
+    });
   }
 }
 

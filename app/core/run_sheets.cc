@@ -76,6 +76,16 @@ std::optional<std::string> ChannelOutside(int n, std::size_t entries, const char
          std::to_string(count) + ")";
 }
 
+// The entries of the channel table `noun` counts, nullopt for a noun that
+// counts no channel. A table is sized once, by the System sheet's count.
+std::optional<std::size_t> ChannelEntries(const Variables& vars, std::string_view noun) {
+  if (noun == "input") return vars.inputs.size();
+  if (noun == "output") return vars.outputs.size();
+  if (noun == "opto") return vars.optos.size();
+  if (noun == "relay") return vars.relays.size();
+  return std::nullopt;
+}
+
 // Each index a sheet gave that points at something the workbook does not
 // define: a channel past its table (which the System sheet's count sizes),
 // a location no row of the "Location" sheet numbers (when it numbers any: a
@@ -84,11 +94,10 @@ void CheckSheetReferences(const Variables& vars, const SystemSettings& system, P
   const bool locations_listed = std::any_of(vars.locations.begin(), vars.locations.end(),
                                             [](const LocationEntry& e) { return e.locationNumber != 0; });
   problems.CheckReferences([&](std::string_view noun, int n) -> std::optional<std::string> {
-    auto counted = [&](std::size_t entries, const char* key, int count) { return ChannelOutside(n, entries, key, count); };
-    if (noun == "input") return counted(vars.inputs.size(), "Inputs", system.InputCount);
-    if (noun == "output") return counted(vars.outputs.size(), "Outputs", system.OutputCount);
-    if (noun == "opto") return counted(vars.optos.size(), "Inputs", system.InputCount);
-    if (noun == "relay") return counted(vars.relays.size(), "Outputs", system.OutputCount);
+    if (const auto entries = ChannelEntries(vars, noun)) {
+      const bool inputs = noun == "input" || noun == "opto";
+      return ChannelOutside(n, *entries, inputs ? "Inputs" : "Outputs", inputs ? system.InputCount : system.OutputCount);
+    }
     if (noun == "location" && locations_listed) {
       if (n >= 1 && static_cast<std::size_t>(n) <= vars.locations.size() &&
           vars.locations[static_cast<std::size_t>(n - 1)].locationNumber == n) {
@@ -156,6 +165,12 @@ void ReportConsolesPastTable(const SystemSettings& system, int last_console, Pro
 void ReadRunSheets(const SheetSource& sheet, const SystemSettings& system, int last_console, Variables& vars,
                    bool big_switch, Problems& problems, SheetProgress& progress) {
   const std::size_t first_notice = problems.notices().size();
+  // A channel table's size is final once it is sized (an empty table
+  // defines nothing yet): references into it need not be kept.
+  problems.KnownDefined([&](std::string_view noun, int n) {
+    const auto entries = ChannelEntries(vars, noun);
+    return entries && !ChannelOutside(n, *entries, "", 0);
+  });
   // The opto table is allocated with the inputs, the relay table with the outputs.
   vars.optos.assign(system.InputCount >= 0 ? static_cast<std::size_t>(system.InputCount) + 1 : 0, OptoRecord{});
   ReadAccounted(sheet, "Sources", kHeadingsInRow1, problems,
