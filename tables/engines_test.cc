@@ -108,7 +108,7 @@ class EnginesTest : public testing::TempDirTest, public ::testing::WithParamInte
       }
       case Engine::kOdbcJet: {
 #ifndef KVR_TEST_JET_STANDIN
-        GTEST_SKIP() << "the Jet stand-in is built for the Linux build";
+        GTEST_SKIP() << "this build has no Jet stand-in (no SQLite ODBC driver to stand it on)";
 #endif
         // A Jet file as the driver finds it (its header); the stand-in keeps
         // its tables beside it.
