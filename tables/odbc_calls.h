@@ -109,6 +109,9 @@ class Statement {
   void ReadAll(const std::vector<FieldValue>& params, const std::vector<std::size_t>& widths, std::size_t per_call,
                const std::function<void(const std::vector<FieldValue>& cells, const std::vector<bool>& whole)>& row);
 
+  // Integer columns read as 32-bit, without a 64-bit bind tried first.
+  void ReadIntegersNarrow() { narrow_integers_ = true; }
+
   bool Fetch();
   // Column `column` (1-based) of the fetched row, read as text; Null as such.
   CellText Text(SQLUSMALLINT column);
@@ -134,6 +137,7 @@ class Statement {
                     const std::function<void(std::size_t, const std::string&)>& failed);
   void ExecuteOne(const std::vector<FieldValue>& params, const std::function<void(const std::string&)>& failed);
 
+  bool narrow_integers_ = false;  // a driver that refuses 64-bit integer binds
   std::string sql_;
   Handle stmt_;
   std::vector<Buffer> buffers_;

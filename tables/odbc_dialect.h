@@ -49,6 +49,11 @@ class OdbcDialect {
   // False for SQLite, which keeps any value in any column: its integer
   // columns are read as text, so that a text stored there reads as itself.
   bool KeepsTypes() const { return engine_ != Engine::kSqlite; }
+  // Jet's integers are 32 bits at most and its driver refuses a 64-bit
+  // bind (HYC00; SQL_CONVERT_BIGINT is 0): integer columns are read as
+  // 32-bit from the start, not tried wide first. Every column this program
+  // reads from a Jet table is a 16-bit switcher field or key.
+  bool ReadsNarrowIntegers() const { return engine_ == Engine::kJet; }
 
   // "UPDATE table SET ... FROM (VALUES ...) AS v WHERE ..." writing
   // `fields` of `records` records, each addressed by `address` (a number);

@@ -247,7 +247,10 @@ class OdbcDatabase : public SwitcherDatabase {
 
   Statement& Cached(const std::string& sql) {
     auto it = cache_.find(sql);
-    if (it == cache_.end()) it = cache_.emplace(sql, std::make_unique<Statement>(dbc_->get(), sql, Timeout())).first;
+    if (it == cache_.end()) {
+      it = cache_.emplace(sql, std::make_unique<Statement>(dbc_->get(), sql, Timeout())).first;
+      if (dialect_->ReadsNarrowIntegers()) it->second->ReadIntegersNarrow();
+    }
     return *it->second;
   }
   std::string Quote(std::string_view name) const { return dialect_->Quote(name); }

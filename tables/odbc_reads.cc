@@ -21,14 +21,19 @@ struct BlockColumn {
 
 // Binds column `n` for `block` rows: a whole number where `width` is 0,
 // else a text of up to `width` characters.
-SQLRETURN BindBlockColumn(SQLHSTMT stmt, SQLUSMALLINT n, std::size_t width, SQLULEN block, BlockColumn& col) {
+SQLRETURN BindBlockColumn(SQLHSTMT stmt, SQLUSMALLINT n, std::size_t width, SQLULEN block, BlockColumn& col,
+                          bool& narrow) {
   col.lengths.assign(block, 0);
   if (width == 0) {
-    col.numbers.assign(block, 0);
-    // A driver of ODBC 2 (Jet's) converts nothing to a 64-bit integer and
-    // refuses the bind (HYC00): its integers are 32 bits at most.
-    if (Ok(SQLBindCol(stmt, n, SQL_C_SBIGINT, col.numbers.data(), sizeof(SQLBIGINT), col.lengths.data()))) {
-      return SQL_SUCCESS;
+    // A driver that converts nothing to a 64-bit integer (Jet's) refuses
+    // the wide bind (HYC00): known from the engine, or learnt at the first
+    // refusal, its integers are read as 32-bit.
+    if (!narrow) {
+      col.numbers.assign(block, 0);
+      if (Ok(SQLBindCol(stmt, n, SQL_C_SBIGINT, col.numbers.data(), sizeof(SQLBIGINT), col.lengths.data()))) {
+        return SQL_SUCCESS;
+      }
+      narrow = true;
     }
     col.numbers.clear();
     col.narrow.assign(block, 0);
@@ -77,7 +82,7 @@ void Statement::ReadAll(const std::vector<FieldValue>& params, const std::vector
   SetAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, static_cast<void*>(status.data()));
   std::vector<BlockColumn> columns(widths.size());
   for (std::size_t c = 0; c < widths.size(); ++c) {
-    stmt_.Check(BindBlockColumn(stmt, static_cast<SQLUSMALLINT>(c + 1), widths[c], block, columns[c]),
+    stmt_.Check(BindBlockColumn(stmt, static_cast<SQLUSMALLINT>(c + 1), widths[c], block, columns[c], narrow_integers_),
                 "cannot read " + sql_);
   }
   auto reset = [&] {

@@ -30,6 +30,7 @@ void OdbcDatabase::ReadKeys(const std::string& table, const ColumnRule& key, Odb
               "SELECT " + (row_id.empty() ? "" : Quote(row_id) + ", ") + Quote(key.name) + " FROM " + Quote(table) +
                   OrderBy(key.name, row_id),
               Timeout());
+  if (dialect().ReadsNarrowIntegers()) s.ReadIntegersNarrow();
   const ColumnRule row_id_rule = IntegerRule(row_id);
   const std::size_t k = row_id.empty() ? 0 : 1;
   std::vector<std::size_t> widths(k + 1, ReadWidth(key, KeepsTypes()));

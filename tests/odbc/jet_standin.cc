@@ -11,6 +11,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <strings.h>
 #include <vector>
@@ -35,6 +36,15 @@ std::map<SQLHANDLE, Said>& Pending() {
 // the driver reports as negative numbers.
 SQLRETURN Refuse(SQLHANDLE handle, const char* state, SQLINTEGER native, const std::string& text) {
   std::lock_guard lock(mutex);
+  // Each refusal is also written to the file KVR_STANDIN_REFUSALS names,
+  // so that a test can require that the program sent nothing Jet refuses
+  // (a program that falls back quietly would otherwise pass).
+  if (const char* log = std::getenv("KVR_STANDIN_REFUSALS"); log != nullptr && *log != '\0') {
+    if (std::FILE* f = std::fopen(log, "a")) {
+      std::fprintf(f, "[%s] %s\n", state, text.c_str());
+      std::fclose(f);
+    }
+  }
   Pending()[handle] = {state, native, "[Microsoft][ODBC Microsoft Access Driver] " + text};
   return SQL_ERROR;
 }
@@ -158,6 +168,45 @@ std::string ByteAsTinyint(const std::string& sql) {
     out += c;
   }
   return out;
+}
+
+// What Access SQL does not have, as the engine refuses it: one record per
+// INSERT ... VALUES (a "single-record append query"; more come from a
+// SELECT: learn.microsoft.com/office/client-developer/access/desktop-
+// database-reference/insert-into-statement-microsoft-access-sql), TOP
+// instead of LIMIT (.../select-statement-microsoft-access-sql), and no
+// CASE expression or CAST (the Access SQL reference has neither; IIf,
+// Switch and the conversion functions take their place). Names quoted
+// with "`" and literals are not looked into.
+std::optional<std::string> NotAccessSql(const std::string& sql) {
+  std::vector<std::string> words;
+  std::string word;
+  char quote = 0;
+  int depth = 0, values_depth = -1;
+  bool values_closed = false;
+  for (std::size_t i = 0; i <= sql.size(); ++i) {
+    const char c = i < sql.size() ? sql[i] : ' ';
+    if (quote != 0) {
+      if (c == quote) quote = 0;
+      continue;
+    }
+    if (std::isalnum(static_cast<unsigned char>(c)) || c == '_') {
+      word += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      continue;
+    }
+    if (!word.empty()) {
+      if (word == "CASE" || word == "CAST") return "Syntax error (missing operator) in query expression.";
+      if (word == "LIMIT") return "Syntax error in FROM clause.";
+      if (word == "VALUES") values_depth = depth;
+      word.clear();
+    }
+    if (c == '`' || c == '\'' || c == '"') quote = c;
+    if (c == '(') ++depth;
+    if (c == ')' && --depth == values_depth) values_closed = true;
+    if (c == ',' && values_closed && depth == values_depth) return "Missing semicolon (;) at end of SQL statement.";
+    if (!std::isspace(static_cast<unsigned char>(c)) && c != ')' && c != ',') values_closed = false;
+  }
+  return std::nullopt;
 }
 
 bool StartsWith(const SQLCHAR* sql, SQLINTEGER length, const char* word) {
@@ -403,6 +452,11 @@ SQLRETURN SQL_API SQLSpecialColumns(SQLHSTMT stmt, SQLUSMALLINT type, SQLCHAR* c
 // setting-extendedansisql).
 SQLRETURN SQL_API SQLPrepare(SQLHSTMT stmt, SQLCHAR* sql, SQLINTEGER length) {
   Forget(stmt);
+  if (const auto refused = kvr::standin::NotAccessSql(
+          length == SQL_NTS ? std::string(reinterpret_cast<char*>(sql))
+                            : std::string(reinterpret_cast<char*>(sql), static_cast<std::size_t>(length)))) {
+    return Refuse(stmt, "42000", -3100, *refused);
+  }
   if (kvr::standin::StartsWith(sql, length, "CREATE")) {
     std::string text = length == SQL_NTS ? std::string(reinterpret_cast<char*>(sql))
                                          : std::string(reinterpret_cast<char*>(sql), static_cast<std::size_t>(length));
@@ -554,7 +608,12 @@ SQLRETURN SQL_API SQLGetInfo(SQLHDBC dbc, SQLUSMALLINT what, SQLPOINTER value, S
       std::lock_guard lock(kvr::standin::mutex);
       ace = kvr::standin::Ace()[dbc];
     }
-    const char* name = what == SQL_DRIVER_NAME ? (ace ? "ACEODBC.DLL" : "OdbcJt32.dll") : "ACCESS";
+    // KVR_STANDIN_DBMS names the engine otherwise: a driver that refuses
+    // what Jet's refuses, under a name the program does not know.
+    const char* other = std::getenv("KVR_STANDIN_DBMS");
+    const char* name = what == SQL_DRIVER_NAME ? (ace ? "ACEODBC.DLL" : "OdbcJt32.dll")
+                       : other != nullptr && *other != '\0' ? other
+                                                             : "ACCESS";
     if (value != nullptr && room > 0) std::snprintf(static_cast<char*>(value), static_cast<std::size_t>(room), "%s", name);
     if (length != nullptr) *length = static_cast<SQLSMALLINT>(std::strlen(name));
     return SQL_SUCCESS;

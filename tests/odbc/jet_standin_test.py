@@ -9,7 +9,8 @@ in "<file>.standin" (tests/odbc/jet_standin.h). Each case runs the same
 command on a Jet file and on a SQLite file made alike, and compares the
 seven tables field by field: the example plant; notes of every length
 up to Text's 255 characters, growing and shrinking in one walk (a refused bind must not leave a
-freed buffer behind); the export of the result.
+freed buffer behind); the export of the result. No run may send what the
+stand-in refuses (it writes each refusal to KVR_STANDIN_REFUSALS).
 """
 import os
 import shutil
@@ -31,13 +32,22 @@ def check(ok, what, detail=""):
     failed += 0 if ok else 1
 
 
+REFUSED = []  # what the stand-in refused, over every run
+
+
 def run(*args, jet=False, **standin):
     env = dict(os.environ, SOURCE_DATE_EPOCH="1765000000")
+    log = os.path.join(LOG_DIR, "refusals")
     if jet:
         env["ODBCSYSINI"] = JET_DIR
+        env["KVR_STANDIN_REFUSALS"] = log
     env.update(("KVR_STANDIN_" + k.upper(), str(v)) for k, v in standin.items())
-    return subprocess.run([KVR] + list(args), stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                          stdin=subprocess.DEVNULL, env=env)
+    r = subprocess.run([KVR] + list(args), stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                       stdin=subprocess.DEVNULL, env=env)
+    if os.path.exists(log):
+        REFUSED.extend("%s: %s" % (args[0], line) for line in open(log).read().splitlines())
+        os.remove(log)
+    return r
 
 
 def dump(db):
@@ -122,6 +132,23 @@ def linked_and_failing(work, example, d0, lite):
               "an engine failure at write %d ends the run with nothing kept" % at, r.stderr[-1500:])
 
 
+def unknown_engine(work, example, d0, lite):
+    """A driver the program does not know by name that refuses 64-bit
+    integer binds as Jet's does: it converts the same, each statement
+    learning the refusal once (14 statements here), not at every integer
+    column it reads (62)."""
+    jet = jet_file(work, "unknown.mdb", d0)
+    before = len(REFUSED)
+    r = run("convert", "--workbook", example, "--database", jet, "--yes", "--no-backup", "--output-dir",
+            os.path.join(work, "unknown"), jet=True, dbms="Unknown")
+    refused = REFUSED[before:]
+    del REFUSED[before:]
+    check(r.returncode == 0 and dump(jet + ".standin") == lite and
+          all("[HYC00]" in line for line in refused) and 0 < len(refused) < 30,
+          "an unknown driver that refuses 64-bit binds converts the same, learning it once a statement",
+          r.stderr[-800:] + "\n" + "\n".join(refused[:40]))
+
+
 def new_database(work, example):
     """new-database makes the seven tables in a Jet file in Access SQL (no
     DEFAULT clause, which Jet refuses), and a conversion into them gives the
@@ -145,10 +172,11 @@ def new_database(work, example):
 
 
 def main():
-    global KVR, JET_DIR
+    global KVR, JET_DIR, LOG_DIR
     KVR, JET_DIR = sys.argv[1], sys.argv[2]
     example = os.path.join(ROOT, "examples", "plant.xlsx")
     with tempfile.TemporaryDirectory() as work:
+        LOG_DIR = work
         d0 = os.path.join(work, "d0.db")
         run("new-database", "--database", d0, "--workbook", example)
         r_jet, r_lite, jet, lite = both(work, "plant", d0, "convert", "--workbook", example, "--yes", "--no-backup")
@@ -187,7 +215,11 @@ def main():
               "the export of a Jet file is the export of the same SQLite file, byte for byte", r_jet.stderr)
         locks(work)
         linked_and_failing(work, example, d0, dump(os.path.join(work, "plant.db")))
+        unknown_engine(work, example, d0, dump(os.path.join(work, "plant.db")))
         new_database(work, example)
+        # A program that tried what Jet refuses and then fell back would
+        # pass every case above: nothing refused, in any run.
+        check(not REFUSED, "no run sent anything the Jet driver refuses", "\n".join(REFUSED[:20]))
     print("%d failed" % failed)
     sys.exit(1 if failed else 0)
 
