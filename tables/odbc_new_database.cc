@@ -52,9 +52,10 @@ void CreateTables(const std::string& connection, const DatabaseSizes& sizes) {
 // microsoft/sqlconfigdatasource-access-driver). It refuses a path where a
 // database exists.
 Status MakeJetFile(const std::string& driver, const std::filesystem::path& path) {
+  // The attributes end with two zeros: one after the pair, one after the list.
   const std::wstring attributes = L"CREATE_DB=\"" + path.wstring() + L"\"" + std::wstring(1, L'\0');
-  if (SQLConfigDataSourceW(nullptr, ODBC_ADD_DSN, std::filesystem::path(PathFromUtf8(driver)).c_str(),
-                           attributes.c_str())) {
+  const odbc::WString name = odbc::Wide(driver);
+  if (SQLConfigDataSourceW(nullptr, ODBC_ADD_DSN, reinterpret_cast<const WCHAR*>(name.c_str()), attributes.c_str())) {
     return Status::Ok();
   }
   std::string why;
@@ -62,10 +63,8 @@ Status MakeJetFile(const std::string& driver, const std::filesystem::path& path)
     DWORD code = 0;
     WCHAR message[512] = {};
     WORD length = 0;
-    if (SQLInstallerErrorW(i, &code, message, 511, &length) != SQL_SUCCESS &&
-        SQLInstallerErrorW(i, &code, message, 511, &length) != SQL_SUCCESS_WITH_INFO) {
-      break;
-    }
+    const RETCODE rc = SQLInstallerErrorW(i, &code, message, 511, &length);
+    if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) break;
     if (!why.empty()) why += "; ";
     why += odbc::Narrow(reinterpret_cast<const SQLWCHAR*>(message), std::min<std::size_t>(length, 511));
   }
@@ -106,7 +105,7 @@ Status CreateJetSwitcherDatabase(const std::filesystem::path& path, const Databa
     tables = CreateOdbcSwitcherDatabase("Driver=" + BracedConnectionValue(*driver) +
                                             ";Dbq=" + BracedConnectionValue(Utf8Path(absolute)) + ";",
                                         sizes);
-  } catch (const RunInterrupted&) {
+  } catch (...) {  // a stop, or the database failing
     std::filesystem::remove(absolute, ec);
     throw;
   }
