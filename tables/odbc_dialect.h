@@ -54,6 +54,9 @@ class OdbcDialect {
   // 32-bit from the start, not tried wide first. Every column this program
   // reads from a Jet table is a 16-bit switcher field or key.
   bool ReadsNarrowIntegers() const { return engine_ == Engine::kJet; }
+  // Jet's driver lists no parameter arrays: its updates go one set of
+  // parameters a call, not tried as arrays and refused.
+  bool TakesParameterArrays() const { return engine_ != Engine::kJet; }
 
   // "UPDATE table SET ... FROM (VALUES ...) AS v WHERE ..." writing
   // `fields` of `records` records, each addressed by `address` (a number);

@@ -211,7 +211,8 @@ void OdbcRecordset::SendColumns(const std::vector<std::size_t>& changed, const s
       }
     }
   }
-  db_.Cached(set + WhereClause()).ExecuteRows(alone, db_.RowsPerCall(), [&](std::size_t row, const std::string& why) {
+  const std::size_t sets = db_.dialect().TakesParameterArrays() ? db_.RowsPerCall() : 1;
+  db_.Cached(set + WhereClause()).ExecuteRows(alone, sets, [&](std::size_t row, const std::string& why) {
     failed_.emplace_back(alone_records[row], why);
   });
 }

@@ -32,16 +32,18 @@ std::map<SQLHANDLE, Said>& Pending() {
 }
 
 // Records what the stand-in refuses a call on `handle` with, for the
-// diagnostics the driver manager reads next. Native errors are Jet's, which
-// the driver reports as negative numbers.
-SQLRETURN Refuse(SQLHANDLE handle, const char* state, SQLINTEGER native, const std::string& text) {
+// diagnostics the driver manager reads next. The engine's errors have
+// negative native numbers, the driver's own positive ones
+// (learn.microsoft.com/sql/odbc/microsoft/native-error).
+SQLRETURN Refuse(SQLHANDLE handle, const char* state, SQLINTEGER native, const std::string& text,
+                 const char* call = "") {
   std::lock_guard lock(mutex);
   // Each refusal is also written to the file KVR_STANDIN_REFUSALS names,
   // so that a test can require that the program sent nothing Jet refuses
   // (a program that falls back quietly would otherwise pass).
   if (const char* log = std::getenv("KVR_STANDIN_REFUSALS"); log != nullptr && *log != '\0') {
     if (std::FILE* f = std::fopen(log, "a")) {
-      std::fprintf(f, "[%s] %s\n", state, text.c_str());
+      std::fprintf(f, "[%s] %s%s%s\n", state, call, *call != '\0' ? ": " : "", text.c_str());
       std::fclose(f);
     }
   }
@@ -370,7 +372,7 @@ SQLRETURN SQL_API SQLDriverConnect(SQLHDBC dbc, SQLHWND window, SQLCHAR* in, SQL
 SQLRETURN SQL_API SQLBindCol(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT c_type, SQLPOINTER value,
                              SQLLEN room, SQLLEN* length) {
   Forget(stmt);
-  if (kvr::standin::IsBigint(c_type)) return Refuse(stmt, "HYC00", -1, "Optional feature not implemented");
+  if (kvr::standin::IsBigint(c_type)) return Refuse(stmt, "HYC00", 1, "Optional feature not implemented", "SQLBindCol");
   using Fn = SQLRETURN(SQL_API*)(SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*);
   return reinterpret_cast<Fn>(Real("SQLBindCol"))(stmt, column, c_type, value, room, length);
 }
@@ -378,7 +380,7 @@ SQLRETURN SQL_API SQLBindCol(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT c_t
 SQLRETURN SQL_API SQLGetData(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT c_type, SQLPOINTER value, SQLLEN room,
                              SQLLEN* length) {
   Forget(stmt);
-  if (kvr::standin::IsBigint(c_type)) return Refuse(stmt, "HYC00", -1, "Optional feature not implemented");
+  if (kvr::standin::IsBigint(c_type)) return Refuse(stmt, "HYC00", 1, "Optional feature not implemented", "SQLGetData");
   using Fn = SQLRETURN(SQL_API*)(SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*);
   return reinterpret_cast<Fn>(Real("SQLGetData"))(stmt, column, c_type, value, room, length);
 }
@@ -393,9 +395,11 @@ SQLRETURN SQL_API SQLBindParameter(SQLHSTMT stmt, SQLUSMALLINT number, SQLSMALLI
                                    SQLLEN room, SQLLEN* length) {
   Forget(stmt);
   if (kvr::standin::IsBigint(c_type) || sql_type == SQL_BIGINT) {
-    return Refuse(stmt, "HYC00", -1, "Optional feature not implemented");
+    return Refuse(stmt, "HYC00", 1, "Optional feature not implemented", "SQLBindParameter");
   }
-  if (kvr::standin::IsText(sql_type) && size > 255) return Refuse(stmt, "HY104", -1, "Invalid precision value");
+  if (kvr::standin::IsText(sql_type) && size > 255) {
+    return Refuse(stmt, "HY104", 1, "Invalid precision value", "SQLBindParameter");
+  }
   using Fn = SQLRETURN(SQL_API*)(SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLSMALLINT, SQLSMALLINT, SQLULEN, SQLSMALLINT,
                                  SQLPOINTER, SQLLEN, SQLLEN*);
   return reinterpret_cast<Fn>(Real("SQLBindParameter"))(stmt, number, direction, c_type, sql_type, size, digits,
@@ -511,9 +515,9 @@ SQLRETURN SQL_API SQLExecute(SQLHSTMT stmt) {
     if (!kvr::standin::Writes()[stmt]) return rc;
     dbc = kvr::standin::ConnectionOf()[stmt];
   }
-  // A parameter array writes a record a set of parameters (each statement
-  // of this program's that runs with arrays addresses one record); the
-  // driver underneath counts the rows of its last set only.
+  // A parameter array (refused above, counted should one pass) writes a
+  // record a set of parameters; the driver underneath counts the rows of
+  // its last set only.
   SQLULEN sets = 1;
   using GetAttr = SQLRETURN(SQL_API*)(SQLHSTMT, SQLINTEGER, SQLPOINTER, SQLINTEGER, SQLINTEGER*);
   reinterpret_cast<GetAttr>(Real("SQLGetStmtAttr"))(stmt, SQL_ATTR_PARAMSET_SIZE, &sets, 0, nullptr);
@@ -583,6 +587,20 @@ SQLRETURN SQL_API SQLTables(SQLHSTMT stmt, SQLCHAR* catalog, SQLSMALLINT catalog
   sql += " ORDER BY TABLE_TYPE, TABLE_NAME";
   using Fn = SQLRETURN(SQL_API*)(SQLHSTMT, SQLCHAR*, SQLINTEGER);
   return reinterpret_cast<Fn>(Real("SQLExecDirect"))(stmt, reinterpret_cast<SQLCHAR*>(sql.data()), SQL_NTS);
+}
+
+// Parameter arrays: the driver's documentation lists none for it (its
+// SQLGetInfo answers have SQL_BATCH_SUPPORT 0 and no SQL_PARAM_ARRAY_*
+// entry: learn.microsoft.com/sql/odbc/microsoft/sqlgetinfo-returned-values-
+// for-access), so the stand-in takes the stricter reading and refuses more
+// than one set of parameters, an optional feature not implemented (HYC00).
+SQLRETURN SQL_API SQLSetStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER length) {
+  Forget(stmt);
+  if (attribute == SQL_ATTR_PARAMSET_SIZE && reinterpret_cast<SQLULEN>(value) > 1) {
+    return Refuse(stmt, "HYC00", 1, "Optional feature not implemented", "SQLSetStmtAttr");
+  }
+  using Fn = SQLRETURN(SQL_API*)(SQLHSTMT, SQLINTEGER, SQLPOINTER, SQLINTEGER);
+  return reinterpret_cast<Fn>(Real("SQLSetStmtAttr"))(stmt, attribute, value, length);
 }
 
 SQLRETURN SQL_API SQLGetInfo(SQLHDBC dbc, SQLUSMALLINT what, SQLPOINTER value, SQLSMALLINT room,
