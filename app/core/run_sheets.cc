@@ -166,11 +166,16 @@ void ReadRunSheets(const SheetSource& sheet, const SystemSettings& system, int l
                    bool big_switch, Problems& problems, SheetProgress& progress) {
   const std::size_t first_notice = problems.notices().size();
   // A channel table's size is final once it is sized (an empty table
-  // defines nothing yet): references into it need not be kept.
+  // defines nothing yet): references into it need not be kept. The filter
+  // looks at `vars`, so it goes with this call, however the call ends.
   problems.KnownDefined([&](std::string_view noun, int n) {
     const auto entries = ChannelEntries(vars, noun);
-    return entries && !ChannelOutside(n, *entries, "", 0);
+    return entries && n >= 1 && static_cast<std::size_t>(n) <= *entries;
   });
+  struct DropFilter {
+    Problems& problems;
+    ~DropFilter() { problems.KnownDefined(nullptr); }
+  } drop_filter{problems};
   // The opto table is allocated with the inputs, the relay table with the outputs.
   vars.optos.assign(system.InputCount >= 0 ? static_cast<std::size_t>(system.InputCount) + 1 : 0, OptoRecord{});
   ReadAccounted(sheet, "Sources", kHeadingsInRow1, problems,
