@@ -120,20 +120,8 @@ install_packages() {
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# libxlsxwriter (the export's .xlsx writer), with its bundled minizip and
-# without its MD5 code; built on its own, so that an earlier cache gains it.
-build_xlsxwriter() {
-  [ -f "$prefix/lib/libxlsxwriter.a" ] && return
-  fetch_sources libxlsxwriter
-  mkdir -p "$cache/work"
-  cmake_dep "$(unpack libxlsxwriter)" -DUSE_NO_MD5=ON -DBUILD_TESTS=OFF -DBUILD_EXAMPLES=OFF \
-    -DZLIB_LIBRARY="$prefix/lib/libz.a" -DZLIB_INCLUDE_DIR="$prefix/include"
-  rm -rf "$cache/work"
-}
-
 install_packages
 build_dependencies
-build_xlsxwriter
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DKVR_MINGW_ARCH="$arch" \
   -DKVR_WINDOWS_DEPS="$prefix" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release \
   -DZLIB_LIBRARY="$prefix/lib/libz.a" -DZLIB_INCLUDE_DIR="$prefix/include" \
@@ -172,7 +160,6 @@ licence() {  # name source: a file, or SOURCE-PACKAGE.debian.tar.xz for its debi
 licence expat "expat_*.debian.tar.xz"
 licence libzip "libzip_*.debian.tar.xz"
 licence pugixml "pugixml_*.debian.tar.xz"
-licence libxlsxwriter "libxlsxwriter_*.debian.tar.xz"
 licence sqlite3 "sqlite3_*.debian.tar.xz"
 licence zlib /usr/share/doc/libz-mingw-w64-dev/copyright
 licence mingw-w64-runtime /usr/share/doc/mingw-w64-common/copyright

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config clang
-  libzip-dev libpugixml-dev libexpat1-dev libxlsxwriter-dev
+  libzip-dev libpugixml-dev libexpat1-dev
   libsqlite3-dev libcli11-dev nlohmann-json3-dev
   unixodbc-dev libsqliteodbc odbc-postgresql postgresql
   qt6-base-dev

@@ -1,8 +1,6 @@
 // The .ods writer: content.xml made a piece at a time as the archive
 // compresses it, the view settings that freeze the heading rows, and the
 // package around them.
-#include <zip.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -14,10 +12,12 @@
 #include "base/utf8.h"
 #include "workbook/cell_convert.h"
 #include "workbook/workbook_writer.h"
+#include "workbook/zip_package.h"
 
 namespace kvr {
 namespace {
 
+constexpr std::size_t kChunk = std::size_t{1} << 16;  // the bytes a part is made in at a time
 constexpr const char* kOfficeNs = "urn:oasis:names:tc:opendocument:xmlns:office:1.0";
 
 bool StorableInXml(unsigned char c) { return c >= 0x20 || c == '\t' || c == '\n'; }
@@ -87,7 +87,6 @@ bool Storable(std::string_view text) {
   return std::all_of(text.begin(), text.end(), [](char ch) { return StorableInXml(static_cast<unsigned char>(ch)); });
 }
 
-// content.xml, written as a stream: a plant's sheets hold over a million cells.
 // The content part, made a piece at a time as the archive compresses it:
 // a plant's content runs past a hundred megabytes, which is never held
 // whole. Cells it has to alter are added to `altered` as they are reached.
@@ -189,57 +188,6 @@ class ContentXml {
   bool begun_ = false, ended_ = false;
 };
 
-// A libzip source that reads a ContentXml as the archive asks for bytes.
-struct ContentSource {
-  static constexpr std::size_t kChunk = 1 << 16;
-  explicit ContentSource(ContentXml made) : content(std::move(made)) { zip_error_init(&error); }
-  ~ContentSource() { zip_error_fini(&error); }
-  ContentSource(const ContentSource&) = delete;
-  ContentSource& operator=(const ContentSource&) = delete;
-
-  ContentXml content;
-  std::string pending;
-  std::size_t at = 0;
-  bool more = true;
-  zip_error_t error{};
-
-  static zip_int64_t Callback(void* state, void* data, zip_uint64_t length, zip_source_cmd_t command) {
-    auto* self = static_cast<ContentSource*>(state);
-    switch (command) {
-      case ZIP_SOURCE_OPEN:
-      case ZIP_SOURCE_CLOSE:
-        return 0;
-      case ZIP_SOURCE_READ: {
-        if (self->at == self->pending.size()) {
-          self->pending.clear();
-          self->at = 0;
-          if (self->more) self->more = self->content.More(self->pending, kChunk);
-        }
-        const std::size_t n = std::min<std::size_t>(length, self->pending.size() - self->at);
-        std::memcpy(data, self->pending.data() + self->at, n);
-        self->at += n;
-        return static_cast<zip_int64_t>(n);
-      }
-      case ZIP_SOURCE_STAT: {
-        // Its size is known only once it is made.
-        auto* st = static_cast<zip_stat_t*>(data);
-        zip_stat_init(st);
-        return 0;
-      }
-      case ZIP_SOURCE_ERROR:
-        return zip_error_to_data(&self->error, data, length);
-      case ZIP_SOURCE_FREE:
-        return 0;
-      case ZIP_SOURCE_SUPPORTS:
-        return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
-                                              ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
-      default:
-        zip_error_set(&self->error, ZIP_ER_OPNOTSUPP, 0);
-        return -1;
-    }
-  }
-};
-
 void AppendConfigItem(pugi::xml_node parent, const char* name, const char* type, const std::string& value) {
   pugi::xml_node item = parent.append_child("config:config-item");
   item.append_attribute("config:name") = name;
@@ -297,52 +245,16 @@ constexpr const char* kStylesXml =
 
 Status WriteOds(const std::vector<OutSheet>& sheets, const std::filesystem::path& path, std::time_t created,
                 std::vector<AlteredCell>& altered) {
-  const std::string file = Utf8Path(path);
-  // Each part's bytes stay alive until the archive is closed; the content
-  // is made as it is compressed.
-  const std::vector<std::pair<const char*, std::string>> parts = {
-      {"mimetype", "application/vnd.oasis.opendocument.spreadsheet"},
-      {"META-INF/manifest.xml", kManifestXml},
-      {"content.xml", std::string()},
-      {"styles.xml", kStylesXml},
-      {"settings.xml", SettingsXml(sheets)},
-  };
-  ContentSource content(ContentXml(sheets, altered));
-  int error = 0;
-  zip_t* archive = zip_open(file.c_str(), ZIP_CREATE | ZIP_EXCL, &error);
-  if (archive == nullptr) {
-    zip_error_t e;
-    zip_error_init_with_code(&e, error);
-    const std::string why = zip_error_strerror(&e);
-    zip_error_fini(&e);
-    return Status::Error("cannot create " + file + ": " + why);
-  }
-  auto fail = [&](const std::string& why) {
-    zip_discard(archive);
-    std::error_code ec;
-    std::filesystem::remove(path, ec);
-    return Status::Error("cannot write " + file + ": " + why);
-  };
-  for (const auto& [name, bytes] : parts) {
-    zip_source_t* source = std::string_view(name) == "content.xml"
-                               ? zip_source_function(archive, &ContentSource::Callback, &content)
-                               : zip_source_buffer(archive, bytes.data(), bytes.size(), 0);
-    if (source == nullptr) return fail(zip_strerror(archive));
-    const zip_int64_t index = zip_file_add(archive, name, source, ZIP_FL_ENC_UTF_8);
-    if (index < 0) {
-      zip_source_free(source);
-      return fail(zip_strerror(archive));
-    }
-    // The media type comes first and uncompressed, so that a reader can tell
-    // the kind of file from its first bytes.
-    const auto i = static_cast<zip_uint64_t>(index);
-    if (zip_set_file_compression(archive, i, std::string_view(name) == "mimetype" ? ZIP_CM_STORE : ZIP_CM_DEFLATE, 3) != 0 ||
-        zip_file_set_mtime(archive, i, created, 0) != 0) {
-      return fail(zip_strerror(archive));
-    }
-  }
-  if (zip_close(archive) != 0) return fail(zip_strerror(archive));
-  return Status::Ok();
+  ContentXml content(sheets, altered);
+  ZipPackage package;
+  // The media type comes first and uncompressed, so that a reader can tell
+  // the kind of file from its first bytes.
+  package.AddStored("mimetype", "application/vnd.oasis.opendocument.spreadsheet");
+  package.Add("META-INF/manifest.xml", kManifestXml);
+  package.AddMade("content.xml", [&content](std::string& out) { return content.More(out, kChunk); });
+  package.Add("styles.xml", kStylesXml);
+  package.Add("settings.xml", SettingsXml(sheets));
+  return package.Write(path, created);
 }
 
 }  // namespace kvr

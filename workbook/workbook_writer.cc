@@ -1,9 +1,5 @@
 #include "workbook/workbook_writer.h"
 
-#include <xlsxwriter.h>
-
-#include <fcntl.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -11,18 +7,11 @@
 #include <cstring>
 #include <memory>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 #include "base/utf8.h"
 #include "workbook/cell_convert.h"
 
 namespace kvr {
 namespace {
-
 
 // Characters a reader takes into account when sizing a column: one per
 // UTF-8 character, the longest line of a text.
@@ -41,24 +30,6 @@ std::size_t DisplayWidth(const Cell& cell) {
     rest.remove_prefix(end + 1);
   }
   return longest;
-}
-
-bool IsHex(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
-
-// A text as the package stores it: a literal "_xHHHH_" would be read as the
-// escape of a character, so its underscore is escaped itself ("_x005F_").
-std::string EscapePackageText(std::string_view text) {
-  if (text.find("_x") == std::string_view::npos) return std::string(text);
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '_' && i + 6 < text.size() && text[i + 1] == 'x' && IsHex(text[i + 2]) && IsHex(text[i + 3]) &&
-        IsHex(text[i + 4]) && IsHex(text[i + 5]) && text[i + 6] == '_') {
-      out += "_x005F_";  // the underscore, escaped
-      continue;
-    }
-    out += text[i];
-  }
-  return out;
 }
 
 }  // namespace
@@ -144,105 +115,6 @@ SheetGrid OutSheet::ToGrid() const {
   }
   return std::move(builder).Build();
 }
-
-namespace {
-
-// Keeps the standard error stream closed to what a library prints there
-// while it lives: libxlsxwriter prints its own "[ERROR] ..." lines before
-// returning the error code the program reports in its own words. The
-// descriptor is the process's, so this is for a run that owns the
-// process's stderr (the command line); a window shows no stderr anyway.
-class QuietStderr {
- public:
-  QuietStderr() {
-    std::fflush(stderr);
-#ifdef _WIN32
-    saved_ = _dup(2);
-    const int null = _open("NUL", _O_WRONLY);
-    if (saved_ >= 0 && null >= 0) _dup2(null, 2);
-    if (null >= 0) _close(null);
-#else
-    saved_ = dup(2);
-    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (saved_ >= 0 && null >= 0) dup2(null, 2);
-    if (null >= 0) close(null);
-#endif
-  }
-  ~QuietStderr() {
-    std::fflush(stderr);
-    if (saved_ < 0) return;
-#ifdef _WIN32
-    _dup2(saved_, 2);
-    _close(saved_);
-#else
-    dup2(saved_, 2);
-    close(saved_);
-#endif
-  }
-  QuietStderr(const QuietStderr&) = delete;
-  QuietStderr& operator=(const QuietStderr&) = delete;
-
- private:
-  int saved_ = -1;
-};
-
-}  // namespace
-
-Status WriteXlsx(const std::vector<OutSheet>& sheets, const std::filesystem::path& path, std::time_t created,
-                 const std::filesystem::path& scratch) {
-  const QuietStderr quiet;
-  const std::string file = Utf8Path(path);
-  std::string tmpdir = Utf8Path(scratch);
-  lxw_workbook_options options{};
-  // Rows go to the file as they are written (the sheets are written in row
-  // order), texts inline: memory stays flat whatever the plant's size.
-  options.constant_memory = LXW_TRUE;
-  options.tmpdir = tmpdir.empty() ? nullptr : tmpdir.data();
-  lxw_workbook* book = workbook_new_opt(file.c_str(), &options);
-  if (book == nullptr) return Status::Error("cannot create " + file);
-  lxw_doc_properties properties{};
-  properties.created = created;
-  workbook_set_properties(book, &properties);
-  for (const OutSheet& sheet : sheets) {
-    lxw_worksheet* ws = workbook_add_worksheet(book, sheet.name().c_str());
-    if (ws == nullptr) {
-      workbook_close(book);
-      std::error_code ec;
-      std::filesystem::remove(path, ec);
-      return Status::Error("the sheet name \"" + sheet.name() + "\" cannot be used in a workbook");
-    }
-    const std::vector<double> widths = sheet.ColumnWidths();
-    for (std::size_t c = 0; c < widths.size(); ++c) {
-      worksheet_set_column(ws, static_cast<lxw_col_t>(c), static_cast<lxw_col_t>(c), widths[c], nullptr);
-    }
-    if (sheet.frozen_rows() > 0) worksheet_freeze_panes(ws, static_cast<lxw_row_t>(sheet.frozen_rows()), 0);
-    for (int r = 1; r <= sheet.rows(); ++r) {
-      for (int c = 1; c <= sheet.columns(); ++c) {
-        const Cell cell = sheet.at(r, c);
-        const auto row = static_cast<lxw_row_t>(r - 1);
-        const auto col = static_cast<lxw_col_t>(c - 1);
-        lxw_error e = LXW_NO_ERROR;
-        if (cell.kind == CellKind::kNumber) e = worksheet_write_number(ws, row, col, cell.number, nullptr);
-        else if (cell.kind == CellKind::kText) {
-          e = worksheet_write_string(ws, row, col, EscapePackageText(cell.text).c_str(), nullptr);
-        }
-        if (e != LXW_NO_ERROR) {
-          workbook_close(book);
-          std::error_code ec;
-          std::filesystem::remove(path, ec);
-          return Status::Error(sheet.name() + "!" + ColumnLetters(c) + std::to_string(r) + ": " + lxw_strerror(e));
-        }
-      }
-    }
-  }
-  if (const lxw_error e = workbook_close(book); e != LXW_NO_ERROR) {
-    std::error_code ec;
-    std::filesystem::remove(path, ec);
-    return Status::Error(std::string("cannot write ") + file + ": " + lxw_strerror(e));
-  }
-  return Status::Ok();
-}
-
 
 std::vector<std::string> GridDifferences(const OutSheet& written, const SheetGrid& read) {
   std::vector<std::string> found;

@@ -1,7 +1,6 @@
 // Writing a workbook: sheets of numbers and texts, each with its heading rows
-// frozen and its columns as wide as what they hold, saved as .xlsx (through
-// libxlsxwriter) or .ods (a zip of OpenDocument parts, through libzip and
-// pugixml). Saving is deterministic: the same sheets and creation time give
+// frozen and its columns as wide as what they hold, saved as .xlsx or .ods
+// (zips of their XML parts, made through libzip as they are compressed). Saving is deterministic: the same sheets and creation time give
 // the same bytes.
 #ifndef KVR_WORKBOOK_WORKBOOK_WRITER_H_
 #define KVR_WORKBOOK_WORKBOOK_WRITER_H_
@@ -83,9 +82,8 @@ struct AlteredCell {
 };
 
 // Writes `sheets` as an .xlsx workbook at `path` (a new file), its document
-// created at `created`. Temporary files go to `scratch`.
-Status WriteXlsx(const std::vector<OutSheet>& sheets, const std::filesystem::path& path, std::time_t created,
-                 const std::filesystem::path& scratch);
+// created at `created`.
+Status WriteXlsx(const std::vector<OutSheet>& sheets, const std::filesystem::path& path, std::time_t created);
 
 // Writes `sheets` as an .ods spreadsheet at `path` (a new file), its parts
 // dated `created`; cells it had to alter are added to `altered`.

@@ -47,7 +47,7 @@ class WorkbookWriterTest : public testing::TempDirTest {
     const auto path = File(name);
     std::vector<AlteredCell> altered;
     const Status s = name.ends_with(".ods") ? WriteOds(sheets, path, 1700000000, altered)
-                                            : WriteXlsx(sheets, path, 1700000000, dir_);
+                                            : WriteXlsx(sheets, path, 1700000000);
     EXPECT_TRUE(s.ok()) << s.why();
     auto book = testing::Open(path);
     EXPECT_EQ(book->SheetNames().size(), sheets.size());
@@ -72,7 +72,7 @@ TEST_F(WorkbookWriterTest, TheSameSheetsGiveTheSameBytes) {
     for (const char* name : {"a", "b"}) {
       const auto path = File(std::string(name) + ext);
       const Status s = std::string(ext) == ".ods" ? WriteOds(Sample(), path, 1700000000, altered)
-                                                  : WriteXlsx(Sample(), path, 1700000000, dir_);
+                                                  : WriteXlsx(Sample(), path, 1700000000);
       ASSERT_TRUE(s.ok()) << s.why();
     }
     EXPECT_EQ(ReadBytes(File(std::string("a") + ext)), ReadBytes(File(std::string("b") + ext))) << ext;
@@ -137,11 +137,66 @@ TEST_F(WorkbookWriterTest, TextThatIsNotUtf8IsMendedAndSaid) {
   EXPECT_EQ(RoundTrip({sheet}, "u.ods"), std::vector<std::string>{});
 
   ::testing::internal::CaptureStderr();
-  const Status s = WriteXlsx({sheet}, dir_ / "no such folder" / "x.xlsx", 0, dir_);
+  const Status s = WriteXlsx({sheet}, dir_ / "no such folder" / "x.xlsx", 0);
   const std::string printed = ::testing::internal::GetCapturedStderr();
   EXPECT_FALSE(s.ok());
   EXPECT_NE(s.why().find("x.xlsx"), std::string::npos) << s.why();
   EXPECT_EQ(printed, "");
+}
+
+// The .xlsx package as other programs expect it: the sheets listed in order
+// with their parts, the heading row frozen where a sheet has one, column
+// widths from the content, the creation time in the document's properties.
+TEST_F(WorkbookWriterTest, XlsxPackageListsItsSheetsAndFreezesHeadings) {
+  ASSERT_TRUE(WriteXlsx(Sample(), File("p.xlsx"), 1700000000).ok());
+  zip_t* z = zip_open(File("p.xlsx").string().c_str(), ZIP_RDONLY, nullptr);
+  ASSERT_NE(z, nullptr);
+  auto part = [&](const char* name) {
+    zip_stat_t st;
+    if (zip_stat(z, name, 0, &st) != 0) return std::string("(missing)");
+    std::string text(st.size, '\0');
+    zip_file_t* f = zip_fopen(z, name, 0);
+    zip_fread(f, text.data(), st.size);
+    zip_fclose(f);
+    return text;
+  };
+  const std::string workbook = part("xl/workbook.xml");
+  EXPECT_LT(workbook.find("name=\"System\""), workbook.find("name=\"Sources\"")) << workbook;
+  const std::string system = part("xl/worksheets/sheet1.xml"), sources = part("xl/worksheets/sheet2.xml");
+  EXPECT_EQ(system.find("state=\"frozen\""), std::string::npos);  // no heading row to freeze
+  EXPECT_NE(sources.find("<pane ySplit=\"1\" topLeftCell=\"A2\" activePane=\"bottomLeft\" state=\"frozen\"/>"),
+            std::string::npos);
+  EXPECT_NE(sources.find("<dimension ref=\"A1:D23\"/>"), std::string::npos) << sources.substr(0, 400);
+  EXPECT_NE(sources.find("<col min=\"2\" max=\"2\" width=\"12.7109375\" customWidth=\"1\"/>"), std::string::npos);
+  EXPECT_NE(part("docProps/core.xml").find(">2023-11-14T22:13:20Z</dcterms:created>"), std::string::npos);
+  EXPECT_NE(part("[Content_Types].xml").find("/xl/worksheets/sheet2.xml"), std::string::npos);
+  zip_close(z);
+}
+
+// Every character a text may hold reaches an .xlsx cell and reads back: the
+// control characters XML does not carry (a carriage return included, which
+// an XML reader turns into a line feed), the two it forbids beyond them,
+// blanks and line breaks at either end; a sheet named with XML's own marks.
+TEST_F(WorkbookWriterTest, XlsxCarriesEveryCharacterOfAText) {
+  OutSheet sheet("R&D <\"A\">");
+  std::string controls;
+  for (char c = 1; c < 0x20; ++c) controls += c;
+  const std::string texts[] = {controls, "cr\rlf\r\n", "\xEF\xBF\xBE\xEF\xBF\xBFx\xEF\xBF\xBD",
+                               "\nlead", "trail\n", "\ttab", "_x000D_\r_x000d_"};
+  int row = 1;
+  for (const std::string& text : texts) sheet.SetText(row++, 1, text);
+  EXPECT_EQ(RoundTrip({sheet}, "chars.xlsx"), std::vector<std::string>{});
+}
+
+// A name no worksheet can have is refused before anything is written.
+TEST_F(WorkbookWriterTest, XlsxRefusesANameNoWorksheetTakes) {
+  for (const char* name : {"", "a/b", "[x]", "'quoted'", "thirty-two characters long, at 32"}) {
+    const Status s = WriteXlsx({OutSheet(name)}, File("n.xlsx"), 0);
+    EXPECT_FALSE(s.ok()) << name;
+    EXPECT_FALSE(std::filesystem::exists(File("n.xlsx"))) << name;
+  }
+  const Status twice = WriteXlsx({OutSheet("Sources"), OutSheet("SOURCES")}, File("n.xlsx"), 0);
+  EXPECT_NE(twice.why().find("another sheet"), std::string::npos) << twice.why();
 }
 
 TEST_F(WorkbookWriterTest, WidthsFollowTheLongestCell) {

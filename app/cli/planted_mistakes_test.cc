@@ -55,7 +55,7 @@ class PlantedMistakesTest : public testing::TempDirTest {
       sheets.push_back(std::move(sheet));
     }
     const std::string path = File("planted-" + std::to_string(++count_) + ".xlsx").string();
-    EXPECT_TRUE(WriteXlsx(sheets, path, 0, dir_).ok());
+    EXPECT_TRUE(WriteXlsx(sheets, path, 0).ok());
     const char* args[] = {"kvrconversion", "check", "--workbook", path.c_str()};
     std::ostringstream out, err;
     RunCommandLine(4, args, out, err);

@@ -119,7 +119,7 @@ void WriteWorkbook(const std::vector<OutSheet>& sheets, const Plant& plant, cons
       target.parent_path() / PathFromUtf8(TemporaryFileName(target, (static_cast<unsigned long long>(random()) << 32) | random()));
   std::vector<AlteredCell> altered;
   const Status written = ods ? WriteOds(sheets, temporary, CreationTime(plant), altered)
-                             : WriteXlsx(sheets, temporary, CreationTime(plant), target.parent_path());
+                             : WriteXlsx(sheets, temporary, CreationTime(plant));
   auto not_written = [&](const std::string& why) {
     std::error_code ec;
     fs::remove(temporary, ec);
