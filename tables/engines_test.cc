@@ -297,6 +297,7 @@ TEST_P(EnginesTest, TransactionsAndTypedFields) {
     records->MoveFirst();
     ASSERT_FALSE(records->AtEnd());
     EXPECT_EQ(records->Key(), FieldValue{std::int64_t{1}});
+    EXPECT_EQ(records->Field("Label"), FieldValue{std::string("")});  // read before it is written
     records->Edit();
     EXPECT_THROW(records->Assign("Label", std::string("123456789")), DatabaseError);  // VARCHAR(8)
     EXPECT_THROW(records->Assign("Location", std::int64_t{40000}), DatabaseError);   // SMALLINT
@@ -304,7 +305,8 @@ TEST_P(EnginesTest, TransactionsAndTypedFields) {
     records->Assign("Label", std::string("Größe Sü"));  // 8 characters, 10 bytes
     records->Assign("Location", std::int64_t{-32768});
     records->Update();
-    EXPECT_EQ(records->Field("Label"), FieldValue{std::string("Größe Sü")});
+    EXPECT_EQ(records->Field("Label"), FieldValue{std::string("Größe Sü")});  // the record as written
+    EXPECT_EQ(records->Field("Location"), FieldValue{std::int64_t{-32768}});
     db->Rollback();
   }
   EXPECT_NE(Dump().find("\n1|\"\"|\"\"|0|"), std::string::npos);  // rolled back

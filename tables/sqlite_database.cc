@@ -146,7 +146,7 @@ class SqliteRecordset : public BufferedRecordset {
   SqliteRecordset(SqliteDatabase& db, std::string table, std::string key_field, std::vector<ColumnRule> columns,
                   std::vector<std::int64_t> rowids, std::vector<FieldValue> keys)
       : BufferedRecordset(std::move(table), std::move(key_field), std::move(columns), std::move(keys)),
-        db_(db), rowids_(std::move(rowids)), selects_(this->columns().size(), nullptr) {}
+        db_(db), rowids_(std::move(rowids)) {}
 
  protected:
   FieldValue Stored(std::size_t column) override;
@@ -160,8 +160,13 @@ class SqliteRecordset : public BufferedRecordset {
   }
 
   SqliteDatabase& db_;
-  std::vector<std::int64_t> rowids_;                // the records' rowids in key order
-  std::vector<Statement*> selects_;                 // per column, prepared on first use
+  std::vector<std::int64_t> rowids_;  // the records' rowids in key order
+  // The current record's fields, read whole at the first field asked for:
+  // a reader of every field (export) makes one lookup a record, not one a
+  // field. Read again once the record is written or another is current.
+  Statement* select_row_ = nullptr;
+  std::vector<FieldValue> row_;
+  std::size_t row_at_ = static_cast<std::size_t>(-1);
   // Per set of columns written: the statement that reads them before the
   // update, and the update.
   struct Writers {
@@ -319,18 +324,25 @@ class SqliteDatabase : public SwitcherDatabase {
 };
 
 FieldValue SqliteRecordset::Stored(std::size_t column) {
-  Statement*& select = selects_[column];
-  if (select == nullptr) {
-    select = &db_.Cached("SELECT " + Quote(columns()[column].name) + " FROM " + Quote(table()) + " WHERE rowid=?");
+  if (row_at_ != position()) {
+    if (select_row_ == nullptr) {
+      std::string list;
+      for (const ColumnRule& c : columns()) list += (list.empty() ? "" : ",") + Quote(c.name);
+      select_row_ = &db_.Cached("SELECT " + list + " FROM " + Quote(table()) + " WHERE rowid=?");
+    }
+    select_row_->Reset();
+    select_row_->Bind(1, rowids_[position()]);
+    if (!select_row_->Step()) throw DatabaseError("the record has gone");
+    row_.clear();
+    for (std::size_t i = 0; i < columns().size(); ++i) row_.push_back(select_row_->Column(static_cast<int>(i)));
+    row_at_ = position();
   }
-  select->Reset();
-  select->Bind(1, rowids_[position()]);
-  if (!select->Step()) throw DatabaseError("the record has gone");
-  return select->Column(0);
+  return row_[column];
 }
 
 void SqliteRecordset::Write(const Assignments& assignments) {
   const std::int64_t rowid = rowids_[position()];
+  row_at_ = static_cast<std::size_t>(-1);
   // Records of one table are written with a few sets of fields (a blank
   // label or note leaves its field out), so the statements are kept per set.
   write_columns_.clear();
