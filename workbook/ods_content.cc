@@ -13,36 +13,27 @@ namespace {
 constexpr std::int64_t kMaxRow = 1048576;
 constexpr std::int64_t kMaxColumn = 16384;
 
-constexpr std::string_view kOffice = "urn:oasis:names:tc:opendocument:xmlns:office:1.0 ";
-constexpr std::string_view kTable = "urn:oasis:names:tc:opendocument:xmlns:table:1.0 ";
-constexpr std::string_view kText = "urn:oasis:names:tc:opendocument:xmlns:text:1.0 ";
-constexpr std::string_view kCalcExt = "urn:org:documentfoundation:names:experimental:calc:xmlns:calcext:1.0 ";
+// The namespaces the content is read by, in the order ContentHandler's
+// `namespaces` knows them.
+enum Ns : std::size_t { kOffice, kTable, kText, kCalcExt, kDrawing };
 
-// True when the namespaced name `name` is `local` in namespace `ns`.
-bool Is(std::string_view name, std::string_view ns, std::string_view local) {
-  return name.size() == ns.size() + local.size() && name.substr(0, ns.size()) == ns &&
-         name.substr(ns.size()) == local;
-}
-
-bool InNamespace(std::string_view name, std::string_view ns) { return name.substr(0, ns.size()) == ns; }
-
-const char* Attr(const XML_Char** atts, std::string_view ns, std::string_view local) {
+const char* Attr(const XmlNamespaces& ns, const XML_Char** atts, Ns space, std::string_view local) {
   for (int i = 0; atts[i] != nullptr; i += 2) {
-    if (Is(atts[i], ns, local)) return atts[i + 1];
+    if (ns.IsAttribute(atts[i], space, local)) return atts[i + 1];
   }
   return nullptr;
 }
 
 // A row or column the sheet does not show: table:visibility "collapse"
 // (hidden) or "filter" (filtered out).
-bool Invisible(const XML_Char** atts) {
-  const char* v = Attr(atts, kTable, "visibility");
+bool Invisible(const XmlNamespaces& ns, const XML_Char** atts) {
+  const char* v = Attr(ns, atts, kTable, "visibility");
   return v != nullptr && (std::strcmp(v, "collapse") == 0 || std::strcmp(v, "filter") == 0);
 }
 
 // A repeat count attribute: 1 when absent or malformed, at least 1.
-std::int64_t RepeatOf(const XML_Char** atts, std::string_view local) {
-  const char* v = Attr(atts, kTable, local);
+std::int64_t RepeatOf(const XmlNamespaces& ns, const XML_Char** atts, std::string_view local) {
+  const char* v = Attr(ns, atts, kTable, local);
   if (v == nullptr) return 1;
   std::int64_t n = 1;
   const std::string_view s(v);
@@ -81,10 +72,10 @@ void ContentHandler::Fail(std::string why, bool past_limit) {
 }
 
 void ContentHandler::Start(std::string_view name, const XML_Char** atts) {
-  if (Is(name, kOffice, "spreadsheet")) spreadsheet_seen = true;
+  if (namespaces.IsElement(name, kOffice, "spreadsheet")) spreadsheet_seen = true;
   if (depth == 0) {
-    if (!Is(name, kTable, "table")) return;
-    const char* n = Attr(atts, kTable, "name");
+    if (!namespaces.IsElement(name, kTable, "table")) return;
+    const char* n = Attr(namespaces, atts, kTable, "name");
     const std::string sheet = SanitizeUtf8(n != nullptr ? n : "");
     if (names != nullptr) {
       if (names->size() >= kMaxSheets) {
@@ -112,21 +103,21 @@ void ContentHandler::Start(std::string_view name, const XML_Char** atts) {
     StartInCell(name, atts);
     return;
   }
-  if (Is(name, kTable, "table-column") && !in_row) {
+  if (namespaces.IsElement(name, kTable, "table-column") && !in_row) {
     // Columns are declared in order before the rows: which are hidden.
-    const std::int64_t repeat = RepeatOf(atts, "number-columns-repeated");
-    if (Invisible(atts) && declared_columns < kMaxColumn) {
+    const std::int64_t repeat = RepeatOf(namespaces, atts, "number-columns-repeated");
+    if (Invisible(namespaces, atts) && declared_columns < kMaxColumn) {
       builder->HideColumns(static_cast<int>(declared_columns + 1),
                            static_cast<int>(std::min(declared_columns + repeat, kMaxColumn)));
     }
     declared_columns += repeat;
-  } else if (Is(name, kTable, "table-row") && !in_row) {
+  } else if (namespaces.IsElement(name, kTable, "table-row") && !in_row) {
     in_row = true;
     column = 0;
-    row_repeat = RepeatOf(atts, "number-rows-repeated");
-    row_hidden = Invisible(atts);
+    row_repeat = RepeatOf(namespaces, atts, "number-rows-repeated");
+    row_hidden = Invisible(namespaces, atts);
     row_cells.clear();
-  } else if (in_row && (Is(name, kTable, "table-cell") || Is(name, kTable, "covered-table-cell"))) {
+  } else if (in_row && (namespaces.IsElement(name, kTable, "table-cell") || namespaces.IsElement(name, kTable, "covered-table-cell"))) {
     StartCell(name, atts);
   }
 }
@@ -134,8 +125,8 @@ void ContentHandler::Start(std::string_view name, const XML_Char** atts) {
 void ContentHandler::StartCell(std::string_view name, const XML_Char** atts) {
   in_cell = true;
   cell_depth = depth;
-  covered = Is(name, kTable, "covered-table-cell");
-  cell_repeat = RepeatOf(atts, "number-columns-repeated");
+  covered = namespaces.IsElement(name, kTable, "covered-table-cell");
+  cell_repeat = RepeatOf(namespaces, atts, "number-columns-repeated");
   type = Type::kNone;
   value_attr.clear();
   string_attr.clear();
@@ -145,12 +136,12 @@ void ContentHandler::StartCell(std::string_view name, const XML_Char** atts) {
   paragraph_depth = 0;
   skip_depth = 0;
   if (covered) return;
-  has_formula = Attr(atts, kTable, "formula") != nullptr;
-  const char* value_type = Attr(atts, kOffice, "value-type");
-  const char* calc_type = Attr(atts, kCalcExt, "value-type");
+  has_formula = Attr(namespaces, atts, kTable, "formula") != nullptr;
+  const char* value_type = Attr(namespaces, atts, kOffice, "value-type");
+  const char* calc_type = Attr(namespaces, atts, kCalcExt, "value-type");
   const std::string_view vt = value_type != nullptr ? value_type : "";
   auto take = [&](std::string_view local) {
-    if (const char* v = Attr(atts, kOffice, local)) value_attr = v;
+    if (const char* v = Attr(namespaces, atts, kOffice, local)) value_attr = v;
   };
   if (calc_type != nullptr && std::string_view(calc_type) == "error") {
     type = Type::kError;
@@ -169,7 +160,7 @@ void ContentHandler::StartCell(std::string_view name, const XML_Char** atts) {
   } else if (vt == "string") {
     type = Type::kString;
   }
-  if (const char* s = Attr(atts, kOffice, "string-value")) {
+  if (const char* s = Attr(namespaces, atts, kOffice, "string-value")) {
     string_attr = s;
     has_string_attr = true;
   }
@@ -180,31 +171,31 @@ void ContentHandler::StartInCell(std::string_view name, const XML_Char** atts) {
     ++skip_depth;
     return;
   }
-  if (Is(name, kOffice, "annotation") || Is(name, kText, "note") ||
-      InNamespace(name, "urn:oasis:names:tc:opendocument:xmlns:drawing:1.0 ")) {
+  if (namespaces.IsElement(name, kOffice, "annotation") || namespaces.IsElement(name, kText, "note") ||
+      namespaces.ElementIn(name, kDrawing)) {
     skip_depth = 1;
     return;
   }
   if (paragraph_depth == 0) {
-    if (depth == cell_depth + 1 && (Is(name, kText, "p") || Is(name, kText, "h"))) {
+    if (depth == cell_depth + 1 && (namespaces.IsElement(name, kText, "p") || namespaces.IsElement(name, kText, "h"))) {
       if (paragraphs++ > 0) Append("\n");
       paragraph_depth = 1;
     }
     return;
   }
   ++paragraph_depth;
-  if (Is(name, kText, "s")) {
+  if (namespaces.IsElement(name, kText, "s")) {
     std::int64_t n = 1;
-    if (const char* c = Attr(atts, kText, "c")) {
+    if (const char* c = Attr(namespaces, atts, kText, "c")) {
       const std::string_view s(c);
       const auto r = std::from_chars(s.data(), s.data() + s.size(), n);
       if (r.ec != std::errc() || n < 0) n = 1;
     }
     if (n > static_cast<std::int64_t>(SheetGrid::kMaxTextChars)) n = SheetGrid::kMaxTextChars + 1;  // refused below
     Append(std::string(static_cast<std::size_t>(n), ' '));
-  } else if (Is(name, kText, "tab")) {
+  } else if (namespaces.IsElement(name, kText, "tab")) {
     Append("\t");
-  } else if (Is(name, kText, "line-break")) {
+  } else if (namespaces.IsElement(name, kText, "line-break")) {
     Append("\n");
   }
 }
@@ -242,7 +233,7 @@ void ContentHandler::End(std::string_view name) {
     }
     return;
   }
-  if (in_row && Is(name, kTable, "table-row")) {
+  if (in_row && namespaces.IsElement(name, kTable, "table-row")) {
     in_row = false;
     FinishRow();
   }

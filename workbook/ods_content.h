@@ -13,6 +13,7 @@
 
 #include "workbook/sheet_grid.h"
 #include "workbook/workbook_error.h"
+#include "workbook/xml_namespaces.h"
 #include "workbook/xml_stream.h"
 
 namespace kvr::ods {
@@ -35,6 +36,13 @@ struct ContentHandler {
   static constexpr std::size_t kCacheCells = std::size_t{1} << 20;
   static constexpr std::size_t kCacheTextBytes = std::size_t{32} << 20;
 
+  // office, table, text, calcext (LibreOffice's mark of an error cell) and
+  // drawing (shapes, skipped), in that order.
+  XmlNamespaces namespaces{"urn:oasis:names:tc:opendocument:xmlns:office:1.0",
+                           "urn:oasis:names:tc:opendocument:xmlns:table:1.0",
+                           "urn:oasis:names:tc:opendocument:xmlns:text:1.0",
+                           "urn:org:documentfoundation:names:experimental:calc:xmlns:calcext:1.0",
+                           "urn:oasis:names:tc:opendocument:xmlns:drawing:1.0"};
   std::vector<std::string>* names = nullptr;
   std::vector<std::optional<SheetGrid>>* cache = nullptr;
   std::size_t first = 0;

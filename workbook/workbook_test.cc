@@ -450,6 +450,30 @@ TEST_F(OdsTest, FormulasWithoutASavedResultAreKnown) {
   EXPECT_EQ(testing::Open(File("f.ods"))->ReadSheet(0).unsaved_formulas(), (std::vector<std::pair<int, int>>{{1, 2}}));
 }
 
+// A prefix means the namespace bound to it where the element stands: bound
+// again inside (for the element itself too), it is another vocabulary until
+// that element ends; a default namespace names elements without a prefix,
+// never attributes.
+TEST_F(OdsTest, PrefixesMeanWhatTheirScopeBindsThemTo) {
+  testing::WriteZip(
+      File("ns.ods"),
+      OdsParts("<t:table t:name=\"S\">"
+               "<t:table-row xmlns:t=\"urn:example:other\"><t:table-cell office:value-type=\"float\" "
+               "office:value=\"1\"/></t:table-row>"
+               "<table-row xmlns=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\">"
+               "<table-cell office:value-type=\"float\" office:value=\"2\"/>"
+               "<table-cell number-columns-repeated=\"3\" office:value-type=\"float\" office:value=\"3\"/>"
+               "<t:table-cell xmlns:t=\"\" office:value-type=\"float\" office:value=\"4\"/></table-row>"
+               "<t:table-row><t:table-cell office:value-type=\"float\" office:value=\"5\"/></t:table-row>"
+               "</t:table>"));
+  const SheetGrid grid = testing::Open(File("ns.ods"))->ReadSheet(0);
+  EXPECT_EQ(grid.rows(), 2);
+  EXPECT_EQ(grid.columns(), 2);  // the repeat is no table attribute: one cell
+  EXPECT_EQ(grid.at(1, 1).number, 2);
+  EXPECT_EQ(grid.at(1, 2).number, 3);
+  EXPECT_EQ(grid.at(2, 1).number, 5);
+}
+
 TEST_F(OdsTest, ValueTypesTextAndRepeats) {
   // The table prefix is "t", not "table": names are matched by namespace.
   testing::WriteZip(

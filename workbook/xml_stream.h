@@ -2,9 +2,10 @@
 //
 // A handler has Start(name, attributes), End(name), Text(chars, length) and a
 // string `error` it sets to refuse the part. Names are either local names
-// ("c" for "x:c") or, with XmlNames::kNamespaced, the namespace URI and the
-// local name joined by a blank ("urn:...:table:1.0 table-cell"), which lets a
-// reader tell elements and attributes of different vocabularies apart
+// ("c" for "x:c") or, with XmlNames::kNamespaced, the names as written
+// ("table:table-cell"), with the handler's XmlNamespaces member `namespaces`
+// kept up to date with the prefixes bound where the parse stands, which lets
+// a reader tell elements and attributes of different vocabularies apart
 // whatever prefixes the file uses. A handler that also has a bool `finished`
 // may set it to end the parse early without error, and one with a bool
 // `limit` sets it with `error` when the part is refused for passing a bound
@@ -24,6 +25,7 @@
 #include <string_view>
 
 #include "workbook/workbook_error.h"
+#include "workbook/xml_namespaces.h"
 #include "workbook/zip_archive.h"
 
 namespace kvr {
@@ -100,7 +102,7 @@ template <typename Handler>
 void StreamXml(const ZipArchive& zip, const std::string& file, const std::string& part, std::size_t cap,
                Handler& handler, XmlNames names = XmlNames::kLocal) {
   using Ctx = xml_stream_detail::Context<Handler>;
-  XML_Parser parser = names == XmlNames::kLocal ? XML_ParserCreate(nullptr) : XML_ParserCreateNS(nullptr, ' ');
+  XML_Parser parser = XML_ParserCreate(nullptr);
   if (parser == nullptr) throw std::bad_alloc();
   struct Guard {
     XML_Parser p;
@@ -117,6 +119,7 @@ void StreamXml(const ZipArchive& zip, const std::string& file, const std::string
           XML_StopParser(c->parser, XML_FALSE);
           return;
         }
+        if constexpr (requires { c->handler->namespaces.Enter(atts); }) c->handler->namespaces.Enter(atts);
         c->handler->Start(c->Name(name), atts);
         if (xml_stream_detail::MustStop(*c->handler)) XML_StopParser(c->parser, XML_FALSE);
       },
@@ -124,6 +127,7 @@ void StreamXml(const ZipArchive& zip, const std::string& file, const std::string
         auto* c = static_cast<Ctx*>(ud);
         --c->depth;
         c->handler->End(c->Name(name));
+        if constexpr (requires { c->handler->namespaces.Leave(); }) c->handler->namespaces.Leave();
         if (xml_stream_detail::MustStop(*c->handler)) XML_StopParser(c->parser, XML_FALSE);
       });
   XML_SetCharacterDataHandler(parser, [](void* ud, const XML_Char* s, int len) {
