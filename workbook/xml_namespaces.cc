@@ -61,7 +61,10 @@ bool XmlNamespaces::IsElement(std::string_view qname, std::size_t ns, std::strin
 
 bool XmlNamespaces::IsAttribute(const char* qname, std::size_t ns, std::string_view local) const {
   const char* colon = std::strchr(qname, ':');
-  if (colon == nullptr || std::string_view(colon + 1) != local) return false;
+  // The local part compared in place: attribute names are not measured first.
+  if (colon == nullptr || std::strncmp(colon + 1, local.data(), local.size()) != 0 || colon[1 + local.size()] != '\0') {
+    return false;
+  }
   return Bound(std::string_view(qname, static_cast<std::size_t>(colon - qname)), ns);
 }
 
