@@ -13,7 +13,7 @@ void XmlNamespaces::Enter(const char** atts) {
   bool changed = false;
   for (int i = 0; atts[i] != nullptr; i += 2) {
     const char* name = atts[i];
-    if (std::strncmp(name, "xmlns", 5) != 0 || (name[5] != '\0' && name[5] != ':')) continue;
+    if (name[0] != 'x' || std::strncmp(name, "xmlns", 5) != 0 || (name[5] != '\0' && name[5] != ':')) continue;
     bindings_.push_back({name[5] == ':' ? std::string(name + 6) : std::string(), atts[i + 1], depth_});
     changed = true;
   }
@@ -62,7 +62,8 @@ bool XmlNamespaces::IsElement(std::string_view qname, std::size_t ns, std::strin
 bool XmlNamespaces::IsAttribute(const char* qname, std::size_t ns, std::string_view local) const {
   const char* colon = std::strchr(qname, ':');
   // The local part compared in place: attribute names are not measured first.
-  if (colon == nullptr || std::strncmp(colon + 1, local.data(), local.size()) != 0 || colon[1 + local.size()] != '\0') {
+  if (colon == nullptr || local.empty() || colon[1] != local[0] ||
+      std::strncmp(colon + 1, local.data(), local.size()) != 0 || colon[1 + local.size()] != '\0') {
     return false;
   }
   return Bound(std::string_view(qname, static_cast<std::size_t>(colon - qname)), ns);
