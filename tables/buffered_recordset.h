@@ -88,7 +88,8 @@ class BufferedRecordset : public Recordset {
   // before the update (`before(i)` for assignment i), and keeps each change
   // when the log keeps them.
   template <typename Before>
-  void LogChanges(const Assignments& assignments, Before before, ChangeLog& log) {
+  // Logs the assignments that change what the record holds; how many do.
+  int LogChanges(const Assignments& assignments, Before before, ChangeLog& log) {
     int changed = 0;
     for (std::size_t i = 0; i < assignments.size(); ++i) {
       FieldValue old = before(i);
@@ -99,10 +100,11 @@ class BufferedRecordset : public Recordset {
                  assignments[i].second);
       }
     }
-    if (changed == 0) return;
+    if (changed == 0) return 0;
     if (changed_.empty()) changed_.assign(keys_.size(), false);
     log.Count(table_, changed, !changed_[pos_]);
     changed_[pos_] = true;
+    return changed;
   }
 
   // Where a problem with record `record` (in key order) stands.

@@ -342,7 +342,6 @@ FieldValue SqliteRecordset::Stored(std::size_t column) {
 
 void SqliteRecordset::Write(const Assignments& assignments) {
   const std::int64_t rowid = rowids_[position()];
-  row_at_ = static_cast<std::size_t>(-1);
   // Records of one table are written with a few sets of fields (a blank
   // label or note leaves its field out), so the statements are kept per set.
   write_columns_.clear();
@@ -355,12 +354,23 @@ void SqliteRecordset::Write(const Assignments& assignments) {
   }
   Statement& before = *it->second.before;
   Statement& update = *it->second.update;
-  // The values before, for the change log.
-  before.Reset();
-  before.Bind(1, rowid);
-  if (db_.changes().active() && before.Step()) {
-    LogChanges(assignments, [&](std::size_t i) { return before.Column(static_cast<int>(i)); }, db_.changes());
+  // The values before, for the change log: a record that already holds
+  // every value assigned is not written again.
+  if (db_.changes().active()) {
+    int changed = -1;
+    if (row_at_ == position()) {
+      changed = LogChanges(assignments, [&](std::size_t i) { return row_[assignments[i].first]; }, db_.changes());
+    } else {
+      before.Reset();
+      before.Bind(1, rowid);
+      if (before.Step()) {
+        changed = LogChanges(assignments, [&](std::size_t i) { return before.Column(static_cast<int>(i)); },
+                             db_.changes());
+      }
+    }
+    if (changed == 0) return;
   }
+  row_at_ = static_cast<std::size_t>(-1);
   update.Reset();
   int index = 1;
   for (const auto& p : assignments) update.Bind(index++, p.second);

@@ -144,6 +144,32 @@ TEST_F(DatabaseTest, MissingTableOrKeyFieldLeavesEverythingAndIsReported) {
   EXPECT_EQ(problems_.list()[1].ToString(), "T: table T has no field \"SetNum\"; the table was left unchanged");
 }
 
+// Where the values before are read anyway (changes counted), a record that
+// already holds what is assigned is not written again; one field that
+// differs writes the record, and a field read before the write is read as
+// written after it.
+TEST_F(DatabaseTest, ARecordHoldingTheValuesAlreadyIsNotWrittenAgain) {
+  Exec(db_path_, "CREATE TABLE Writes (n INTEGER);"
+                 "CREATE TRIGGER counted AFTER UPDATE ON T BEGIN INSERT INTO Writes VALUES (new.\"Chan Num\"); END;");
+  auto db = OpenSqliteDatabase(db_path_, {true, 5000});
+  LabelTableWriter(
+      *db, {"T", "Chan Num", 2, 3}, [](int i) { return static_cast<std::int16_t>(i + 1); },
+      [](int i, RecordEditor& rec) { rec.SetText("Label", i == 1 ? "B" : std::string(1, static_cast<char>('a' + i))); },
+      problems_);
+  auto records = db->OpenRecordset("T", "Chan Num");
+  records->MoveFirst();
+  EXPECT_EQ(records->Field("Label"), FieldValue{std::string("a")});
+  records->Edit();
+  records->Assign("Label", std::string("a2"));
+  records->Update();
+  EXPECT_EQ(records->Field("Label"), FieldValue{std::string("a2")});
+  records.reset();
+  db->Commit();
+  EXPECT_TRUE(problems_.empty());
+  EXPECT_EQ(Labels(), "a2,B,c,d,e,f,g,h,i,j");
+  EXPECT_EQ(Query(db_path_, "SELECT group_concat(n, ',') FROM Writes"), "2,1");
+}
+
 TEST_F(DatabaseTest, RollbackAndDestructionLeaveTheFileUnchanged) {
   {
     auto db = OpenSqliteDatabase(db_path_, {true, 5000});
