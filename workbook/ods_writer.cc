@@ -153,31 +153,44 @@ class ContentXml {
     out += "</office:automatic-styles><office:body><office:spreadsheet>";
   }
 
+  // A row's cells, a run of equal cells as one repeated cell (as spreadsheet
+  // programs write them: a plant's rows hold many equal numbers).
   void Row(std::string& out, const OutSheet& sheet, int r) {
     out += "<table:table-row>";
     int empties = 0;
-    for (int c = 1; c <= sheet.columns(); ++c) {
+    for (int c = 1; c <= sheet.columns();) {
       const Cell cell = sheet.at(r, c);
       if (cell.kind == CellKind::kEmpty) {
         ++empties;
+        ++c;
         continue;
       }
       if (empties > 0) AppendCell(out, Cell{}, empties);
       empties = 0;
+      int run = 1;
+      while (c + run <= sheet.columns() && Same(sheet.at(r, c + run), cell)) ++run;
       if (cell.kind == CellKind::kText && !Storable(cell.text)) {
         std::string kept;
         for (const char ch : cell.text) {
           if (StorableInXml(static_cast<unsigned char>(ch))) kept += ch;
           else kept += "\xEF\xBF\xBD";
         }
-        altered_.push_back({sheet.name(), r, c});
-        AppendCell(out, Cell{CellKind::kText, 0, kept}, 1);
+        for (int k = 0; k < run; ++k) altered_.push_back({sheet.name(), r, c + k});
+        AppendCell(out, Cell{CellKind::kText, 0, kept}, run);
       } else {
-        AppendCell(out, cell, 1);
+        AppendCell(out, cell, run);
       }
+      c += run;
     }
     if (sheet.columns() == 0) out += "<table:table-cell/>";
     out += "</table:table-row>";
+  }
+
+  // Cells written alike: the same text, or the same number (0 and -0 apart).
+  static bool Same(const Cell& a, const Cell& b) {
+    if (a.kind != b.kind) return false;
+    if (a.kind == CellKind::kText) return a.text == b.text;
+    return a.number == b.number && std::signbit(a.number) == std::signbit(b.number);
   }
 
   const std::vector<OutSheet>& sheets_;

@@ -33,6 +33,11 @@ std::vector<OutSheet> Sample() {
     sheet.SetNumber(row, 4, -32768 + row);  // a gap in column 3
     ++row;
   }
+  // Runs of equal cells, which a writer may store as one repeated cell.
+  for (int c = 1; c <= 6; ++c) sheet.SetNumber(row, c, c <= 3 ? 7 : 0);
+  sheet.SetText(row, 7, "same");
+  sheet.SetText(row, 8, "same");
+  sheet.SetNumber(row, 9, 7);
   OutSheet system("System", 0);
   system.SetText(1, 1, "Name:");
   system.SetText(1, 2, "Studio A");
@@ -109,11 +114,13 @@ TEST_F(WorkbookWriterTest, OdsReplacesWhatXmlCannotCarryAndSaysWhere) {
   OutSheet sheet("Notes");
   sheet.SetText(1, 1, "Heading");
   sheet.SetText(3, 2, std::string("bell\x07here"));
+  sheet.SetText(3, 3, std::string("bell\x07here"));  // the same text beside it: each cell is named
   std::vector<AlteredCell> altered;
   ASSERT_TRUE(WriteOds({sheet}, File("c.ods"), 0, altered).ok());
-  ASSERT_EQ(altered.size(), 1u);
+  ASSERT_EQ(altered.size(), 2u);
   EXPECT_EQ(altered[0].row, 3);
   EXPECT_EQ(altered[0].column, 2);
+  EXPECT_EQ(altered[1].column, 3);
   // .xlsx carries it.
   EXPECT_EQ(RoundTrip({sheet}, "c.xlsx"), std::vector<std::string>{});
 }
@@ -166,7 +173,7 @@ TEST_F(WorkbookWriterTest, XlsxPackageListsItsSheetsAndFreezesHeadings) {
   EXPECT_EQ(system.find("state=\"frozen\""), std::string::npos);  // no heading row to freeze
   EXPECT_NE(sources.find("<pane ySplit=\"1\" topLeftCell=\"A2\" activePane=\"bottomLeft\" state=\"frozen\"/>"),
             std::string::npos);
-  EXPECT_NE(sources.find("<dimension ref=\"A1:D23\"/>"), std::string::npos) << sources.substr(0, 400);
+  EXPECT_NE(sources.find("<dimension ref=\"A1:I24\"/>"), std::string::npos) << sources.substr(0, 400);
   EXPECT_NE(sources.find("<col min=\"2\" max=\"2\" width=\"12.7109375\" customWidth=\"1\"/>"), std::string::npos);
   EXPECT_NE(part("docProps/core.xml").find(">2023-11-14T22:13:20Z</dcterms:created>"), std::string::npos);
   EXPECT_NE(part("[Content_Types].xml").find("/xl/worksheets/sheet2.xml"), std::string::npos);
