@@ -24,14 +24,17 @@ bool StorableInXml(unsigned char c) { return c >= 0x20 || c == '\t' || c == '\n'
 
 // XML character data and attribute values, escaped.
 void AppendEscaped(std::string& out, std::string_view text) {
-  for (const char c : text) {
-    switch (c) {
+  while (!text.empty()) {
+    const std::size_t special = std::min(text.find_first_of("&<>\""), text.size());
+    out.append(text.substr(0, special));
+    if (special == text.size()) return;
+    switch (text[special]) {
       case '&': out += "&amp;"; break;
       case '<': out += "&lt;"; break;
       case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
+      default: out += "&quot;";
     }
+    text.remove_prefix(special + 1);
   }
 }
 
@@ -64,10 +67,16 @@ void AppendParagraph(std::string& out, std::string_view line) {
 
 void AppendCell(std::string& out, const Cell& cell, int repeated) {
   out += "<table:table-cell";
-  if (repeated > 1) out += " table:number-columns-repeated=\"" + std::to_string(repeated) + "\"";
+  char digits[32];
+  if (repeated > 1) {
+    out += " table:number-columns-repeated=\"";
+    out.append(digits, std::to_chars(digits, digits + sizeof digits, repeated).ptr);
+    out += '"';
+  }
   if (cell.kind == CellKind::kNumber) {
-    const std::string v = NumberText(cell.number);
-    out += " office:value-type=\"float\" office:value=\"" + v + "\"/>";  // the value alone: readers show it
+    out += " office:value-type=\"float\" office:value=\"";  // the value alone: readers show it
+    out.append(digits, std::to_chars(digits, digits + sizeof digits, cell.number).ptr);
+    out += "\"/>";
   } else if (cell.kind == CellKind::kText) {
     out += " office:value-type=\"string\">";
     std::string_view rest = cell.text;

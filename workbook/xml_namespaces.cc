@@ -69,6 +69,14 @@ bool XmlNamespaces::IsAttribute(const char* qname, std::size_t ns, std::string_v
   return Bound(std::string_view(qname, static_cast<std::size_t>(colon - qname)), ns);
 }
 
+std::optional<std::string_view> XmlNamespaces::AttributeIn(const char* qname, std::size_t ns) const {
+  const char* colon = std::strchr(qname, ':');
+  if (colon == nullptr || !Bound(std::string_view(qname, static_cast<std::size_t>(colon - qname)), ns)) {
+    return std::nullopt;
+  }
+  return std::string_view(colon + 1);
+}
+
 bool XmlNamespaces::ElementIn(std::string_view qname, std::size_t ns) const {
   const std::size_t colon = qname.find(':');
   return Bound(colon == std::string_view::npos ? std::string_view() : qname.substr(0, colon), ns);

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,6 +31,8 @@ class XmlNamespaces {
   bool IsElement(std::string_view qname, std::size_t ns, std::string_view local) const;
   bool IsAttribute(const char* qname, std::size_t ns, std::string_view local) const;
   bool ElementIn(std::string_view qname, std::size_t ns) const;
+  // The local part of attribute `qname` when it is in known namespace `ns`.
+  std::optional<std::string_view> AttributeIn(const char* qname, std::size_t ns) const;
 
  private:
   struct Binding {
