@@ -44,6 +44,22 @@ std::vector<OutSheet> Sample() {
   return {std::move(system), std::move(sheet)};
 }
 
+// Part `name` of the zip package at `path`, or "(missing)".
+std::string PartOf(const std::filesystem::path& path, const char* name) {
+  zip_t* z = zip_open(path.string().c_str(), ZIP_RDONLY, nullptr);
+  zip_stat_t st;
+  if (z == nullptr || zip_stat(z, name, 0, &st) != 0) {
+    if (z != nullptr) zip_close(z);
+    return "(missing)";
+  }
+  std::string text(st.size, '\0');
+  zip_file_t* f = zip_fopen(z, name, 0);
+  zip_fread(f, text.data(), st.size);
+  zip_fclose(f);
+  zip_close(z);
+  return text;
+}
+
 class WorkbookWriterTest : public testing::TempDirTest {
  protected:
   // Writes the sheets as `name` and reads every sheet back through the
@@ -92,22 +108,11 @@ TEST_F(WorkbookWriterTest, OdsPackageStartsWithItsMediaTypeAndFreezesHeadings) {
   const std::string bytes = ReadBytes(File("p.ods"));
   EXPECT_EQ(bytes.substr(30, 8), "mimetype");
   EXPECT_EQ(bytes.substr(38, 46), "application/vnd.oasis.opendocument.spreadsheet");
-  zip_t* z = zip_open(File("p.ods").string().c_str(), ZIP_RDONLY, nullptr);
-  ASSERT_NE(z, nullptr);
-  auto part = [&](const char* name) {
-    zip_stat_t st;
-    zip_stat(z, name, 0, &st);
-    std::string text(st.size, '\0');
-    zip_file_t* f = zip_fopen(z, name, 0);
-    zip_fread(f, text.data(), st.size);
-    zip_fclose(f);
-    return text;
-  };
+  auto part = [&](const char* name) { return PartOf(File("p.ods"), name); };
   const std::string settings = part("settings.xml");
   EXPECT_NE(settings.find("config:name=\"Sources\""), std::string::npos);
   EXPECT_EQ(settings.find("config:name=\"System\""), std::string::npos);  // no heading row to freeze
   EXPECT_NE(part("content.xml").find("style:column-width"), std::string::npos);
-  zip_close(z);
 }
 
 TEST_F(WorkbookWriterTest, OdsReplacesWhatXmlCannotCarryAndSaysWhere) {
@@ -156,17 +161,7 @@ TEST_F(WorkbookWriterTest, TextThatIsNotUtf8IsMendedAndSaid) {
 // widths from the content, the creation time in the document's properties.
 TEST_F(WorkbookWriterTest, XlsxPackageListsItsSheetsAndFreezesHeadings) {
   ASSERT_TRUE(WriteXlsx(Sample(), File("p.xlsx"), 1700000000).ok());
-  zip_t* z = zip_open(File("p.xlsx").string().c_str(), ZIP_RDONLY, nullptr);
-  ASSERT_NE(z, nullptr);
-  auto part = [&](const char* name) {
-    zip_stat_t st;
-    if (zip_stat(z, name, 0, &st) != 0) return std::string("(missing)");
-    std::string text(st.size, '\0');
-    zip_file_t* f = zip_fopen(z, name, 0);
-    zip_fread(f, text.data(), st.size);
-    zip_fclose(f);
-    return text;
-  };
+  auto part = [&](const char* name) { return PartOf(File("p.xlsx"), name); };
   const std::string workbook = part("xl/workbook.xml");
   EXPECT_LT(workbook.find("name=\"System\""), workbook.find("name=\"Sources\"")) << workbook;
   const std::string system = part("xl/worksheets/sheet1.xml"), sources = part("xl/worksheets/sheet2.xml");
@@ -177,7 +172,6 @@ TEST_F(WorkbookWriterTest, XlsxPackageListsItsSheetsAndFreezesHeadings) {
   EXPECT_NE(sources.find("<col min=\"2\" max=\"2\" width=\"12.7109375\" customWidth=\"1\"/>"), std::string::npos);
   EXPECT_NE(part("docProps/core.xml").find(">2023-11-14T22:13:20Z</dcterms:created>"), std::string::npos);
   EXPECT_NE(part("[Content_Types].xml").find("/xl/worksheets/sheet2.xml"), std::string::npos);
-  zip_close(z);
 }
 
 // Every character a text may hold reaches an .xlsx cell and reads back: the

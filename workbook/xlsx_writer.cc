@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/iso_time.h"
 #include "base/utf8.h"
 #include "workbook/cell_convert.h"
 #include "workbook/workbook_writer.h"
@@ -267,14 +268,7 @@ constexpr const char* kStyles =
     "</styleSheet>";
 
 std::string CoreProperties(std::time_t created) {
-  std::tm utc{};
-#ifdef _WIN32
-  gmtime_s(&utc, &created);
-#else
-  gmtime_r(&created, &utc);
-#endif
-  char when[32];
-  std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  const std::string when = IsoUtcTime(created);
   return std::string(kXmlHead) +
          "<cp:coreProperties xmlns:cp=\"http://schemas.openxmlformats.org/package/2006/metadata/core-properties\" "
          "xmlns:dc=\"http://purl.org/dc/elements/1.1/\" xmlns:dcterms=\"http://purl.org/dc/terms/\" "

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/words.h"
+#include "base/iso_time.h"
 #include "base/utf8.h"
 
 namespace kvr {
@@ -70,16 +71,7 @@ int ExitStatus(const RunResult& result, bool strict) {
 }
 
 std::string IsoTime(std::chrono::system_clock::time_point when) {
-  const std::time_t t = std::chrono::system_clock::to_time_t(when);
-  std::tm utc{};
-#ifdef _WIN32
-  gmtime_s(&utc, &t);
-#else
-  gmtime_r(&t, &utc);
-#endif
-  char buf[32];
-  std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &utc);
-  return buf;
+  return IsoUtcTime(std::chrono::system_clock::to_time_t(when));
 }
 
 std::string ReportJson(const RunInputs& inputs, const RunResult& result, int exit_status,
