@@ -170,6 +170,23 @@ TEST_F(DatabaseTest, ARecordHoldingTheValuesAlreadyIsNotWrittenAgain) {
   EXPECT_EQ(Query(db_path_, "SELECT group_concat(n, ',') FROM Writes"), "2,1");
 }
 
+// A record gone before it is written (here deleted by a trigger of the
+// record before it) is said, changes counted or not.
+TEST_F(DatabaseTest, ARecordGoneBeforeItIsWrittenIsSaid) {
+  Exec(db_path_, "CREATE TRIGGER gone AFTER UPDATE ON T WHEN new.\"Chan Num\" = 1 BEGIN "
+                 "DELETE FROM T WHERE \"Chan Num\" = 2; END;");
+  for (const bool counted : {true, false}) {
+    Problems problems;
+    auto db = OpenSqliteDatabase(db_path_, {counted, 5000});
+    LabelTableWriter(
+        *db, {"T", "Chan Num", 2, 3}, [](int i) { return static_cast<std::int16_t>(i + 1); },
+        [](int, RecordEditor& rec) { rec.SetText("Label", "x"); }, problems);
+    db->Rollback();
+    ASSERT_EQ(problems.size(), 1u) << counted;
+    EXPECT_NE(problems.list()[0].ToString().find("Chan Num 2"), std::string::npos) << problems.list()[0].ToString();
+  }
+}
+
 TEST_F(DatabaseTest, RollbackAndDestructionLeaveTheFileUnchanged) {
   {
     auto db = OpenSqliteDatabase(db_path_, {true, 5000});
