@@ -22,6 +22,7 @@
 
 #include "app/core/plant_size.h"
 #include "app/qt/main_window.h"
+#include "base/allocator.h"
 #include "tables/new_database.h"
 #include "tests/fixed_answers.h"
 
@@ -61,6 +62,7 @@ class MeasuredPreview : public kvr::ChangePreview {
 }  // namespace
 
 int main(int argc, char** argv) {
+  kvr::LimitAllocatorArenas();  // as the window does
   QApplication app(argc, argv);
   if (argc != 2) {
     std::cerr << "usage: kvr_window_bench WORKBOOK\n";

@@ -10,6 +10,7 @@
 #endif
 
 #include "app/cli/cli.h"
+#include "base/allocator.h"
 #include "base/interrupt.h"
 
 #ifdef _WIN32
@@ -69,6 +70,7 @@ class ConsoleBuffer : public std::streambuf {
 #endif
 
 int main(int argc, char** argv) {
+  kvr::LimitAllocatorArenas();  // before a run starts its threads
 #ifdef _WIN32
   // Arguments as UTF-8 (the narrow ones are in the ANSI code page); output
   // to a console as UTF-16, elsewhere as UTF-8 text as before.

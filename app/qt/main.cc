@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/core/window_help.h"
+#include "base/allocator.h"
 #include "app/qt/main_window.h"
 
 int main(int argc, char** argv) {
@@ -24,6 +25,7 @@ int main(int argc, char** argv) {
     }
   }
   std::signal(SIGXFSZ, SIG_IGN);
+  kvr::LimitAllocatorArenas();  // before Qt or a run starts a thread
   QApplication app(argc, argv);
   QCoreApplication::setOrganizationName("KVR Conversion");
   QCoreApplication::setApplicationName("KVR Conversion");
